@@ -1,0 +1,163 @@
+// modTally: the Tally XML client. The server address, the request exchange over HTTP, the import
+// envelope with the element operations every request builder grows documents with, and the three
+// read-only queries of the server.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <pugixml.hpp>
+
+namespace modTally {
+
+// The server address. Starts empty; the probe, the current-company query and the console's load
+// set it to DefaultAddress().
+extern std::string TallyUrl;
+
+// The address the system talks to when nothing overrides it.
+inline constexpr std::string_view kDefaultUrl = "http://127.0.0.1:9000";
+
+// kDefaultUrl, or the value of the environment variable LIRVO_TALLY_URL when it is set and not
+// empty (tests and demos use it to reach a server on another port).
+std::string DefaultAddress();
+
+// Failure numbers. A transport failure carries libcurl's own code (1..99); everything else uses
+// one of these.
+namespace FailureNumber {
+inline constexpr int kHttpClient = 100;     // the HTTP client could not be created or set up
+inline constexpr int kReplyTooLarge = 101;  // the reply exceeded kMaxReplyBytes
+inline constexpr int kDocument = 200;       // a document operation failed (missing node, ...)
+inline constexpr int kParse = 201;          // a request text is not well-formed XML
+inline constexpr int kDepth = 202;          // a request nests deeper than can be formatted
+inline constexpr int kFile = 300;           // a file could not be read or written
+inline constexpr int kDatabase = 400;       // the database could not be opened or queried
+inline constexpr int kValue = 401;          // a database value is missing (null) or unusable
+}  // namespace FailureNumber
+
+// Every failure of the documented operations: a number and a description a user can act on.
+class Failure : public std::runtime_error {
+ public:
+  Failure(int number, const std::string& description)
+      : std::runtime_error(description), number_(number) {}
+  int number() const noexcept { return number_; }
+  std::string description() const { return what(); }
+
+ private:
+  int number_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The request exchange
+
+// Replies larger than this are refused rather than read without bound.
+inline constexpr std::size_t kMaxReplyBytes = 64u * 1024u * 1024u;
+// Time allowed to establish the connection, and for the whole exchange.
+inline constexpr long kConnectTimeoutSeconds = 5;
+inline constexpr long kTotalTimeoutSeconds = 120;
+
+// What came back from one exchange.
+struct Reply {
+  long status = 0;      // HTTP status code
+  std::string headers;  // all reply headers as one text, "Name: value\r\n" each
+  std::string text;     // the reply body, unchanged
+};
+
+// Posts to `url` with the three fixed headers ("Content-Type: text/xml", "Connection: close",
+// "SOAPAction" empty) on a new HTTP handle and waits for the whole reply. No body when `body` is
+// empty-optional (the probe); otherwise `*body` exactly. Throws Failure when the exchange itself
+// fails (nothing listening, connection dropped, time-out, reply too large); an HTTP error status
+// is not a failure.
+Reply Exchange(const std::string& url, const std::optional<std::string_view>& body);
+
+// Posts a document: its XML as written by DocumentXml is the body.
+Reply Exchange(const std::string& url, const pugi::xml_document& document);
+
+// ---------------------------------------------------------------------------------------------
+// Documents, the import envelope and the element operations
+
+// Loads `text` into `document`, replacing its content. Malformed or empty text leaves the
+// document empty and returns false; never throws. Whitespace-only text between elements is
+// dropped.
+bool LoadXml(pugi::xml_document& document, std::string_view text);
+
+// The document's XML text: no declaration, no layout of its own.
+std::string DocumentXml(const pugi::xml_document& document);
+
+// The text content of a node and all its descendants, joined (the DOM's `text`).
+std::string NodeText(const pugi::xml_node& node);
+
+// `text` with &, < and > written as entities, so it can stand as XML character data; quotes are
+// escaped as well so the result is also safe inside an attribute value.
+std::string EscapeXml(std::string_view text);
+
+// A new document holding the "Import Data" envelope for the report "All Masters" in `company`,
+// with an empty REQUESTDATA element. The company name is escaped as character data, so any name
+// gives a well-formed envelope whose SVCURRENTCOMPANY reads back as the name.
+pugi::xml_document CreateImportEnvelope(const std::string& company);
+
+// The envelope's text before loading: seventeen lines, each followed by CR LF.
+std::string ImportEnvelopeText(const std::string& company);
+
+// Sets attribute `name` of `element` to `value`, replacing an attribute of the same name.
+// Throws Failure when `element` is not an element of `document`.
+void AddAttribute(pugi::xml_document& document, pugi::xml_node element, const std::string& name,
+                  const std::string& value);
+
+// Appends element `name` as the last child of `parent`, holding `text` when it is not empty, and
+// returns it. Throws Failure when `parent` is not a node of `document`.
+pugi::xml_node AddElement(pugi::xml_document& document, pugi::xml_node parent,
+                          const std::string& name, const std::string& text);
+
+// As AddElement when `text` is not empty; otherwise appends nothing and returns a null node.
+pugi::xml_node AddElementIfValue(pugi::xml_document& document, pugi::xml_node parent,
+                                 const std::string& name, const std::string& text);
+
+// ---------------------------------------------------------------------------------------------
+// The queries
+
+// The exact request texts of the two export queries (CR LF after every line).
+extern const std::string kListOfAccountsRequest;
+extern const std::string kListOfCompaniesRequest;
+
+// The line the probe answers with when the reply holds no RESPONSE element.
+inline constexpr std::string_view kServerRunningLine = "Tally ees 6.3 Server is Running.";
+
+// The company list: no value when the server names no company; otherwise the names in reply
+// order followed by one empty slot, or on failure {"", "ERROR " + description}.
+using CompanyList = std::optional<std::vector<std::string>>;
+
+// Sets TallyUrl to the default address, posts an empty request and returns the text of the
+// reply's first RESPONSE element, kServerRunningLine when there is none, or the failure's
+// description. Never throws.
+std::string GetTallyVersion();
+
+// Builds the List of Accounts request, sets TallyUrl to the default address, posts it and returns
+// the text of the first SVCURRENTCOMPANY element (empty when there is none) or the failure's
+// description. Never throws.
+std::string GetCurrentCompany();
+
+// Posts the List of Companies request to the default address and returns the company list.
+// Never throws.
+CompanyList GetCompanyList();
+
+// Non-throwing forms that keep a failure apart from an answer.
+template <class T>
+struct QueryResult {
+  std::optional<T> value;   // the answer; no value on failure
+  int number = 0;           // the failure's number
+  std::string description;  // the failure's description
+  explicit operator bool() const { return value.has_value(); }
+};
+
+// The probe: the RESPONSE text or kServerRunningLine. Sets TallyUrl like GetTallyVersion.
+QueryResult<std::string> TryGetTallyVersion();
+// The current company (possibly empty). Sets TallyUrl like GetCurrentCompany.
+QueryResult<std::string> TryGetCurrentCompany();
+// The company names in reply order, without the trailing slot; an empty vector when the server
+// names none.
+QueryResult<std::vector<std::string>> TryGetCompanyList();
+
+}  // namespace modTally

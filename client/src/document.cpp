@@ -1,0 +1,185 @@
+// The import envelope, the element operations and the document helpers over pugixml.
+#include <algorithm>
+
+#include "lirvo/modTally.h"
+
+namespace modTally {
+
+bool LoadXml(pugi::xml_document& document, std::string_view text) {
+  const pugi::xml_parse_result result = document.load_buffer(text.data(), text.size());
+  // pugixml accepts several top-level elements; a well-formed document has exactly one.
+  const auto elements = document.children();
+  const auto roots = std::count_if(elements.begin(), elements.end(), [](const pugi::xml_node& n) {
+    return n.type() == pugi::node_element;
+  });
+  if (!result || roots != 1) {
+    // pugixml keeps what it parsed before the error; the system expects nothing at all.
+    document.reset();
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+class StringWriter : public pugi::xml_writer {
+ public:
+  explicit StringWriter(std::string& out) : out_(out) {}
+  void write(const void* data, size_t size) override {
+    out_.append(static_cast<const char*>(data), size);
+  }
+
+ private:
+  std::string& out_;
+};
+
+}  // namespace
+
+std::string DocumentXml(const pugi::xml_document& document) {
+  std::string text;
+  StringWriter writer(text);
+  document.save(writer, "", pugi::format_raw | pugi::format_no_declaration);
+  return text;
+}
+
+std::string NodeText(const pugi::xml_node& node) {
+  if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+    return node.value();
+  }
+  std::string text;
+  // Iterative walk in document order: a hostile reply may nest deeper than the stack allows.
+  pugi::xml_node current = node.first_child();
+  while (current && current != node) {
+    if (current.type() == pugi::node_pcdata || current.type() == pugi::node_cdata) {
+      text += current.value();
+    }
+    if (current.first_child()) {
+      current = current.first_child();
+      continue;
+    }
+    while (current && current != node && !current.next_sibling()) {
+      current = current.parent();
+    }
+    if (current && current != node) {
+      current = current.next_sibling();
+    }
+  }
+  return text;
+}
+
+std::string EscapeXml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string ImportEnvelopeText(const std::string& company) {
+  std::string text;
+  text.reserve(400 + company.size());
+  for (const std::string_view line : {
+           std::string_view("<ENVELOPE>"),
+           std::string_view("<HEADER>"),
+           std::string_view("<TALLYREQUEST> Import Data </TALLYREQUEST>"),
+           std::string_view("</HEADER>"),
+           std::string_view("<BODY>"),
+           std::string_view("<IMPORTDATA>"),
+           std::string_view("<REQUESTDESC>"),
+           std::string_view("<REPORTNAME>All Masters</REPORTNAME>"),
+           std::string_view("<STATICVARIABLES>"),
+       }) {
+    text.append(line).append("\r\n");
+  }
+  text.append("<SVCURRENTCOMPANY>").append(EscapeXml(company)).append("</SVCURRENTCOMPANY>\r\n");
+  for (const std::string_view line : {
+           std::string_view("</STATICVARIABLES>"),
+           std::string_view("</REQUESTDESC>"),
+           std::string_view("<REQUESTDATA>"),
+           std::string_view("</REQUESTDATA>"),
+           std::string_view("</IMPORTDATA>"),
+           std::string_view("</BODY>"),
+           std::string_view("</ENVELOPE>"),
+       }) {
+    text.append(line).append("\r\n");
+  }
+  return text;
+}
+
+pugi::xml_document CreateImportEnvelope(const std::string& company) {
+  pugi::xml_document document;
+  // As with any load, a failure leaves the document empty; the builders then find no
+  // REQUESTDATA and fail there.
+  LoadXml(document, ImportEnvelopeText(company));
+  return document;
+}
+
+namespace {
+
+void RequireNodeOf(const pugi::xml_document& document, const pugi::xml_node& node,
+                   pugi::xml_node_type type, const std::string& what) {
+  if (!node || node.type() != type || node.root() != document.root()) {
+    throw Failure(FailureNumber::kDocument,
+                  "cannot add " + what + ": the node to add it to is not in the request document");
+  }
+}
+
+}  // namespace
+
+void AddAttribute(pugi::xml_document& document, pugi::xml_node element, const std::string& name,
+                  const std::string& value) {
+  RequireNodeOf(document, element, pugi::node_element, "attribute \"" + name + "\"");
+  pugi::xml_attribute attribute = element.attribute(name.c_str());
+  if (!attribute) {
+    attribute = element.append_attribute(name.c_str());
+  }
+  if (!attribute || !attribute.set_value(value.c_str())) {
+    throw Failure(FailureNumber::kDocument, "cannot set attribute \"" + name + "\"");
+  }
+}
+
+pugi::xml_node AddElement(pugi::xml_document& document, pugi::xml_node parent,
+                          const std::string& name, const std::string& text) {
+  if (!parent || parent.root() != document.root() ||
+      (parent.type() != pugi::node_element && parent.type() != pugi::node_document)) {
+    throw Failure(FailureNumber::kDocument,
+                  "cannot add element \"" + name + "\": its parent is not in the request document");
+  }
+  pugi::xml_node element = parent.append_child(name.c_str());
+  if (!element) {
+    throw Failure(FailureNumber::kDocument, "cannot add element \"" + name + "\"");
+  }
+  if (!text.empty() && !element.text().set(text.c_str())) {
+    throw Failure(FailureNumber::kDocument, "cannot set the text of element \"" + name + "\"");
+  }
+  return element;
+}
+
+pugi::xml_node AddElementIfValue(pugi::xml_document& document, pugi::xml_node parent,
+                                 const std::string& name, const std::string& text) {
+  if (text.empty()) {
+    return {};
+  }
+  return AddElement(document, parent, name, text);
+}
+
+}  // namespace modTally

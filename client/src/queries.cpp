@@ -1,0 +1,136 @@
+// The three read-only queries: the probe, the current company and the company list.
+#include "lirvo/modTally.h"
+
+namespace modTally {
+
+namespace {
+
+std::string JoinLines(std::initializer_list<std::string_view> lines) {
+  std::string text;
+  for (const std::string_view line : lines) {
+    text.append(line).append("\r\n");
+  }
+  return text;
+}
+
+// Loads a reply; a reply that is not XML leaves the document empty, which the callers read as
+// a reply without the element they look for.
+pugi::xml_document LoadReply(const Reply& reply) {
+  pugi::xml_document document;
+  LoadXml(document, reply.text);
+  return document;
+}
+
+// The first element named `name` anywhere in the document, in document order.
+pugi::xml_node FirstElement(const pugi::xml_document& document, const char* name) {
+  return document.find_node(
+      [name](const pugi::xml_node& node) { return std::string_view(node.name()) == name; });
+}
+
+template <class T, class Work>
+QueryResult<T> Attempt(Work&& work) {
+  QueryResult<T> result;
+  try {
+    result.value = work();
+  } catch (const Failure& failure) {
+    result.number = failure.number();
+    result.description = failure.description();
+  } catch (const std::exception& error) {
+    result.number = FailureNumber::kDocument;
+    result.description = error.what();
+  }
+  return result;
+}
+
+}  // namespace
+
+const std::string kListOfAccountsRequest = JoinLines({
+    "<ENVELOPE>",
+    "<HEADER>",
+    "<TALLYREQUEST> Export Data </TALLYREQUEST>",
+    "</HEADER>",
+    "<BODY>",
+    "<EXPORTDATA>",
+    "<REQUESTDESC>",
+    "<REPORTNAME>List of Accounts</REPORTNAME>",
+    "<STATICVARIABLES>",
+    "<SVEXPORTFORMAT> $$SysName:XML </SVEXPORTFORMAT>",
+    "<ACCOUNTTYPE>Stock Items</ACCOUNTTYPE>",
+    "</STATICVARIABLES>",
+    "</REQUESTDESC>",
+    "</EXPORTDATA>",
+    "</BODY>",
+    "</ENVELOPE>",
+});
+
+const std::string kListOfCompaniesRequest = JoinLines({
+    "<ENVELOPE>",
+    "<HEADER>",
+    "<TALLYREQUEST>Export Data</TALLYREQUEST>",
+    "</HEADER>",
+    "<BODY>",
+    "<EXPORTDATA>",
+    "<REQUESTDESC>",
+    "<REPORTNAME>List of Companies</REPORTNAME>",
+    "<STATICVARIABLES>",
+    "<SVEXPORTFORMAT> $$SysName:XML </SVEXPORTFORMAT>",
+    "</STATICVARIABLES>",
+    "</REQUESTDESC>",
+    "</EXPORTDATA>",
+    "</BODY>",
+    "</ENVELOPE>",
+});
+
+QueryResult<std::string> TryGetTallyVersion() {
+  return Attempt<std::string>([] {
+    TallyUrl = DefaultAddress();
+    const pugi::xml_document reply = LoadReply(Exchange(TallyUrl, std::nullopt));
+    const pugi::xml_node response = FirstElement(reply, "RESPONSE");
+    return response ? NodeText(response) : std::string(kServerRunningLine);
+  });
+}
+
+QueryResult<std::string> TryGetCurrentCompany() {
+  return Attempt<std::string>([] {
+    const std::string& request = kListOfAccountsRequest;
+    TallyUrl = DefaultAddress();
+    const pugi::xml_document reply = LoadReply(Exchange(TallyUrl, request));
+    const pugi::xml_node company = FirstElement(reply, "SVCURRENTCOMPANY");
+    return company ? NodeText(company) : std::string();
+  });
+}
+
+QueryResult<std::vector<std::string>> TryGetCompanyList() {
+  return Attempt<std::vector<std::string>>([] {
+    const pugi::xml_document reply = LoadReply(Exchange(DefaultAddress(), kListOfCompaniesRequest));
+    std::vector<std::string> names;
+    for (const pugi::xpath_node& selected : reply.select_nodes("//COMPANYNAME")) {
+      names.push_back(NodeText(selected.node()));
+    }
+    return names;
+  });
+}
+
+std::string GetTallyVersion() {
+  QueryResult<std::string> result = TryGetTallyVersion();
+  return result ? std::move(*result.value) : std::move(result.description);
+}
+
+std::string GetCurrentCompany() {
+  QueryResult<std::string> result = TryGetCurrentCompany();
+  return result ? std::move(*result.value) : std::move(result.description);
+}
+
+CompanyList GetCompanyList() {
+  QueryResult<std::vector<std::string>> result = TryGetCompanyList();
+  if (!result) {
+    return std::vector<std::string>{"", "ERROR " + result.description};
+  }
+  if (result.value->empty()) {
+    return std::nullopt;
+  }
+  result.value->emplace_back();  // the trailing empty slot callers rely on
+  return std::move(*result.value);
+}
+
+}  // namespace modTally

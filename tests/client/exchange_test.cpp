@@ -1,0 +1,146 @@
+// The request exchange as the server sees it, and how the queries read replies.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <lirvo/modTally.h>
+
+#include "raw_server.h"
+
+namespace {
+
+using lirvo::test::RawServer;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+// Splits a raw request into its header block (without the blank line) and its body.
+std::pair<std::string, std::string> Split(const std::string& request) {
+  const size_t end = request.find("\r\n\r\n");
+  return {request.substr(0, end), request.substr(end + 4)};
+}
+
+// Headers as "Name: value" lines, in the order they were sent.
+std::vector<std::string> HeaderLines(const std::string& head) {
+  std::vector<std::string> lines;
+  size_t start = head.find("\r\n") + 2;  // past the request line
+  while (start < head.size()) {
+    size_t end = head.find("\r\n", start);
+    if (end == std::string::npos)
+      end = head.size();
+    lines.push_back(head.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+// The three fixed headers appear in order, SOAPAction with an empty value.
+void ExpectFixedHeaders(const std::string& head) {
+  std::vector<std::string> ours;
+  for (const std::string& line : HeaderLines(head)) {
+    if (line.starts_with("Content-Type:") || line.starts_with("Connection:") ||
+        line.starts_with("SOAPAction")) {
+      ours.push_back(line);
+    }
+  }
+  EXPECT_EQ(ours, (std::vector<std::string>{"Content-Type: text/xml", "Connection: close",
+                                            "SOAPAction:"}));
+}
+
+TEST(Exchange, EachQuerySendsItsExactRequest) {
+  auto server = RawServer::Replying(RawServer::HttpReply(200, "<RESPONSE>ok</RESPONSE>"));
+  const lirvo::test::ScopedEnv env("LIRVO_TALLY_URL", server.url());
+
+  modTally::GetTallyVersion();
+  modTally::GetCurrentCompany();
+  modTally::GetCompanyList();
+
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  const std::string accounts =
+      "<ENVELOPE>\r\n<HEADER>\r\n<TALLYREQUEST> Export Data </TALLYREQUEST>\r\n</HEADER>\r\n"
+      "<BODY>\r\n<EXPORTDATA>\r\n<REQUESTDESC>\r\n"
+      "<REPORTNAME>List of Accounts</REPORTNAME>\r\n<STATICVARIABLES>\r\n"
+      "<SVEXPORTFORMAT> $$SysName:XML </SVEXPORTFORMAT>\r\n"
+      "<ACCOUNTTYPE>Stock Items</ACCOUNTTYPE>\r\n</STATICVARIABLES>\r\n</REQUESTDESC>\r\n"
+      "</EXPORTDATA>\r\n</BODY>\r\n</ENVELOPE>\r\n";
+  const std::string companies =
+      "<ENVELOPE>\r\n<HEADER>\r\n<TALLYREQUEST>Export Data</TALLYREQUEST>\r\n</HEADER>\r\n"
+      "<BODY>\r\n<EXPORTDATA>\r\n<REQUESTDESC>\r\n"
+      "<REPORTNAME>List of Companies</REPORTNAME>\r\n<STATICVARIABLES>\r\n"
+      "<SVEXPORTFORMAT> $$SysName:XML </SVEXPORTFORMAT>\r\n</STATICVARIABLES>\r\n"
+      "</REQUESTDESC>\r\n</EXPORTDATA>\r\n</BODY>\r\n</ENVELOPE>\r\n";
+  const std::string expected_bodies[] = {"", accounts, companies};
+  for (size_t i = 0; i < requests.size(); ++i) {
+    SCOPED_TRACE("request " + std::to_string(i));
+    const auto [head, body] = Split(requests[i]);
+    EXPECT_THAT(head, StartsWith("POST / HTTP/1.1\r\n"));
+    ExpectFixedHeaders(head);
+    EXPECT_THAT(head, HasSubstr("Content-Length: " + std::to_string(expected_bodies[i].size())));
+    EXPECT_EQ(body, expected_bodies[i]);
+    EXPECT_THAT(head, ::testing::Not(HasSubstr("Authorization")));
+  }
+}
+
+TEST(Exchange, ReturnsStatusHeadersAndBodyUnchanged) {
+  const std::string body = "  <not-xml> & \xff\xfe raw";
+  auto server = RawServer::Replying(RawServer::HttpReply(503, body, "text/plain"));
+  const modTally::Reply reply = modTally::Exchange(server.url(), std::string_view("<A/>"));
+  EXPECT_EQ(reply.status, 503);
+  EXPECT_EQ(reply.text, body);
+  EXPECT_THAT(reply.headers, HasSubstr("Content-Type: text/plain\r\n"));
+  EXPECT_THAT(reply.headers, ::testing::Not(HasSubstr("HTTP/1.1")));
+}
+
+TEST(Exchange, DocumentBodyIsItsXml) {
+  auto server = RawServer::Replying(RawServer::HttpReply(200, ""));
+  pugi::xml_document document;
+  ASSERT_TRUE(modTally::LoadXml(document, "<A x=\"1\">\r\n  <B>t &amp; u</B>\r\n</A>"));
+  modTally::Exchange(server.url(), document);
+  EXPECT_EQ(Split(server.requests().at(0)).second, "<A x=\"1\"><B>t &amp; u</B></A>");
+}
+
+TEST(Exchange, NothingListeningIsAFailureNamingTheUrl) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(lirvo::test::UnusedPort());
+  try {
+    modTally::Exchange(url, std::nullopt);
+    FAIL() << "expected a failure";
+  } catch (const modTally::Failure& failure) {
+    EXPECT_GT(failure.number(), 0);
+    EXPECT_THAT(failure.description(), HasSubstr(url));
+  }
+}
+
+TEST(Exchange, ConnectionDroppedBeforeReplyIsAFailure) {
+  RawServer server([](int, const std::string&) {});  // reads the request, closes without a word
+  EXPECT_THROW(modTally::Exchange(server.url(), std::string_view("<A/>")), modTally::Failure);
+}
+
+TEST(Exchange, ReplyLargerThanTheLimitIsRefused) {
+  RawServer server([](int fd, const std::string&) {
+    const std::string chunk(1 << 20, 'x');
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " +
+                       std::to_string(modTally::kMaxReplyBytes + chunk.size()) + "\r\n\r\n";
+    if (!RawServer::SendAll(fd, head))
+      return;
+    for (size_t sent = 0; sent <= modTally::kMaxReplyBytes; sent += chunk.size()) {
+      if (!RawServer::SendAll(fd, chunk))
+        return;
+    }
+  });
+  try {
+    modTally::Exchange(server.url(), std::nullopt);
+    FAIL() << "expected a failure";
+  } catch (const modTally::Failure& failure) {
+    EXPECT_EQ(failure.number(), modTally::FailureNumber::kReplyTooLarge);
+  }
+}
+
+TEST(Exchange, UrlOverrideReplacesTheDefaultOnlyWhenSetAndNotEmpty) {
+  {
+    const lirvo::test::ScopedEnv env("LIRVO_TALLY_URL", "");
+    EXPECT_EQ(modTally::DefaultAddress(), "http://127.0.0.1:9000");
+  }
+  const lirvo::test::ScopedEnv env("LIRVO_TALLY_URL", "http://127.0.0.1:1234");
+  EXPECT_EQ(modTally::DefaultAddress(), "http://127.0.0.1:1234");
+}
+
+}  // namespace
