@@ -1,0 +1,69 @@
+// The sales transfer without any window: the voucher message, the sending routine with its
+// formatting, the reading of replies, and DataToTally's six phases.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <lirvo/modTally.h>
+
+namespace lirvo::demo {
+
+// ---------------------------------------------------------------------------------------------
+// Sending
+
+// Loads `request` into a document, re-indents it (CR LF, two blanks a level) and posts it to
+// modTally::TallyUrl; returns the reply unchanged. Throws modTally::Failure when the request is
+// not well-formed XML (nothing is sent) or the exchange fails.
+modTally::Reply SendRequest(const std::string& request);
+
+// As SendRequest, giving back only the reply text.
+std::string SendToTally(const std::string& request);
+
+// Re-indents `document` in place: every element on a line of its own, indented two blanks per
+// level, leaves on one line. Throws modTally::Failure when the tree is too deep to format.
+void FormatXml(pugi::xml_document& document);
+
+// ---------------------------------------------------------------------------------------------
+// Reading replies to imports
+
+// Whether an import reply reports that the server rejected something: an HTTP status of 400 or
+// above, a LINEERROR, ERRORS or EXCEPTIONS above 0, or a RESPONSE root holding only a message.
+bool IsRejection(const modTally::Reply& reply);
+
+// The reason a rejected reply gives (its LINEERROR texts, or its message), for the report.
+std::string RejectionText(const modTally::Reply& reply);
+
+// ---------------------------------------------------------------------------------------------
+// The transfer
+
+inline constexpr int kRowLimit = 5;  // rows handled in each phase
+inline constexpr const char* kSuccessMessage = "Data Exported to Tally successfully!!";
+inline constexpr const char* kMessageTitle = "Lirvo 1.0 Demo";
+
+// What a transfer that ran through all its phases did.
+struct TransferResult {
+  int posted = 0;                       // requests posted
+  int rejected = 0;                     // of them, rejected by the server
+  std::vector<std::string> rejections;  // the first few rejection texts, with phase and row
+};
+
+// Receives each status text as the transfer reaches it ("Creaing Units", "Creaing Units - 1", ...).
+using StatFn = std::function<void(const std::string& message)>;
+
+// SampleData.mdb in the folder that holds the running executable.
+std::filesystem::path DefaultDatabasePath();
+
+// Runs the six phases against `database` for `company`, calling `stat` before each heading and
+// row. Posts to modTally::TallyUrl. Throws modTally::Failure, naming the phase and row, at the
+// first failure (what was posted before stays posted).
+TransferResult DataToTally(const std::string& company, const StatFn& stat,
+                           const std::filesystem::path& database = DefaultDatabasePath());
+
+// The final message: kSuccessMessage when nothing was rejected, otherwise how many requests the
+// server rejected and why.
+std::string FinalMessage(const TransferResult& result);
+
+}  // namespace lirvo::demo

@@ -1,0 +1,32 @@
+// Starts tally-standin as a child process on an ephemeral loopback port for end-to-end tests, and
+// stops it when destroyed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lirvo::test {
+
+class StandinProcess {
+ public:
+  // Runs `executable --port 0 <arguments>` and waits (with a deadline) for its
+  // "listening on http://127.0.0.1:PORT" line. Throws std::runtime_error when it does not start.
+  StandinProcess(const std::string& executable, const std::vector<std::string>& arguments = {});
+  ~StandinProcess();
+  StandinProcess(const StandinProcess&) = delete;
+  StandinProcess& operator=(const StandinProcess&) = delete;
+
+  std::string url() const { return url_; }
+  int port() const { return port_; }
+  int pid() const { return pid_; }
+
+  // Sends `signal` and waits for the process to end; returns its exit status (or 128 + signal).
+  int Stop(int signal);
+
+ private:
+  int pid_ = -1;
+  int port_ = 0;
+  std::string url_;
+};
+
+}  // namespace lirvo::test
