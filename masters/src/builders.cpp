@@ -1,0 +1,249 @@
+// The six master builders: one shared frame, and per master the element name and the table of
+// child elements in wire order.
+#include <array>
+#include <span>
+
+#include <lirvo/modTally.h>
+
+#include "lirvo/modTallyIm.h"
+
+namespace modTallyIm {
+
+namespace {
+
+enum class Written {
+  kIfSet,   // only when the field is not empty
+  kAlways,  // in every request, with text only when the field is not empty
+};
+
+// One child element of a master element.
+template <class Record>
+struct Row {
+  const char* element;
+  std::string Record::*field;  // nullptr: no field feeds the element (it is always empty)
+  Written written;
+};
+
+// Whether the master ends with NAME.LIST holding NAME (every master but the unit).
+enum class NameList { kNone, kLast };
+
+constexpr auto kIfSet = Written::kIfSet;
+constexpr auto kAlways = Written::kAlways;
+
+// `text` with control characters shown as '?', so that it can stand in a message.
+std::string Printable(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      c = '?';
+    }
+  }
+  return text;
+}
+
+// The master frame shared by every builder: the envelope, TALLYMESSAGE, the master element with
+// its NAME and ACTION attributes, the rows in order, then the name list.
+template <class Record>
+std::string BuildMaster(const std::string& company, const Record& record, const std::string& action,
+                        const char* master_element, std::span<const Row<Record>> rows,
+                        NameList name_list) {
+  const std::string& name_attribute = action == "Alter" ? record.OldName : record.Name;
+
+  pugi::xml_document document = modTally::CreateImportEnvelope(company);
+  const pugi::xml_node request_data = document.select_node("//REQUESTDATA").node();
+  if (!request_data) {
+    throw modTally::Failure(modTally::FailureNumber::kDocument,
+                            std::string("cannot build the ") + master_element +
+                                " request: the company name \"" + Printable(company) +
+                                "\" did not give an import envelope with a REQUESTDATA element");
+  }
+  const pugi::xml_node message = modTally::AddElement(document, request_data, "TALLYMESSAGE", "");
+  modTally::AddAttribute(document, message, "xmlns:UDF", "TallyUDF");
+
+  const pugi::xml_node master = modTally::AddElement(document, message, master_element, "");
+  modTally::AddAttribute(document, master, "NAME", name_attribute);
+  modTally::AddAttribute(document, master, "ACTION", action);
+
+  for (const Row<Record>& row : rows) {
+    static const std::string kNoValue;
+    const std::string& value = row.field != nullptr ? record.*row.field : kNoValue;
+    if (row.written == Written::kAlways) {
+      modTally::AddElement(document, master, row.element, value);
+    } else {
+      modTally::AddElementIfValue(document, master, row.element, value);
+    }
+  }
+  if (name_list == NameList::kLast) {
+    const pugi::xml_node list = modTally::AddElement(document, master, "NAME.LIST", "");
+    modTally::AddElementIfValue(document, list, "NAME", record.Name);
+  }
+  return modTally::DocumentXml(document);
+}
+
+using U = UnitMaster;
+constexpr std::array<Row<U>, 4> kSimpleUnitRows{{
+    {"NAME", &U::Name, kIfSet},
+    {"ISSIMPLEUNIT", &U::IsSimpleUnit, kIfSet},
+    {"ORIGINALNAME", &U::OriginalName, kIfSet},
+    {"DECIMALPLACES", &U::DecimalPlaces, kIfSet},
+}};
+constexpr std::array<Row<U>, 5> kCompoundUnitRows{{
+    {"NAME", &U::Name, kIfSet},
+    {"ISSIMPLEUNIT", &U::IsSimpleUnit, kIfSet},
+    {"BASEUNITS", &U::BaseUnits, kIfSet},
+    {"ADDITIONALUNITS", &U::AdditionalUnits, kIfSet},
+    {"CONVERSION", &U::Conversion, kIfSet},
+}};
+
+using L = LedgerMaster;
+constexpr std::array<Row<L>, 36> kLedgerRows{{
+    {"ADDITIONALNAME", &L::Name, kIfSet},
+    {"ADDRESS.LIST", nullptr, kAlways},
+    {"CURRENCYNAME", &L::CurrencyName, kIfSet},
+    {"PRICELEVEL", &L::PriceLevel, kIfSet},
+    {"PARENT", &L::Parent, kIfSet},
+    {"TAXCLASSIFICATIONNAME", &L::TaxClassificationName, kIfSet},
+    {"TAXTYPE", &L::TaxType, kIfSet},
+    {"GSTTYPE", &L::GstType, kIfSet},
+    {"SERVICECATEGORY", &L::ServiceCategory, kIfSet},
+    {"TDSDEDUCTEETYPE", &L::TdsDeducteeType, kIfSet},
+    {"TDSRATENAME", &L::TdsRateName, kIfSet},
+    {"LEDGERFBTCATEGORY", &L::LedgerFbtCategory, kIfSet},
+    {"ISBILLWISEON", &L::IsBillWiseOn, kIfSet},
+    {"ISCOSTCENTRESON", &L::IsCostCentresOn, kIfSet},
+    {"ISINTERESTON", &L::IsInterestOn, kIfSet},
+    {"ALLOWINMOBILE", &L::AllowInMobile, kIfSet},
+    {"ISCONDENSED", &L::IsCondensed, kIfSet},
+    {"AFFECTSSTOCK", &L::AffectsStock, kIfSet},
+    {"FORPAYROLL", &L::ForPayroll, kIfSet},
+    {"INTERESTONBILLWISE", &L::InterestOnBillWise, kIfSet},
+    {"OVERRIDEINTEREST", &L::OverrideInterest, kIfSet},
+    {"OVERRIDEADVINTEREST", &L::OverrideAdvInterest, kIfSet},
+    {"USEFORVAT", &L::UseForVat, kIfSet},
+    {"IGNORETDSEXEMPT", &L::IgnoreTdsExempt, kIfSet},
+    {"ISTCSAPPLICABLE", &L::IsTcsApplicable, kIfSet},
+    {"ISTDSAPPLICABLE", &L::IsTdsApplicable, kIfSet},
+    {"ISFBTAPPLICABLE", &L::IsFbtApplicable, kIfSet},
+    {"ISGSTAPPLICABLE", &L::IsGstApplicable, kIfSet},
+    {"SHOWINPAYSLIP", &L::ShowInPayslip, kIfSet},
+    {"USEFORGRATUITY", &L::UseForGratuity, kIfSet},
+    {"FORSERVICETAX", &L::ForServiceTax, kIfSet},
+    {"ISINPUTCREDIT", &L::IsInputCredit, kIfSet},
+    {"ISEXEMPTED", &L::IsExempted, kIfSet},
+    {"TDSDEDUCTEEISSPECIALRATE", &L::TdsDeducteeIsSpecialRate, kIfSet},
+    {"AUDITED", &L::Audited, kIfSet},
+    {"SORTPOSITION", &L::SortPosition, kIfSet},
+}};
+
+using S = StockItemMaster;
+constexpr std::array<Row<S>, 25> kStockItemRows{{
+    {"CATEGORY", &S::Category, kIfSet},
+    {"TAXCLASSIFICATIONNAME", &S::TaxClassificationName, kIfSet},
+    {"COSTINGMETHOD", &S::CostingMethod, kIfSet},
+    {"VALUATIONMETHOD", &S::ValuationMethod, kIfSet},
+    {"BASEUNITS", &S::BaseUnits, kIfSet},
+    {"ADDITIONALUNITS", &S::AdditionalUnits, kIfSet},
+    {"EXCISEITEMCLASSIFICATION", &S::ExciseItemClassification, kIfSet},
+    {"ISCOSTCENTRESON", &S::IsCostCentresOn, kIfSet},
+    {"ISBATCHWISEON", &S::IsBatchWiseOn, kIfSet},
+    {"ISPERISHABLEON", &S::IsPerishableOn, kIfSet},
+    {"IGNOREPHYSICALDIFFERENCE", &S::IgnorePhysicalDifference, kIfSet},
+    {"IGNORENEGATIVESTOCK", &S::IgnoreNegativeStock, kIfSet},
+    {"TREATSALESASMANUFACTURED", &S::TreatSalesAsManufactured, kIfSet},
+    {"TREATPURCHASESASCONSUMED", &S::TreatPurchasesAsConsumed, kIfSet},
+    {"TREATREJECTSASSCRAP", &S::TreatRejectsAsScrap, kIfSet},
+    {"HASMFGDATE", &S::HasMfgDate, kIfSet},
+    {"ALLOWUSEOFEXPIREDITEMS", &S::AllowUseOfExpiredItems, kIfSet},
+    {"IGNOREBATCHES", &S::IgnoreBatches, kIfSet},
+    {"IGNOREGODOWNS", &S::IgnoreGodowns, kIfSet},
+    {"ISMRPINCLOFTAX", &S::IsMrpInclOfTax, kIfSet},
+    {"REORDERASHIGHER", &S::ReorderAsHigher, kIfSet},
+    {"MINORDERASHIGHER", &S::MinOrderAsHigher, kIfSet},
+    {"DENOMINATOR", &S::Denominator, kIfSet},
+    {"BASICRATEOFEXCISE", &S::BasicRateOfExcise, kIfSet},
+    {"RATEOFVAT", &S::RateOfVat, kIfSet},
+}};
+
+using D = GodownMaster;
+constexpr std::array<Row<D>, 4> kGodownRows{{
+    {"PARENT", &D::Parent, kIfSet},
+    {"JOBNAME", &D::JobName, kIfSet},
+    {"HASNOSPACE", &D::HasNoSpace, kIfSet},
+    {"HASNOSTOCK", &D::HasNoStock, kIfSet},
+}};
+
+// The group writes SORTPOSITION before AFFECTSSTOCK and ISCOSTCENTREON (singular) last.
+using G = GroupMaster;
+constexpr std::array<Row<G>, 12> kGroupRows{{
+    {"PARENT", &G::Parent, kIfSet},
+    {"ISBILLWISEON", &G::IsBillWiseOn, kIfSet},
+    {"ISADDABLE", &G::IsAddable, kIfSet},
+    {"ISSUBLEDGER", &G::IsSubLedger, kIfSet},
+    {"ISREVENUE", &G::IsRevenue, kIfSet},
+    {"AFFECTSGROSSPROFIT", &G::AffectsGrossProfit, kIfSet},
+    {"ISDEEMEDPOSITIVE", &G::IsDeemedPositive, kIfSet},
+    {"TRACKNEGATIVEBALANCES", &G::TrackNegativeBalances, kIfSet},
+    {"ISCONDENSED", &G::IsCondensed, kIfSet},
+    {"SORTPOSITION", &G::SortPosition, kIfSet},
+    {"AFFECTSSTOCK", &G::AffectsStock, kIfSet},
+    {"ISCOSTCENTREON", &G::IsCostCentreOn, kIfSet},
+}};
+
+using K = StockGroupMaster;
+constexpr std::array<Row<K>, 17> kStockGroupRows{{
+    {"PARENT", &K::Parent, kIfSet},
+    {"COSTINGMETHOD", &K::CostingMethod, kIfSet},
+    {"VALUATIONMETHOD", &K::ValuationMethod, kIfSet},
+    {"BASEUNITS", &K::BaseUnits, kIfSet},
+    {"ADDITIONALUNITS", &K::AdditionalUnits, kIfSet},
+    {"ISBATCHWISEON", &K::IsBatchWiseOn, kIfSet},
+    {"ISPERISHABLEON", &K::IsPerishableOn, kIfSet},
+    {"ISADDABLE", &K::IsAddable, kIfSet},
+    {"IGNOREPHYSICALDIFFERENCE", &K::IgnorePhysicalDifference, kIfSet},
+    {"IGNORENEGATIVESTOCK", &K::IgnoreNegativeStock, kIfSet},
+    {"TREATSALESASMANUFACTURED", &K::TreatSalesAsManufactured, kIfSet},
+    {"TREATPURCHASESASCONSUMED", &K::TreatPurchasesAsConsumed, kIfSet},
+    {"TREATREJECTSASSCRAP", &K::TreatRejectsAsScrap, kIfSet},
+    {"HASMFGDATE", &K::HasMfgDate, kIfSet},
+    {"ALLOWUSEOFEXPIREDITEMS", &K::AllowUseOfExpiredItems, kIfSet},
+    {"IGNOREBATCHES", &K::IgnoreBatches, kIfSet},
+    {"IGNOREGODOWNS", &K::IgnoreGodowns, kIfSet},
+}};
+
+}  // namespace
+
+std::string BuildUnit(const std::string& company, const UnitMaster& unit,
+                      const std::string& action) {
+  // Case-sensitive: "yes" makes a compound unit.
+  if (unit.IsSimpleUnit == "Yes") {
+    return BuildMaster<U>(company, unit, action, "UNIT", kSimpleUnitRows, NameList::kNone);
+  }
+  return BuildMaster<U>(company, unit, action, "UNIT", kCompoundUnitRows, NameList::kNone);
+}
+
+std::string BuildLedger(const std::string& company, const LedgerMaster& ledger,
+                        const std::string& action) {
+  return BuildMaster<L>(company, ledger, action, "LEDGER", kLedgerRows, NameList::kLast);
+}
+
+std::string BuildStockItem(const std::string& company, const StockItemMaster& stockItem,
+                           const std::string& action) {
+  return BuildMaster<S>(company, stockItem, action, "STOCKITEM", kStockItemRows, NameList::kLast);
+}
+
+std::string BuildGodown(const std::string& company, const GodownMaster& godown,
+                        const std::string& action) {
+  return BuildMaster<D>(company, godown, action, "GODOWN", kGodownRows, NameList::kLast);
+}
+
+std::string BuildGroup(const std::string& company, const GroupMaster& group,
+                       const std::string& action) {
+  return BuildMaster<G>(company, group, action, "GROUP", kGroupRows, NameList::kLast);
+}
+
+std::string BuildStockGroup(const std::string& company, const StockGroupMaster& stockGroup,
+                            const std::string& action) {
+  return BuildMaster<K>(company, stockGroup, action, "STOCKGROUP", kStockGroupRows,
+                        NameList::kLast);
+}
+
+}  // namespace modTallyIm
