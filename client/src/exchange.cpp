@@ -100,7 +100,8 @@ void SetOption(CURL* handle, CURLoption option, T value) {
 
 }  // namespace
 
-Reply Exchange(const std::string& url, const std::optional<std::string_view>& body) {
+Reply Exchange(const std::string& url, const std::optional<std::string_view>& body,
+               const ExchangeLimits& limits) {
   EnsureCurlGlobal();
   const std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
   if (!handle) {
@@ -128,8 +129,8 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   SetOption(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   SetOption(curl, CURLOPT_PROXY, "");  // the server is local: never go through a proxy
   SetOption(curl, CURLOPT_NOSIGNAL, 1L);
-  SetOption(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-  SetOption(curl, CURLOPT_TIMEOUT, kTotalTimeoutSeconds);
+  SetOption(curl, CURLOPT_CONNECTTIMEOUT_MS, limits.connect_ms);
+  SetOption(curl, CURLOPT_TIMEOUT_MS, limits.total_ms);
   SetOption(curl, CURLOPT_POST, 1L);
   const std::string_view payload = body.value_or(std::string_view());
   SetOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));

@@ -15,9 +15,9 @@ std::string JoinLines(std::initializer_list<std::string_view> lines) {
 
 // Loads a reply; a reply that is not XML leaves the document empty, which the callers read as
 // a reply without the element they look for.
-pugi::xml_document LoadReply(const Reply& reply) {
+pugi::xml_document LoadReply(std::string_view reply) {
   pugi::xml_document document;
-  LoadXml(document, reply.text);
+  LoadXml(document, reply);
   return document;
 }
 
@@ -81,12 +81,31 @@ const std::string kListOfCompaniesRequest = JoinLines({
     "</ENVELOPE>",
 });
 
+std::string ReadVersionReply(std::string_view reply) {
+  const pugi::xml_document document = LoadReply(reply);
+  const pugi::xml_node response = FirstElement(document, "RESPONSE");
+  return response ? NodeText(response) : std::string(kServerRunningLine);
+}
+
+std::string ReadCurrentCompanyReply(std::string_view reply) {
+  const pugi::xml_document document = LoadReply(reply);
+  const pugi::xml_node company = FirstElement(document, "SVCURRENTCOMPANY");
+  return company ? NodeText(company) : std::string();
+}
+
+std::vector<std::string> ReadCompanyNames(std::string_view reply) {
+  const pugi::xml_document document = LoadReply(reply);
+  std::vector<std::string> names;
+  for (const pugi::xpath_node& selected : document.select_nodes("//COMPANYNAME")) {
+    names.push_back(NodeText(selected.node()));
+  }
+  return names;
+}
+
 QueryResult<std::string> TryGetTallyVersion() {
   return Attempt<std::string>([] {
     TallyUrl = DefaultAddress();
-    const pugi::xml_document reply = LoadReply(Exchange(TallyUrl, std::nullopt));
-    const pugi::xml_node response = FirstElement(reply, "RESPONSE");
-    return response ? NodeText(response) : std::string(kServerRunningLine);
+    return ReadVersionReply(Exchange(TallyUrl, std::nullopt).text);
   });
 }
 
@@ -94,21 +113,13 @@ QueryResult<std::string> TryGetCurrentCompany() {
   return Attempt<std::string>([] {
     const std::string& request = kListOfAccountsRequest;
     TallyUrl = DefaultAddress();
-    const pugi::xml_document reply = LoadReply(Exchange(TallyUrl, request));
-    const pugi::xml_node company = FirstElement(reply, "SVCURRENTCOMPANY");
-    return company ? NodeText(company) : std::string();
+    return ReadCurrentCompanyReply(Exchange(TallyUrl, request).text);
   });
 }
 
 QueryResult<std::vector<std::string>> TryGetCompanyList() {
-  return Attempt<std::vector<std::string>>([] {
-    const pugi::xml_document reply = LoadReply(Exchange(DefaultAddress(), kListOfCompaniesRequest));
-    std::vector<std::string> names;
-    for (const pugi::xpath_node& selected : reply.select_nodes("//COMPANYNAME")) {
-      names.push_back(NodeText(selected.node()));
-    }
-    return names;
-  });
+  return Attempt<std::vector<std::string>>(
+      [] { return ReadCompanyNames(Exchange(DefaultAddress(), kListOfCompaniesRequest).text); });
 }
 
 std::string GetTallyVersion() {

@@ -54,9 +54,12 @@ class Failure : public std::runtime_error {
 
 // Replies larger than this are refused rather than read without bound.
 inline constexpr std::size_t kMaxReplyBytes = 64u * 1024u * 1024u;
-// Time allowed to establish the connection, and for the whole exchange.
-inline constexpr long kConnectTimeoutSeconds = 5;
-inline constexpr long kTotalTimeoutSeconds = 120;
+// How long an exchange may take: to establish the connection, and in all. Running into either
+// limit is a failure like any other.
+struct ExchangeLimits {
+  long connect_ms = 5'000;
+  long total_ms = 120'000;
+};
 
 // What came back from one exchange.
 struct Reply {
@@ -70,7 +73,8 @@ struct Reply {
 // empty-optional (the probe); otherwise `*body` exactly. Throws Failure when the exchange itself
 // fails (nothing listening, connection dropped, time-out, reply too large); an HTTP error status
 // is not a failure.
-Reply Exchange(const std::string& url, const std::optional<std::string_view>& body);
+Reply Exchange(const std::string& url, const std::optional<std::string_view>& body,
+               const ExchangeLimits& limits = {});
 
 // Posts a document: its XML as written by DocumentXml is the body.
 Reply Exchange(const std::string& url, const pugi::xml_document& document);
@@ -142,6 +146,12 @@ std::string GetCurrentCompany();
 // Posts the List of Companies request to the default address and returns the company list.
 // Never throws.
 CompanyList GetCompanyList();
+
+// How each query reads a reply text; a text that is not XML reads as a reply without the element
+// looked for. These never throw.
+std::string ReadVersionReply(std::string_view reply);
+std::string ReadCurrentCompanyReply(std::string_view reply);
+std::vector<std::string> ReadCompanyNames(std::string_view reply);
 
 // Non-throwing forms that keep a failure apart from an answer.
 template <class T>
