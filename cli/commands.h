@@ -28,5 +28,6 @@ int UsageError(const std::string& message);
 int Probe(const Args& args);
 int CurrentCompany(const Args& args);
 int Companies(const Args& args);
+int Build(const Args& args);
 
 }  // namespace lirvo::cli

@@ -13,6 +13,9 @@ constexpr std::array kCommands = {
     Command{"current-company",
             "current-company     print the company that is current in the server", &CurrentCompany},
     Command{"companies", "companies           print the open companies, one per line", &Companies},
+    Command{"build",
+            "build KIND ...      print the import request for one master (lirvo build --help)",
+            &Build},
 };
 
 void PrintHelp(std::ostream& out) {
