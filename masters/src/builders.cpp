@@ -80,22 +80,22 @@ std::string BuildMaster(const std::string& company, const Record& record, const 
 }
 
 using U = UnitMaster;
-constexpr std::array<Row<U>, 4> kSimpleUnitRows{{
+constexpr auto kSimpleUnitRows = std::to_array<Row<U>>({
     {"NAME", &U::Name, kIfSet},
     {"ISSIMPLEUNIT", &U::IsSimpleUnit, kIfSet},
     {"ORIGINALNAME", &U::OriginalName, kIfSet},
     {"DECIMALPLACES", &U::DecimalPlaces, kIfSet},
-}};
-constexpr std::array<Row<U>, 5> kCompoundUnitRows{{
+});
+constexpr auto kCompoundUnitRows = std::to_array<Row<U>>({
     {"NAME", &U::Name, kIfSet},
     {"ISSIMPLEUNIT", &U::IsSimpleUnit, kIfSet},
     {"BASEUNITS", &U::BaseUnits, kIfSet},
     {"ADDITIONALUNITS", &U::AdditionalUnits, kIfSet},
     {"CONVERSION", &U::Conversion, kIfSet},
-}};
+});
 
 using L = LedgerMaster;
-constexpr std::array<Row<L>, 36> kLedgerRows{{
+constexpr auto kLedgerRows = std::to_array<Row<L>>({
     {"ADDITIONALNAME", &L::Name, kIfSet},
     {"ADDRESS.LIST", nullptr, kAlways},
     {"CURRENCYNAME", &L::CurrencyName, kIfSet},
@@ -132,10 +132,10 @@ constexpr std::array<Row<L>, 36> kLedgerRows{{
     {"TDSDEDUCTEEISSPECIALRATE", &L::TdsDeducteeIsSpecialRate, kIfSet},
     {"AUDITED", &L::Audited, kIfSet},
     {"SORTPOSITION", &L::SortPosition, kIfSet},
-}};
+});
 
 using S = StockItemMaster;
-constexpr std::array<Row<S>, 25> kStockItemRows{{
+constexpr auto kStockItemRows = std::to_array<Row<S>>({
     {"CATEGORY", &S::Category, kIfSet},
     {"TAXCLASSIFICATIONNAME", &S::TaxClassificationName, kIfSet},
     {"COSTINGMETHOD", &S::CostingMethod, kIfSet},
@@ -161,19 +161,19 @@ constexpr std::array<Row<S>, 25> kStockItemRows{{
     {"DENOMINATOR", &S::Denominator, kIfSet},
     {"BASICRATEOFEXCISE", &S::BasicRateOfExcise, kIfSet},
     {"RATEOFVAT", &S::RateOfVat, kIfSet},
-}};
+});
 
 using D = GodownMaster;
-constexpr std::array<Row<D>, 4> kGodownRows{{
+constexpr auto kGodownRows = std::to_array<Row<D>>({
     {"PARENT", &D::Parent, kIfSet},
     {"JOBNAME", &D::JobName, kIfSet},
     {"HASNOSPACE", &D::HasNoSpace, kIfSet},
     {"HASNOSTOCK", &D::HasNoStock, kIfSet},
-}};
+});
 
 // The group writes SORTPOSITION before AFFECTSSTOCK and ISCOSTCENTREON (singular) last.
 using G = GroupMaster;
-constexpr std::array<Row<G>, 12> kGroupRows{{
+constexpr auto kGroupRows = std::to_array<Row<G>>({
     {"PARENT", &G::Parent, kIfSet},
     {"ISBILLWISEON", &G::IsBillWiseOn, kIfSet},
     {"ISADDABLE", &G::IsAddable, kIfSet},
@@ -186,10 +186,10 @@ constexpr std::array<Row<G>, 12> kGroupRows{{
     {"SORTPOSITION", &G::SortPosition, kIfSet},
     {"AFFECTSSTOCK", &G::AffectsStock, kIfSet},
     {"ISCOSTCENTREON", &G::IsCostCentreOn, kIfSet},
-}};
+});
 
 using K = StockGroupMaster;
-constexpr std::array<Row<K>, 17> kStockGroupRows{{
+constexpr auto kStockGroupRows = std::to_array<Row<K>>({
     {"PARENT", &K::Parent, kIfSet},
     {"COSTINGMETHOD", &K::CostingMethod, kIfSet},
     {"VALUATIONMETHOD", &K::ValuationMethod, kIfSet},
@@ -207,7 +207,7 @@ constexpr std::array<Row<K>, 17> kStockGroupRows{{
     {"ALLOWUSEOFEXPIREDITEMS", &K::AllowUseOfExpiredItems, kIfSet},
     {"IGNOREBATCHES", &K::IgnoreBatches, kIfSet},
     {"IGNOREGODOWNS", &K::IgnoreGodowns, kIfSet},
-}};
+});
 
 }  // namespace
 

@@ -3,7 +3,9 @@
 // only build text; they never send it.
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -172,5 +174,32 @@ std::string BuildStockGroup(const std::string& company, const StockGroupMaster& 
 // description of the call (e.g. "BuildUnit Create \"Nos\"") and the request text it built for
 // `company`. Throws modTally::Failure as the builders do.
 std::vector<std::pair<std::string, std::string>> SampleRequests(const std::string& company);
+
+// ---------------------------------------------------------------------------------------------
+// Field names, for front ends that fill a record from names (the command line's --Field options).
+
+// One field of a record: its name as spelled in the record, and the member it names.
+template <class Record>
+struct Field {
+  std::string_view name;
+  std::string Record::*member;
+};
+
+// Every field of `Record`, in the record's order. Defined for the six master records.
+template <class Record>
+std::span<const Field<Record>> FieldsOf();
+
+template <>
+std::span<const Field<UnitMaster>> FieldsOf<UnitMaster>();
+template <>
+std::span<const Field<LedgerMaster>> FieldsOf<LedgerMaster>();
+template <>
+std::span<const Field<StockItemMaster>> FieldsOf<StockItemMaster>();
+template <>
+std::span<const Field<GodownMaster>> FieldsOf<GodownMaster>();
+template <>
+std::span<const Field<GroupMaster>> FieldsOf<GroupMaster>();
+template <>
+std::span<const Field<StockGroupMaster>> FieldsOf<StockGroupMaster>();
 
 }  // namespace modTallyIm
