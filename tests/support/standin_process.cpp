@@ -72,7 +72,19 @@ int StandinProcess::Stop(int signal) {
     return -1;
   kill(pid_, signal);
   int status = 0;
-  waitpid(pid_, &status, 0);
+  // A server that does not stop in time is killed, so a hung server fails the test instead of
+  // hanging it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  pid_t ended = 0;
+  while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() < deadline) {
+    pollfd none{-1, 0, 0};
+    poll(&none, 0, 10);
+  }
+  if (ended == 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  }
   pid_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

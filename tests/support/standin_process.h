@@ -20,7 +20,8 @@ class StandinProcess {
   int port() const { return port_; }
   int pid() const { return pid_; }
 
-  // Sends `signal` and waits for the process to end; returns its exit status (or 128 + signal).
+  // Sends `signal` and waits for the process to end (killing it after 20 s); returns its exit
+  // status (or 128 + signal).
   int Stop(int signal);
 
  private:

@@ -1,0 +1,52 @@
+// The HTTP front end of the stand-in: serves a Service on a loopback address with a pool of
+// threads. The HTTP library stays out of this header.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <lirvo/standin/service.h>
+
+namespace lirvo::standin {
+
+class HttpServer {
+ public:
+  // Serves `service`, which must outlive the server.
+  explicit HttpServer(Service& service);
+  // Stops serving (as Stop) and waits for the requests in hand.
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  // Binds `host`:`port` (0 picks a free port) and returns the port bound. Throws
+  // std::runtime_error naming the address when it cannot bind.
+  int Bind(const std::string& host, int port);
+
+  // Accepts and answers requests until Stop; returns at once when Stop came first. Call once,
+  // after Bind.
+  void Run();
+
+  // Makes Run return after the requests in hand are answered. Safe from any thread, at any time
+  // after construction, and more than once.
+  void Stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Parsed command line of tally-standin.
+struct CommandLine {
+  Options options;
+  int port = 9000;
+  bool help = false;
+};
+
+// Reads the arguments (without the program name). Throws std::invalid_argument with a message for
+// the user when they are not understood.
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// The text of --help.
+std::string Usage();
+
+}  // namespace lirvo::standin

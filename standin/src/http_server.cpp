@@ -1,0 +1,177 @@
+#include <lirvo/standin/http_server.h>
+
+#include <httplib.h>
+
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace lirvo::standin {
+
+namespace {
+
+// Enough workers that a few slow or idle connections never hold up the others.
+constexpr std::size_t kWorkers = 16;
+
+}  // namespace
+
+struct HttpServer::Impl {
+  explicit Impl(Service& given) : service(given) {}
+
+  Service& service;
+  httplib::Server server;
+  std::mutex mutex;  // guards the two flags
+  bool stop_requested = false;
+  bool running = false;
+  std::atomic<bool> finished{false};
+};
+
+HttpServer::HttpServer(Service& service) : impl_(std::make_unique<Impl>(service)) {
+  httplib::Server& server = impl_->server;
+  server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+  server.set_payload_max_length(kMaxRequestBytes);
+  server.set_read_timeout(10, 0);
+  server.set_write_timeout(10, 0);
+  server.set_keep_alive_timeout(2);
+  Service* target = &service;
+  server.Post(".*", [target](const httplib::Request& request, httplib::Response& response) {
+    const HttpReply reply = target->Post(request.body);
+    response.status = reply.status;
+    response.set_content(reply.body, reply.content_type.c_str());
+  });
+  server.Get(".*", [target](const httplib::Request& request, httplib::Response& response) {
+    const HttpReply reply = target->Get(request.get_header_value("Accept"));
+    response.status = reply.status;
+    response.set_content(reply.body, reply.content_type.c_str());
+  });
+  // Replies the library makes itself (a body over the limit, a malformed request line) carry a
+  // RESPONSE message like every other refusal.
+  server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+    if (!response.body.empty()) {
+      return;
+    }
+    const std::string message =
+        response.status == 413
+            ? "Request too large: the limit is " + std::to_string(kMaxRequestBytes) + " bytes"
+            : "HTTP error " + std::to_string(response.status);
+    response.set_content("<RESPONSE>" + message + "</RESPONSE>\n", "text/xml; charset=utf-8");
+  });
+}
+
+HttpServer::~HttpServer() {
+  Stop();
+}
+
+int HttpServer::Bind(const std::string& host, int port) {
+  const int bound = port == 0 ? impl_->server.bind_to_any_port(host)
+                              : (impl_->server.bind_to_port(host, port) ? port : -1);
+  if (bound <= 0) {
+    throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port) +
+                             " (is another server using the port?)");
+  }
+  return bound;
+}
+
+void HttpServer::Run() {
+  {
+    const std::lock_guard lock(impl_->mutex);
+    if (impl_->stop_requested) {
+      impl_->finished = true;
+      return;
+    }
+    impl_->running = true;
+  }
+  impl_->server.listen_after_bind();
+  impl_->finished = true;
+}
+
+void HttpServer::Stop() {
+  {
+    const std::lock_guard lock(impl_->mutex);
+    impl_->stop_requested = true;
+    if (!impl_->running) {
+      return;
+    }
+  }
+  // The library only stops a server that has started listening, and Run may not have got there
+  // yet: wait for one or the other.
+  while (!impl_->server.is_running() && !impl_->finished) {
+    std::this_thread::yield();
+  }
+  impl_->server.stop();
+}
+
+std::string Usage() {
+  return "usage: tally-standin [--port N] [--data FILE] [--company NAME]... [--strict]\n"
+         "\n"
+         "A stand-in for the accounting server: answers the requests of Lirvo on 127.0.0.1.\n"
+         "\n"
+         "  --port N        port to listen on (default 9000; 0 picks a free port)\n"
+         "  --data FILE     keep companies, masters and vouchers in this SQLite file\n"
+         "                  (default: in memory, lost on exit)\n"
+         "  --company NAME  an open company; repeat for more, the first is the current one\n"
+         "                  (default: \"Demo Trading Co\")\n"
+         "  --strict        refuse to alter a master that does not exist (default: create it)\n"
+         "  --help          show this text\n"
+         "\n"
+         "Prints \"listening on http://127.0.0.1:PORT\" once it accepts requests, and serves\n"
+         "until SIGINT or SIGTERM.\n";
+}
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+  CommandLine line;
+  for (int i = 0; i < argc; ++i) {
+    std::string argument = argv[i];
+    std::string value;
+    bool has_value = false;
+    if (const std::size_t equals = argument.find('=');
+        argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = argument.substr(equals + 1);
+      argument.resize(equals);
+      has_value = true;
+    }
+    const auto take_value = [&]() {
+      if (!has_value) {
+        if (i + 1 >= argc) {
+          throw std::invalid_argument(argument + " needs a value");
+        }
+        value = argv[++i];
+      }
+      return value;
+    };
+    if (argument == "--help" || argument == "-h") {
+      line.help = true;
+    } else if (argument == "--strict") {
+      line.options.strict = true;
+    } else if (argument == "--port") {
+      const std::string text = take_value();
+      std::size_t used = 0;
+      int port = -1;
+      try {
+        port = std::stoi(text, &used);
+      } catch (const std::exception&) {
+        used = 0;
+      }
+      if (used != text.size() || text.empty() || port < 0 || port > 65535) {
+        throw std::invalid_argument("--port needs a number from 0 to 65535, not \"" + text + "\"");
+      }
+      line.port = port;
+    } else if (argument == "--data") {
+      line.options.data_path = take_value();
+      if (line.options.data_path.empty()) {
+        throw std::invalid_argument("--data needs a file name");
+      }
+    } else if (argument == "--company") {
+      line.options.companies.push_back(take_value());
+      if (line.options.companies.back().empty()) {
+        throw std::invalid_argument("--company needs a name");
+      }
+    } else {
+      throw std::invalid_argument("unknown argument \"" + argument + "\"");
+    }
+  }
+  return line;
+}
+
+}  // namespace lirvo::standin

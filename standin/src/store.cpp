@@ -1,0 +1,364 @@
+#include "store.h"
+
+namespace lirvo::standin {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+// Names compare case-insensitively (ASCII letters), as the accounting server does.
+constexpr std::string_view kSchema = R"sql(
+CREATE TABLE companies(
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL UNIQUE COLLATE NOCASE);
+CREATE TABLE masters(
+  id INTEGER PRIMARY KEY,
+  company_id INTEGER NOT NULL REFERENCES companies(id),
+  kind TEXT NOT NULL,
+  name TEXT NOT NULL COLLATE NOCASE,
+  parent TEXT NOT NULL DEFAULT '',
+  UNIQUE(company_id, kind, name));
+CREATE TABLE master_values(
+  master_id INTEGER NOT NULL REFERENCES masters(id) ON DELETE CASCADE,
+  position INTEGER NOT NULL,
+  element TEXT NOT NULL,
+  value TEXT NOT NULL,
+  PRIMARY KEY(master_id, position));
+CREATE TABLE vouchers(
+  id INTEGER PRIMARY KEY,
+  company_id INTEGER NOT NULL REFERENCES companies(id),
+  remote_id TEXT NOT NULL,
+  guid TEXT NOT NULL,
+  date TEXT NOT NULL,
+  type TEXT NOT NULL,
+  number TEXT NOT NULL,
+  reference TEXT NOT NULL,
+  party TEXT NOT NULL,
+  narration TEXT NOT NULL);
+CREATE INDEX vouchers_by_remote_id ON vouchers(company_id, remote_id);
+CREATE TABLE voucher_entries(
+  voucher_id INTEGER NOT NULL REFERENCES vouchers(id) ON DELETE CASCADE,
+  position INTEGER NOT NULL,
+  kind TEXT NOT NULL,
+  name TEXT NOT NULL,
+  master_id INTEGER NOT NULL REFERENCES masters(id),
+  amount TEXT NOT NULL,
+  deemed_positive TEXT NOT NULL,
+  actual_qty TEXT NOT NULL,
+  billed_qty TEXT NOT NULL,
+  rate TEXT NOT NULL,
+  PRIMARY KEY(voucher_id, position));
+CREATE INDEX voucher_entries_by_master ON voucher_entries(master_id);
+)sql";
+
+}  // namespace
+
+Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, false) {
+  db_.Execute("PRAGMA foreign_keys = ON");
+  if (!path.empty()) {
+    // WAL lets a reader (a test, sqlite3) look at the file while the server writes; FULL makes
+    // every commit reach the disk before the reply goes out.
+    Statement& mode = db_.Query("PRAGMA journal_mode = WAL");
+    if (!mode.Step() || mode.Text(0) != "wal") {
+      throw StoreError(path + ": cannot switch the store to WAL mode");
+    }
+    mode.Reset();
+    db_.Execute("PRAGMA synchronous = FULL");
+  }
+  Statement& version_query = db_.Query("PRAGMA user_version");
+  version_query.Step();
+  const std::int64_t version = version_query.Int(0);
+  version_query.Reset();
+  if (version == kSchemaVersion) {
+    return;
+  }
+  Statement& tables = db_.Query("SELECT count(*) FROM sqlite_schema");
+  tables.Step();
+  const std::int64_t table_count = tables.Int(0);
+  tables.Reset();
+  if (version != 0 || table_count != 0) {
+    throw StoreError(db_.path() + ": not a tally-standin store (schema version " +
+                     std::to_string(version) + ", expected " + std::to_string(kSchemaVersion) +
+                     ")");
+  }
+  Transaction transaction(*this);
+  db_.Execute(kSchema);
+  db_.Execute("PRAGMA user_version = " + std::to_string(kSchemaVersion));
+  transaction.Commit();
+}
+
+Store::Transaction::Transaction(Store& store) : store_(store) {
+  store_.db_.Execute("BEGIN IMMEDIATE");
+}
+
+Store::Transaction::~Transaction() {
+  if (!done_) {
+    try {
+      store_.db_.Execute("ROLLBACK");
+    } catch (const StoreError&) {
+      // SQLite may already have rolled back (after an I/O error); nothing is left to undo.
+    }
+  }
+}
+
+void Store::Transaction::Commit() {
+  store_.db_.Execute("COMMIT");
+  done_ = true;
+}
+
+Store::Savepoint::Savepoint(Store& store) : store_(store) {
+  store_.db_.Execute("SAVEPOINT item");
+}
+
+Store::Savepoint::~Savepoint() {
+  if (!done_) {
+    try {
+      store_.db_.Execute("ROLLBACK TO item; RELEASE item");
+    } catch (const StoreError&) {
+      // The enclosing transaction is rolled back by its own guard.
+    }
+  }
+}
+
+void Store::Savepoint::Release() {
+  store_.db_.Execute("RELEASE item");
+  done_ = true;
+}
+
+std::int64_t Store::EnsureCompany(std::string_view name) {
+  Statement& insert = db_.Query("INSERT OR IGNORE INTO companies(name) VALUES(?1)");
+  insert.Bind(1, name).Step();
+  Statement& find = db_.Query("SELECT id FROM companies WHERE name = ?1");
+  find.Bind(1, name).Step();
+  const std::int64_t id = find.Int(0);
+  find.Reset();
+  return id;
+}
+
+std::optional<MasterRecord> Store::FindMaster(std::int64_t company, std::string_view kind,
+                                              std::string_view name) {
+  Statement& find = db_.Query(
+      "SELECT id, name, parent FROM masters WHERE company_id = ?1 AND kind = ?2 AND name = ?3");
+  find.Bind(1, company).Bind(2, kind).Bind(3, name);
+  if (!find.Step()) {
+    return std::nullopt;
+  }
+  MasterRecord master{find.Int(0), find.Text(1), find.Text(2), {}};
+  find.Reset();
+  master.values = ValuesOf(master.id);
+  return master;
+}
+
+std::optional<std::int64_t> Store::MasterId(std::int64_t company, std::string_view kind,
+                                            std::string_view name) {
+  Statement& find =
+      db_.Query("SELECT id FROM masters WHERE company_id = ?1 AND kind = ?2 AND name = ?3");
+  find.Bind(1, company).Bind(2, kind).Bind(3, name);
+  if (!find.Step()) {
+    return std::nullopt;
+  }
+  const std::int64_t id = find.Int(0);
+  find.Reset();
+  return id;
+}
+
+std::int64_t Store::AddMaster(std::int64_t company, std::string_view kind,
+                              const MasterRecord& master) {
+  db_.Query("INSERT INTO masters(company_id, kind, name, parent) VALUES(?1, ?2, ?3, ?4)")
+      .Bind(1, company)
+      .Bind(2, kind)
+      .Bind(3, master.name)
+      .Bind(4, master.parent)
+      .Step();
+  const std::int64_t id = db_.LastInsertId();
+  WriteValues(id, master.values);
+  return id;
+}
+
+void Store::ChangeMaster(const MasterRecord& master) {
+  db_.Query("UPDATE masters SET name = ?2, parent = ?3 WHERE id = ?1")
+      .Bind(1, master.id)
+      .Bind(2, master.name)
+      .Bind(3, master.parent)
+      .Step();
+  db_.Query("DELETE FROM master_values WHERE master_id = ?1").Bind(1, master.id).Step();
+  WriteValues(master.id, master.values);
+}
+
+void Store::RemoveMaster(std::int64_t id) {
+  db_.Query("DELETE FROM masters WHERE id = ?1").Bind(1, id).Step();
+}
+
+std::int64_t Store::VoucherUses(std::int64_t master_id) {
+  Statement& count = db_.Query("SELECT count(*) FROM voucher_entries WHERE master_id = ?1");
+  count.Bind(1, master_id).Step();
+  const std::int64_t uses = count.Int(0);
+  count.Reset();
+  return uses;
+}
+
+std::vector<MasterRecord> Store::Masters(std::int64_t company, std::string_view kind,
+                                         std::int64_t limit) {
+  std::vector<MasterRecord> masters;
+  Statement& list = db_.Query(
+      "SELECT id, name, parent FROM masters WHERE company_id = ?1 AND kind = ?2 ORDER BY id "
+      "LIMIT ?3");
+  list.Bind(1, company).Bind(2, kind).Bind(3, limit);
+  while (list.Step()) {
+    masters.push_back({list.Int(0), list.Text(1), list.Text(2), {}});
+  }
+  list.Reset();
+  for (MasterRecord& master : masters) {
+    master.values = ValuesOf(master.id);
+  }
+  return masters;
+}
+
+std::int64_t Store::CountMasters(std::int64_t company, std::string_view kind) {
+  Statement& count = db_.Query("SELECT count(*) FROM masters WHERE company_id = ?1 AND kind = ?2");
+  count.Bind(1, company).Bind(2, kind).Step();
+  const std::int64_t total = count.Int(0);
+  count.Reset();
+  return total;
+}
+
+std::optional<std::int64_t> Store::FindVoucher(std::int64_t company, std::string_view remote_id) {
+  Statement& find = db_.Query(
+      "SELECT id FROM vouchers WHERE company_id = ?1 AND remote_id = ?2 ORDER BY id LIMIT 1");
+  find.Bind(1, company).Bind(2, remote_id);
+  if (!find.Step()) {
+    return std::nullopt;
+  }
+  const std::int64_t id = find.Int(0);
+  find.Reset();
+  return id;
+}
+
+std::int64_t Store::AddVoucher(std::int64_t company, const VoucherRecord& voucher) {
+  db_.Query(
+         "INSERT INTO vouchers(company_id, remote_id, guid, date, type, number, reference, party, "
+         "narration) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)")
+      .Bind(1, company)
+      .Bind(2, voucher.remote_id)
+      .Bind(3, voucher.guid)
+      .Bind(4, voucher.date)
+      .Bind(5, voucher.type)
+      .Bind(6, voucher.number)
+      .Bind(7, voucher.reference)
+      .Bind(8, voucher.party)
+      .Bind(9, voucher.narration)
+      .Step();
+  const std::int64_t id = db_.LastInsertId();
+  WriteEntries(id, voucher.entries);
+  return id;
+}
+
+void Store::ReplaceVoucher(const VoucherRecord& voucher) {
+  db_.Query(
+         "UPDATE vouchers SET remote_id = ?2, guid = ?3, date = ?4, type = ?5, number = ?6, "
+         "reference = ?7, party = ?8, narration = ?9 WHERE id = ?1")
+      .Bind(1, voucher.id)
+      .Bind(2, voucher.remote_id)
+      .Bind(3, voucher.guid)
+      .Bind(4, voucher.date)
+      .Bind(5, voucher.type)
+      .Bind(6, voucher.number)
+      .Bind(7, voucher.reference)
+      .Bind(8, voucher.party)
+      .Bind(9, voucher.narration)
+      .Step();
+  db_.Query("DELETE FROM voucher_entries WHERE voucher_id = ?1").Bind(1, voucher.id).Step();
+  WriteEntries(voucher.id, voucher.entries);
+}
+
+void Store::RemoveVoucher(std::int64_t id) {
+  db_.Query("DELETE FROM vouchers WHERE id = ?1").Bind(1, id).Step();
+}
+
+std::vector<VoucherRecord> Store::Vouchers(std::int64_t company, std::int64_t limit) {
+  std::vector<VoucherRecord> vouchers;
+  Statement& list = db_.Query(
+      "SELECT id, remote_id, guid, date, type, number, reference, party, narration FROM vouchers "
+      "WHERE company_id = ?1 ORDER BY id LIMIT ?2");
+  list.Bind(1, company).Bind(2, limit);
+  while (list.Step()) {
+    vouchers.push_back({list.Int(0),
+                        list.Text(1),
+                        list.Text(2),
+                        list.Text(3),
+                        list.Text(4),
+                        list.Text(5),
+                        list.Text(6),
+                        list.Text(7),
+                        list.Text(8),
+                        {}});
+  }
+  list.Reset();
+  for (VoucherRecord& voucher : vouchers) {
+    Statement& entries = db_.Query(
+        "SELECT kind, name, master_id, amount, deemed_positive, actual_qty, billed_qty, rate "
+        "FROM voucher_entries WHERE voucher_id = ?1 ORDER BY position");
+    entries.Bind(1, voucher.id);
+    while (entries.Step()) {
+      voucher.entries.push_back({entries.Text(0), entries.Text(1), entries.Int(2), entries.Text(3),
+                                 entries.Text(4), entries.Text(5), entries.Text(6),
+                                 entries.Text(7)});
+    }
+    entries.Reset();
+  }
+  return vouchers;
+}
+
+std::int64_t Store::CountVouchers(std::int64_t company) {
+  Statement& count = db_.Query("SELECT count(*) FROM vouchers WHERE company_id = ?1");
+  count.Bind(1, company).Step();
+  const std::int64_t total = count.Int(0);
+  count.Reset();
+  return total;
+}
+
+ElementValues Store::ValuesOf(std::int64_t master_id) {
+  ElementValues values;
+  Statement& list =
+      db_.Query("SELECT element, value FROM master_values WHERE master_id = ?1 ORDER BY position");
+  list.Bind(1, master_id);
+  while (list.Step()) {
+    values.emplace_back(list.Text(0), list.Text(1));
+  }
+  list.Reset();
+  return values;
+}
+
+void Store::WriteValues(std::int64_t master_id, const ElementValues& values) {
+  std::int64_t position = 1;
+  for (const auto& [element, value] : values) {
+    db_.Query("INSERT INTO master_values(master_id, position, element, value) VALUES(?1,?2,?3,?4)")
+        .Bind(1, master_id)
+        .Bind(2, position++)
+        .Bind(3, element)
+        .Bind(4, value)
+        .Step();
+  }
+}
+
+void Store::WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>& entries) {
+  std::int64_t position = 1;
+  for (const EntryRecord& entry : entries) {
+    db_.Query(
+           "INSERT INTO voucher_entries(voucher_id, position, kind, name, master_id, amount, "
+           "deemed_positive, actual_qty, billed_qty, rate) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10)")
+        .Bind(1, voucher_id)
+        .Bind(2, position++)
+        .Bind(3, entry.kind)
+        .Bind(4, entry.name)
+        .Bind(5, entry.master_id)
+        .Bind(6, entry.amount)
+        .Bind(7, entry.deemed_positive)
+        .Bind(8, entry.actual_qty)
+        .Bind(9, entry.billed_qty)
+        .Bind(10, entry.rate)
+        .Step();
+  }
+}
+
+}  // namespace lirvo::standin

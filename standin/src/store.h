@@ -1,0 +1,126 @@
+// The stand-in's store: companies, masters with their element values, and vouchers with their
+// entries, in one SQLite database (a file, or memory). Not thread-safe: the service serialises
+// every use behind one lock.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "sqlite.h"
+
+namespace lirvo::standin {
+
+// The values below a master element, each leaf as (path below the master, text), for example
+// ("NAME.LIST/NAME", "Cash") or ("PARENT", "Sundry Debtors"), in the order they were sent.
+using ElementValues = std::vector<std::pair<std::string, std::string>>;
+
+struct MasterRecord {
+  std::int64_t id = 0;
+  std::string name;
+  std::string parent;
+  ElementValues values;
+};
+
+// One line of a voucher. `kind` is "ledger", "inventory", or "allocation" (an accounting
+// allocation of the inventory line before it).
+struct EntryRecord {
+  std::string kind;
+  std::string name;  // ledger or stock item, as sent
+  std::int64_t master_id = 0;
+  std::string amount;  // as sent
+  std::string deemed_positive;
+  std::string actual_qty;
+  std::string billed_qty;
+  std::string rate;
+};
+
+struct VoucherRecord {
+  std::int64_t id = 0;
+  std::string remote_id;
+  std::string guid;
+  std::string date;  // YYYYMMDD
+  std::string type;
+  std::string number;
+  std::string reference;
+  std::string party;
+  std::string narration;
+  std::vector<EntryRecord> entries;
+};
+
+class Store {
+ public:
+  // Opens or creates the store at `path`; an empty path keeps it in memory. A file is put in WAL
+  // mode with full synchronisation, so a committed request survives a crash and other processes
+  // can read while the server writes. Throws StoreError (for instance when the file is not a
+  // store of this server).
+  explicit Store(const std::string& path);
+
+  // A write transaction: BEGIN IMMEDIATE on construction, rolled back when destroyed without
+  // Commit.
+  class Transaction {
+   public:
+    explicit Transaction(Store& store);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void Commit();
+
+   private:
+    Store& store_;
+    bool done_ = false;
+  };
+
+  // A nested savepoint inside a transaction, so one rejected item leaves no trace; rolled back
+  // when destroyed without Release.
+  class Savepoint {
+   public:
+    explicit Savepoint(Store& store);
+    ~Savepoint();
+    Savepoint(const Savepoint&) = delete;
+    Savepoint& operator=(const Savepoint&) = delete;
+    void Release();
+
+   private:
+    Store& store_;
+    bool done_ = false;
+  };
+
+  // The id of the company `name` (compared case-insensitively), adding it when missing.
+  std::int64_t EnsureCompany(std::string_view name);
+
+  std::optional<MasterRecord> FindMaster(std::int64_t company, std::string_view kind,
+                                         std::string_view name);
+  // The id alone, for checking that a voucher's ledgers and stock items exist.
+  std::optional<std::int64_t> MasterId(std::int64_t company, std::string_view kind,
+                                       std::string_view name);
+  std::int64_t AddMaster(std::int64_t company, std::string_view kind, const MasterRecord& master);
+  void ChangeMaster(const MasterRecord& master);
+  void RemoveMaster(std::int64_t id);
+  // How many voucher lines refer to the master.
+  std::int64_t VoucherUses(std::int64_t master_id);
+  // Masters of one kind in the order they were first created, at most `limit`.
+  std::vector<MasterRecord> Masters(std::int64_t company, std::string_view kind,
+                                    std::int64_t limit);
+  std::int64_t CountMasters(std::int64_t company, std::string_view kind);
+
+  std::optional<std::int64_t> FindVoucher(std::int64_t company, std::string_view remote_id);
+  std::int64_t AddVoucher(std::int64_t company, const VoucherRecord& voucher);
+  void ReplaceVoucher(const VoucherRecord& voucher);
+  void RemoveVoucher(std::int64_t id);
+  // Vouchers in the order they were stored, at most `limit`, with their entries.
+  std::vector<VoucherRecord> Vouchers(std::int64_t company, std::int64_t limit);
+  std::int64_t CountVouchers(std::int64_t company);
+
+ private:
+  ElementValues ValuesOf(std::int64_t master_id);
+  void WriteValues(std::int64_t master_id, const ElementValues& values);
+  void WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>& entries);
+
+  Database db_;
+};
+
+}  // namespace lirvo::standin

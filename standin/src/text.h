@@ -1,0 +1,27 @@
+// Small text helpers shared by the request handling and the HTML overview.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <pugixml.hpp>
+
+namespace lirvo::standin {
+
+// `text` without leading and trailing blanks, tabs, CR and LF.
+std::string_view Trim(std::string_view text);
+
+// Whether `a` and `b` are equal when ASCII letters are compared without regard to case (the
+// comparison the store applies to names).
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// The text held directly by `element` (its text and CDATA children joined), "" for a null node.
+std::string LeafText(const pugi::xml_node& element);
+
+// `text` escaped for HTML element content and attribute values.
+std::string EscapeHtml(std::string_view text);
+
+// `document` as text: no declaration, two blanks of indentation per level.
+std::string Serialize(const pugi::xml_document& document);
+
+}  // namespace lirvo::standin
