@@ -2,14 +2,57 @@
 // formatting, the reading of replies, and DataToTally's six phases.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <lirvo/modTally.h>
 
 namespace lirvo::demo {
+
+class Recordset;
+
+// ---------------------------------------------------------------------------------------------
+// The sales voucher
+
+// The columns of one SalesMst row that a voucher uses, as text forms; no value for a null.
+struct SalesRow {
+  std::optional<std::string> VoucherID;
+  std::optional<std::string> VoucherDate;
+  std::optional<std::string> RefNo;
+  std::optional<std::string> PartyName;
+  std::optional<std::string> SalesLedger;
+  std::optional<std::string> TaxAc;
+  std::optional<std::string> ItemName;
+  std::optional<std::string> Unit;
+  std::optional<std::string> Qty;
+  std::optional<std::string> Rate;
+  std::optional<std::string> Amount;
+  std::optional<std::string> TaxPer;
+};
+
+// The current row of `rows` ("Select * from SalesMst"). Throws modTally::Failure when a column
+// is missing or there is no current row.
+SalesRow ReadSalesRow(const Recordset& rows);
+
+// The number a text starts with: blanks, tabs and line feeds are ignored anywhere, then the
+// longest leading decimal number (sign, digits, one period, exponent) is taken; 0 when there is
+// none ("4%" is 4, "abc" is 0). Throws modTally::Failure (kValue) when the number is too large
+// for a double.
+double ReadNumber(std::string_view text);
+
+// `value` with at most 15 significant digits, "." as decimal point, no exponent, no trailing
+// zeros, "-" only when negative ("1040", "12.5", "-0.003"; never "-0").
+std::string FormatAmount(double value);
+
+// The one-line "Import Data" request that creates the sales voucher of `row`. Every value is
+// escaped as XML text, so the request is always well-formed. Throws modTally::Failure (kValue)
+// when Amount or TaxPer is null or too large.
+std::string BuildSalesVoucher(const SalesRow& row);
 
 // ---------------------------------------------------------------------------------------------
 // Sending
@@ -23,8 +66,13 @@ modTally::Reply SendRequest(const std::string& request);
 std::string SendToTally(const std::string& request);
 
 // Re-indents `document` in place: every element on a line of its own, indented two blanks per
-// level, leaves on one line. Throws modTally::Failure when the tree is too deep to format.
+// level, leaves on one line. Throws modTally::Failure (kDocument) when the document has no root
+// element, and (kDepth) when the tree is too deep to format.
 void FormatXml(pugi::xml_document& document);
+
+// Lays out `node` and its subtree at `depth` blanks (CR LF line ends, two blanks a level). A
+// child's depth above 32767 throws modTally::Failure (kDepth).
+void IndentNode(pugi::xml_node node, std::int16_t depth);
 
 // ---------------------------------------------------------------------------------------------
 // Reading replies to imports

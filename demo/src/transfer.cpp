@@ -1,0 +1,186 @@
+// DataToTally: the six phases that move SalesMst into the server, masters first, then vouchers.
+#include <lirvo/modTallyIm.h>
+#include <lirvo/salesdb.h>
+#include <lirvo/transfer.h>
+
+namespace lirvo::demo {
+
+namespace {
+
+using modTally::Failure;
+namespace FailureNumber = modTally::FailureNumber;
+
+constexpr std::size_t kRejectionTextsKept = 10;
+
+// Posts one request of the transfer and notes what the server did with it.
+void Post(const std::string& request, const std::string& where, TransferResult& result) {
+  const modTally::Reply reply = SendRequest(request);
+  ++result.posted;
+  if (IsRejection(reply)) {
+    ++result.rejected;
+    if (result.rejections.size() < kRejectionTextsKept) {
+      result.rejections.push_back(where + ": " + RejectionText(reply));
+    }
+  }
+}
+
+[[noreturn]] void Stop(const Failure& failure, const std::string& where) {
+  throw Failure(failure.number(),
+                "the transfer stopped at " + where + ": " + failure.description());
+}
+
+struct MasterPhase {
+  const char* heading;  // shown by Stat, as the system has always spelled it
+  const char* column;
+  const char* what;  // for reports
+  std::string (*build)(const std::string& company, const std::string& value);
+};
+
+std::string Unit(const std::string& company, const std::string& value) {
+  modTallyIm::UnitMaster unit;
+  unit.Name = value;
+  unit.IsSimpleUnit = "Yes";
+  unit.OriginalName = value;
+  unit.DecimalPlaces = "2";
+  return modTallyIm::BuildUnit(company, unit, "Create");
+}
+
+modTallyIm::LedgerMaster Ledger(const std::string& value, const char* parent) {
+  modTallyIm::LedgerMaster ledger;
+  ledger.OldName = value;
+  ledger.Name = value;
+  ledger.Parent = parent;
+  return ledger;
+}
+
+std::string Customer(const std::string& company, const std::string& value) {
+  return modTallyIm::BuildLedger(company, Ledger(value, "Sundry Debtors"), "Alter");
+}
+
+std::string SalesAccount(const std::string& company, const std::string& value) {
+  return modTallyIm::BuildLedger(company, Ledger(value, "Sales Accounts"), "Alter");
+}
+
+std::string TaxAccount(const std::string& company, const std::string& value) {
+  // Tax ledgers go under the same group as the sales ledgers.
+  return modTallyIm::BuildLedger(company, Ledger(value, "Sales Accounts"), "Alter");
+}
+
+std::string StockItem(const std::string& company, const std::string& value) {
+  modTallyIm::StockItemMaster item;
+  item.Name = value;
+  item.BaseUnits = "Nos";
+  item.CostingMethod = "Avg. Cost";
+  item.ValuationMethod = "Avg. Price";
+  item.Denominator = "1";
+  return modTallyIm::BuildStockItem(company, item, "Create");
+}
+
+constexpr MasterPhase kMasterPhases[] = {
+    {"Creaing Units", "Unit", "units", &Unit},
+    {"Creaing Customer Ledgers", "PartyName", "customer ledgers", &Customer},
+    {"Creaing Sales Acounts", "SalesLedger", "sales ledgers", &SalesAccount},
+    {"Creaing Tax Acounts", "TaxAc", "tax ledgers", &TaxAccount},
+    {"Creaing Items", "ItemName", "stock items", &StockItem},
+};
+
+constexpr const char* kTable = "SalesMst";
+
+std::string Row(const char* what, int row) {
+  return std::string(what) + ", row " + std::to_string(row);
+}
+
+void Show(const StatFn& stat, const std::string& message) {
+  if (stat) {
+    stat(message);
+  }
+}
+
+}  // namespace
+
+std::filesystem::path DefaultDatabasePath() {
+  std::error_code error;
+  const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error || executable.empty()) {
+    return "SampleData.mdb";
+  }
+  return executable.parent_path() / "SampleData.mdb";
+}
+
+TransferResult DataToTally(const std::string& company, const StatFn& stat,
+                           const std::filesystem::path& database) {
+  SalesDatabase db(database);
+  TransferResult result;
+
+  for (const MasterPhase& phase : kMasterPhases) {
+    Show(stat, phase.heading);
+    const std::string prefix = std::string(phase.heading) + " - ";
+    std::optional<Recordset> values;
+    try {
+      values.emplace(db.Open(std::string("Select DISTINCT ") + phase.column + " from " + kTable));
+    } catch (const Failure& failure) {
+      Stop(failure, phase.what);
+    }
+    const long count = values->RecordCount();
+    for (int i = 0; i < count && i < kRowLimit; ++i) {
+      Show(stat, prefix + std::to_string(i + 1));
+      const std::string where = Row(phase.what, i + 1);
+      try {
+        const FieldValue& value = values->Field(phase.column);
+        if (!value) {
+          throw Failure(FailureNumber::kValue, std::string(phase.column) + " is null in " + kTable +
+                                                   " of " + database.string() +
+                                                   ", and a master needs a name");
+        }
+        Post(phase.build(company, *value), where + " (\"" + *value + "\")", result);
+        values->MoveNext();
+      } catch (const Failure& failure) {
+        Stop(failure, where);
+      }
+    }
+  }
+
+  // The vouchers: no heading of their own, one per row.
+  const char* const what = "sales vouchers";
+  std::optional<Recordset> rows;
+  try {
+    rows.emplace(db.Open(std::string("Select * from ") + kTable));
+  } catch (const Failure& failure) {
+    Stop(failure, what);
+  }
+  const long count = rows->RecordCount();
+  for (int i = 0; i < count && i < kRowLimit; ++i) {
+    Show(stat, "Creaing Sales Vouchers - " + std::to_string(i + 1));
+    std::string where = Row(what, i + 1);
+    try {
+      const SalesRow row = ReadSalesRow(*rows);
+      if (row.VoucherID) {
+        where += " (voucher \"" + *row.VoucherID + "\")";
+      }
+      Post(BuildSalesVoucher(row), where, result);
+      rows->MoveNext();
+    } catch (const Failure& failure) {
+      Stop(failure, where);
+    }
+  }
+  return result;
+}
+
+std::string FinalMessage(const TransferResult& result) {
+  if (result.rejected == 0) {
+    return kSuccessMessage;
+  }
+  std::string message = "The server rejected " + std::to_string(result.rejected) + " of the " +
+                        std::to_string(result.posted) +
+                        " requests sent, so not all of the data is in Tally:";
+  for (const std::string& rejection : result.rejections) {
+    message += "\n- " + rejection;
+  }
+  const auto untold = static_cast<std::size_t>(result.rejected) - result.rejections.size();
+  if (result.rejected > 0 && untold > 0) {
+    message += "\n- and " + std::to_string(untold) + " more";
+  }
+  return message;
+}
+
+}  // namespace lirvo::demo

@@ -1,0 +1,165 @@
+// The sales voucher request: its exact text, the amounts, values that hold markup, and nulls.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <lirvo/transfer.h>
+
+namespace {
+
+using lirvo::demo::BuildSalesVoucher;
+using lirvo::demo::FormatAmount;
+using lirvo::demo::ReadNumber;
+using lirvo::demo::SalesRow;
+
+SalesRow SampleRow() {
+  SalesRow row;
+  row.VoucherID = "SV-2016-0001";
+  row.VoucherDate = "20160401";
+  row.RefNo = "INV/101";
+  row.PartyName = "Anand Hardware Stores";
+  row.SalesLedger = "Sales @ 4%";
+  row.TaxAc = "Output VAT @ 4%";
+  row.ItemName = "Cable Tie 200mm";
+  row.Unit = "Pcs";
+  row.Qty = "500";
+  row.Rate = "1.2";
+  row.Amount = "600";
+  row.TaxPer = "4";
+  return row;
+}
+
+pugi::xml_document Parsed(const std::string& text) {
+  pugi::xml_document document;
+  EXPECT_TRUE(modTally::LoadXml(document, text)) << text;
+  return document;
+}
+
+std::string At(const pugi::xml_document& document, const char* xpath) {
+  return modTally::NodeText(document.select_node(xpath).node());
+}
+
+TEST(SalesVoucher, IsTheWholeRequestOnOneLine) {
+  const std::string expected =
+      "<ENVELOPE><HEADER><TALLYREQUEST>Import Data</TALLYREQUEST></HEADER><BODY><IMPORTDATA>"
+      "<REQUESTDESC><REPORTNAME>All Masters</REPORTNAME></REQUESTDESC><REQUESTDATA>"
+      "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\">"
+      "<VOUCHER REMOTEID=\"SV-2016-0001\" VCHTYPE=\"Sales\" ACTION=\"Create\">"
+      "<ISOPTIONAL>No</ISOPTIONAL><USEFORGAINLOSS>No</USEFORGAINLOSS>"
+      "<USEFORCOMPOUND>No</USEFORCOMPOUND><VOUCHERTYPENAME>Sales</VOUCHERTYPENAME>"
+      "<DATE>20160401</DATE><EFFECTIVEDATE>20160401</EFFECTIVEDATE>"
+      "<ISCANCELLED>No</ISCANCELLED><USETRACKINGNUMBER>No</USETRACKINGNUMBER>"
+      "<ISPOSTDATED>No</ISPOSTDATED><ISINVOICE>Yes</ISINVOICE><DIFFACTUALQTY>No</DIFFACTUALQTY>"
+      "<VOUCHERNUMBER>1</VOUCHERNUMBER><REFERENCE>INV/101</REFERENCE>"
+      "<PARTYLEDGERNAME>Anand Hardware Stores</PARTYLEDGERNAME><ASPAYSLIP>No</ASPAYSLIP>"
+      "<GUID>SV-2016-0001</GUID><ALTERID> 1</ALTERID><NARRATION/>"
+      "<LEDGERENTRIES.LIST><REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+      "<ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE><LEDGERFROMITEM>No</LEDGERFROMITEM>"
+      "<LEDGERNAME>Anand Hardware Stores</LEDGERNAME><AMOUNT>-624</AMOUNT>"
+      "</LEDGERENTRIES.LIST>"
+      "<LEDGERENTRIES.LIST><REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+      "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE><LEDGERFROMITEM>No</LEDGERFROMITEM>"
+      "<LEDGERNAME>Output VAT @ 4%</LEDGERNAME><AMOUNT>24</AMOUNT></LEDGERENTRIES.LIST>"
+      "<ALLINVENTORYENTRIES.LIST><ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>"
+      "<STOCKITEMNAME>Cable Tie 200mm</STOCKITEMNAME><AMOUNT>600</AMOUNT>"
+      "<ACTUALQTY> 500 Pcs</ACTUALQTY><BILLEDQTY> 500 Pcs</BILLEDQTY><RATE> 1.2/Pcs</RATE>"
+      "<ACCOUNTINGALLOCATIONS.LIST><REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+      "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE><LEDGERFROMITEM>No</LEDGERFROMITEM>"
+      "<LEDGERNAME>Sales @ 4%</LEDGERNAME><AMOUNT>600</AMOUNT></ACCOUNTINGALLOCATIONS.LIST>"
+      "<BATCHALLOCATIONS.LIST><TRACKINGNUMBER/><BATCHNAME>Primary Batch</BATCHNAME>"
+      "<GODOWNNAME>Main Location</GODOWNNAME><MFDON>20160401</MFDON><EXPIRYPERIOD/>"
+      "<AMOUNT>600</AMOUNT><ACTUALQTY> 500 Pcs</ACTUALQTY><BILLEDQTY> 500 Pcs</BILLEDQTY>"
+      "<ORDERNO/></BATCHALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST></VOUCHER></TALLYMESSAGE>"
+      "</REQUESTDATA></IMPORTDATA></BODY></ENVELOPE>";
+  EXPECT_EQ(BuildSalesVoucher(SampleRow()), expected);
+}
+
+TEST(SalesVoucher, AmountsBalanceAndAreWrittenAsPlainNumbers) {
+  const struct {
+    const char* amount;
+    const char* tax_percent;
+    const char* party;  // the party's AMOUNT: the gross, negated
+    const char* tax;
+  } cases[] = {
+      {"1000", "4", "-1040", "40"},
+      {"200", "12.5", "-225", "25"},
+      {"1000", "0", "-1000", "0"},
+      {"1000", "4%", "-1040", "40"},
+      {" 1 000 ", "\t4\n", "-1040", "40"},
+      {"-50", "0", "50", "0"},  // never "--50"
+      {"-50", "10", "55", "-5"},
+      {"0", "4", "0", "0"},  // never "-0"
+      {"abc", "4", "0", "0"},
+      {"0.1", "3", "-0.103", "0.003"},  // 15 significant digits hide binary rounding
+      {"12345678901234567", "0", "-12345678901234600", "0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.amount) + " at " + c.tax_percent);
+    SalesRow row = SampleRow();
+    row.Amount = c.amount;
+    row.TaxPer = c.tax_percent;
+    const auto document = Parsed(BuildSalesVoucher(row));
+    EXPECT_EQ(At(document, "//LEDGERENTRIES.LIST[1]/AMOUNT"), c.party);
+    EXPECT_EQ(At(document, "//LEDGERENTRIES.LIST[2]/AMOUNT"), c.tax);
+    // The inventory, sales and batch amounts are the column's own text.
+    for (const char* path :
+         {"//ALLINVENTORYENTRIES.LIST/AMOUNT", "//ACCOUNTINGALLOCATIONS.LIST/AMOUNT",
+          "//BATCHALLOCATIONS.LIST/AMOUNT"}) {
+      EXPECT_EQ(At(document, path), c.amount) << path;
+    }
+  }
+}
+
+TEST(SalesVoucher, NumbersAreReadFromTheStartOfTheText) {
+  const struct {
+    const char* text;
+    double number;
+  } cases[] = {{"4%", 4},     {"12.5", 12.5}, {"-3", -3},      {"+7", 7},      {".5", 0.5},
+               {"1e3", 1000}, {"1e", 1},      {"2E-2x", 0.02}, {"1.2.3", 1.2}, {"-", 0},
+               {"", 0},       {"x1", 0},      {"1 2\t3", 123}, {"1e-400", 0}};
+  for (const auto& c : cases) {
+    EXPECT_DOUBLE_EQ(ReadNumber(c.text), c.number) << '"' << c.text << '"';
+  }
+  EXPECT_THROW(ReadNumber("1e400"), modTally::Failure);
+  EXPECT_EQ(FormatAmount(1e15), "1000000000000000");
+  EXPECT_EQ(FormatAmount(0.1 + 0.2), "0.3");
+  EXPECT_EQ(FormatAmount(-0.00012), "-0.00012");
+}
+
+TEST(SalesVoucher, ValuesWithMarkupOrLineBreaksArePostedIntact) {
+  SalesRow row = SampleRow();
+  row.VoucherID = "A\"1<'>";
+  row.PartyName = "Chandra & Sons";
+  row.ItemName = "<Wire> 1.5 & more";
+  row.RefNo = "line one\r\nline two";
+  const std::string text = BuildSalesVoucher(row);
+  EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
+  const auto document = Parsed(text);
+  EXPECT_EQ(std::string(document.select_node("//VOUCHER").node().attribute("REMOTEID").value()),
+            "A\"1<'>");
+  EXPECT_EQ(At(document, "//GUID"), "A\"1<'>");
+  EXPECT_EQ(At(document, "//PARTYLEDGERNAME"), "Chandra & Sons");
+  EXPECT_EQ(At(document, "//LEDGERENTRIES.LIST[1]/LEDGERNAME"), "Chandra & Sons");
+  EXPECT_EQ(At(document, "//STOCKITEMNAME"), "<Wire> 1.5 & more");
+  EXPECT_EQ(At(document, "//REFERENCE"), "line one\r\nline two");
+}
+
+TEST(SalesVoucher, NullsAreEmptyExceptTheAmounts) {
+  SalesRow row = SampleRow();
+  row.RefNo.reset();
+  row.Qty.reset();
+  EXPECT_THAT(BuildSalesVoucher(row),
+              ::testing::AllOf(::testing::HasSubstr("<REFERENCE></REFERENCE>"),
+                               ::testing::HasSubstr("<ACTUALQTY>  Pcs</ACTUALQTY>")));
+  for (auto member : {&SalesRow::Amount, &SalesRow::TaxPer}) {
+    SalesRow incomplete = SampleRow();
+    (incomplete.*member).reset();
+    try {
+      BuildSalesVoucher(incomplete);
+      ADD_FAILURE() << "built a voucher without a number";
+    } catch (const modTally::Failure& failure) {
+      EXPECT_EQ(failure.number(), modTally::FailureNumber::kValue);
+    }
+  }
+}
+
+}  // namespace
