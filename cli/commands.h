@@ -29,5 +29,7 @@ int Probe(const Args& args);
 int CurrentCompany(const Args& args);
 int Companies(const Args& args);
 int Build(const Args& args);
+int Send(const Args& args);
+int Transfer(const Args& args);
 
 }  // namespace lirvo::cli

@@ -16,6 +16,15 @@ constexpr std::array kCommands = {
     Command{"build",
             "build KIND ...      print the import request for one master (lirvo build --help)",
             &Build},
+    Command{
+        "send",
+        "send FILE           post a request file laid out as the transfer does; print the reply",
+        &Send},
+    Command{"transfer",
+            "transfer [--db PATH] [--company NAME]\n"
+            "                      move the sales in SampleData.mdb into the server (exit 3 when\n"
+            "                      the server rejected some of it)",
+            &Transfer},
 };
 
 void PrintHelp(std::ostream& out) {
