@@ -1,34 +1,25 @@
-// Parses a master request back into a tree, checking the envelope around the master on the way,
-// so tests compare structure rather than text.
+// Parses a master request back into its tree, checking the envelope around the master on the
+// way, and renders trees in a compact form ("NAME=Nos; NAME.LIST[NAME=BUSH]") so that tests
+// compare structure rather than text.
 #pragma once
 
-#include <ostream>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace lirvo::test {
 
-// An element: its name, its own text, and its child elements in order.
-struct Element {
-  std::string name;
-  std::string text;
-  std::vector<Element> children;
-  bool operator==(const Element&) const = default;
-};
-void PrintTo(const Element& element, std::ostream* out);
-
-// The master element of one request, and the company its envelope addresses.
 struct MasterRequest {
-  std::string company;
-  std::string element;                                          // "UNIT", "LEDGER", ...
-  std::vector<std::pair<std::string, std::string>> attributes;  // in document order
-  std::vector<Element> children;
+  std::string company;  // the envelope's SVCURRENTCOMPANY
+  std::string
+      head;  // the master element and its attributes in order: "UNIT(NAME=Nos, ACTION=Create)"
+  std::string children;  // the master's child elements, rendered: "NAME=Nos; ISSIMPLEUNIT=Yes"
 };
 
-// Throws std::runtime_error, saying what is wrong, unless `text` is a well-formed import
-// envelope (exactly the documented tree) whose REQUESTDATA holds one TALLYMESSAGE with the
-// xmlns:UDF declaration and one master element. Whitespace-only text is kept as text.
+// Elements render as "NAME=text[child; child]", without "=text" when there is no text and without
+// the brackets when there are no children; siblings are separated by "; ".
+//
+// Throws std::runtime_error, saying what is wrong, unless `text` is exactly the import envelope
+// whose REQUESTDATA holds one TALLYMESSAGE (xmlns:UDF="TallyUDF") with one master element.
+// Whitespace-only text is kept as text.
 MasterRequest ParseMasterRequest(const std::string& text);
 
 }  // namespace lirvo::test
