@@ -1,0 +1,311 @@
+// The transfer end to end against tally-standin on an ephemeral port: what the server holds
+// afterwards, the status lines, rejections, failures part-way, and the lirvo command over it.
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <lirvo/transfer.h>
+
+#include "raw_server.h"
+#include "standin_process.h"
+#include "standin_store.h"
+
+namespace {
+
+using lirvo::demo::DataToTally;
+using lirvo::demo::FinalMessage;
+using lirvo::demo::kSuccessMessage;
+using lirvo::demo::TransferResult;
+using lirvo::test::RunCommand;
+using lirvo::test::StandinProcess;
+using lirvo::test::StandinStore;
+using Names = std::vector<std::string>;
+using ::testing::HasSubstr;
+
+constexpr const char* kCompany = "Demo Trading Co";
+
+std::string Data(const char* file) {
+  return std::string(LIRVO_TEST_DATA_DIR) + "/" + file;
+}
+
+// A stand-in with its store in a folder of its own, removed at the end of the test.
+class Standin {
+ public:
+  explicit Standin(std::vector<std::string> extra = {}) {
+    static int counter = 0;
+    folder_ = std::filesystem::temp_directory_path() /
+              ("lirvo-transfer-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(folder_);
+    extra.insert(extra.end(), {"--data", Store(), "--company", kCompany});
+    process_.emplace(LIRVO_STANDIN_PATH, extra);
+    modTally::TallyUrl = process_->url();
+  }
+  ~Standin() {
+    process_.reset();
+    modTally::TallyUrl.clear();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  Standin(const Standin&) = delete;
+  Standin& operator=(const Standin&) = delete;
+
+  std::string Store() const { return (folder_ / "store.db").string(); }
+  std::string File(const std::string& name) const { return (folder_ / name).string(); }
+  StandinProcess& process() { return *process_; }
+
+ private:
+  std::filesystem::path folder_;
+  std::optional<StandinProcess> process_;
+};
+
+// Runs the transfer, keeping every status line.
+struct Outcome {
+  std::vector<std::string> stats;
+  std::optional<TransferResult> result;
+  std::optional<modTally::Failure> failure;
+};
+
+Outcome Transfer(const std::string& database,
+                 const std::function<void(const std::string&)>& also = nullptr) {
+  Outcome run;
+  try {
+    run.result = DataToTally(
+        kCompany,
+        [&](const std::string& message) {
+          run.stats.push_back(message);
+          if (also) {
+            also(message);
+          }
+        },
+        database);
+  } catch (const modTally::Failure& failure) {
+    run.failure = failure;
+  }
+  return run;
+}
+
+std::vector<std::string> Rows(const std::string& prefix, int count) {
+  std::vector<std::string> rows;
+  for (int i = 1; i <= count; ++i) {
+    rows.push_back(prefix + " - " + std::to_string(i));
+  }
+  return rows;
+}
+
+std::vector<std::string> Stats(int units, int customers, int sales, int taxes, int items,
+                               int vouchers) {
+  std::vector<std::string> stats;
+  const auto add = [&stats](const std::vector<std::string>& rows) {
+    stats.insert(stats.end(), rows.begin(), rows.end());
+  };
+  stats.push_back("Creaing Units");
+  add(Rows("Creaing Units", units));
+  stats.push_back("Creaing Customer Ledgers");
+  add(Rows("Creaing Customer Ledgers", customers));
+  stats.push_back("Creaing Sales Acounts");
+  add(Rows("Creaing Sales Acounts", sales));
+  stats.push_back("Creaing Tax Acounts");
+  add(Rows("Creaing Tax Acounts", taxes));
+  stats.push_back("Creaing Items");
+  add(Rows("Creaing Items", items));
+  add(Rows("Creaing Sales Vouchers", vouchers));
+  return stats;
+}
+
+TEST(Transfer, SampleDataArrivesWhole) {
+  Standin standin;
+  const Outcome run = Transfer(Data("SampleData.mdb"));
+  ASSERT_FALSE(run.failure) << run.failure->what();
+  EXPECT_EQ(run.stats, Stats(5, 5, 2, 3, 5, 5));
+  EXPECT_EQ(run.result->posted, 25);
+  EXPECT_EQ(run.result->rejected, 0);
+  EXPECT_EQ(FinalMessage(*run.result), kSuccessMessage);
+
+  const StandinStore store(standin.Store());
+  EXPECT_EQ(store.Masters(kCompany, "UNIT"), (Names{"Box", "Kgs", "Mtr", "Nos", "Pcs"}));
+  EXPECT_EQ(store.Masters(kCompany, "LEDGER"),
+            (Names{"Anand Hardware Stores", "Bharat Electricals", "Chandra & Sons",
+                   "Deccan Power Systems", "Eastern Lighting Co", "Sales @ 12.5%", "Sales @ 4%",
+                   "Output VAT @ 12.5%", "Output VAT @ 4%", "Output VAT @ 5%"}));
+  EXPECT_EQ(store.Master(kCompany, "LEDGER", "Chandra & Sons")->parent, "Sundry Debtors");
+  EXPECT_EQ(store.Master(kCompany, "LEDGER", "Sales @ 4%")->parent, "Sales Accounts");
+  EXPECT_EQ(store.Master(kCompany, "LEDGER", "Output VAT @ 5%")->parent, "Sales Accounts");
+  EXPECT_EQ(store.Masters(kCompany, "STOCKITEM"),
+            (Names{"Cable Tie 200mm", "Ceiling Fan 48in", "Copper Wire 1.5 sq mm",
+                   "Distribution Box 8 Way", "Extension Cord 5m"}));
+  EXPECT_EQ(store.Master(kCompany, "STOCKITEM", "Ceiling Fan 48in")->Value("BASEUNITS"), "Nos");
+
+  const auto vouchers = store.Vouchers(kCompany);
+  ASSERT_EQ(vouchers.size(), 5u);
+  EXPECT_EQ(vouchers[0].remote_id, "SV-2016-0001");
+  EXPECT_EQ(vouchers[0].date, "20160401");
+  EXPECT_EQ(vouchers[2].party, "Chandra & Sons");
+  // Row 2: 14500 at 12.5%.
+  ASSERT_GE(vouchers[1].entries.size(), 3u);
+  EXPECT_EQ(vouchers[1].entries[0].amount, "-16312.5");
+  EXPECT_EQ(vouchers[1].entries[1].amount, "1812.5");
+  EXPECT_EQ(vouchers[1].entries[2].amount, "14500");
+  EXPECT_EQ(vouchers[1].entries[2].actual_qty, " 10 Nos");
+  EXPECT_EQ(vouchers[1].entries[2].rate, " 1450/Nos");
+}
+
+TEST(Transfer, EachPhaseTakesAtMostFiveRows) {
+  const struct {
+    const char* file;
+    std::vector<std::string> stats;
+    Names units;
+    std::size_t items;
+    std::size_t vouchers;
+  } cases[] = {
+      {"three-rows.mdb", Stats(1, 2, 1, 1, 2, 3), {"Nos"}, 2, 3},
+      {"seven-units.mdb", Stats(5, 5, 1, 1, 5, 5), {"Box", "Doz", "Kgs", "Ltr", "Mtr"}, 5, 5},
+      {"empty.mdb", Stats(0, 0, 0, 0, 0, 0), {}, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Standin standin;
+    const Outcome run = Transfer(Data(c.file));
+    ASSERT_FALSE(run.failure) << run.failure->what();
+    EXPECT_EQ(run.stats, c.stats);
+    EXPECT_EQ(FinalMessage(*run.result), kSuccessMessage);
+    const StandinStore store(standin.Store());
+    EXPECT_EQ(store.Masters(kCompany, "UNIT"), c.units);
+    EXPECT_EQ(store.Masters(kCompany, "STOCKITEM").size(), c.items);
+    EXPECT_EQ(store.Vouchers(kCompany).size(), c.vouchers);
+  }
+}
+
+TEST(Transfer, NullAmountStopsAtItsVoucherAndKeepsWhatWasPosted) {
+  Standin standin;
+  const Outcome run = Transfer(Data("nulls.mdb"));
+  ASSERT_TRUE(run.failure);
+  EXPECT_EQ(run.failure->number(), modTally::FailureNumber::kValue);
+  EXPECT_THAT(run.failure->what(), HasSubstr("sales vouchers, row 3"));
+  EXPECT_THAT(run.failure->what(), HasSubstr("Amount"));
+  EXPECT_EQ(run.stats.back(), "Creaing Sales Vouchers - 3");
+  const auto vouchers = StandinStore(standin.Store()).Vouchers(kCompany);
+  ASSERT_EQ(vouchers.size(), 2u);
+  EXPECT_EQ(vouchers[0].remote_id, "N1");
+  EXPECT_EQ(vouchers[0].reference, "");
+  EXPECT_EQ(vouchers[1].remote_id, "N2");
+}
+
+TEST(Transfer, MissingDataStopsWithTheReason) {
+  Standin standin;
+  const struct {
+    const char* file;
+    const char* where;  // a part of the failure's description
+  } cases[] = {
+      {"no-salesmst.mdb", "units"},
+      {"no-taxper.mdb", "sales vouchers, row 1"},
+      {"null-unit.mdb", "units, row 1"},
+      {"there-is-no-such.mdb", "there-is-no-such.mdb"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Outcome run = Transfer(Data(c.file));
+    ASSERT_TRUE(run.failure);
+    EXPECT_THAT(run.failure->what(), HasSubstr(c.where));
+  }
+  EXPECT_EQ(StandinStore(standin.Store()).CountVouchers(kCompany), 0);
+}
+
+TEST(Transfer, StrictServerRejectionsAreCountedNotReportedAsSuccess) {
+  Standin standin({"--strict"});
+  const Outcome run = Transfer(Data("SampleData.mdb"));
+  ASSERT_FALSE(run.failure) << run.failure->what();
+  EXPECT_EQ(run.stats, Stats(5, 5, 2, 3, 5, 5));  // the transfer goes on through every phase
+  EXPECT_EQ(run.result->posted, 25);
+  // Altering the ten ledgers is refused, and so are the five vouchers that name them.
+  EXPECT_EQ(run.result->rejected, 15);
+  ASSERT_FALSE(run.result->rejections.empty());
+  EXPECT_THAT(run.result->rejections.front(),
+              HasSubstr("Ledger 'Anand Hardware Stores' does not exist!"));
+  const std::string message = FinalMessage(*run.result);
+  EXPECT_NE(message, kSuccessMessage);
+  EXPECT_THAT(message, HasSubstr("15"));
+  EXPECT_THAT(message, HasSubstr("customer ledgers, row 1"));
+}
+
+TEST(Transfer, ServerGoneMidwayStopsAtThatRequest) {
+  Standin standin;
+  const Outcome run = Transfer(Data("SampleData.mdb"), [&](const std::string& message) {
+    if (message == "Creaing Items - 1") {
+      standin.process().Stop(SIGTERM);
+    }
+  });
+  ASSERT_TRUE(run.failure);
+  EXPECT_THAT(run.failure->what(), HasSubstr("stock items, row 1"));
+  EXPECT_EQ(run.stats.back(), "Creaing Items - 1");
+  const StandinStore store(standin.Store());
+  EXPECT_EQ(store.CountMasters(kCompany, "UNIT"), 5);
+  EXPECT_EQ(store.CountMasters(kCompany, "LEDGER"), 10);
+  EXPECT_EQ(store.CountMasters(kCompany, "STOCKITEM"), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The lirvo command
+
+TEST(TransferCommand, MovesTheSampleBesideTheExecutableAndSaysSo) {
+  Standin standin;
+  // No --db and no --company: SampleData.mdb beside lirvo, the server's current company.
+  const auto result =
+      RunCommand("LIRVO_TALLY_URL=" + modTally::TallyUrl + " " LIRVO_CLI_PATH " transfer");
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  std::string expected;
+  for (const std::string& stat : Stats(5, 5, 2, 3, 5, 5)) {
+    expected += stat + ".........\n";
+  }
+  expected += std::string(kSuccessMessage) + "\n";
+  EXPECT_EQ(result.out, expected);
+  EXPECT_EQ(StandinStore(standin.Store()).CountVouchers(kCompany), 5);
+}
+
+TEST(TransferCommand, ExitStatusTellsRejectedFromFailed) {
+  {
+    Standin strict({"--strict"});
+    const auto result = RunCommand("LIRVO_TALLY_URL=" + modTally::TallyUrl +
+                                   " " LIRVO_CLI_PATH " transfer --company \"" + kCompany + "\"");
+    EXPECT_EQ(result.exit_code, 3);
+    EXPECT_THAT(result.out, HasSubstr("rejected 15"));
+    EXPECT_THAT(result.out, ::testing::Not(HasSubstr(kSuccessMessage)));
+  }
+  Standin standin;
+  const auto failed = RunCommand("LIRVO_TALLY_URL=" + modTally::TallyUrl +
+                                 " " LIRVO_CLI_PATH " transfer --db " + Data("nulls.mdb"));
+  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_THAT(failed.err, HasSubstr("sales vouchers, row 3"));
+  EXPECT_THAT(failed.out, ::testing::Not(HasSubstr(kSuccessMessage)));
+  EXPECT_EQ(RunCommand(LIRVO_CLI_PATH " transfer --db").exit_code, 2);
+  EXPECT_EQ(RunCommand(LIRVO_CLI_PATH " transfer --fast").exit_code, 2);
+}
+
+TEST(SendCommand, PostsTheFileLaidOutAndPrintsTheReply) {
+  const std::string reply = "<RESPONSE><CREATED>1</CREATED></RESPONSE>";
+  lirvo::test::RawServer server =
+      lirvo::test::RawServer::Replying(lirvo::test::RawServer::HttpReply(200, reply));
+  const std::string file = ::testing::TempDir() + "/lirvo-send-" + std::to_string(getpid());
+  std::ofstream(file) << "<A><B>x</B></A>";
+  const auto sent =
+      RunCommand("LIRVO_TALLY_URL=" + server.url() + " " LIRVO_CLI_PATH " send " + file);
+  EXPECT_EQ(sent.exit_code, 0) << sent.err;
+  EXPECT_EQ(sent.out, reply + "\n");
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_THAT(server.requests()[0], ::testing::EndsWith("\r\n\r\n<A>\r\n  <B>x</B>\r\n</A>"));
+
+  std::ofstream(file) << "<A><B>x</A>";
+  const auto malformed =
+      RunCommand("LIRVO_TALLY_URL=" + server.url() + " " LIRVO_CLI_PATH " send " + file);
+  EXPECT_EQ(malformed.exit_code, 1);
+  EXPECT_THAT(malformed.err, HasSubstr(file));
+  EXPECT_EQ(server.requests().size(), 1u);
+  std::filesystem::remove(file);
+  EXPECT_EQ(RunCommand(LIRVO_CLI_PATH " send " + file).exit_code, 1);
+}
+
+}  // namespace
