@@ -1,0 +1,252 @@
+#include "Form1.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+
+#include <lirvo/modTally.h>
+#include <lirvo/modTallyIm.h>
+
+namespace {
+
+using modTally::Failure;
+namespace FailureNumber = modTally::FailureNumber;
+
+// A rectangle given in twips, in pixels: 15 twips make one pixel at 96 dpi.
+QRect Twips(int left, int top, int width, int height) {
+  const auto px = [](int twips) { return static_cast<int>(std::lround(twips / 15.0)); };
+  return {px(left), px(top), px(width), px(height)};
+}
+
+// The design's 8-point "MS Sans Serif" where it is installed; elsewhere a condensed sans serif a
+// little smaller, so that every caption fits the control the design sized for it.
+QFont DesignFont() {
+  if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))) {
+    return QFont(QStringLiteral("MS Sans Serif"), 8);
+  }
+  QFont font(QStringLiteral("DejaVu Sans Condensed"));
+  font.setPointSizeF(7.5);
+  return font;
+}
+
+void CenterOnScreen(QWidget& window) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    return;
+  }
+  QRect frame = window.frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  window.move(frame.topLeft());
+}
+
+QString FromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::filesystem::path ToPath(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  return std::filesystem::path(std::string(bytes.constData(), static_cast<size_t>(bytes.size())));
+}
+
+QString ErrorText(int number, const std::string& description) {
+  return QStringLiteral("Error %1: %2").arg(number).arg(FromUtf8(description));
+}
+
+// Text boxes break lines at LF; a CR before it would show as a stray character.
+QString ForDisplay(const std::string& text) {
+  QString shown = FromUtf8(text);
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return shown;
+}
+
+std::string Absolute(const std::filesystem::path& path) {
+  std::error_code ignored;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+  return (absolute.empty() ? path : absolute).string();
+}
+
+// The request file's bytes exactly as they stand: commas, quotes and line breaks are part of the
+// request and travel with it.
+std::string ReadRequestFile(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (error || !std::filesystem::exists(status)) {
+    throw Failure(FailureNumber::kFile,
+                  "cannot open the request file " + Absolute(path) + ": no such file");
+  }
+  if (std::filesystem::is_directory(status)) {
+    throw Failure(FailureNumber::kFile,
+                  "cannot open the request file " + Absolute(path) + ": it is a folder");
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw Failure(FailureNumber::kFile,
+                  "cannot open the request file " + Absolute(path) + ": " + std::strerror(errno));
+  }
+  std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) {
+    throw Failure(FailureNumber::kFile, "cannot read the request file " + Absolute(path));
+  }
+  return content;
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.close();
+  if (!out) {
+    throw Failure(FailureNumber::kFile, "cannot write the reply to " + Absolute(path));
+  }
+}
+
+// Saves the reply as an XML document; a reply that is not well-formed XML is saved as received,
+// so nothing the server said is lost.
+void SaveReply(const std::string& reply, const std::filesystem::path& path) {
+  pugi::xml_document document;
+  if (!modTally::LoadXml(document, reply)) {
+    WriteFile(path, reply);
+    return;
+  }
+  if (!document.save_file(path.c_str(), "", pugi::format_raw, pugi::encoding_utf8)) {
+    throw Failure(FailureNumber::kFile, "cannot write the reply to " + Absolute(path));
+  }
+}
+
+QPlainTextEdit* AddReplyBox(QWidget* parent, const char* name, QRect geometry) {
+  auto* box = new QPlainTextEdit(parent);
+  box->setObjectName(QString::fromUtf8(name));
+  box->setGeometry(geometry);
+  box->setLineWrapMode(QPlainTextEdit::NoWrap);
+  box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  box->setTabChangesFocus(true);
+  return box;
+}
+
+void AddLabel(QWidget* parent, const char* name, const char* text, QRect geometry) {
+  auto* label = new QLabel(QString::fromUtf8(text), parent);
+  label->setObjectName(QString::fromUtf8(name));
+  label->setGeometry(geometry);
+}
+
+}  // namespace
+
+Form1::Form1(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Tally Request"));
+  setAttribute(Qt::WA_DeleteOnClose);
+  setFont(DesignFont());
+  setFixedSize(Twips(0, 0, 7545, 6720).size());
+  applicationFolder_ = QCoreApplication::applicationDirPath();
+
+  AddLabel(this, "Label3", "File Name", Twips(300, 90, 705, 195));
+  txtFileName_ = new QLineEdit(this);
+  txtFileName_->setObjectName(QStringLiteral("txtFileName"));
+  txtFileName_->setGeometry(Twips(300, 300, 6435, 315));
+  Command1_ = new QPushButton(QStringLiteral("..."), this);
+  Command1_->setObjectName(QStringLiteral("Command1"));
+  Command1_->setGeometry(Twips(6840, 300, 405, 345));
+  AddLabel(this, "Label1", "Response Headers", Twips(300, 780, 1365, 195));
+  txtResponseHeaders_ = AddReplyBox(this, "txtResponseHeaders", Twips(300, 990, 6945, 975));
+  AddLabel(this, "Label2", "Response", Twips(300, 2130, 720, 195));
+  txtResponse_ = AddReplyBox(this, "txtResponse", Twips(300, 2340, 6945, 3735));
+  cmdRequest_ = new QPushButton(QStringLiteral("Request"), this);
+  cmdRequest_->setObjectName(QStringLiteral("cmdRequest"));
+  cmdRequest_->setGeometry(Twips(2760, 6240, 2025, 345));
+
+  QWidget::setTabOrder(txtFileName_, Command1_);
+  QWidget::setTabOrder(Command1_, txtResponseHeaders_);
+  QWidget::setTabOrder(txtResponseHeaders_, txtResponse_);
+  QWidget::setTabOrder(txtResponse_, cmdRequest_);
+  txtFileName_->setFocus();
+
+  connect(Command1_, &QPushButton::clicked, this, [this] { Command1_Click(); });
+  connect(cmdRequest_, &QPushButton::clicked, this, [this] { cmdRequest_Click(); });
+
+  showMessage = [this](QMessageBox::Icon icon, const QString& title, const QString& text) {
+    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
+    box.exec();
+  };
+  chooseFile = [this](const QString& folder, const QString& defaultSuffix) {
+    QFileDialog cd(this, QString(), folder);
+    cd.setObjectName(QStringLiteral("cd"));
+    cd.setAcceptMode(QFileDialog::AcceptOpen);
+    cd.setFileMode(QFileDialog::ExistingFile);
+    cd.setDefaultSuffix(defaultSuffix);
+    if (cd.exec() != QDialog::Accepted || cd.selectedFiles().isEmpty()) {
+      return QString();
+    }
+    return cd.selectedFiles().constFirst();
+  };
+
+  CenterOnScreen(*this);
+}
+
+void Form1::Form_Load() {
+  modTally::TallyUrl = modTally::DefaultAddress();
+  const std::string version = modTally::GetTallyVersion();
+  showMessage(QMessageBox::Information, QString::fromUtf8(kHarnessTitle),
+              QStringLiteral("Tally Version: ") + FromUtf8(version));
+  const std::string company = modTally::GetCurrentCompany();
+  showMessage(QMessageBox::Information, QString::fromUtf8(kHarnessTitle),
+              QStringLiteral("Company Name: ") + FromUtf8(company));
+  try {
+    for (auto& [call, request] : modTallyIm::SampleRequests(company)) {
+      lastRequest_ = std::move(request);
+    }
+  } catch (const Failure& failure) {
+    showMessage(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle),
+                ErrorText(failure.number(),
+                          "the sample requests could not be built: " + failure.description()));
+  }
+}
+
+void Form1::Command1_Click() {
+  const QString chosen = chooseFile(applicationFolder_, QStringLiteral("xml"));
+  if (!chosen.isEmpty()) {
+    txtFileName_->setText(chosen);
+  }
+}
+
+void Form1::cmdRequest_Click() {
+  try {
+    Request();
+  } catch (const Failure& failure) {
+    showMessage(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle),
+                ErrorText(failure.number(), failure.description()));
+  } catch (const std::exception& error) {
+    showMessage(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle),
+                ErrorText(FailureNumber::kDocument, error.what()));
+  }
+}
+
+void Form1::Request() {
+  const QString fileName = txtFileName_->text();
+  std::string body;
+  std::filesystem::path saveTo;
+  if (!fileName.isEmpty()) {
+    body = ReadRequestFile(ToPath(fileName));
+    saveTo = ToPath(applicationFolder_) / kReplyFileName;
+  } else {
+    body = lastRequest_;
+    saveTo = std::filesystem::path(".") / kReplyFileName;
+  }
+  const modTally::Reply reply =
+      modTally::Exchange(modTally::TallyUrl, std::optional<std::string_view>(body));
+  txtResponseHeaders_->setPlainText(ForDisplay(reply.headers));
+  txtResponse_->setPlainText(ForDisplay(reply.text));
+  SaveReply(reply.text, saveTo);
+}

@@ -1,0 +1,286 @@
+#include "LirvoDemo.h"
+
+#include <cmath>
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+
+#include <lirvo/modTally.h>
+#include <lirvo/transfer.h>
+
+namespace {
+
+// A rectangle given in twips, in pixels: 15 twips make one pixel at 96 dpi.
+QRect Twips(int left, int top, int width, int height) {
+  const auto px = [](int twips) { return static_cast<int>(std::lround(twips / 15.0)); };
+  return {px(left), px(top), px(width), px(height)};
+}
+
+// The design's 8-point "MS Sans Serif" where it is installed; elsewhere a condensed sans serif a
+// little smaller, so that every caption fits the control the design sized for it.
+QFont DesignFont() {
+  if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))) {
+    return QFont(QStringLiteral("MS Sans Serif"), 8);
+  }
+  QFont font(QStringLiteral("DejaVu Sans Condensed"));
+  font.setPointSizeF(7.5);
+  return font;
+}
+
+void CenterOnScreen(QWidget& window) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    return;
+  }
+  QRect frame = window.frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  window.move(frame.topLeft());
+}
+
+QString FromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QLabel* AddLabel(QWidget* parent, const char* name, const char* text, QRect geometry) {
+  auto* label = new QLabel(QString::fromUtf8(text), parent);
+  label->setObjectName(QString::fromUtf8(name));
+  label->setGeometry(geometry);
+  return label;
+}
+
+QPushButton* AddButton(QWidget* parent, const char* name, const char* text, QRect geometry) {
+  auto* button = new QPushButton(QString::fromUtf8(text), parent);
+  button->setObjectName(QString::fromUtf8(name));
+  button->setGeometry(geometry);
+  return button;
+}
+
+void SetBold(QWidget& widget, qreal pointSize = 0) {
+  QFont font = widget.font();
+  font.setBold(true);
+  if (pointSize > 0) {
+    font.setPointSizeF(pointSize);
+  }
+  widget.setFont(font);
+}
+
+void SetTextColour(QWidget& widget, const QColor& colour) {
+  QPalette palette = widget.palette();
+  palette.setColor(QPalette::WindowText, colour);
+  palette.setColor(QPalette::Text, colour);
+  widget.setPalette(palette);
+}
+
+constexpr const char* kContactNotice =
+    "Lirvo puts your business data into Tally.\n"
+    "Questions about this demo or about Lirvo?\n"
+    "Write to support@lirvo.example\n";
+
+}  // namespace
+
+class LirvoDemo::Work {
+ public:
+  explicit Work(LirvoDemo& window) : window_(window) { window_.busy_ = true; }
+  ~Work() {
+    window_.busy_ = false;
+    if (window_.closePending_) {
+      window_.closePending_ = false;
+      window_.close();
+    }
+  }
+  Work(const Work&) = delete;
+  Work& operator=(const Work&) = delete;
+
+ private:
+  LirvoDemo& window_;
+};
+
+LirvoDemo::LirvoDemo(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("LirvoDemo"));
+  setWindowTitle(QStringLiteral("Demo Application using Lirvo 1.0 "));
+  setAttribute(Qt::WA_DeleteOnClose);
+  setFont(DesignFont());
+  setFixedSize(Twips(0, 0, 7500, 4695).size());
+
+  Label1_ = AddLabel(this, "Label1", "Lirvo 1.0 Demo", Twips(2310, 30, 2880, 435));
+  SetBold(*Label1_, 18);
+  SetTextColour(*Label1_, QColor(0xC0, 0x40, 0x00));
+  Label3_ = AddLabel(this, "Label3", "This demo is using SampleData.mdb as source file.",
+                     Twips(1080, 570, 5340, 240));
+  SetBold(*Label3_);
+  Label2_ = AddLabel(this, "Label2", "This Demo will export only 5 records in to Tally.",
+                     Twips(1298, 870, 4905, 240));
+  SetBold(*Label2_);
+
+  Frame1_ = new QGroupBox(this);
+  Frame1_->setObjectName(QStringLiteral("Frame1"));
+  Frame1_->setGeometry(Twips(203, 1320, 7095, 1005));
+  lblVer_ = AddLabel(Frame1_, "lblVer", "This Demo will export only 5 records in to Tally.",
+                     Twips(120, 180, 4905, 240));
+  SetBold(*lblVer_);
+  SetTextColour(*lblVer_, QColor(0x00, 0x00, 0x80));
+  Label17_ = AddLabel(Frame1_, "Label17", "Open Companies List", Twips(120, 585, 1500, 195));
+  cmbCurrentCompanyList_ = new QComboBox(Frame1_);
+  cmbCurrentCompanyList_->setObjectName(QStringLiteral("cmbCurrentCompanyList"));
+  cmbCurrentCompanyList_->setGeometry(Twips(1770, 525, 3975, 315));
+  cmdRefresh_ = AddButton(Frame1_, "cmdRefresh", "Refresh", Twips(5910, 510, 945, 345));
+
+  lblProc_ = AddLabel(this, "lblProc", "Wait", Twips(203, 2505, 480, 240));
+  cmdProcess_ = AddButton(this, "cmdProcess", "Process", Twips(4410, 2430, 1335, 405));
+  cmdProcess_->setEnabled(false);
+  cmdClose_ = AddButton(this, "cmdClose", "Close", Twips(5963, 2430, 1335, 405));
+
+  Text1_ = new QPlainTextEdit(QString::fromUtf8(kContactNotice), this);
+  Text1_->setObjectName(QStringLiteral("Text1"));
+  Text1_->setGeometry(Twips(203, 2940, 7095, 1605));
+  Text1_->setReadOnly(true);
+  Text1_->setTabChangesFocus(true);
+  SetBold(*Text1_, 12);
+
+  QWidget::setTabOrder(cmbCurrentCompanyList_, cmdRefresh_);
+  QWidget::setTabOrder(cmdRefresh_, cmdProcess_);
+  QWidget::setTabOrder(cmdProcess_, cmdClose_);
+  QWidget::setTabOrder(cmdClose_, Text1_);
+  cmbCurrentCompanyList_->setFocus();
+
+  connect(cmdRefresh_, &QPushButton::clicked, this, [this] { cmdRefresh_Click(); });
+  connect(cmdProcess_, &QPushButton::clicked, this, [this] { cmdProcess_Click(); });
+  connect(cmdClose_, &QPushButton::clicked, this, [this] { cmdClose_Click(); });
+
+  showMessage = [this](QMessageBox::Icon icon, const QString& title, const QString& text) {
+    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
+    box.exec();
+  };
+
+  CenterOnScreen(*this);
+}
+
+void LirvoDemo::Form_Load() {
+  cmdRefresh_Click();
+}
+
+void LirvoDemo::Stat(const std::string& message) {
+  lblProc_->setVisible(true);
+  lblProc_->setText(FromUtf8(message) + QStringLiteral("........."));
+  // The label grows and shrinks with its text.
+  lblProc_->resize(lblProc_->sizeHint().width(), lblProc_->height());
+  QCoreApplication::processEvents();
+}
+
+std::string LirvoDemo::SendToTally(const std::string& request) {
+  return lirvo::demo::SendToTally(request);
+}
+
+void LirvoDemo::DataToTally() {
+  const lirvo::demo::TransferResult result = lirvo::demo::DataToTally(
+      currentCompany_, [this](const std::string& message) { Stat(message); },
+      database_.empty() ? lirvo::demo::DefaultDatabasePath() : database_);
+  lblProc_->setVisible(false);
+  // A transfer the server took whole is reported as a success; one it turned parts of down is a
+  // warning that says what was rejected.
+  showMessage(result.rejected > 0 ? QMessageBox::Warning : QMessageBox::Information,
+              QString::fromUtf8(lirvo::demo::kMessageTitle),
+              FromUtf8(lirvo::demo::FinalMessage(result)));
+}
+
+void LirvoDemo::cmdRefresh_Click() {
+  if (busy_) {
+    return;
+  }
+  const Work work(*this);
+  try {
+    Refresh();
+  } catch (const std::exception& error) {
+    showMessage(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle),
+                QStringLiteral("Refresh could not finish: ") + QString::fromUtf8(error.what()));
+  }
+}
+
+void LirvoDemo::Refresh() {
+  Stat("Initializing Tally Engine");
+  Stat("Checking Tally Version");
+  tallyVersion_ = modTally::GetTallyVersion();
+  lblVer_->setText(FromUtf8(tallyVersion_));
+  if (tallyVersion_.empty()) {
+    showMessage(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle),
+                QStringLiteral("Tally is not running."));
+    cmdProcess_->setEnabled(false);
+    lblProc_->setVisible(false);
+    return;
+  }
+
+  // The list holds the names followed by one empty slot, which is not shown; on failure it holds
+  // an empty name and "ERROR ..." in slot 1.
+  const modTally::CompanyList list = modTally::GetCompanyList();
+  cmbCurrentCompanyList_->clear();
+  if (list) {
+    for (std::size_t slot = 0; slot + 1 < list->size(); ++slot) {
+      cmbCurrentCompanyList_->addItem(FromUtf8((*list)[slot]));
+    }
+  }
+  cmbCurrentCompanyList_->setCurrentIndex(-1);
+  currentCompany_ = modTally::GetCurrentCompany();
+
+  if (!list) {
+    // The server names no company: there is nothing to transfer into.
+    cmdProcess_->setEnabled(false);
+    lblProc_->setVisible(false);
+    return;
+  }
+  if (list->size() > 1 && (*list)[1].find("ERROR") != std::string::npos) {
+    // The list failed: the status label keeps showing where Refresh stopped.
+    return;
+  }
+  // Select the current company; a name the list does not hold leaves no entry selected.
+  const QString current = FromUtf8(currentCompany_);
+  int index = cmbCurrentCompanyList_->findText(current, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (index < 0) {
+    index = cmbCurrentCompanyList_->findText(current, Qt::MatchFixedString);
+  }
+  cmbCurrentCompanyList_->setCurrentIndex(index);
+  cmdProcess_->setEnabled(true);
+  lblProc_->setVisible(false);
+}
+
+void LirvoDemo::cmdProcess_Click() {
+  if (busy_) {
+    return;
+  }
+  const Work work(*this);
+  try {
+    DataToTally();
+  } catch (const modTally::Failure& failure) {
+    showMessage(QMessageBox::Critical, QString::fromUtf8(lirvo::demo::kMessageTitle),
+                QStringLiteral("The transfer stopped: %1\n\nWhat was sent before it stopped stays "
+                               "in Tally.")
+                    .arg(FromUtf8(failure.description())));
+  } catch (const std::exception& error) {
+    showMessage(QMessageBox::Critical, QString::fromUtf8(lirvo::demo::kMessageTitle),
+                QStringLiteral("The transfer stopped: ") + QString::fromUtf8(error.what()));
+  }
+}
+
+void LirvoDemo::cmdClose_Click() {
+  if (busy_) {
+    return;
+  }
+  close();
+}
+
+void LirvoDemo::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    // Held off until the running work ends; the work closes the window then.
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
