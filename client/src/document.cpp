@@ -143,11 +143,21 @@ void RequireNodeOf(const pugi::xml_document& document, const pugi::xml_node& nod
   }
 }
 
+// A NUL byte cannot travel in XML; writing the value would silently cut it short there, and a
+// shortened name may address another master.
+void RequireNoNul(const std::string& value, const std::string& what) {
+  if (value.find('\0') != std::string::npos) {
+    throw Failure(FailureNumber::kDocument,
+                  "cannot write " + what + ": its value holds a NUL character");
+  }
+}
+
 }  // namespace
 
 void AddAttribute(pugi::xml_document& document, pugi::xml_node element, const std::string& name,
                   const std::string& value) {
   RequireNodeOf(document, element, pugi::node_element, "attribute \"" + name + "\"");
+  RequireNoNul(name + value, "attribute \"" + name + "\"");
   pugi::xml_attribute attribute = element.attribute(name.c_str());
   if (!attribute) {
     attribute = element.append_attribute(name.c_str());
@@ -164,6 +174,7 @@ pugi::xml_node AddElement(pugi::xml_document& document, pugi::xml_node parent,
     throw Failure(FailureNumber::kDocument,
                   "cannot add element \"" + name + "\": its parent is not in the request document");
   }
+  RequireNoNul(name + text, "element \"" + name + "\"");
   pugi::xml_node element = parent.append_child(name.c_str());
   if (!element) {
     throw Failure(FailureNumber::kDocument, "cannot add element \"" + name + "\"");

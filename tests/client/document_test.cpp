@@ -96,6 +96,17 @@ TEST(Elements, OperationsOnANodeOutsideTheDocumentFail) {
   EXPECT_FALSE(other.document_element().first_child());
 }
 
+TEST(Elements, ValuesHoldingNulAreRefusedNotCutShort) {
+  pugi::xml_document document;
+  modTally::LoadXml(document, "<ROOT/>");
+  const pugi::xml_node root = document.document_element();
+  const std::string cut("Ab\0cd", 5);
+  EXPECT_THROW(modTally::AddElement(document, root, "NAME", cut), modTally::Failure);
+  EXPECT_THROW(modTally::AddElementIfValue(document, root, "NAME", cut), modTally::Failure);
+  EXPECT_THROW(modTally::AddAttribute(document, root, "NAME", cut), modTally::Failure);
+  EXPECT_EQ(modTally::DocumentXml(document), "<ROOT/>");
+}
+
 TEST(Documents, MalformedTextLeavesTheDocumentEmpty) {
   for (const std::string text : {"", "   ", "not xml", "<A><B></A>", "<A/><B/>", "<A x=1/>"}) {
     SCOPED_TRACE(text);
