@@ -1,8 +1,11 @@
 #include <lirvo/standin/http_server.h>
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <atomic>
+#include <charconv>
+#include <cstdint>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -13,6 +16,11 @@ namespace {
 
 // Enough workers that a few slow or idle connections never hold up the others.
 constexpr std::size_t kWorkers = 16;
+
+std::string RequestTooLarge() {
+  return "<RESPONSE>Request too large: the limit is " + std::to_string(kMaxRequestBytes) +
+         " bytes</RESPONSE>\n";
+}
 
 }  // namespace
 
@@ -30,13 +38,47 @@ struct HttpServer::Impl {
 HttpServer::HttpServer(Service& service) : impl_(std::make_unique<Impl>(service)) {
   httplib::Server& server = impl_->server;
   server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-  server.set_payload_max_length(kMaxRequestBytes);
+  // Beyond what the POST handler accepts; it enforces the limit itself.
+  server.set_payload_max_length(2 * kMaxRequestBytes);
   server.set_read_timeout(10, 0);
   server.set_write_timeout(10, 0);
   server.set_keep_alive_timeout(2);
+  // The library's default also sets SO_REUSEPORT, which would let a second stand-in share a busy
+  // port and take half its requests; a busy port must be an error instead.
+  server.set_socket_options([](socket_t socket) {
+    const int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   Service* target = &service;
-  server.Post(".*", [target](const httplib::Request& request, httplib::Response& response) {
-    const HttpReply reply = target->Post(request.body);
+  // The body is read here rather than by the library, so that one over the limit is refused as
+  // soon as that is known (from its Content-Length, or once the limit is passed) instead of
+  // being read to its end.
+  server.Post(".*", [target](const httplib::Request& request, httplib::Response& response,
+                             const httplib::ContentReader& read_body) {
+    const std::string announced = request.get_header_value("Content-Length");
+    std::uint64_t announced_length = 0;
+    const auto [end, error] =
+        std::from_chars(announced.data(), announced.data() + announced.size(), announced_length);
+    bool too_large = error == std::errc::result_out_of_range ||
+                     (error == std::errc() && announced_length > kMaxRequestBytes);
+    std::string body;
+    if (!too_large) {
+      read_body([&](const char* data, std::size_t length) {
+        if (body.size() + length > kMaxRequestBytes) {
+          too_large = true;
+          return false;
+        }
+        body.append(data, length);
+        return true;
+      });
+    }
+    if (too_large) {
+      response.status = 413;
+      response.set_header("Connection", "close");
+      response.set_content(RequestTooLarge(), "text/xml; charset=utf-8");
+      return;
+    }
+    const HttpReply reply = target->Post(body);
     response.status = reply.status;
     response.set_content(reply.body, reply.content_type.c_str());
   });
@@ -51,11 +93,11 @@ HttpServer::HttpServer(Service& service) : impl_(std::make_unique<Impl>(service)
     if (!response.body.empty()) {
       return;
     }
-    const std::string message =
+    response.set_content(
         response.status == 413
-            ? "Request too large: the limit is " + std::to_string(kMaxRequestBytes) + " bytes"
-            : "HTTP error " + std::to_string(response.status);
-    response.set_content("<RESPONSE>" + message + "</RESPONSE>\n", "text/xml; charset=utf-8");
+            ? RequestTooLarge()
+            : "<RESPONSE>HTTP error " + std::to_string(response.status) + "</RESPONSE>\n",
+        "text/xml; charset=utf-8");
   });
 }
 
