@@ -40,7 +40,8 @@ HttpServer::HttpServer(Service& service) : impl_(std::make_unique<Impl>(service)
   server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
   // Beyond what the POST handler accepts; it enforces the limit itself.
   server.set_payload_max_length(2 * kMaxRequestBytes);
-  server.set_read_timeout(10, 0);
+  // Also bounds how long a stop waits for a client that stalls half-way through a request.
+  server.set_read_timeout(5, 0);
   server.set_write_timeout(10, 0);
   server.set_keep_alive_timeout(2);
   // The library's default also sets SO_REUSEPORT, which would let a second stand-in share a busy
