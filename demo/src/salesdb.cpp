@@ -4,6 +4,8 @@
 #include "lirvo/salesdb.h"
 
 #include <bit>
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -14,11 +16,11 @@
 #include <variant>
 
 // mdbtools.h includes glib inside its extern "C" block, which breaks glib's C++ templates; with
-// glib included first its include guard keeps the second inclusion empty.
+// glib included first (in a block of its own, so it stays first) its include guard keeps the
+// second inclusion empty.
 #include <glib.h>
-// clang-format off
+
 #include <mdbtools.h>
-// clang-format on
 
 #include <lirvo/modTally.h>
 

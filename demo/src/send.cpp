@@ -1,6 +1,9 @@
 // Sending a request: load it, lay it out one element per line, post it; and reading what an
 // import reply says about rejected data.
 #include <limits>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include <lirvo/transfer.h>
 
@@ -15,22 +18,6 @@ bool IsText(const pugi::xml_node& node) {
   return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
 }
 
-void Check(const pugi::xml_node& inserted) {
-  if (!inserted) {
-    throw Failure(FailureNumber::kDocument, "cannot lay out the request: a node cannot be added");
-  }
-}
-
-pugi::xml_node NewText(pugi::xml_node inserted, const std::string& text) {
-  Check(inserted);
-  if (!inserted.set_value(text.c_str())) {
-    throw Failure(FailureNumber::kDocument, "cannot lay out the request: a text cannot be set");
-  }
-  return inserted;
-}
-
-const std::string kLineBreak = "\r\n";
-
 int ChildDepth(int depth) {
   if (depth > std::numeric_limits<std::int16_t>::max() - 2) {
     throw Failure(FailureNumber::kDepth,
@@ -41,23 +28,74 @@ int ChildDepth(int depth) {
   return depth + 2;
 }
 
-// The node's own indentation and the line break after it, once its children are laid out.
-void Close(pugi::xml_node node, int depth, bool only_text) {
-  if (depth <= 0) {
+// The whitespace the layout inserts: a line break, blanks, or a line break and then blanks, all
+// cut from one buffer that grows with the deepest level met.
+class Whitespace {
+ public:
+  std::string_view Get(bool line_break, int blanks) {
+    const std::size_t count = blanks > 0 ? static_cast<std::size_t>(blanks) : 0;
+    if (text_.size() < 2 + count) {
+      text_.resize(2 + count, ' ');
+    }
+    return line_break ? std::string_view(text_.data(), 2 + count)
+                      : std::string_view(text_.data() + 2, count);
+  }
+
+ private:
+  std::string text_ = "\r\n";
+};
+
+// Inserts a text node holding `text` into `parent` before `before` (at the end when null).
+void InsertText(pugi::xml_node parent, pugi::xml_node before, std::string_view text) {
+  if (text.empty()) {
     return;
   }
-  pugi::xml_node parent = node.parent();
-  const std::string blanks(static_cast<std::size_t>(depth), ' ');
-  NewText(parent.insert_child_before(pugi::node_pcdata, node), blanks);
-  if (!only_text) {
-    NewText(node.append_child(pugi::node_pcdata), blanks);
+  pugi::xml_node inserted = before ? parent.insert_child_before(pugi::node_pcdata, before)
+                                   : parent.append_child(pugi::node_pcdata);
+  if (!inserted) {
+    throw Failure(FailureNumber::kDocument, "cannot lay out the request: a node cannot be added");
   }
-  const pugi::xml_node next = node.next_sibling();
-  if (next) {
-    NewText(parent.insert_child_before(pugi::node_pcdata, next), kLineBreak);
-  } else {
-    NewText(parent.append_child(pugi::node_pcdata), kLineBreak);
+  if (!inserted.set_value(text.data(), text.size())) {
+    throw Failure(FailureNumber::kDocument, "cannot lay out the request: a text cannot be set");
   }
+}
+
+// Lays out the children of `element`, which sits `depth` blanks deep: each child that is not text
+// gets its indentation before it and a line break after it, the first child a line break before
+// it, and the closing tag its own indentation. Whitespace that falls between two children goes
+// into one text node; the text written is the same as with a node for each piece. Children that
+// have children of their own are added to `pending`. An element whose children are all text is
+// left as it is.
+void LayOutChildren(pugi::xml_node element, int depth, Whitespace& whitespace,
+                    std::vector<std::pair<pugi::xml_node, int>>& pending) {
+  if (!element.first_child()) {
+    return;
+  }
+  const int child_depth = ChildDepth(depth);
+  bool only_text = true;
+  for (const pugi::xml_node child : element.children()) {
+    if (!IsText(child)) {
+      only_text = false;
+      break;
+    }
+  }
+  if (only_text) {
+    return;
+  }
+  // A child is indented, and followed by a line break, only at a depth above 0.
+  const bool children_laid_out = child_depth > 0;
+  bool line_break = true;  // the line break after the opening tag
+  for (pugi::xml_node child = element.first_child(); child;) {
+    const pugi::xml_node next = child.next_sibling();
+    const bool indented = children_laid_out && !IsText(child);
+    InsertText(element, child, whitespace.Get(line_break, indented ? child_depth : 0));
+    if (!IsText(child) && child.first_child()) {
+      pending.emplace_back(child, child_depth);
+    }
+    line_break = indented;
+    child = next;
+  }
+  InsertText(element, pugi::xml_node(), whitespace.Get(line_break, depth));
 }
 
 std::string Trimmed(std::string_view text) {
@@ -107,56 +145,24 @@ bool IsMessageOnly(const pugi::xml_document& document) {
 
 }  // namespace
 
-// The walk keeps its own stack rather than recursing, so a deeply nested request cannot exhaust
-// the thread's stack before the depth limit is reached. Children are visited by following the
-// sibling chain, so the line breaks inserted on the way are reached too and left alone.
+// The walk keeps its own list of elements to lay out rather than recursing, so a deeply nested
+// request cannot exhaust the thread's stack before the depth limit is reached.
 void IndentNode(pugi::xml_node node, std::int16_t depth) {
-  struct Frame {
-    pugi::xml_node node;
-    int depth;
-    bool only_text;
-    pugi::xml_node next;  // the child to visit next
-  };
-  std::vector<Frame> stack;
-  const auto enter = [&stack](pugi::xml_node entered, int entered_depth) {
-    if (IsText(entered)) {
-      return;
-    }
-    bool only_text = true;
-    for (const pugi::xml_node child : entered.children()) {
-      if (!IsText(child)) {
-        only_text = false;
-        break;
-      }
-    }
-    if (!entered.first_child()) {
-      Close(entered, entered_depth, only_text);
-      return;
-    }
-    if (!only_text) {
-      NewText(entered.insert_child_before(pugi::node_pcdata, entered.first_child()), kLineBreak);
-    }
-    stack.push_back({entered, entered_depth, only_text, entered.first_child()});
-  };
-
-  enter(node, depth);
-  while (!stack.empty()) {
-    if (!stack.back().next) {
-      const Frame done = stack.back();
-      stack.pop_back();
-      Close(done.node, done.depth, done.only_text);
-      if (!stack.empty()) {
-        stack.back().next = done.node.next_sibling();
-      }
-      continue;
-    }
-    const pugi::xml_node child = stack.back().next;
-    const int child_depth = ChildDepth(stack.back().depth);
-    const std::size_t frames = stack.size();
-    enter(child, child_depth);
-    if (stack.size() == frames) {
-      stack.back().next = child.next_sibling();
-    }
+  if (IsText(node)) {
+    return;
+  }
+  Whitespace whitespace;
+  std::vector<std::pair<pugi::xml_node, int>> pending{{node, depth}};
+  while (!pending.empty()) {
+    const auto [element, element_depth] = pending.back();
+    pending.pop_back();
+    LayOutChildren(element, element_depth, whitespace, pending);
+  }
+  if (depth > 0) {
+    // The node's own indentation and the line break after it.
+    pugi::xml_node parent = node.parent();
+    InsertText(parent, node, whitespace.Get(false, depth));
+    InsertText(parent, node.next_sibling(), whitespace.Get(true, 0));
   }
 }
 

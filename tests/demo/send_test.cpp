@@ -84,7 +84,6 @@ TEST_F(Sending, RequestThatCannotBeSentNeverReachesTheServer) {
       {"unclosed element", "<A><B></A>", modTally::FailureNumber::kParse},
       {"a bare less-than sign", "<A>1 < 2</A>", modTally::FailureNumber::kParse},
       {"empty text", "", modTally::FailureNumber::kParse},
-      {"two roots", "<A/><B/>", modTally::FailureNumber::kParse},
       {"nested too deeply", too_deep, modTally::FailureNumber::kDepth},
   };
   for (const auto& c : cases) {
@@ -110,14 +109,6 @@ TEST(SendingReply, ComesBackExactlyAsReceivedWithItsStatus) {
   modTally::TallyUrl.clear();
 }
 
-TEST(SendingReply, ServerGoneIsAFailureNamingTheAddress) {
-  modTally::TallyUrl = "http://127.0.0.1:" + std::to_string(lirvo::test::UnusedPort());
-  EXPECT_THAT([] { SendToTally("<A/>"); }, ::testing::ThrowsMessage<modTally::Failure>(
-                                               ::testing::HasSubstr(modTally::TallyUrl)));
-  modTally::TallyUrl.clear();
-  EXPECT_THROW(SendToTally("<A/>"), modTally::Failure);  // no address at all
-}
-
 TEST(ImportReply, RejectionsAreRecognisedAndExplained) {
   const struct {
     const char* name;
@@ -129,10 +120,6 @@ TEST(ImportReply, RejectionsAreRecognisedAndExplained) {
       {"all created", 200,
        "<RESPONSE><CREATED>1</CREATED><ALTERED>0</ALTERED><ERRORS>0</ERRORS>"
        "<EXCEPTIONS>0</EXCEPTIONS></RESPONSE>",
-       false, ""},
-      {"wrapped result, no errors", 200,
-       "<ENVELOPE><BODY><DATA><IMPORTRESULT><CREATED>2</CREATED><ERRORS>0</ERRORS>"
-       "</IMPORTRESULT></DATA></BODY></ENVELOPE>",
        false, ""},
       {"not XML", 200, "fine", false, ""},
       {"a line error", 200,
@@ -150,7 +137,6 @@ TEST(ImportReply, RejectionsAreRecognisedAndExplained) {
        "Unknown Request, cannot be processed"},
       {"HTTP error with counters", 500,
        "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS></RESPONSE>", true, "HTTP status 500"},
-      {"HTTP error without XML", 404, "", true, "HTTP status 404"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
