@@ -189,28 +189,26 @@ TEST_F(ConsoleTest, FailuresAreReportedWithNumberAndDescriptionAndKeepTheBoxes) 
   EXPECT_THAT(messages.shown.back().text.toStdString(), HasSubstr("no such request.xml"));
   EXPECT_EQ(server.requests().size(), posted);
 
-  // The server gone: reported, the boxes keep the last reply.
-  modTally::TallyUrl = "http://127.0.0.1:" + std::to_string(UnusedPort());
-  Request(QString());
-  ASSERT_EQ(messages.shown.size(), 4u);
-  EXPECT_THAT(messages.shown.back().text.toStdString(), StartsWith("Error "));
-  EXPECT_THAT(messages.shown.back().text.toStdString(), HasSubstr(modTally::TallyUrl));
-  EXPECT_EQ(Headers(), headers);
-  EXPECT_EQ(Body(), body);
-}
-
-TEST_F(ConsoleTest, ReplyThatCannotBeSavedIsStillShownAndTheFailureReported) {
-  RawServer server(Scripted({}));
-  Load(server.url());
+  // A reply that cannot be saved: still shown, the failure reported.
   console->setApplicationFolder(appFolder.filePath(QStringLiteral("missing folder")));
   const std::filesystem::path file =
       std::filesystem::path(workFolder.path().toStdString()) / "r.xml";
   WriteFile(file, "<ENVELOPE/>");
+  Child<QPlainTextEdit>(*console, "txtResponse")->clear();
   Request(QString::fromStdString(file.string()));
-  EXPECT_THAT(Body().toStdString(), HasSubstr("<CREATED>1</CREATED>"));
-  ASSERT_EQ(messages.shown.size(), 3u);
+  EXPECT_EQ(Body(), body);
+  ASSERT_EQ(messages.shown.size(), 4u);
   EXPECT_THAT(messages.shown.back().text.toStdString(), StartsWith("Error 300: "));
   EXPECT_THAT(messages.shown.back().text.toStdString(), HasSubstr("missing folder"));
+
+  // The server gone: reported, the boxes keep the last reply.
+  modTally::TallyUrl = "http://127.0.0.1:" + std::to_string(UnusedPort());
+  Request(QString());
+  ASSERT_EQ(messages.shown.size(), 5u);
+  EXPECT_THAT(messages.shown.back().text.toStdString(), StartsWith("Error "));
+  EXPECT_THAT(messages.shown.back().text.toStdString(), HasSubstr(modTally::TallyUrl));
+  EXPECT_EQ(Headers(), headers);
+  EXPECT_EQ(Body(), body);
 }
 
 TEST_F(ConsoleTest, FileChooserStartsInTheApplicationFolderAndCancelKeepsTheName) {
