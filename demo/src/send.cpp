@@ -1,6 +1,8 @@
 // Sending a request: load it, lay it out one element per line, post it; and reading what an
 // import reply says about rejected data.
+#include <array>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -98,6 +100,170 @@ void LayOutChildren(pugi::xml_node element, int depth, Whitespace& whitespace,
   InsertText(element, pugi::xml_node(), whitespace.Get(line_break, depth));
 }
 
+// Which characters the document writer escapes: kInText in character data (&, <, > and control
+// characters but tab, line feed and carriage return), kInAttribute in attribute values (&, <, "
+// and every control character). The terminating NUL is marked for both, to end the scan.
+constexpr unsigned char kInText = 1;
+constexpr unsigned char kInAttribute = 2;
+constexpr auto kEscaped = [] {
+  std::array<unsigned char, 256> table{};
+  for (int c = 0; c < 32; ++c) {
+    table[static_cast<std::size_t>(c)] = kInText | kInAttribute;
+  }
+  for (const char c : {'\t', '\n', '\r'}) {
+    table[static_cast<unsigned char>(c)] = kInAttribute;
+  }
+  table['&'] = kInText | kInAttribute;
+  table['<'] = kInText | kInAttribute;
+  table['>'] = kInText;
+  table['"'] = kInAttribute;
+  return table;
+}();
+
+// Appends `text` escaped as the document writer escapes it (in character data, or in an
+// attribute value when `in` is kInAttribute): &, <, > and " as entities, control characters as
+// two-digit character references.
+void AppendEscaped(std::string& out, const char* text, unsigned char in) {
+  for (;;) {
+    const char* run = text;
+    while ((kEscaped[static_cast<unsigned char>(*text)] & in) == 0) {
+      ++text;
+    }
+    out.append(run, static_cast<std::size_t>(text - run));
+    const auto code = static_cast<unsigned char>(*text);
+    switch (code) {
+      case '\0':
+        return;
+      case '&':
+        out.append("&amp;");
+        break;
+      case '<':
+        out.append("&lt;");
+        break;
+      case '>':
+        out.append("&gt;");
+        break;
+      case '"':
+        out.append("&quot;");
+        break;
+      default: {
+        const char reference[] = {'&', '#', static_cast<char>('0' + code / 10),
+                                  static_cast<char>('0' + code % 10), ';'};
+        out.append(reference, sizeof reference);
+      }
+    }
+    ++text;
+  }
+}
+
+// Appends a CDATA section as the document writer writes it: a "]]>" inside is split across two
+// sections.
+void AppendCdata(std::string& out, const char* text) {
+  do {
+    const char* const start = text;
+    while (*text != '\0' && !(text[0] == ']' && text[1] == ']' && text[2] == '>')) {
+      ++text;
+    }
+    if (*text != '\0') {
+      text += 2;  // "]]" ends this section, ">" starts the next
+    }
+    out.append("<![CDATA[").append(start, static_cast<std::size_t>(text - start)).append("]]>");
+  } while (*text != '\0');
+}
+
+// Writes the laid-out text of a document made of one root element holding elements, character
+// data and CDATA only (all that loading a request text keeps), in one pass and without changing
+// the document. No value for any other document. Every pugixml accessor is a call into the
+// library, so each node's type, name and children are asked for once.
+std::optional<std::string> WriteLaidOut(const pugi::xml_document& document) {
+  const pugi::xml_node root = document.document_element();
+  if (!root || root.previous_sibling() || root.next_sibling()) {
+    return std::nullopt;
+  }
+  struct Frame {
+    std::string_view name;
+    int depth;
+    int child_depth;
+    pugi::xml_node next;  // the child to write next
+    bool line_break;      // whether the whitespace before it starts with a line break
+  };
+  std::vector<Frame> stack;
+  std::string out;
+  Whitespace whitespace;
+
+  const auto text = [&out](const pugi::xml_node& node, pugi::xml_node_type type) {
+    if (type == pugi::node_pcdata) {
+      AppendEscaped(out, node.value(), kInText);
+    } else {
+      AppendCdata(out, node.value());
+    }
+  };
+  // Writes a node, or the opening tag of an element whose children are laid out (pushing it).
+  const auto open = [&](const pugi::xml_node& node, pugi::xml_node_type type, int depth) {
+    if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+      text(node, type);
+      return true;
+    }
+    const std::string_view name = type == pugi::node_element ? node.name() : "";
+    if (name.empty() || *node.value() != '\0') {
+      return false;
+    }
+    out.append("<").append(name);
+    for (pugi::xml_attribute attribute = node.first_attribute(); attribute;
+         attribute = attribute.next_attribute()) {
+      const std::string_view attribute_name = attribute.name();
+      if (attribute_name.empty()) {
+        return false;
+      }
+      out.append(" ").append(attribute_name).append("=\"");
+      AppendEscaped(out, attribute.value(), kInAttribute);
+      out.append("\"");
+    }
+    const pugi::xml_node first = node.first_child();
+    if (!first) {
+      out.append("/>");
+      return true;
+    }
+    out.append(">");
+    const int child_depth = ChildDepth(depth);
+    for (pugi::xml_node child = first; child; child = child.next_sibling()) {
+      if (!IsText(child)) {
+        stack.push_back({name, depth, child_depth, first, true});
+        return true;
+      }
+    }
+    for (pugi::xml_node child = first; child; child = child.next_sibling()) {
+      text(child, child.type());
+    }
+    out.append("</").append(name).append(">");
+    return true;
+  };
+
+  if (!open(root, root.type(), 0)) {
+    return std::nullopt;
+  }
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (!frame.next) {
+      out.append(whitespace.Get(frame.line_break, frame.depth));
+      out.append("</").append(frame.name).append(">");
+      stack.pop_back();
+      continue;
+    }
+    const pugi::xml_node child = frame.next;
+    frame.next = child.next_sibling();
+    const pugi::xml_node_type type = child.type();
+    const bool indented =
+        frame.child_depth > 0 && type != pugi::node_pcdata && type != pugi::node_cdata;
+    out.append(whitespace.Get(frame.line_break, indented ? frame.child_depth : 0));
+    frame.line_break = indented;
+    if (!open(child, type, frame.child_depth)) {  // may grow the stack: `frame` is not used after
+      return std::nullopt;
+    }
+  }
+  return out;
+}
+
 std::string Trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first == std::string_view::npos) {
@@ -174,6 +340,18 @@ void FormatXml(pugi::xml_document& document) {
   IndentNode(root, 0);
 }
 
+std::string LaidOutXml(const pugi::xml_document& document) {
+  if (std::optional<std::string> text = WriteLaidOut(document)) {
+    return std::move(*text);
+  }
+  // Anything else (comments, processing instructions, ... built by a caller) is laid out in a
+  // copy, node by node.
+  pugi::xml_document copy;
+  copy.reset(document);
+  FormatXml(copy);
+  return modTally::DocumentXml(copy);
+}
+
 modTally::Reply SendRequest(const std::string& request) {
   if (modTally::TallyUrl.empty()) {
     throw Failure(FailureNumber::kHttpClient,
@@ -189,8 +367,8 @@ modTally::Reply SendRequest(const std::string& request) {
     throw Failure(FailureNumber::kParse,
                   "the request is not well-formed XML (" + reason + "); nothing was sent");
   }
-  FormatXml(document);
-  return modTally::Exchange(modTally::TallyUrl, document);
+  const std::string body = LaidOutXml(document);
+  return modTally::Exchange(modTally::TallyUrl, std::optional<std::string_view>(body));
 }
 
 std::string SendToTally(const std::string& request) {

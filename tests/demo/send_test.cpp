@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <lirvo/transfer.h>
 
 #include "raw_server.h"
@@ -61,6 +63,65 @@ TEST_F(Sending, LaysTheRequestOutOneElementPerLine) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Sent(c.request), c.sent);
+  }
+}
+
+// The send path writes the layout in one pass; it must give exactly the text that laying out the
+// document node by node (FormatXml) and writing it would give, escaping included.
+TEST(Layout, OnePassWritesWhatFormatXmlThenSavingWrites) {
+  std::string every_character;
+  for (int c = 1; c < 256; ++c) {
+    every_character += static_cast<char>(c);
+  }
+  const auto with_values = [&](pugi::xml_document& document) {
+    pugi::xml_node root = document.append_child("R");
+    root.append_attribute("all").set_value(every_character.c_str());
+    root.append_child("T").text().set(every_character.c_str());
+    pugi::xml_node mixed = root.append_child("M");
+    mixed.append_child(pugi::node_pcdata).set_value("a\r\n<b>&");
+    mixed.append_child(pugi::node_cdata).set_value("x]]>y]]>");
+    mixed.append_child("E").append_attribute("q").set_value("\"'<>&\t");
+    mixed.append_child(pugi::node_cdata).set_value("");
+    root.append_child("Only").append_child(pugi::node_cdata).set_value("c]]");
+  };
+  const struct {
+    const char* name;
+    std::function<void(pugi::xml_document&)> build;
+  } cases[] = {
+      {"every character in text and attributes", with_values},
+      {"a request as loaded",
+       [](pugi::xml_document& document) {
+         modTally::LoadXml(document,
+                           "<ENVELOPE><HEADER><X a=\"1\">v</X></HEADER><BODY><D/><E></E>"
+                           "<L><M><N>deep</N></M></L>t</BODY></ENVELOPE>");
+       }},
+      {"root holding only text",
+       [](pugi::xml_document& document) { modTally::LoadXml(document, "<R>only</R>"); }},
+      {"empty root", [](pugi::xml_document& document) { document.append_child("R"); }},
+      {"a comment, laid out node by node",
+       [](pugi::xml_document& document) {
+         pugi::xml_node root = document.append_child("R");
+         root.append_child(pugi::node_comment).set_value("note");
+         root.append_child("A").text().set("1");
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    pugi::xml_document document;
+    c.build(document);
+    const std::string before = modTally::DocumentXml(document);
+    pugi::xml_document formatted;
+    formatted.reset(document);
+    lirvo::demo::FormatXml(formatted);
+    EXPECT_EQ(lirvo::demo::LaidOutXml(document), modTally::DocumentXml(formatted));
+    EXPECT_EQ(modTally::DocumentXml(document), before) << "the document was changed";
+  }
+  pugi::xml_document empty;
+  try {
+    lirvo::demo::LaidOutXml(empty);
+    ADD_FAILURE() << "an empty document was laid out";
+  } catch (const modTally::Failure& failure) {
+    EXPECT_EQ(failure.number(), modTally::FailureNumber::kDocument);
   }
 }
 

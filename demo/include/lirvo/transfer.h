@@ -70,6 +70,11 @@ std::string SendToTally(const std::string& request);
 // element, and (kDepth) when the tree is too deep to format.
 void FormatXml(pugi::xml_document& document);
 
+// The text SendRequest posts for `document`: the document laid out as FormatXml lays it out,
+// written as modTally::DocumentXml writes it, in one pass that leaves the document unchanged.
+// Throws modTally::Failure as FormatXml does.
+std::string LaidOutXml(const pugi::xml_document& document);
+
 // Lays out `node` and its subtree at `depth` blanks (CR LF line ends, two blanks a level). A
 // child's depth above 32767 throws modTally::Failure (kDepth).
 void IndentNode(pugi::xml_node node, std::int16_t depth);
