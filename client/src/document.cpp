@@ -135,20 +135,27 @@ pugi::xml_document CreateImportEnvelope(const std::string& company) {
 
 namespace {
 
+// The messages name the attribute or element concerned as `kind` "name"; they are only put
+// together when there is something to report, since the builders call these for every element.
+std::string Named(const char* kind, const std::string& name) {
+  return std::string(kind) + " \"" + name + "\"";
+}
+
 void RequireNodeOf(const pugi::xml_document& document, const pugi::xml_node& node,
-                   pugi::xml_node_type type, const std::string& what) {
+                   pugi::xml_node_type type, const char* kind, const std::string& name) {
   if (!node || node.type() != type || node.root() != document.root()) {
-    throw Failure(FailureNumber::kDocument,
-                  "cannot add " + what + ": the node to add it to is not in the request document");
+    throw Failure(FailureNumber::kDocument, "cannot add " + Named(kind, name) +
+                                                ": the node to add it to is not in the request "
+                                                "document");
   }
 }
 
 // A NUL byte cannot travel in XML; writing the value would silently cut it short there, and a
 // shortened name may address another master.
-void RequireNoNul(const std::string& value, const std::string& what) {
-  if (value.find('\0') != std::string::npos) {
+void RequireNoNul(const std::string& name, const std::string& value, const char* kind) {
+  if (name.find('\0') != std::string::npos || value.find('\0') != std::string::npos) {
     throw Failure(FailureNumber::kDocument,
-                  "cannot write " + what + ": its value holds a NUL character");
+                  "cannot write " + Named(kind, name) + ": its value holds a NUL character");
   }
 }
 
@@ -156,8 +163,8 @@ void RequireNoNul(const std::string& value, const std::string& what) {
 
 void AddAttribute(pugi::xml_document& document, pugi::xml_node element, const std::string& name,
                   const std::string& value) {
-  RequireNodeOf(document, element, pugi::node_element, "attribute \"" + name + "\"");
-  RequireNoNul(name + value, "attribute \"" + name + "\"");
+  RequireNodeOf(document, element, pugi::node_element, "attribute", name);
+  RequireNoNul(name, value, "attribute");
   pugi::xml_attribute attribute = element.attribute(name.c_str());
   if (!attribute) {
     attribute = element.append_attribute(name.c_str());
@@ -174,7 +181,7 @@ pugi::xml_node AddElement(pugi::xml_document& document, pugi::xml_node parent,
     throw Failure(FailureNumber::kDocument,
                   "cannot add element \"" + name + "\": its parent is not in the request document");
   }
-  RequireNoNul(name + text, "element \"" + name + "\"");
+  RequireNoNul(name, text, "element");
   pugi::xml_node element = parent.append_child(name.c_str());
   if (!element) {
     throw Failure(FailureNumber::kDocument, "cannot add element \"" + name + "\"");
