@@ -1,19 +1,114 @@
-// The master builders: the console's sample requests, the frame shared by all six kinds, and the
-// path of every record field to its element.
+// The master builders and lirvo build: the console's sample requests, the frame shared by all six
+// kinds, the path of every record field to its element, and the command's wiring.
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 
 #include <lirvo/modTally.h>
 #include <lirvo/modTallyIm.h>
 
-#include "kinds.h"
-#include "request_tree.h"
+#include "raw_server.h"
 
 namespace {
 
-using lirvo::test::Kinds;
-using lirvo::test::ParseMasterRequest;
-using lirvo::test::Values;
+using ::testing::HasSubstr;
+using Values = std::map<std::string, std::string>;  // field -> value; fields not named are empty
+
+// One kind of master: its names, its fields in record order, and its builder fed by field name.
+struct Kind {
+  std::string cli_name, element;
+  std::vector<std::string> fields;
+  std::function<std::string(const std::string& company, const Values&, const std::string& action)>
+      build;
+};
+
+template <class Record>
+Kind MakeKind(std::string cli_name, std::string element,
+              std::string (*builder)(const std::string&, const Record&, const std::string&)) {
+  const auto fields = modTallyIm::FieldsOf<Record>();
+  Kind kind{std::move(cli_name), std::move(element), {}, {}};
+  for (const auto& field : fields) {
+    kind.fields.emplace_back(field.name);
+  }
+  kind.build = [builder, fields](const std::string& company, const Values& values,
+                                 const std::string& action) {
+    Record record;
+    for (const auto& [name, value] : values) {
+      const auto field =
+          std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.name == name; });
+      if (field == fields.end()) {
+        throw std::logic_error("test asks for a field the record lacks: " + name);
+      }
+      record.*field->member = value;
+    }
+    return builder(company, record, action);
+  };
+  return kind;
+}
+
+const std::vector<Kind>& Kinds() {
+  static const std::vector<Kind> kinds = {
+      MakeKind("unit", "UNIT", &modTallyIm::BuildUnit),
+      MakeKind("ledger", "LEDGER", &modTallyIm::BuildLedger),
+      MakeKind("stockitem", "STOCKITEM", &modTallyIm::BuildStockItem),
+      MakeKind("godown", "GODOWN", &modTallyIm::BuildGodown),
+      MakeKind("group", "GROUP", &modTallyIm::BuildGroup),
+      MakeKind("stockgroup", "STOCKGROUP", &modTallyIm::BuildStockGroup),
+  };
+  return kinds;
+}
+
+// The child elements of `parent` as "NAME(attribute=value, ...)=text[children]" joined by "; ",
+// each part only when not empty (blank text is text), so that tests compare structure, not text.
+std::string Render(const pugi::xml_node& parent) {
+  std::string out;
+  for (const pugi::xml_node& child : parent.children()) {
+    if (child.type() == pugi::node_element) {
+      out += (out.empty() ? "" : "; ") + std::string(child.name());
+      for (const pugi::xml_attribute& a : child.attributes()) {
+        out += (a == child.first_attribute() ? "(" : ", ") + std::string(a.name()) + "=" +
+               a.value() + (a.next_attribute() ? "" : ")");
+      }
+      const std::string text = child.text().get();
+      const std::string inner = Render(child);
+      out += (text.empty() ? "" : "=" + text) + (inner.empty() ? "" : "[" + inner + "]");
+    }
+  }
+  return out;
+}
+
+// The envelope's SVCURRENTCOMPANY, the master's head ("UNIT(NAME=Nos, ACTION=Create)") and its
+// rendered children ("NAME=Nos; ISSIMPLEUNIT=Yes").
+struct MasterRequest {
+  std::string company, head, children;
+};
+
+// Parses a request back; throws unless it is exactly the import envelope whose REQUESTDATA holds
+// one TALLYMESSAGE (xmlns:UDF="TallyUDF") holding one master element without text.
+MasterRequest ParseMasterRequest(const std::string& text) {
+  pugi::xml_document document;
+  document.load_string(text.c_str(), pugi::parse_default | pugi::parse_ws_pcdata);
+  const pugi::xml_node message = document.select_node("//TALLYMESSAGE").node();
+  const std::string master = Render(message);
+  const std::string children = Render(message.first_child());
+  const std::string inner = children.empty() ? "" : "[" + children + "]";
+  MasterRequest request{document.select_node("//SVCURRENTCOMPANY").node().text().get(),
+                        master.substr(0, master.size() - inner.size()), children};
+  if (Render(document) !=
+      "ENVELOPE[HEADER[TALLYREQUEST= Import Data ]; BODY[IMPORTDATA[REQUESTDESC[REPORTNAME=All "
+      "Masters; STATICVARIABLES[SVCURRENTCOMPANY" +
+          (request.company.empty() ? "" : "=" + request.company) +
+          "]]; REQUESTDATA[TALLYMESSAGE(xmlns:UDF=TallyUDF)[" + master + "]]]]]") {
+    throw std::runtime_error("not one master in the import envelope: " + text);
+  }
+  return request;
+}
 
 TEST(SampleRequests, NineCallsBuildTheDocumentedMastersInOrder) {
   const char* const expected[][2] = {
@@ -53,90 +148,27 @@ TEST(SampleRequests, NineCallsBuildTheDocumentedMastersInOrder) {
   }
 }
 
-TEST(Frame, NameAttributeIsOldNameOnlyForExactlyAlter) {
+// NAME is OldName only for exactly "Alter"; an empty record keeps only the elements written always.
+TEST(Frame, NameAttributeAndEmptyRecord) {
   for (const auto& kind : Kinds()) {
+    const std::string always = kind.element == "UNIT"     ? ""
+                               : kind.element == "LEDGER" ? "ADDRESS.LIST; NAME.LIST"
+                                                          : "NAME.LIST";
     for (const std::string action : {"Alter", "alter", "Alter ", "", "Create", "Delete"}) {
       SCOPED_TRACE(kind.element + " action \"" + action + "\"");
       const auto request =
           ParseMasterRequest(kind.build("Acme", {{"OldName", "Old"}, {"Name", "New"}}, action));
       EXPECT_EQ(request.head, kind.element + "(NAME=" + (action == "Alter" ? "Old" : "New") +
                                   ", ACTION=" + action + ")");
-    }
-    EXPECT_EQ(ParseMasterRequest(kind.build("Acme", {{"Name", "New"}}, "Alter")).head,
-              kind.element + "(NAME=, ACTION=Alter)");
-  }
-}
-
-TEST(Frame, EmptyRecordKeepsOnlyTheElementsWrittenAlways) {
-  const std::map<std::string, std::string> expected = {{"UNIT", ""},
-                                                       {"LEDGER", "ADDRESS.LIST; NAME.LIST"},
-                                                       {"STOCKITEM", "NAME.LIST"},
-                                                       {"GODOWN", "NAME.LIST"},
-                                                       {"GROUP", "NAME.LIST"},
-                                                       {"STOCKGROUP", "NAME.LIST"}};
-  for (const auto& kind : Kinds()) {
-    const auto request = ParseMasterRequest(kind.build("", {}, "Delete"));
-    EXPECT_EQ(request.head, kind.element + "(NAME=, ACTION=Delete)");
-    EXPECT_EQ(request.children, expected.at(kind.element)) << kind.element;
-  }
-}
-
-// With every field set, the children come in the documented wire order whatever the action.
-TEST(Frame, WireOrderIsTheSameForEveryAction) {
-  const std::map<std::string, std::string> expected = {
-      {"UNIT", "NAME; ISSIMPLEUNIT; BASEUNITS; ADDITIONALUNITS; CONVERSION"},
-      {"LEDGER",
-       "ADDITIONALNAME; ADDRESS.LIST; CURRENCYNAME; PRICELEVEL; PARENT; TAXCLASSIFICATIONNAME; "
-       "TAXTYPE; GSTTYPE; SERVICECATEGORY; TDSDEDUCTEETYPE; TDSRATENAME; LEDGERFBTCATEGORY; "
-       "ISBILLWISEON; ISCOSTCENTRESON; ISINTERESTON; ALLOWINMOBILE; ISCONDENSED; AFFECTSSTOCK; "
-       "FORPAYROLL; INTERESTONBILLWISE; OVERRIDEINTEREST; OVERRIDEADVINTEREST; USEFORVAT; "
-       "IGNORETDSEXEMPT; ISTCSAPPLICABLE; ISTDSAPPLICABLE; ISFBTAPPLICABLE; ISGSTAPPLICABLE; "
-       "SHOWINPAYSLIP; USEFORGRATUITY; FORSERVICETAX; ISINPUTCREDIT; ISEXEMPTED; "
-       "TDSDEDUCTEEISSPECIALRATE; AUDITED; SORTPOSITION; NAME.LIST[NAME]"},
-      {"STOCKITEM",
-       "CATEGORY; TAXCLASSIFICATIONNAME; COSTINGMETHOD; VALUATIONMETHOD; BASEUNITS; "
-       "ADDITIONALUNITS; EXCISEITEMCLASSIFICATION; ISCOSTCENTRESON; ISBATCHWISEON; "
-       "ISPERISHABLEON; IGNOREPHYSICALDIFFERENCE; IGNORENEGATIVESTOCK; TREATSALESASMANUFACTURED; "
-       "TREATPURCHASESASCONSUMED; TREATREJECTSASSCRAP; HASMFGDATE; ALLOWUSEOFEXPIREDITEMS; "
-       "IGNOREBATCHES; IGNOREGODOWNS; ISMRPINCLOFTAX; REORDERASHIGHER; MINORDERASHIGHER; "
-       "DENOMINATOR; BASICRATEOFEXCISE; RATEOFVAT; NAME.LIST[NAME]"},
-      {"GODOWN", "PARENT; JOBNAME; HASNOSPACE; HASNOSTOCK; NAME.LIST[NAME]"},
-      {"GROUP",
-       "PARENT; ISBILLWISEON; ISADDABLE; ISSUBLEDGER; ISREVENUE; AFFECTSGROSSPROFIT; "
-       "ISDEEMEDPOSITIVE; TRACKNEGATIVEBALANCES; ISCONDENSED; SORTPOSITION; AFFECTSSTOCK; "
-       "ISCOSTCENTREON; NAME.LIST[NAME]"},
-      {"STOCKGROUP",
-       "PARENT; COSTINGMETHOD; VALUATIONMETHOD; BASEUNITS; ADDITIONALUNITS; ISBATCHWISEON; "
-       "ISPERISHABLEON; ISADDABLE; IGNOREPHYSICALDIFFERENCE; IGNORENEGATIVESTOCK; "
-       "TREATSALESASMANUFACTURED; TREATPURCHASESASCONSUMED; TREATREJECTSASSCRAP; HASMFGDATE; "
-       "ALLOWUSEOFEXPIREDITEMS; IGNOREBATCHES; IGNOREGODOWNS; NAME.LIST[NAME]"},
-  };
-  for (const auto& kind : Kinds()) {
-    Values values;
-    for (const auto& field : kind.fields) {
-      values[field] = "v";
-    }
-    for (const std::string action : {"Create", "Alter", "Delete"}) {
-      SCOPED_TRACE(kind.element + " " + action);
-      std::string names = ParseMasterRequest(kind.build("Acme", values, action)).children;
-      for (std::size_t at; (at = names.find("=v")) != std::string::npos;) {
-        names.erase(at, 2);
-      }
-      EXPECT_EQ(names, expected.at(kind.element));
+      const auto empty = ParseMasterRequest(kind.build("", {}, action));
+      EXPECT_EQ(empty.head, kind.element + "(NAME=, ACTION=" + action + ")");
+      EXPECT_EQ(empty.children, always);
     }
   }
-}
-
-std::size_t Occurrences(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
 }
 
 // Each field set alone, to a unique text, "No", a single blank or markup, is held by exactly the
-// element named after it (Name by its documented places).
+// element named after it (Name by its documented places), whatever the action.
 TEST(Fields, EachFieldReachesItsOwnElement) {
   for (const auto& kind : Kinds()) {
     for (const auto& field : kind.fields) {
@@ -144,9 +176,8 @@ TEST(Fields, EachFieldReachesItsOwnElement) {
         continue;  // an attribute only, when altering
       }
       std::string element = field;
-      for (char& c : element) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      }
+      std::transform(element.begin(), element.end(), element.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
       for (const std::string& value : {"unique " + field, std::string("No"), std::string(" "),
                                        std::string("R&D <\"x\"> 'y'")}) {
         SCOPED_TRACE(kind.element + "." + field + " = \"" + value + "\"");
@@ -155,17 +186,23 @@ TEST(Fields, EachFieldReachesItsOwnElement) {
           values["IsSimpleUnit"] = "Yes";  // written for simple units only
         }
         const auto request = ParseMasterRequest(kind.build("Acme", values, "Create"));
-        std::vector<std::string> places = {element + "=" + value};
-        if (field == "Name" && kind.element != "UNIT") {
-          places = {"NAME.LIST[NAME=" + value + "]"};
-          if (kind.element == "LEDGER") {
-            places.push_back("ADDITIONALNAME=" + value);
-          }
+        const bool listed = field == "Name" && kind.element != "UNIT";
+        std::vector<std::string> places = {(listed ? "NAME.LIST[NAME" : element) + "=" + value};
+        if (listed && kind.element == "LEDGER") {
+          places.push_back("ADDITIONALNAME=" + value);
         }
+        std::string rest = "; " + request.children;
         for (const std::string& place : places) {
-          EXPECT_THAT("; " + request.children, ::testing::HasSubstr("; " + place));
+          const auto at = rest.find("; " + place);
+          ASSERT_NE(at, std::string::npos) << place << " not in " << request.children;
+          rest.erase(at, place.size() + 2);
         }
-        EXPECT_EQ(Occurrences(request.children, "=" + value), places.size()) << request.children;
+        EXPECT_EQ(rest.find("=" + value), std::string::npos) << "held twice: " << request.children;
+        for (const char* action : {"Alter", "Delete"}) {
+          EXPECT_EQ(ParseMasterRequest(kind.build("Acme", values, action)).children,
+                    request.children)
+              << action;
+        }
       }
     }
   }
@@ -174,16 +211,56 @@ TEST(Fields, EachFieldReachesItsOwnElement) {
 // A company name that cannot stand in the envelope (a NUL byte ends the text the parser sees)
 // leaves no REQUESTDATA: every builder throws instead of returning a request.
 TEST(Frame, UnbuildableEnvelopeThrows) {
-  const std::string company("Acme\0Sons", 9);
   for (const auto& kind : Kinds()) {
-    SCOPED_TRACE(kind.element);
     try {
-      ADD_FAILURE() << "returned a request: " << kind.build(company, {{"Name", "X"}}, "Create");
+      ADD_FAILURE() << kind.element << " returned a request: "
+                    << kind.build(std::string("Acme\0Sons", 9), {{"Name", "X"}}, "Create");
     } catch (const modTally::Failure& failure) {
       EXPECT_EQ(failure.number(), modTally::FailureNumber::kDocument);
-      EXPECT_THAT(failure.description(), ::testing::HasSubstr(kind.element));
-      EXPECT_THAT(failure.description(), ::testing::HasSubstr("Acme?Sons"));
+      EXPECT_THAT(failure.description(), HasSubstr(kind.element));
+      EXPECT_THAT(failure.description(), HasSubstr("Acme?Sons"));
     }
+  }
+}
+
+TEST(CliBuild, PrintsWhatTheLibraryBuilds) {
+  for (const auto& kind : Kinds()) {
+    const std::string command = LIRVO_CLI_PATH " build " + kind.cli_name;
+    SCOPED_TRACE(command);
+    Values values;
+    std::string args = " --company 'Acme & <Sons>' --action=Alter";
+    for (const auto& field : kind.fields) {
+      values[field] = field + " <" + kind.element + "> & \"co\"";
+      args += " --" + field + " '" + values[field] + "'";
+    }
+    const auto result = lirvo::test::RunCommand(command + args);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out, kind.build("Acme & <Sons>", values, "Alter") + "\n");
+
+    // Without --company and --action: an empty company and "Create".
+    const auto plain = lirvo::test::RunCommand(command + " --Name=Nos");
+    EXPECT_EQ(plain.out, kind.build("", {{"Name", "Nos"}}, "Create") + "\n");
+  }
+}
+
+TEST(CliBuild, UsageErrorsNameTheirCauseAndExitTwo) {
+  const struct {
+    std::string args, names;
+  } cases[] = {
+      {"ledger --Colour red", "\"--Colour\""},
+      {"group --IsCostCentresOn No", "\"--IsCostCentresOn\""},  // the ledger's spelling
+      {"shed --Name A", "\"shed\""},
+      {"", "stockgroup"},
+      {"unit --Name", "needs a value"},
+      {"unit --Name A --Name=B", "twice"},
+  };
+  for (const auto& c : cases) {
+    const std::string line = LIRVO_CLI_PATH " build " + c.args;
+    SCOPED_TRACE(line);
+    const auto result = lirvo::test::RunCommand(line);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_THAT(result.err, HasSubstr(c.names));
   }
 }
 
