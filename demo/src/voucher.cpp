@@ -1,4 +1,5 @@
 // The sales voucher request: fixed pieces joined on one line around the values of one row.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -16,8 +17,9 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// A value as XML character data. Line breaks become character references, so the request stays
-// on one line and the value still reads back with its line breaks.
+// A value as XML character data or attribute value. Line breaks and tabs become character
+// references, so the request stays on one line and the value reads back with them (a reader
+// turns a raw tab in an attribute value into a blank).
 std::string Text(const std::optional<std::string>& value) {
   const std::string escaped = modTally::EscapeXml(value.value_or(std::string()));
   std::string text;
@@ -27,6 +29,8 @@ std::string Text(const std::optional<std::string>& value) {
       text += "&#13;";
     } else if (c == '\n') {
       text += "&#10;";
+    } else if (c == '\t') {
+      text += "&#9;";
     } else {
       text += c;
     }
@@ -89,28 +93,37 @@ double ReadNumber(std::string_view text) {
   if (digits == 0) {
     return 0;
   }
-  bool negative_exponent = false;
+  const std::size_t mantissa_end = end;
+  long long exponent_value = 0;  // saturated: only its sign and rough size matter
   if (end < size && (compact[end] == 'e' || compact[end] == 'E')) {
     std::size_t exponent = end + 1;
+    const bool negative_exponent = exponent < size && compact[exponent] == '-';
     if (exponent < size && (compact[exponent] == '+' || compact[exponent] == '-')) {
-      negative_exponent = compact[exponent] == '-';
       ++exponent;
     }
     std::size_t exponent_end = exponent;
-    while (exponent_end < size && IsDigit(compact[exponent_end])) {
-      ++exponent_end;
+    for (; exponent_end < size && IsDigit(compact[exponent_end]); ++exponent_end) {
+      exponent_value =
+          std::min(exponent_value * 10 + (compact[exponent_end] - '0'), 1'000'000'000LL);
     }
     if (exponent_end > exponent) {
       end = exponent_end;  // an exponent without digits is not part of the number
+      exponent_value = negative_exponent ? -exponent_value : exponent_value;
     } else {
-      negative_exponent = false;
+      exponent_value = 0;
     }
   }
   double value = 0;
   const char* const first = compact.data() + mantissa;
   const auto result = std::from_chars(first, compact.data() + end, value);
   if (result.ec == std::errc::result_out_of_range) {
-    if (negative_exponent) {
+    // Out of range either way: the power of ten of the first significant digit tells which.
+    const std::string_view digits_text(first, mantissa_end - mantissa);
+    const std::size_t point = std::min(digits_text.find('.'), digits_text.size());
+    const std::size_t leading = digits_text.find_first_not_of("0.");
+    const long long power = leading < point ? static_cast<long long>(point - leading) - 1
+                                            : -static_cast<long long>(leading - point);
+    if (power + exponent_value < 0) {
       return 0;  // too small to tell from 0
     }
     throw Failure(FailureNumber::kValue,
