@@ -3,15 +3,25 @@
 // from the stored bytes, rather than through libmdb's locale-dependent formatting.
 #include "lirvo/salesdb.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
 #include <bit>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <variant>
 
@@ -360,6 +370,126 @@ std::optional<Statement> ParseStatement(std::string_view text) {
   return std::nullopt;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Reading a damaged file safely
+
+// libmdb trusts the file: one changed byte in a table's page usage map makes it read out of
+// bounds, and a file cut inside a page makes it loop for ever. So every read is first made in a
+// child process; only when the child came through does this process make it too, reading the
+// same bytes the same way. A child that ends by a signal or runs past the limit means a damaged
+// file.
+constexpr std::chrono::seconds kTrialLimit{20};
+
+enum class Trial { kCameThrough, kCrashed, kTimedOut, kNotRun };
+
+// Runs `read` in a child process with its output discarded (libmdb writes its complaints there);
+// a failure it throws is left for this process to meet again. kNotRun when no child can be
+// made or waited for: the caller then reads without the trial.
+Trial TryInChild(const std::function<void()>& read) {
+  std::array<int, 2> pipe{};
+  if (pipe2(pipe.data(), O_CLOEXEC) != 0) {
+    return Trial::kNotRun;
+  }
+  const pid_t child = fork();
+  if (child < 0) {
+    close(pipe[0]);
+    close(pipe[1]);
+    return Trial::kNotRun;
+  }
+  if (child == 0) {
+    // Only the write end of the pipe is held here; its closing at exit tells the parent.
+    close(pipe[0]);
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+    }
+    try {
+      read();
+    } catch (...) {
+    }
+    _exit(0);
+  }
+  close(pipe[1]);
+  const auto deadline = std::chrono::steady_clock::now() + kTrialLimit;
+  bool ended = false;
+  while (!ended) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      break;
+    }
+    pollfd waiting{pipe[0], POLLIN, 0};
+    const int ready = poll(&waiting, 1, static_cast<int>(left.count()));
+    ended = ready > 0;
+    if (ready < 0 && errno != EINTR) {
+      break;
+    }
+  }
+  close(pipe[0]);
+  if (!ended) {
+    kill(child, SIGKILL);
+  }
+  int status = 0;
+  pid_t waited = 0;
+  do {
+    waited = waitpid(child, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  if (waited != child) {
+    return Trial::kNotRun;
+  }
+  if (!ended) {
+    return Trial::kTimedOut;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Trial::kCameThrough : Trial::kCrashed;
+}
+
+// Throws the failure for a trial that did not come through; `what` names the read.
+void RequireTrial(Trial trial, const std::string& what, const std::string& file) {
+  const std::string advice = "; repair it in Access (Compact and Repair) or use a good copy";
+  if (trial == Trial::kCrashed) {
+    throw Failure(FailureNumber::kDatabase, "cannot read " + what + " in " + file +
+                                                ": the file is damaged (reading it failed)" +
+                                                advice);
+  }
+  if (trial == Trial::kTimedOut) {
+    throw Failure(FailureNumber::kDatabase,
+                  "cannot read " + what + " in " + file + ": the file is damaged (reading it " +
+                      "did not finish within " + std::to_string(kTrialLimit.count()) + " s)" +
+                      advice);
+  }
+}
+
+// The header of an Access database: its first page starts with these bytes, and the format
+// version at offset 0x14 gives the page size (2048 bytes for Jet 3, 4096 from Jet 4 on). The
+// file is made of whole pages; libmdb loops for ever on some files cut inside a page.
+void CheckHeader(const std::filesystem::path& file) {
+  const std::string name = file.string();
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(file, error);
+  if (!error && size == 0) {
+    throw Failure(FailureNumber::kDatabase, "cannot open " + name + ": the file is empty");
+  }
+  std::array<char, 0x15> header{};
+  std::ifstream in(file, std::ios::binary);
+  in.read(header.data(), header.size());
+  const std::string_view text(header.data(), header.size());
+  const bool access =
+      in.gcount() == static_cast<std::streamsize>(header.size()) &&
+      text.substr(0, 4) == std::string_view("\0\1\0\0", 4) &&
+      (text.substr(4, 15) == "Standard Jet DB" || text.substr(4, 15) == "Standard ACE DB");
+  if (!access) {
+    throw Failure(FailureNumber::kDatabase, "cannot open " + name + ": not an Access database");
+  }
+  const std::uintmax_t page = header[0x14] == 0 ? 2048 : 4096;
+  if (!error && size % page != 0) {
+    throw Failure(FailureNumber::kDatabase,
+                  "cannot open " + name + ": the file is cut short or damaged (" +
+                      std::to_string(size) + " bytes is not a whole number of " +
+                      std::to_string(page) + "-byte pages)");
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -397,6 +527,15 @@ SalesDatabase::SalesDatabase(const std::filesystem::path& file)
   } else {
     throw Failure(FailureNumber::kDatabase, "cannot open " + name + ": " + std::strerror(errno));
   }
+  CheckHeader(file);
+  RequireTrial(
+      TryInChild([&name] {
+        const std::unique_ptr<MdbHandle, MdbCloser> mdb(mdb_open(name.c_str(), MDB_NOFLAGS));
+        if (mdb) {
+          mdb_read_catalog(mdb.get(), MDB_TABLE);
+        }
+      }),
+      "the list of tables", name);
   handle_->mdb.reset(mdb_open(name.c_str(), MDB_NOFLAGS));
   if (!handle_->mdb) {
     throw Failure(FailureNumber::kDatabase, "cannot open " + name + ": not an Access database");
@@ -431,6 +570,7 @@ struct Recordset::State {
   std::size_t position = 0;
   std::vector<FieldValue> row;  // "Select *": the current row, by column
   std::vector<MdbField> fields;
+  unsigned int rows_read = 0;
 
   MdbHandle* mdb() const { return handle->mdb.get(); }
 
@@ -443,8 +583,16 @@ struct Recordset::State {
       mdb_read_pg(m, table->cur_phys_pg);
     }
     if (mdb_fetch_row(table.get()) == 0) {
+      // The table definition counts the rows: reading that ends early means lost pages.
+      if (rows_read < table->num_rows) {
+        throw Failure(FailureNumber::kDatabase,
+                      "cannot read all rows of " + handle->Where(table_name) +
+                          ": the file is damaged (" + std::to_string(rows_read) + " of its " +
+                          std::to_string(table->num_rows) + " rows could be read)");
+      }
       return false;
     }
+    ++rows_read;
     int start = 0;
     std::size_t length = 0;
     if (mdb_find_row(m, static_cast<int>(table->cur_row) - 1, &start, &length) != 0) {
@@ -492,6 +640,18 @@ struct Recordset::State {
 };
 
 Recordset SalesDatabase::Open(std::string_view statement) {
+  // The trial reads the whole result, as the caller may.
+  RequireTrial(TryInChild([this, statement] {
+                 Recordset rows = OpenDirect(statement);
+                 while (!rows.AtEnd()) {
+                   rows.MoveNext();
+                 }
+               }),
+               "the result of " + Quoted(statement), handle_->path.string());
+  return OpenDirect(statement);
+}
+
+Recordset SalesDatabase::OpenDirect(std::string_view statement) {
   const std::string& name = handle_->path.string();
   const auto parsed = ParseStatement(statement);
   if (!parsed) {

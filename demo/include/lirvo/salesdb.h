@@ -29,7 +29,9 @@ struct DatabaseHandle;
 class SalesDatabase {
  public:
   // Opens `file` read-only. Throws modTally::Failure (kDatabase), naming the file, when it is
-  // missing, is not a regular file, or is not an Access database.
+  // missing, is not a regular file, cannot be read, is not an Access database, or is damaged.
+  // Every read is first tried in a child process, so a damaged file that would crash libmdb or
+  // keep it reading for ever gives a failure instead.
   explicit SalesDatabase(const std::filesystem::path& file);
   ~SalesDatabase();
   SalesDatabase(SalesDatabase&&) noexcept;
@@ -48,6 +50,9 @@ class SalesDatabase {
   Recordset Open(std::string_view statement);
 
  private:
+  // Open without the trial run in a child process.
+  Recordset OpenDirect(std::string_view statement);
+
   std::shared_ptr<detail::DatabaseHandle> handle_;
 };
 
