@@ -1,0 +1,508 @@
+// tally-standin: its answers, called in-process and checked against what lands in its store; and
+// the process: the modTally client against it, its command line, its signals, durability of its
+// --data file, bad HTTP input and a bounded load.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <lirvo/modTally.h>
+#include <lirvo/standin/service.h>
+
+#include "raw_server.h"
+#include "standin_process.h"
+#include "standin_store.h"
+
+namespace {
+
+using lirvo::standin::Options;
+using lirvo::standin::Service;
+using lirvo::test::StandinProcess;
+using lirvo::test::StandinStore;
+using testing::HasSubstr;
+using Names = std::vector<std::string>;
+
+constexpr const char* kCompany = "Demo Trading Co";
+constexpr const char* kStandin = LIRVO_STANDIN_PATH;
+
+// A temporary folder removed at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    static int counter = 0;
+    path_ = std::filesystem::temp_directory_path() /
+            ("standin-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The values of a sales voucher, already escaped.
+struct VoucherValues {
+  std::string remote_id = "SV-1";
+  std::string date = "20160401";
+  std::string party = "Anand Hardware";
+  std::string tax_ledger = "Output VAT @ 4%";
+  std::string sales_ledger = "Sales @ 4%";
+  std::string item = "Cable Tie";
+  std::string party_amount = "-1040";
+  std::string tax_amount = "40";
+  std::string amount = "1000";
+};
+
+// An "Import Data" envelope around `items`, all in one TALLYMESSAGE; names `company` in
+// SVCURRENTCOMPANY unless it is empty.
+std::string ImportRequest(const std::string& items, const std::string& company = "") {
+  std::string text =
+      "<ENVELOPE><HEADER><TALLYREQUEST> Import Data </TALLYREQUEST></HEADER><BODY><IMPORTDATA>"
+      "<REQUESTDESC><REPORTNAME>All Masters</REPORTNAME>";
+  if (!company.empty()) {
+    text += "<STATICVARIABLES><SVCURRENTCOMPANY>" + modTally::EscapeXml(company) +
+            "</SVCURRENTCOMPANY></STATICVARIABLES>";
+  }
+  return text + "</REQUESTDESC><REQUESTDATA><TALLYMESSAGE xmlns:UDF=\"TallyUDF\">" + items +
+         "</TALLYMESSAGE></REQUESTDATA></IMPORTDATA></BODY></ENVELOPE>";
+}
+
+// A master element of `kind` ("UNIT", "LEDGER", ...) with the NAME and ACTION attributes, `body`
+// as its children, and the new name where that kind carries it (NAME for a unit, NAME.LIST
+// otherwise). The names are escaped; `body` is used as it stands.
+std::string MasterXml(const std::string& kind, const std::string& attribute_name,
+                      const std::string& action, const std::string& new_name,
+                      const std::string& body = "") {
+  const std::string name = modTally::EscapeXml(new_name);
+  const std::string names = kind == "UNIT" ? "<NAME>" + name + "</NAME>"
+                                           : "<NAME.LIST><NAME>" + name + "</NAME></NAME.LIST>";
+  return "<" + kind + " NAME=\"" + modTally::EscapeXml(attribute_name) + "\" ACTION=\"" + action +
+         "\">" + (kind == "UNIT" ? names + body : body + names) + "</" + kind + ">";
+}
+
+// A sales voucher in one line, shaped as the transfer sends it, with the values of `v`.
+std::string VoucherXml(const VoucherValues& v) {
+  return "<VOUCHER REMOTEID=\"" + v.remote_id + "\" VCHTYPE=\"Sales\" ACTION=\"Create\"><DATE>" +
+         v.date + "</DATE><REFERENCE>INV/101</REFERENCE><PARTYLEDGERNAME>" + v.party +
+         "</PARTYLEDGERNAME><GUID>" + v.remote_id + "</GUID><LEDGERENTRIES.LIST><LEDGERNAME>" +
+         v.party + "</LEDGERNAME><AMOUNT>" + v.party_amount +
+         "</AMOUNT></LEDGERENTRIES.LIST><LEDGERENTRIES.LIST><LEDGERNAME>" + v.tax_ledger +
+         "</LEDGERNAME><AMOUNT>" + v.tax_amount +
+         "</AMOUNT></LEDGERENTRIES.LIST><ALLINVENTORYENTRIES.LIST><STOCKITEMNAME>" + v.item +
+         "</STOCKITEMNAME><AMOUNT>" + v.amount +
+         "</AMOUNT><ACTUALQTY> 10 Nos</ACTUALQTY><RATE> 100/Nos</RATE>"
+         "<ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME>" +
+         v.sales_ledger + "</LEDGERNAME><AMOUNT>" + v.amount +
+         "</AMOUNT></ACCOUNTINGALLOCATIONS.LIST><BATCHALLOCATIONS.LIST><AMOUNT>" + v.amount +
+         "</AMOUNT></BATCHALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST></VOUCHER>";
+}
+
+// A reply in short: the status when not 200, then the counters that are not 0 (the last ids by
+// name only, their values vary) and each LINEERROR after "|", or else the RESPONSE text. For
+// example "CREATED=1 LASTMID", "ERRORS=1 | Ledger 'X' does not exist!", "413 Request too large".
+std::string Summary(int status, const std::string& body) {
+  pugi::xml_document document;
+  modTally::LoadXml(document, body);
+  const pugi::xml_node response = document.child("RESPONSE");
+  std::string out = status == 200 ? "" : std::to_string(status);
+  const auto add = [&out](const std::string& part) { out += (out.empty() ? "" : " ") + part; };
+  if (response.first_child().type() != pugi::node_element) {
+    add(modTally::NodeText(response));
+  }
+  for (const pugi::xml_node child : response.children()) {
+    const std::string name = child.name();
+    const std::string text = child.text().get();
+    if (name == "LINEERROR") {
+      add("| " + text);
+    } else if (!name.empty() && text != "0") {
+      add(name.rfind("LAST", 0) == 0 ? name : name + "=" + text);
+    }
+  }
+  return out;
+}
+
+class ServiceTest : public testing::Test {
+ protected:
+  void SetUp() override { Open(); }
+  void Open(bool strict = false, std::vector<std::string> companies = {}) {
+    service_.reset();
+    service_ = std::make_unique<Service>(Options{path(), std::move(companies), strict});
+  }
+  std::string path() const { return dir_.File("store.db"); }
+  // Posts `body`; returns the reply in short (see Summary).
+  std::string Post(const std::string& body) {
+    const lirvo::standin::HttpReply reply = service_->Post(body);
+    return Summary(reply.status, reply.body);
+  }
+  // Posts an import of one master (see MasterXml).
+  std::string PostMaster(const std::string& kind, const std::string& name,
+                         const std::string& action, const std::string& new_name) {
+    return Post(ImportRequest(MasterXml(kind, name, action, new_name)));
+  }
+  // The masters the voucher of VoucherValues names: three ledgers, a unit, a stock item.
+  void PostVoucherMasters() {
+    const VoucherValues v;
+    ASSERT_EQ(
+        Post(ImportRequest(
+            MasterXml("LEDGER", v.party, "Create", v.party, "<PARENT>Sundry Debtors</PARENT>") +
+            MasterXml("LEDGER", v.tax_ledger, "Create", v.tax_ledger) +
+            MasterXml("LEDGER", v.sales_ledger, "Create", v.sales_ledger) +
+            MasterXml("UNIT", "Nos", "Create", "Nos") +
+            MasterXml("STOCKITEM", v.item, "Create", v.item, "<BASEUNITS>Nos</BASEUNITS>"))),
+        "CREATED=5 LASTMID");
+  }
+  Names Stored(const std::string& kind) { return StandinStore(path()).Masters(kCompany, kind); }
+
+  TempDir dir_;  // outlives the service
+  std::unique_ptr<Service> service_;
+};
+
+TEST_F(ServiceTest, CreateAlterRenameAndDeleteEveryMasterKind) {
+  for (const std::string kind : {"UNIT", "LEDGER", "STOCKITEM", "GODOWN", "GROUP", "STOCKGROUP"}) {
+    SCOPED_TRACE(kind);
+    EXPECT_EQ(PostMaster(kind, "First", "Create", "First"), "CREATED=1 LASTMID");
+    // Creating it again, in other letter case, alters it.
+    EXPECT_EQ(PostMaster(kind, "FIRST", "Create", "FIRST"), "ALTERED=1 LASTMID");
+    EXPECT_EQ(Stored(kind), Names{"FIRST"});
+    // Alter renames through the NAME attribute, which carries the old name.
+    EXPECT_EQ(PostMaster(kind, "first", "Alter", "Second"), "ALTERED=1 LASTMID");
+    EXPECT_EQ(Stored(kind), Names{"Second"});
+    EXPECT_EQ(PostMaster(kind, "Second", "Delete", "Second"), "DELETED=1");
+    EXPECT_EQ(Stored(kind), Names{});
+  }
+}
+
+TEST_F(ServiceTest, MissingMastersByModeAndAction) {
+  const std::string rejected = "ERRORS=1 | Ledger 'Ghost' does not exist!";
+  const struct {
+    bool strict;
+    std::string action, reply;
+  } cases[] = {{false, "Alter", "CREATED=1 LASTMID"},
+               {true, "Alter", rejected},
+               {false, "Delete", rejected},
+               {true, "Delete", rejected}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.action + (c.strict ? " strict" : " default"));
+    Open(c.strict);
+    EXPECT_EQ(PostMaster("LEDGER", "Ghost", c.action, "Ghost"), c.reply);
+    EXPECT_EQ(Stored("LEDGER"), c.reply == rejected ? Names{} : Names{"Ghost"});
+    PostMaster("LEDGER", "Ghost", "Delete", "Ghost");
+  }
+}
+
+TEST_F(ServiceTest, AlterKeepsValuesNotSentAndRefusesToTakeAnotherName) {
+  Post(ImportRequest(MasterXml("LEDGER", "Cash & Co", "Create", "Cash & Co",
+                               "<PARENT>Sundry Debtors</PARENT><ISBILLWISEON>Yes</ISBILLWISEON>") +
+                     MasterXml("LEDGER", "Bank", "Create", "Bank")));
+  Post(ImportRequest(
+      MasterXml("LEDGER", "Cash & Co", "Alter", "Cash & Co", "<ISBILLWISEON>No</ISBILLWISEON>")));
+  const auto master = StandinStore(path()).Master(kCompany, "LEDGER", "cash & co");
+  ASSERT_TRUE(master.has_value());
+  EXPECT_EQ(master->parent, "Sundry Debtors");
+  EXPECT_EQ(master->Value("ISBILLWISEON"), "No");
+
+  EXPECT_EQ(PostMaster("LEDGER", "Bank", "Alter", "CASH & CO"),
+            "ERRORS=1 | Ledger 'CASH & CO' already exists!");
+  EXPECT_EQ(Stored("LEDGER"), (Names{"Cash & Co", "Bank"}));
+}
+
+TEST_F(ServiceTest, SalesVoucherIsStoredAsSentAndReplacedBySameRemoteId) {
+  PostVoucherMasters();
+  const auto stored = [&] {
+    Names lines;
+    for (const auto& v : StandinStore(path()).Vouchers(kCompany)) {
+      lines.push_back(v.remote_id + " " + v.guid + " " + v.date + " " + v.type + " " + v.party +
+                      " " + v.reference);
+      for (const auto& e : v.entries) {
+        lines.push_back(e.kind + ": " + e.name + " " + e.amount + e.actual_qty + e.rate);
+      }
+    }
+    return lines;
+  };
+  EXPECT_EQ(Post(ImportRequest(VoucherXml({}))), "CREATED=1 LASTVCHID");
+  EXPECT_EQ(stored(),
+            (Names{"SV-1 SV-1 20160401 Sales Anand Hardware INV/101",
+                   "ledger: Anand Hardware -1040", "ledger: Output VAT @ 4% 40",
+                   "inventory: Cable Tie 1000 10 Nos 100/Nos", "allocation: Sales @ 4% 1000"}));
+
+  VoucherValues again;
+  again.amount = "2000.5";
+  again.tax_amount = "80";
+  again.party_amount = "-2080.50";
+  EXPECT_EQ(Post(ImportRequest(VoucherXml(again))), "ALTERED=1 LASTVCHID");
+  EXPECT_EQ(stored(),
+            (Names{"SV-1 SV-1 20160401 Sales Anand Hardware INV/101",
+                   "ledger: Anand Hardware -2080.50", "ledger: Output VAT @ 4% 80",
+                   "inventory: Cable Tie 2000.5 10 Nos 100/Nos", "allocation: Sales @ 4% 2000.5"}));
+
+  // A ledger that vouchers use cannot be deleted.
+  EXPECT_EQ(
+      PostMaster("LEDGER", "Anand Hardware", "Delete", ""),
+      "ERRORS=1 | Ledger 'Anand Hardware' is used in 1 voucher entries and cannot be deleted!");
+  EXPECT_EQ(StandinStore(path()).CountMasters(kCompany, "LEDGER"), 3);
+}
+
+TEST_F(ServiceTest, VoucherRejections) {
+  PostVoucherMasters();
+  const struct {
+    std::string VoucherValues::*field;
+    std::string value, line_error;
+  } cases[] = {
+      {&VoucherValues::party, "Nobody", "Ledger 'Nobody' does not exist!"},
+      {&VoucherValues::tax_ledger, "VAT 99%", "Ledger 'VAT 99%' does not exist!"},
+      {&VoucherValues::sales_ledger, "Nowhere", "Ledger 'Nowhere' does not exist!"},
+      {&VoucherValues::item, "Widget", "Stock Item 'Widget' does not exist!"},
+      {&VoucherValues::date, "04/01/16",
+       "Voucher 'SV-1': date '04/01/16' is not a date of the form YYYYMMDD"},
+      {&VoucherValues::party_amount, "--1040",
+       "Voucher 'SV-1': amount '--1040' of Ledger 'Anand Hardware' is not a number"},
+      {&VoucherValues::party_amount, "1040",
+       "Voucher 'SV-1': the amounts do not balance (they add up to 2080.00)"},
+  };
+  for (const auto& c : cases) {
+    VoucherValues values;
+    values.*c.field = c.value;
+    EXPECT_EQ(Post(ImportRequest(VoucherXml(values))), "ERRORS=1 | " + c.line_error);
+  }
+  EXPECT_EQ(StandinStore(path()).CountVouchers(kCompany), 0);
+}
+
+TEST_F(ServiceTest, ImportsGoToTheNamedOpenCompanyOnly) {
+  Open(false, {"Alpha & Sons", "Beta"});
+  EXPECT_EQ(Post(ImportRequest(MasterXml("GODOWN", "Store", "Create", "Store"), "beta")),
+            "CREATED=1 LASTMID");
+  PostMaster("GODOWN", "Main", "Create", "Main");  // the current company
+  EXPECT_EQ(Post(ImportRequest(MasterXml("GODOWN", "Lost", "Create", "Lost"), "Gamma Ltd")),
+            "ERRORS=1 | Company 'Gamma Ltd' is not open!");
+  const StandinStore store(path());
+  EXPECT_EQ(store.Masters("Beta", "GODOWN"), Names{"Store"});
+  EXPECT_EQ(store.Masters("Alpha & Sons", "GODOWN"), Names{"Main"});
+  EXPECT_EQ(store.Companies(), (Names{kCompany, "Alpha & Sons", "Beta"}));
+}
+
+TEST_F(ServiceTest, OneRejectedItemLeavesTheOthersApplied) {
+  EXPECT_EQ(Post(ImportRequest(MasterXml("UNIT", "Nos", "Create", "Nos") +
+                               "<CURRENCY NAME=\"Rupee\"/>" + MasterXml("GROUP", "", "Create", "") +
+                               MasterXml("UNIT", "Box", "Create", "Box"))),
+            "CREATED=2 LASTMID ERRORS=2 | Cannot import 'CURRENCY': not a master or voucher this "
+            "server knows | Group has no name!");
+  EXPECT_EQ(Stored("UNIT"), (Names{"Nos", "Box"}));
+}
+
+TEST_F(ServiceTest, BadInputIsRefusedWithoutHarm) {
+  std::string open, close;
+  for (int i = 0; i < 100'000; ++i) {
+    open += "<A>";
+    close += "</A>";
+  }
+  const std::string unknown = "400 " + std::string(lirvo::standin::kUnknownRequest);
+  const std::string entity = "<!DOCTYPE ENVELOPE [<!ENTITY x \"boom\">]>" +
+                             ImportRequest(MasterXml("UNIT", "N", "Create", "N", "<X>&x;</X>"));
+  const std::string cut = ImportRequest(MasterXml("UNIT", "Cut", "Create", "Cut"));
+  const std::pair<std::string, std::string> cases[] = {
+      {cut.substr(0, cut.find("</IMPORTDATA>")), unknown},  // malformed: never closed
+      {"hello", unknown},
+      {entity, unknown},
+      {"<ENVELOPE><HEADER><TALLYREQUEST>Export Data</TALLYREQUEST></HEADER><BODY><EXPORTDATA>"
+       "<REQUESTDESC><REPORTNAME>Balance Sheet</REPORTNAME></REQUESTDESC></EXPORTDATA></BODY>"
+       "</ENVELOPE>",
+       unknown},
+      {ImportRequest(""), "ERRORS=1 | Nothing to import: no master or voucher in REQUESTDATA"},
+      {ImportRequest(MasterXml("LEDGER", "Deep", "Create", "Deep", open + "x" + close)),
+       "ERRORS=1 | Ledger 'Deep': values nested deeper than 16 levels"},
+      {"<ENVELOPE>" + open + "x" + close + "</ENVELOPE>", unknown},
+      {std::string(lirvo::standin::kMaxRequestBytes + 1, ' '),
+       "413 Request too large: 16777217 bytes, the limit is 16777216"},
+      {std::string(lirvo::standin::kMaxMarkup + 1, '<'),
+       "413 Request too large: more than 1000000 elements"},
+  };
+  for (const auto& [body, reply] : cases) {
+    EXPECT_EQ(Post(body), reply) << body.substr(0, 60);
+  }
+  EXPECT_EQ(StandinStore(path()).CountMasters(kCompany), 0);
+  EXPECT_EQ(Post(""), lirvo::standin::kRunningLine);  // still serving
+}
+
+TEST_F(ServiceTest, HtmlOverviewShowsWhatArrivedEscaped) {
+  PostVoucherMasters();
+  Post(ImportRequest(MasterXml("GROUP", "R&D <Lab>", "Create", "R&D <Lab>") + VoucherXml({})));
+  const auto page = service_->Get("text/html,application/xhtml+xml");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_THAT(page.content_type, HasSubstr("text/html"));
+  for (const char* part : {"Demo Trading Co (current company)", "R&amp;D &lt;Lab&gt;", "-1040"}) {
+    EXPECT_THAT(page.body, HasSubstr(part));
+  }
+  EXPECT_EQ(Summary(200, service_->Get("*/*").body), lirvo::standin::kRunningLine);
+}
+
+TEST_F(ServiceTest, RefusesAFileThatIsNotItsStoreAndATwiceNamedCompany) {
+  std::ofstream(dir_.File("other.db")) << "not a database at all, just some text long enough";
+  EXPECT_THROW(Service(Options{dir_.File("other.db"), {}, false}), std::runtime_error);
+  EXPECT_THROW(Service(Options{"", {"Acme", "ACME"}, false}), std::runtime_error);
+}
+
+// Posts an import of one godown named `name`; returns the reply in short.
+std::string ImportGodown(const StandinProcess& server, const std::string& name) {
+  const modTally::Reply reply = modTally::Exchange(
+      server.url(), std::string_view(ImportRequest(MasterXml("GODOWN", name, "Create", name))));
+  return Summary(static_cast<int>(reply.status), reply.text);
+}
+
+// A connection to the server's port that has written `bytes`; -1 when that failed.
+int Connected(int port, const std::string& bytes) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      lirvo::test::RawServer::SendAll(fd, bytes)) {
+    return fd;
+  }
+  close(fd);
+  return -1;
+}
+
+// Writes `bytes` and returns what comes back until the server closes the connection (or 20 s).
+std::string RawExchange(int port, const std::string& bytes) {
+  const int fd = Connected(port, bytes);
+  std::string reply;
+  if (fd >= 0) {
+    const timeval timeout{20, 0};  // a bound on each read, should the server never answer
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    char buffer[4096];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) {
+      reply.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(fd);
+  }
+  return reply;
+}
+
+std::string PostHead(std::size_t length) {
+  return "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-Length: " +
+         std::to_string(length) + "\r\n\r\n";
+}
+
+TEST(StandinClient, ProbeCompaniesAndCurrentCompany) {
+  const struct {
+    Names arguments, companies;
+  } cases[] = {{{}, {kCompany}},
+               {{"--company", "Alpha & Sons", "--company", "Beta", "--company", "Gamma"},
+                {"Alpha & Sons", "Beta", "Gamma"}}};
+  for (const auto& c : cases) {
+    StandinProcess server(kStandin, c.arguments);
+    const lirvo::test::ScopedEnv env("LIRVO_TALLY_URL", server.url());
+    EXPECT_EQ(modTally::GetTallyVersion(), lirvo::standin::kRunningLine);
+    Names slots = c.companies;
+    slots.emplace_back();  // the list ends with an empty slot
+    EXPECT_EQ(modTally::GetCompanyList(), slots);
+    EXPECT_EQ(modTally::GetCurrentCompany(), c.companies.front());
+  }
+}
+
+TEST(StandinCommandLine, HelpUsageErrorsAndABusyPort) {
+  const std::string standin = kStandin;
+  auto result = lirvo::test::RunCommand(standin + " --help");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_THAT(result.out, HasSubstr("--company NAME"));
+  for (const std::string arguments :
+       {"--port abc", "--port 70000", "--bogus", "--data", "--company ''"}) {
+    SCOPED_TRACE(arguments);
+    result = lirvo::test::RunCommand(standin + " " + arguments);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_THAT(result.err, HasSubstr("tally-standin: "));
+  }
+  StandinProcess first(kStandin);
+  // Bounded, should the second server start after all.
+  result =
+      lirvo::test::RunCommand("timeout 20 " + standin + " --port " + std::to_string(first.port()));
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_THAT(result.err, HasSubstr("cannot listen on 127.0.0.1:" + std::to_string(first.port())));
+}
+
+TEST(StandinSignals, InterruptAndTerminateEndItCleanly) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    StandinProcess server(kStandin);
+    EXPECT_EQ(server.Stop(signal), 0) << "signal " << signal;
+  }
+}
+
+TEST(StandinDurability, AcknowledgedImportsSurviveAKillAndACutOffRequestLeavesNothing) {
+  TempDir dir;
+  const std::string data = dir.File("store.db");
+  Names expected;
+  {
+    StandinProcess server(kStandin, {"--data", data});
+    for (int i = 0; i < 20; ++i) {
+      expected.push_back("Godown " + std::to_string(i));
+      ASSERT_EQ(ImportGodown(server, expected.back()), "CREATED=1 LASTMID");
+    }
+    // A request whose body stops half-way: the server must not apply any of it.
+    const std::string whole = ImportRequest(MasterXml("GODOWN", "Half", "Create", "Half"));
+    close(Connected(server.port(),
+                    PostHead(whole.size()) + whole.substr(0, whole.find("</IMPORTDATA>"))));
+    expected.push_back("After");  // by now the server has seen the cut-off request end
+    ASSERT_EQ(ImportGodown(server, expected.back()), "CREATED=1 LASTMID");
+    EXPECT_EQ(server.Stop(SIGKILL), 128 + SIGKILL);
+  }
+  EXPECT_EQ(StandinStore(data).Masters(kCompany, "GODOWN"), expected);
+
+  StandinProcess restarted(kStandin, {"--data", data});
+  EXPECT_EQ(ImportGodown(restarted, "Late"), "CREATED=1 LASTMID");
+  expected.push_back("Late");
+  EXPECT_EQ(StandinStore(data).Masters(kCompany, "GODOWN"), expected);
+}
+
+TEST(StandinHttp, OversizeBodyIsRefusedAndASlowClientBlocksNoOne) {
+  StandinProcess server(kStandin);
+  // Only the head is sent: the refusal comes from the announced length, not from reading it all.
+  const std::string refused =
+      RawExchange(server.port(), PostHead(lirvo::standin::kMaxRequestBytes + 1));
+  EXPECT_THAT(refused, HasSubstr("413"));
+  EXPECT_THAT(refused, HasSubstr("<RESPONSE>Request too large"));
+
+  // A client that sends half a request and waits holds one connection only.
+  const int fd = Connected(server.port(), PostHead(1000) + "<ENVELOPE>");
+  ASSERT_GE(fd, 0);
+  const lirvo::test::ScopedEnv env("LIRVO_TALLY_URL", server.url());
+  EXPECT_EQ(modTally::GetCurrentCompany(), kCompany);
+  close(fd);
+}
+
+TEST(StandinLoad, ConcurrentImportsAreAllKeptExactlyOnce) {
+  TempDir dir;
+  const std::string data = dir.File("load.db");
+  StandinProcess server(kStandin, {"--data", data});
+  constexpr int kImports = 2000;
+  const auto result =
+      lirvo::test::RunCommand(std::string(LIRVO_STANDIN_LOAD_PATH) + " --url " + server.url() +
+                              " --imports " + std::to_string(kImports) + " --clients 8 --prefix L");
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("acknowledged 2000 of 2000 imports from 8 clients"));
+
+  // Each import has its own remote id, and a second voucher with one would replace the first.
+  const StandinStore store(data);
+  EXPECT_EQ(store.CountVouchers(kCompany), kImports);
+  for (const auto& voucher : store.Vouchers(kCompany)) {
+    EXPECT_EQ(voucher.party, "Load Customer " + voucher.remote_id);
+    EXPECT_EQ(voucher.entries.size(), 4u);
+  }
+  // The two ledgers of the setup and one customer per import.
+  EXPECT_EQ(store.CountMasters(kCompany, "LEDGER"), kImports + 2);
+}
+
+}  // namespace
