@@ -1,0 +1,110 @@
+// Values no one would choose reach the server as they are: markup characters, quotes, tabs and
+// line feeds in names, in element text and in the voucher's REMOTEID attribute, through the
+// masters' builders, the voucher and the sender's layout; and amounts at the edges of what a
+// double holds are read as what they are.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include <lirvo/modTally.h>
+#include <lirvo/modTallyIm.h>
+#include <lirvo/transfer.h>
+
+#include "standin_process.h"
+#include "standin_store.h"
+#include "temp_dir.h"
+
+namespace {
+
+constexpr const char* kCompany = "Demo Trading Co";
+
+bool Accepted(const std::string& request) {
+  const modTally::Reply reply = lirvo::demo::SendRequest(request);
+  return !lirvo::demo::IsRejection(reply);
+}
+
+TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
+  const lirvo::test::TempDir dir("awkward-values");
+  const std::string data = dir.File("store.db").string();
+  lirvo::test::StandinProcess server(LIRVO_STANDIN_PATH, {"--data", data});
+  modTally::TallyUrl = server.url();
+
+  lirvo::demo::SalesRow row;
+  row.VoucherID = "V\t1 & <2>";
+  row.VoucherDate = "20160401";
+  row.RefNo = "first line\nsecond\tline";
+  row.PartyName = "Anand & \"Sons\" <Pvt>";
+  row.SalesLedger = "Sales 'A' \t 4%";
+  row.TaxAc = "VAT\t4% ]]>";
+  row.ItemName = "Cable Tie \xc3\xa9";
+  row.Unit = "Nos";
+  row.Qty = "3";
+  row.Rate = "50";
+  row.Amount = "1000";
+  row.TaxPer = "4";
+
+  const auto ledger = [](const std::string& name, const char* parent) {
+    modTallyIm::LedgerMaster master;
+    master.Name = name;
+    master.Parent = parent;
+    return modTallyIm::BuildLedger(kCompany, master, "Create");
+  };
+  modTallyIm::UnitMaster unit;
+  unit.Name = *row.Unit;
+  unit.IsSimpleUnit = "Yes";
+  modTallyIm::StockItemMaster item;
+  item.Name = *row.ItemName;
+  item.BaseUnits = *row.Unit;
+  for (const std::string& request :
+       {ledger(*row.PartyName, "Sundry Debtors"), ledger(*row.SalesLedger, "Sales Accounts"),
+        ledger(*row.TaxAc, "Duties & Taxes"), modTallyIm::BuildUnit(kCompany, unit, "Create"),
+        modTallyIm::BuildStockItem(kCompany, item, "Create"),
+        lirvo::demo::BuildSalesVoucher(row)}) {
+    ASSERT_TRUE(Accepted(request)) << request;
+  }
+
+  const lirvo::test::StandinStore store(data);
+  const auto vouchers = store.Vouchers(kCompany);
+  ASSERT_EQ(vouchers.size(), 1u);
+  const auto& voucher = vouchers[0];
+  EXPECT_EQ(voucher.remote_id, *row.VoucherID);
+  EXPECT_EQ(voucher.guid, *row.VoucherID);
+  EXPECT_EQ(voucher.reference, *row.RefNo);
+  EXPECT_EQ(voucher.party, *row.PartyName);
+  ASSERT_EQ(voucher.entries.size(), 4u);
+  EXPECT_EQ(voucher.entries[0].name, *row.PartyName);
+  EXPECT_EQ(voucher.entries[1].name, *row.TaxAc);
+  EXPECT_EQ(voucher.entries[2].name, *row.ItemName);
+  EXPECT_EQ(voucher.entries[3].name, *row.SalesLedger);
+  EXPECT_EQ(store.Masters(kCompany, "LEDGER"),
+            (std::vector<std::string>{*row.PartyName, *row.SalesLedger, *row.TaxAc}));
+}
+
+TEST(AwkwardValues, AmountsBeyondADoubleAreToldApartByTheirSize) {
+  const std::string zeros(400, '0');
+  struct Case {
+    std::string text;
+    double value;  // NaN: refused as too large
+  };
+  const double kTooLarge = std::nan("");
+  const Case cases[] = {
+      {"0." + zeros + "1", 0},
+      {"-0." + zeros + "1e5", 0},
+      {"1e-400", 0},
+      {"0.001e-400", 0},
+      {"1" + zeros + "e-5", kTooLarge},
+      {"1e400", kTooLarge},
+      {"-1" + zeros + "e-90", kTooLarge},
+      {"1" + zeros + "e-395", 1e5},
+  };
+  for (const Case& c : cases) {
+    const std::string shown = c.text.substr(0, 12) + "... (" + std::to_string(c.text.size()) + ")";
+    if (std::isnan(c.value)) {
+      EXPECT_THROW(lirvo::demo::ReadNumber(c.text), modTally::Failure) << shown;
+    } else {
+      EXPECT_NEAR(lirvo::demo::ReadNumber(c.text), c.value, c.value * 1e-15) << shown;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+// tally-standin killed outright in the middle of a bounded load and started again on its --data
+// file: every import it acknowledged is there afterwards, and every import is there whole (its
+// customer ledger and its voucher with all lines) or not at all.
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <lirvo/modTally.h>
+
+#include "standin_process.h"
+#include "standin_store.h"
+#include "temp_dir.h"
+
+namespace {
+
+using lirvo::test::StandinProcess;
+using lirvo::test::StandinStore;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kCompany = "Demo Trading Co";
+constexpr int kImports = 240;
+constexpr int kClients = 4;
+// Each exchange is bounded, so a client never waits long on a server that has gone.
+constexpr modTally::ExchangeLimits kLimits{2'000, 10'000};
+
+std::string Envelope(const std::string& items) {
+  return "<ENVELOPE><HEADER><TALLYREQUEST>Import Data</TALLYREQUEST></HEADER><BODY><IMPORTDATA>"
+         "<REQUESTDESC><REPORTNAME>All Masters</REPORTNAME></REQUESTDESC><REQUESTDATA>"
+         "<TALLYMESSAGE>" +
+         items + "</TALLYMESSAGE></REQUESTDATA></IMPORTDATA></BODY></ENVELOPE>";
+}
+
+std::string Ledger(const std::string& name, const std::string& parent) {
+  return "<LEDGER NAME=\"" + name + "\" ACTION=\"Create\"><PARENT>" + parent +
+         "</PARENT><NAME.LIST><NAME>" + name + "</NAME></NAME.LIST></LEDGER>";
+}
+
+std::string Customer(int n) {
+  return "Customer " + std::to_string(n);
+}
+
+std::string VoucherId(int n) {
+  return "K-" + std::to_string(n);
+}
+
+// The sales amount of import n: a multiple of 25, so its 4% tax is a whole number.
+int Amount(int n) {
+  return 25 * (n + 40);
+}
+
+// One import: a new customer ledger and a sales voucher for it, with 4% tax.
+std::string Import(int n) {
+  const std::string amount = std::to_string(Amount(n));
+  const std::string tax = std::to_string(Amount(n) / 25);
+  const std::string gross = std::to_string(-(Amount(n) + Amount(n) / 25));
+  const std::string id = VoucherId(n);
+  return Envelope(
+      Ledger(Customer(n), "Sundry Debtors") + "<VOUCHER REMOTEID=\"" + id +
+      "\" VCHTYPE=\"Sales\" ACTION=\"Create\"><DATE>20160401</DATE><GUID>" + id +
+      "</GUID><PARTYLEDGERNAME>" + Customer(n) +
+      "</PARTYLEDGERNAME><LEDGERENTRIES.LIST><LEDGERNAME>" + Customer(n) + "</LEDGERNAME><AMOUNT>" +
+      gross +
+      "</AMOUNT></LEDGERENTRIES.LIST><LEDGERENTRIES.LIST><LEDGERNAME>Output VAT</LEDGERNAME>"
+      "<AMOUNT>" +
+      tax +
+      "</AMOUNT></LEDGERENTRIES.LIST><ALLINVENTORYENTRIES.LIST><STOCKITEMNAME>Cable Tie"
+      "</STOCKITEMNAME><AMOUNT>" +
+      amount + "</AMOUNT><ACTUALQTY> 1 Nos</ACTUALQTY><BILLEDQTY> 1 Nos</BILLEDQTY><RATE> " +
+      amount + "/Nos</RATE><ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME>Sales</LEDGERNAME><AMOUNT>" +
+      amount + "</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST></VOUCHER>");
+}
+
+const std::string kSetup =
+    Envelope(Ledger("Sales", "Sales Accounts") + Ledger("Output VAT", "Duties &amp; Taxes") +
+             "<UNIT NAME=\"Nos\" ACTION=\"Create\"><NAME>Nos</NAME></UNIT>"
+             "<STOCKITEM NAME=\"Cable Tie\" ACTION=\"Create\"><BASEUNITS>Nos</BASEUNITS><NAME.LIST>"
+             "<NAME>Cable Tie</NAME></NAME.LIST></STOCKITEM>");
+
+// Acknowledged: HTTP 200 and a reply that counts `created` items and no errors.
+bool Acknowledged(const modTally::Reply& reply, int created) {
+  pugi::xml_document document;
+  if (reply.status != 200 || !modTally::LoadXml(document, reply.text)) {
+    return false;
+  }
+  const pugi::xml_node response = document.child("RESPONSE");
+  return response.child("CREATED").text().as_int(-1) == created &&
+         response.child("ERRORS").text().as_int(-1) == 0 && !response.child("LINEERROR");
+}
+
+// Where the clients post. A restart gives a new address and a new generation; a client whose
+// request failed waits for the next generation (or a deadline) before it goes on.
+class Target {
+ public:
+  void Set(std::string url) {
+    const std::lock_guard lock(mutex_);
+    url_ = std::move(url);
+    ++generation_;
+    changed_.notify_all();
+  }
+  std::pair<std::string, int> Get() const {
+    const std::lock_guard lock(mutex_);
+    return {url_, generation_};
+  }
+  void WaitPast(int generation, Clock::duration limit) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, limit, [&] { return generation_ != generation; });
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string url_;
+  int generation_ = 0;
+};
+
+TEST(StandinUnderLoad, KilledAndRestartedKeepsEveryAcknowledgedImportWhole) {
+  const lirvo::test::TempDir dir("standin-kill");
+  const std::string data = dir.File("store.db").string();
+  std::optional<StandinProcess> server;
+  server.emplace(LIRVO_STANDIN_PATH, std::vector<std::string>{"--data", data});
+  ASSERT_TRUE(Acknowledged(modTally::Exchange(server->url(), kSetup, kLimits), 4));
+
+  Target target;
+  target.Set(server->url());
+  std::atomic<int> next{0};
+  std::mutex results_mutex;
+  std::condition_variable progress;
+  std::map<int, int> acknowledged;  // import -> generation of the server that acknowledged it
+  int failures = 0;
+
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&] {
+      for (int n = next++; n < kImports; n = next++) {
+        const auto [url, generation] = target.Get();
+        bool ok = false;
+        try {
+          ok = Acknowledged(modTally::Exchange(url, Import(n), kLimits), 2);
+        } catch (const modTally::Failure&) {
+        }
+        {
+          const std::lock_guard lock(results_mutex);
+          if (ok) {
+            acknowledged.emplace(n, generation);
+          } else {
+            ++failures;
+          }
+          progress.notify_all();
+        }
+        if (!ok) {
+          target.WaitPast(generation, std::chrono::seconds(20));
+        }
+      }
+    });
+  }
+
+  // Kill the server once a third of the imports are acknowledged, then start it again on its file.
+  {
+    std::unique_lock lock(results_mutex);
+    progress.wait_for(lock, std::chrono::seconds(60), [&] {
+      return acknowledged.size() >= static_cast<std::size_t>(kImports / 3);
+    });
+  }
+  EXPECT_EQ(server->Stop(SIGKILL), 128 + SIGKILL);
+  server.emplace(LIRVO_STANDIN_PATH, std::vector<std::string>{"--data", data});
+  target.Set(server->url());
+  for (std::thread& client : clients) {
+    client.join();
+  }
+  // And once more at the end, so the file is read as a kill leaves it.
+  EXPECT_EQ(server->Stop(SIGKILL), 128 + SIGKILL);
+
+  const StandinStore store(data);
+  std::map<std::string, lirvo::test::StoredVoucher> vouchers;
+  for (auto& voucher : store.Vouchers(kCompany)) {
+    const std::string id = voucher.remote_id;
+    EXPECT_TRUE(vouchers.emplace(id, std::move(voucher)).second) << id << " stored twice";
+  }
+  const std::vector<std::string> ledger_list = store.Masters(kCompany, "LEDGER");
+  const std::set<std::string> ledgers(ledger_list.begin(), ledger_list.end());
+  EXPECT_EQ(ledgers.size(), ledger_list.size());
+
+  int before_kill = 0;
+  int after_restart = 0;
+  for (int n = 0; n < kImports; ++n) {
+    const auto voucher = vouchers.find(VoucherId(n));
+    const bool has_voucher = voucher != vouchers.end();
+    const bool has_customer = ledgers.count(Customer(n)) != 0;
+    EXPECT_EQ(has_voucher, has_customer) << "import " << n << " is half there";
+    const auto acked = acknowledged.find(n);
+    if (acked != acknowledged.end()) {
+      EXPECT_TRUE(has_voucher) << "acknowledged import " << n << " is lost";
+      (acked->second == 1 ? before_kill : after_restart) += 1;
+    }
+    if (has_voucher) {
+      EXPECT_EQ(voucher->second.party, Customer(n));
+      ASSERT_EQ(voucher->second.entries.size(), 4u) << "import " << n;
+      EXPECT_EQ(voucher->second.entries[0].amount, std::to_string(-26 * Amount(n) / 25));
+      EXPECT_EQ(voucher->second.entries[2].amount, std::to_string(Amount(n)));
+    }
+  }
+  // Only the imports: the setup's two ledgers and one customer per import present.
+  EXPECT_EQ(vouchers.size() + 2, ledgers.size());
+  EXPECT_GE(before_kill, kImports / 3);
+  EXPECT_GT(after_restart, 0);
+  std::cout << before_kill << " imports acknowledged before the kill, " << after_restart
+            << " after the restart, " << failures << " not acknowledged\n";
+}
+
+}  // namespace
