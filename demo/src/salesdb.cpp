@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cctype>
@@ -23,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <unordered_set>
 #include <variant>
 
 // mdbtools.h includes glib inside its extern "C" block, which breaks glib's C++ templates; with
@@ -209,9 +211,22 @@ std::size_t FixedSize(int type) {
   }
 }
 
-// The value of one cracked field. The field's bytes are in mdb->pg_buf.
+// Hashes stored bytes, looked up without copying them.
+struct BytesHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view bytes) const {
+    return std::hash<std::string_view>()(bytes);
+  }
+};
+
+// Where a table is, for messages: table "X" of FILE.
+std::string TablePlace(std::string_view table, const std::filesystem::path& file) {
+  return "table " + Quoted(table) + " of " + file.string();
+}
+
+// The value of one cracked field of `table` in `file`. The field's bytes are in mdb->pg_buf.
 Cell ReadCell(MdbHandle* mdb, const ColumnInfo& column, const MdbField& field,
-              const std::string& where) {
+              std::string_view table, const std::filesystem::path& file) {
   if (column.type == MDB_BOOL) {
     // A Yes/No value lives in the row's null mask: a set bit (not null) is Yes.
     const bool yes = field.is_null == 0;
@@ -224,8 +239,8 @@ Cell ReadCell(MdbHandle* mdb, const ColumnInfo& column, const MdbField& field,
   if (field.start < 0 || field.siz < 0 ||
       static_cast<std::size_t>(field.start) + static_cast<std::size_t>(field.siz) > page_size ||
       static_cast<std::size_t>(field.siz) < FixedSize(column.type)) {
-    throw Failure(FailureNumber::kValue,
-                  "the value of column " + Quoted(column.name) + " in " + where + " is damaged");
+    throw Failure(FailureNumber::kValue, "the value of column " + Quoted(column.name) + " in " +
+                                             TablePlace(table, file) + " is damaged");
   }
   unsigned char* const page = mdb->pg_buf;
   switch (column.type) {
@@ -500,10 +515,10 @@ namespace detail {
 struct DatabaseHandle {
   std::filesystem::path path;
   std::unique_ptr<MdbHandle, MdbCloser> mdb;
+  // Tables read through in a child process without harm (names folded to lower case).
+  std::vector<std::string> tried_tables;
 
-  std::string Where(std::string_view table) const {
-    return "table " + Quoted(table) + " of " + path.string();
-  }
+  std::string Where(std::string_view table) const { return TablePlace(table, path); }
 };
 
 }  // namespace detail
@@ -568,8 +583,9 @@ struct Recordset::State {
   bool at_end = true;
   std::vector<FieldValue> distinct_values;
   std::size_t position = 0;
-  std::vector<FieldValue> row;  // "Select *": the current row, by column
-  std::vector<MdbField> fields;
+  std::vector<FieldValue> row;   // "Select *": the current row, by column
+  std::vector<MdbField> fields;  // the cracked fields of the current row: `field_count` of them
+  std::size_t field_count = 0;
   unsigned int rows_read = 0;
 
   MdbHandle* mdb() const { return handle->mdb.get(); }
@@ -601,13 +617,15 @@ struct Recordset::State {
     }
     // The row offset's top bits are flags (deleted, overflow); libmdb masks them the same way.
     constexpr int kOffsetMask = 0x1fff;
-    fields.assign(MDB_MAX_COLS, MdbField{});
+    // Room for every column libmdb may crack, made once: clearing it for every row cost more
+    // than reading the row.
+    fields.resize(MDB_MAX_COLS);
     const int cracked = mdb_crack_row(table.get(), start & kOffsetMask, length, fields.data());
     if (cracked < 0 || cracked > MDB_MAX_COLS) {
       throw Failure(FailureNumber::kDatabase,
                     "cannot read a row of " + handle->Where(table_name) + ": the file is damaged");
     }
-    fields.resize(static_cast<std::size_t>(cracked));
+    field_count = static_cast<std::size_t>(cracked);
     return true;
   }
 
@@ -618,7 +636,7 @@ struct Recordset::State {
       throw Failure(FailureNumber::kDatabase,
                     "cannot read a row of " + handle->Where(table_name) + ": the file is damaged");
     }
-    return ReadCell(mdb(), columns[column], field, handle->Where(table_name));
+    return ReadCell(mdb(), columns[column], field, table_name, handle->path);
   }
 
   // "Select *": reads the next row into `row`, or marks the end.
@@ -629,7 +647,7 @@ struct Recordset::State {
       return;
     }
     row.assign(columns.size(), std::nullopt);
-    for (std::size_t i = 0; i < fields.size(); ++i) {
+    for (std::size_t i = 0; i < field_count; ++i) {
       const auto column = static_cast<std::size_t>(fields[i].colnum);
       if (column < columns.size() && Readable(columns[column].type)) {
         row[column] = CellOf(i).text;
@@ -640,14 +658,28 @@ struct Recordset::State {
 };
 
 Recordset SalesDatabase::Open(std::string_view statement) {
-  // The trial reads the whole result, as the caller may.
-  RequireTrial(TryInChild([this, statement] {
-                 Recordset rows = OpenDirect(statement);
+  // Every statement reads one table, and reading all of it with every column (what "Select *"
+  // read to the end does) takes libmdb through all that any statement on it can: one trial per
+  // table is enough. The transfer's six statements all read SalesMst.
+  const std::optional<Statement> parsed = ParseStatement(statement);
+  const bool bracketable = parsed && parsed->table.find(']') == std::string::npos;
+  const std::string table = parsed ? FoldCase(parsed->table) : std::string();
+  std::vector<std::string>& tried = handle_->tried_tables;
+  if (bracketable && std::find(tried.begin(), tried.end(), table) != tried.end()) {
+    return OpenDirect(statement);
+  }
+  const std::string trial_statement =
+      bracketable ? "Select * from [" + parsed->table + "]" : std::string(statement);
+  RequireTrial(TryInChild([this, &trial_statement] {
+                 Recordset rows = OpenDirect(trial_statement);
                  while (!rows.AtEnd()) {
                    rows.MoveNext();
                  }
                }),
                "the result of " + Quoted(statement), handle_->path.string());
+  if (bracketable) {
+    tried.push_back(table);
+  }
   return OpenDirect(statement);
 }
 
@@ -724,11 +756,27 @@ Recordset SalesDatabase::OpenDirect(std::string_view statement) {
   }
   state->columns = {all[wanted]};
   std::map<SortKey, FieldValue> values;
+  // A value stored with the same bytes as one already read has the same text, so only new byte
+  // strings are turned into text (most rows repeat a party, an item or a unit). Text and
+  // fixed-size values only: a memo's bytes point elsewhere, a Yes/No lives in the null mask.
+  const bool by_bytes = all[wanted].type == MDB_TEXT || FixedSize(all[wanted].type) > 0;
+  const auto page_size = static_cast<std::size_t>(mdb->fmt->pg_size);
+  std::unordered_set<std::string, BytesHash, std::equal_to<>> stored;
   while (state->FetchRow()) {
-    for (std::size_t i = 0; i < state->fields.size(); ++i) {
+    for (std::size_t i = 0; i < state->field_count; ++i) {
       if (static_cast<std::size_t>(state->fields[i].colnum) == wanted) {
         const MdbField& field = state->fields[i];
-        Cell cell = ReadCell(mdb, all[wanted], field, handle_->Where(state->table_name));
+        if (by_bytes && field.is_null == 0 && field.start >= 0 && field.siz >= 0 &&
+            static_cast<std::size_t>(field.start) + static_cast<std::size_t>(field.siz) <=
+                page_size) {
+          const std::string_view bytes(reinterpret_cast<const char*>(mdb->pg_buf) + field.start,
+                                       static_cast<std::size_t>(field.siz));
+          if (stored.find(bytes) != stored.end()) {
+            break;
+          }
+          stored.emplace(bytes);
+        }
+        Cell cell = ReadCell(mdb, all[wanted], field, state->table_name, handle_->path);
         values.try_emplace(std::move(cell.key), std::move(cell.text));
         break;
       }
