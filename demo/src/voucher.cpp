@@ -1,5 +1,6 @@
 // The sales voucher request: fixed pieces joined on one line around the values of one row.
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -38,6 +39,75 @@ std::string Text(const std::optional<std::string>& value) {
   return text;
 }
 
+// The characters Text changes: the markup characters and quotes, line breaks and tabs.
+constexpr auto kChanged = [] {
+  std::array<bool, 256> table{};
+  for (const char c : {'&', '<', '>', '"', '\'', '\r', '\n', '\t'}) {
+    table[static_cast<unsigned char>(c)] = true;
+  }
+  return table;
+}();
+
+// Appends the value as Text writes it. Most values hold nothing to change and go in as they are.
+void AppendText(std::string& out, const std::optional<std::string>& value) {
+  if (!value) {
+    return;
+  }
+  for (const char c : *value) {
+    if (kChanged[static_cast<unsigned char>(c)]) {
+      out += Text(value);
+      return;
+    }
+  }
+  out += *value;
+}
+
+// Appends FormatAmount's text of `value`, without building strings on the way.
+void AppendAmount(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    throw Failure(FailureNumber::kValue, "an amount is too large to be written");
+  }
+  if (value == 0) {
+    out += '0';
+    return;
+  }
+  // d.dddddddddddddde±x: the value rounded to 15 significant digits.
+  char buffer[64];
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                     std::chars_format::scientific, 14);
+  const std::string_view scientific(buffer, static_cast<std::size_t>(written.ptr - buffer));
+  const std::size_t e = scientific.find('e');
+  char digits_buffer[16];
+  std::size_t count = 0;
+  digits_buffer[count++] = scientific[0];
+  for (std::size_t i = 2; i < e && count < sizeof digits_buffer; ++i) {
+    digits_buffer[count++] = scientific[i];
+  }
+  while (count > 1 && digits_buffer[count - 1] == '0') {
+    --count;
+  }
+  const std::string_view digits(digits_buffer, count);
+  int exponent = 0;
+  const std::string_view exponent_text = scientific.substr(e + 1);
+  std::from_chars(exponent_text.data() + (exponent_text[0] == '+' ? 1 : 0),
+                  exponent_text.data() + exponent_text.size(), exponent);
+  if (value < 0) {
+    out += '-';
+  }
+  if (exponent < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out += digits;
+  } else if (digits.size() <= static_cast<std::size_t>(exponent) + 1) {
+    out += digits;
+    out.append(static_cast<std::size_t>(exponent) + 1 - digits.size(), '0');
+  } else {
+    out += digits.substr(0, static_cast<std::size_t>(exponent) + 1);
+    out += '.';
+    out += digits.substr(static_cast<std::size_t>(exponent) + 1);
+  }
+}
+
 double Number(const std::optional<std::string>& value, const char* column) {
   if (!value) {
     throw Failure(FailureNumber::kValue,
@@ -66,12 +136,17 @@ SalesRow ReadSalesRow(const Recordset& rows) {
 }
 
 double ReadNumber(std::string_view text) {
-  std::string compact;
-  compact.reserve(text.size());
-  for (const char c : text) {
-    if (c != ' ' && c != '\t' && c != '\n') {
-      compact += c;
+  // The text without its blanks, tabs and line feeds; a copy only when it holds any.
+  std::string without_blanks;
+  std::string_view compact = text;
+  if (text.find_first_of(" \t\n") != std::string_view::npos) {
+    without_blanks.reserve(text.size());
+    for (const char c : text) {
+      if (c != ' ' && c != '\t' && c != '\n') {
+        without_blanks += c;
+      }
     }
+    compact = without_blanks;
   }
   const std::size_t size = compact.size();
   std::size_t end = 0;
@@ -133,41 +208,8 @@ double ReadNumber(std::string_view text) {
 }
 
 std::string FormatAmount(double value) {
-  if (!std::isfinite(value)) {
-    throw Failure(FailureNumber::kValue, "an amount is too large to be written");
-  }
-  if (value == 0) {
-    return "0";
-  }
-  // d.dddddddddddddde±x: the value rounded to 15 significant digits.
-  char buffer[64];
-  const auto written = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
-                                     std::chars_format::scientific, 14);
-  const std::string_view scientific(buffer, static_cast<std::size_t>(written.ptr - buffer));
-  const std::size_t e = scientific.find('e');
-  std::string digits;
-  digits += scientific[0];
-  digits += scientific.substr(2, e - 2);
-  int exponent = 0;
-  const std::string_view exponent_text = scientific.substr(e + 1);
-  std::from_chars(exponent_text.data() + (exponent_text[0] == '+' ? 1 : 0),
-                  exponent_text.data() + exponent_text.size(), exponent);
-  while (digits.size() > 1 && digits.back() == '0') {
-    digits.pop_back();
-  }
-  std::string text = value < 0 ? "-" : "";
-  if (exponent < 0) {
-    text += "0.";
-    text.append(static_cast<std::size_t>(-exponent - 1), '0');
-    text += digits;
-  } else if (digits.size() <= static_cast<std::size_t>(exponent) + 1) {
-    text += digits;
-    text.append(static_cast<std::size_t>(exponent) + 1 - digits.size(), '0');
-  } else {
-    text += digits.substr(0, static_cast<std::size_t>(exponent) + 1);
-    text += '.';
-    text += digits.substr(static_cast<std::size_t>(exponent) + 1);
-  }
+  std::string text;
+  AppendAmount(text, value);
   return text;
 }
 
@@ -177,95 +219,113 @@ std::string BuildSalesVoucher(const SalesRow& row) {
   const double tax = (amount * tax_percent) / 100;
   const double gross = amount + (tax_percent * amount) / 100;
 
-  const std::string id = Text(row.VoucherID);
-  const std::string date = Text(row.VoucherDate);
-  const std::string party = Text(row.PartyName);
-  const std::string amount_text = Text(row.Amount);
-  const std::string qty = Text(row.Qty);
-  const std::string unit = Text(row.Unit);
-  const std::string quantity = " " + qty + " " + unit;
-
+  // Everything is appended to the one string: no piece is put together on its own first.
   std::string v;
   v.reserve(4096);
-  v += "<ENVELOPE>";
-  v += "<HEADER>";
-  v += "<TALLYREQUEST>Import Data</TALLYREQUEST>";
-  v += "</HEADER>";
-  v += "<BODY>";
-  v += "<IMPORTDATA>";
-  v += "<REQUESTDESC>";
-  v += "<REPORTNAME>All Masters</REPORTNAME>";
-  v += "</REQUESTDESC>";
-  v += "<REQUESTDATA>";
-  v += "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\">";
-  v += "<VOUCHER REMOTEID=\"" + id + "\" VCHTYPE=\"Sales\" ACTION=\"Create\">";
-  v += "<ISOPTIONAL>No</ISOPTIONAL>";
-  v += "<USEFORGAINLOSS>No</USEFORGAINLOSS>";
-  v += "<USEFORCOMPOUND>No</USEFORCOMPOUND>";
-  v += "<VOUCHERTYPENAME>Sales</VOUCHERTYPENAME>";
-  v += "<DATE>" + date + "</DATE>";
-  v += "<EFFECTIVEDATE>" + date + "</EFFECTIVEDATE>";
-  v += "<ISCANCELLED>No</ISCANCELLED>";
-  v += "<USETRACKINGNUMBER>No</USETRACKINGNUMBER>";
-  v += "<ISPOSTDATED>No</ISPOSTDATED>";
-  v += "<ISINVOICE>Yes</ISINVOICE>";
-  v += "<DIFFACTUALQTY>No</DIFFACTUALQTY>";
-  v += "<VOUCHERNUMBER>1</VOUCHERNUMBER>";
-  v += "<REFERENCE>" + Text(row.RefNo) + "</REFERENCE>";
-  v += "<PARTYLEDGERNAME>" + party + "</PARTYLEDGERNAME>";
+  const auto text = [&v](const std::optional<std::string>& value) { AppendText(v, value); };
+  const auto element = [&v](std::string_view open, const std::optional<std::string>& value,
+                            std::string_view close) {
+    v += open;
+    AppendText(v, value);
+    v += close;
+  };
+  const auto amount_element = [&v](double value) {
+    v += "<AMOUNT>";
+    AppendAmount(v, value);
+    v += "</AMOUNT>";
+  };
+  const auto quantity = [&](std::string_view open, std::string_view close) {
+    v += open;
+    v += ' ';
+    text(row.Qty);
+    v += ' ';
+    text(row.Unit);
+    v += close;
+  };
+
+  v += "<ENVELOPE>"
+       "<HEADER>"
+       "<TALLYREQUEST>Import Data</TALLYREQUEST>"
+       "</HEADER>"
+       "<BODY>"
+       "<IMPORTDATA>"
+       "<REQUESTDESC>"
+       "<REPORTNAME>All Masters</REPORTNAME>"
+       "</REQUESTDESC>"
+       "<REQUESTDATA>"
+       "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\">";
+  element("<VOUCHER REMOTEID=\"", row.VoucherID, "\" VCHTYPE=\"Sales\" ACTION=\"Create\">");
+  v += "<ISOPTIONAL>No</ISOPTIONAL>"
+       "<USEFORGAINLOSS>No</USEFORGAINLOSS>"
+       "<USEFORCOMPOUND>No</USEFORCOMPOUND>"
+       "<VOUCHERTYPENAME>Sales</VOUCHERTYPENAME>";
+  element("<DATE>", row.VoucherDate, "</DATE>");
+  element("<EFFECTIVEDATE>", row.VoucherDate, "</EFFECTIVEDATE>");
+  v += "<ISCANCELLED>No</ISCANCELLED>"
+       "<USETRACKINGNUMBER>No</USETRACKINGNUMBER>"
+       "<ISPOSTDATED>No</ISPOSTDATED>"
+       "<ISINVOICE>Yes</ISINVOICE>"
+       "<DIFFACTUALQTY>No</DIFFACTUALQTY>"
+       "<VOUCHERNUMBER>1</VOUCHERNUMBER>";
+  element("<REFERENCE>", row.RefNo, "</REFERENCE>");
+  element("<PARTYLEDGERNAME>", row.PartyName, "</PARTYLEDGERNAME>");
   v += "<ASPAYSLIP>No</ASPAYSLIP>";
-  v += "<GUID>" + id + "</GUID>";
-  v += "<ALTERID> 1</ALTERID>";
-  v += "<NARRATION/>";
+  element("<GUID>", row.VoucherID, "</GUID>");
+  v += "<ALTERID> 1</ALTERID>"
+       "<NARRATION/>";
   // The party's entry: the gross amount, negated as a number.
-  v += "<LEDGERENTRIES.LIST>";
-  v += "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>";
-  v += "<ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE>";
-  v += "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
-  v += "<LEDGERNAME>" + party + "</LEDGERNAME>";
-  v += "<AMOUNT>" + FormatAmount(-gross) + "</AMOUNT>";
+  v += "<LEDGERENTRIES.LIST>"
+       "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+       "<ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE>"
+       "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
+  element("<LEDGERNAME>", row.PartyName, "</LEDGERNAME>");
+  amount_element(-gross);
   v += "</LEDGERENTRIES.LIST>";
   // The tax entry.
-  v += "<LEDGERENTRIES.LIST>";
-  v += "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>";
-  v += "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>";
-  v += "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
-  v += "<LEDGERNAME>" + Text(row.TaxAc) + "</LEDGERNAME>";
-  v += "<AMOUNT>" + FormatAmount(tax) + "</AMOUNT>";
+  v += "<LEDGERENTRIES.LIST>"
+       "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+       "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>"
+       "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
+  element("<LEDGERNAME>", row.TaxAc, "</LEDGERNAME>");
+  amount_element(tax);
   v += "</LEDGERENTRIES.LIST>";
   // The inventory entry with its sales and batch allocations.
-  v += "<ALLINVENTORYENTRIES.LIST>";
-  v += "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>";
-  v += "<STOCKITEMNAME>" + Text(row.ItemName) + "</STOCKITEMNAME>";
-  v += "<AMOUNT>" + amount_text + "</AMOUNT>";
-  v += "<ACTUALQTY>" + quantity + "</ACTUALQTY>";
-  v += "<BILLEDQTY>" + quantity + "</BILLEDQTY>";
-  v += "<RATE> " + Text(row.Rate) + "/" + unit + "</RATE>";
-  v += "<ACCOUNTINGALLOCATIONS.LIST>";
-  v += "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>";
-  v += "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>";
-  v += "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
-  v += "<LEDGERNAME>" + Text(row.SalesLedger) + "</LEDGERNAME>";
-  v += "<AMOUNT>" + amount_text + "</AMOUNT>";
-  v += "</ACCOUNTINGALLOCATIONS.LIST>";
-  v += "<BATCHALLOCATIONS.LIST>";
-  v += "<TRACKINGNUMBER/>";
-  v += "<BATCHNAME>Primary Batch</BATCHNAME>";
-  v += "<GODOWNNAME>Main Location</GODOWNNAME>";
-  v += "<MFDON>" + date + "</MFDON>";
+  v += "<ALLINVENTORYENTRIES.LIST>"
+       "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>";
+  element("<STOCKITEMNAME>", row.ItemName, "</STOCKITEMNAME>");
+  element("<AMOUNT>", row.Amount, "</AMOUNT>");
+  quantity("<ACTUALQTY>", "</ACTUALQTY>");
+  quantity("<BILLEDQTY>", "</BILLEDQTY>");
+  v += "<RATE> ";
+  text(row.Rate);
+  v += '/';
+  text(row.Unit);
+  v += "</RATE>"
+       "<ACCOUNTINGALLOCATIONS.LIST>"
+       "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+       "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>"
+       "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
+  element("<LEDGERNAME>", row.SalesLedger, "</LEDGERNAME>");
+  element("<AMOUNT>", row.Amount, "</AMOUNT>");
+  v += "</ACCOUNTINGALLOCATIONS.LIST>"
+       "<BATCHALLOCATIONS.LIST>"
+       "<TRACKINGNUMBER/>"
+       "<BATCHNAME>Primary Batch</BATCHNAME>"
+       "<GODOWNNAME>Main Location</GODOWNNAME>";
+  element("<MFDON>", row.VoucherDate, "</MFDON>");
   v += "<EXPIRYPERIOD/>";
-  v += "<AMOUNT>" + amount_text + "</AMOUNT>";
-  v += "<ACTUALQTY>" + quantity + "</ACTUALQTY>";
-  v += "<BILLEDQTY>" + quantity + "</BILLEDQTY>";
-  v += "<ORDERNO/>";
-  v += "</BATCHALLOCATIONS.LIST>";
-  v += "</ALLINVENTORYENTRIES.LIST>";
-  v += "</VOUCHER>";
-  v += "</TALLYMESSAGE>";
-  v += "</REQUESTDATA>";
-  v += "</IMPORTDATA>";
-  v += "</BODY>";
-  v += "</ENVELOPE>";
+  element("<AMOUNT>", row.Amount, "</AMOUNT>");
+  quantity("<ACTUALQTY>", "</ACTUALQTY>");
+  quantity("<BILLEDQTY>", "</BILLEDQTY>");
+  v += "<ORDERNO/>"
+       "</BATCHALLOCATIONS.LIST>"
+       "</ALLINVENTORYENTRIES.LIST>"
+       "</VOUCHER>"
+       "</TALLYMESSAGE>"
+       "</REQUESTDATA>"
+       "</IMPORTDATA>"
+       "</BODY>"
+       "</ENVELOPE>";
   return v;
 }
 
