@@ -1,0 +1,229 @@
+#include "summary.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace lirvo::bench {
+
+namespace {
+
+double Median(std::vector<double> values) {
+  if (values.empty()) {
+    return 0;
+  }
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// How a budgeted figure is obtained.
+enum class Basis {
+  kCpuRatio,     // CPU time per iteration of `ours` over that of `baseline`
+  kManualRatio,  // the same for the time the benchmarks measure themselves
+  kCounter,      // the median of counter `counter` of `ours` (paired ratios, memory)
+};
+
+struct Budget {
+  int number;
+  const char* what;
+  const char* ours;
+  const char* baseline;  // kCpuRatio only
+  Basis basis;
+  const char* counter;  // kCounter only
+  double limit;
+  const char* unit;  // "x" for ratios
+};
+
+constexpr Budget kBudgets[] = {
+    {1, "BuildLedger \"VAT OUTPUT 4%\" vs pugixml parse+save", "B1_BuildLedger",
+     "B1_PugixmlRoundTrip", Basis::kCpuRatio, "", 3, "x"},
+    {2, "BuildSalesVoucher vs 76 pieces appended", "B2_BuildSalesVoucher", "B2_ConcatenatePieces",
+     Basis::kCpuRatio, "", 4, "x"},
+    {3, "layout+save of 5 MiB as sent vs pugixml indent", "B3_FormatImport5MiB",
+     "B3_PugixmlIndent5MiB", Basis::kCpuRatio, "", 2, "x"},
+    {4, "layout+save of 50 MiB vs 5 MiB", "B4_FormatImport50MiB", "B3_FormatImport5MiB",
+     Basis::kCpuRatio, "", 11, "x"},
+    {5, "six transfer queries vs one bound libmdb pass", "B5_TransferQueries", "B5_LibmdbBoundPass",
+     Basis::kManualRatio, "", 2, "x"},
+    {6, "1,000 exchanges vs curl --next (wall)", "B6_SequentialExchanges", "", Basis::kCounter,
+     "ratio", 1.0, "x"},
+    {7, "lirvo transfer sales-20k, peak RSS", "B7_TransferPeakMemory", "", Basis::kCounter,
+     "peak_MiB", 64, "MiB"},
+};
+
+std::string Time(double seconds) {
+  char text[32];
+  if (seconds >= 1) {
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+  } else if (seconds >= 1e-3) {
+    std::snprintf(text, sizeof text, "%.2f ms", seconds * 1e3);
+  } else if (seconds >= 1e-6) {
+    std::snprintf(text, sizeof text, "%.2f us", seconds * 1e6);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f ns", seconds * 1e9);
+  }
+  return text;
+}
+
+std::string Number(double value, const char* unit) {
+  char text[32];
+  std::snprintf(text, sizeof text, unit[0] == 'x' ? "%.2f%s" : "%.1f %s", value, unit);
+  return text;
+}
+
+const Figures* Find(const std::map<std::string, Figures>& figures, const std::string& name) {
+  const auto found = figures.find(name);
+  return found == figures.end() ? nullptr : &found->second;
+}
+
+std::string Counter(const Figures& figures, const std::string& name) {
+  const auto found = figures.counters.find(name);
+  return found == figures.counters.end() ? std::string("-") : Time(found->second);
+}
+
+}  // namespace
+
+void CollectingReporter::ReportRuns(const std::vector<Run>& runs) {
+  for (const Run& run : runs) {
+    if (run.run_type == Run::RT_Iteration) {
+      runs_[run.run_name.function_name].push_back(run);
+    } else if (run.aggregate_name == "median") {
+      medians_[run.run_name.function_name] = run;  // all there is with aggregates only
+    }
+  }
+  ConsoleReporter::ReportRuns(runs);
+}
+
+std::map<std::string, Figures> CollectingReporter::Collected() const {
+  std::map<std::string, Figures> collected;
+  std::map<std::string, std::vector<Run>> all = runs_;
+  for (const auto& [name, median] : medians_) {
+    if (all.count(name) == 0) {
+      all[name].push_back(median);
+    }
+  }
+  for (const auto& [name, runs] : all) {
+    Figures& figures = collected[name];
+    std::vector<double> cpu;
+    std::vector<double> real;
+    std::map<std::string, std::vector<double>> counters;
+    for (const Run& run : runs) {
+      if (run.error_occurred) {
+        figures.error = run.error_message;
+        continue;
+      }
+      const auto iterations =
+          static_cast<double>(std::max<benchmark::IterationCount>(1, run.iterations));
+      cpu.push_back(run.cpu_accumulated_time / iterations);
+      real.push_back(run.real_accumulated_time / iterations);
+      for (const auto& [counter, value] : run.counters) {
+        counters[counter].push_back(value.value);
+      }
+    }
+    figures.runs = static_cast<int>(cpu.size());
+    figures.cpu_seconds = Median(cpu);
+    figures.real_seconds = Median(real);
+    for (const auto& [counter, values] : counters) {
+      figures.counters[counter] = Median(values);
+    }
+  }
+  return collected;
+}
+
+void PrintSummary(std::ostream& out, const std::map<std::string, Figures>& figures) {
+  char line[256];
+  out << "\nBudgets: medians of the repetitions; ratios 1-4 of this thread's CPU time per "
+         "operation, 5 of CPU time with the child processes', 6 of wall time (median of paired "
+         "runs)\n";
+  std::snprintf(line, sizeof line, "%-2s  %-50s %12s %12s %10s %9s  %s\n", "#", "figure", "ours",
+                "baseline", "measured", "budget", "verdict");
+  out << line;
+  for (const Budget& budget : kBudgets) {
+    const Figures* ours = Find(figures, budget.ours);
+    const bool ratio = budget.basis == Basis::kCpuRatio || budget.basis == Basis::kManualRatio;
+    const Figures* baseline = ratio ? Find(figures, budget.baseline) : nullptr;
+    std::string ours_text = "-";
+    std::string baseline_text = "-";
+    std::string measured = "-";
+    std::string verdict = "not run";
+    if (ours != nullptr && !ours->error.empty()) {
+      verdict = "failed: " + ours->error;
+    } else if (baseline != nullptr && !baseline->error.empty()) {
+      verdict = "baseline failed: " + baseline->error;
+    } else if (ours != nullptr && ours->runs > 0) {
+      double value = -1;
+      const auto seconds = [&budget](const Figures& f) {
+        return budget.basis == Basis::kManualRatio ? f.real_seconds : f.cpu_seconds;
+      };
+      if (ratio && baseline != nullptr && baseline->runs > 0 && seconds(*baseline) > 0) {
+        ours_text = Time(seconds(*ours));
+        baseline_text = Time(seconds(*baseline));
+        value = seconds(*ours) / seconds(*baseline);
+      } else if (budget.basis == Basis::kCounter && ours->counters.count(budget.counter) != 0) {
+        value = ours->counters.at(budget.counter);
+        ours_text = Counter(*ours, budget.unit[0] == 'x' ? "ours_s" : "wall_s");
+        baseline_text = budget.unit[0] == 'x' ? Counter(*ours, "baseline_s") : "-";
+      }
+      if (value >= 0) {
+        measured = Number(value, budget.unit);
+        verdict = value <= budget.limit ? "met" : "NOT MET";
+      }
+    }
+    const std::string limit = "<= " + Number(budget.limit, budget.unit);
+    std::snprintf(line, sizeof line, "%-2d  %-50s %12s %12s %10s %9s  %s\n", budget.number,
+                  budget.what, ours_text.c_str(), baseline_text.c_str(), measured.c_str(),
+                  limit.c_str(), verdict.c_str());
+    out << line;
+  }
+
+  out << "\nWithout a budget:\n";
+  const Figures* in_place = Find(figures, "X3_FormatXmlInPlace5MiB");
+  const Figures* indent = Find(figures, "B3_PugixmlIndent5MiB");
+  if (in_place != nullptr && indent != nullptr && in_place->runs > 0 && indent->runs > 0 &&
+      indent->cpu_seconds > 0) {
+    std::snprintf(line, sizeof line,
+                  "  FormatXml in place + DocumentXml, 5 MiB: %s, %.2fx pugixml's indented save\n",
+                  Time(in_place->cpu_seconds).c_str(), in_place->cpu_seconds / indent->cpu_seconds);
+    out << line;
+  }
+  const Figures* indent_large = Find(figures, "X4_PugixmlIndent50MiB");
+  if (indent_large != nullptr && indent != nullptr && indent_large->runs > 0 && indent->runs > 0 &&
+      indent->cpu_seconds > 0) {
+    std::snprintf(
+        line, sizeof line, "  pugixml's indented save, 50 MiB: %s, %.2fx its 5 MiB time\n",
+        Time(indent_large->cpu_seconds).c_str(), indent_large->cpu_seconds / indent->cpu_seconds);
+    out << line;
+  }
+  if (const Figures* load = Find(figures, "X1_StandinLoad8Clients"); load != nullptr) {
+    const auto rate = load->counters.find("imports_per_s");
+    if (rate != load->counters.end()) {
+      std::snprintf(line, sizeof line,
+                    "  stand-in, imports from 8 concurrent clients: %.0f imports/s\n",
+                    rate->second);
+      out << line;
+    } else if (!load->error.empty()) {
+      out << "  stand-in load failed: " << load->error << '\n';
+    }
+  }
+  if (const Figures* split = Find(figures, "X2_TransferSplit"); split != nullptr) {
+    if (!split->error.empty()) {
+      out << "  transfer split failed: " << split->error << '\n';
+    } else {
+      const auto value = [&](const char* name) {
+        const auto found = split->counters.find(name);
+        return found == split->counters.end() ? 0.0 : found->second;
+      };
+      const double total = value("total_s");
+      out << "  transfer of SampleData.mdb (" << Time(total) << " in the four parts, DataToTally "
+          << Time(value("DataToTally_s")) << "):\n";
+      for (const char* part : {"database_s", "building_s", "formatting_s", "network_s"}) {
+        std::snprintf(line, sizeof line, "    %-11s %10s  %5.1f%%\n",
+                      std::string(part, std::string_view(part).find('_')).c_str(),
+                      Time(value(part)).c_str(), total > 0 ? 100 * value(part) / total : 0.0);
+        out << line;
+      }
+    }
+  }
+}
+
+}  // namespace lirvo::bench
