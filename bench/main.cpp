@@ -12,9 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "split.h"
 #include "summary.h"
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--transfer-split") == 0) {
+    return lirvo::bench::TransferSplitCommand(argc, argv);
+  }
   // Keep freed memory in the process instead of handing it back to the system. Otherwise whether
   // an iteration's buffers land on pages already touched or on fresh ones depends on what ran
   // before it, and on a virtual machine a fresh page costs a fault of several microseconds: the

@@ -1,0 +1,157 @@
+#include "split.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <type_traits>
+
+#include <lirvo/salesdb.h>
+
+#include "inputs.h"
+
+namespace lirvo::bench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A stopwatch on each part of the transfer.
+struct Split {
+  double database = 0;
+  double building = 0;
+  double formatting = 0;
+  double network = 0;
+
+  template <class Work>
+  auto Time(double& part, Work work) {
+    const auto start = Clock::now();
+    if constexpr (std::is_void_v<decltype(work())>) {
+      work();
+      part += Since(start);
+    } else {
+      auto result = work();
+      part += Since(start);
+      return result;
+    }
+  }
+
+  void Post(const std::string& request) {
+    pugi::xml_document document;
+    const std::string body = Time(formatting, [&] {
+      modTally::LoadXml(document, request);
+      demo::FormatXml(document);
+      return modTally::DocumentXml(document);
+    });
+    Time(network, [&] { modTally::Exchange(modTally::TallyUrl, std::string_view(body)); });
+  }
+};
+
+modTallyIm::LedgerMaster Ledger(const std::string& name, const char* parent) {
+  modTallyIm::LedgerMaster ledger;
+  ledger.OldName = name;
+  ledger.Name = name;
+  ledger.Parent = parent;
+  return ledger;
+}
+
+void TransferStepByStep(Split& split) {
+  using Build = std::function<std::string(const std::string&)>;
+  const std::pair<const char*, Build> phases[] = {
+      {"Unit",
+       [](const std::string& name) {
+         modTallyIm::UnitMaster unit;
+         unit.Name = name;
+         unit.IsSimpleUnit = "Yes";
+         unit.OriginalName = name;
+         unit.DecimalPlaces = "2";
+         return modTallyIm::BuildUnit(kCompany, unit, "Create");
+       }},
+      {"PartyName",
+       [](const std::string& name) {
+         return modTallyIm::BuildLedger(kCompany, Ledger(name, "Sundry Debtors"), "Alter");
+       }},
+      {"SalesLedger",
+       [](const std::string& name) {
+         return modTallyIm::BuildLedger(kCompany, Ledger(name, "Sales Accounts"), "Alter");
+       }},
+      {"TaxAc",
+       [](const std::string& name) {
+         return modTallyIm::BuildLedger(kCompany, Ledger(name, "Sales Accounts"), "Alter");
+       }},
+      {"ItemName",
+       [](const std::string& name) {
+         modTallyIm::StockItemMaster item;
+         item.Name = name;
+         item.BaseUnits = "Nos";
+         item.CostingMethod = "Avg. Cost";
+         item.ValuationMethod = "Avg. Price";
+         item.Denominator = "1";
+         return modTallyIm::BuildStockItem(kCompany, item, "Create");
+       }},
+  };
+  auto database = split.Time(split.database, [] { return demo::SalesDatabase(LIRVO_SAMPLE_DATA); });
+  for (const auto& [column, build] : phases) {
+    auto values = split.Time(split.database, [&] {
+      return database.Open(std::string("Select DISTINCT ") + column + " from SalesMst");
+    });
+    for (int i = 0; i < demo::kRowLimit && !values.AtEnd(); ++i) {
+      const std::string name =
+          split.Time(split.database, [&] { return values.Field(column).value_or(""); });
+      split.Post(split.Time(split.building, [&] { return build(name); }));
+      split.Time(split.database, [&] { values.MoveNext(); });
+    }
+  }
+  auto rows = split.Time(split.database, [&] { return database.Open("Select * from SalesMst"); });
+  for (int i = 0; i < demo::kRowLimit && !rows.AtEnd(); ++i) {
+    const demo::SalesRow row = split.Time(split.database, [&] { return demo::ReadSalesRow(rows); });
+    split.Post(split.Time(split.building, [&] { return demo::BuildSalesVoucher(row); }));
+    split.Time(split.database, [&] { rows.MoveNext(); });
+  }
+}
+
+}  // namespace
+
+TransferSplit MeasureTransferSplit(const std::string& url, int runs) {
+  modTally::TallyUrl = url;
+  Split split;
+  double whole = 0;
+  for (int i = 0; i < runs; ++i) {
+    TransferStepByStep(split);
+    const auto start = Clock::now();
+    demo::DataToTally(kCompany, {}, LIRVO_SAMPLE_DATA);
+    whole += Since(start);
+  }
+  const double n = runs > 0 ? runs : 1;
+  return {split.database / n, split.building / n, split.formatting / n, split.network / n,
+          whole / n};
+}
+
+std::string SelfPath() {
+  return std::filesystem::read_symlink("/proc/self/exe").string();
+}
+
+int TransferSplitCommand(int argc, char** argv) {
+  const int runs = argc == 4 ? std::atoi(argv[3]) : 0;
+  if (runs < 1 || runs > 1000) {
+    std::cerr << "usage: lirvo-bench --transfer-split URL RUNS (1 to 1000)\n";
+    return 2;
+  }
+  try {
+    const TransferSplit split = MeasureTransferSplit(argv[2], runs);
+    std::printf("database=%.9f building=%.9f formatting=%.9f network=%.9f whole=%.9f\n",
+                split.database, split.building, split.formatting, split.network, split.whole);
+    return 0;
+  } catch (const std::exception& failure) {
+    std::cerr << "lirvo-bench: the transfer failed: " << failure.what() << '\n';
+    return 1;
+  }
+}
+
+}  // namespace lirvo::bench
