@@ -24,6 +24,17 @@ double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Runs a benchmark's body: a failure it throws ends the benchmark with an error instead of ending
+// lirvo-bench, and the stand-in of the body is stopped on the way out.
+template <class Body>
+void Guarded(benchmark::State& state, Body body) {
+  try {
+    body();
+  } catch (const std::exception& failure) {
+    state.SkipWithError(failure.what());
+  }
+}
+
 // A file under /tmp holding `text`, removed when destroyed.
 class TemporaryFile {
  public:
@@ -89,133 +100,144 @@ std::string CurlConfig(const std::string& url, const std::string& body, int coun
 // Benchmark 6. Each iteration makes the 1,000 exchanges and the 1,000 curl posts against the same
 // server, in alternating order, and reports both and their ratio.
 void B6_SequentialExchanges(benchmark::State& state) {
-  const std::string body = TwoKiBImport();
-  Standin server;
-  const TemporaryFile config(CurlConfig(server.url(), body, kExchanges));
-  static int turn = 0;
-  for (auto _ : state) {
-    double ours = 0;
-    double curl = 0;
-    bool failed = false;
-    const auto run_ours = [&] {
-      const auto start = Clock::now();
-      for (int i = 0; i < kExchanges && !failed; ++i) {
-        const modTally::Reply reply = modTally::Exchange(server.url(), std::string_view(body));
-        failed = reply.status != 200 || demo::IsRejection(reply);
+  Guarded(state, [&] {
+    const std::string body = TwoKiBImport();
+    Standin server;
+    const TemporaryFile config(CurlConfig(server.url(), body, kExchanges));
+    static int turn = 0;
+    for (auto _ : state) {
+      double ours = 0;
+      double curl = 0;
+      bool failed = false;
+      const auto run_ours = [&] {
+        modTally::Reply reply;
+        const auto start = Clock::now();
+        for (int i = 0; i < kExchanges && !failed; ++i) {
+          reply = modTally::Exchange(server.url(), std::string_view(body));
+          failed = reply.status != 200;
+        }
+        ours = Since(start);
+        failed = failed || demo::IsRejection(reply);  // the import itself, checked untimed
+      };
+      const auto run_curl = [&] {
+        const Finished finished =
+            Run({LIRVO_CURL_PATH, "-q", "--config", config.path()}, SpawnOptions{});
+        failed = failed || !finished.ok();
+        curl = finished.wall_seconds;
+      };
+      if (turn++ % 2 == 0) {
+        run_ours();
+        run_curl();
+      } else {
+        run_curl();
+        run_ours();
       }
-      ours = Since(start);
-    };
-    const auto run_curl = [&] {
-      const Finished finished =
-          Run({LIRVO_CURL_PATH, "-q", "--config", config.path()}, SpawnOptions{});
-      failed = failed || !finished.ok();
-      curl = finished.wall_seconds;
-    };
-    if (turn++ % 2 == 0) {
-      run_ours();
-      run_curl();
-    } else {
-      run_curl();
-      run_ours();
+      if (failed) {
+        state.SkipWithError("the server refused an exchange, or curl failed");
+        break;
+      }
+      state.SetIterationTime(ours);
+      state.counters["ours_s"] = ours;
+      state.counters["baseline_s"] = curl;
+      state.counters["ratio"] = ours / curl;
     }
-    if (failed) {
-      state.SkipWithError("the server refused an exchange, or curl failed");
-      break;
-    }
-    state.SetIterationTime(ours);
-    state.counters["ours_s"] = ours;
-    state.counters["baseline_s"] = curl;
-    state.counters["ratio"] = ours / curl;
-  }
+  });
 }
 BENCHMARK(B6_SequentialExchanges)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Benchmark 7: the whole lirvo process transferring sales-20k.mdb; its peak resident set from
 // wait4, taken by lirvo-bench-peak (see there why not by this process).
 void B7_TransferPeakMemory(benchmark::State& state) {
-  Standin server;
-  for (auto _ : state) {
-    SpawnOptions options;
-    options.environment = {{"LIRVO_TALLY_URL", server.url()}};
-    options.capture_output = true;
-    options.quiet_errors = true;
-    options.deadline = std::chrono::seconds(330);
-    const Finished finished = Run({LIRVO_PEAK_PATH, "300", LIRVO_CLI_PATH, "transfer", "--db",
-                                   LIRVO_BENCH_DATA_DIR "/sales-20k.mdb"},
-                                  options);
-    // The transfer's own output comes first; the helper's line is the last.
-    int exit_code = -1;
-    int signal = 0;
-    long peak_kib = 0;
-    const std::size_t at = finished.output.rfind("exit=");
-    const bool read = at != std::string::npos &&
-                      std::sscanf(finished.output.c_str() + at, "exit=%d signal=%d peak_kib=%ld",
-                                  &exit_code, &signal, &peak_kib) == 3;
-    // 3: the transfer ran through and the server rejected some of it (vouchers naming masters
-    // beyond the first five of each phase); anything else is a failure.
-    if (!finished.ok() || !read || (exit_code != 0 && exit_code != 3)) {
-      state.SkipWithError("lirvo transfer failed");
-      break;
+  Guarded(state, [&] {
+    Standin server;
+    for (auto _ : state) {
+      SpawnOptions options;
+      options.environment = {{"LIRVO_TALLY_URL", server.url()}};
+      options.capture_output = true;
+      options.quiet_errors = true;
+      options.deadline = std::chrono::seconds(330);
+      const Finished finished = Run({LIRVO_PEAK_PATH, "300", LIRVO_CLI_PATH, "transfer", "--db",
+                                     LIRVO_BENCH_DATA_DIR "/sales-20k.mdb"},
+                                    options);
+      // The transfer's own output comes first; the helper's line is the last.
+      int exit_code = -1;
+      int signal = 0;
+      long peak_kib = 0;
+      const std::size_t at = finished.output.rfind("exit=");
+      const bool read = at != std::string::npos &&
+                        std::sscanf(finished.output.c_str() + at, "exit=%d signal=%d peak_kib=%ld",
+                                    &exit_code, &signal, &peak_kib) == 3;
+      // 3: the transfer ran through and the server rejected some of it (vouchers naming masters
+      // beyond the first five of each phase); anything else is a failure.
+      if (!finished.ok() || !read || (exit_code != 0 && exit_code != 3)) {
+        state.SkipWithError("lirvo transfer failed");
+        break;
+      }
+      state.SetIterationTime(finished.wall_seconds);
+      state.counters["peak_MiB"] = static_cast<double>(peak_kib) / 1024.0;
+      state.counters["wall_s"] = finished.wall_seconds;
     }
-    state.SetIterationTime(finished.wall_seconds);
-    state.counters["peak_MiB"] = static_cast<double>(peak_kib) / 1024.0;
-    state.counters["wall_s"] = finished.wall_seconds;
-  }
+  });
 }
 BENCHMARK(B7_TransferPeakMemory)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The stand-in's throughput: 2,000 imports (a customer ledger and a voucher each) from 8
 // concurrent clients, as counted by the load tool, on a fresh server.
 void X1_StandinLoad8Clients(benchmark::State& state) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    Standin server;
-    state.ResumeTiming();
-    SpawnOptions options;
-    options.capture_output = true;
-    const Finished finished =
-        Run({LIRVO_STANDIN_LOAD_PATH, "--url", server.url(), "--imports", "2000", "--clients", "8"},
-            options);
-    const std::size_t at = finished.output.find('(');
-    if (!finished.ok() || at == std::string::npos) {
-      state.SkipWithError("the load tool failed");
-      break;
+  Guarded(state, [&] {
+    for (auto _ : state) {
+      state.PauseTiming();
+      Standin server;
+      state.ResumeTiming();
+      SpawnOptions options;
+      options.capture_output = true;
+      const Finished finished = Run(
+          {LIRVO_STANDIN_LOAD_PATH, "--url", server.url(), "--imports", "2000", "--clients", "8"},
+          options);
+      const std::size_t at = finished.output.find('(');
+      if (!finished.ok() || at == std::string::npos) {
+        state.SkipWithError("the load tool failed");
+        break;
+      }
+      state.SetIterationTime(finished.wall_seconds);
+      state.counters["imports_per_s"] = std::strtod(finished.output.c_str() + at + 1, nullptr);
+      state.PauseTiming();
+      server.Stop();
+      state.ResumeTiming();
     }
-    state.SetIterationTime(finished.wall_seconds);
-    state.counters["imports_per_s"] = std::strtod(finished.output.c_str() + at + 1, nullptr);
-    state.PauseTiming();
-    server.Stop();
-    state.ResumeTiming();
-  }
+  });
 }
 BENCHMARK(X1_StandinLoad8Clients)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Where the transfer of SampleData.mdb spends its time, measured in a fresh lirvo-bench process
 // (see split.h) against a fresh stand-in.
 void X2_TransferSplit(benchmark::State& state) {
-  for (auto _ : state) {
-    Standin server;
-    SpawnOptions options;
-    options.capture_output = true;
-    const Finished finished = Run({SelfPath(), "--transfer-split", server.url(), "20"}, options);
-    TransferSplit split;
-    const std::size_t at = finished.output.find("database=");
-    if (!finished.ok() || at == std::string::npos ||
-        std::sscanf(finished.output.c_str() + at,
-                    "database=%lf building=%lf formatting=%lf network=%lf whole=%lf",
-                    &split.database, &split.building, &split.formatting, &split.network,
-                    &split.whole) != 5) {
-      state.SkipWithError("the step-by-step transfer failed");
-      break;
+  Guarded(state, [&] {
+    for (auto _ : state) {
+      Standin server;
+      SpawnOptions options;
+      options.capture_output = true;
+      const Finished finished = Run({SelfPath(), "--transfer-split", server.url(), "20"}, options);
+      TransferSplit split;
+      const std::size_t at = finished.output.find("database=");
+      if (!finished.ok() || at == std::string::npos ||
+          std::sscanf(finished.output.c_str() + at,
+                      "database=%lf building=%lf formatting=%lf network=%lf whole=%lf",
+                      &split.database, &split.building, &split.formatting, &split.network,
+                      &split.whole) != 5) {
+        state.SkipWithError("the step-by-step transfer failed");
+        break;
+      }
+      state.SetIterationTime(split.whole);
+      state.counters["database_s"] = split.database;
+      state.counters["building_s"] = split.building;
+      state.counters["formatting_s"] = split.formatting;
+      state.counters["network_s"] = split.network;
+      state.counters["total_s"] =
+          split.database + split.building + split.formatting + split.network;
+      state.counters["DataToTally_s"] = split.whole;
     }
-    state.SetIterationTime(split.whole);
-    state.counters["database_s"] = split.database;
-    state.counters["building_s"] = split.building;
-    state.counters["formatting_s"] = split.formatting;
-    state.counters["network_s"] = split.network;
-    state.counters["total_s"] = split.database + split.building + split.formatting + split.network;
-    state.counters["DataToTally_s"] = split.whole;
-  }
+  });
 }
 BENCHMARK(X2_TransferSplit)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 

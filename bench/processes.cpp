@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -44,19 +44,6 @@ std::runtime_error SystemError(const std::string& what, int error) {
   return std::runtime_error(what + ": " + std::strerror(error));
 }
 
-// posix_spawn's file actions and the child's environment, released when done.
-class SpawnSetup {
- public:
-  SpawnSetup() { posix_spawn_file_actions_init(&actions_); }
-  ~SpawnSetup() { posix_spawn_file_actions_destroy(&actions_); }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-  posix_spawn_file_actions_t* actions() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
-
 std::vector<std::string> Environment(
     const std::vector<std::pair<std::string, std::string>>& overrides) {
   std::vector<std::string> entries;
@@ -85,26 +72,38 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// Starts `argv` with standard output on `out_fd` (or /dev/null when -1).
+// Starts `argv` with standard output on `out_fd` (or /dev/null when -1). The child is killed
+// when the thread that started it ends, so that nothing outlives lirvo-bench, even a crash.
+// vfork: lirvo-bench holds hundreds of MiB, and copying its page tables for each child would cost
+// more than some of the work measured.
 pid_t Spawn(const std::vector<std::string>& argv, const SpawnOptions& options, int out_fd) {
-  SpawnSetup setup;
-  if (out_fd >= 0) {
-    posix_spawn_file_actions_adddup2(setup.actions(), out_fd, STDOUT_FILENO);
-  } else {
-    posix_spawn_file_actions_addopen(setup.actions(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  }
-  if (options.quiet_errors) {
-    posix_spawn_file_actions_addopen(setup.actions(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  }
   std::vector<std::string> arguments = argv;
   std::vector<std::string> environment = Environment(options.environment);
   const std::vector<char*> argument_pointers = Pointers(arguments);
   const std::vector<char*> environment_pointers = Pointers(environment);
-  pid_t pid = -1;
-  const int error = posix_spawn(&pid, argv.at(0).c_str(), setup.actions(), nullptr,
-                                argument_pointers.data(), environment_pointers.data());
-  if (error != 0) {
-    throw SystemError("cannot start " + argv.at(0), error);
+  const pid_t parent = getpid();
+  volatile int exec_error = 0;  // set by the child, which shares this memory until it executes
+  const pid_t pid = vfork();
+  if (pid == 0) {
+    // Only system calls from here on: the child runs on the parent's memory.
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(out_fd >= 0 ? out_fd : null, STDOUT_FILENO);
+    if (options.quiet_errors) {
+      dup2(null, STDERR_FILENO);
+    }
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+      _exit(127);  // the parent is gone already
+    }
+    execve(argument_pointers[0], argument_pointers.data(), environment_pointers.data());
+    exec_error = errno;
+    _exit(127);
+  }
+  if (pid < 0) {
+    throw SystemError("cannot start " + argv.at(0), errno);
+  }
+  if (exec_error != 0) {
+    waitpid(pid, nullptr, 0);
+    throw SystemError("cannot start " + argv.at(0), exec_error);
   }
   return pid;
 }
