@@ -63,8 +63,9 @@ HttpServer::HttpServer(Service& service) : impl_(std::make_unique<Impl>(service)
     bool too_large = error == std::errc::result_out_of_range ||
                      (error == std::errc() && announced_length > kMaxRequestBytes);
     std::string body;
+    bool complete = false;
     if (!too_large) {
-      read_body([&](const char* data, std::size_t length) {
+      complete = read_body([&](const char* data, std::size_t length) {
         if (body.size() + length > kMaxRequestBytes) {
           too_large = true;
           return false;
@@ -77,6 +78,14 @@ HttpServer::HttpServer(Service& service) : impl_(std::make_unique<Impl>(service)
       response.status = 413;
       response.set_header("Connection", "close");
       response.set_content(RequestTooLarge(), "text/xml; charset=utf-8");
+      return;
+    }
+    if (!complete) {
+      // The client went away mid-body: whatever arrived is not the request it meant to send.
+      response.status = 400;
+      response.set_header("Connection", "close");
+      response.set_content("<RESPONSE>Incomplete request, nothing was imported</RESPONSE>\n",
+                           "text/xml; charset=utf-8");
       return;
     }
     const HttpReply reply = target->Post(body);

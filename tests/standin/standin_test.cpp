@@ -451,10 +451,12 @@ TEST(StandinDurability, AcknowledgedImportsSurviveAKillAndACutOffRequestLeavesNo
       expected.push_back("Godown " + std::to_string(i));
       ASSERT_EQ(ImportGodown(server, expected.back()), "CREATED=1 LASTMID");
     }
-    // A request whose body stops half-way: the server must not apply any of it.
+    // Bodies that stop short of their announced length, one malformed and one a complete
+    // document: the server must apply neither.
     const std::string whole = ImportRequest(MasterXml("GODOWN", "Half", "Create", "Half"));
     close(Connected(server.port(),
                     PostHead(whole.size()) + whole.substr(0, whole.find("</IMPORTDATA>"))));
+    close(Connected(server.port(), PostHead(whole.size() + 100) + whole));
     expected.push_back("After");  // by now the server has seen the cut-off request end
     ASSERT_EQ(ImportGodown(server, expected.back()), "CREATED=1 LASTMID");
     EXPECT_EQ(server.Stop(SIGKILL), 128 + SIGKILL);
