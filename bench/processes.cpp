@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,7 +85,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const SpawnOptions& options, i
   const pid_t pid = vfork();
   if (pid == 0) {
     // Only system calls from here on: the child runs on the parent's memory.
-    const int null = open("/dev/null", O_WRONLY);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     dup2(out_fd >= 0 ? out_fd : null, STDOUT_FILENO);
     if (options.quiet_errors) {
       dup2(null, STDERR_FILENO);
@@ -113,22 +112,30 @@ int MillisecondsLeft(Clock::time_point deadline) {
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Waits for `pid` to end by `deadline` (killing it if it does not) and reaps it with wait4.
+// Waits for `pid` to end by `deadline` (killing it if it does not) and reaps it.
 Finished Reap(pid_t pid, Clock::time_point deadline) {
   Finished finished;
   // pidfd_open has no C++ declaration in this glibc; the system call is the same.
   const Fd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  int status = 0;
   if (pidfd.get() >= 0) {
     pollfd exited{pidfd.get(), POLLIN, 0};
     if (poll(&exited, 1, MillisecondsLeft(deadline)) == 0) {
       kill(pid, SIGKILL);
     }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  } else {
+    // Without a process descriptor: look every few milliseconds.
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (MillisecondsLeft(deadline) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      poll(nullptr, 0, 5);
+    }
   }
-  int status = 0;
-  rusage usage{};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  finished.peak_rss_kib = usage.ru_maxrss;
   if (WIFEXITED(status)) {
     finished.exit_code = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {

@@ -12,12 +12,11 @@
 
 namespace lirvo::bench {
 
-// How a finished child ended and what it used.
+// How a finished child ended.
 struct Finished {
   int exit_code = -1;       // -1 when it was ended by a signal
   int signal = 0;           // the signal that ended it, or 0
   double wall_seconds = 0;  // from spawn to exit
-  long peak_rss_kib = 0;    // ru_maxrss from wait4
   std::string output;       // what it wrote to standard output, when captured
   bool ok() const { return exit_code == 0; }
 };
