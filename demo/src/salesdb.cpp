@@ -225,8 +225,9 @@ std::string TablePlace(std::string_view table, const std::filesystem::path& file
 }
 
 // The value of one cracked field of `table` in `file`. The field's bytes are in mdb->pg_buf.
+// Without `keyed` (reading rows, not DISTINCT) a text's sort key is left empty.
 Cell ReadCell(MdbHandle* mdb, const ColumnInfo& column, const MdbField& field,
-              std::string_view table, const std::filesystem::path& file) {
+              std::string_view table, const std::filesystem::path& file, bool keyed) {
   if (column.type == MDB_BOOL) {
     // A Yes/No value lives in the row's null mask: a set bit (not null) is Yes.
     const bool yes = field.is_null == 0;
@@ -251,13 +252,13 @@ Cell ReadCell(MdbHandle* mdb, const ColumnInfo& column, const MdbField& field,
       }
       const GText text(mdb_col_to_string(mdb, page, field.start, column.type, field.siz));
       std::string value = text ? std::string(text.get()) : std::string();
-      std::string key = FoldCase(value);
+      std::string key = keyed ? FoldCase(value) : std::string();
       return {std::move(value), std::move(key)};
     }
     case MDB_REPID: {
       const GText text(mdb_uuid_to_string(page, field.start));
       std::string value = text ? std::string(text.get()) : std::string();
-      std::string key = FoldCase(value);
+      std::string key = keyed ? FoldCase(value) : std::string();
       return {std::move(value), std::move(key)};
     }
     case MDB_DATETIME: {
@@ -636,7 +637,7 @@ struct Recordset::State {
       throw Failure(FailureNumber::kDatabase,
                     "cannot read a row of " + handle->Where(table_name) + ": the file is damaged");
     }
-    return ReadCell(mdb(), columns[column], field, table_name, handle->path);
+    return ReadCell(mdb(), columns[column], field, table_name, handle->path, false);
   }
 
   // "Select *": reads the next row into `row`, or marks the end.
@@ -776,7 +777,7 @@ Recordset SalesDatabase::OpenDirect(std::string_view statement) {
           }
           stored.emplace(bytes);
         }
-        Cell cell = ReadCell(mdb, all[wanted], field, state->table_name, handle_->path);
+        Cell cell = ReadCell(mdb, all[wanted], field, state->table_name, handle_->path, true);
         values.try_emplace(std::move(cell.key), std::move(cell.text));
         break;
       }
