@@ -12,12 +12,17 @@
 #include <thread>
 #include <vector>
 
+#include "database.h"
 #include "split.h"
 #include "summary.h"
 
 int main(int argc, char** argv) {
+  // The measurements that run in a fresh process of their own (see database.h and split.h).
   if (argc > 1 && std::strcmp(argv[1], "--transfer-split") == 0) {
     return lirvo::bench::TransferSplitCommand(argc, argv);
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--database-pass") == 0) {
+    return lirvo::bench::DatabasePassCommand(argc, argv);
   }
   // Keep freed memory in the process instead of handing it back to the system. Otherwise whether
   // an iteration's buffers land on pages already touched or on fresh ones depends on what ran
