@@ -10,9 +10,9 @@
 #include <lirvo/modTallyIm.h>
 #include <lirvo/transfer.h>
 
+#include "raw_server.h"
 #include "standin_process.h"
 #include "standin_store.h"
-#include "temp_dir.h"
 
 namespace {
 

@@ -19,7 +19,6 @@
 #include <lirvo/transfer.h>
 
 #include "raw_server.h"
-#include "temp_dir.h"
 
 namespace {
 

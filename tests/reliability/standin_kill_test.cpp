@@ -18,9 +18,9 @@
 
 #include <lirvo/modTally.h>
 
+#include "raw_server.h"
 #include "standin_process.h"
 #include "standin_store.h"
-#include "temp_dir.h"
 
 namespace {
 

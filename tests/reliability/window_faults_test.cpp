@@ -25,7 +25,6 @@
 #include "raw_server.h"
 #include "standin_process.h"
 #include "standin_store.h"
-#include "temp_dir.h"
 
 namespace {
 

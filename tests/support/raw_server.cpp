@@ -7,35 +7,37 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace lirvo::test {
 
 namespace {
 
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
 int Listen(int& port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    throw std::runtime_error("socket: " + std::string(std::strerror(errno)));
+    Fail("socket");
   }
-  const int yes = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0) {
-    close(fd);
-    throw std::runtime_error("bind/listen: " + std::string(std::strerror(errno)));
-  }
   socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 16) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd);
+    Fail("bind/listen on 127.0.0.1");
+  }
   port = ntohs(address.sin_port);
   return fd;
 }
@@ -45,32 +47,25 @@ std::string ReadRequest(int fd) {
   timeval timeout{5, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   std::string data;
-  size_t header_end = std::string::npos;
-  size_t wanted = 0;
+  std::size_t wanted = std::string::npos;  // known once the headers are in
   char buffer[65536];
-  while (true) {
-    if (header_end != std::string::npos && data.size() >= wanted) {
-      return data;
-    }
+  while (data.size() < wanted) {
     const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
     if (got <= 0) {
-      return data;
+      break;
     }
-    data.append(buffer, static_cast<size_t>(got));
-    if (header_end == std::string::npos) {
-      header_end = data.find("\r\n\r\n");
-      if (header_end != std::string::npos) {
-        size_t length = 0;
-        std::istringstream lines(data.substr(0, header_end));
-        for (std::string line; std::getline(lines, line);) {
-          if (strncasecmp(line.c_str(), "Content-Length:", 15) == 0) {
-            length = std::strtoul(line.c_str() + 15, nullptr, 10);
-          }
-        }
-        wanted = header_end + 4 + length;
-      }
+    data.append(buffer, static_cast<std::size_t>(got));
+    const std::size_t end = wanted == std::string::npos ? data.find("\r\n\r\n") : std::string::npos;
+    if (end != std::string::npos) {
+      std::string headers = data.substr(0, end);
+      std::transform(headers.begin(), headers.end(), headers.begin(),
+                     [](unsigned char c) { return std::tolower(c); });
+      const std::size_t at = headers.find("\ncontent-length:");
+      wanted =
+          end + 4 + (at == std::string::npos ? 0 : std::strtoul(&headers[at + 16], nullptr, 10));
     }
   }
+  return data;
 }
 
 }  // namespace
@@ -90,10 +85,6 @@ RawServer::~RawServer() {
   close(listener_);
 }
 
-std::string RawServer::url() const {
-  return "http://127.0.0.1:" + std::to_string(port_);
-}
-
 std::vector<std::string> RawServer::requests() const {
   const std::lock_guard lock(mutex_);
   return requests_;
@@ -102,10 +93,8 @@ std::vector<std::string> RawServer::requests() const {
 void RawServer::Serve() {
   while (!stopping_) {
     pollfd waiting{listener_, POLLIN, 0};
-    if (poll(&waiting, 1, 20) <= 0) {
-      continue;
-    }
-    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd =
+        poll(&waiting, 1, 20) > 0 ? accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
     if (fd < 0) {
       continue;
     }
@@ -121,12 +110,10 @@ void RawServer::Serve() {
 }
 
 std::string RawServer::HttpReply(int status, std::string_view body, std::string_view content_type) {
-  std::string reply = "HTTP/1.1 " + std::to_string(status) + " Status\r\n";
-  reply += "Content-Type: " + std::string(content_type) + "\r\n";
-  reply += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  reply += "Connection: close\r\n\r\n";
-  reply += body;
-  return reply;
+  return "HTTP/1.1 " + std::to_string(status) +
+         " Status\r\nContent-Type: " + std::string(content_type) +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+         std::string(body);
 }
 
 bool RawServer::SendAll(int fd, std::string_view bytes) {
@@ -135,9 +122,14 @@ bool RawServer::SendAll(int fd, std::string_view bytes) {
     if (sent <= 0) {
       return false;
     }
-    bytes.remove_prefix(static_cast<size_t>(sent));
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
   }
   return true;
+}
+
+std::string BodyOf(const std::string& request) {
+  const std::size_t end = request.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : request.substr(end + 4);
 }
 
 int UnusedPort() {
@@ -162,28 +154,48 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
+ScopedCurrentFolder::ScopedCurrentFolder(const std::filesystem::path& folder)
+    : old_(std::filesystem::current_path()) {
+  std::filesystem::current_path(folder);
+}
+
+TempDir::TempDir(const std::string& prefix) {
+  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    Fail("cannot make a folder like " + pattern);
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::filesystem::path& file, std::string_view bytes) {
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
 CommandResult RunCommand(const std::string& command_line) {
-  char err_path[] = "/tmp/lirvo-test-stderr-XXXXXX";
-  const int err_fd = mkstemp(err_path);
-  if (err_fd < 0) {
-    throw std::runtime_error("mkstemp failed");
-  }
-  close(err_fd);
-  CommandResult result;
-  FILE* pipe = popen((command_line + " 2>" + err_path).c_str(), "r");
+  const TempDir folder("lirvo-command");
+  const std::filesystem::path err = folder.File("stderr");
+  FILE* pipe = popen((command_line + " 2>'" + err.string() + "'").c_str(), "r");
   if (pipe == nullptr) {
-    throw std::runtime_error("cannot run " + command_line);
+    Fail("cannot run " + command_line);
   }
+  CommandResult result;
   char buffer[4096];
-  size_t got = 0;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+  for (std::size_t got = 0; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
     result.out.append(buffer, got);
   }
   const int status = pclose(pipe);
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(err_path, std::ios::binary);
-  result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-  std::remove(err_path);
+  result.err = ReadFile(err);
   return result;
 }
 

@@ -1,9 +1,12 @@
-// A loopback HTTP server for tests that need the exact bytes a client sends, or replies no
-// well-behaved server would give. It binds 127.0.0.1 on an ephemeral port, serves connections one
-// at a time on its own thread, and stops when destroyed.
+// Helpers shared by the test executables. RawServer is a loopback HTTP server for tests that need
+// the exact bytes a client sends, or replies no well-behaved server would give: it binds
+// 127.0.0.1 on an ephemeral port, serves connections one at a time on its own thread, and stops
+// when destroyed. Beside it: environment, working folder, temporary folder, file and process
+// helpers.
 #pragma once
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -27,7 +30,7 @@ class RawServer {
   RawServer& operator=(const RawServer&) = delete;
 
   int port() const { return port_; }
-  std::string url() const;
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
   // Every request received so far, raw.
   std::vector<std::string> requests() const;
 
@@ -49,6 +52,9 @@ class RawServer {
   std::thread thread_;
 };
 
+// The body of a raw HTTP request (everything after the blank line; "" when there is none).
+std::string BodyOf(const std::string& request);
+
 // A port on 127.0.0.1 where nothing listens (bound once, then released).
 int UnusedPort();
 
@@ -65,6 +71,37 @@ class ScopedEnv {
   bool had_old_ = false;
   std::string old_;
 };
+
+// Makes `folder` the working folder for the lifetime of the guard.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const std::filesystem::path& folder);
+  ~ScopedCurrentFolder() { std::filesystem::current_path(old_); }
+  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+
+ private:
+  std::filesystem::path old_;
+};
+
+// A new folder under the system's temporary folder, removed with its content when destroyed.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& prefix);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path File(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The whole content of `file` ("" when it cannot be read), and writing `bytes` as a file's content.
+std::string ReadFile(const std::filesystem::path& file);
+void WriteFile(const std::filesystem::path& file, std::string_view bytes);
 
 // Runs a command line through the shell, capturing stdout and stderr.
 struct CommandResult {

@@ -6,11 +6,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
 
 namespace lirvo::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return std::max(0, static_cast<int>(left.count()));
+}
+
+}  // namespace
 
 StandinProcess::StandinProcess(const std::string& executable,
                                const std::vector<std::string>& arguments) {
@@ -18,17 +30,14 @@ StandinProcess::StandinProcess(const std::string& executable,
   if (pipe2(out, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
   }
-  std::vector<std::string> argv_strings{executable, "--port", "0"};
-  argv_strings.insert(argv_strings.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> words{executable, "--port", "0"};
+  words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
-  for (std::string& s : argv_strings)
-    argv.push_back(s.data());
-  argv.push_back(nullptr);
-
-  pid_ = fork();
-  if (pid_ < 0) {
-    throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
+  for (std::string& word : words) {
+    argv.push_back(word.data());
   }
+  argv.push_back(nullptr);
+  pid_ = fork();
   if (pid_ == 0) {
     dup2(out[1], STDOUT_FILENO);
     execv(executable.c_str(), argv.data());
@@ -36,50 +45,42 @@ StandinProcess::StandinProcess(const std::string& executable,
   }
   close(out[1]);
 
-  // Read the first line, with a deadline.
+  // The first line, read with a deadline so that a server that never starts fails the test.
   std::string line;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (line.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd waiting{out[0], POLLIN, 0};
-    if (left.count() <= 0 || poll(&waiting, 1, static_cast<int>(left.count())) <= 0)
-      break;
-    char buffer[256];
-    const ssize_t got = read(out[0], buffer, sizeof buffer);
-    if (got <= 0)
-      break;
-    line.append(buffer, static_cast<size_t>(got));
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  pollfd waiting{out[0], POLLIN, 0};
+  char c = 0;
+  while (pid_ > 0 && line.find('\n') == std::string::npos &&
+         poll(&waiting, 1, MillisecondsLeft(deadline)) > 0 && read(out[0], &c, 1) == 1) {
+    line += c;
   }
   close(out[0]);
   const std::string marker = "listening on ";
-  const size_t at = line.find(marker);
+  const std::size_t at = line.find(marker);
   if (at == std::string::npos) {
     Stop(SIGKILL);
-    throw std::runtime_error("tally-standin did not start: \"" + line + "\"");
+    throw std::runtime_error(executable + " did not start: \"" + line + "\"");
   }
   url_ = line.substr(at + marker.size(), line.find('\n', at) - at - marker.size());
   port_ = std::stoi(url_.substr(url_.rfind(':') + 1));
 }
 
 StandinProcess::~StandinProcess() {
-  if (pid_ > 0)
-    Stop(SIGTERM);
+  Stop(SIGTERM);
 }
 
 int StandinProcess::Stop(int signal) {
-  if (pid_ <= 0)
+  if (pid_ <= 0) {
     return -1;
+  }
   kill(pid_, signal);
-  int status = 0;
   // A server that does not stop in time is killed, so a hung server fails the test instead of
   // hanging it.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  int status = 0;
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
   pid_t ended = 0;
-  while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() < deadline) {
-    pollfd none{-1, 0, 0};
-    poll(&none, 0, 10);
+  while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 && MillisecondsLeft(deadline) > 0) {
+    poll(nullptr, 0, 10);
   }
   if (ended == 0) {
     kill(pid_, SIGKILL);

@@ -18,7 +18,6 @@ class StandinProcess {
 
   std::string url() const { return url_; }
   int port() const { return port_; }
-  int pid() const { return pid_; }
 
   // Sends `signal` and waits for the process to end (killing it after 20 s); returns its exit
   // status (or 128 + signal).

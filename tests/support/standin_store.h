@@ -29,12 +29,10 @@ struct StoredEntry {
   // ALLINVENTORYENTRIES.LIST or INVENTORYENTRIES.LIST), or "allocation" (an
   // ACCOUNTINGALLOCATIONS.LIST of the inventory line before it).
   std::string kind;
-  std::string name;             // LEDGERNAME or STOCKITEMNAME, as sent
-  std::string amount;           // AMOUNT, exactly as sent
-  std::string deemed_positive;  // ISDEEMEDPOSITIVE
-  std::string actual_qty;       // inventory lines: ACTUALQTY as sent, e.g. " 3 Nos"
-  std::string billed_qty;       // inventory lines: BILLEDQTY as sent
-  std::string rate;             // inventory lines: RATE as sent, e.g. " 50/Nos"
+  std::string name;        // LEDGERNAME or STOCKITEMNAME, as sent
+  std::string amount;      // AMOUNT, exactly as sent
+  std::string actual_qty;  // inventory lines: ACTUALQTY as sent, e.g. " 3 Nos"
+  std::string rate;        // inventory lines: RATE as sent, e.g. " 50/Nos"
 };
 
 struct StoredVoucher {
@@ -42,10 +40,8 @@ struct StoredVoucher {
   std::string guid;       // GUID
   std::string date;       // DATE, YYYYMMDD
   std::string type;       // VCHTYPE attribute (or VOUCHERTYPENAME)
-  std::string number;     // VOUCHERNUMBER
   std::string reference;  // REFERENCE
   std::string party;      // PARTYLEDGERNAME
-  std::string narration;  // NARRATION
   std::vector<StoredEntry> entries;
 };
 
@@ -83,6 +79,10 @@ class StandinStore {
   long long CountVouchers(const std::string& company) const;
 
  private:
+  using Row = std::vector<std::string>;
+  // Every row of `sql` with `parameters` bound in order, each column as text ("" for null).
+  std::vector<Row> Rows(const char* sql, const Row& parameters = {}) const;
+
   struct Close {
     void operator()(sqlite3* db) const;
   };

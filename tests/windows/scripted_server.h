@@ -1,0 +1,52 @@
+// A loopback server that plays the accounting server by a script, for the window tests. Requests
+// are told apart by their bodies, as the accounting server does: an empty body is the probe, "List
+// of Companies" and "List of Accounts" are the two export queries, anything else is an import.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "raw_server.h"
+
+namespace lirvo::test {
+
+struct ServerScript {
+  std::string versionLine = "Tally stand-in is running.";
+  std::vector<std::string> companies = {"Acme Traders"};
+  std::string currentCompany = "Acme Traders";
+  // The reply body to imports; by default one created master and no errors.
+  std::string importReply = "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS></RESPONSE>";
+};
+
+inline RawServer::Handler Scripted(ServerScript script) {
+  return [script = std::move(script)](int socket, const std::string& request) {
+    const std::string body = BodyOf(request);
+    std::string reply = script.importReply;
+    if (body.empty()) {
+      reply = "<RESPONSE>" + script.versionLine + "</RESPONSE>";
+    } else if (body.find("List of Companies") != std::string::npos) {
+      reply = "<ENVELOPE><BODY><DATA><COLLECTION>";
+      for (const std::string& company : script.companies) {
+        reply += "<COMPANYNAME.LIST><COMPANYNAME>" + company + "</COMPANYNAME></COMPANYNAME.LIST>";
+      }
+      reply += "</COLLECTION></DATA></BODY></ENVELOPE>";
+    } else if (body.find("List of Accounts") != std::string::npos) {
+      reply = "<ENVELOPE><BODY><DESC><STATICVARIABLES><SVCURRENTCOMPANY>" + script.currentCompany +
+              "</SVCURRENTCOMPANY></STATICVARIABLES></DESC></BODY></ENVELOPE>";
+    }
+    RawServer::SendAll(socket, RawServer::HttpReply(200, reply));
+  };
+}
+
+// The bodies of the requests `server` received that were imports.
+inline std::vector<std::string> ImportBodies(const RawServer& server) {
+  std::vector<std::string> imports;
+  for (const std::string& request : server.requests()) {
+    if (BodyOf(request).find("Import Data") != std::string::npos) {
+      imports.push_back(BodyOf(request));
+    }
+  }
+  return imports;
+}
+
+}  // namespace lirvo::test
