@@ -16,38 +16,24 @@ double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// How a budgeted figure is obtained.
-enum class Basis {
-  kCpuRatio,  // CPU time per iteration of `ours` over that of `baseline`
-  kCounter,   // the median of counter `counter` of `ours` (paired ratios, memory)
-};
-
+// A budgeted figure: the median, over the repetitions, of the benchmark's counter "ratio" (a
+// median of paired ratios itself) or, for memory, of "peak_MiB".
 struct Budget {
   int number;
   const char* what;
-  const char* ours;
-  const char* baseline;  // kCpuRatio only
-  Basis basis;
-  const char* counter;  // kCounter only
+  const char* benchmark;
   double limit;
-  const char* unit;  // "x" for ratios
+  const char* unit;  // "x" for ratios, "MiB" for memory
 };
 
 constexpr Budget kBudgets[] = {
-    {1, "BuildLedger \"VAT OUTPUT 4%\" vs pugixml parse+save", "B1_BuildLedger",
-     "B1_PugixmlRoundTrip", Basis::kCpuRatio, "", 3, "x"},
-    {2, "BuildSalesVoucher vs 76 pieces appended", "B2_BuildSalesVoucher", "B2_ConcatenatePieces",
-     Basis::kCpuRatio, "", 4, "x"},
-    {3, "layout+save of 5 MiB as sent vs pugixml indent", "B3_FormatImport5MiB",
-     "B3_PugixmlIndent5MiB", Basis::kCpuRatio, "", 2, "x"},
-    {4, "layout+save of 50 MiB vs 5 MiB", "B4_FormatImport50MiB", "B3_FormatImport5MiB",
-     Basis::kCpuRatio, "", 11, "x"},
-    {5, "six transfer queries vs one bound libmdb pass", "B5_TransferQueries", "", Basis::kCounter,
-     "ratio", 2, "x"},
-    {6, "1,000 exchanges vs curl --next (wall)", "B6_SequentialExchanges", "", Basis::kCounter,
-     "ratio", 1.0, "x"},
-    {7, "lirvo transfer sales-20k, peak RSS", "B7_TransferPeakMemory", "", Basis::kCounter,
-     "peak_MiB", 64, "MiB"},
+    {1, "BuildLedger \"VAT OUTPUT 4%\" vs pugixml parse+save", "B1_BuildLedger", 3, "x"},
+    {2, "BuildSalesVoucher vs 76 pieces appended", "B2_BuildSalesVoucher", 4, "x"},
+    {3, "layout+save of 5 MiB as sent vs pugixml indent", "B3_FormatImport5MiB", 2, "x"},
+    {4, "layout+save of 50 MiB vs 5 MiB", "B4_FormatImport50MiB", 11, "x"},
+    {5, "six transfer queries vs one bound libmdb pass", "B5_TransferQueries", 2, "x"},
+    {6, "1,000 exchanges vs curl --next (wall)", "B6_SequentialExchanges", 1.0, "x"},
+    {7, "lirvo transfer sales-20k, peak RSS", "B7_TransferPeakMemory", 64, "MiB"},
 };
 
 std::string Time(double seconds) {
@@ -131,66 +117,49 @@ std::map<std::string, Figures> CollectingReporter::Collected() const {
 
 void PrintSummary(std::ostream& out, const std::map<std::string, Figures>& figures) {
   char line[256];
-  out << "\nBudgets: medians of the repetitions; ratios 1-4 of this thread's CPU time per "
-         "operation, 5 of CPU time with the child processes' and 6 of wall time (both medians of "
-         "paired runs)\n";
-  std::snprintf(line, sizeof line, "%-2s  %-50s %12s %12s %10s %9s  %s\n", "#", "figure", "ours",
+  out << "\nBudgets: medians over the repetitions of paired ratios (ours and the baseline run in "
+         "turns);\n1-5 compare CPU time (5 with the child processes'), 6 wall time\n";
+  std::snprintf(line, sizeof line, "%-2s  %-50s %12s %12s %10s %10s  %s\n", "#", "figure", "ours",
                 "baseline", "measured", "budget", "verdict");
   out << line;
   for (const Budget& budget : kBudgets) {
-    const Figures* ours = Find(figures, budget.ours);
-    const Figures* baseline =
-        budget.basis == Basis::kCpuRatio ? Find(figures, budget.baseline) : nullptr;
-    std::string ours_text = "-";
-    std::string baseline_text = "-";
+    const bool ratio = budget.unit[0] == 'x';
+    const Figures* found = Find(figures, budget.benchmark);
+    std::string ours = "-";
+    std::string baseline = "-";
     std::string measured = "-";
     std::string verdict = "not run";
-    if (ours != nullptr && !ours->error.empty()) {
-      verdict = "failed: " + ours->error;
-    } else if (baseline != nullptr && !baseline->error.empty()) {
-      verdict = "baseline failed: " + baseline->error;
-    } else if (ours != nullptr && ours->runs > 0) {
-      double value = -1;
-      if (budget.basis == Basis::kCpuRatio && baseline != nullptr && baseline->runs > 0 &&
-          baseline->cpu_seconds > 0) {
-        ours_text = Time(ours->cpu_seconds);
-        baseline_text = Time(baseline->cpu_seconds);
-        value = ours->cpu_seconds / baseline->cpu_seconds;
-      } else if (budget.basis == Basis::kCounter && ours->counters.count(budget.counter) != 0) {
-        value = ours->counters.at(budget.counter);
-        ours_text = Counter(*ours, budget.unit[0] == 'x' ? "ours_s" : "wall_s");
-        baseline_text = budget.unit[0] == 'x' ? Counter(*ours, "baseline_s") : "-";
-      }
-      if (value >= 0) {
-        measured = Number(value, budget.unit);
-        verdict = value <= budget.limit ? "met" : "NOT MET";
+    if (found != nullptr && !found->error.empty()) {
+      verdict = "failed: " + found->error;
+    } else if (found != nullptr && found->runs > 0) {
+      const auto value = found->counters.find(ratio ? "ratio" : "peak_MiB");
+      if (value != found->counters.end()) {
+        ours = Counter(*found, ratio ? "ours_s" : "wall_s");
+        baseline = ratio ? Counter(*found, "baseline_s") : "-";
+        measured = Number(value->second, budget.unit);
+        verdict = value->second <= budget.limit ? "met" : "NOT MET";
       }
     }
     const std::string limit = "<= " + Number(budget.limit, budget.unit);
-    std::snprintf(line, sizeof line, "%-2d  %-50s %12s %12s %10s %9s  %s\n", budget.number,
-                  budget.what, ours_text.c_str(), baseline_text.c_str(), measured.c_str(),
-                  limit.c_str(), verdict.c_str());
+    std::snprintf(line, sizeof line, "%-2d  %-50s %12s %12s %10s %10s  %s\n", budget.number,
+                  budget.what, ours.c_str(), baseline.c_str(), measured.c_str(), limit.c_str(),
+                  verdict.c_str());
     out << line;
   }
 
   out << "\nWithout a budget:\n";
-  const Figures* in_place = Find(figures, "X3_FormatXmlInPlace5MiB");
-  const Figures* indent = Find(figures, "B3_PugixmlIndent5MiB");
-  if (in_place != nullptr && indent != nullptr && in_place->runs > 0 && indent->runs > 0 &&
-      indent->cpu_seconds > 0) {
-    std::snprintf(line, sizeof line,
-                  "  FormatXml in place + DocumentXml, 5 MiB: %s, %.2fx pugixml's indented save\n",
-                  Time(in_place->cpu_seconds).c_str(), in_place->cpu_seconds / indent->cpu_seconds);
+  const auto paired = [&](const char* name, const char* what) {
+    const Figures* found = Find(figures, name);
+    if (found == nullptr || found->runs == 0 || found->counters.count("ratio") == 0) {
+      return;
+    }
+    std::snprintf(line, sizeof line, "  %s: %s, %.2fx\n", what, Counter(*found, "ours_s").c_str(),
+                  found->counters.at("ratio"));
     out << line;
-  }
-  const Figures* indent_large = Find(figures, "X4_PugixmlIndent50MiB");
-  if (indent_large != nullptr && indent != nullptr && indent_large->runs > 0 && indent->runs > 0 &&
-      indent->cpu_seconds > 0) {
-    std::snprintf(
-        line, sizeof line, "  pugixml's indented save, 50 MiB: %s, %.2fx its 5 MiB time\n",
-        Time(indent_large->cpu_seconds).c_str(), indent_large->cpu_seconds / indent->cpu_seconds);
-    out << line;
-  }
+  };
+  paired("X3_FormatXmlInPlace5MiB",
+         "FormatXml in place + DocumentXml of 5 MiB, against pugixml's indented save");
+  paired("X4_PugixmlIndent50MiB", "pugixml's indented save of 50 MiB, against that of 5 MiB");
   if (const Figures* load = Find(figures, "X1_StandinLoad8Clients"); load != nullptr) {
     const auto rate = load->counters.find("imports_per_s");
     if (rate != load->counters.end()) {
