@@ -226,6 +226,14 @@ std::optional<std::string> WriteLaidOut(const pugi::xml_document& document) {
     }
     out.append(">");
     const int child_depth = ChildDepth(depth);
+    // Most elements hold one text and nothing else: written at once.
+    const pugi::xml_node_type first_type = first.type();
+    if ((first_type == pugi::node_pcdata || first_type == pugi::node_cdata) &&
+        !first.next_sibling()) {
+      text(first, first_type);
+      out.append("</").append(name).append(">");
+      return true;
+    }
     for (pugi::xml_node child = first; child; child = child.next_sibling()) {
       if (!IsText(child)) {
         stack.push_back({name, depth, child_depth, first, true});
