@@ -66,16 +66,13 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
   const lirvo::test::StandinStore store(data);
   const auto vouchers = store.Vouchers(kCompany);
   ASSERT_EQ(vouchers.size(), 1u);
-  const auto& voucher = vouchers[0];
-  EXPECT_EQ(voucher.remote_id, *row.VoucherID);
-  EXPECT_EQ(voucher.guid, *row.VoucherID);
-  EXPECT_EQ(voucher.reference, *row.RefNo);
-  EXPECT_EQ(voucher.party, *row.PartyName);
-  ASSERT_EQ(voucher.entries.size(), 4u);
-  EXPECT_EQ(voucher.entries[0].name, *row.PartyName);
-  EXPECT_EQ(voucher.entries[1].name, *row.TaxAc);
-  EXPECT_EQ(voucher.entries[2].name, *row.ItemName);
-  EXPECT_EQ(voucher.entries[3].name, *row.SalesLedger);
+  const auto& v = vouchers[0];
+  ASSERT_EQ(v.entries.size(), 4u);
+  EXPECT_EQ(
+      (std::vector<std::string>{v.remote_id, v.guid, v.reference, v.party, v.entries[0].name,
+                                v.entries[1].name, v.entries[2].name, v.entries[3].name}),
+      (std::vector<std::string>{*row.VoucherID, *row.VoucherID, *row.RefNo, *row.PartyName,
+                                *row.PartyName, *row.TaxAc, *row.ItemName, *row.SalesLedger}));
   EXPECT_EQ(store.Masters(kCompany, "LEDGER"),
             (std::vector<std::string>{*row.PartyName, *row.SalesLedger, *row.TaxAc}));
 }
@@ -90,10 +87,8 @@ TEST(AwkwardValues, AmountsBeyondADoubleAreToldApartByTheirSize) {
   const Case cases[] = {
       {"0." + zeros + "1", 0},
       {"-0." + zeros + "1e5", 0},
-      {"1e-400", 0},
       {"0.001e-400", 0},
       {"1" + zeros + "e-5", kTooLarge},
-      {"1e400", kTooLarge},
       {"-1" + zeros + "e-90", kTooLarge},
       {"1" + zeros + "e-395", 1e5},
   };

@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <lirvo/modTally.h>
+#include <lirvo/modTallyIm.h>
+#include <lirvo/transfer.h>
 
 #include "raw_server.h"
 #include "standin_process.h"
@@ -34,18 +36,6 @@ constexpr int kClients = 4;
 // Each exchange is bounded, so a client never waits long on a server that has gone.
 constexpr modTally::ExchangeLimits kLimits{2'000, 10'000};
 
-std::string Envelope(const std::string& items) {
-  return "<ENVELOPE><HEADER><TALLYREQUEST>Import Data</TALLYREQUEST></HEADER><BODY><IMPORTDATA>"
-         "<REQUESTDESC><REPORTNAME>All Masters</REPORTNAME></REQUESTDESC><REQUESTDATA>"
-         "<TALLYMESSAGE>" +
-         items + "</TALLYMESSAGE></REQUESTDATA></IMPORTDATA></BODY></ENVELOPE>";
-}
-
-std::string Ledger(const std::string& name, const std::string& parent) {
-  return "<LEDGER NAME=\"" + name + "\" ACTION=\"Create\"><PARENT>" + parent +
-         "</PARENT><NAME.LIST><NAME>" + name + "</NAME></NAME.LIST></LEDGER>";
-}
-
 std::string Customer(int n) {
   return "Customer " + std::to_string(n);
 }
@@ -59,33 +49,26 @@ int Amount(int n) {
   return 25 * (n + 40);
 }
 
-// One import: a new customer ledger and a sales voucher for it, with 4% tax.
-std::string Import(int n) {
-  const std::string amount = std::to_string(Amount(n));
-  const std::string tax = std::to_string(Amount(n) / 25);
-  const std::string gross = std::to_string(-(Amount(n) + Amount(n) / 25));
-  const std::string id = VoucherId(n);
-  return Envelope(
-      Ledger(Customer(n), "Sundry Debtors") + "<VOUCHER REMOTEID=\"" + id +
-      "\" VCHTYPE=\"Sales\" ACTION=\"Create\"><DATE>20160401</DATE><GUID>" + id +
-      "</GUID><PARTYLEDGERNAME>" + Customer(n) +
-      "</PARTYLEDGERNAME><LEDGERENTRIES.LIST><LEDGERNAME>" + Customer(n) + "</LEDGERNAME><AMOUNT>" +
-      gross +
-      "</AMOUNT></LEDGERENTRIES.LIST><LEDGERENTRIES.LIST><LEDGERNAME>Output VAT</LEDGERNAME>"
-      "<AMOUNT>" +
-      tax +
-      "</AMOUNT></LEDGERENTRIES.LIST><ALLINVENTORYENTRIES.LIST><STOCKITEMNAME>Cable Tie"
-      "</STOCKITEMNAME><AMOUNT>" +
-      amount + "</AMOUNT><ACTUALQTY> 1 Nos</ACTUALQTY><BILLEDQTY> 1 Nos</BILLEDQTY><RATE> " +
-      amount + "/Nos</RATE><ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME>Sales</LEDGERNAME><AMOUNT>" +
-      amount + "</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST></VOUCHER>");
+std::string Ledger(const std::string& name, const char* parent) {
+  modTallyIm::LedgerMaster ledger;
+  ledger.Name = name;
+  ledger.Parent = parent;
+  return modTallyIm::BuildLedger(kCompany, ledger, "Create");
 }
 
-const std::string kSetup =
-    Envelope(Ledger("Sales", "Sales Accounts") + Ledger("Output VAT", "Duties &amp; Taxes") +
-             "<UNIT NAME=\"Nos\" ACTION=\"Create\"><NAME>Nos</NAME></UNIT>"
-             "<STOCKITEM NAME=\"Cable Tie\" ACTION=\"Create\"><BASEUNITS>Nos</BASEUNITS><NAME.LIST>"
-             "<NAME>Cable Tie</NAME></NAME.LIST></STOCKITEM>");
+// One import, built as the transfer builds them: a new customer ledger and a sales voucher for it
+// with 4% tax, in one request so that the server applies both or neither.
+std::string Import(int n) {
+  const std::string ledger = Ledger(Customer(n), "Sundry Debtors");
+  const std::size_t from = ledger.find("<LEDGER "), to = ledger.find("</LEDGER>") + 9;
+  const std::string amount = std::to_string(Amount(n));
+  // VoucherID, VoucherDate, RefNo, PartyName, SalesLedger, TaxAc, ItemName, Unit, Qty, Rate,
+  // Amount, TaxPer.
+  std::string voucher =
+      lirvo::demo::BuildSalesVoucher({VoucherId(n), "20160401", "", Customer(n), "Sales",
+                                      "Output VAT", "Cable Tie", "Nos", "1", amount, amount, "4"});
+  return voucher.insert(voucher.find("<VOUCHER "), ledger.substr(from, to - from));
+}
 
 // Acknowledged: HTTP 200 and a reply that counts `created` items and no errors.
 bool Acknowledged(const modTally::Reply& reply, int created) {
@@ -129,7 +112,18 @@ TEST(StandinUnderLoad, KilledAndRestartedKeepsEveryAcknowledgedImportWhole) {
   const std::string data = dir.File("store.db").string();
   std::optional<StandinProcess> server;
   server.emplace(LIRVO_STANDIN_PATH, std::vector<std::string>{"--data", data});
-  ASSERT_TRUE(Acknowledged(modTally::Exchange(server->url(), kSetup, kLimits), 4));
+  modTallyIm::UnitMaster unit;
+  unit.Name = "Nos";
+  unit.IsSimpleUnit = "Yes";
+  modTallyIm::StockItemMaster item;
+  item.Name = "Cable Tie";
+  item.BaseUnits = "Nos";
+  for (const std::string& setup :
+       {Ledger("Sales", "Sales Accounts"), Ledger("Output VAT", "Duties & Taxes"),
+        modTallyIm::BuildUnit(kCompany, unit, "Create"),
+        modTallyIm::BuildStockItem(kCompany, item, "Create")}) {
+    ASSERT_TRUE(Acknowledged(modTally::Exchange(server->url(), setup, kLimits), 1)) << setup;
+  }
 
   Target target;
   target.Set(server->url());
