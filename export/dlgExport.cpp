@@ -1,48 +1,22 @@
 #include "dlgExport.h"
 
-#include <cmath>
-
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QScreen>
 #include <QTableWidget>
+
+#include <lirvo/design.h>
 
 namespace {
 
-// A rectangle given in twips, in pixels: 15 twips make one pixel at 96 dpi.
-QRect Twips(int left, int top, int width, int height) {
-  const auto px = [](int twips) { return static_cast<int>(std::lround(twips / 15.0)); };
-  return {px(left), px(top), px(width), px(height)};
-}
-
-// The design's 8-point "MS Sans Serif" where it is installed; elsewhere a condensed sans serif a
-// little smaller, so that every caption fits the control the design sized for it.
-QFont DesignFont() {
-  if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))) {
-    return QFont(QStringLiteral("MS Sans Serif"), 8);
-  }
-  QFont font(QStringLiteral("DejaVu Sans Condensed"));
-  font.setPointSizeF(7.5);
-  return font;
-}
-
-void CenterOnScreen(QWidget& window) {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen == nullptr) {
-    return;
-  }
-  QRect frame = window.frameGeometry();
-  frame.moveCenter(screen->availableGeometry().center());
-  window.move(frame.topLeft());
-}
+using lirvo::widgets::CenterOnScreen;
+using lirvo::widgets::DesignFont;
+using lirvo::widgets::Twips;
 
 // Masks a password with "*" whatever the platform's own mask character is.
 class AsteriskMaskStyle : public QProxyStyle {

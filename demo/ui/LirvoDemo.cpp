@@ -1,53 +1,23 @@
 #include "LirvoDemo.h"
 
-#include <cmath>
-
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFontDatabase>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 
+#include <lirvo/design.h>
 #include <lirvo/modTally.h>
 #include <lirvo/transfer.h>
 
 namespace {
 
-// A rectangle given in twips, in pixels: 15 twips make one pixel at 96 dpi.
-QRect Twips(int left, int top, int width, int height) {
-  const auto px = [](int twips) { return static_cast<int>(std::lround(twips / 15.0)); };
-  return {px(left), px(top), px(width), px(height)};
-}
-
-// The design's 8-point "MS Sans Serif" where it is installed; elsewhere a condensed sans serif a
-// little smaller, so that every caption fits the control the design sized for it.
-QFont DesignFont() {
-  if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))) {
-    return QFont(QStringLiteral("MS Sans Serif"), 8);
-  }
-  QFont font(QStringLiteral("DejaVu Sans Condensed"));
-  font.setPointSizeF(7.5);
-  return font;
-}
-
-void CenterOnScreen(QWidget& window) {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen == nullptr) {
-    return;
-  }
-  QRect frame = window.frameGeometry();
-  frame.moveCenter(screen->availableGeometry().center());
-  window.move(frame.topLeft());
-}
-
-QString FromUtf8(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+using lirvo::widgets::CenterOnScreen;
+using lirvo::widgets::DesignFont;
+using lirvo::widgets::FromUtf8;
+using lirvo::widgets::Twips;
 
 QLabel* AddLabel(QWidget* parent, const char* name, const char* text, QRect geometry) {
   auto* label = new QLabel(QString::fromUtf8(text), parent);
