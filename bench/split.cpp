@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <iostream>
 #include <type_traits>
 
@@ -53,58 +52,17 @@ struct Split {
   }
 };
 
-modTallyIm::LedgerMaster Ledger(const std::string& name, const char* parent) {
-  modTallyIm::LedgerMaster ledger;
-  ledger.OldName = name;
-  ledger.Name = name;
-  ledger.Parent = parent;
-  return ledger;
-}
-
 void TransferStepByStep(Split& split) {
-  using Build = std::function<std::string(const std::string&)>;
-  const std::pair<const char*, Build> phases[] = {
-      {"Unit",
-       [](const std::string& name) {
-         modTallyIm::UnitMaster unit;
-         unit.Name = name;
-         unit.IsSimpleUnit = "Yes";
-         unit.OriginalName = name;
-         unit.DecimalPlaces = "2";
-         return modTallyIm::BuildUnit(kCompany, unit, "Create");
-       }},
-      {"PartyName",
-       [](const std::string& name) {
-         return modTallyIm::BuildLedger(kCompany, Ledger(name, "Sundry Debtors"), "Alter");
-       }},
-      {"SalesLedger",
-       [](const std::string& name) {
-         return modTallyIm::BuildLedger(kCompany, Ledger(name, "Sales Accounts"), "Alter");
-       }},
-      {"TaxAc",
-       [](const std::string& name) {
-         return modTallyIm::BuildLedger(kCompany, Ledger(name, "Sales Accounts"), "Alter");
-       }},
-      {"ItemName",
-       [](const std::string& name) {
-         modTallyIm::StockItemMaster item;
-         item.Name = name;
-         item.BaseUnits = "Nos";
-         item.CostingMethod = "Avg. Cost";
-         item.ValuationMethod = "Avg. Price";
-         item.Denominator = "1";
-         return modTallyIm::BuildStockItem(kCompany, item, "Create");
-       }},
-  };
   auto database = split.Time(split.database, [] { return demo::SalesDatabase(LIRVO_SAMPLE_DATA); });
-  for (const auto& [column, build] : phases) {
+  for (const demo::MasterPhase& phase : demo::MasterPhases()) {
+    const char* const column = phase.column;
     auto values = split.Time(split.database, [&] {
       return database.Open(std::string("Select DISTINCT ") + column + " from SalesMst");
     });
     for (int i = 0; i < demo::kRowLimit && !values.AtEnd(); ++i) {
       const std::string name =
           split.Time(split.database, [&] { return values.Field(column).value_or(""); });
-      split.Post(split.Time(split.building, [&] { return build(name); }));
+      split.Post(split.Time(split.building, [&] { return phase.build(kCompany, name); }));
       split.Time(split.database, [&] { values.MoveNext(); });
     }
   }

@@ -29,13 +29,6 @@ void Post(const std::string& request, const std::string& where, TransferResult& 
                 "the transfer stopped at " + where + ": " + failure.description());
 }
 
-struct MasterPhase {
-  const char* heading;  // shown by Stat, as the system has always spelled it
-  const char* column;
-  const char* what;  // for reports
-  std::string (*build)(const std::string& company, const std::string& value);
-};
-
 std::string Unit(const std::string& company, const std::string& value) {
   modTallyIm::UnitMaster unit;
   unit.Name = value;
@@ -98,6 +91,10 @@ void Show(const StatFn& stat, const std::string& message) {
 
 }  // namespace
 
+std::span<const MasterPhase> MasterPhases() {
+  return kMasterPhases;
+}
+
 std::filesystem::path DefaultDatabasePath() {
   std::error_code error;
   const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -112,7 +109,7 @@ TransferResult DataToTally(const std::string& company, const StatFn& stat,
   SalesDatabase db(database);
   TransferResult result;
 
-  for (const MasterPhase& phase : kMasterPhases) {
+  for (const MasterPhase& phase : MasterPhases()) {
     Show(stat, phase.heading);
     const std::string prefix = std::string(phase.heading) + " - ";
     std::optional<Recordset> values;

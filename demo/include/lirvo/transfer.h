@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,6 +94,20 @@ std::string RejectionText(const modTally::Reply& reply);
 // The transfer
 
 inline constexpr int kRowLimit = 5;  // rows handled in each phase
+
+// One of the five master phases: its status heading (spelled as the system always has), the
+// SalesMst column whose distinct values it reads, what it makes (for reports), and how it builds
+// the request for one value.
+struct MasterPhase {
+  const char* heading;
+  const char* column;
+  const char* what;
+  std::string (*build)(const std::string& company, const std::string& value);
+};
+
+// The master phases in the order the transfer runs them: units, customer ledgers, sales ledgers,
+// tax ledgers, stock items.
+std::span<const MasterPhase> MasterPhases();
 inline constexpr const char* kSuccessMessage = "Data Exported to Tally successfully!!";
 inline constexpr const char* kMessageTitle = "Lirvo 1.0 Demo";
 
