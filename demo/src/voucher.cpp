@@ -273,22 +273,21 @@ std::string BuildSalesVoucher(const SalesRow& row) {
   element("<GUID>", row.VoucherID, "</GUID>");
   v += "<ALTERID> 1</ALTERID>"
        "<NARRATION/>";
-  // The party's entry: the gross amount, negated as a number.
-  v += "<LEDGERENTRIES.LIST>"
-       "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
-       "<ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE>"
-       "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
-  element("<LEDGERNAME>", row.PartyName, "</LEDGERNAME>");
-  amount_element(-gross);
-  v += "</LEDGERENTRIES.LIST>";
-  // The tax entry.
-  v += "<LEDGERENTRIES.LIST>"
-       "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
-       "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>"
-       "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
-  element("<LEDGERNAME>", row.TaxAc, "</LEDGERNAME>");
-  amount_element(tax);
-  v += "</LEDGERENTRIES.LIST>";
+  const auto ledger_entry = [&](std::string_view deemed_positive,
+                                const std::optional<std::string>& ledger, double value) {
+    v += "<LEDGERENTRIES.LIST>"
+         "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+         "<ISDEEMEDPOSITIVE>";
+    v += deemed_positive;
+    v += "</ISDEEMEDPOSITIVE>"
+         "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
+    element("<LEDGERNAME>", ledger, "</LEDGERNAME>");
+    amount_element(value);
+    v += "</LEDGERENTRIES.LIST>";
+  };
+  // The party's entry carries the gross amount, negated as a number; then the tax entry.
+  ledger_entry("Yes", row.PartyName, -gross);
+  ledger_entry("No", row.TaxAc, tax);
   // The inventory entry with its sales and batch allocations.
   v += "<ALLINVENTORYENTRIES.LIST>"
        "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>";
