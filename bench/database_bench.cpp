@@ -52,18 +52,18 @@ double CpuSeconds() {
 // The six queries, each result read to its end; the number of rows read.
 long TransferQueries() {
   long rows_read = 0;
-  demo::SalesDatabase database(kDatabase);
+  transfer::SalesDatabase database(kDatabase);
   for (const char* column : kDistinctColumns) {
-    demo::Recordset values =
+    transfer::Recordset values =
         database.Open(std::string("Select DISTINCT ") + column + " from SalesMst");
     for (; !values.AtEnd(); values.MoveNext()) {
       benchmark::DoNotOptimize(&values.Field(column));
       ++rows_read;
     }
   }
-  demo::Recordset rows = database.Open("Select * from SalesMst");
+  transfer::Recordset rows = database.Open("Select * from SalesMst");
   for (; !rows.AtEnd(); rows.MoveNext()) {
-    const demo::SalesRow row = demo::ReadSalesRow(rows);
+    const transfer::SalesRow row = transfer::ReadSalesRow(rows);
     benchmark::DoNotOptimize(&row);
     ++rows_read;
   }

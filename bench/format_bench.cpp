@@ -46,7 +46,7 @@ void Label(benchmark::State& state, std::size_t messages) {
 
 // What a request is sent as: the document laid out and written in one pass.
 void LayOut(const pugi::xml_document& document) {
-  const std::string text = demo::LaidOutXml(document);
+  const std::string text = transfer::LaidOutXml(document);
   benchmark::DoNotOptimize(text.data());
 }
 
@@ -90,7 +90,7 @@ void X3_FormatXmlInPlace5MiB(benchmark::State& state) {
     Report(state,
            MeasurePaired(
                [&] {
-                 demo::FormatXml(document);
+                 transfer::FormatXml(document);
                  const std::string text = modTally::DocumentXml(document);
                  benchmark::DoNotOptimize(text.data());
                },

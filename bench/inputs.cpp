@@ -23,20 +23,20 @@ modTallyIm::LedgerMaster VatOutputLedger() {
   return ledger;
 }
 
-demo::SalesRow FirstSampleRow() {
-  demo::SalesDatabase database(LIRVO_SAMPLE_DATA);
-  const demo::Recordset rows = database.Open("Select * from SalesMst");
-  return demo::ReadSalesRow(rows);
+transfer::SalesRow FirstSampleRow() {
+  transfer::SalesDatabase database(LIRVO_SAMPLE_DATA);
+  const transfer::Recordset rows = database.Open("Select * from SalesMst");
+  return transfer::ReadSalesRow(rows);
 }
 
-std::vector<std::string> VoucherPieces(const demo::SalesRow& row) {
+std::vector<std::string> VoucherPieces(const transfer::SalesRow& row) {
   const auto text = [](const std::optional<std::string>& value) {
     return modTally::EscapeXml(value.value_or(std::string()));
   };
-  const double amount = demo::ReadNumber(row.Amount.value_or("0"));
-  const double tax_percent = demo::ReadNumber(row.TaxPer.value_or("0"));
-  const std::string tax = demo::FormatAmount((amount * tax_percent) / 100);
-  const std::string gross = demo::FormatAmount(-(amount + (tax_percent * amount) / 100));
+  const double amount = transfer::ReadNumber(row.Amount.value_or("0"));
+  const double tax_percent = transfer::ReadNumber(row.TaxPer.value_or("0"));
+  const std::string tax = transfer::FormatAmount((amount * tax_percent) / 100);
+  const std::string gross = transfer::FormatAmount(-(amount + (tax_percent * amount) / 100));
   const std::string id = text(row.VoucherID);
   const std::string date = text(row.VoucherDate);
   const std::string party = text(row.PartyName);

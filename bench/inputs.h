@@ -19,10 +19,10 @@ inline constexpr const char* kCompany = "Demo Trading Co";
 modTallyIm::LedgerMaster VatOutputLedger();
 
 // The first row of SalesMst in SampleData.mdb.
-demo::SalesRow FirstSampleRow();
+transfer::SalesRow FirstSampleRow();
 
 // The 76 pieces of the sales voucher of `row`, values filled in, as the voucher joins them.
-std::vector<std::string> VoucherPieces(const demo::SalesRow& row);
+std::vector<std::string> VoucherPieces(const transfer::SalesRow& row);
 
 // An "All Masters" import for kCompany holding `messages` TALLYMESSAGE elements, each one customer
 // ledger as BuildLedger writes it (about 262 bytes a message), on one line.

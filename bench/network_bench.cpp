@@ -117,7 +117,7 @@ void B6_SequentialExchanges(benchmark::State& state) {
           failed = reply.status != 200;
         }
         ours = Since(start);
-        failed = failed || demo::IsRejection(reply);  // the import itself, checked untimed
+        failed = failed || transfer::IsRejection(reply);  // the import itself, checked untimed
       };
       const auto run_curl = [&] {
         const Finished finished =

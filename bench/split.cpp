@@ -45,7 +45,7 @@ struct Split {
     pugi::xml_document document;
     const std::string body = Time(formatting, [&] {
       modTally::LoadXml(document, request);
-      demo::FormatXml(document);
+      transfer::FormatXml(document);
       return modTally::DocumentXml(document);
     });
     Time(network, [&] { modTally::Exchange(modTally::TallyUrl, std::string_view(body)); });
@@ -53,13 +53,13 @@ struct Split {
 };
 
 void TransferStepByStep(Split& split) {
-  auto database = split.Time(split.database, [] { return demo::SalesDatabase(LIRVO_SAMPLE_DATA); });
-  for (const demo::MasterPhase& phase : demo::MasterPhases()) {
+  auto database = split.Time(split.database, [] { return transfer::SalesDatabase(LIRVO_SAMPLE_DATA); });
+  for (const transfer::MasterPhase& phase : transfer::MasterPhases()) {
     const char* const column = phase.column;
     auto values = split.Time(split.database, [&] {
       return database.Open(std::string("Select DISTINCT ") + column + " from SalesMst");
     });
-    for (int i = 0; i < demo::kRowLimit && !values.AtEnd(); ++i) {
+    for (int i = 0; i < transfer::kRowLimit && !values.AtEnd(); ++i) {
       const std::string name =
           split.Time(split.database, [&] { return values.Field(column).value_or(""); });
       split.Post(split.Time(split.building, [&] { return phase.build(kCompany, name); }));
@@ -67,9 +67,9 @@ void TransferStepByStep(Split& split) {
     }
   }
   auto rows = split.Time(split.database, [&] { return database.Open("Select * from SalesMst"); });
-  for (int i = 0; i < demo::kRowLimit && !rows.AtEnd(); ++i) {
-    const demo::SalesRow row = split.Time(split.database, [&] { return demo::ReadSalesRow(rows); });
-    split.Post(split.Time(split.building, [&] { return demo::BuildSalesVoucher(row); }));
+  for (int i = 0; i < transfer::kRowLimit && !rows.AtEnd(); ++i) {
+    const transfer::SalesRow row = split.Time(split.database, [&] { return transfer::ReadSalesRow(rows); });
+    split.Post(split.Time(split.building, [&] { return transfer::BuildSalesVoucher(row); }));
     split.Time(split.database, [&] { rows.MoveNext(); });
   }
 }
@@ -83,7 +83,7 @@ TransferSplit MeasureTransferSplit(const std::string& url, int runs) {
   for (int i = 0; i < runs; ++i) {
     TransferStepByStep(split);
     const auto start = Clock::now();
-    demo::DataToTally(kCompany, {}, LIRVO_SAMPLE_DATA);
+    transfer::DataToTally(kCompany, {}, LIRVO_SAMPLE_DATA);
     whole += Since(start);
   }
   const double n = runs > 0 ? runs : 1;

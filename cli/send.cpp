@@ -28,7 +28,7 @@ int Send(const Args& args) {
   }
   modTally::TallyUrl = modTally::DefaultAddress();
   try {
-    const std::string reply = demo::SendToTally(request);
+    const std::string reply = transfer::SendToTally(request);
     std::cout << reply;
     if (!reply.empty() && reply.back() != '\n') {
       std::cout << '\n';

@@ -9,7 +9,7 @@
 namespace lirvo::cli {
 
 int Transfer(const Args& args) {
-  std::filesystem::path database = demo::DefaultDatabasePath();
+  std::filesystem::path database = transfer::DefaultDatabasePath();
   std::optional<std::string> company;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
@@ -40,11 +40,11 @@ int Transfer(const Args& args) {
   }
 
   try {
-    const demo::TransferResult result = demo::DataToTally(
+    const transfer::TransferResult result = transfer::DataToTally(
         *company,
         [](const std::string& message) { std::cout << message << "........." << std::endl; },
         database);
-    std::cout << demo::FinalMessage(result) << '\n';
+    std::cout << transfer::FinalMessage(result) << '\n';
     return result.rejected == 0 ? kExitOk : kExitRejected;
   } catch (const modTally::Failure& failure) {
     std::cout.flush();

@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // What the sender posts, written in one pass; the document stays as it was.
   std::string sent;
   try {
-    sent = lirvo::demo::LaidOutXml(document);
+    sent = lirvo::transfer::LaidOutXml(document);
   } catch (const modTally::Failure& failure) {
     // The only refusal of a loaded document: nesting too deep to indent.
     if (failure.number() != modTally::FailureNumber::kDepth) {
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The same layout made in the tree gives the same text.
-  lirvo::demo::FormatXml(document);
+  lirvo::transfer::FormatXml(document);
   if (modTally::DocumentXml(document) != sent) {
     std::abort();
   }

@@ -14,7 +14,7 @@
 
 namespace {
 
-using lirvo::demo::SalesRow;
+using lirvo::transfer::SalesRow;
 using Value = std::optional<std::string>;
 
 void Require(bool condition) {
@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string request;
   try {
-    request = lirvo::demo::BuildSalesVoucher(row);
+    request = lirvo::transfer::BuildSalesVoucher(row);
   } catch (const modTally::Failure& failure) {
     Require(failure.number() == modTally::FailureNumber::kValue);
     return 0;
@@ -122,9 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckValues(document, row, unchanged);
 
   // The amounts: the party pays the gross amount, which is the sales amount and the tax.
-  const double party = lirvo::demo::ReadNumber(At(document, "//LEDGERENTRIES.LIST[1]/AMOUNT"));
-  const double tax = lirvo::demo::ReadNumber(At(document, "//LEDGERENTRIES.LIST[2]/AMOUNT"));
-  const double amount = lirvo::demo::ReadNumber(*row.Amount);
+  const double party = lirvo::transfer::ReadNumber(At(document, "//LEDGERENTRIES.LIST[1]/AMOUNT"));
+  const double tax = lirvo::transfer::ReadNumber(At(document, "//LEDGERENTRIES.LIST[2]/AMOUNT"));
+  const double amount = lirvo::transfer::ReadNumber(*row.Amount);
   const double scale = std::fabs(party) + std::fabs(tax) + std::fabs(amount);
   Require(std::fabs(party + tax + amount) <= scale * 1e-13 + 1e-300);
 
@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // character (line ends are written as references there); element text has its line ends
   // normalised, as any XML reader does.
   pugi::xml_document received;
-  Require(modTally::LoadXml(received, lirvo::demo::LaidOutXml(document)));
+  Require(modTally::LoadXml(received, lirvo::transfer::LaidOutXml(document)));
   const auto on_the_wire = [](const std::string& value, bool attribute) {
     return attribute ? value : AfterLineEnds(value);
   };

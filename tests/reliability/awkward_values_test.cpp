@@ -19,8 +19,8 @@ namespace {
 constexpr const char* kCompany = "Demo Trading Co";
 
 bool Accepted(const std::string& request) {
-  const modTally::Reply reply = lirvo::demo::SendRequest(request);
-  return !lirvo::demo::IsRejection(reply);
+  const modTally::Reply reply = lirvo::transfer::SendRequest(request);
+  return !lirvo::transfer::IsRejection(reply);
 }
 
 TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
@@ -29,7 +29,7 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
   lirvo::test::StandinProcess server(LIRVO_STANDIN_PATH, {"--data", data});
   modTally::TallyUrl = server.url();
 
-  lirvo::demo::SalesRow row;
+  lirvo::transfer::SalesRow row;
   row.VoucherID = "V\t1 & <2>";
   row.VoucherDate = "20160401";
   row.RefNo = "first line\nsecond\tline";
@@ -59,7 +59,7 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
        {ledger(*row.PartyName, "Sundry Debtors"), ledger(*row.SalesLedger, "Sales Accounts"),
         ledger(*row.TaxAc, "Duties & Taxes"), modTallyIm::BuildUnit(kCompany, unit, "Create"),
         modTallyIm::BuildStockItem(kCompany, item, "Create"),
-        lirvo::demo::BuildSalesVoucher(row)}) {
+        lirvo::transfer::BuildSalesVoucher(row)}) {
     ASSERT_TRUE(Accepted(request)) << request;
   }
 
@@ -95,9 +95,9 @@ TEST(AwkwardValues, AmountsBeyondADoubleAreToldApartByTheirSize) {
   for (const Case& c : cases) {
     const std::string shown = c.text.substr(0, 12) + "... (" + std::to_string(c.text.size()) + ")";
     if (std::isnan(c.value)) {
-      EXPECT_THROW(lirvo::demo::ReadNumber(c.text), modTally::Failure) << shown;
+      EXPECT_THROW(lirvo::transfer::ReadNumber(c.text), modTally::Failure) << shown;
     } else {
-      EXPECT_NEAR(lirvo::demo::ReadNumber(c.text), c.value, c.value * 1e-15) << shown;
+      EXPECT_NEAR(lirvo::transfer::ReadNumber(c.text), c.value, c.value * 1e-15) << shown;
     }
   }
 }

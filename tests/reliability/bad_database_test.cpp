@@ -50,7 +50,7 @@ std::string SampleWith(std::size_t offset, char value) {
 std::string FailureOfTransfer(const fs::path& file) {
   const auto transfer = [&]() -> std::string {
     try {
-      lirvo::demo::DataToTally("Demo Trading Co", nullptr, file);
+      lirvo::transfer::DataToTally("Demo Trading Co", nullptr, file);
     } catch (const modTally::Failure& failure) {
       return std::to_string(failure.number()) + " " + failure.description();
     }
@@ -135,7 +135,7 @@ TEST(BadDatabase, EachFailsNamingTheFileBeforeAnythingIsPosted) {
   EXPECT_TRUE(server.requests().empty());
 
   // The sample itself still goes through after all that.
-  const auto result = lirvo::demo::DataToTally("Demo Trading Co", nullptr, kSample);
+  const auto result = lirvo::transfer::DataToTally("Demo Trading Co", nullptr, kSample);
   EXPECT_GT(result.posted, 0);
   EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(result.posted));
   modTally::TallyUrl.clear();

@@ -65,7 +65,7 @@ std::string Import(int n) {
   // VoucherID, VoucherDate, RefNo, PartyName, SalesLedger, TaxAc, ItemName, Unit, Qty, Rate,
   // Amount, TaxPer.
   std::string voucher =
-      lirvo::demo::BuildSalesVoucher({VoucherId(n), "20160401", "", Customer(n), "Sales",
+      lirvo::transfer::BuildSalesVoucher({VoucherId(n), "20160401", "", Customer(n), "Sales",
                                       "Output VAT", "Cable Tie", "Nos", "1", amount, amount, "4"});
   return voucher.insert(voucher.find("<VOUCHER "), ledger.substr(from, to - from));
 }

@@ -7,7 +7,7 @@
 #include <lirvo/salesdb.h>
 #include <lirvo/transfer.h>
 
-namespace lirvo::demo {
+namespace lirvo::transfer {
 
 namespace {
 
@@ -328,4 +328,4 @@ std::string BuildSalesVoucher(const SalesRow& row) {
   return v;
 }
 
-}  // namespace lirvo::demo
+}  // namespace lirvo::transfer

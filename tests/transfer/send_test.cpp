@@ -9,7 +9,7 @@
 
 namespace {
 
-using lirvo::demo::SendToTally;
+using lirvo::transfer::SendToTally;
 using lirvo::test::RawServer;
 
 class Sending : public ::testing::Test {
@@ -82,11 +82,11 @@ TEST(Layout, OnePassWritesWhatFormatXmlThenSavingWrites) {
     const std::string before = modTally::DocumentXml(document);
     pugi::xml_document formatted;
     formatted.reset(document);
-    lirvo::demo::FormatXml(formatted);
-    EXPECT_EQ(lirvo::demo::LaidOutXml(document), modTally::DocumentXml(formatted)) << before;
+    lirvo::transfer::FormatXml(formatted);
+    EXPECT_EQ(lirvo::transfer::LaidOutXml(document), modTally::DocumentXml(formatted)) << before;
     EXPECT_EQ(modTally::DocumentXml(document), before) << "the document was changed";
   }
-  EXPECT_THROW(lirvo::demo::LaidOutXml(pugi::xml_document()), modTally::Failure);  // empty
+  EXPECT_THROW(lirvo::transfer::LaidOutXml(pugi::xml_document()), modTally::Failure);  // empty
 }
 
 TEST_F(Sending, RequestThatCannotBeSentNeverReachesTheServer) {
@@ -114,7 +114,7 @@ TEST_F(Sending, RequestThatCannotBeSentNeverReachesTheServer) {
 TEST(SendingReply, KeepsItsHttpStatus) {
   RawServer server = RawServer::Replying(RawServer::HttpReply(500, "<RESPONSE/>"));
   modTally::TallyUrl = server.url();
-  EXPECT_EQ(lirvo::demo::SendRequest("<A/>").status, 500);
+  EXPECT_EQ(lirvo::transfer::SendRequest("<A/>").status, 500);
   modTally::TallyUrl.clear();
 }
 
@@ -140,9 +140,9 @@ TEST(ImportReply, RejectionsAreRecognisedAndExplained) {
   };
   for (const auto& c : cases) {
     const modTally::Reply reply{c.status, "", c.text};
-    EXPECT_EQ(lirvo::demo::IsRejection(reply), c.reason != nullptr) << c.text;
+    EXPECT_EQ(lirvo::transfer::IsRejection(reply), c.reason != nullptr) << c.text;
     if (c.reason != nullptr) {
-      EXPECT_THAT(lirvo::demo::RejectionText(reply), ::testing::HasSubstr(c.reason));
+      EXPECT_THAT(lirvo::transfer::RejectionText(reply), ::testing::HasSubstr(c.reason));
     }
   }
 }

@@ -8,8 +8,8 @@
 
 namespace {
 
-using lirvo::demo::Recordset;
-using lirvo::demo::SalesDatabase;
+using lirvo::transfer::Recordset;
+using lirvo::transfer::SalesDatabase;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using Texts = std::vector<std::string>;

@@ -9,7 +9,7 @@
 
 #include <lirvo/transfer.h>
 
-namespace lirvo::demo {
+namespace lirvo::transfer {
 
 namespace {
 
@@ -431,4 +431,4 @@ std::string RejectionText(const modTally::Reply& reply) {
   return text.empty() ? std::string("the server rejected the request") : text;
 }
 
-}  // namespace lirvo::demo
+}  // namespace lirvo::transfer

@@ -36,7 +36,7 @@
 
 #include <lirvo/modTally.h>
 
-namespace lirvo::demo {
+namespace lirvo::transfer {
 
 namespace {
 
@@ -858,4 +858,4 @@ void Recordset::MoveNext() {
   }
 }
 
-}  // namespace lirvo::demo
+}  // namespace lirvo::transfer

@@ -3,7 +3,7 @@
 #include <lirvo/salesdb.h>
 #include <lirvo/transfer.h>
 
-namespace lirvo::demo {
+namespace lirvo::transfer {
 
 namespace {
 
@@ -180,4 +180,4 @@ std::string FinalMessage(const TransferResult& result) {
   return message;
 }
 
-}  // namespace lirvo::demo
+}  // namespace lirvo::transfer

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lirvo::demo {
+namespace lirvo::transfer {
 
 // A column value in its text form; no value for a null.
 //   Text, Memo                            as stored, UTF-8
@@ -85,4 +85,4 @@ class Recordset {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace lirvo::demo
+}  // namespace lirvo::transfer

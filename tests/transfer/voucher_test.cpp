@@ -6,8 +6,8 @@
 
 namespace {
 
-using lirvo::demo::BuildSalesVoucher;
-using lirvo::demo::SalesRow;
+using lirvo::transfer::BuildSalesVoucher;
+using lirvo::transfer::SalesRow;
 
 SalesRow SampleRow() {
   return {.VoucherID = "SV-2016-0001",

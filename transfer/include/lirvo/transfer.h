@@ -13,7 +13,7 @@
 
 #include <lirvo/modTally.h>
 
-namespace lirvo::demo {
+namespace lirvo::transfer {
 
 class Recordset;
 
@@ -134,4 +134,4 @@ TransferResult DataToTally(const std::string& company, const StatFn& stat,
 // server rejected and why.
 std::string FinalMessage(const TransferResult& result);
 
-}  // namespace lirvo::demo
+}  // namespace lirvo::transfer

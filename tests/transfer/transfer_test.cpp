@@ -18,10 +18,10 @@
 
 namespace {
 
-using lirvo::demo::DataToTally;
-using lirvo::demo::FinalMessage;
-using lirvo::demo::kSuccessMessage;
-using lirvo::demo::TransferResult;
+using lirvo::transfer::DataToTally;
+using lirvo::transfer::FinalMessage;
+using lirvo::transfer::kSuccessMessage;
+using lirvo::transfer::TransferResult;
 using lirvo::test::RunCommand;
 using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;

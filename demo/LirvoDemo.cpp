@@ -146,19 +146,19 @@ void LirvoDemo::Stat(const std::string& message) {
 }
 
 std::string LirvoDemo::SendToTally(const std::string& request) {
-  return lirvo::demo::SendToTally(request);
+  return lirvo::transfer::SendToTally(request);
 }
 
 void LirvoDemo::DataToTally() {
-  const lirvo::demo::TransferResult result = lirvo::demo::DataToTally(
+  const lirvo::transfer::TransferResult result = lirvo::transfer::DataToTally(
       currentCompany_, [this](const std::string& message) { Stat(message); },
-      database_.empty() ? lirvo::demo::DefaultDatabasePath() : database_);
+      database_.empty() ? lirvo::transfer::DefaultDatabasePath() : database_);
   lblProc_->setVisible(false);
   // A transfer the server took whole is reported as a success; one it turned parts of down is a
   // warning that says what was rejected.
   showMessage(result.rejected > 0 ? QMessageBox::Warning : QMessageBox::Information,
-              QString::fromUtf8(lirvo::demo::kMessageTitle),
-              FromUtf8(lirvo::demo::FinalMessage(result)));
+              QString::fromUtf8(lirvo::transfer::kMessageTitle),
+              FromUtf8(lirvo::transfer::FinalMessage(result)));
 }
 
 void LirvoDemo::cmdRefresh_Click() {
@@ -228,12 +228,12 @@ void LirvoDemo::cmdProcess_Click() {
   try {
     DataToTally();
   } catch (const modTally::Failure& failure) {
-    showMessage(QMessageBox::Critical, QString::fromUtf8(lirvo::demo::kMessageTitle),
+    showMessage(QMessageBox::Critical, QString::fromUtf8(lirvo::transfer::kMessageTitle),
                 QStringLiteral("The transfer stopped: %1\n\nWhat was sent before it stopped stays "
                                "in Tally.")
                     .arg(FromUtf8(failure.description())));
   } catch (const std::exception& error) {
-    showMessage(QMessageBox::Critical, QString::fromUtf8(lirvo::demo::kMessageTitle),
+    showMessage(QMessageBox::Critical, QString::fromUtf8(lirvo::transfer::kMessageTitle),
                 QStringLiteral("The transfer stopped: ") + QString::fromUtf8(error.what()));
   }
 }
