@@ -6,14 +6,12 @@
 
 #include <pugixml.hpp>
 
+#include <lirvo/text.h>
+
 namespace lirvo::standin {
 
-// `text` without leading and trailing blanks, tabs, CR and LF.
-std::string_view Trim(std::string_view text);
-
-// Whether `a` and `b` are equal when ASCII letters are compared without regard to case (the
-// comparison the store applies to names).
-bool EqualsNoCase(std::string_view a, std::string_view b);
+using lirvo::text::EqualsNoCase;
+using lirvo::text::Trim;
 
 // The text held directly by `element` (its text and CDATA children joined), "" for a null node.
 std::string LeafText(const pugi::xml_node& element);

@@ -2,6 +2,7 @@
 // that a null stays apart from an empty text, and every value is turned into its text form here,
 // from the stored bytes, rather than through libmdb's locale-dependent formatting.
 #include "lirvo/salesdb.h"
+#include <lirvo/text.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -58,28 +59,10 @@ struct GFreer {
 using TablePtr = std::unique_ptr<MdbTableDef, TableFreer>;
 using GText = std::unique_ptr<char, GFreer>;
 
-char FoldAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string FoldCase(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) {
-    c = FoldAscii(c);
-  }
-  return folded;
-}
+using lirvo::text::FoldCase;
 
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-      return false;
-    }
-  }
-  return true;
+  return lirvo::text::EqualsNoCase(a, b);
 }
 
 std::string Quoted(std::string_view text) {
