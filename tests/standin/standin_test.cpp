@@ -66,18 +66,14 @@ struct VoucherValues {
   std::string amount = "1000";
 };
 
-// An "Import Data" envelope around `items`, all in one TALLYMESSAGE; names `company` in
-// SVCURRENTCOMPANY unless it is empty.
+// The client's "Import Data" envelope for `company` (the current one when empty) with `items`
+// (XML text) in one TALLYMESSAGE.
 std::string ImportRequest(const std::string& items, const std::string& company = "") {
-  std::string text =
-      "<ENVELOPE><HEADER><TALLYREQUEST> Import Data </TALLYREQUEST></HEADER><BODY><IMPORTDATA>"
-      "<REQUESTDESC><REPORTNAME>All Masters</REPORTNAME>";
-  if (!company.empty()) {
-    text += "<STATICVARIABLES><SVCURRENTCOMPANY>" + modTally::EscapeXml(company) +
-            "</SVCURRENTCOMPANY></STATICVARIABLES>";
-  }
-  return text + "</REQUESTDESC><REQUESTDATA><TALLYMESSAGE xmlns:UDF=\"TallyUDF\">" + items +
-         "</TALLYMESSAGE></REQUESTDATA></IMPORTDATA></BODY></ENVELOPE>";
+  pugi::xml_document envelope = modTally::CreateImportEnvelope(company);
+  pugi::xml_node message =
+      envelope.select_node("//REQUESTDATA").node().append_child("TALLYMESSAGE");
+  message.append_buffer(items.data(), items.size());
+  return modTally::DocumentXml(envelope);
 }
 
 // A master element of `kind` ("UNIT", "LEDGER", ...) with the NAME and ACTION attributes, `body`

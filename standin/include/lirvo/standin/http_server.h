@@ -35,18 +35,4 @@ class HttpServer {
   std::unique_ptr<Impl> impl_;
 };
 
-// Parsed command line of tally-standin.
-struct CommandLine {
-  Options options;
-  int port = 9000;
-  bool help = false;
-};
-
-// Reads the arguments (without the program name). Throws std::invalid_argument with a message for
-// the user when they are not understood.
-CommandLine ParseCommandLine(int argc, const char* const* argv);
-
-// The text of --help.
-std::string Usage();
-
 }  // namespace lirvo::standin
