@@ -1,12 +1,84 @@
 #include "masters.h"
 
+#include <algorithm>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "text.h"
 #include "values.h"
 
 namespace lirvo::standin {
+
+namespace {
+
+// The groups every company of the accounting server holds from the start.
+constexpr std::string_view kPredefinedGroups[] = {"Primary",
+                                                  "Capital Account",
+                                                  "Current Assets",
+                                                  "Current Liabilities",
+                                                  "Sundry Debtors",
+                                                  "Sundry Creditors",
+                                                  "Sales Accounts",
+                                                  "Purchase Accounts",
+                                                  "Duties & Taxes",
+                                                  "Direct Expenses",
+                                                  "Indirect Expenses",
+                                                  "Direct Incomes",
+                                                  "Indirect Incomes",
+                                                  "Bank Accounts",
+                                                  "Cash-in-Hand",
+                                                  "Loans (Liability)",
+                                                  "Fixed Assets",
+                                                  "Investments",
+                                                  "Stock-in-Hand",
+                                                  "Deposits (Asset)",
+                                                  "Loans & Advances (Asset)",
+                                                  "Provisions",
+                                                  "Reserves & Surplus",
+                                                  "Secured Loans",
+                                                  "Unsecured Loans",
+                                                  "Bank OD A/c",
+                                                  "Branch / Divisions",
+                                                  "Misc. Expenses (ASSET)",
+                                                  "Suspense A/c"};
+
+// The stock groups every company holds from the start.
+constexpr std::string_view kPredefinedStockGroups[] = {"Primary"};
+
+const Kind& KindOf(std::string_view element) {
+  return *FindKind(element);
+}
+
+// Refuses `name` when it is neither one of `predefined` nor a master of `kind` in `company`;
+// an empty name is not checked.
+void RequireKnown(Store& store, std::int64_t company, const Kind& kind,
+                  std::span<const std::string_view> predefined, std::string_view name) {
+  if (Trim(name).empty() ||
+      std::any_of(predefined.begin(), predefined.end(),
+                  [&](std::string_view known) { return EqualsNoCase(known, Trim(name)); })) {
+    return;
+  }
+  RequireMaster(store, company, kind, name);
+}
+
+// The masters `element` names must exist, as the accounting server requires: the parent group
+// of a ledger or group, the parent stock group of a stock item or stock group, and the base unit
+// of a stock item. Only the values sent are checked.
+void RequireNamedMasters(Store& store, std::int64_t company, const Kind& kind,
+                         const pugi::xml_node& element) {
+  const std::string parent = LeafText(element.child("PARENT"));
+  if (kind.element == "LEDGER" || kind.element == "GROUP") {
+    RequireKnown(store, company, KindOf("GROUP"), kPredefinedGroups, parent);
+  } else if (kind.element == "STOCKITEM" || kind.element == "STOCKGROUP") {
+    RequireKnown(store, company, KindOf("STOCKGROUP"), kPredefinedStockGroups, parent);
+  }
+  if (kind.element == "STOCKITEM") {
+    RequireKnown(store, company, KindOf("UNIT"), {}, LeafText(element.child("BASEUNITS")));
+  }
+}
+
+}  // namespace
 
 const Kind* FindKind(std::string_view element) {
   for (const Kind& kind : kKinds) {
@@ -75,6 +147,7 @@ Applied ApplyMaster(Store& store, bool strict, std::int64_t company, const Kind&
   }
 
   const std::string new_name = Trim(sent_name).empty() ? target : sent_name;
+  RequireNamedMasters(store, company, kind, element);
   if (!existing) {
     if (alter && strict) {
       throw Rejection(label + " " + Quoted(target) + " does not exist!");
