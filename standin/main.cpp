@@ -54,6 +54,10 @@ int main(int argc, char** argv) {
       ->check(NotEmpty("a name"));
   app.add_flag("--strict", options.strict,
                "refuse to alter a master or voucher that does not exist (default: create it)");
+  bool one_at_a_time = false;
+  app.add_flag("--one-at-a-time", one_at_a_time,
+               "answer requests strictly one after the other, as the accounting server does "
+               "(default: several at once)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& done) {
@@ -75,7 +79,7 @@ int main(int argc, char** argv) {
 
   try {
     Service service(options);
-    HttpServer server(service);
+    HttpServer server(service, one_at_a_time);
     const int bound = server.Bind("127.0.0.1", port);
     std::printf("listening on http://127.0.0.1:%d\n", bound);
     std::fflush(stdout);

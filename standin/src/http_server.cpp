@@ -35,9 +35,14 @@ struct HttpServer::Impl {
   std::atomic<bool> finished{false};
 };
 
-HttpServer::HttpServer(Service& service) : impl_(std::make_unique<Impl>(service)) {
+HttpServer::HttpServer(Service& service, bool one_at_a_time)
+    : impl_(std::make_unique<Impl>(service)) {
   httplib::Server& server = impl_->server;
-  server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+  const std::size_t workers = one_at_a_time ? 1 : kWorkers;
+  server.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+  if (one_at_a_time) {
+    server.set_keep_alive_max_count(1);
+  }
   // Beyond what the POST handler accepts; it enforces the limit itself.
   server.set_payload_max_length(2 * kMaxRequestBytes);
   // Also bounds how long a stop waits for a client that stalls half-way through a request.
