@@ -22,6 +22,32 @@
 
 namespace lirvo::standin {
 
+namespace {
+
+// Every ledger in the server's List of Accounts carries <GSTREGISTRATIONTYPE>&#4; Not
+// Applicable</GSTREGISTRATIONTYPE>: a character reference XML 1.0 forbids, which pugixml does not
+// write as such. The element is built holding a marker and the reference put in as text.
+constexpr const char* kGstMarker = "\x04 Not Applicable";
+constexpr std::string_view kGstWritten = "<GSTREGISTRATIONTYPE>&#04; Not Applicable<";
+constexpr std::string_view kGstServer = "<GSTREGISTRATIONTYPE>&#4; Not Applicable<";
+
+HttpReply GstReferencesInserted(HttpReply reply) {
+  std::string& body = reply.body;
+  std::string out;
+  out.reserve(body.size());
+  std::size_t from = 0;
+  for (std::size_t at = body.find(kGstWritten); at != std::string::npos;
+       at = body.find(kGstWritten, from)) {
+    out.append(body, from, at - from).append(kGstServer);
+    from = at + kGstWritten.size();
+  }
+  out.append(body, from);
+  body = std::move(out);
+  return reply;
+}
+
+}  // namespace
+
 struct Service::Impl {
   explicit Impl(Options given) : options(std::move(given)), store(options.data_path) {
     if (options.companies.empty()) {
@@ -169,9 +195,12 @@ HttpReply Service::Impl::ListOfAccounts(const pugi::xml_node& statics) {
         }
         parent.append_child(std::string(rest).c_str()).text().set(value.c_str());
       }
+      if (kind->element == "LEDGER" && !element.child("GSTREGISTRATIONTYPE")) {
+        element.append_child("GSTREGISTRATIONTYPE").text().set(kGstMarker);
+      }
     }
   }
-  return XmlReply(200, document);
+  return GstReferencesInserted(XmlReply(200, document));
 }
 
 HttpReply Service::Impl::Import(const pugi::xml_node& envelope) {
