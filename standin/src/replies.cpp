@@ -26,7 +26,7 @@ HttpReply UnknownRequestReply() {
 }
 
 std::string CompanyNotOpen(std::string_view company) {
-  return "Company " + Quoted(company) + " is not open!";
+  return "Could not set 'SVCurrentCompany' to " + Quoted(company);
 }
 
 HttpReply CountersReply(const Counters& counters) {

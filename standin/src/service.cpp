@@ -1,6 +1,7 @@
-// The stand-in's request routing: a POST is parsed once and sent to the export reports or to
-// the import, which applies each master and voucher under its own savepoint and answers with the
-// server's counters. Masters, vouchers, value parsing and the reply forms live in their own files.
+// The stand-in's request routing: a POST is parsed once and sent to the export reports, the
+// collection export or the import, which applies each master and voucher under its own savepoint
+// and answers with the server's counters. Masters, vouchers, value parsing, exports and the reply
+// forms live in their own files.
 #include <lirvo/standin/service.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include <pugixml.hpp>
 
+#include "exports.h"
 #include "masters.h"
 #include "overview.h"
 #include "replies.h"
@@ -131,6 +133,20 @@ HttpReply Service::Impl::Post(std::string_view body) {
 }
 
 HttpReply Service::Impl::Export(const pugi::xml_node& envelope) {
+  if (IsCollectionExport(envelope)) {
+    const std::optional<CollectionRequest> request = ReadCollectionRequest(envelope);
+    if (!request) {
+      return UnknownRequestReply();
+    }
+    const std::optional<std::size_t> company = OpenCompany(request->company);
+    if (!company) {
+      Counters counters;
+      counters.Reject(CompanyNotOpen(request->company));
+      return CountersReply(counters);
+    }
+    const std::lock_guard lock(mutex);
+    return CollectionReply(store, company_ids[*company], *request);
+  }
   const pugi::xml_node description =
       envelope.child("BODY").child("EXPORTDATA").child("REQUESTDESC");
   const std::string report = LeafText(description.child("REPORTNAME"));

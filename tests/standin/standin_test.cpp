@@ -282,7 +282,7 @@ TEST_F(ServiceTest, ImportsGoToTheNamedOpenCompanyOnly) {
             "CREATED=1 LASTMID");
   PostMaster("GODOWN", "Main", "Create", "Main");  // the current company
   EXPECT_EQ(Post(ImportRequest(MasterXml("GODOWN", "Lost", "Create", "Lost"), "Gamma Ltd")),
-            "ERRORS=1 | Company 'Gamma Ltd' is not open!");
+            "ERRORS=1 | Could not set 'SVCurrentCompany' to 'Gamma Ltd'");
   const StandinStore store(path());
   EXPECT_EQ(store.Masters("Beta", "GODOWN"), Names{"Store"});
   EXPECT_EQ(store.Masters("Alpha & Sons", "GODOWN"), Names{"Main"});
