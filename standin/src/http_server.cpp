@@ -35,9 +35,14 @@ struct HttpServer::Impl {
   std::atomic<bool> finished{false};
 };
 
-HttpServer::HttpServer(Service& service) : impl_(std::make_unique<Impl>(service)) {
+HttpServer::HttpServer(Service& service, bool one_at_a_time)
+    : impl_(std::make_unique<Impl>(service)) {
   httplib::Server& server = impl_->server;
-  server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+  const std::size_t workers = one_at_a_time ? 1 : kWorkers;
+  server.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+  if (one_at_a_time) {
+    server.set_keep_alive_max_count(1);
+  }
   // Beyond what the POST handler accepts; it enforces the limit itself.
   server.set_payload_max_length(2 * kMaxRequestBytes);
   // Also bounds how long a stop waits for a client that stalls half-way through a request.
@@ -152,78 +157,6 @@ void HttpServer::Stop() {
     std::this_thread::yield();
   }
   impl_->server.stop();
-}
-
-std::string Usage() {
-  return "usage: tally-standin [--port N] [--data FILE] [--company NAME]... [--strict]\n"
-         "\n"
-         "A stand-in for the accounting server: answers the requests of Lirvo on 127.0.0.1.\n"
-         "\n"
-         "  --port N        port to listen on (default 9000; 0 picks a free port)\n"
-         "  --data FILE     keep companies, masters and vouchers in this SQLite file\n"
-         "                  (default: in memory, lost on exit)\n"
-         "  --company NAME  an open company; repeat for more, the first is the current one\n"
-         "                  (default: \"Demo Trading Co\")\n"
-         "  --strict        refuse to alter a master that does not exist (default: create it)\n"
-         "  --help          show this text\n"
-         "\n"
-         "Prints \"listening on http://127.0.0.1:PORT\" once it accepts requests, and serves\n"
-         "until SIGINT or SIGTERM.\n";
-}
-
-CommandLine ParseCommandLine(int argc, const char* const* argv) {
-  CommandLine line;
-  for (int i = 0; i < argc; ++i) {
-    std::string argument = argv[i];
-    std::string value;
-    bool has_value = false;
-    if (const std::size_t equals = argument.find('=');
-        argument.rfind("--", 0) == 0 && equals != std::string::npos) {
-      value = argument.substr(equals + 1);
-      argument.resize(equals);
-      has_value = true;
-    }
-    const auto take_value = [&]() {
-      if (!has_value) {
-        if (i + 1 >= argc) {
-          throw std::invalid_argument(argument + " needs a value");
-        }
-        value = argv[++i];
-      }
-      return value;
-    };
-    if (argument == "--help" || argument == "-h") {
-      line.help = true;
-    } else if (argument == "--strict") {
-      line.options.strict = true;
-    } else if (argument == "--port") {
-      const std::string text = take_value();
-      std::size_t used = 0;
-      int port = -1;
-      try {
-        port = std::stoi(text, &used);
-      } catch (const std::exception&) {
-        used = 0;
-      }
-      if (used != text.size() || text.empty() || port < 0 || port > 65535) {
-        throw std::invalid_argument("--port needs a number from 0 to 65535, not \"" + text + "\"");
-      }
-      line.port = port;
-    } else if (argument == "--data") {
-      line.options.data_path = take_value();
-      if (line.options.data_path.empty()) {
-        throw std::invalid_argument("--data needs a file name");
-      }
-    } else if (argument == "--company") {
-      line.options.companies.push_back(take_value());
-      if (line.options.companies.back().empty()) {
-        throw std::invalid_argument("--company needs a name");
-      }
-    } else {
-      throw std::invalid_argument("unknown argument \"" + argument + "\"");
-    }
-  }
-  return line;
 }
 
 }  // namespace lirvo::standin

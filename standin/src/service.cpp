@@ -1,10 +1,11 @@
+// The stand-in's request routing: a POST is parsed once and sent to the export reports, the
+// collection export or the import, which applies each master and voucher under its own savepoint
+// and answers with the server's counters. Masters, vouchers, value parsing, exports and the reply
+// forms live in their own files.
 #include <lirvo/standin/service.h>
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -12,234 +13,42 @@
 
 #include <pugixml.hpp>
 
+#include "exports.h"
+#include "masters.h"
 #include "overview.h"
+#include "replies.h"
 #include "store.h"
 #include "text.h"
+#include "values.h"
+#include "vouchers.h"
 
 namespace lirvo::standin {
 
 namespace {
 
-// An item of an import that is refused; the message is its LINEERROR.
-class Rejection : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// Every ledger in the server's List of Accounts carries <GSTREGISTRATIONTYPE>&#4; Not
+// Applicable</GSTREGISTRATIONTYPE>: a character reference XML 1.0 forbids, which pugixml does not
+// write as such. The element is built holding a marker and the reference put in as text.
+constexpr const char* kGstMarker = "\x04 Not Applicable";
+constexpr std::string_view kGstWritten = "<GSTREGISTRATIONTYPE>&#04; Not Applicable<";
+constexpr std::string_view kGstServer = "<GSTREGISTRATIONTYPE>&#4; Not Applicable<";
 
-std::string Quoted(std::string_view text) {
-  return "'" + std::string(text) + "'";
-}
-
-// ---------------------------------------------------------------------------------------------
-// Replies
-
-HttpReply XmlReply(int status, const pugi::xml_document& document) {
-  return {status, "text/xml; charset=utf-8", Serialize(document)};
-}
-
-HttpReply MessageReply(int status, std::string_view message) {
-  pugi::xml_document document;
-  document.append_child("RESPONSE").text().set(std::string(message).c_str());
-  return XmlReply(status, document);
-}
-
-HttpReply ProbeReply() {
-  return MessageReply(200, kRunningLine);
-}
-
-HttpReply UnknownRequestReply() {
-  return MessageReply(400, kUnknownRequest);
-}
-
-// What one import did, in the counters the accounting server reports.
-struct Counters {
-  std::int64_t created = 0;
-  std::int64_t altered = 0;
-  std::int64_t deleted = 0;
-  std::int64_t last_voucher_id = 0;
-  std::int64_t last_master_id = 0;
-  std::int64_t combined = 0;
-  std::int64_t ignored = 0;
-  std::int64_t errors = 0;
-  std::int64_t cancelled = 0;
-  std::int64_t exceptions = 0;
-  std::vector<std::string> line_errors;
-
-  void Reject(std::string message) {
-    ++errors;
-    line_errors.push_back(std::move(message));
+HttpReply GstReferencesInserted(HttpReply reply) {
+  std::string& body = reply.body;
+  std::string out;
+  out.reserve(body.size());
+  std::size_t from = 0;
+  for (std::size_t at = body.find(kGstWritten); at != std::string::npos;
+       at = body.find(kGstWritten, from)) {
+    out.append(body, from, at - from).append(kGstServer);
+    from = at + kGstWritten.size();
   }
-};
-
-HttpReply CountersReply(const Counters& counters) {
-  pugi::xml_document document;
-  pugi::xml_node response = document.append_child("RESPONSE");
-  const std::pair<const char*, std::int64_t> fields[] = {
-      {"CREATED", counters.created},        {"ALTERED", counters.altered},
-      {"DELETED", counters.deleted},        {"LASTVCHID", counters.last_voucher_id},
-      {"LASTMID", counters.last_master_id}, {"COMBINED", counters.combined},
-      {"IGNORED", counters.ignored},        {"ERRORS", counters.errors},
-      {"CANCELLED", counters.cancelled},    {"EXCEPTIONS", counters.exceptions}};
-  for (const auto& [name, value] : fields) {
-    response.append_child(name).text().set(static_cast<long long>(value));
-  }
-  for (const std::string& line : counters.line_errors) {
-    response.append_child("LINEERROR").text().set(line.c_str());
-  }
-  return XmlReply(200, document);
+  out.append(body, from);
+  body = std::move(out);
+  return reply;
 }
-
-// ---------------------------------------------------------------------------------------------
-// Values read from requests
-
-// Create when the action is absent or empty, as the accounting server takes it.
-std::string ActionOf(const pugi::xml_node& element) {
-  const std::string_view action = Trim(element.attribute("ACTION").value());
-  return action.empty() ? std::string("Create") : std::string(action);
-}
-
-// An amount as the accounting server writes it: a decimal number, blanks around it allowed; an
-// empty amount is zero.
-std::optional<double> ParseAmount(std::string_view text) {
-  text = Trim(text);
-  if (text.empty()) {
-    return 0.0;
-  }
-  double value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
-  if (error != std::errc() || stop != end || !std::isfinite(value)) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-// A date in the form YYYYMMDD naming a real day.
-bool IsDate(std::string_view text) {
-  if (text.size() != 8 ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return false;
-  }
-  const auto number = [&](std::size_t at, std::size_t length) {
-    int value = 0;
-    std::from_chars(text.data() + at, text.data() + at + length, value);
-    return value;
-  };
-  const int year = number(0, 4);
-  const int month = number(4, 2);
-  const int day = number(6, 2);
-  if (year < 1 || month < 1 || month > 12 || day < 1) {
-    return false;
-  }
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return day <= kDays[month - 1] + ((month == 2 && leap) ? 1 : 0);
-}
-
-std::string FormatAmount(double value) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.2f", value);
-  return buffer;
-}
-
-// The leaves below a master element as (path, text), in document order, skipping empty ones.
-// Walks the tree without recursion and refuses nesting deeper than kMaxValueDepth.
-ElementValues CollectValues(const pugi::xml_node& master, const std::string& label) {
-  ElementValues values;
-  std::vector<std::string> path;
-  pugi::xml_node node = master.first_child();
-  while (node && node != master) {
-    if (node.type() == pugi::node_element) {
-      path.emplace_back(node.name());
-      pugi::xml_node first_element = node.find_child(
-          [](const pugi::xml_node& child) { return child.type() == pugi::node_element; });
-      if (first_element) {
-        if (static_cast<int>(path.size()) >= kMaxValueDepth) {
-          throw Rejection(label + ": values nested deeper than " + std::to_string(kMaxValueDepth) +
-                          " levels");
-        }
-        node = node.first_child();
-        continue;
-      }
-      std::string text = LeafText(node);
-      if (!text.empty()) {
-        std::string joined;
-        for (const std::string& part : path) {
-          joined += (joined.empty() ? "" : "/") + part;
-        }
-        values.emplace_back(std::move(joined), std::move(text));
-      }
-      path.pop_back();
-    }
-    // Next node in document order: the next sibling, or the next sibling of the nearest ancestor
-    // that has one, below `master`.
-    while (node != master && !node.next_sibling()) {
-      node = node.parent();
-      if (node != master && node.type() == pugi::node_element) {
-        path.pop_back();
-      }
-    }
-    if (node == master) {
-      break;
-    }
-    node = node.next_sibling();
-  }
-  return values;
-}
-
-// `sent` replaces the stored values of the same paths; the others are kept.
-ElementValues MergeValues(const ElementValues& stored, const ElementValues& sent) {
-  ElementValues merged = sent;
-  for (const auto& value : stored) {
-    const bool replaced = std::any_of(
-        sent.begin(), sent.end(), [&](const auto& given) { return given.first == value.first; });
-    if (!replaced) {
-      merged.push_back(value);
-    }
-  }
-  return merged;
-}
-
-struct Kind {
-  std::string_view element;  // the master element, also the kind in the store
-  std::string_view label;    // as named in messages
-  std::string_view plural;   // as named by ACCOUNTTYPE
-};
-
-constexpr Kind kKinds[] = {{"UNIT", "Unit", "Units"},
-                           {"LEDGER", "Ledger", "Ledgers"},
-                           {"STOCKITEM", "Stock Item", "Stock Items"},
-                           {"GODOWN", "Godown", "Godowns"},
-                           {"GROUP", "Group", "Groups"},
-                           {"STOCKGROUP", "Stock Group", "Stock Groups"}};
-
-const Kind* FindKind(std::string_view element) {
-  for (const Kind& kind : kKinds) {
-    if (kind.element == element) {
-      return &kind;
-    }
-  }
-  return nullptr;
-}
-
-const Kind& LedgerKind() {
-  return kKinds[1];
-}
-const Kind& StockItemKind() {
-  return kKinds[2];
-}
-
-enum class Outcome { kCreated, kAltered, kDeleted };
-
-struct Applied {
-  Outcome outcome;
-  std::int64_t id = 0;
-  bool voucher = false;
-};
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
 
 struct Service::Impl {
   explicit Impl(Options given) : options(std::move(given)), store(options.data_path) {
@@ -268,9 +77,6 @@ struct Service::Impl {
   HttpReply Export(const pugi::xml_node& envelope);
   HttpReply ListOfAccounts(const pugi::xml_node& statics);
   HttpReply Import(const pugi::xml_node& envelope);
-  Applied ApplyMaster(std::int64_t company, const Kind& kind, const pugi::xml_node& element);
-  Applied ApplyVoucher(std::int64_t company, const pugi::xml_node& element);
-  std::int64_t RequireMaster(std::int64_t company, const Kind& kind, std::string_view name);
 
   // The open company named `name` (case-insensitively); the current one for an empty name.
   std::optional<std::size_t> OpenCompany(std::string_view name) const {
@@ -327,6 +133,20 @@ HttpReply Service::Impl::Post(std::string_view body) {
 }
 
 HttpReply Service::Impl::Export(const pugi::xml_node& envelope) {
+  if (IsCollectionExport(envelope)) {
+    const std::optional<CollectionRequest> request = ReadCollectionRequest(envelope);
+    if (!request) {
+      return UnknownRequestReply();
+    }
+    const std::optional<std::size_t> company = OpenCompany(request->company);
+    if (!company) {
+      Counters counters;
+      counters.Reject(CompanyNotOpen(request->company));
+      return CountersReply(counters);
+    }
+    const std::lock_guard lock(mutex);
+    return CollectionReply(store, company_ids[*company], *request);
+  }
   const pugi::xml_node description =
       envelope.child("BODY").child("EXPORTDATA").child("REQUESTDESC");
   const std::string report = LeafText(description.child("REPORTNAME"));
@@ -348,7 +168,7 @@ HttpReply Service::Impl::ListOfAccounts(const pugi::xml_node& statics) {
   const std::string company_name = LeafText(statics.child("SVCURRENTCOMPANY"));
   const std::optional<std::size_t> company = OpenCompany(company_name);
   if (!company) {
-    return MessageReply(404, "Company " + Quoted(company_name) + " is not open!");
+    return MessageReply(404, CompanyNotOpen(company_name));
   }
   const std::string type_text = LeafText(statics.child("ACCOUNTTYPE"));
   const std::string_view type = Trim(type_text);
@@ -391,9 +211,12 @@ HttpReply Service::Impl::ListOfAccounts(const pugi::xml_node& statics) {
         }
         parent.append_child(std::string(rest).c_str()).text().set(value.c_str());
       }
+      if (kind->element == "LEDGER" && !element.child("GSTREGISTRATIONTYPE")) {
+        element.append_child("GSTREGISTRATIONTYPE").text().set(kGstMarker);
+      }
     }
   }
-  return XmlReply(200, document);
+  return GstReferencesInserted(XmlReply(200, document));
 }
 
 HttpReply Service::Impl::Import(const pugi::xml_node& envelope) {
@@ -409,7 +232,7 @@ HttpReply Service::Impl::Import(const pugi::xml_node& envelope) {
       LeafText(description.child("STATICVARIABLES").child("SVCURRENTCOMPANY"));
   const std::optional<std::size_t> company = OpenCompany(company_name);
   if (!company) {
-    counters.Reject("Company " + Quoted(company_name) + " is not open!");
+    counters.Reject(CompanyNotOpen(company_name));
     return CountersReply(counters);
   }
 
@@ -442,9 +265,9 @@ HttpReply Service::Impl::Import(const pugi::xml_node& envelope) {
       const std::string_view name = item.name();
       Applied applied;
       if (name == "VOUCHER") {
-        applied = ApplyVoucher(company_id, item);
+        applied = ApplyVoucher(store, options.strict, company_id, item);
       } else if (const Kind* kind = FindKind(name)) {
-        applied = ApplyMaster(company_id, *kind, item);
+        applied = ApplyMaster(store, options.strict, company_id, *kind, item);
       } else {
         throw Rejection("Cannot import " + Quoted(name) +
                         ": not a master or voucher this server knows");
@@ -470,201 +293,6 @@ HttpReply Service::Impl::Import(const pugi::xml_node& envelope) {
   }
   transaction.Commit();
   return CountersReply(counters);
-}
-
-Applied Service::Impl::ApplyMaster(std::int64_t company, const Kind& kind,
-                                   const pugi::xml_node& element) {
-  const std::string action = ActionOf(element);
-  const std::string attribute_name = element.attribute("NAME").value();
-  // The unit carries its name directly; every other master in its name list.
-  const std::string sent_name = kind.element == "UNIT"
-                                    ? LeafText(element.child("NAME"))
-                                    : LeafText(element.child("NAME.LIST").child("NAME"));
-  const std::string label(kind.label);
-  const pugi::xml_node parent_node = element.child("PARENT");
-
-  // The master addressed: by its present name for Alter and Delete, by its new one for Create.
-  const bool create = EqualsNoCase(action, "Create");
-  const bool alter = EqualsNoCase(action, "Alter");
-  const bool remove = EqualsNoCase(action, "Delete");
-  std::string target = create ? sent_name : attribute_name;
-  if (Trim(target).empty()) {
-    target = create ? attribute_name : sent_name;
-  }
-  if (Trim(target).empty()) {
-    throw Rejection(label + " has no name!");
-  }
-  if (!create && !alter && !remove) {
-    throw Rejection(label + " " + Quoted(target) + ": unknown action " + Quoted(action));
-  }
-  const ElementValues sent_values = CollectValues(element, label + " " + Quoted(target));
-  std::optional<MasterRecord> existing = store.FindMaster(company, kind.element, target);
-
-  if (remove) {
-    if (!existing) {
-      throw Rejection(label + " " + Quoted(target) + " does not exist!");
-    }
-    if (const std::int64_t uses = store.VoucherUses(existing->id); uses > 0) {
-      throw Rejection(label + " " + Quoted(existing->name) + " is used in " + std::to_string(uses) +
-                      " voucher entries and cannot be deleted!");
-    }
-    store.RemoveMaster(existing->id);
-    return {Outcome::kDeleted, existing->id, false};
-  }
-
-  const std::string new_name = Trim(sent_name).empty() ? target : sent_name;
-  if (!existing) {
-    if (alter && options.strict) {
-      throw Rejection(label + " " + Quoted(target) + " does not exist!");
-    }
-    if (store.MasterId(company, kind.element, new_name)) {
-      throw Rejection(label + " " + Quoted(new_name) + " already exists!");
-    }
-    const MasterRecord master{0, new_name, LeafText(parent_node), sent_values};
-    return {Outcome::kCreated, store.AddMaster(company, kind.element, master), false};
-  }
-
-  // A rename must not take the name of another master of the same kind.
-  if (!EqualsNoCase(new_name, existing->name)) {
-    if (store.MasterId(company, kind.element, new_name)) {
-      throw Rejection(label + " " + Quoted(new_name) + " already exists!");
-    }
-  }
-  existing->name = new_name;
-  if (parent_node) {
-    existing->parent = LeafText(parent_node);
-  }
-  existing->values = MergeValues(existing->values, sent_values);
-  store.ChangeMaster(*existing);
-  return {Outcome::kAltered, existing->id, false};
-}
-
-std::int64_t Service::Impl::RequireMaster(std::int64_t company, const Kind& kind,
-                                          std::string_view name) {
-  const std::optional<std::int64_t> id = store.MasterId(company, kind.element, name);
-  if (!id) {
-    throw Rejection(std::string(kind.label) + " " + Quoted(name) + " does not exist!");
-  }
-  return *id;
-}
-
-Applied Service::Impl::ApplyVoucher(std::int64_t company, const pugi::xml_node& element) {
-  const std::string action = ActionOf(element);
-  VoucherRecord voucher;
-  voucher.remote_id = element.attribute("REMOTEID").value();
-  const std::string label =
-      voucher.remote_id.empty() ? std::string("Voucher") : "Voucher " + Quoted(voucher.remote_id);
-  const bool create = EqualsNoCase(action, "Create");
-  const bool alter = EqualsNoCase(action, "Alter");
-  const bool remove = EqualsNoCase(action, "Delete");
-  if (!create && !alter && !remove) {
-    throw Rejection(label + ": unknown action " + Quoted(action));
-  }
-  std::optional<std::int64_t> existing;
-  if (!voucher.remote_id.empty()) {
-    existing = store.FindVoucher(company, voucher.remote_id);
-  }
-  if (remove || alter) {
-    if (voucher.remote_id.empty()) {
-      throw Rejection("Voucher to " + std::string(remove ? "delete" : "alter") +
-                      " has no REMOTEID!");
-    }
-    if (!existing && (remove || options.strict)) {
-      throw Rejection(label + " does not exist!");
-    }
-  }
-  if (remove) {
-    store.RemoveVoucher(*existing);
-    return {Outcome::kDeleted, *existing, true};
-  }
-
-  voucher.type = element.attribute("VCHTYPE").value();
-  if (Trim(voucher.type).empty()) {
-    voucher.type = LeafText(element.child("VOUCHERTYPENAME"));
-  }
-  if (Trim(voucher.type).empty()) {
-    throw Rejection(label + " has no voucher type!");
-  }
-  voucher.date = std::string(Trim(LeafText(element.child("DATE"))));
-  if (!IsDate(voucher.date)) {
-    throw Rejection(label + ": date " + Quoted(voucher.date) +
-                    " is not a date of the form YYYYMMDD");
-  }
-  voucher.guid = LeafText(element.child("GUID"));
-  voucher.number = LeafText(element.child("VOUCHERNUMBER"));
-  voucher.reference = LeafText(element.child("REFERENCE"));
-  voucher.party = LeafText(element.child("PARTYLEDGERNAME"));
-  voucher.narration = LeafText(element.child("NARRATION"));
-  if (!Trim(voucher.party).empty()) {
-    RequireMaster(company, LedgerKind(), voucher.party);
-  }
-
-  // The amounts of the ledger lines and of the inventory lines' accounting allocations must add
-  // up to zero (debits are negative).
-  double balance = 0;
-  const auto amount_of = [&](const std::string& amount, const std::string& what) {
-    const std::optional<double> value = ParseAmount(amount);
-    if (!value) {
-      throw Rejection(label + ": amount " + Quoted(amount) + " of " + what + " is not a number");
-    }
-    return *value;
-  };
-  const auto ledger_line = [&](const pugi::xml_node& line, const char* kind) {
-    EntryRecord entry;
-    entry.kind = kind;
-    entry.name = LeafText(line.child("LEDGERNAME"));
-    if (Trim(entry.name).empty()) {
-      throw Rejection(label + ": a ledger entry names no ledger");
-    }
-    entry.master_id = RequireMaster(company, LedgerKind(), entry.name);
-    entry.amount = LeafText(line.child("AMOUNT"));
-    balance += amount_of(entry.amount, "Ledger " + Quoted(entry.name));
-    entry.deemed_positive = LeafText(line.child("ISDEEMEDPOSITIVE"));
-    return entry;
-  };
-  for (const pugi::xml_node line : element.children()) {
-    const std::string_view name = line.name();
-    if (name == "LEDGERENTRIES.LIST" || name == "ALLLEDGERENTRIES.LIST") {
-      voucher.entries.push_back(ledger_line(line, "ledger"));
-    } else if (name == "ALLINVENTORYENTRIES.LIST" || name == "INVENTORYENTRIES.LIST") {
-      EntryRecord entry;
-      entry.kind = "inventory";
-      entry.name = LeafText(line.child("STOCKITEMNAME"));
-      if (Trim(entry.name).empty()) {
-        throw Rejection(label + ": an inventory entry names no stock item");
-      }
-      entry.master_id = RequireMaster(company, StockItemKind(), entry.name);
-      entry.amount = LeafText(line.child("AMOUNT"));
-      const double amount = amount_of(entry.amount, "Stock Item " + Quoted(entry.name));
-      entry.deemed_positive = LeafText(line.child("ISDEEMEDPOSITIVE"));
-      entry.actual_qty = LeafText(line.child("ACTUALQTY"));
-      entry.billed_qty = LeafText(line.child("BILLEDQTY"));
-      entry.rate = LeafText(line.child("RATE"));
-      voucher.entries.push_back(std::move(entry));
-      bool allocated = false;
-      for (const pugi::xml_node allocation : line.children("ACCOUNTINGALLOCATIONS.LIST")) {
-        voucher.entries.push_back(ledger_line(allocation, "allocation"));
-        allocated = true;
-      }
-      // Without an allocation the line itself carries the amount into the balance.
-      if (!allocated) {
-        balance += amount;
-      }
-    }
-  }
-  if (voucher.entries.empty()) {
-    throw Rejection(label + " has no ledger or inventory entries!");
-  }
-  if (std::fabs(balance) >= 0.005) {
-    throw Rejection(label + ": the amounts do not balance (they add up to " +
-                    FormatAmount(balance) + ")");
-  }
-  if (existing) {
-    voucher.id = *existing;
-    store.ReplaceVoucher(voucher);
-    return {Outcome::kAltered, voucher.id, true};
-  }
-  return {Outcome::kCreated, store.AddVoucher(company, voucher), true};
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,7 +4,11 @@ namespace lirvo::standin {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
+
+// Version 2 added the index that the export of vouchers by date range reads.
+constexpr std::string_view kDateIndex =
+    "CREATE INDEX vouchers_by_date ON vouchers(company_id, date)";
 
 // Names compare case-insensitively (ASCII letters), as the accounting server does.
 constexpr std::string_view kSchema = R"sql(
@@ -36,6 +40,7 @@ CREATE TABLE vouchers(
   party TEXT NOT NULL,
   narration TEXT NOT NULL);
 CREATE INDEX vouchers_by_remote_id ON vouchers(company_id, remote_id);
+CREATE INDEX vouchers_by_date ON vouchers(company_id, date);
 CREATE TABLE voucher_entries(
   voucher_id INTEGER NOT NULL REFERENCES vouchers(id) ON DELETE CASCADE,
   position INTEGER NOT NULL,
@@ -70,6 +75,13 @@ Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, fa
   const std::int64_t version = version_query.Int(0);
   version_query.Reset();
   if (version == kSchemaVersion) {
+    return;
+  }
+  if (version == 1) {
+    Transaction transaction(*this);
+    db_.Execute(kDateIndex);
+    db_.Execute("PRAGMA user_version = " + std::to_string(kSchemaVersion));
+    transaction.Commit();
     return;
   }
   Statement& tables = db_.Query("SELECT count(*) FROM sqlite_schema");
@@ -307,6 +319,41 @@ std::vector<VoucherRecord> Store::Vouchers(std::int64_t company, std::int64_t li
     entries.Reset();
   }
   return vouchers;
+}
+
+void Store::ForEachVoucher(std::int64_t company, const VoucherFilter& filter,
+                           const std::function<void(const VoucherRecord&)>& visit) {
+  Statement& list = db_.Query(
+      "SELECT id, remote_id, guid, date, type, number, reference, party, narration FROM vouchers "
+      "WHERE company_id = ?1 AND date >= ?2 AND date <= ?3 AND (?4 = '' OR type = ?4 COLLATE "
+      "NOCASE) ORDER BY date, id");
+  list.Bind(1, company)
+      .Bind(2, filter.from.empty() ? std::string_view("00000000") : filter.from)
+      .Bind(3, filter.to.empty() ? std::string_view("99999999") : filter.to)
+      .Bind(4, filter.type);
+  // One voucher in memory at a time: its entries are read while the list is being stepped.
+  Statement& entries = db_.Query(
+      "SELECT kind, name, master_id, amount, deemed_positive, actual_qty, billed_qty, rate "
+      "FROM voucher_entries WHERE voucher_id = ?1 ORDER BY position");
+  try {
+    while (list.Step()) {
+      VoucherRecord voucher{list.Int(0),  list.Text(1), list.Text(2), list.Text(3), list.Text(4),
+                            list.Text(5), list.Text(6), list.Text(7), list.Text(8), {}};
+      entries.Bind(1, voucher.id);
+      while (entries.Step()) {
+        voucher.entries.push_back({entries.Text(0), entries.Text(1), entries.Int(2),
+                                   entries.Text(3), entries.Text(4), entries.Text(5),
+                                   entries.Text(6), entries.Text(7)});
+      }
+      entries.Reset();
+      visit(voucher);
+    }
+  } catch (...) {
+    list.Reset();
+    entries.Reset();
+    throw;
+  }
+  list.Reset();
 }
 
 std::int64_t Store::CountVouchers(std::int64_t company) {

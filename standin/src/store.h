@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,14 @@ struct VoucherRecord {
   std::string party;
   std::string narration;
   std::vector<EntryRecord> entries;
+};
+
+// Which vouchers an export reads: dates YYYYMMDD, both ends included (empty: unbounded); the
+// voucher type compared case-insensitively (empty: every type).
+struct VoucherFilter {
+  std::string from;
+  std::string to;
+  std::string type;
 };
 
 class Store {
@@ -114,6 +123,10 @@ class Store {
   // Vouchers in the order they were stored, at most `limit`, with their entries.
   std::vector<VoucherRecord> Vouchers(std::int64_t company, std::int64_t limit);
   std::int64_t CountVouchers(std::int64_t company);
+  // Calls `visit` for each voucher `filter` selects, with its entries, in date order (then in
+  // the order stored), holding one voucher in memory at a time. `visit` must not use the store.
+  void ForEachVoucher(std::int64_t company, const VoucherFilter& filter,
+                      const std::function<void(const VoucherRecord&)>& visit);
 
  private:
   ElementValues ValuesOf(std::int64_t master_id);

@@ -10,8 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +59,8 @@ class TempDir {
 // The values of a sales voucher, already escaped.
 struct VoucherValues {
   std::string remote_id = "SV-1";
+  std::string action = "Create";
+  std::string type = "Sales";
   std::string date = "20160401";
   std::string party = "Anand Hardware";
   std::string tax_ledger = "Output VAT @ 4%";
@@ -66,18 +71,39 @@ struct VoucherValues {
   std::string amount = "1000";
 };
 
-// An "Import Data" envelope around `items`, all in one TALLYMESSAGE; names `company` in
-// SVCURRENTCOMPANY unless it is empty.
-std::string ImportRequest(const std::string& items, const std::string& company = "") {
-  std::string text =
-      "<ENVELOPE><HEADER><TALLYREQUEST> Import Data </TALLYREQUEST></HEADER><BODY><IMPORTDATA>"
-      "<REQUESTDESC><REPORTNAME>All Masters</REPORTNAME>";
-  if (!company.empty()) {
-    text += "<STATICVARIABLES><SVCURRENTCOMPANY>" + modTally::EscapeXml(company) +
-            "</SVCURRENTCOMPANY></STATICVARIABLES>";
+// The client's "Import Data" envelope for `company` (the current one when empty) with one
+// TALLYMESSAGE per entry of `messages`, each holding that entry's items (XML text).
+std::string ImportMessages(const Names& messages, const std::string& company = "") {
+  pugi::xml_document envelope = modTally::CreateImportEnvelope(company);
+  pugi::xml_node data = envelope.select_node("//REQUESTDATA").node();
+  for (const std::string& items : messages) {
+    data.append_child("TALLYMESSAGE").append_buffer(items.data(), items.size());
   }
-  return text + "</REQUESTDESC><REQUESTDATA><TALLYMESSAGE xmlns:UDF=\"TallyUDF\">" + items +
-         "</TALLYMESSAGE></REQUESTDATA></IMPORTDATA></BODY></ENVELOPE>";
+  return modTally::DocumentXml(envelope);
+}
+
+std::string ImportRequest(const std::string& items, const std::string& company = "") {
+  return ImportMessages({items}, company);
+}
+
+// A request of the collection export (see exports.h) for objects of `type`, vouchers of type
+// Sales between `from` and `to`.
+std::string CollectionRequest(const std::string& type, const std::string& from = "",
+                              const std::string& to = "", const std::string& company = kCompany) {
+  const bool vouchers = type == "Voucher";
+  return "<ENVELOPE><HEADER><VERSION>1</VERSION><TALLYREQUEST>Export</TALLYREQUEST><TYPE>"
+         "Collection</TYPE><ID>LirvoRead</ID></HEADER><BODY><DESC><STATICVARIABLES>"
+         "<SVCURRENTCOMPANY>" +
+         modTally::EscapeXml(company) +
+         "</SVCURRENTCOMPANY><SVEXPORTFORMAT>$$SysName:XML</SVEXPORTFORMAT><SVFROMDATE>" + from +
+         "</SVFROMDATE><SVTODATE>" + to +
+         "</SVTODATE></STATICVARIABLES><TDL><TDLMESSAGE><COLLECTION NAME=\"LirvoRead\" "
+         "ISMODIFY=\"No\"><TYPE>" +
+         type + "</TYPE><FETCH>*</FETCH>" +
+         (vouchers ? "<FILTER>LirvoIsSales</FILTER></COLLECTION><SYSTEM TYPE=\"Formulae\" "
+                     "NAME=\"LirvoIsSales\">$VoucherTypeName = \"Sales\"</SYSTEM>"
+                   : "</COLLECTION>") +
+         "</TDLMESSAGE></TDL></DESC></BODY></ENVELOPE>";
 }
 
 // A master element of `kind` ("UNIT", "LEDGER", ...) with the NAME and ACTION attributes, `body`
@@ -95,8 +121,9 @@ std::string MasterXml(const std::string& kind, const std::string& attribute_name
 
 // A sales voucher in one line, shaped as the transfer sends it, with the values of `v`.
 std::string VoucherXml(const VoucherValues& v) {
-  return "<VOUCHER REMOTEID=\"" + v.remote_id + "\" VCHTYPE=\"Sales\" ACTION=\"Create\"><DATE>" +
-         v.date + "</DATE><REFERENCE>INV/101</REFERENCE><PARTYLEDGERNAME>" + v.party +
+  return "<VOUCHER REMOTEID=\"" + v.remote_id + "\" VCHTYPE=\"" + v.type + "\" ACTION=\"" +
+         v.action + "\"><DATE>" + v.date +
+         "</DATE><REFERENCE>INV/101</REFERENCE><PARTYLEDGERNAME>" + v.party +
          "</PARTYLEDGERNAME><GUID>" + v.remote_id + "</GUID><LEDGERENTRIES.LIST><LEDGERNAME>" +
          v.party + "</LEDGERNAME><AMOUNT>" + v.party_amount +
          "</AMOUNT></LEDGERENTRIES.LIST><LEDGERENTRIES.LIST><LEDGERNAME>" + v.tax_ledger +
@@ -141,7 +168,7 @@ class ServiceTest : public testing::Test {
     service_.reset();
     service_ = std::make_unique<Service>(Options{path(), std::move(companies), strict});
   }
-  std::string path() const { return dir_.File("store.db"); }
+  std::string path() const { return dir_->File("store.db"); }
   // Posts `body`; returns the reply in short (see Summary).
   std::string Post(const std::string& body) {
     const lirvo::standin::HttpReply reply = service_->Post(body);
@@ -166,7 +193,7 @@ class ServiceTest : public testing::Test {
   }
   Names Stored(const std::string& kind) { return StandinStore(path()).Masters(kCompany, kind); }
 
-  TempDir dir_;  // outlives the service
+  std::unique_ptr<TempDir> dir_ = std::make_unique<TempDir>();  // outlives the service
   std::unique_ptr<Service> service_;
 };
 
@@ -185,22 +212,201 @@ TEST_F(ServiceTest, CreateAlterRenameAndDeleteEveryMasterKind) {
   }
 }
 
-TEST_F(ServiceTest, MissingMastersByModeAndAction) {
+TEST_F(ServiceTest, MissingMastersAndVouchersByModeAndAction) {
   const std::string rejected = "ERRORS=1 | Ledger 'Ghost' does not exist!";
+  const std::string no_voucher = "ERRORS=1 | Voucher 'SV-1' does not exist!";
   const struct {
-    bool strict;
+    bool strict, voucher;
     std::string action, reply;
-  } cases[] = {{false, "Alter", "CREATED=1 LASTMID"},
-               {true, "Alter", rejected},
-               {false, "Delete", rejected},
-               {true, "Delete", rejected}};
+  } cases[] = {{false, false, "Alter", "CREATED=1 LASTMID"},
+               {true, false, "Alter", rejected},
+               {false, false, "Delete", rejected},
+               {true, false, "Delete", rejected},
+               {false, true, "Alter", "CREATED=1 LASTVCHID"},
+               {true, true, "Alter", no_voucher},
+               {false, true, "Delete", no_voucher}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.action + (c.strict ? " strict" : " default"));
+    SCOPED_TRACE(c.action + (c.strict ? " strict" : " default") + (c.voucher ? " voucher" : ""));
+    service_.reset();
+    dir_ = std::make_unique<TempDir>();
     Open(c.strict);
-    EXPECT_EQ(PostMaster("LEDGER", "Ghost", c.action, "Ghost"), c.reply);
-    EXPECT_EQ(Stored("LEDGER"), c.reply == rejected ? Names{} : Names{"Ghost"});
-    PostMaster("LEDGER", "Ghost", "Delete", "Ghost");
+    if (!c.voucher) {
+      EXPECT_EQ(PostMaster("LEDGER", "Ghost", c.action, "Ghost"), c.reply);
+      EXPECT_EQ(Stored("LEDGER"), c.reply == rejected ? Names{} : Names{"Ghost"});
+      continue;
+    }
+    PostVoucherMasters();
+    VoucherValues values;
+    values.action = c.action;
+    EXPECT_EQ(Post(ImportRequest(VoucherXml(values))), c.reply);
+    EXPECT_EQ(StandinStore(path()).CountVouchers(kCompany), c.reply == no_voucher ? 0 : 1);
   }
+}
+
+TEST_F(ServiceTest, MastersMustNameMastersTheServerHolds) {
+  const auto item = [](const std::string& name, const std::string& body) {
+    return MasterXml("STOCKITEM", name, "Create", name, body);
+  };
+  const auto ledger = [](const std::string& name, const std::string& parent) {
+    return MasterXml("LEDGER", name, "Create", name, "<PARENT>" + parent + "</PARENT>");
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {item("Bolt", "<BASEUNITS>Nos</BASEUNITS>"), "ERRORS=1 | Unit 'Nos' does not exist!"},
+      {item("Bolt", "<PARENT>Hardware</PARENT>"),
+       "ERRORS=1 | Stock Group 'Hardware' does not exist!"},
+      {ledger("Abroad Ltd", "Debtors Abroad"), "ERRORS=1 | Group 'Debtors Abroad' does not exist!"},
+      {MasterXml("GROUP", "G", "Create", "G", "<PARENT>Nowhere</PARENT>"),
+       "ERRORS=1 | Group 'Nowhere' does not exist!"},
+      // Predefined groups in any letter case; masters created earlier in the same request.
+      {ledger("Bank", "bank accounts") + ledger("VAT", "Duties & Taxes"), "CREATED=2 LASTMID"},
+      {MasterXml("GROUP", "Debtors Abroad", "Create", "Debtors Abroad",
+                 "<PARENT>Sundry Debtors</PARENT>") +
+           ledger("Abroad Ltd", "Debtors Abroad"),
+       "CREATED=2 LASTMID"},
+      {MasterXml("UNIT", "Nos", "Create", "Nos") +
+           item("Bolt", "<PARENT>Primary</PARENT><BASEUNITS>nos</BASEUNITS>"),
+       "CREATED=2 LASTMID"},
+  };
+  for (const auto& [items, reply] : cases) {
+    EXPECT_EQ(Post(ImportRequest(items)), reply) << items;
+  }
+  EXPECT_EQ(Stored("STOCKITEM"), Names{"Bolt"});
+}
+
+TEST_F(ServiceTest, ABatchAppliesEveryItemButTheOneRefused) {
+  PostVoucherMasters();
+  Names messages;  // two vouchers in each of 150 TALLYMESSAGEs
+  for (int i = 0; i < 300; i += 2) {
+    std::string pair;
+    for (int k = i; k < i + 2; ++k) {
+      VoucherValues values;
+      values.remote_id = "B-" + std::to_string(k);
+      values.party = k == 157 ? "Nobody" : values.party;
+      pair += VoucherXml(values);
+    }
+    messages.push_back(pair);
+  }
+  EXPECT_EQ(Post(ImportMessages(messages)),
+            "CREATED=299 LASTVCHID ERRORS=1 | Ledger 'Nobody' does not exist!");
+  EXPECT_EQ(StandinStore(path()).CountVouchers(kCompany), 299);
+}
+
+TEST_F(ServiceTest, ListOfAccountsGivesTheMastersOfEachType) {
+  Post(ImportRequest(
+      MasterXml("UNIT", "Nos", "Create", "Nos") +
+      MasterXml("LEDGER", "Cash & Co", "Create", "Cash & Co", "<PARENT>Sundry Debtors</PARENT>") +
+      MasterXml("STOCKITEM", "Bolt", "Create", "Bolt") +
+      MasterXml("GODOWN", "Main", "Create", "Main") +
+      MasterXml("GROUP", "Debtors Abroad", "Create", "Debtors Abroad") +
+      MasterXml("STOCKGROUP", "Hardware", "Create", "Hardware")));
+  const Names all{"UNIT Nos",    "LEDGER Cash & Co",     "STOCKITEM Bolt",
+                  "GODOWN Main", "GROUP Debtors Abroad", "STOCKGROUP Hardware"};
+  const std::pair<std::string, Names> cases[] = {
+      {"Units", {all[0]}},
+      {"Ledgers", {all[1]}},
+      {"stock items", {all[2]}},
+      {"Godowns", {all[3]}},
+      {"Groups", {all[4]}},
+      {"Stock Groups", {all[5]}},
+      {"All Accounts", {all[1], all[4]}},
+      {"All Inventory Masters", {all[0], all[2], all[3], all[5]}},
+      {"All Masters", all},
+  };
+  for (const auto& [type, masters] : cases) {
+    SCOPED_TRACE(type);
+    const std::string body = service_
+                                 ->Post(
+                                     "<ENVELOPE><HEADER><TALLYREQUEST>Export Data</TALLYREQUEST>"
+                                     "</HEADER><BODY><EXPORTDATA><REQUESTDESC><REPORTNAME>List "
+                                     "of Accounts</REPORTNAME><STATICVARIABLES><ACCOUNTTYPE>" +
+                                     type +
+                                     "</ACCOUNTTYPE></STATICVARIABLES></REQUESTDESC>"
+                                     "</EXPORTDATA></BODY></ENVELOPE>")
+                                 .body;
+    pugi::xml_document document;
+    ASSERT_TRUE(modTally::LoadXml(document, body)) << body;
+    Names listed;
+    for (const pugi::xml_node master : document.child("ENVELOPE").child("TALLYMESSAGE")) {
+      listed.push_back(std::string(master.name()) + " " + master.attribute("NAME").value());
+    }
+    EXPECT_EQ(listed, masters);
+    EXPECT_EQ(modTally::ReadCurrentCompanyReply(body), kCompany);
+    // Each ledger carries the character reference the server writes there.
+    const bool ledgers = std::find(masters.begin(), masters.end(), all[1]) != masters.end();
+    EXPECT_EQ(body.find("<GSTREGISTRATIONTYPE>&#4; Not Applicable</GSTREGISTRATIONTYPE>") !=
+                  std::string::npos,
+              ledgers);
+  }
+}
+
+TEST_F(ServiceTest, CollectionExportReadsBackWhatWasStored) {
+  PostVoucherMasters();
+  const auto voucher = [](const std::string& id, const std::string& date,
+                          const std::string& type = "Sales") {
+    VoucherValues values;
+    values.remote_id = id;
+    values.date = date;
+    values.type = type;
+    return VoucherXml(values);
+  };
+  ASSERT_EQ(
+      Post(ImportRequest(voucher("SV-4", "20160501") + voucher("SV-3", "20160430") +
+                         voucher("SV-1", "20160331") + voucher("RC-1", "20160401", "Receipt") +
+                         voucher("SV-2", "20160401"))),
+      "CREATED=5 LASTVCHID");
+  // One voucher whole, as the export gives it.
+  EXPECT_EQ(
+      service_->Post(CollectionRequest("Voucher", "20160331", "20160331")).body,
+      "<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC/><DATA>"
+      "<COLLECTION><VOUCHER REMOTEID=\"SV-1\" VCHTYPE=\"Sales\" ACTION=\"Create\">"
+      "<DATE TYPE=\"Date\">20160331</DATE><GUID TYPE=\"String\">SV-1</GUID>"
+      "<VOUCHERTYPENAME TYPE=\"String\">Sales</VOUCHERTYPENAME><VOUCHERNUMBER TYPE=\"String\">"
+      "</VOUCHERNUMBER><REFERENCE TYPE=\"String\">INV/101</REFERENCE><PARTYLEDGERNAME "
+      "TYPE=\"String\">Anand Hardware</PARTYLEDGERNAME><ALLLEDGERENTRIES.LIST><LEDGERNAME "
+      "TYPE=\"String\">Anand Hardware</LEDGERNAME><ISDEEMEDPOSITIVE TYPE=\"Logical\">"
+      "</ISDEEMEDPOSITIVE><AMOUNT TYPE=\"Amount\">-1040</AMOUNT></ALLLEDGERENTRIES.LIST>"
+      "<ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE=\"String\">Output VAT @ 4%</LEDGERNAME>"
+      "<ISDEEMEDPOSITIVE TYPE=\"Logical\"></ISDEEMEDPOSITIVE><AMOUNT TYPE=\"Amount\">40</AMOUNT>"
+      "</ALLLEDGERENTRIES.LIST><ALLINVENTORYENTRIES.LIST><STOCKITEMNAME TYPE=\"String\">Cable "
+      "Tie</STOCKITEMNAME><ISDEEMEDPOSITIVE TYPE=\"Logical\"></ISDEEMEDPOSITIVE><RATE "
+      "TYPE=\"Rate\"> 100/Nos</RATE><ACTUALQTY TYPE=\"Quantity\"> 10 Nos</ACTUALQTY><BILLEDQTY "
+      "TYPE=\"Quantity\"></BILLEDQTY><AMOUNT TYPE=\"Amount\">1000</AMOUNT>"
+      "<ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME TYPE=\"String\">Sales @ 4%</LEDGERNAME><AMOUNT "
+      "TYPE=\"Amount\">1000</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST>"
+      "</VOUCHER></COLLECTION></DATA></BODY></ENVELOPE>\n");
+
+  // Each object in short: the voucher's REMOTEID, or a master's fields joined by "|".
+  const auto objects = [&](const std::string& request) {
+    pugi::xml_document document;
+    modTally::LoadXml(document, service_->Post(request).body);
+    Names out;
+    for (const pugi::xml_node object : document.select_node("//COLLECTION").node().children()) {
+      std::string line = object.attribute("REMOTEID").value();
+      for (const pugi::xml_node field : object.children()) {
+        if (!field.first_child().first_child() && std::string(object.name()) != "VOUCHER") {
+          line += (line.empty() ? "" : "|") + std::string(field.text().get());
+        }
+      }
+      out.push_back(line);
+    }
+    return out;
+  };
+  const std::pair<std::string, Names> cases[] = {
+      {CollectionRequest("Voucher", "20160401", "20160430"), {"SV-2", "SV-3"}},
+      {CollectionRequest("Voucher", "20160402", "20160501"), {"SV-3", "SV-4"}},
+      {CollectionRequest("Voucher"), {"SV-1", "SV-2", "SV-3", "SV-4"}},
+      {CollectionRequest("Ledger"),
+       {"Anand Hardware|Sundry Debtors", "Output VAT @ 4%|", "Sales @ 4%|"}},
+      {CollectionRequest("Stock Item"), {"Cable Tie||Nos"}},
+      {CollectionRequest("Unit"), {"Nos|"}},
+  };
+  for (const auto& [request, expected] : cases) {
+    EXPECT_EQ(objects(request), expected) << request;
+  }
+  EXPECT_EQ(Post(CollectionRequest("Ledger", "", "", "Gamma Ltd")),
+            "ERRORS=1 | Could not set 'SVCurrentCompany' to 'Gamma Ltd'");
+  EXPECT_EQ(Post(CollectionRequest("Cost Centre")),
+            "400 " + std::string(lirvo::standin::kUnknownRequest));
 }
 
 TEST_F(ServiceTest, AlterKeepsValuesNotSentAndRefusesToTakeAnotherName) {
@@ -286,7 +492,7 @@ TEST_F(ServiceTest, ImportsGoToTheNamedOpenCompanyOnly) {
             "CREATED=1 LASTMID");
   PostMaster("GODOWN", "Main", "Create", "Main");  // the current company
   EXPECT_EQ(Post(ImportRequest(MasterXml("GODOWN", "Lost", "Create", "Lost"), "Gamma Ltd")),
-            "ERRORS=1 | Company 'Gamma Ltd' is not open!");
+            "ERRORS=1 | Could not set 'SVCurrentCompany' to 'Gamma Ltd'");
   const StandinStore store(path());
   EXPECT_EQ(store.Masters("Beta", "GODOWN"), Names{"Store"});
   EXPECT_EQ(store.Masters("Alpha & Sons", "GODOWN"), Names{"Main"});
@@ -349,8 +555,8 @@ TEST_F(ServiceTest, HtmlOverviewShowsWhatArrivedEscaped) {
 }
 
 TEST_F(ServiceTest, RefusesAFileThatIsNotItsStoreAndATwiceNamedCompany) {
-  std::ofstream(dir_.File("other.db")) << "not a database at all, just some text long enough";
-  EXPECT_THROW(Service(Options{dir_.File("other.db"), {}, false}), std::runtime_error);
+  std::ofstream(dir_->File("other.db")) << "not a database at all, just some text long enough";
+  EXPECT_THROW(Service(Options{dir_->File("other.db"), {}, false}), std::runtime_error);
   EXPECT_THROW(Service(Options{"", {"Acme", "ACME"}, false}), std::runtime_error);
 }
 
@@ -416,22 +622,59 @@ TEST(StandinClient, ProbeCompaniesAndCurrentCompany) {
 
 TEST(StandinCommandLine, HelpUsageErrorsAndABusyPort) {
   const std::string standin = kStandin;
-  auto result = lirvo::test::RunCommand(standin + " --help");
-  EXPECT_EQ(result.exit_code, 0);
-  EXPECT_THAT(result.out, HasSubstr("--company NAME"));
-  for (const std::string arguments :
-       {"--port abc", "--port 70000", "--bogus", "--data", "--company ''"}) {
-    SCOPED_TRACE(arguments);
-    result = lirvo::test::RunCommand(standin + " " + arguments);
-    EXPECT_EQ(result.exit_code, 2);
-    EXPECT_THAT(result.err, HasSubstr("tally-standin: "));
+  const std::string load = LIRVO_STANDIN_LOAD_PATH;
+  const struct {
+    std::string command;
+    int exit_code;
+    std::string out, err;  // each found in its stream
+  } cases[] = {
+      {standin + " --help", 0, "--company NAME", ""},
+      {standin + " --version", 0, "tally-standin 1.0", ""},
+      {standin + " --bogus", 2, "",
+       "tally-standin: The following argument was not expected: --bogus"},
+      {standin + " --data", 2, "", "--data: 1 required FILE missing"},
+      {standin + " --port 1 --port 2", 2, "", "--port: At Most 1 required but received 2"},
+      {standin + " --port 70000", 2, "", "--port"},
+      {standin + " --company ''", 2, "", "--company: needs a name"},
+      {load + " --help", 0, "--batch", ""},
+      {load + " --url http://127.0.0.1:1 --imports", 2, "", "--imports: 1 required"},
+      {load + " --clients 2", 2, "", "--url is required"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const auto result = lirvo::test::RunCommand(c.command);
+    EXPECT_EQ(result.exit_code, c.exit_code);
+    EXPECT_THAT(result.out, HasSubstr(c.out));
+    EXPECT_THAT(result.err, HasSubstr(c.err));
   }
   StandinProcess first(kStandin);
   // Bounded, should the second server start after all.
-  result =
+  const auto result =
       lirvo::test::RunCommand("timeout 20 " + standin + " --port " + std::to_string(first.port()));
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_THAT(result.err, HasSubstr("cannot listen on 127.0.0.1:" + std::to_string(first.port())));
+}
+
+TEST(StandinHttp, OneAtATimeAnswersAWaitingClientAfterTheOneInHand) {
+  StandinProcess server(kStandin, {"--one-at-a-time"});
+  // The first client holds the one worker with half a request.
+  const std::string first = ImportRequest(MasterXml("GODOWN", "First", "Create", "First"));
+  const std::size_t half = first.size() / 2;
+  const int fd = Connected(server.port(), PostHead(first.size()) + first.substr(0, half));
+  ASSERT_GE(fd, 0);
+  auto second = std::async(std::launch::async, [&] { return ImportGodown(server, "Second"); });
+  EXPECT_EQ(second.wait_for(std::chrono::seconds(1)), std::future_status::timeout);
+  ASSERT_TRUE(lirvo::test::RawServer::SendAll(fd, first.substr(half)));
+  const timeval timeout{20, 0};  // a bound on each read, should the server never answer
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string reply;
+  char buffer[4096];
+  for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) {
+    reply.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  EXPECT_THAT(reply, HasSubstr("<CREATED>1</CREATED>"));
+  EXPECT_EQ(second.get(), "CREATED=1 LASTMID");
 }
 
 TEST(StandinSignals, InterruptAndTerminateEndItCleanly) {

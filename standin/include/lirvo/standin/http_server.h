@@ -11,8 +11,11 @@ namespace lirvo::standin {
 
 class HttpServer {
  public:
-  // Serves `service`, which must outlive the server.
-  explicit HttpServer(Service& service);
+  // Serves `service`, which must outlive the server. With `one_at_a_time` one worker answers
+  // every request strictly after the one before, as the accounting server does, and closes each
+  // connection after its reply so that an idle client holds no one up; the other clients wait
+  // their turn. Otherwise a pool of workers answers several connections at once.
+  explicit HttpServer(Service& service, bool one_at_a_time = false);
   // Stops serving (as Stop) and waits for the requests in hand.
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
@@ -34,19 +37,5 @@ class HttpServer {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// Parsed command line of tally-standin.
-struct CommandLine {
-  Options options;
-  int port = 9000;
-  bool help = false;
-};
-
-// Reads the arguments (without the program name). Throws std::invalid_argument with a message for
-// the user when they are not understood.
-CommandLine ParseCommandLine(int argc, const char* const* argv);
-
-// The text of --help.
-std::string Usage();
 
 }  // namespace lirvo::standin

@@ -1,0 +1,46 @@
+// The collection export: a request that defines a collection (TDL in the request) of vouchers,
+// ledgers, stock items or units, answered from the store in the accounting server's shape.
+//
+// Request: ENVELOPE/HEADER with TALLYREQUEST "Export", TYPE "Collection", ID the collection's
+// name; BODY/DESC/STATICVARIABLES with SVCURRENTCOMPANY and, for vouchers, SVFROMDATE and
+// SVTODATE (YYYYMMDD, both included); BODY/DESC/TDL/TDLMESSAGE/COLLECTION NAME=<the ID> with
+// TYPE (Voucher, Ledger, Stock Item, Unit), FETCH (not read: every field below is given), and
+// optionally FILTER naming a SYSTEM TYPE="Formulae" in TDLMESSAGE of the form
+// `$VoucherTypeName = "Sales"`.
+//
+// Reply: ENVELOPE/HEADER (VERSION 1, STATUS 1), BODY/DESC, BODY/DATA/COLLECTION holding one
+// VOUCHER, LEDGER, STOCKITEM or UNIT per object, each leaf with the TYPE attribute the server
+// gives it. Vouchers come in date order with their ledger entries (ALLLEDGERENTRIES.LIST) and
+// inventory entries (ALLINVENTORYENTRIES.LIST with their ACCOUNTINGALLOCATIONS.LIST), values as
+// stored.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <pugixml.hpp>
+
+#include <lirvo/standin/service.h>
+
+#include "store.h"
+
+namespace lirvo::standin {
+
+struct CollectionRequest {
+  std::string company;  // SVCURRENTCOMPANY as sent
+  std::string type;     // "VOUCHER", "LEDGER", "STOCKITEM" or "UNIT"
+  VoucherFilter vouchers;
+};
+
+// Whether `envelope` asks for a collection export (its HEADER/TYPE is "Collection").
+bool IsCollectionExport(const pugi::xml_node& envelope);
+
+// The collection `envelope` asks for; nothing when the stand-in cannot answer it (an unknown
+// TYPE, no COLLECTION of the ID's name, a date that is not YYYYMMDD, a filter it does not know).
+std::optional<CollectionRequest> ReadCollectionRequest(const pugi::xml_node& envelope);
+
+// The reply to `request` for `company` in `store`. Throws StoreError.
+HttpReply CollectionReply(Store& store, std::int64_t company, const CollectionRequest& request);
+
+}  // namespace lirvo::standin
