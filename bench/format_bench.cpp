@@ -1,7 +1,6 @@
 // Benchmarks 3 and 4: laying out a large import one element per line and writing it out as the
 // request is sent, against pugixml's own indented output of the same document, and the same at ten
-// times the size against the first. Beside them, without a budget, FormatXml's layout in place
-// followed by saving, and how pugixml's own writer scales.
+// times the size against the first. Beside them, without a budget, how pugixml's own writer scales.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -80,25 +79,6 @@ void B4_FormatImport50MiB(benchmark::State& state) {
   Label(state, 10 * kMessages);
 }
 BENCHMARK(B4_FormatImport50MiB)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-// FormatXml's layout in place, then saving, against pugixml's indented save. FormatXml changes the
-// document, so each call lays out a fresh copy, made untimed.
-void X3_FormatXmlInPlace5MiB(benchmark::State& state) {
-  const pugi::xml_document& original = LoadedImport(kMessages).document;
-  pugi::xml_document document;
-  for (auto _ : state) {
-    Report(state,
-           MeasurePaired(
-               [&] {
-                 transfer::FormatXml(document);
-                 const std::string text = modTally::DocumentXml(document);
-                 benchmark::DoNotOptimize(text.data());
-               },
-               [&] { PugixmlIndent(original); }, 1, kPairs, [&] { document.reset(original); }));
-  }
-  Label(state, kMessages);
-}
-BENCHMARK(X3_FormatXmlInPlace5MiB)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // How pugixml's own writer scales from 5 to 50 MiB on this machine.
 void X4_PugixmlIndent50MiB(benchmark::State& state) {

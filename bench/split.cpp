@@ -23,6 +23,7 @@ double Since(Clock::time_point start) {
 
 // A stopwatch on each part of the transfer.
 struct Split {
+  std::string url;
   double database = 0;
   double building = 0;
   double formatting = 0;
@@ -45,15 +46,15 @@ struct Split {
     pugi::xml_document document;
     const std::string body = Time(formatting, [&] {
       modTally::LoadXml(document, request);
-      transfer::FormatXml(document);
-      return modTally::DocumentXml(document);
+      return transfer::LaidOutXml(document);
     });
-    Time(network, [&] { modTally::Exchange(modTally::TallyUrl, std::string_view(body)); });
+    Time(network, [&] { modTally::Exchange(url, std::string_view(body)); });
   }
 };
 
 void TransferStepByStep(Split& split) {
-  auto database = split.Time(split.database, [] { return transfer::SalesDatabase(LIRVO_SAMPLE_DATA); });
+  auto database =
+      split.Time(split.database, [] { return transfer::SalesDatabase(LIRVO_SAMPLE_DATA); });
   for (const transfer::MasterPhase& phase : transfer::MasterPhases()) {
     const char* const column = phase.column;
     auto values = split.Time(split.database, [&] {
@@ -68,7 +69,8 @@ void TransferStepByStep(Split& split) {
   }
   auto rows = split.Time(split.database, [&] { return database.Open("Select * from SalesMst"); });
   for (int i = 0; i < transfer::kRowLimit && !rows.AtEnd(); ++i) {
-    const transfer::SalesRow row = split.Time(split.database, [&] { return transfer::ReadSalesRow(rows); });
+    const transfer::SalesRow row =
+        split.Time(split.database, [&] { return transfer::ReadSalesRow(rows); });
     split.Post(split.Time(split.building, [&] { return transfer::BuildSalesVoucher(row); }));
     split.Time(split.database, [&] { rows.MoveNext(); });
   }
@@ -77,13 +79,13 @@ void TransferStepByStep(Split& split) {
 }  // namespace
 
 TransferSplit MeasureTransferSplit(const std::string& url, int runs) {
-  modTally::TallyUrl = url;
   Split split;
+  split.url = url;
   double whole = 0;
   for (int i = 0; i < runs; ++i) {
     TransferStepByStep(split);
     const auto start = Clock::now();
-    transfer::DataToTally(kCompany, {}, LIRVO_SAMPLE_DATA);
+    transfer::DataToTally(url, kCompany, {}, LIRVO_SAMPLE_DATA);
     whole += Since(start);
   }
   const double n = runs > 0 ? runs : 1;

@@ -229,9 +229,7 @@ void LirvoDemo::cmdProcess_Click() {
     DataToTally();
   } catch (const modTally::Failure& failure) {
     showMessage(QMessageBox::Critical, QString::fromUtf8(lirvo::transfer::kMessageTitle),
-                QStringLiteral("The transfer stopped: %1\n\nWhat was sent before it stopped stays "
-                               "in Tally.")
-                    .arg(FromUtf8(failure.description())));
+                FromUtf8(lirvo::transfer::StopMessage(failure)));
   } catch (const std::exception& error) {
     showMessage(QMessageBox::Critical, QString::fromUtf8(lirvo::transfer::kMessageTitle),
                 QStringLiteral("The transfer stopped: ") + QString::fromUtf8(error.what()));

@@ -9,8 +9,8 @@
 
 namespace {
 
-using lirvo::transfer::SendToTally;
 using lirvo::test::RawServer;
+using lirvo::transfer::SendToTally;
 
 class Sending : public ::testing::Test {
  protected:
@@ -57,41 +57,76 @@ TEST_F(Sending, LaysTheRequestOutOneElementPerLine) {
   }
 }
 
-// The send path writes the layout in one pass; it must give exactly the text that laying out the
-// document node by node (FormatXml) and writing it would give, escaping included, and leave the
-// document as it was. (The cases above check the common shapes through the send path.)
-TEST(Layout, OnePassWritesWhatFormatXmlThenSavingWrites) {
+// Leaves are written exactly as the document writer writes them (escaping and CDATA included);
+// what a caller may build beyond elements and text is written as the writer does, laid out like
+// a leaf; the document itself is never changed.
+TEST(Layout, WritesValuesAsTheDocumentWriterDoes) {
   std::string every_character;
   for (int c = 1; c < 256; ++c) {
     every_character += static_cast<char>(c);
   }
-  pugi::xml_document documents[2];
-  pugi::xml_node root = documents[0].append_child("R");
-  root.append_attribute("all").set_value(every_character.c_str());
-  root.append_child("T").text().set(every_character.c_str());
-  pugi::xml_node mixed = root.append_child("M");
+  pugi::xml_document leaves[3];
+  leaves[0].append_child("R").append_attribute("all").set_value(every_character.c_str());
+  leaves[1].append_child("T").text().set(every_character.c_str());
+  pugi::xml_node mixed = leaves[2].append_child("M");
   mixed.append_child(pugi::node_pcdata).set_value("a\r\n<b>&");
   mixed.append_child(pugi::node_cdata).set_value("x]]>y]]>");
-  mixed.append_child("E").append_attribute("q").set_value("\"'<>&\t");
   mixed.append_child(pugi::node_cdata).set_value("");
-  root.append_child("Only").append_child(pugi::node_cdata).set_value("c]]");
-  root = documents[1].append_child("R");  // a comment: laid out node by node
+  for (const pugi::xml_document& leaf : leaves) {
+    EXPECT_EQ(lirvo::transfer::LaidOutXml(leaf), modTally::DocumentXml(leaf));
+  }
+  pugi::xml_document built;
+  built.append_child(pugi::node_comment).set_value("before");
+  pugi::xml_node root = built.append_child("R");
   root.append_child(pugi::node_comment).set_value("note");
   root.append_child("A").text().set("1");
-  for (const pugi::xml_document& document : documents) {
-    const std::string before = modTally::DocumentXml(document);
-    pugi::xml_document formatted;
-    formatted.reset(document);
-    lirvo::transfer::FormatXml(formatted);
-    EXPECT_EQ(lirvo::transfer::LaidOutXml(document), modTally::DocumentXml(formatted)) << before;
-    EXPECT_EQ(modTally::DocumentXml(document), before) << "the document was changed";
-  }
+  root.append_child("E").append_attribute("q").set_value("\"'<>&\t");
+  const std::string before = modTally::DocumentXml(built);
+  EXPECT_EQ(lirvo::transfer::LaidOutXml(built),
+            "<!--before--><R>\r\n  <!--note-->\r\n  <A>1</A>\r\n  <E q=\"&quot;'&lt;>&amp;&#09;\"/>"
+            "\r\n</R>");
+  EXPECT_EQ(modTally::DocumentXml(built), before) << "the document was changed";
   EXPECT_THROW(lirvo::transfer::LaidOutXml(pugi::xml_document()), modTally::Failure);  // empty
+}
+
+// The indentation grows with the level, so the level is bounded: what is laid out stays within a
+// small multiple of the request, and a request nested deeper is refused saying how deep it is.
+TEST(Layout, DeepRequestsStayWithinBounds) {
+  const auto nested = [](int levels, int leaves) {
+    std::string text;
+    for (int i = 0; i < levels; ++i) {
+      text += "<a>";
+    }
+    for (int i = 0; i < leaves; ++i) {
+      text += "<b/>";
+    }
+    for (int i = 0; i < levels; ++i) {
+      text += "</a>";
+    }
+    return text;
+  };
+  for (const auto& [levels, leaves] : {std::pair{100, 0}, std::pair{99, 10'000}}) {
+    const std::string request = nested(levels, leaves);
+    pugi::xml_document document;
+    ASSERT_TRUE(modTally::LoadXml(document, request));
+    EXPECT_LE(lirvo::transfer::LaidOutXml(document).size(), 64 * request.size()) << levels;
+  }
+  for (const auto& [levels, leaves] : {std::pair{100, 1}, std::pair{20'000, 0}}) {
+    pugi::xml_document document;
+    ASSERT_TRUE(modTally::LoadXml(document, nested(levels, leaves)));
+    EXPECT_THAT(
+        [&] { lirvo::transfer::LaidOutXml(document); },
+        ::testing::Throws<modTally::Failure>(::testing::AllOf(
+            ::testing::Property(&modTally::Failure::number, modTally::FailureNumber::kDepth),
+            ::testing::Property(&modTally::Failure::description,
+                                ::testing::HasSubstr("nests " + std::to_string(levels + leaves) +
+                                                     " levels deep; at most 100 are sent")))));
+  }
 }
 
 TEST_F(Sending, RequestThatCannotBeSentNeverReachesTheServer) {
   std::string open, close;
-  for (int i = 0; i < 16384; ++i) {
+  for (int i = 0; i < 101; ++i) {
     open += "<a>";
     close += "</a>";
   }
@@ -99,7 +134,6 @@ TEST_F(Sending, RequestThatCannotBeSentNeverReachesTheServer) {
       {"<A><B></A>", modTally::FailureNumber::kParse},
       {"<A>1 < 2</A>", modTally::FailureNumber::kParse},
       {"", modTally::FailureNumber::kParse},
-      // The innermost element's text would sit 32768 blanks deep.
       {open + "x" + close, modTally::FailureNumber::kDepth},
   };
   for (const auto& [request, number] : cases) {
@@ -111,38 +145,75 @@ TEST_F(Sending, RequestThatCannotBeSentNeverReachesTheServer) {
   EXPECT_EQ(server_.requests().size(), 0u);
 }
 
-TEST(SendingReply, KeepsItsHttpStatus) {
+// The address given is the one used; TallyUrl plays no part.
+TEST(SendingReply, GoesToTheAddressGivenAndKeepsItsHttpStatus) {
   RawServer server = RawServer::Replying(RawServer::HttpReply(500, "<RESPONSE/>"));
-  modTally::TallyUrl = server.url();
-  EXPECT_EQ(lirvo::transfer::SendRequest("<A/>").status, 500);
-  modTally::TallyUrl.clear();
+  EXPECT_EQ(lirvo::transfer::SendRequest(server.url(), "<A/>").status, 500);
+  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST(ImportReply, RejectionsAreRecognisedAndExplained) {
+  constexpr const char* kDone =
+      "<RESPONSE><CREATED>1</CREATED><ALTERED>0</ALTERED><ERRORS>0</ERRORS>"
+      "<EXCEPTIONS>0</EXCEPTIONS></RESPONSE>";
+  constexpr const char* kNotImport = "the server's reply is not an import response: ";
   const struct {
     long status;
     const char* text;
-    const char* reason;  // a part of RejectionText; null when not a rejection
+    const char* reason;  // the start of RejectionText, or a part after kNotImport; null: accepted
+    bool not_import = false;
   } cases[] = {
-      {200, "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS><EXCEPTIONS>0</EXCEPTIONS></RESPONSE>",
+      {200, kDone, nullptr},
+      {200, "<RESPONSE><ALTERED>2</ALTERED><IGNORED>0</IGNORED></RESPONSE>", nullptr},
+      {200,
+       "<ENVELOPE><HEADER/><BODY><DATA><IMPORTRESULT><CREATED>1</CREATED><ERRORS>0</ERRORS>"
+       "</IMPORTRESULT></DATA></BODY></ENVELOPE>",
        nullptr},
-      {200, "fine", nullptr},
+      {200, "<ENVELOPE><BODY><DATA><IGNORED>1</IGNORED></DATA></BODY></ENVELOPE>", nullptr},
+      // The server's word wins over its counters.
       {200,
        "<RESPONSE><ERRORS>1</ERRORS><LINEERROR>Ledger 'X' does not exist!</LINEERROR></RESPONSE>",
        "Ledger 'X' does not exist!"},
       {200,
+       "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS><LINEERROR>Voucher totals do not match!"
+       "</LINEERROR></RESPONSE>",
+       "Voucher totals do not match!"},
+      {200,
        "<ENVELOPE><BODY><DATA><IMPORTRESULT><ERRORS>3</ERRORS></IMPORTRESULT></DATA></BODY>"
        "</ENVELOPE>",
-       "3 ERRORS"},
-      {200, "<RESPONSE><ERRORS>0</ERRORS><EXCEPTIONS>1</EXCEPTIONS></RESPONSE>", "1 EXCEPTIONS"},
+       "the server counted 3 ERRORS"},
+      {200, "<RESPONSE><CREATED>1</CREATED><EXCEPTIONS>1</EXCEPTIONS></RESPONSE>",
+       "the server counted 1 EXCEPTIONS"},
       {200, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>", "Unknown Request"},
+      {200, "<RESPONSE/>", "the server answered with an empty RESPONSE"},
       {500, "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS></RESPONSE>", "HTTP status 500"},
+      {400, kDone, "HTTP status 400"},
+      {413, "<html><body>Too large</body></html>", "HTTP status 413: an HTML page"},
+      // Not an import response at all.
+      {302, "", "HTTP 302 to http://elsewhere/, empty body", true},
+      {301, kDone, "HTTP 301", true},
+      {200, "", "empty body", true},
+      {200, " \r\n", "empty body", true},
+      {200, "fine", "not XML (\"fine\")", true},
+      {200, "<!DOCTYPE html><html><p>It works!</p></html>", "an HTML page", true},
+      {200, "<HTML><BODY>Hello</BODY></HTML>", "an HTML page", true},
+      {200, "<A><CREATED>1</CREATED></A>", "an XML document whose root is <A>", true},
+      {200, "<ENVELOPE><BODY/></ENVELOPE>", "an XML document whose root is <ENVELOPE>", true},
+      {200, "<RESPONSE><CREATED>0</CREATED><ERRORS>0</ERRORS></RESPONSE>",
+       "a RESPONSE whose counters are all zero, with no error", true},
+      {200, "<RESPONSE><X>raw</X></RESPONSE>", "a RESPONSE whose counters are all zero", true},
+      {200,
+       "<ENVELOPE><BODY><DATA><IMPORTRESULT><CREATED>0</CREATED></IMPORTRESULT></DATA>"
+       "</BODY></ENVELOPE>",
+       "an IMPORTRESULT whose counters are all zero", true},
   };
   for (const auto& c : cases) {
-    const modTally::Reply reply{c.status, "", c.text};
-    EXPECT_EQ(lirvo::transfer::IsRejection(reply), c.reason != nullptr) << c.text;
+    const modTally::Reply reply{c.status, "Location: http://elsewhere/\r\n", c.text};
+    EXPECT_EQ(lirvo::transfer::IsRejection(reply), c.reason != nullptr) << c.status << c.text;
     if (c.reason != nullptr) {
-      EXPECT_THAT(lirvo::transfer::RejectionText(reply), ::testing::HasSubstr(c.reason));
+      EXPECT_THAT(lirvo::transfer::RejectionText(reply),
+                  ::testing::StartsWith(std::string(c.not_import ? kNotImport : "") + c.reason))
+          << c.text;
     }
   }
 }

@@ -223,6 +223,41 @@ TEST(Transfer, ServerGoneMidwayStopsAtThatRequest) {
   EXPECT_EQ(store.CountMasters(kCompany, "STOCKITEM"), 0);
 }
 
+// A transfer that stops says where and why once, and whether anything had been sent; with no
+// company it stops before posting anything. The address given is the one posted to.
+TEST(Transfer, StopsSayingWhatWasSent) {
+  const struct {
+    const char* company;
+    const char* file;
+    const char* where;  // the start of the message
+  } cases[] = {
+      {"", "SampleData.mdb", "The transfer stopped before sending anything: there is no company"},
+      {kCompany, "no-such.mdb", "The transfer stopped before sending anything: "},
+      {kCompany, "nulls.mdb", "The transfer stopped at sales vouchers, row 3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto server = lirvo::test::RawServer::Replying(
+        lirvo::test::RawServer::HttpReply(200, "<RESPONSE><CREATED>1</CREATED></RESPONSE>"));
+    try {
+      DataToTally(server.url(), c.company, nullptr, Data(c.file));
+      ADD_FAILURE() << "the transfer did not stop";
+    } catch (const lirvo::transfer::TransferStopped& stopped) {
+      const int posted = stopped.posted();
+      EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(posted));
+      const std::string message = lirvo::transfer::StopMessage(stopped);
+      EXPECT_THAT(message, ::testing::StartsWith(c.where));
+      EXPECT_THAT(message, ::testing::Not(HasSubstr("stopped: the transfer")));
+      EXPECT_THAT(
+          message,
+          ::testing::EndsWith(posted == 0 ? "\n\nNothing was sent to Tally."
+                                          : "\n\nThe " + std::to_string(posted) +
+                                                " requests sent before it stopped stay in Tally."));
+      EXPECT_EQ(posted > 0, std::string(c.file) == "nulls.mdb");
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The lirvo command
 

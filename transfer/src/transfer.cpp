@@ -1,4 +1,6 @@
 // DataToTally: the six phases that move SalesMst into the server, masters first, then vouchers.
+#include <optional>
+
 #include <lirvo/modTallyIm.h>
 #include <lirvo/salesdb.h>
 #include <lirvo/transfer.h>
@@ -13,8 +15,9 @@ namespace FailureNumber = modTally::FailureNumber;
 constexpr std::size_t kRejectionTextsKept = 10;
 
 // Posts one request of the transfer and notes what the server did with it.
-void Post(const std::string& request, const std::string& where, TransferResult& result) {
-  const modTally::Reply reply = SendRequest(request);
+void Post(const std::string& url, const std::string& request, const std::string& where,
+          TransferResult& result) {
+  const modTally::Reply reply = SendRequest(url, request);
   ++result.posted;
   if (IsRejection(reply)) {
     ++result.rejected;
@@ -24,9 +27,9 @@ void Post(const std::string& request, const std::string& where, TransferResult& 
   }
 }
 
-[[noreturn]] void Stop(const Failure& failure, const std::string& where) {
-  throw Failure(failure.number(),
-                "the transfer stopped at " + where + ": " + failure.description());
+[[noreturn]] void Stop(const Failure& failure, const std::string& where,
+                       const TransferResult& result) {
+  throw TransferStopped(failure, where, result.posted);
 }
 
 std::string Unit(const std::string& company, const std::string& value) {
@@ -104,19 +107,36 @@ std::filesystem::path DefaultDatabasePath() {
   return executable.parent_path() / "SampleData.mdb";
 }
 
-TransferResult DataToTally(const std::string& company, const StatFn& stat,
+TransferStopped::TransferStopped(const Failure& cause, const std::string& where, int posted)
+    : Failure(cause.number(), (where.empty() ? std::string("the transfer stopped before sending "
+                                                           "anything: ")
+                                             : "the transfer stopped at " + where + ": ") +
+                                  cause.description()),
+      posted_(posted) {}
+
+TransferResult DataToTally(const std::string& url, const std::string& company, const StatFn& stat,
                            const std::filesystem::path& database) {
-  SalesDatabase db(database);
   TransferResult result;
+  if (company.empty()) {
+    Stop(Failure(FailureNumber::kValue, "there is no company to send to (the server at " + url +
+                                            " named no current company)"),
+         "", result);
+  }
+  std::optional<SalesDatabase> db;
+  try {
+    db.emplace(database);
+  } catch (const Failure& failure) {
+    Stop(failure, "", result);
+  }
 
   for (const MasterPhase& phase : MasterPhases()) {
     Show(stat, phase.heading);
     const std::string prefix = std::string(phase.heading) + " - ";
     std::optional<Recordset> values;
     try {
-      values.emplace(db.Open(std::string("Select DISTINCT ") + phase.column + " from " + kTable));
+      values.emplace(db->Open(std::string("Select DISTINCT ") + phase.column + " from " + kTable));
     } catch (const Failure& failure) {
-      Stop(failure, phase.what);
+      Stop(failure, phase.what, result);
     }
     const long count = values->RecordCount();
     for (int i = 0; i < count && i < kRowLimit; ++i) {
@@ -129,10 +149,10 @@ TransferResult DataToTally(const std::string& company, const StatFn& stat,
                                                    " of " + database.string() +
                                                    ", and a master needs a name");
         }
-        Post(phase.build(company, *value), where + " (\"" + *value + "\")", result);
+        Post(url, phase.build(company, *value), where + " (\"" + *value + "\")", result);
         values->MoveNext();
       } catch (const Failure& failure) {
-        Stop(failure, where);
+        Stop(failure, where, result);
       }
     }
   }
@@ -141,9 +161,9 @@ TransferResult DataToTally(const std::string& company, const StatFn& stat,
   const char* const what = "sales vouchers";
   std::optional<Recordset> rows;
   try {
-    rows.emplace(db.Open(std::string("Select * from ") + kTable));
+    rows.emplace(db->Open(std::string("Select * from ") + kTable));
   } catch (const Failure& failure) {
-    Stop(failure, what);
+    Stop(failure, what, result);
   }
   const long count = rows->RecordCount();
   for (int i = 0; i < count && i < kRowLimit; ++i) {
@@ -154,13 +174,37 @@ TransferResult DataToTally(const std::string& company, const StatFn& stat,
       if (row.VoucherID) {
         where += " (voucher \"" + *row.VoucherID + "\")";
       }
-      Post(BuildSalesVoucher(row), where, result);
+      Post(url, BuildSalesVoucher(row), where, result);
       rows->MoveNext();
     } catch (const Failure& failure) {
-      Stop(failure, where);
+      Stop(failure, where, result);
     }
   }
   return result;
+}
+
+TransferResult DataToTally(const std::string& company, const StatFn& stat,
+                           const std::filesystem::path& database) {
+  return DataToTally(modTally::TallyUrl, company, stat, database);
+}
+
+std::string StopMessage(const Failure& failure) {
+  const auto* const stopped = dynamic_cast<const TransferStopped*>(&failure);
+  if (stopped == nullptr) {
+    return "The transfer stopped: " + failure.description();
+  }
+  std::string message = failure.description();
+  if (!message.empty() && message[0] >= 'a' && message[0] <= 'z') {
+    message[0] = static_cast<char>(message[0] - 'a' + 'A');
+  }
+  if (stopped->posted() == 0) {
+    return message + "\n\nNothing was sent to Tally.";
+  }
+  if (stopped->posted() == 1) {
+    return message + "\n\nThe one request sent before it stopped stays in Tally.";
+  }
+  return message + "\n\nThe " + std::to_string(stopped->posted()) +
+         " requests sent before it stopped stay in Tally.";
 }
 
 std::string FinalMessage(const TransferResult& result) {

@@ -1,8 +1,7 @@
 // The sales transfer without any window: the voucher message, the sending routine with its
-// formatting, the reading of replies, and DataToTally's six phases.
+// layout, the judging of replies (lirvo/judge.h), and DataToTally's six phases.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -11,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include <lirvo/judge.h>
 #include <lirvo/modTally.h>
 
 namespace lirvo::transfer {
@@ -58,37 +58,27 @@ std::string BuildSalesVoucher(const SalesRow& row);
 // ---------------------------------------------------------------------------------------------
 // Sending
 
-// Loads `request` into a document, re-indents it (CR LF, two blanks a level) and posts it to
-// modTally::TallyUrl; returns the reply unchanged. Throws modTally::Failure when the request is
-// not well-formed XML (nothing is sent) or the exchange fails.
+// Loads `request` into a document, lays it out (every element on a line of its own, CR LF, two
+// blanks a level, leaves on one line) and posts it to `url`; returns the reply unchanged. Throws
+// modTally::Failure when `url` is empty, when the request is not well-formed XML (kParse) or nests
+// deeper than LaidOutXml allows (kDepth), nothing being sent then, or when the exchange fails.
+modTally::Reply SendRequest(const std::string& url, const std::string& request);
+
+// SendRequest to modTally::TallyUrl.
 modTally::Reply SendRequest(const std::string& request);
 
-// As SendRequest, giving back only the reply text.
+// As SendRequest to modTally::TallyUrl, giving back only the reply text.
 std::string SendToTally(const std::string& request);
 
-// Re-indents `document` in place: every element on a line of its own, indented two blanks per
-// level, leaves on one line. Throws modTally::Failure (kDocument) when the document has no root
-// element, and (kDepth) when the tree is too deep to format.
-void FormatXml(pugi::xml_document& document);
-
-// The text SendRequest posts for `document`: the document laid out as FormatXml lays it out,
-// written as modTally::DocumentXml writes it, in one pass that leaves the document unchanged.
-// Throws modTally::Failure as FormatXml does.
+// The text SendRequest posts for `document`, written in one pass that leaves the document as it
+// is: the root element's subtree laid out with every element on a line of its own, indented two
+// blanks per level (the root at 0, no indentation or line break around it), CR LF line ends; an
+// element whose children are all text stays on one line; text is not changed. Nodes beside the
+// root are written as they are. Throws modTally::Failure (kDocument) when the document has no
+// root element, and (kDepth) when an element sits more than 100 levels deep (the root is level
+// 1): the indentation grows with the level, and this bound keeps the text within about fifty
+// times the size of the request.
 std::string LaidOutXml(const pugi::xml_document& document);
-
-// Lays out `node` and its subtree at `depth` blanks (CR LF line ends, two blanks a level). A
-// child's depth above 32767 throws modTally::Failure (kDepth).
-void IndentNode(pugi::xml_node node, std::int16_t depth);
-
-// ---------------------------------------------------------------------------------------------
-// Reading replies to imports
-
-// Whether an import reply reports that the server rejected something: an HTTP status of 400 or
-// above, a LINEERROR, ERRORS or EXCEPTIONS above 0, or a RESPONSE root holding only a message.
-bool IsRejection(const modTally::Reply& reply);
-
-// The reason a rejected reply gives (its LINEERROR texts, or its message), for the report.
-std::string RejectionText(const modTally::Reply& reply);
 
 // ---------------------------------------------------------------------------------------------
 // The transfer
@@ -124,11 +114,34 @@ using StatFn = std::function<void(const std::string& message)>;
 // SampleData.mdb in the folder that holds the running executable.
 std::filesystem::path DefaultDatabasePath();
 
-// Runs the six phases against `database` for `company`, calling `stat` before each heading and
-// row. Posts to modTally::TallyUrl. Throws modTally::Failure, naming the phase and row, at the
-// first failure (what was posted before stays posted).
+// A transfer that stopped part-way. Its description says where and why ("the transfer stopped at
+// sales vouchers, row 3 (voucher \"7\"): ..."); posted() is how many requests had been posted
+// before it stopped (what they made stays in Tally).
+class TransferStopped : public modTally::Failure {
+ public:
+  TransferStopped(const modTally::Failure& cause, const std::string& where, int posted);
+  int posted() const noexcept { return posted_; }
+
+ private:
+  int posted_;
+};
+
+// Runs the six phases against `database` for `company`, posting to `url` and calling `stat`
+// before each heading and row. Throws TransferStopped, naming the phase and row, at the first
+// failure (what was posted before stays posted), and before posting anything when `company` is
+// empty (the server named no current company) or the database cannot be opened.
+TransferResult DataToTally(const std::string& url, const std::string& company, const StatFn& stat,
+                           const std::filesystem::path& database);
+
+// DataToTally posting to modTally::TallyUrl.
 TransferResult DataToTally(const std::string& company, const StatFn& stat,
                            const std::filesystem::path& database = DefaultDatabasePath());
+
+// The message for a transfer that stopped with `failure`: where and why, then whether anything
+// was sent before ("Nothing was sent to Tally." or "The 7 requests sent before it stopped stay in
+// Tally."); for a failure that is not a TransferStopped, "The transfer stopped: " and its
+// description.
+std::string StopMessage(const modTally::Failure& failure);
 
 // The final message: kSuccessMessage when nothing was rejected, otherwise how many requests the
 // server rejected and why.
