@@ -108,7 +108,7 @@ std::chrono::milliseconds ReaderDeadline() {
 
 ReaderProcess::ReaderProcess(const std::vector<std::string>& arguments,
                              std::function<std::string()> where)
-    : where_(std::move(where)), program_(ProgramPath()) {
+    : where_(std::move(where)), program_(ProgramPath()), limit_(ReaderDeadline()) {
   std::array<int, 2> out = Pipe();
   std::array<int, 2> err{-1, -1};
   try {
@@ -284,7 +284,8 @@ ReaderProcess::Frame ReaderProcess::Next() {
   if (done_) {
     return {frames::kDone, {}};
   }
-  const Clock::time_point deadline = Clock::now() + ReaderDeadline();
+  // The reader has limit_ from here to send a frame; a progress frame starts the time again.
+  std::optional<Clock::time_point> deadline;
   while (true) {
     const std::size_t held = end_ - begin_;
     if (held >= frames::kPrefix) {
@@ -298,6 +299,7 @@ ReaderProcess::Frame ReaderProcess::Next() {
                           std::string_view(buffer_.data() + begin_ + frames::kPrefix, length)};
         begin_ += frames::kPrefix + length;
         if (frame.kind == frames::kProgress) {
+          deadline.reset();
           continue;
         }
         if (frame.kind == frames::kError) {
@@ -322,7 +324,7 @@ ReaderProcess::Frame ReaderProcess::Next() {
         }
         if (frame.kind == frames::kDone) {
           CloseOutput();
-          const int status = Reap(deadline);
+          const int status = Reap(Clock::now() + limit_);
           done_ = true;
           if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
             done_ = false;
@@ -336,9 +338,12 @@ ReaderProcess::Frame ReaderProcess::Next() {
         return frame;
       }
     }
-    if (!Fill(deadline)) {
+    if (!deadline) {
+      deadline = Clock::now() + limit_;
+    }
+    if (!Fill(*deadline)) {
       CloseOutput();
-      const int status = Reap(deadline);
+      const int status = Reap(*deadline);
       if (WIFSIGNALED(status)) {
         Fail(std::string("the file is damaged (reading it crashed the database reader: ") +
              strsignal(WTERMSIG(status)) + ")" + kAdvice);

@@ -57,6 +57,7 @@ class ReaderProcess {
 
   std::function<std::string()> where_;
   std::string program_;
+  std::chrono::milliseconds limit_;
   pid_t pid_ = -1;
   int out_ = -1;
   int err_ = -1;
