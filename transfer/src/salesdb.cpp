@@ -3,6 +3,8 @@
 // MoveNext asks for them.
 #include "lirvo/salesdb.h"
 
+#include <cstdlib>
+
 #include <lirvo/modTally.h>
 #include <lirvo/text.h>
 

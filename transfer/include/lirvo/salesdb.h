@@ -4,9 +4,12 @@
 // libmdb trusts the file: one changed byte can make it read out of bounds or loop for ever. So it
 // never runs in this process: each query is read by the small program lirvo-mdb-reader (built
 // and installed beside the executables), which streams the rows over a pipe as the recordset asks
-// for them. A reader that crashes, ends early or sends nothing for 15 s (ReaderDeadline in
-// transfer/src/reader_process.h) becomes a failure naming the file, the table and the row; what
-// libmdb writes on standard error never reaches the terminal.
+// for them. A reader that crashes, ends early or sends nothing for 15 s becomes a failure naming
+// the file, the table and the row; what libmdb writes on standard error never reaches the
+// terminal (its first lines end the failure's description). Two environment variables, for tests
+// and unusual installs: LIRVO_MDB_READER names the reader program to start instead, and
+// LIRVO_MDB_READER_TIMEOUT the seconds it may go without sending anything (see
+// transfer/src/reader_process.h).
 #pragma once
 
 #include <filesystem>
