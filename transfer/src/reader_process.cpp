@@ -312,8 +312,7 @@ ReaderProcess::Frame ReaderProcess::Next() {
             std::from_chars(number->data(), number->data() + number->size(), value);
             std::string description(*text);
             CloseOutput();
-            const int status = Reap(Clock::now() + std::chrono::seconds(1));
-            static_cast<void>(status);
+            Reap(Clock::now() + std::chrono::seconds(1));  // it exits 1 after the frame
             const std::string said = OneLine(errors_);
             if (!said.empty()) {
               description += " (libmdb: " + said + ")";
@@ -345,8 +344,11 @@ ReaderProcess::Frame ReaderProcess::Next() {
       CloseOutput();
       const int status = Reap(*deadline);
       if (WIFSIGNALED(status)) {
-        Fail(std::string("the file is damaged (reading it crashed the database reader: ") +
-             strsignal(WTERMSIG(status)) + ")" + kAdvice);
+        const char* signal_name = sigdescr_np(WTERMSIG(status));
+        Fail("the file is damaged (reading it crashed the database reader: " +
+             (signal_name != nullptr ? std::string(signal_name)
+                                     : "signal " + std::to_string(WTERMSIG(status))) +
+             ")" + kAdvice);
       }
       if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
         Fail("the database reader " + program_ + " ended with status " +
