@@ -152,7 +152,7 @@ TEST(BadDatabase, EachFailsNamingTheFileBeforeAnythingIsPosted) {
 TEST(BadDatabase, AReaderThatCrashesHangsOrStopsShortFailsInTime) {
   const struct {
     const char* script;
-    const char* reason;
+    std::string reason;
   } cases[] = {
       {"kill -SEGV $$", "crashed the database reader: Segmentation fault"},
       {"exec sleep 60", "made no progress for 1 s"},
@@ -160,6 +160,14 @@ TEST(BadDatabase, AReaderThatCrashesHangsOrStopsShortFailsInTime) {
       {"printf 'abc'; exit 0", "output stopped before its end"},
       {"printf '\\377\\377\\377\\377R'; exec sleep 60", "garbled"},
       {"exit 7", "ended with status 7"},
+      // The table list, then a header of one column and one row, then a crash: the failure names
+      // the row it was reading.
+      {R"(case $1 in
+            tables) printf '\014\0\0\0T\010\0\0\0SalesMst\0\0\0\0D' ;;
+            *) printf '\016\0\0\0H\001\0\0\0001\001\0\0\0A\377\377\377\377\005\0\0\0R\001\0\0\0x'
+               kill -SEGV $$ ;;
+          esac)",
+       "\"SalesMst\" of " + kSample.string() + ", row 2: the file is damaged (reading it crashed"},
   };
   const lirvo::test::TempDir dir("bad-reader");
   const fs::path script = dir.File("reader.sh");
@@ -172,7 +180,9 @@ TEST(BadDatabase, AReaderThatCrashesHangsOrStopsShortFailsInTime) {
     const auto start = std::chrono::steady_clock::now();
     std::string failure = "no failure";
     try {
-      lirvo::transfer::SalesDatabase(kSample).Open("Select * from SalesMst");
+      lirvo::transfer::SalesDatabase db(kSample);
+      for (auto rows = db.Open("Select * from SalesMst"); !rows.AtEnd(); rows.MoveNext()) {
+      }
     } catch (const modTally::Failure& caught) {
       failure = std::to_string(caught.number()) + " " + caught.description();
     }
