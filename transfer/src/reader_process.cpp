@@ -31,6 +31,7 @@ namespace FailureNumber = modTally::FailureNumber;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kErrorsKept = 2048;
+constexpr std::size_t kErrorsShown = 300;
 constexpr std::size_t kChunk = 64 * 1024;
 constexpr const char* kProgram = "lirvo-mdb-reader";
 const std::string kAdvice = "; repair it in Access (Compact and Repair) or use a good copy";
@@ -87,6 +88,10 @@ std::string OneLine(const std::string& text) {
   }
   while (!line.empty() && (line.back() == ' ' || line.back() == ';')) {
     line.pop_back();
+  }
+  if (line.size() > kErrorsShown) {
+    line.resize(kErrorsShown);
+    line += "...";
   }
   return line;
 }
