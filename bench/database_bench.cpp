@@ -1,9 +1,8 @@
 // Benchmark 5: the six queries the transfer runs over a 20,000-row SalesMst, each result read to
 // its end, against one libmdb pass over the table with every column bound, in turns. The reader
-// tries reads in forked child processes first, so both sides are timed by the CPU time of the
-// thread and of the children it waited for, and in a fresh lirvo-bench process of ordinary size:
-// a fork costs in proportion to the memory of the process that forks, and this one holds
-// hundreds of MiB.
+// reads each query in a lirvo-mdb-reader process of its own, so both sides are timed by the CPU
+// time of the thread and of the children it waited for, in a fresh lirvo-bench process of
+// ordinary size (apart from the hundreds of MiB the other benchmarks leave behind).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -15,7 +14,8 @@
 #include <memory>
 #include <stdexcept>
 
-// mdbtools.h includes glib inside an extern "C" block; glib must come first (see salesdb.cpp).
+// mdbtools.h includes glib inside an extern "C" block; glib must come first (see
+// transfer/mdbreader/values.h).
 #include <glib.h>
 // clang-format off
 #include <mdbtools.h>

@@ -1,6 +1,6 @@
-// Where the transfer of SampleData.mdb spends its time. Measured in a process of its own: the
-// sales database tries reads in forked children, and forking costs in proportion to the parent's
-// memory, which in lirvo-bench is hundreds of MiB by the time this runs.
+// Where the transfer of SampleData.mdb spends its time. Measured in a process of its own, apart
+// from the hundreds of MiB lirvo-bench holds by the time this runs; the database part includes
+// starting lirvo-mdb-reader for each query.
 #pragma once
 
 #include <string>

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <lirvo/modTally.h>
+#include <lirvo/salesdb.h>
 #include <lirvo/transfer.h>
 
 #include "raw_server.h"
@@ -123,6 +126,8 @@ TEST(BadDatabase, EachFailsNamingTheFileBeforeAnythingIsPosted) {
                   fs::perm_options::add);
   RawServer server = RawServer::Replying(RawServer::HttpReply(200, "<RESPONSE/>"));
   modTally::TallyUrl = server.url();
+  // libmdb's complaints ("offset ... is beyond EOF") stay off the terminal.
+  testing::internal::CaptureStderr();
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].what);
     const fs::path file = dir.File("bad database " + std::to_string(i) + ".mdb");
@@ -132,6 +137,7 @@ TEST(BadDatabase, EachFailsNamingTheFileBeforeAnythingIsPosted) {
     EXPECT_THAT(failure, HasSubstr(file.string()));
     EXPECT_THAT(failure, HasSubstr(cases[i].reason));
   }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_TRUE(server.requests().empty());
 
   // The sample itself still goes through after all that.
@@ -139,6 +145,54 @@ TEST(BadDatabase, EachFailsNamingTheFileBeforeAnythingIsPosted) {
   EXPECT_GT(result.posted, 0);
   EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(result.posted));
   modTally::TallyUrl.clear();
+}
+
+// A reader that crashes, hangs or stops short (a stand-in script through $LIRVO_MDB_READER)
+// fails the read at once or at the deadline, naming the file and the table.
+TEST(BadDatabase, AReaderThatCrashesHangsOrStopsShortFailsInTime) {
+  const struct {
+    const char* script;
+    std::string reason;
+  } cases[] = {
+      {"kill -SEGV $$", "crashed the database reader: Segmentation fault"},
+      {"exec sleep 60", "made no progress for 1 s"},
+      {"exit 0", "output stopped before its end"},
+      {"printf 'abc'; exit 0", "output stopped before its end"},
+      {"printf '\\377\\377\\377\\377R'; exec sleep 60", "garbled"},
+      {"exit 7", "ended with status 7"},
+      // The table list, then a header of one column and one row, then a crash: the failure names
+      // the row it was reading.
+      {R"(case $1 in
+            tables) printf '\014\0\0\0T\010\0\0\0SalesMst\0\0\0\0D' ;;
+            *) printf '\016\0\0\0H\001\0\0\0001\001\0\0\0A\377\377\377\377\005\0\0\0R\001\0\0\0x'
+               kill -SEGV $$ ;;
+          esac)",
+       "\"SalesMst\" of " + kSample.string() + ", row 2: the file is damaged (reading it crashed"},
+  };
+  const lirvo::test::TempDir dir("bad-reader");
+  const fs::path script = dir.File("reader.sh");
+  setenv("LIRVO_MDB_READER", script.c_str(), 1);
+  setenv("LIRVO_MDB_READER_TIMEOUT", "1", 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    WriteFile(script, std::string("#!/bin/sh\n") + c.script + "\n");
+    fs::permissions(script, fs::perms::owner_all);
+    const auto start = std::chrono::steady_clock::now();
+    std::string failure = "no failure";
+    try {
+      lirvo::transfer::SalesDatabase db(kSample);
+      for (auto rows = db.Open("Select * from SalesMst"); !rows.AtEnd(); rows.MoveNext()) {
+      }
+    } catch (const modTally::Failure& caught) {
+      failure = std::to_string(caught.number()) + " " + caught.description();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_THAT(failure, testing::StartsWith(std::to_string(modTally::FailureNumber::kDatabase)));
+    EXPECT_THAT(failure, HasSubstr(kSample.string()));
+    EXPECT_THAT(failure, HasSubstr(c.reason));
+  }
+  unsetenv("LIRVO_MDB_READER");
+  unsetenv("LIRVO_MDB_READER_TIMEOUT");
 }
 
 }  // namespace

@@ -1,6 +1,15 @@
-// The sales database reader: an Access database (.mdb or .accdb) opened read-only through libmdb,
-// with the two statement shapes the transfer runs and a forward-only recordset over the result.
-// libmdb's header (and glib with it) stays inside the implementation.
+// The sales database reader: an Access database (.mdb or .accdb) read through libmdb, with the two
+// statement shapes the transfer runs and a forward-only recordset over the result.
+//
+// libmdb trusts the file: one changed byte can make it read out of bounds or loop for ever. So it
+// never runs in this process: each query is read by the small program lirvo-mdb-reader (built
+// and installed beside the executables), which streams the rows over a pipe as the recordset asks
+// for them. A reader that crashes, ends early or sends nothing for 15 s becomes a failure naming
+// the file, the table and the row; what libmdb writes on standard error never reaches the
+// terminal (its first lines end the failure's description). Two environment variables, for tests
+// and unusual installs: LIRVO_MDB_READER names the reader program to start instead, and
+// LIRVO_MDB_READER_TIMEOUT the seconds it may go without sending anything (see
+// transfer/src/reader_process.h).
 #pragma once
 
 #include <filesystem>
@@ -19,6 +28,8 @@ namespace lirvo::transfer {
 //                                         "." as decimal point, no trailing zeros ("600", "1.2")
 //   Byte, Integer, Long                   decimal
 //   Yes/No                                "Yes" or "No"
+//   Replication ID (GUID)                 {6F9619FF-8B86-D011-B42D-00C04FC964FF}, as Access
+//                                         shows it (libmdb's own form drops the last dash)
 using FieldValue = std::optional<std::string>;
 
 class Recordset;
@@ -30,8 +41,7 @@ class SalesDatabase {
  public:
   // Opens `file` read-only. Throws modTally::Failure (kDatabase), naming the file, when it is
   // missing, is not a regular file, cannot be read, is not an Access database, or is damaged.
-  // Every read is first tried in a child process, so a damaged file that would crash libmdb or
-  // keep it reading for ever gives a failure instead.
+  // The header is checked here before the reader is started for the list of tables.
   explicit SalesDatabase(const std::filesystem::path& file);
   ~SalesDatabase();
   SalesDatabase(SalesDatabase&&) noexcept;
@@ -42,21 +52,23 @@ class SalesDatabase {
   const std::filesystem::path& path() const;
 
   // Runs "Select DISTINCT <column> from <table>" or "Select * from <table>" (keywords and names
-  // case-insensitive, names optionally in [brackets]). DISTINCT compares text case-insensitively
-  // and gives the values in ascending order, a null first; "Select *" gives the rows in the
-  // table's own order. Throws modTally::Failure (kDatabase) for any other statement, a missing
-  // table or a missing column, naming the file and the table or column. The recordset stays
-  // valid after this object is gone.
+  // case-insensitive, names optionally in [brackets]). "Select *" gives the rows in the table's
+  // own order, read as the recordset moves (memory does not grow with the table). DISTINCT reads
+  // the whole column first and gives each value once, a null first, then in ascending order:
+  // numbers and dates by value; text with ASCII letters compared without regard to case (values
+  // that differ only so are one, spelt as first met in the table), and otherwise by its UTF-8
+  // bytes, so accented, Devanagari or Gujarati letters sort after ASCII, by code point, and
+  // their capitals are not folded. Throws modTally::Failure (kDatabase) for any other statement,
+  // a missing table or a missing column, naming the file and the table or column. The recordset
+  // stays valid after this object is gone.
   Recordset Open(std::string_view statement);
 
  private:
-  // Open without the trial run in a child process.
-  Recordset OpenDirect(std::string_view statement);
-
   std::shared_ptr<detail::DatabaseHandle> handle_;
 };
 
-// A forward-only result. The row count is known as soon as it is open.
+// A forward-only result. The row count is known as soon as it is open. Destroying it before the
+// end stops its reader.
 class Recordset {
  public:
   ~Recordset();
@@ -75,7 +87,10 @@ class Recordset {
   // when the result has no such column (kDatabase), when there is no current row (kDatabase), or
   // when the column's type has no text form (kValue, e.g. an OLE object).
   const FieldValue& Field(std::string_view name) const;
-  // Moves to the next row. Throws modTally::Failure when already at the end.
+  // The number of the current row in the result, from 1; past the end one more than the rows.
+  long RowNumber() const;
+  // Moves to the next row. Throws modTally::Failure when already at the end, and (kDatabase)
+  // when the reader fails on the way, naming the file, the table and the row.
   void MoveNext();
 
  private:

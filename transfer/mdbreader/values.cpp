@@ -1,0 +1,214 @@
+// Text forms of stored Access values (see values.h).
+#include "values.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include <lirvo/text.h>
+
+namespace lirvo::mdbreader {
+
+namespace {
+
+static_assert(std::endian::native == std::endian::little,
+              "Access stores numbers little-endian; the reader copies them as they are");
+
+struct GFreer {
+  void operator()(char* text) const { g_free(text); }
+};
+using GText = std::unique_ptr<char, GFreer>;
+
+// Shortest decimal that reads back to `value`; fixed notation for ordinary magnitudes.
+template <class Real>
+std::string ShortestDecimal(Real value) {
+  if (value == 0) {
+    return "0";  // also for -0
+  }
+  const Real magnitude = std::fabs(value);
+  const auto format = (magnitude >= Real(1e-6) && magnitude < Real(1e21))
+                          ? std::chars_format::fixed
+                          : std::chars_format::general;
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format);
+  return std::string(buffer, result.ptr);
+}
+
+// Drops trailing zeros after a decimal point, and the point itself when nothing follows it.
+std::string TrimFraction(std::string text) {
+  if (text.find('.') != std::string::npos) {
+    while (!text.empty() && text.back() == '0') {
+      text.pop_back();
+    }
+    if (!text.empty() && text.back() == '.') {
+      text.pop_back();
+    }
+  }
+  if (text == "-0" || text.empty()) {
+    return "0";
+  }
+  return text;
+}
+
+// Currency is a 64-bit integer count of ten-thousandths.
+std::string MoneyText(std::int64_t raw) {
+  const bool negative = raw < 0;
+  const std::uint64_t magnitude =
+      negative ? 0 - static_cast<std::uint64_t>(raw) : static_cast<std::uint64_t>(raw);
+  std::string text = negative ? "-" : "";
+  text += std::to_string(magnitude / 10000);
+  char fraction[8];
+  std::snprintf(fraction, sizeof fraction, ".%04u", static_cast<unsigned>(magnitude % 10000));
+  return TrimFraction(text + fraction);
+}
+
+std::string DateText(double stored) {
+  std::tm parts{};
+  mdb_date_to_tm(stored, &parts);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02d%02d", parts.tm_year + 1900, parts.tm_mon + 1,
+                parts.tm_mday);
+  return text;
+}
+
+// A GUID is stored as a 32-bit, two 16-bit (all little-endian) and eight single bytes. libmdb's
+// own form leaves out the dash before the last group; this is the form Access shows.
+std::string GuidText(const unsigned char* b) {
+  char text[40];
+  std::snprintf(text, sizeof text,
+                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3],
+                b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
+  return text;
+}
+
+}  // namespace
+
+const char* UnreadableTypeName(int type) {
+  switch (type) {
+    case MDB_BOOL:
+    case MDB_BYTE:
+    case MDB_INT:
+    case MDB_LONGINT:
+    case MDB_MONEY:
+    case MDB_FLOAT:
+    case MDB_DOUBLE:
+    case MDB_DATETIME:
+    case MDB_TEXT:
+    case MDB_MEMO:
+    case MDB_REPID:
+    case MDB_NUMERIC:
+      return nullptr;
+    case MDB_BINARY:
+      return "binary data";
+    case MDB_OLE:
+      return "OLE objects";
+    case MDB_COMPLEX:
+      return "multi-valued data";
+    default:
+      return "values of an unknown type";
+  }
+}
+
+std::size_t FixedSize(int type) {
+  switch (type) {
+    case MDB_BYTE:
+      return 1;
+    case MDB_INT:
+      return 2;
+    case MDB_LONGINT:
+    case MDB_FLOAT:
+      return 4;
+    case MDB_MONEY:
+    case MDB_DOUBLE:
+    case MDB_DATETIME:
+      return 8;
+    case MDB_REPID:
+      return 16;
+    case MDB_NUMERIC:
+      return 17;
+    default:
+      return 0;
+  }
+}
+
+std::optional<Cell> ReadCell(MdbHandle* mdb, const ColumnInfo& column, const MdbField& field,
+                             bool keyed) {
+  if (column.type == MDB_BOOL) {
+    // A Yes/No value lives in the row's null mask: a set bit (not null) is Yes.
+    const bool yes = field.is_null == 0;
+    return Cell{yes ? "Yes" : "No", yes ? -1.0 : 0.0};  // Access orders Yes (-1) before No (0)
+  }
+  if (field.is_null != 0) {
+    return Cell{std::nullopt, std::monostate()};
+  }
+  const auto page_size = static_cast<std::size_t>(mdb->fmt->pg_size);
+  if (field.start < 0 || field.siz < 0 ||
+      static_cast<std::size_t>(field.start) + static_cast<std::size_t>(field.siz) > page_size ||
+      static_cast<std::size_t>(field.siz) < FixedSize(column.type)) {
+    return std::nullopt;
+  }
+  unsigned char* const page = mdb->pg_buf;
+  switch (column.type) {
+    case MDB_TEXT:
+    case MDB_MEMO: {
+      if (field.siz == 0) {
+        return Cell{std::string(), std::string()};
+      }
+      const GText text(mdb_col_to_string(mdb, page, field.start, column.type, field.siz));
+      std::string value = text ? std::string(text.get()) : std::string();
+      std::string key = keyed ? lirvo::text::FoldCase(value) : std::string();
+      return Cell{std::move(value), std::move(key)};
+    }
+    case MDB_REPID: {
+      std::string value = GuidText(page + field.start);
+      std::string key = keyed ? value : std::string();
+      return Cell{std::move(value), std::move(key)};
+    }
+    case MDB_DATETIME: {
+      const double stored = mdb_get_double(page, field.start);
+      return Cell{DateText(stored), stored};
+    }
+    case MDB_MONEY: {
+      std::int64_t raw = 0;
+      std::memcpy(&raw, page + field.start, sizeof raw);
+      return Cell{MoneyText(raw), raw};
+    }
+    case MDB_DOUBLE: {
+      const double value = mdb_get_double(page, field.start);
+      return Cell{ShortestDecimal(value), value};
+    }
+    case MDB_FLOAT: {
+      const float value = mdb_get_single(page, field.start);
+      return Cell{ShortestDecimal(value), static_cast<double>(value)};
+    }
+    case MDB_NUMERIC: {
+      const GText text(mdb_numeric_to_string(mdb, field.start, column.scale, column.precision));
+      std::string value = TrimFraction(text ? std::string(text.get()) : std::string("0"));
+      double number = 0;
+      std::from_chars(value.data(), value.data() + value.size(), number);
+      return Cell{std::move(value), number};
+    }
+    case MDB_BYTE: {
+      const int value = mdb_get_byte(page, field.start);
+      return Cell{std::to_string(value), static_cast<double>(value)};
+    }
+    case MDB_INT: {
+      const auto value = static_cast<std::int16_t>(mdb_get_int16(page, field.start));
+      return Cell{std::to_string(value), static_cast<double>(value)};
+    }
+    case MDB_LONGINT: {
+      const auto value = static_cast<std::int32_t>(mdb_get_int32(page, field.start));
+      return Cell{std::to_string(value), static_cast<double>(value)};
+    }
+    default:
+      // Types without a text form are refused before any row is read.
+      return Cell{std::nullopt, std::monostate()};
+  }
+}
+
+}  // namespace lirvo::mdbreader

@@ -1,0 +1,54 @@
+// The text form of a stored Access value, taken from the bytes libmdb's row cracker points at
+// rather than through libmdb's locale-dependent formatting, with the key DISTINCT orders it by.
+//   Text, Memo                            as stored, UTF-8
+//   Date/Time                             YYYYMMDD
+//   Currency, Double, Single, Numeric     shortest decimal that reads back to the same value,
+//                                         "." as decimal point, no trailing zeros ("600", "1.2")
+//   Byte, Integer, Long                   decimal
+//   Yes/No                                "Yes" or "No"
+//   Replication ID                        {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, capitals
+#pragma once
+
+// mdbtools.h includes glib inside its extern "C" block, which breaks glib's C++ templates; with
+// glib included first its include guard keeps the second inclusion empty.
+#include <glib.h>
+// clang-format off
+#include <mdbtools.h>
+// clang-format on
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace lirvo::mdbreader {
+
+// How DISTINCT orders a column's values: nulls first, then by value; text by the bytes of its
+// ASCII-case-folded form.
+using SortKey = std::variant<std::monostate, std::string, double, std::int64_t>;
+
+struct Cell {
+  std::optional<std::string> text;  // no value for a null
+  SortKey key;
+};
+
+struct ColumnInfo {
+  std::string name;
+  int type = 0;
+  int scale = 0;
+  int precision = 0;
+};
+
+// What a column of `type` holds when the type has no text form ("OLE objects"); null when it has.
+const char* UnreadableTypeName(int type);
+
+// The number of bytes a value of `type` takes in a row; 0 for variable-length types.
+std::size_t FixedSize(int type);
+
+// The value of one cracked field; its bytes are in mdb->pg_buf. Without `keyed` a text's sort key
+// is left empty. Gives no value when the field's bytes lie outside the page or are too few for
+// its type (a damaged row).
+std::optional<Cell> ReadCell(MdbHandle* mdb, const ColumnInfo& column, const MdbField& field,
+                             bool keyed);
+
+}  // namespace lirvo::mdbreader
