@@ -32,13 +32,16 @@ void AddKind(CLI::App& parent, const char* kind, int& status) {
   CLI::App* command =
       parent.add_subcommand(kind, std::string("Print the import request for one ") + kind);
   auto request = std::make_shared<Request<Record>>();
-  command->add_option("--company", request->company, "The company the request goes to");
+  command->add_option("--company", request->company, "The company the request goes to")
+      ->type_name("NAME");
   command->add_option("--action", request->action, "Create (the default), Alter or Delete")
-      ->check(CLI::IsMember({"Create", "Alter", "Delete"}));
+      ->check(CLI::IsMember({"Create", "Alter", "Delete"}))
+      ->type_name("ACTION");
   CLI::Option* oldName = nullptr;
   for (const Field<Record>& field : FieldsOf<Record>()) {
     const std::string name(field.name);
-    CLI::Option* option = command->add_option("--" + name, request->record.*(field.member));
+    CLI::Option* option =
+        command->add_option("--" + name, request->record.*(field.member))->type_name("VALUE");
     if (name == "OldName") {
       option->description("The master's present name (needed with --action Alter)");
       oldName = option;

@@ -57,10 +57,14 @@ void AddTransferCommand(CLI::App& app, int& status) {
       "Move the sales in SampleData.mdb into the server (exit 3 when the server rejected some of "
       "it)");
   auto options = std::make_shared<TransferOptions>();
-  command->add_option("--db", options->database,
-                      "The Access database to read (default: SampleData.mdb beside lirvo)");
-  command->add_option("--company", options->company,
-                      "The company to send to (default: the server's current company)");
+  command
+      ->add_option("--db", options->database,
+                   "The Access database to read (default: SampleData.mdb beside lirvo)")
+      ->type_name("PATH");
+  command
+      ->add_option("--company", options->company,
+                   "The company to send to (default: the server's current company)")
+      ->type_name("NAME");
   command->callback([options, &status] { status = Transfer(*options); });
 }
 
