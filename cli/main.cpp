@@ -36,17 +36,23 @@ const CLI::App& Deepest(const CLI::App& app, std::string& path) {
   return *at;
 }
 
-// The usage error's text. A word where a subcommand was needed is named as an unknown command.
+// The usage error's text. Where a command was needed, the error names the word given (or that
+// none was) and lists the commands.
 std::string UsageText(const CLI::App& at, const CLI::ParseError& error) {
-  const std::vector<std::string> rest = at.remaining();
   const auto commands = at.get_subcommands([](const CLI::App*) { return true; });
-  if (at.get_subcommands().empty() && !commands.empty() && !rest.empty() &&
-      rest.front().rfind('-', 0) != 0) {
-    std::string names;
-    for (const CLI::App* command : commands) {
-      names += (names.empty() ? "" : ", ") + command->get_name();
-    }
+  if (commands.empty() || !at.get_subcommands().empty()) {
+    return error.what();
+  }
+  std::string names;
+  for (const CLI::App* command : commands) {
+    names += (names.empty() ? "" : ", ") + command->get_name();
+  }
+  const std::vector<std::string> rest = at.remaining();
+  if (!rest.empty() && rest.front().rfind('-', 0) != 0) {
     return "unknown command \"" + rest.front() + "\"; it must be one of " + names;
+  }
+  if (error.get_name() == "RequiredError" && rest.empty()) {
+    return "a command is needed: one of " + names;
   }
   return error.what();
 }

@@ -49,7 +49,7 @@ QString ForDisplay(const std::string& text) {
 std::string Absolute(const std::filesystem::path& path) {
   std::error_code ignored;
   const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
-  return (absolute.empty() ? path : absolute).string();
+  return (absolute.empty() ? path : absolute).lexically_normal().string();
 }
 
 // The request file's bytes exactly as they stand: commas, quotes and line breaks are part of the

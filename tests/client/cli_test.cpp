@@ -68,7 +68,8 @@ TEST(Cli, HelpVersionAndUsageErrorsBehaveAlikeInEveryProgramAndCommand) {
       {LIRVO_CLI_PATH, "send --version", 0, kVersion},
       {LIRVO_CLI_PATH, "build unit --version", 0, kVersion},
       {LIRVO_CLI_PATH, "build ledger --action Alter --OldName Old --Name New", 0, "NAME=\"Old\""},
-      {LIRVO_CLI_PATH, "", 2, "subcommand"},
+      {LIRVO_CLI_PATH, "", 2, "a command is needed: one of probe"},
+      {LIRVO_CLI_PATH, "build", 2, "one of unit, ledger, stockitem, godown, group, stockgroup"},
       {LIRVO_CLI_PATH, "frobnicate", 2, "unknown command \"frobnicate\""},
       {LIRVO_CLI_PATH, "build planet", 2, "unknown command \"planet\""},
       {LIRVO_CLI_PATH, "probe extra", 2, "extra"},
@@ -78,6 +79,7 @@ TEST(Cli, HelpVersionAndUsageErrorsBehaveAlikeInEveryProgramAndCommand) {
       {LIRVO_CLI_PATH, "transfer --company A --company B", 2, "--company"},
       {LIRVO_CLI_PATH, "build unit --Name=a --Name b", 2, "--Name"},
       {LIRVO_CLI_PATH, "build ledger --Name x --Colour red", 2, "--Colour"},
+      {LIRVO_CLI_PATH, "build group --IsCostCentresOn No", 2, "--IsCostCentresOn"},
       {LIRVO_CLI_PATH, "build ledger --action Modify --Name x", 2, "--action"},
       {LIRVO_CLI_PATH, "build ledger --action Alter --Name x", 2, "--OldName"},
 #ifdef LIRVO_DEMO_PATH
