@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include <QApplication>
+#include <QFile>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
@@ -132,8 +133,14 @@ int TakeScreenshot(QWidget& window, const Options& options) {
     }
     button->click();
   }
-  if (!Framed(window).save(QString::fromStdString(options.screenshot), "PNG")) {
-    std::cerr << "lirvo-demo: cannot write the screenshot " << options.screenshot << '\n';
+  QFile file(QString::fromStdString(options.screenshot));
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    std::cerr << "lirvo-demo: cannot write the screenshot " << options.screenshot << ": "
+              << file.errorString().toStdString() << '\n';
+    status = kExitFailure;
+  } else if (!Framed(window).save(&file, "PNG") || !file.flush()) {
+    std::cerr << "lirvo-demo: cannot write the screenshot " << options.screenshot << ": "
+              << file.errorString().toStdString() << '\n';
     status = kExitFailure;
   }
   window.close();
