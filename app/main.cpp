@@ -1,13 +1,15 @@
-// lirvo-demo: start-up. Shows the demo window LirvoDemo (Refresh has run before it appears);
-// --console shows the request console Form1, --export the export dialog dlgExport. Closing the
-// window ends the application.
-#include <cstdio>
+// lirvo-demo: start-up. Shows the demo window LirvoDemo, which then runs Refresh in view; --console
+// shows the request console Form1, --export the export dialog dlgExport. Closing the window ends
+// the application. Without a display it says what to run instead.
+#include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <string>
-#include <string_view>
-#include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include <QApplication>
+#include <QFile>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
@@ -25,60 +27,71 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kUsage =
-    "usage: lirvo-demo [--console | --export] [--screenshot FILE [--click BUTTON]]\n"
-    "\n"
-    "Opens the Lirvo demo window: it checks the accounting server at http://127.0.0.1:9000 (or\n"
-    "at $LIRVO_TALLY_URL when that is set), lists its open companies, and transfers the sales in\n"
-    "SampleData.mdb beside this program into the current company.\n"
-    "\n"
-    "  --console          open the request console instead\n"
-    "  --export           open the export selection dialog instead\n"
-    "  --screenshot FILE  save a picture of the window as FILE (PNG) and quit; message boxes are\n"
-    "                     printed on standard output instead of shown\n"
-    "  --click BUTTON     with --screenshot: press the button with that name first\n"
-    "  --help             show this help\n";
-
 struct Options {
-  enum class Window { kDemo, kConsole, kExport } window = Window::kDemo;
+  bool console = false;
+  bool exporter = false;
   std::string screenshot;
   std::string click;
 };
 
-// Parses the arguments before any display is needed, so --help works without one. Returns the
-// exit status to end with, or -1 to go on.
-int Parse(const std::vector<std::string_view>& arguments, Options& options) {
-  bool windowChosen = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string_view argument = arguments[i];
-    if (argument == "--help" || argument == "-h") {
-      std::cout << kUsage;
-      return kExitOk;
+// Parses the arguments before any display is needed, so --help and --version work without one.
+// Returns the exit status to end with, or -1 to go on.
+int Parse(int argc, char** argv, Options& options) {
+  CLI::App app(
+      "Opens the Lirvo demo window: it checks the accounting server at http://127.0.0.1:9000 (or "
+      "at $LIRVO_TALLY_URL when that is set), lists its open companies, and transfers the sales "
+      "in SampleData.mdb beside this program into the current company.",
+      "lirvo-demo");
+  app.set_version_flag("--version", "lirvo-demo " PROJECT_VERSION, "Print the version and exit");
+  CLI::Option* console =
+      app.add_flag("--console", options.console, "Open the request console instead");
+  CLI::Option* exporter =
+      app.add_flag("--export", options.exporter, "Open the export selection dialog instead");
+  console->excludes(exporter);
+  CLI::Option* screenshot =
+      app.add_option(
+             "--screenshot", options.screenshot,
+             "Save a picture of the window as FILE (PNG) and quit; message boxes are printed on "
+             "standard output instead of shown")
+          ->type_name("FILE");
+  app.add_option("--click", options.click,
+                 "With --screenshot: press the button with that name first")
+      ->type_name("BUTTON")
+      ->needs(screenshot);
+  app.footer(
+      "Exit status: 0 done; 1 failure (no display, the screenshot could not be written); 2 usage "
+      "error.");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+      return app.exit(error);
     }
-    if (argument == "--console" || argument == "--export") {
-      if (windowChosen) {
-        std::cerr << "lirvo-demo: choose one of --console and --export\n";
-        return kExitUsage;
-      }
-      options.window =
-          argument == "--console" ? Options::Window::kConsole : Options::Window::kExport;
-      windowChosen = true;
-    } else if (argument == "--screenshot" || argument == "--click") {
-      if (i + 1 >= arguments.size()) {
-        std::cerr << "lirvo-demo: " << argument << " needs a value\n";
-        return kExitUsage;
-      }
-      (argument == "--screenshot" ? options.screenshot : options.click) = arguments[++i];
-    } else {
-      std::cerr << "lirvo-demo: unexpected argument \"" << argument << "\"\n" << kUsage;
-      return kExitUsage;
-    }
-  }
-  if (!options.click.empty() && options.screenshot.empty()) {
-    std::cerr << "lirvo-demo: --click goes with --screenshot\n";
+    std::cerr << "lirvo-demo: " << error.what() << "\n(see lirvo-demo --help)\n";
     return kExitUsage;
   }
   return -1;
+}
+
+// Whether a window can be opened: a display is named, or the Qt platform chosen needs none.
+bool HasDisplay() {
+  const auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  if (set("DISPLAY") || set("WAYLAND_DISPLAY")) {
+    return true;
+  }
+  const char* chosen = std::getenv("QT_QPA_PLATFORM");
+  const std::string platform =
+      chosen == nullptr ? "" : std::string(chosen).substr(0, std::string(chosen).find(':'));
+  for (const char* withoutDisplay :
+       {"offscreen", "minimal", "minimalegl", "linuxfb", "eglfs", "vnc", "vkkhrdisplay"}) {
+    if (platform == withoutDisplay) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The window as a window manager would frame it: a caption bar holding the title above the
@@ -108,65 +121,79 @@ void PrintMessage(QMessageBox::Icon, const QString& title, const QString& text) 
   std::cout << "[" << title.toStdString() << "] " << text.toStdString() << std::endl;
 }
 
+// Presses the --click button, saves the framed picture and closes the window; gives the status.
+int TakeScreenshot(QWidget& window, const Options& options) {
+  int status = kExitOk;
+  if (!options.click.empty()) {
+    auto* button = window.findChild<QPushButton*>(QString::fromStdString(options.click));
+    if (button == nullptr) {
+      std::cerr << "lirvo-demo: the window has no button named \"" << options.click << "\"\n";
+      window.close();
+      return kExitUsage;
+    }
+    button->click();
+  }
+  QFile file(QString::fromStdString(options.screenshot));
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    std::cerr << "lirvo-demo: cannot write the screenshot " << options.screenshot << ": "
+              << file.errorString().toStdString() << '\n';
+    status = kExitFailure;
+  } else if (!Framed(window).save(&file, "PNG") || !file.flush()) {
+    std::cerr << "lirvo-demo: cannot write the screenshot " << options.screenshot << ": "
+              << file.errorString().toStdString() << '\n';
+    status = kExitFailure;
+  }
+  window.close();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
-  const std::vector<std::string_view> arguments(argv + 1, argv + argc);
-  if (const int status = Parse(arguments, options); status >= 0) {
+  if (const int status = Parse(argc, argv, options); status >= 0) {
     return status;
+  }
+  if (!HasDisplay()) {
+    std::cerr << "lirvo-demo: there is no display to open a window on ($DISPLAY and "
+                 "$WAYLAND_DISPLAY are not set).\n"
+                 "Run \"lirvo transfer\" to move the sample sales without a window, or take a "
+                 "picture of the window under Xvfb: xvfb-run lirvo-demo --screenshot demo.png\n";
+    return kExitFailure;
   }
 
   QApplication application(argc, argv);
-  QApplication::setApplicationName(QString::fromUtf8(LirvoDemo::kApplicationTitle));
+  QApplication::setApplicationName(QString::fromUtf8(lirvo::widgets::kApplicationTitle));
   const bool screenshot = !options.screenshot.empty();
 
-  QWidget* window = nullptr;  // each window deletes itself when closed
-  switch (options.window) {
-    case Options::Window::kDemo: {
-      auto* demo = new LirvoDemo;
-      if (screenshot) {
-        demo->showMessage = PrintMessage;
-      }
-      demo->Form_Load();
-      window = demo;
-      break;
+  // Each window deletes itself when closed. The window shows first; its load (the server queries,
+  // each announced as it starts) runs from the event loop right after.
+  QWidget* window = nullptr;
+  std::function<void()> load = [] {};
+  if (options.console) {
+    auto* console = new Form1;
+    if (screenshot) {
+      console->showMessage = PrintMessage;
     }
-    case Options::Window::kConsole: {
-      auto* console = new Form1;
-      if (screenshot) {
-        console->showMessage = PrintMessage;
-      }
-      console->Form_Load();
-      window = console;
-      break;
+    load = [console] { console->Form_Load(); };
+    window = console;
+  } else if (options.exporter) {
+    window = new dlgExport;
+  } else {
+    auto* demo = new LirvoDemo;
+    if (screenshot) {
+      demo->showMessage = PrintMessage;
     }
-    case Options::Window::kExport:
-      window = new dlgExport;
-      break;
+    load = [demo] { demo->Form_Load(); };
+    window = demo;
   }
   window->show();
-  if (!screenshot) {
-    return QApplication::exec();
-  }
-
   int status = kExitOk;
   QTimer::singleShot(0, window, [&] {
-    if (!options.click.empty()) {
-      auto* button = window->findChild<QPushButton*>(QString::fromStdString(options.click));
-      if (button == nullptr) {
-        std::cerr << "lirvo-demo: the window has no button named \"" << options.click << "\"\n";
-        status = kExitUsage;
-        window->close();
-        return;
-      }
-      button->click();
+    load();
+    if (screenshot) {
+      status = TakeScreenshot(*window, options);
     }
-    if (!Framed(*window).save(QString::fromStdString(options.screenshot), "PNG")) {
-      std::cerr << "lirvo-demo: cannot write the screenshot " << options.screenshot << '\n';
-      status = kExitFailure;
-    }
-    window->close();
   });
   const int loopStatus = QApplication::exec();
   return status != kExitOk ? status : loopStatus;

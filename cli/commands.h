@@ -1,35 +1,27 @@
-// The lirvo command's subcommands. Each takes the arguments after its name and returns the exit
-// status: 0 done, 1 the work failed (message on stderr), 2 usage error, 3 the server rejected
-// some of what was sent.
+// The lirvo command's subcommands. Each Add...Command registers its subcommand (options, help,
+// callback) on the one CLI::App of the command; the callback stores the exit status in `status`.
+// Exit statuses: 0 done, 1 failure (the server could not be reached, a file could not be read,
+// the work stopped; the reason on stderr), 2 usage error, 3 the server (or a local check) rejected
+// something, 130 interrupted.
 #pragma once
 
-#include <string>
-#include <string_view>
-#include <vector>
+namespace CLI {
+class App;
+}
 
 namespace lirvo::cli {
-
-using Args = std::vector<std::string>;
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitRejected = 3;
+inline constexpr int kExitInterrupted = 130;
 
-struct Command {
-  std::string_view name;
-  std::string_view synopsis;
-  int (*run)(const Args& args);
-};
-
-// Prints "lirvo: <message>" on stderr and returns kExitUsage.
-int UsageError(const std::string& message);
-
-int Probe(const Args& args);
-int CurrentCompany(const Args& args);
-int Companies(const Args& args);
-int Build(const Args& args);
-int Send(const Args& args);
-int Transfer(const Args& args);
+void AddProbeCommand(CLI::App& app, int& status);
+void AddCurrentCompanyCommand(CLI::App& app, int& status);
+void AddCompaniesCommand(CLI::App& app, int& status);
+void AddBuildCommand(CLI::App& app, int& status);
+void AddSendCommand(CLI::App& app, int& status);
+void AddTransferCommand(CLI::App& app, int& status);
 
 }  // namespace lirvo::cli

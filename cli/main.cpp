@@ -1,71 +1,94 @@
-// lirvo: the command-line front end over the Lirvo libraries.
-#include <array>
+// lirvo: the command-line front end over the Lirvo libraries. One CLI::App with a subcommand per
+// command; every command and program answers --help and --version, and refuses unknown options,
+// missing values and single-value options given twice with exit status 2.
 #include <iostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "commands.h"
 
 namespace lirvo::cli {
-
 namespace {
 
-constexpr std::array kCommands = {
-    Command{"probe", "probe               print the server's reply line", &Probe},
-    Command{"current-company",
-            "current-company     print the company that is current in the server", &CurrentCompany},
-    Command{"companies", "companies           print the open companies, one per line", &Companies},
-    Command{"build",
-            "build KIND ...      print the import request for one master (lirvo build --help)",
-            &Build},
-    Command{
-        "send",
-        "send FILE           post a request file laid out as the transfer does; print the reply",
-        &Send},
-    Command{"transfer",
-            "transfer [--db PATH] [--company NAME]\n"
-            "                      move the sales in SampleData.mdb into the server (exit 3 when\n"
-            "                      the server rejected some of it)",
-            &Transfer},
-};
+constexpr const char* kExitStatuses =
+    "Exit status: 0 done; 1 failure (the server could not be reached, a file could not be read,\n"
+    "the work stopped; the reason is on stderr); 2 usage error; 3 the server rejected something;\n"
+    "130 interrupted.";
 
-void PrintHelp(std::ostream& out) {
-  out << "usage: lirvo COMMAND [OPTIONS]\n\n"
-         "Talks to the accounting server at http://127.0.0.1:9000, or at $LIRVO_TALLY_URL when\n"
-         "that is set.\n\ncommands:\n";
-  for (const Command& command : kCommands) {
-    out << "  " << command.synopsis << '\n';
+// --version on the command and on each of its subcommands, however deep.
+void AddVersionFlags(CLI::App& app) {
+  app.set_version_flag("--version", "lirvo " PROJECT_VERSION, "Print the version and exit");
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    AddVersionFlags(*sub);
   }
 }
 
-}  // namespace
-
-int UsageError(const std::string& message) {
-  std::cerr << "lirvo: " << message << "\n(see lirvo --help)\n";
-  return kExitUsage;
+// The deepest subcommand that was recognised, and the command line up to it ("lirvo build ledger").
+const CLI::App& Deepest(const CLI::App& app, std::string& path) {
+  path = app.get_name();
+  const CLI::App* at = &app;
+  while (!at->get_subcommands().empty()) {
+    at = at->get_subcommands().front();
+    path += " " + at->get_name();
+  }
+  return *at;
 }
 
+// The usage error's text. Where a command was needed, the error names the word given (or that
+// none was) and lists the commands.
+std::string UsageText(const CLI::App& at, const CLI::ParseError& error) {
+  const auto commands = at.get_subcommands([](const CLI::App*) { return true; });
+  if (commands.empty() || !at.get_subcommands().empty()) {
+    return error.what();
+  }
+  std::string names;
+  for (const CLI::App* command : commands) {
+    names += (names.empty() ? "" : ", ") + command->get_name();
+  }
+  const std::vector<std::string> rest = at.remaining();
+  if (!rest.empty() && rest.front().rfind('-', 0) != 0) {
+    return "unknown command \"" + rest.front() + "\"; it must be one of " + names;
+  }
+  if (error.get_name() == "RequiredError" && rest.empty()) {
+    return "a command is needed: one of " + names;
+  }
+  return error.what();
+}
+
+}  // namespace
 }  // namespace lirvo::cli
 
 int main(int argc, char** argv) {
   using namespace lirvo::cli;
-  if (argc < 2) {
-    PrintHelp(std::cerr);
-    return kExitUsage;
-  }
-  const std::string name = argv[1];
-  if (name == "--help" || name == "-h" || name == "help") {
-    PrintHelp(std::cout);
-    return kExitOk;
-  }
-  const Args args(argv + 2, argv + argc);
-  for (const Command& command : kCommands) {
-    if (command.name == name) {
-      try {
-        return command.run(args);
-      } catch (const std::exception& error) {
-        std::cerr << "lirvo: " << error.what() << '\n';
-        return kExitFailure;
-      }
+  CLI::App app(
+      "Talks to the accounting server at http://127.0.0.1:9000, or at $LIRVO_TALLY_URL when that "
+      "is set.",
+      "lirvo");
+  app.footer(kExitStatuses);
+  app.require_subcommand(1);
+  int status = kExitOk;
+  AddProbeCommand(app, status);
+  AddCurrentCompanyCommand(app, status);
+  AddCompaniesCommand(app, status);
+  AddBuildCommand(app, status);
+  AddSendCommand(app, status);
+  AddTransferCommand(app, status);
+  AddVersionFlags(app);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+      return app.exit(error);  // --help or --version, on stdout
     }
+    std::string path;
+    const CLI::App& at = Deepest(app, path);
+    std::cerr << path << ": " << UsageText(at, error) << "\n(see " << path << " --help)\n";
+    return kExitUsage;
+  } catch (const std::exception& error) {
+    std::cerr << "lirvo: " << error.what() << '\n';
+    return kExitFailure;
   }
-  return UsageError("unknown command \"" + name + "\"");
+  return status;
 }

@@ -1,6 +1,8 @@
 // probe, current-company, companies: the three queries, with failures on stderr.
 #include <iostream>
 
+#include <CLI/CLI.hpp>
+
 #include <lirvo/modTally.h>
 
 #include "commands.h"
@@ -9,60 +11,42 @@ namespace lirvo::cli {
 
 namespace {
 
-int RequireNoArguments(const char* command, const Args& args) {
-  if (!args.empty()) {
-    return UsageError(std::string(command) + " takes no arguments, got \"" + args.front() + "\"");
+// Prints the query's answer with `print`, or its failure on stderr; gives the exit status.
+template <class T, class Print>
+int Report(const modTally::QueryResult<T>& result, Print print) {
+  if (!result) {
+    std::cerr << "lirvo: " << result.description << '\n';
+    return kExitFailure;
   }
+  print(*result.value);
   return kExitOk;
 }
 
-template <class T>
-bool ReportFailure(const modTally::QueryResult<T>& result) {
-  if (result) {
-    return false;
-  }
-  std::cerr << "lirvo: " << result.description << '\n';
-  return true;
+void PrintLine(const std::string& line) {
+  std::cout << line << '\n';
 }
 
 }  // namespace
 
-int Probe(const Args& args) {
-  if (const int usage = RequireNoArguments("probe", args); usage != kExitOk) {
-    return usage;
-  }
-  const auto result = modTally::TryGetTallyVersion();
-  if (ReportFailure(result)) {
-    return kExitFailure;
-  }
-  std::cout << *result.value << '\n';
-  return kExitOk;
+void AddProbeCommand(CLI::App& app, int& status) {
+  app.add_subcommand("probe", "Print the server's reply line")->callback([&status] {
+    status = Report(modTally::TryGetTallyVersion(), PrintLine);
+  });
 }
 
-int CurrentCompany(const Args& args) {
-  if (const int usage = RequireNoArguments("current-company", args); usage != kExitOk) {
-    return usage;
-  }
-  const auto result = modTally::TryGetCurrentCompany();
-  if (ReportFailure(result)) {
-    return kExitFailure;
-  }
-  std::cout << *result.value << '\n';
-  return kExitOk;
+void AddCurrentCompanyCommand(CLI::App& app, int& status) {
+  app.add_subcommand("current-company", "Print the company that is current in the server")
+      ->callback([&status] { status = Report(modTally::TryGetCurrentCompany(), PrintLine); });
 }
 
-int Companies(const Args& args) {
-  if (const int usage = RequireNoArguments("companies", args); usage != kExitOk) {
-    return usage;
-  }
-  const auto result = modTally::TryGetCompanyList();
-  if (ReportFailure(result)) {
-    return kExitFailure;
-  }
-  for (const std::string& name : *result.value) {
-    std::cout << name << '\n';
-  }
-  return kExitOk;
+void AddCompaniesCommand(CLI::App& app, int& status) {
+  app.add_subcommand("companies", "Print the open companies, one per line")->callback([&status] {
+    status = Report(modTally::TryGetCompanyList(), [](const std::vector<std::string>& names) {
+      for (const std::string& name : names) {
+        PrintLine(name);
+      }
+    });
+  });
 }
 
 }  // namespace lirvo::cli

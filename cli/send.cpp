@@ -1,8 +1,12 @@
 // send FILE: posts a request file the way the transfer posts its requests, and prints the reply.
+// Exit status: 0 the server accepted it, 3 it rejected it (the reason on stderr), 1 failure.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
+
+#include <CLI/CLI.hpp>
 
 #include <lirvo/transfer.h>
 
@@ -10,11 +14,9 @@
 
 namespace lirvo::cli {
 
-int Send(const Args& args) {
-  if (args.size() != 1) {
-    return UsageError("send takes one request file");
-  }
-  const std::string& file = args.front();
+namespace {
+
+int Send(const std::string& file) {
   std::error_code error;
   std::ifstream in(file, std::ios::binary);
   if (!in || std::filesystem::is_directory(file, error)) {
@@ -28,16 +30,34 @@ int Send(const Args& args) {
   }
   modTally::TallyUrl = modTally::DefaultAddress();
   try {
-    const std::string reply = transfer::SendToTally(request);
-    std::cout << reply;
-    if (!reply.empty() && reply.back() != '\n') {
+    const modTally::Reply reply = transfer::SendRequest(request);
+    std::cout << reply.text;
+    if (!reply.text.empty() && reply.text.back() != '\n') {
       std::cout << '\n';
+    }
+    if (transfer::IsRejection(reply)) {
+      std::cout.flush();
+      std::cerr << "lirvo: the server rejected " << file << ": " << transfer::RejectionText(reply)
+                << '\n';
+      return kExitRejected;
     }
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: cannot send " << file << ": " << failure.description() << '\n';
     return kExitFailure;
   }
   return kExitOk;
+}
+
+}  // namespace
+
+void AddSendCommand(CLI::App& app, int& status) {
+  CLI::App* command = app.add_subcommand(
+      "send",
+      "Post a request file laid out as the transfer does and print the reply (exit 3 when the "
+      "server rejected it)");
+  auto file = std::make_shared<std::string>();
+  command->add_option("FILE", *file, "The XML request to post")->required();
+  command->callback([file, &status] { status = Send(*file); });
 }
 
 }  // namespace lirvo::cli

@@ -5,9 +5,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -22,6 +24,7 @@ namespace {
 using modTally::Failure;
 namespace FailureNumber = modTally::FailureNumber;
 
+using lirvo::widgets::AddLabel;
 using lirvo::widgets::CenterOnScreen;
 using lirvo::widgets::DesignFont;
 using lirvo::widgets::FromUtf8;
@@ -46,7 +49,7 @@ QString ForDisplay(const std::string& text) {
 std::string Absolute(const std::filesystem::path& path) {
   std::error_code ignored;
   const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
-  return (absolute.empty() ? path : absolute).string();
+  return (absolute.empty() ? path : absolute).lexically_normal().string();
 }
 
 // The request file's bytes exactly as they stand: commas, quotes and line breaks are part of the
@@ -74,26 +77,40 @@ std::string ReadRequestFile(const std::filesystem::path& path) {
   return content;
 }
 
-void WriteFile(const std::filesystem::path& path, const std::string& content) {
+// Writes `content` as the file at `path`; on failure gives the system's reason, otherwise "".
+std::string WriteFile(const std::filesystem::path& path, const std::string& content) {
+  errno = 0;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
-  if (!out) {
-    throw Failure(FailureNumber::kFile, "cannot write the reply to " + Absolute(path));
+  if (out) {
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
   }
+  if (out) {
+    return "";
+  }
+  return errno != 0 ? std::strerror(errno) : "the file could not be written";
 }
 
-// Saves the reply as an XML document; a reply that is not well-formed XML is saved as received,
-// so nothing the server said is lost.
-void SaveReply(const std::string& reply, const std::filesystem::path& path) {
+// The reply as it is saved: re-written as an XML document; a reply that is not well-formed XML is
+// saved as received, so nothing the server said is lost.
+std::string SavedForm(const std::string& reply) {
   pugi::xml_document document;
   if (!modTally::LoadXml(document, reply)) {
-    WriteFile(path, reply);
-    return;
+    return reply;
   }
-  if (!document.save_file(path.c_str(), "", pugi::format_raw, pugi::encoding_utf8)) {
-    throw Failure(FailureNumber::kFile, "cannot write the reply to " + Absolute(path));
-  }
+  std::ostringstream out;
+  document.save(out, "", pugi::format_raw, pugi::encoding_utf8);
+  return out.str();
+}
+
+// Runs one start-up query with the busy cursor, after letting the window paint.
+template <class Query>
+auto WhileBusy(Query query) {
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  QCoreApplication::processEvents();
+  auto answer = query();
+  QGuiApplication::restoreOverrideCursor();
+  return answer;
 }
 
 QPlainTextEdit* AddReplyBox(QWidget* parent, const char* name, QRect geometry) {
@@ -105,12 +122,6 @@ QPlainTextEdit* AddReplyBox(QWidget* parent, const char* name, QRect geometry) {
   box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   box->setTabChangesFocus(true);
   return box;
-}
-
-void AddLabel(QWidget* parent, const char* name, const char* text, QRect geometry) {
-  auto* label = new QLabel(QString::fromUtf8(text), parent);
-  label->setObjectName(QString::fromUtf8(name));
-  label->setGeometry(geometry);
 }
 
 }  // namespace
@@ -147,10 +158,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   connect(Command1_, &QPushButton::clicked, this, [this] { Command1_Click(); });
   connect(cmdRequest_, &QPushButton::clicked, this, [this] { cmdRequest_Click(); });
 
-  showMessage = [this](QMessageBox::Icon icon, const QString& title, const QString& text) {
-    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-    box.exec();
-  };
+  showMessage = lirvo::widgets::ModalMessages(*this);
   chooseFile = [this](const QString& folder, const QString& defaultSuffix) {
     QFileDialog cd(this, QString(), folder);
     cd.setObjectName(QStringLiteral("cd"));
@@ -168,10 +176,12 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
 
 void Form1::Form_Load() {
   modTally::TallyUrl = modTally::DefaultAddress();
-  const std::string version = modTally::GetTallyVersion();
+  cmdRequest_->setEnabled(false);
+  const std::string version = WhileBusy(&modTally::GetTallyVersion);
   showMessage(QMessageBox::Information, QString::fromUtf8(kHarnessTitle),
               QStringLiteral("Tally Version: ") + FromUtf8(version));
-  const std::string company = modTally::GetCurrentCompany();
+  const std::string company = WhileBusy(&modTally::GetCurrentCompany);
+  cmdRequest_->setEnabled(true);
   showMessage(QMessageBox::Information, QString::fromUtf8(kHarnessTitle),
               QStringLiteral("Company Name: ") + FromUtf8(company));
   try {
@@ -220,4 +230,23 @@ void Form1::Request() {
   txtResponseHeaders_->setPlainText(ForDisplay(reply.headers));
   txtResponse_->setPlainText(ForDisplay(reply.text));
   SaveReply(reply.text, saveTo);
+}
+
+void Form1::SaveReply(const std::string& reply, const std::filesystem::path& path) {
+  const std::string content = SavedForm(reply);
+  const std::string reason = WriteFile(path, content);
+  if (reason.empty()) {
+    return;
+  }
+  const std::filesystem::path here = std::filesystem::path(".") / kReplyFileName;
+  std::error_code ignored;
+  if (std::filesystem::equivalent(path.parent_path(), ".", ignored) ||
+      !WriteFile(here, content).empty()) {
+    throw Failure(FailureNumber::kFile,
+                  "cannot write the reply to " + Absolute(path) + ": " + reason);
+  }
+  // The application's folder cannot take it (an installed copy): the working folder does.
+  showMessage(QMessageBox::Information, QString::fromUtf8(kApplicationTitle),
+              FromUtf8("cannot write the reply to " + Absolute(path) + ": " + reason +
+                       "; it was saved as " + Absolute(here) + " instead"));
 }

@@ -3,12 +3,15 @@
 // console posts it, shows the reply's headers and body, and saves the reply as "Responce.xml".
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
 #include <QMessageBox>
 #include <QString>
 #include <QWidget>
+
+#include <lirvo/design.h>
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -18,15 +21,12 @@ class Form1 : public QWidget {
   Q_OBJECT
 
  public:
-  // Shows a modal message box. Tests replace it to answer without a modal loop.
-  using MessageFn =
-      std::function<void(QMessageBox::Icon icon, const QString& title, const QString& text)>;
+  using MessageFn = lirvo::widgets::MessageFn;
   // Asks for a request file, starting in `folder`, adding `defaultSuffix` to a name typed without
   // one; gives back the chosen path, or an empty text when the user cancelled.
   using ChooseFileFn = std::function<QString(const QString& folder, const QString& defaultSuffix)>;
 
-  // The title of message boxes that name none of their own.
-  static constexpr const char* kApplicationTitle = "Project1";
+  static constexpr const char* kApplicationTitle = lirvo::widgets::kApplicationTitle;
   // The title of the two boxes the load shows.
   static constexpr const char* kHarnessTitle = "Korbex";
   // The name the reply is saved under.
@@ -45,7 +45,8 @@ class Form1 : public QWidget {
   const std::string& LastRequest() const { return lastRequest_; }
 
   // The application's folder: where the file chooser starts and where the reply to a named file
-  // is saved. The executable's folder unless set.
+  // is saved (in the working folder instead, saying so, when it cannot be written there, as in an
+  // installed copy). The executable's folder unless set.
   QString applicationFolder() const { return applicationFolder_; }
   void setApplicationFolder(const QString& folder) { applicationFolder_ = folder; }
 
@@ -57,6 +58,9 @@ class Form1 : public QWidget {
   void cmdRequest_Click();
   // Posts, shows and saves; throws modTally::Failure at the first step that fails.
   void Request();
+  // Saves the reply as kReplyFileName at `path`, or in the working folder when `path`'s folder
+  // cannot take it (said in a box); throws modTally::Failure when neither can.
+  void SaveReply(const std::string& reply, const std::filesystem::path& path);
 
   std::string lastRequest_;
   QString applicationFolder_;

@@ -14,24 +14,12 @@
 
 namespace {
 
+using lirvo::widgets::AddButton;
+using lirvo::widgets::AddLabel;
 using lirvo::widgets::CenterOnScreen;
 using lirvo::widgets::DesignFont;
 using lirvo::widgets::FromUtf8;
 using lirvo::widgets::Twips;
-
-QLabel* AddLabel(QWidget* parent, const char* name, const char* text, QRect geometry) {
-  auto* label = new QLabel(QString::fromUtf8(text), parent);
-  label->setObjectName(QString::fromUtf8(name));
-  label->setGeometry(geometry);
-  return label;
-}
-
-QPushButton* AddButton(QWidget* parent, const char* name, const char* text, QRect geometry) {
-  auto* button = new QPushButton(QString::fromUtf8(text), parent);
-  button->setObjectName(QString::fromUtf8(name));
-  button->setGeometry(geometry);
-  return button;
-}
 
 void SetBold(QWidget& widget, qreal pointSize = 0) {
   QFont font = widget.font();
@@ -97,6 +85,7 @@ LirvoDemo::LirvoDemo(QWidget* parent) : QWidget(parent) {
                      Twips(120, 180, 4905, 240));
   SetBold(*lblVer_);
   SetTextColour(*lblVer_, QColor(0x00, 0x00, 0x80));
+  lblVer_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   Label17_ = AddLabel(Frame1_, "Label17", "Open Companies List", Twips(120, 585, 1500, 195));
   cmbCurrentCompanyList_ = new QComboBox(Frame1_);
   cmbCurrentCompanyList_->setObjectName(QStringLiteral("cmbCurrentCompanyList"));
@@ -125,10 +114,7 @@ LirvoDemo::LirvoDemo(QWidget* parent) : QWidget(parent) {
   connect(cmdProcess_, &QPushButton::clicked, this, [this] { cmdProcess_Click(); });
   connect(cmdClose_, &QPushButton::clicked, this, [this] { cmdClose_Click(); });
 
-  showMessage = [this](QMessageBox::Icon icon, const QString& title, const QString& text) {
-    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-    box.exec();
-  };
+  showMessage = lirvo::widgets::ModalMessages(*this);
 
   CenterOnScreen(*this);
 }
@@ -174,11 +160,34 @@ void LirvoDemo::cmdRefresh_Click() {
   }
 }
 
+void LirvoDemo::ShowServerLine(const std::string& line) {
+  const QString text = FromUtf8(line);
+  lblVer_->setText(
+      lblVer_->fontMetrics().elidedText(text, Qt::ElideRight, lblVer_->contentsRect().width()));
+  lblVer_->setToolTip(text);
+}
+
+void LirvoDemo::RefreshFailed(const std::string& reason) {
+  tallyVersion_ = reason;
+  ShowServerLine(reason);
+  cmbCurrentCompanyList_->clear();
+  currentCompany_.clear();
+  cmdProcess_->setEnabled(false);
+  lblProc_->setVisible(false);
+}
+
 void LirvoDemo::Refresh() {
+  // Each query is announced in the status label before it runs; the first that fails ends the
+  // Refresh with its reason in the server line.
   Stat("Initializing Tally Engine");
   Stat("Checking Tally Version");
-  tallyVersion_ = modTally::GetTallyVersion();
-  lblVer_->setText(FromUtf8(tallyVersion_));
+  const auto version = modTally::TryGetTallyVersion();
+  if (!version) {
+    RefreshFailed(version.description);
+    return;
+  }
+  tallyVersion_ = *version.value;
+  ShowServerLine(tallyVersion_);
   if (tallyVersion_.empty()) {
     showMessage(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle),
                 QStringLiteral("Tally is not running."));
@@ -187,33 +196,37 @@ void LirvoDemo::Refresh() {
     return;
   }
 
-  // The list holds the names followed by one empty slot, which is not shown; on failure it holds
-  // an empty name and "ERROR ..." in slot 1.
-  const modTally::CompanyList list = modTally::GetCompanyList();
+  Stat("Reading Open Companies");
+  const auto list = modTally::TryGetCompanyList();
+  if (!list) {
+    RefreshFailed(list.description);
+    return;
+  }
   cmbCurrentCompanyList_->clear();
-  if (list) {
-    for (std::size_t slot = 0; slot + 1 < list->size(); ++slot) {
-      cmbCurrentCompanyList_->addItem(FromUtf8((*list)[slot]));
-    }
+  for (const std::string& name : *list.value) {
+    cmbCurrentCompanyList_->addItem(FromUtf8(name));
   }
   cmbCurrentCompanyList_->setCurrentIndex(-1);
-  currentCompany_ = modTally::GetCurrentCompany();
+  Stat("Reading Current Company");
+  const auto current = modTally::TryGetCurrentCompany();
+  if (!current) {
+    RefreshFailed(current.description);
+    return;
+  }
+  currentCompany_ = *current.value;
 
-  if (!list) {
+  if (list.value->empty()) {
     // The server names no company: there is nothing to transfer into.
     cmdProcess_->setEnabled(false);
     lblProc_->setVisible(false);
     return;
   }
-  if (list->size() > 1 && (*list)[1].find("ERROR") != std::string::npos) {
-    // The list failed: the status label keeps showing where Refresh stopped.
-    return;
-  }
   // Select the current company; a name the list does not hold leaves no entry selected.
-  const QString current = FromUtf8(currentCompany_);
-  int index = cmbCurrentCompanyList_->findText(current, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  const QString currentName = FromUtf8(currentCompany_);
+  int index =
+      cmbCurrentCompanyList_->findText(currentName, Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (index < 0) {
-    index = cmbCurrentCompanyList_->findText(current, Qt::MatchFixedString);
+    index = cmbCurrentCompanyList_->findText(currentName, Qt::MatchFixedString);
   }
   cmbCurrentCompanyList_->setCurrentIndex(index);
   cmdProcess_->setEnabled(true);
@@ -232,7 +245,7 @@ void LirvoDemo::cmdProcess_Click() {
                 FromUtf8(lirvo::transfer::StopMessage(failure)));
   } catch (const std::exception& error) {
     showMessage(QMessageBox::Critical, QString::fromUtf8(lirvo::transfer::kMessageTitle),
-                QStringLiteral("The transfer stopped: ") + QString::fromUtf8(error.what()));
+                QStringLiteral("The transfer stopped: ") + FromUtf8(error.what()));
   }
 }
 

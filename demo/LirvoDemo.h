@@ -11,6 +11,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <lirvo/design.h>
+
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -21,17 +23,14 @@ class LirvoDemo : public QWidget {
   Q_OBJECT
 
  public:
-  // Shows a modal message box. Tests replace it to answer without a modal loop.
-  using MessageFn =
-      std::function<void(QMessageBox::Icon icon, const QString& title, const QString& text)>;
-
-  // The title of message boxes that name none of their own.
-  static constexpr const char* kApplicationTitle = "Project1";
+  using MessageFn = lirvo::widgets::MessageFn;
+  static constexpr const char* kApplicationTitle = lirvo::widgets::kApplicationTitle;
 
   // Builds the window, centred on the screen. It deletes itself when closed.
   explicit LirvoDemo(QWidget* parent = nullptr);
 
-  // The load: runs Refresh once. Call before the window is first shown.
+  // The load: runs Refresh once. The start-up shows the window first and then runs the load from
+  // the event loop, so the window is there at once and the status label shows each query.
   void Form_Load();
 
   // Runs the sales transfer from the database into CurrentCompany(), hides the status label and
@@ -49,7 +48,8 @@ class LirvoDemo : public QWidget {
 
   // The company the transfer sends to: the server's current company at the last Refresh.
   const std::string& CurrentCompany() const { return currentCompany_; }
-  // The server's reply line at the last Refresh.
+  // The server's reply line at the last Refresh, or why the server could not be asked. The label
+  // shows as much of it as fits; its tooltip holds all of it.
   const std::string& TallyVersion() const { return tallyVersion_; }
   // Whether Refresh or the transfer is running (their buttons and the window's close are held
   // off meanwhile).
@@ -71,6 +71,10 @@ class LirvoDemo : public QWidget {
   void cmdProcess_Click();
   void cmdClose_Click();
   void Refresh();
+  // Ends a Refresh that could not ask the server: shows `reason` as the server line, empties the
+  // list and the current company, hides the status label and disables Process.
+  void RefreshFailed(const std::string& reason);
+  void ShowServerLine(const std::string& line);
 
   std::string currentCompany_;
   std::string tallyVersion_;

@@ -14,6 +14,7 @@
 
 namespace {
 
+using lirvo::widgets::AddLabel;
 using lirvo::widgets::CenterOnScreen;
 using lirvo::widgets::DesignFont;
 using lirvo::widgets::Twips;
@@ -35,13 +36,6 @@ QGroupBox* AddFrame(QWidget* parent, const char* name, const char* caption, QRec
   frame->setObjectName(QString::fromUtf8(name));
   frame->setGeometry(geometry);
   return frame;
-}
-
-QLabel* AddLabel(QWidget* parent, const char* name, const char* text, QRect geometry) {
-  auto* label = new QLabel(QString::fromUtf8(text), parent);
-  label->setObjectName(QString::fromUtf8(name));
-  label->setGeometry(geometry);
-  return label;
 }
 
 }  // namespace

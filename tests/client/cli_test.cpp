@@ -1,4 +1,7 @@
-// The lirvo command's query subcommands: output and exit status.
+// The command-line programs: the queries' output, the behaviour every command and program shares
+// (help, version, usage errors), send's exit statuses and transfer's word on an empty table.
+#include <algorithm>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,9 +11,14 @@ namespace {
 
 using lirvo::test::RawServer;
 using lirvo::test::RunCommand;
+using ::testing::HasSubstr;
 
 std::string Cli(const std::string& url, const std::string& arguments) {
   return "LIRVO_TALLY_URL=" + url + " " LIRVO_CLI_PATH " " + arguments;
+}
+
+std::string DownUrl() {
+  return "http://127.0.0.1:" + std::to_string(lirvo::test::UnusedPort());
 }
 
 TEST(Cli, QueriesPrintTheAnswerAndExitZero) {
@@ -33,23 +41,138 @@ TEST(Cli, QueriesPrintTheAnswerAndExitZero) {
 }
 
 TEST(Cli, ServerDownPrintsTheDescriptionAndExitsOne) {
-  const std::string url = "http://127.0.0.1:" + std::to_string(lirvo::test::UnusedPort());
+  const std::string url = DownUrl();
   for (const char* command : {"probe", "current-company", "companies"}) {
     SCOPED_TRACE(command);
     const auto result = RunCommand(Cli(url, command));
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_THAT(result.err, ::testing::HasSubstr(url));
+    EXPECT_THAT(result.err, HasSubstr(url));
   }
 }
 
-TEST(Cli, UsageErrorsExitTwoAndHelpListsCommands) {
-  EXPECT_EQ(RunCommand(LIRVO_CLI_PATH " frobnicate").exit_code, 2);
-  EXPECT_EQ(RunCommand(LIRVO_CLI_PATH " probe extra").exit_code, 2);
-  const auto help = RunCommand(LIRVO_CLI_PATH " --help");
-  EXPECT_EQ(help.exit_code, 0);
-  for (const char* command : {"probe", "current-company", "companies"}) {
-    EXPECT_THAT(help.out, ::testing::HasSubstr(command));
+// Every program and command: --help and --version on stdout with status 0; a usage error names
+// what was wrong on stderr with a one-line hint, prints nothing on stdout and exits 2.
+TEST(Cli, HelpVersionAndUsageErrorsBehaveAlikeInEveryProgramAndCommand) {
+  constexpr const char* kVersion = LIRVO_VERSION "\n";
+  const struct {
+    std::string program;
+    const char* arguments;
+    int status;
+    const char* says;  // on stdout for status 0, on stderr otherwise
+  } cases[] = {
+      {LIRVO_CLI_PATH, "--help", 0, "2 usage error; 3 the server rejected something"},
+      {LIRVO_CLI_PATH, "transfer --help", 0, "--company NAME"},
+      {LIRVO_CLI_PATH, "build ledger --help", 0, "--IsBillWiseOn"},
+      {LIRVO_CLI_PATH, "--version", 0, kVersion},
+      {LIRVO_CLI_PATH, "send --version", 0, kVersion},
+      {LIRVO_CLI_PATH, "build unit --version", 0, kVersion},
+      {LIRVO_CLI_PATH, "build ledger --action Alter --OldName Old --Name New", 0, "NAME=\"Old\""},
+      {LIRVO_CLI_PATH, "", 2, "a command is needed: one of probe"},
+      {LIRVO_CLI_PATH, "build", 2, "one of unit, ledger, stockitem, godown, group, stockgroup"},
+      {LIRVO_CLI_PATH, "frobnicate", 2, "unknown command \"frobnicate\""},
+      {LIRVO_CLI_PATH, "build planet", 2, "unknown command \"planet\""},
+      {LIRVO_CLI_PATH, "probe extra", 2, "extra"},
+      {LIRVO_CLI_PATH, "transfer --bogus", 2, "--bogus"},
+      {LIRVO_CLI_PATH, "transfer --db", 2, "--db"},
+      {LIRVO_CLI_PATH, "send", 2, "FILE"},
+      {LIRVO_CLI_PATH, "transfer --company A --company B", 2, "--company"},
+      {LIRVO_CLI_PATH, "build unit --Name=a --Name b", 2, "--Name"},
+      {LIRVO_CLI_PATH, "build ledger --Name x --Colour red", 2, "--Colour"},
+      {LIRVO_CLI_PATH, "build group --IsCostCentresOn No", 2, "--IsCostCentresOn"},
+      {LIRVO_CLI_PATH, "build ledger --action Modify --Name x", 2, "--action"},
+      {LIRVO_CLI_PATH, "build ledger --action Alter --Name x", 2, "--OldName"},
+#ifdef LIRVO_DEMO_PATH
+      {LIRVO_DEMO_PATH, "--help", 0, "--screenshot FILE"},
+      {LIRVO_DEMO_PATH, "--version", 0, kVersion},
+      {LIRVO_DEMO_PATH, "--bogus", 2, "--bogus"},
+      {LIRVO_DEMO_PATH, "--screenshot", 2, "--screenshot"},
+      {LIRVO_DEMO_PATH, "--screenshot a.png --screenshot b.png", 2, "--screenshot"},
+      {LIRVO_DEMO_PATH, "--console --export", 2, "--export"},
+      {LIRVO_DEMO_PATH, "--click cmdProcess", 2, "--screenshot"},
+      // No display: said before Qt is asked for one, with what to run instead.
+      {"env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " LIRVO_DEMO_PATH, "", 1,
+       "Run \"lirvo transfer\""},
+      {"env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " LIRVO_DEMO_PATH, "", 1,
+       "xvfb-run lirvo-demo --screenshot"},
+#endif
+  };
+  const std::string url = DownUrl();  // nothing here may reach a server
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.program + " " + c.arguments);
+    const auto result = RunCommand("LIRVO_TALLY_URL=" + url + " " + c.program + " " + c.arguments);
+    EXPECT_EQ(result.exit_code, c.status) << result.err;
+    if (c.status == 0) {
+      EXPECT_THAT(result.out, HasSubstr(c.says));
+      EXPECT_EQ(result.err, "");
+    } else {
+      EXPECT_EQ(result.out, "");
+      EXPECT_THAT(result.err, HasSubstr(c.says));
+    }
+    if (c.status == 2) {
+      EXPECT_THAT(result.err, ::testing::EndsWith(" --help)\n"));
+      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 2) << "one-line hint";
+    }
+  }
+}
+
+TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
+  const lirvo::test::TempDir dir("cli-send");
+  const std::string file = dir.File("request.xml").string();
+  lirvo::test::WriteFile(file, "<ENVELOPE><BODY>x</BODY></ENVELOPE>");
+  const struct {
+    int http;
+    const char* body;
+    int status;
+    const char* out;  // the reply, printed as it came
+    const char* err;
+  } cases[] = {
+      {200, "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS></RESPONSE>", 0, "<CREATED>1", ""},
+      {200,
+       "<RESPONSE><CREATED>0</CREATED><ERRORS>1</ERRORS>"
+       "<LINEERROR>Ledger 'Ghost' does not exist!</LINEERROR></RESPONSE>",
+       3, "<LINEERROR>", "Ledger 'Ghost' does not exist!"},
+      {400, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>", 3, "Unknown Request",
+       "HTTP status 400: Unknown Request, cannot be processed"},
+      {413, "", 3, "", "HTTP status 413"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.http);
+    auto server = RawServer::Replying(RawServer::HttpReply(c.http, c.body));
+    const auto result = RunCommand(Cli(server.url(), "send " + file));
+    EXPECT_EQ(result.exit_code, c.status) << result.err;
+    EXPECT_THAT(result.out, HasSubstr(c.out));
+    EXPECT_THAT(result.err, HasSubstr(c.err));
+    if (c.status == 3) {
+      EXPECT_THAT(result.err, HasSubstr(file));
+    }
+    ASSERT_EQ(server.requests().size(), 1u);
+  }
+  EXPECT_EQ(RunCommand(Cli(DownUrl(), "send " + file)).exit_code, 1);
+  const auto missing = RunCommand(Cli(DownUrl(), "send " + dir.File("none.xml").string()));
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_THAT(missing.err, HasSubstr("none.xml"));
+}
+
+TEST(Cli, TransferOfAnEmptyTableSaysOnStderrThatNothingWasSent) {
+  auto server = RawServer::Replying(
+      RawServer::HttpReply(200, "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS></RESPONSE>"));
+  const struct {
+    const char* database;
+    const char* err;
+  } cases[] = {{"empty.mdb", "has no rows: nothing was sent\n"}, {"three-rows.mdb", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.database);
+    const auto result = RunCommand(
+        Cli(server.url(),
+            std::string("transfer --company Acme --db " LIRVO_TEST_DATA_DIR "/") + c.database));
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_THAT(result.out, ::testing::EndsWith("Data Exported to Tally successfully!!\n"));
+    if (*c.err == '\0') {
+      EXPECT_EQ(result.err, "");
+    } else {
+      EXPECT_THAT(result.err, ::testing::AllOf(HasSubstr(c.database), HasSubstr(c.err)));
+    }
   }
 }
 

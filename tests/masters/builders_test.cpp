@@ -243,25 +243,4 @@ TEST(CliBuild, PrintsWhatTheLibraryBuilds) {
   }
 }
 
-TEST(CliBuild, UsageErrorsNameTheirCauseAndExitTwo) {
-  const struct {
-    std::string args, names;
-  } cases[] = {
-      {"ledger --Colour red", "\"--Colour\""},
-      {"group --IsCostCentresOn No", "\"--IsCostCentresOn\""},  // the ledger's spelling
-      {"shed --Name A", "\"shed\""},
-      {"", "stockgroup"},
-      {"unit --Name", "needs a value"},
-      {"unit --Name A --Name=B", "twice"},
-  };
-  for (const auto& c : cases) {
-    const std::string line = LIRVO_CLI_PATH " build " + c.args;
-    SCOPED_TRACE(line);
-    const auto result = lirvo::test::RunCommand(line);
-    EXPECT_EQ(result.exit_code, 2);
-    EXPECT_EQ(result.out, "");
-    EXPECT_THAT(result.err, HasSubstr(c.names));
-  }
-}
-
 }  // namespace

@@ -51,8 +51,8 @@ class DemoWindowFaults : public testing::Test {
     window = new LirvoDemo;
     window->showMessage = messages.recorder();
     window->setDatabasePath(database);
-    window->Form_Load();
     window->show();
+    window->Form_Load();
   }
 
   // The one message a click on Process gave is a failure naming `names`; the window is ready for

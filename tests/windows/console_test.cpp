@@ -155,19 +155,33 @@ TEST_F(ConsoleTest, FailuresAreReportedWithNumberAndDescriptionAndKeepTheBoxes) 
   EXPECT_THAT(LastShown(), AllOf(StartsWith("Error 300: "), HasSubstr("no such request.xml")));
   EXPECT_EQ(server.requests().size(), posted);
 
-  // A reply that cannot be saved: still shown, the failure reported.
+  // A reply the application's folder cannot take (an installed copy): saved in the working folder,
+  // saying where and why; when that fails too, the failure is reported with the system's reason.
   console->setApplicationFolder(QString::fromStdString(app.File("missing folder").string()));
   WriteFile(work.File("r.xml"), "<ENVELOPE/>");
-  Child<QPlainTextEdit>(*console, "txtResponse")->clear();
   Request(work.File("r.xml").string());
-  EXPECT_EQ(Box("txtResponse"), body);
   ASSERT_EQ(messages.shown.size(), 4u);
-  EXPECT_THAT(LastShown(), AllOf(StartsWith("Error 300: "), HasSubstr("missing folder")));
+  EXPECT_EQ(messages.shown.back().icon, QMessageBox::Information);
+  EXPECT_THAT(LastShown(),
+              AllOf(HasSubstr("missing folder/Responce.xml: No such file or directory"),
+                    HasSubstr(work.File("Responce.xml").string())));
+  EXPECT_THAT(ReadFile(work.File("Responce.xml")), HasSubstr(body));
+  {
+    TempDir gone("console-gone");
+    const ScopedCurrentFolder there(gone.path());
+    std::filesystem::remove(gone.path());
+    Child<QPlainTextEdit>(*console, "txtResponse")->clear();
+    Request(work.File("r.xml").string());
+    EXPECT_EQ(Box("txtResponse"), body) << "shown even when it cannot be saved";
+    ASSERT_EQ(messages.shown.size(), 5u);
+    EXPECT_THAT(LastShown(), AllOf(StartsWith("Error 300: cannot write the reply to "),
+                                   HasSubstr("missing folder/Responce.xml: No such file")));
+  }
 
   // The server gone: reported, the boxes keep the last reply.
   modTally::TallyUrl = DownUrl();
   Request("");
-  ASSERT_EQ(messages.shown.size(), 5u);
+  ASSERT_EQ(messages.shown.size(), 6u);
   EXPECT_THAT(LastShown(), AllOf(StartsWith("Error "), HasSubstr(modTally::TallyUrl)));
   EXPECT_EQ(Box("txtResponseHeaders"), headers);
   EXPECT_EQ(Box("txtResponse"), body);
