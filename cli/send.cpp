@@ -1,8 +1,5 @@
 // send FILE: posts a request file the way the transfer posts its requests, and prints the reply.
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
 #include <lirvo/transfer.h>
 
@@ -15,15 +12,11 @@ int Send(const Args& args) {
     return UsageError("send takes one request file");
   }
   const std::string& file = args.front();
-  std::error_code error;
-  std::ifstream in(file, std::ios::binary);
-  if (!in || std::filesystem::is_directory(file, error)) {
-    std::cerr << "lirvo: cannot read the request file " << file << '\n';
-    return kExitFailure;
-  }
-  const std::string request((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    std::cerr << "lirvo: cannot read the request file " << file << '\n';
+  std::string request;
+  try {
+    request = modTally::LoadRequestFile(file);
+  } catch (const modTally::Failure& failure) {
+    std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;
   }
   modTally::TallyUrl = modTally::DefaultAddress();
