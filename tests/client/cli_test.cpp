@@ -32,15 +32,28 @@ TEST(Cli, QueriesPrintTheAnswerAndExitZero) {
   }
 }
 
-TEST(Cli, ServerDownPrintsTheDescriptionAndExitsOne) {
-  const std::string url = "http://127.0.0.1:" + std::to_string(lirvo::test::UnusedPort());
-  for (const char* command : {"probe", "current-company", "companies"}) {
-    SCOPED_TRACE(command);
-    const auto result = RunCommand(Cli(url, command));
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_THAT(result.err, ::testing::HasSubstr(url));
+TEST(Cli, ServerDownOrHttpErrorPrintsTheDescriptionAndExitsOne) {
+  auto not_found = RawServer::Replying(RawServer::HttpReply(404, "<RESPONSE>x</RESPONSE>"));
+  for (const std::string& url :
+       {"http://127.0.0.1:" + std::to_string(lirvo::test::UnusedPort()), not_found.url()}) {
+    for (const char* command : {"probe", "current-company", "companies"}) {
+      SCOPED_TRACE(url + " " + command);
+      const auto result = RunCommand(Cli(url, command));
+      EXPECT_EQ(result.exit_code, 1);
+      EXPECT_EQ(result.out, "");
+      EXPECT_THAT(result.err, ::testing::HasSubstr(url));
+    }
   }
+}
+
+TEST(Cli, SendRefusesAFileItCannotReadBeforeSending) {
+  auto server = RawServer::Replying(RawServer::HttpReply(200, "<RESPONSE/>"));
+  const auto result = RunCommand(Cli(server.url(), "send /nonexistent/request.xml"));
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_THAT(result.err, ::testing::HasSubstr("cannot read the request file "
+                                               "/nonexistent/request.xml: No such file or "
+                                               "directory"));
+  EXPECT_TRUE(server.requests().empty());
 }
 
 TEST(Cli, UsageErrorsExitTwoAndHelpListsCommands) {

@@ -118,7 +118,7 @@ struct Reply {
   long status = 0;      // HTTP status code
   std::string headers;  // all reply headers as one text, "Name: value\r\n" each
   std::string text;     // the body decoded to UTF-8, without what XML 1.0 forbids (see encoding.h)
-  std::string raw;      // the body exactly as received
+  std::string raw{};    // the body exactly as received
 };
 
 // Posts the UTF-8 text `*body` to `url` in the configured wire encoding with the fixed headers
