@@ -127,6 +127,11 @@ std::string AsUtf8(const std::filesystem::path& path, const std::string& bytes) 
       text = enc::Windows1252ToUtf8(bytes);
     } else if (name == "iso-8859-1" || name == "latin1") {
       text = enc::Latin1ToUtf8(bytes);
+    } else if (name.starts_with("utf-16")) {
+      Refuse(path, bytes, EncodingOf(declared).offset,
+             "its declaration names " + name +
+                 " but the file is not UTF-16 (it has no byte order mark and its first character "
+                 "is one byte)");
     } else {
       Refuse(path, bytes, EncodingOf(declared).offset,
              "its declaration names the encoding \"" + name +

@@ -122,6 +122,8 @@ TEST(RequestFiles, ReadInTheirEncodingOrRefused) {
       {"cut UTF-16", "\xFF\xFE" + Le("<E>") + "\x3C", "not UTF-16", true},
       {"unknown declared encoding", "<?xml version=\"1.0\" encoding=\"koi8-r\"?><E/>", "koi8-r",
        true},
+      {"declared utf-16, written in one byte", "<?xml version='1.0' encoding='utf-16'?><E/>",
+       "not UTF-16", true},
       {"not well-formed", "<E><N></E>", "not well-formed", true},
       {"two roots", "<E/><F/>", "exactly one root", true},
   };

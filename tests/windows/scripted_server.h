@@ -6,9 +6,19 @@
 #include <string>
 #include <vector>
 
+#include <lirvo/encoding.h>
+
 #include "raw_server.h"
 
 namespace lirvo::test {
+
+// The text of a request's body: the client posts UTF-16LE unless LIRVO_TALLY_ENCODING=utf-8.
+inline std::string BodyText(const std::string& request) {
+  const std::string body = BodyOf(request);
+  return body.find('\0') == std::string::npos
+             ? body
+             : encoding::Utf16ToUtf8(body, encoding::ByteOrder::kLittle);
+}
 
 struct ServerScript {
   std::string versionLine = "Tally stand-in is running.";
@@ -20,7 +30,7 @@ struct ServerScript {
 
 inline RawServer::Handler Scripted(ServerScript script) {
   return [script = std::move(script)](int socket, const std::string& request) {
-    const std::string body = BodyOf(request);
+    const std::string body = BodyText(request);
     std::string reply = script.importReply;
     if (body.empty()) {
       reply = "<RESPONSE>" + script.versionLine + "</RESPONSE>";
@@ -42,8 +52,8 @@ inline RawServer::Handler Scripted(ServerScript script) {
 inline std::vector<std::string> ImportBodies(const RawServer& server) {
   std::vector<std::string> imports;
   for (const std::string& request : server.requests()) {
-    if (BodyOf(request).find("Import Data") != std::string::npos) {
-      imports.push_back(BodyOf(request));
+    if (BodyText(request).find("Import Data") != std::string::npos) {
+      imports.push_back(BodyText(request));
     }
   }
   return imports;
