@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "lirvo/text.h"
 
@@ -147,7 +148,7 @@ std::size_t ForbiddenReferenceAt(std::string_view text, std::size_t at) {
   i += hex ? 1 : 0;
   const std::size_t digits_start = i;
   char32_t value = 0;
-  for (; i < text.size() && i - digits_start < 16; ++i) {
+  for (; i < text.size(); ++i) {
     const char d = text[i];
     int digit = -1;
     if (d >= '0' && d <= '9') {
@@ -320,41 +321,38 @@ Encoding DetectReplyEncoding(std::string_view body, std::string_view content_typ
 }
 
 std::string DropForbiddenXml(std::string_view text) {
+  // Works on what it has written so far, so that dropping a character never joins its neighbours
+  // into something that would itself have to go ("&\x04#4;", "&#&#4;4;"): the result is clean.
   std::string out;
   out.reserve(text.size());
   bool in_cdata = false;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const char c = text[at];
-    if (in_cdata) {
-      if (text.substr(at, 3) == "]]>") {
-        in_cdata = false;
-      }
-    } else if (c == '<' && text.substr(at, 9) == "<![CDATA[") {
-      in_cdata = true;
-      out.append(text.substr(at, 9));
-      at += 9;
-      continue;
-    } else if (c == '&') {
-      const std::size_t length = ForbiddenReferenceAt(text, at);
-      if (length != 0) {
-        at += length;
-        continue;
-      }
-    }
+  // Where the "&"s that may still start a reference sit in `out`; a ";" that stays ends them all.
+  std::vector<std::size_t> ampersands;
+  for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-      ++at;
-      continue;
-    }
-    // U+FFFE and U+FFFF: EF BF BE, EF BF BF.
-    if (byte == 0xEF && text.substr(at + 1, 1) == "\xBF" && at + 2 < text.size() &&
-        (text[at + 2] == '\xBE' || text[at + 2] == '\xBF')) {
-      at += 3;
       continue;
     }
     out += c;
-    ++at;
+    if (in_cdata) {
+      in_cdata = !out.ends_with("]]>");
+    } else if (c == '[' && out.ends_with("<![CDATA[")) {
+      in_cdata = true;
+      ampersands.clear();
+    } else if (c == '&') {
+      ampersands.push_back(out.size() - 1);
+    } else if (c == ';' && !ampersands.empty()) {
+      const std::size_t amp = ampersands.back();
+      if (ForbiddenReferenceAt(out, amp) == out.size() - amp) {
+        out.resize(amp);
+        ampersands.pop_back();
+      } else {
+        ampersands.clear();
+      }
+    } else if ((c == '\xBE' || c == '\xBF') && out.size() >= 3 &&
+               out.compare(out.size() - 3, 2, "\xEF\xBF") == 0) {
+      out.resize(out.size() - 3);  // U+FFFE, U+FFFF
+    }
   }
   return out;
 }
