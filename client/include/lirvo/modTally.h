@@ -196,6 +196,10 @@ inline constexpr std::string_view kServerRunningLine = "Tally ees 6.3 Server is 
 // order followed by one empty slot, or on failure {"", "ERROR " + description}.
 using CompanyList = std::optional<std::vector<std::string>>;
 
+// Each query runs under QueryLimits(); a reply with a redirect or an HTTP error status is a
+// failure (kHttpStatus, kind Http: "the server at URL answered HTTP 404 Not Found"), whatever its
+// body says.
+
 // Sets TallyUrl to the default address, posts an empty request and returns the text of the
 // reply's first RESPONSE element, kServerRunningLine when there is none, or the failure's
 // description. Never throws.
@@ -216,7 +220,8 @@ std::string ReadVersionReply(std::string_view reply);
 std::string ReadCurrentCompanyReply(std::string_view reply);
 std::vector<std::string> ReadCompanyNames(std::string_view reply);
 
-// Non-throwing forms that keep a failure apart from an answer.
+// Non-throwing forms that keep a failure apart from an answer. A failure that is not a Failure
+// (the system ran out of memory, ...) is kHttpClient, kind Transport: never a document failure.
 template <class T>
 struct QueryResult {
   std::optional<T> value;                     // the answer; no value on failure
