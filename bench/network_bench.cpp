@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
+
+#include <lirvo/encoding.h>
 
 #include "inputs.h"
 #include "processes.h"
@@ -61,6 +65,28 @@ class TemporaryFile {
   std::string path_;
 };
 
+// Makes the wire encoding the default (UTF-16) for the benchmark's duration, whatever
+// LIRVO_TALLY_ENCODING says, and restores it after.
+class ScopedUtf16Wire {
+ public:
+  ScopedUtf16Wire() {
+    if (const char* old = std::getenv("LIRVO_TALLY_ENCODING")) {
+      old_ = old;
+    }
+    unsetenv("LIRVO_TALLY_ENCODING");
+  }
+  ~ScopedUtf16Wire() {
+    if (old_) {
+      setenv("LIRVO_TALLY_ENCODING", old_->c_str(), 1);
+    }
+  }
+  ScopedUtf16Wire(const ScopedUtf16Wire&) = delete;
+  ScopedUtf16Wire& operator=(const ScopedUtf16Wire&) = delete;
+
+ private:
+  std::optional<std::string> old_;
+};
+
 // A ledger import of exactly kBodyBytes: BuildLedger's request, one field padded to the size.
 std::string TwoKiBImport() {
   modTallyIm::LedgerMaster ledger;
@@ -73,20 +99,13 @@ std::string TwoKiBImport() {
   return modTallyIm::BuildLedger(kCompany, ledger, "Alter");
 }
 
-// A curl configuration that makes `count` posts of `body`, one after another (--next), with the
-// headers the client sends.
-std::string CurlConfig(const std::string& url, const std::string& body, int count) {
-  std::string quoted;
-  for (const char c : body) {
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-    }
-    quoted += c;
-  }
+// A curl configuration that makes `count` posts of the bytes in `body_file`, one after another
+// (--next), with the headers the client sends: the same UTF-16LE bytes under the same Content-Type.
+std::string CurlConfig(const std::string& url, const std::string& body_file, int count) {
   std::string transfer = "url = \"" + url + "\"\n";
-  transfer += "data-binary = \"" + quoted + "\"\n";
+  transfer += "data-binary = \"@" + body_file + "\"\n";
   for (const char* header :
-       {"Content-Type: text/xml", "Connection: close", "SOAPAction;", "Expect:"}) {
+       {"Content-Type: text/xml;charset=utf-16", "Connection: close", "SOAPAction;", "Expect:"}) {
     transfer += std::string("header = \"") + header + "\"\n";
   }
   transfer += "noproxy = \"*\"\nfail\nsilent\n";
@@ -102,8 +121,12 @@ std::string CurlConfig(const std::string& url, const std::string& body, int coun
 void B6_SequentialExchanges(benchmark::State& state) {
   Guarded(state, [&] {
     const std::string body = TwoKiBImport();
+    // The client sends UTF-16 unless told otherwise; curl is given the very bytes it sends.
+    const ScopedUtf16Wire wire;
+    const TemporaryFile wire_body(
+        lirvo::encoding::Utf8ToUtf16(body, lirvo::encoding::ByteOrder::kLittle));
     Standin server;
-    const TemporaryFile config(CurlConfig(server.url(), body, kExchanges));
+    const TemporaryFile config(CurlConfig(server.url(), wire_body.path(), kExchanges));
     static int turn = 0;
     for (auto _ : state) {
       double ours = 0;

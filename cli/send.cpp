@@ -1,9 +1,6 @@
 // send FILE: posts a request file the way the transfer posts its requests, and prints the reply.
 // Exit status: 0 the server accepted it, 3 it rejected it (the reason on stderr), 1 failure.
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -17,20 +14,16 @@ namespace lirvo::cli {
 namespace {
 
 int Send(const std::string& file) {
-  std::error_code error;
-  std::ifstream in(file, std::ios::binary);
-  if (!in || std::filesystem::is_directory(file, error)) {
-    std::cerr << "lirvo: cannot read the request file " << file << '\n';
-    return kExitFailure;
-  }
-  const std::string request((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    std::cerr << "lirvo: cannot read the request file " << file << '\n';
+  std::string request;
+  try {
+    request = modTally::LoadRequestFile(file);
+  } catch (const modTally::Failure& failure) {
+    std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;
   }
   modTally::TallyUrl = modTally::DefaultAddress();
   try {
-    const modTally::Reply reply = transfer::SendRequest(request);
+    const modTally::Reply reply = transfer::SendRequest(modTally::TallyUrl, request);
     std::cout << reply.text;
     if (!reply.text.empty() && reply.text.back() != '\n') {
       std::cout << '\n';

@@ -15,6 +15,7 @@ install(TARGETS lirvo_client lirvo_masters
 install(FILES
   ${PROJECT_SOURCE_DIR}/client/include/lirvo/modTally.h
   ${PROJECT_SOURCE_DIR}/client/include/lirvo/text.h
+  ${PROJECT_SOURCE_DIR}/client/include/lirvo/encoding.h
   ${PROJECT_SOURCE_DIR}/masters/include/lirvo/modTallyIm.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lirvo)
 

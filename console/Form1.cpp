@@ -52,31 +52,6 @@ std::string Absolute(const std::filesystem::path& path) {
   return (absolute.empty() ? path : absolute).lexically_normal().string();
 }
 
-// The request file's bytes exactly as they stand: commas, quotes and line breaks are part of the
-// request and travel with it.
-std::string ReadRequestFile(const std::filesystem::path& path) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (error || !std::filesystem::exists(status)) {
-    throw Failure(FailureNumber::kFile,
-                  "cannot open the request file " + Absolute(path) + ": no such file");
-  }
-  if (std::filesystem::is_directory(status)) {
-    throw Failure(FailureNumber::kFile,
-                  "cannot open the request file " + Absolute(path) + ": it is a folder");
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw Failure(FailureNumber::kFile,
-                  "cannot open the request file " + Absolute(path) + ": " + std::strerror(errno));
-  }
-  std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) {
-    throw Failure(FailureNumber::kFile, "cannot read the request file " + Absolute(path));
-  }
-  return content;
-}
-
 // Writes `content` as the file at `path`; on failure gives the system's reason, otherwise "".
 std::string WriteFile(const std::filesystem::path& path, const std::string& content) {
   errno = 0;
@@ -219,7 +194,7 @@ void Form1::Request() {
   std::string body;
   std::filesystem::path saveTo;
   if (!fileName.isEmpty()) {
-    body = ReadRequestFile(ToPath(fileName));
+    body = modTally::LoadRequestFile(ToPath(fileName));
     saveTo = ToPath(applicationFolder_) / kReplyFileName;
   } else {
     body = lastRequest_;
@@ -229,7 +204,7 @@ void Form1::Request() {
       modTally::Exchange(modTally::TallyUrl, std::optional<std::string_view>(body));
   txtResponseHeaders_->setPlainText(ForDisplay(reply.headers));
   txtResponse_->setPlainText(ForDisplay(reply.text));
-  SaveReply(reply.text, saveTo);
+  SaveReply(reply.raw, saveTo);
 }
 
 void Form1::SaveReply(const std::string& reply, const std::filesystem::path& path) {

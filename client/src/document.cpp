@@ -6,7 +6,10 @@
 namespace modTally {
 
 bool LoadXml(pugi::xml_document& document, std::string_view text) {
-  const pugi::xml_parse_result result = document.load_buffer(text.data(), text.size());
+  // Texts are UTF-8 throughout (replies are decoded on arrival): pugixml is not left to guess from
+  // a declaration, which may still name the encoding the text arrived in.
+  const pugi::xml_parse_result result =
+      document.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
   // pugixml accepts several top-level elements; a well-formed document has exactly one.
   const auto elements = document.children();
   const auto roots = std::count_if(elements.begin(), elements.end(), [](const pugi::xml_node& n) {

@@ -1,10 +1,15 @@
 // The request exchange over libcurl: one easy handle per exchange, owned for its duration.
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <memory>
+#include <system_error>
 
 #include <curl/curl.h>
 
+#include "lirvo/encoding.h"
 #include "lirvo/modTally.h"
+#include "lirvo/text.h"
 
 namespace modTally {
 
@@ -19,6 +24,28 @@ std::string DefaultAddress() {
 }
 
 namespace {
+
+// The limits with the total taken from `variable` when it is set and not empty: a positive number
+// of seconds (fractions allowed), at most a day.
+ExchangeLimits LimitsFrom(const char* variable, long total_ms) {
+  ExchangeLimits limits{5'000, total_ms};
+  const char* configured = std::getenv(variable);
+  if (configured == nullptr || *configured == '\0') {
+    return limits;
+  }
+  const std::string_view value = lirvo::text::Trim(configured);
+  double seconds = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+  if (error != std::errc() || end != value.data() + value.size() || !(seconds > 0) ||
+      seconds > 86'400) {
+    throw Failure(FailureNumber::kSetting, std::string(variable) + " is \"" + configured +
+                                               "\": it takes a number of seconds above 0 and at "
+                                               "most 86400, such as 10 or 0.5");
+  }
+  limits.total_ms = std::max(1L, static_cast<long>(seconds * 1000));
+  limits.connect_ms = std::min(limits.connect_ms, limits.total_ms);
+  return limits;
+}
 
 // curl_global_init must run once before any handle exists; a function-local static does that on
 // first use and cleans up at exit.
@@ -63,11 +90,11 @@ struct Sink {
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* sink = static_cast<Sink*>(user);
   const size_t bytes = size * count;
-  if (sink->reply.text.size() + bytes > kMaxReplyBytes) {
+  if (sink->reply.raw.size() + bytes > kMaxReplyBytes) {
     sink->too_large = true;
     return 0;  // makes libcurl stop with CURLE_WRITE_ERROR
   }
-  sink->reply.text.append(data, bytes);
+  sink->reply.raw.append(data, bytes);
   return bytes;
 }
 
@@ -100,8 +127,47 @@ void SetOption(CURL* handle, CURLoption option, T value) {
 
 }  // namespace
 
+ExchangeLimits QueryLimits() {
+  return LimitsFrom("LIRVO_QUERY_TIMEOUT", 10'000);
+}
+
+ExchangeLimits ImportLimits() {
+  return LimitsFrom("LIRVO_IMPORT_TIMEOUT", 120'000);
+}
+
+WireEncoding ConfiguredWireEncoding() {
+  const char* configured = std::getenv("LIRVO_TALLY_ENCODING");
+  if (configured == nullptr || *configured == '\0' ||
+      lirvo::text::EqualsNoCase(configured, "utf-16")) {
+    return WireEncoding::kUtf16;
+  }
+  if (lirvo::text::EqualsNoCase(configured, "utf-8")) {
+    return WireEncoding::kUtf8;
+  }
+  throw Failure(FailureNumber::kSetting,
+                std::string("LIRVO_TALLY_ENCODING is \"") + configured +
+                    "\": it takes utf-16 (the default, what the server reads intact) or utf-8");
+}
+
 Reply Exchange(const std::string& url, const std::optional<std::string_view>& body,
                const ExchangeLimits& limits) {
+  // The wire text is settled before anything is sent: a text that is not UTF-8 never leaves.
+  const WireEncoding wire = ConfiguredWireEncoding();
+  const std::string_view text = body.value_or(std::string_view());
+  const std::size_t bad = lirvo::encoding::FindInvalidUtf8(text);
+  if (bad != std::string_view::npos) {
+    const auto at = lirvo::encoding::PositionOf(text, bad);
+    throw Failure(FailureNumber::kEncoding,
+                  "the request for " + url + " is not UTF-8 text at line " +
+                      std::to_string(at.line) + ", column " + std::to_string(at.column) +
+                      " (byte " + std::to_string(bad + 1) + "); nothing was sent");
+  }
+  std::string utf16;
+  if (wire == WireEncoding::kUtf16) {
+    utf16 = lirvo::encoding::Utf8ToUtf16(text, lirvo::encoding::ByteOrder::kLittle);
+  }
+  const std::string_view payload = wire == WireEncoding::kUtf16 ? std::string_view(utf16) : text;
+
   EnsureCurlGlobal();
   const std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
   if (!handle) {
@@ -112,8 +178,10 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   // The three fixed headers, in order. "SOAPAction;" sends the header with an empty value;
   // "Expect:" stops libcurl from waiting for a 100-continue before large bodies.
   std::unique_ptr<curl_slist, SlistDeleter> headers;
-  for (const char* header :
-       {"Content-Type: text/xml", "Connection: close", "SOAPAction;", "Expect:"}) {
+  const char* const content_type = wire == WireEncoding::kUtf16
+                                       ? "Content-Type: text/xml;charset=utf-16"
+                                       : "Content-Type: text/xml";
+  for (const char* header : {content_type, "Connection: close", "SOAPAction;", "Expect:"}) {
     curl_slist* const extended = curl_slist_append(headers.get(), header);
     if (extended == nullptr) {
       throw Failure(FailureNumber::kHttpClient, "cannot set the request headers for " + url);
@@ -132,7 +200,6 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   SetOption(curl, CURLOPT_CONNECTTIMEOUT_MS, limits.connect_ms);
   SetOption(curl, CURLOPT_TIMEOUT_MS, limits.total_ms);
   SetOption(curl, CURLOPT_POST, 1L);
-  const std::string_view payload = body.value_or(std::string_view());
   SetOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
   SetOption(curl, CURLOPT_POSTFIELDS, payload.data() != nullptr ? payload.data() : "");
   SetOption(curl, CURLOPT_HTTPHEADER, headers.get());
@@ -152,6 +219,17 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
     throw Failure(static_cast<int>(code), "cannot exchange a request with " + url + ": " + detail);
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &sink.reply.status);
+  const char* reply_type = nullptr;
+  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &reply_type) != CURLE_OK) {
+    reply_type = nullptr;
+  }
+  try {
+    sink.reply.text =
+        lirvo::encoding::DecodeReply(sink.reply.raw, reply_type != nullptr ? reply_type : "");
+  } catch (const lirvo::encoding::Error& undecodable) {
+    throw Failure(FailureNumber::kEncoding,
+                  "cannot read the reply from " + url + ": " + undecodable.what());
+  }
   return std::move(sink.reply);
 }
 

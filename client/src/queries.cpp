@@ -27,6 +27,57 @@ pugi::xml_node FirstElement(const pugi::xml_document& document, const char* name
       [name](const pugi::xml_node& node) { return std::string_view(node.name()) == name; });
 }
 
+// The reason phrases of the statuses a misconfigured address commonly answers with.
+std::string_view ReasonPhrase(long status) {
+  switch (status) {
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 303:
+      return "See Other";
+    case 307:
+      return "Temporary Redirect";
+    case 308:
+      return "Permanent Redirect";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 413:
+      return "Content Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    case 504:
+      return "Gateway Timeout";
+    default:
+      return "";
+  }
+}
+
+// One query exchange under the query limits. A redirect or an HTTP error status is a failure:
+// the server answers its queries with 200, so anything else is not the server's answer.
+std::string QueryText(const std::string& url, const std::optional<std::string_view>& request) {
+  const Reply reply = Exchange(url, request, QueryLimits());
+  if (reply.status >= 300) {
+    const std::string_view phrase = ReasonPhrase(reply.status);
+    throw Failure(FailureNumber::kHttpStatus,
+                  "the server at " + url + " answered HTTP " + std::to_string(reply.status) +
+                      (phrase.empty() ? "" : " ") + std::string(phrase));
+  }
+  return reply.text;
+}
+
 template <class T, class Work>
 QueryResult<T> Attempt(Work&& work) {
   QueryResult<T> result;
@@ -34,10 +85,13 @@ QueryResult<T> Attempt(Work&& work) {
     result.value = work();
   } catch (const Failure& failure) {
     result.number = failure.number();
+    result.kind = failure.kind();
     result.description = failure.description();
   } catch (const std::exception& error) {
-    result.number = FailureNumber::kDocument;
-    result.description = error.what();
+    // Not a document operation: the query itself could not be carried out (memory, the system).
+    result.number = FailureNumber::kHttpClient;
+    result.kind = FailureKind::Transport;
+    result.description = std::string("the query could not be carried out: ") + error.what();
   }
   return result;
 }
@@ -105,7 +159,7 @@ std::vector<std::string> ReadCompanyNames(std::string_view reply) {
 QueryResult<std::string> TryGetTallyVersion() {
   return Attempt<std::string>([] {
     TallyUrl = DefaultAddress();
-    return ReadVersionReply(Exchange(TallyUrl, std::nullopt).text);
+    return ReadVersionReply(QueryText(TallyUrl, std::nullopt));
   });
 }
 
@@ -113,13 +167,13 @@ QueryResult<std::string> TryGetCurrentCompany() {
   return Attempt<std::string>([] {
     const std::string& request = kListOfAccountsRequest;
     TallyUrl = DefaultAddress();
-    return ReadCurrentCompanyReply(Exchange(TallyUrl, request).text);
+    return ReadCurrentCompanyReply(QueryText(TallyUrl, request));
   });
 }
 
 QueryResult<std::vector<std::string>> TryGetCompanyList() {
   return Attempt<std::vector<std::string>>(
-      [] { return ReadCompanyNames(Exchange(DefaultAddress(), kListOfCompaniesRequest).text); });
+      [] { return ReadCompanyNames(QueryText(DefaultAddress(), kListOfCompaniesRequest)); });
 }
 
 std::string GetTallyVersion() {

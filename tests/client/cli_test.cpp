@@ -40,14 +40,16 @@ TEST(Cli, QueriesPrintTheAnswerAndExitZero) {
   }
 }
 
-TEST(Cli, ServerDownPrintsTheDescriptionAndExitsOne) {
-  const std::string url = DownUrl();
-  for (const char* command : {"probe", "current-company", "companies"}) {
-    SCOPED_TRACE(command);
-    const auto result = RunCommand(Cli(url, command));
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_THAT(result.err, HasSubstr(url));
+TEST(Cli, ServerDownOrHttpErrorPrintsTheDescriptionAndExitsOne) {
+  auto not_found = RawServer::Replying(RawServer::HttpReply(404, "<RESPONSE>x</RESPONSE>"));
+  for (const std::string& url : {DownUrl(), not_found.url()}) {
+    for (const char* command : {"probe", "current-company", "companies"}) {
+      SCOPED_TRACE(url + " " + command);
+      const auto result = RunCommand(Cli(url, command));
+      EXPECT_EQ(result.exit_code, 1);
+      EXPECT_EQ(result.out, "");
+      EXPECT_THAT(result.err, HasSubstr(url));
+    }
   }
 }
 
@@ -151,7 +153,7 @@ TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
   EXPECT_EQ(RunCommand(Cli(DownUrl(), "send " + file)).exit_code, 1);
   const auto missing = RunCommand(Cli(DownUrl(), "send " + dir.File("none.xml").string()));
   EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_THAT(missing.err, HasSubstr("none.xml"));
+  EXPECT_THAT(missing.err, HasSubstr("none.xml: No such file or directory"));
 }
 
 TEST(Cli, TransferOfAnEmptyTableSaysOnStderrThatNothingWasSent) {

@@ -63,6 +63,29 @@ TEST(Faults, ServerThatNeverAnswersRunsIntoTheTimeLimit) {
   ExpectNextExchangeWorks();
 }
 
+// Queries give up within their own limit; a limit that is not a number of seconds is refused.
+TEST(Faults, QueriesGiveUpOnASilentServerWithinTheirLimit) {
+  RawServer server([](int fd, const std::string&) { WaitForHangUp(fd); });
+  const ScopedEnv env("LIRVO_TALLY_URL", server.url());
+  const ScopedEnv limit("LIRVO_QUERY_TIMEOUT", "0.3");
+  EXPECT_EQ(modTally::QueryLimits().total_ms, 300);
+  EXPECT_EQ(modTally::ImportLimits().total_ms, 120'000);
+  const auto started = std::chrono::steady_clock::now();
+  const auto version = modTally::TryGetTallyVersion();
+  EXPECT_FALSE(version);
+  EXPECT_EQ(version.kind, modTally::FailureKind::Transport);
+  EXPECT_THAT(version.description, ::testing::HasSubstr("imed out"));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  for (const char* bad : {"0", "ten", "-1", "1e9"}) {
+    const ScopedEnv wrong("LIRVO_QUERY_TIMEOUT", bad);
+    const auto refused = modTally::TryGetCompanyList();
+    EXPECT_THAT(refused.description, ::testing::HasSubstr("LIRVO_QUERY_TIMEOUT"));
+    EXPECT_EQ(refused.kind, modTally::FailureKind::Value);
+  }
+  const ScopedEnv import("LIRVO_IMPORT_TIMEOUT", "2.5");
+  EXPECT_EQ(modTally::ImportLimits().total_ms, 2'500);
+}
+
 TEST(Faults, ReplyTrickledByteByByteArrivesWhole) {
   RawServer server([](int fd, const std::string&) {
     const std::string reply =
@@ -89,13 +112,16 @@ TEST(Faults, TwentyMegabytesOfGarbageReadAsAReplyWithoutElements) {
   ExpectNextExchangeWorks();
 }
 
-TEST(Faults, InvalidUtf8IsPassedOnAsReceived) {
+// The server writes Windows-1252 under a utf-8 header when asked in UTF-8.
+TEST(Faults, InvalidUtf8ReadsAsWindows1252) {
   const std::string odd = "caf\xe9 \xff\xfe \xc3";
+  const std::string read = "café ÿþ Ã";
   auto server = RawServer::Replying(RawServer::HttpReply(
-      200, "<E><RESPONSE>" + odd + "</RESPONSE><COMPANYNAME>" + odd + "</COMPANYNAME></E>"));
+      200, "<E><RESPONSE>" + odd + "</RESPONSE><COMPANYNAME>" + odd + "</COMPANYNAME></E>",
+      "text/xml; charset=utf-8"));
   const ScopedEnv env("LIRVO_TALLY_URL", server.url());
-  EXPECT_EQ(modTally::GetTallyVersion(), odd);
-  EXPECT_EQ(modTally::GetCompanyList(), (std::vector<std::string>{odd, ""}));
+  EXPECT_EQ(modTally::GetTallyVersion(), read);
+  EXPECT_EQ(modTally::GetCompanyList(), (std::vector<std::string>{read, ""}));
 }
 
 TEST(Faults, DeeplyNestedReplyDoesNotExhaustTheStack) {

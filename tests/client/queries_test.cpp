@@ -1,4 +1,6 @@
 // The result shapes of the three queries for every kind of reply.
+#include <tuple>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -34,8 +36,6 @@ TEST(Queries, ResultShapesForEachReply) {
       {"empty elements", 200,
        "<E><RESPONSE/><SVCURRENTCOMPANY></SVCURRENTCOMPANY><COMPANYNAME/></E>", "", "",
        Slots{"", ""}},
-      {"error status with an XML body", 500, "<RESPONSE>Internal trouble</RESPONSE>",
-       "Internal trouble", "", std::nullopt},
       {"empty reply", 200, "", kRunning, "", std::nullopt},
       {"not XML", 200, "plain text, not xml", kRunning, "", std::nullopt},
       {"no such elements", 200, "<ENVELOPE><OTHER/></ENVELOPE>", kRunning, "", std::nullopt},
@@ -68,6 +68,54 @@ TEST(Queries, ServerDownGivesDescriptionsAndTheFailureList) {
   EXPECT_THAT((*list)[1], ::testing::StartsWith("ERROR "));
   EXPECT_GT((*list)[1].size(), 6u);
   EXPECT_FALSE(modTally::TryGetCompanyList());
+}
+
+// Whatever body comes with it, a redirect or an HTTP error status is not the server's answer.
+TEST(Queries, HttpErrorStatusIsAFailureForEveryQuery) {
+  const struct {
+    int status;
+    const char* said;
+  } cases[] = {{404, "HTTP 404 Not Found"},
+               {500, "HTTP 500 Internal Server Error"},
+               {302, "HTTP 302 Found"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    auto server = RawServer::Replying(RawServer::HttpReply(
+        c.status, "<RESPONSE>x</RESPONSE><SVCURRENTCOMPANY>x</SVCURRENTCOMPANY>"));
+    const ScopedEnv env("LIRVO_TALLY_URL", server.url());
+    const std::string said = "the server at " + server.url() + " answered " + c.said;
+    const auto version = modTally::TryGetTallyVersion();
+    const auto company = modTally::TryGetCurrentCompany();
+    const auto list = modTally::TryGetCompanyList();
+    for (const auto& [ok, kind, description] :
+         {std::tuple(bool(version), version.kind, version.description),
+          std::tuple(bool(company), company.kind, company.description),
+          std::tuple(bool(list), list.kind, list.description)}) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(kind, modTally::FailureKind::Http);
+      EXPECT_EQ(description, said);
+    }
+    EXPECT_EQ(modTally::GetTallyVersion(), said);
+    EXPECT_EQ(modTally::GetCompanyList(), (Slots{"", "ERROR " + said}));
+  }
+}
+
+TEST(Queries, NamesInIndianScriptsReadIntactFromAUtf16Reply) {
+  const std::string name = "श्री गणेश ट्रेडर्स";
+  std::string body;
+  for (const char16_t unit :
+       u"<ENVELOPE><SVCURRENTCOMPANY>श्री गणेश ट्रेडर्स</SVCURRENTCOMPANY>"
+       u"<COMPANYNAME>श्री गणेश ट्रेडर्स</COMPANYNAME><COMPANYNAME>B"
+       u"</COMPANYNAME></ENVELOPE>") {
+    if (unit != 0) {
+      body += static_cast<char>(unit & 0xFF);
+      body += static_cast<char>(unit >> 8);
+    }
+  }
+  auto server = RawServer::Replying(RawServer::HttpReply(200, body, "text/xml; charset=utf-16"));
+  const ScopedEnv env("LIRVO_TALLY_URL", server.url());
+  EXPECT_EQ(modTally::GetCurrentCompany(), name);
+  EXPECT_EQ(modTally::GetCompanyList(), (Slots{name, "B", ""}));
 }
 
 TEST(Queries, TryFormsTellAnAnswerFromAFailure) {

@@ -144,7 +144,7 @@ TEST(ConsoleFaults, ReplyOfSeveralMiBIsShownWholeAndTheConsoleStaysUsable) {
   large += "</ENVELOPE>\r\n";
   ASSERT_GT(large.size(), 6u << 20);
   RawServer server([&large](int socket, const std::string& request) {
-    const bool small = request.find("small") != std::string::npos;
+    const bool small = BodyText(request).find("small") != std::string::npos;
     RawServer::SendAll(socket,
                        RawServer::HttpReply(200, small ? "<RESPONSE>small</RESPONSE>" : large));
   });

@@ -1,5 +1,7 @@
 #include "raw_server.h"
 
+#include <lirvo/encoding.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -130,6 +132,13 @@ bool RawServer::SendAll(int fd, std::string_view bytes) {
 std::string BodyOf(const std::string& request) {
   const std::size_t end = request.find("\r\n\r\n");
   return end == std::string::npos ? std::string() : request.substr(end + 4);
+}
+
+std::string BodyText(const std::string& request) {
+  const std::string body = BodyOf(request);
+  return body.find('\0') == std::string::npos
+             ? body
+             : encoding::Utf16ToUtf8(body, encoding::ByteOrder::kLittle);
 }
 
 int UnusedPort() {

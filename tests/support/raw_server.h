@@ -56,6 +56,9 @@ class RawServer {
 std::string BodyOf(const std::string& request);
 
 // A port on 127.0.0.1 where nothing listens (bound once, then released).
+// The text of a request's body: the client posts UTF-16LE unless LIRVO_TALLY_ENCODING=utf-8.
+std::string BodyText(const std::string& request);
+
 int UnusedPort();
 
 // Sets an environment variable for the lifetime of the guard and restores the old value after.

@@ -17,8 +17,10 @@ class Sending : public ::testing::Test {
   void SetUp() override { modTally::TallyUrl = server_.url(); }
   void TearDown() override { modTally::TallyUrl.clear(); }
 
-  // The body the server received for `request`; the reply comes back exactly as it was sent.
+  // The body the server received for `request` (sent as UTF-8, so the bytes are the text); the
+  // reply comes back exactly as it was sent.
   std::string Sent(const std::string& request) {
+    const lirvo::test::ScopedEnv wire("LIRVO_TALLY_ENCODING", "utf-8");
     const std::size_t before = server_.requests().size();
     EXPECT_EQ(SendToTally(request), kReply);
     const auto requests = server_.requests();

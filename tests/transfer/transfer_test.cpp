@@ -294,6 +294,7 @@ TEST(SendCommand, PostsTheFileLaidOutAndPrintsTheReply) {
   auto server = lirvo::test::RawServer::Replying(lirvo::test::RawServer::HttpReply(200, reply));
   const std::string file = ::testing::TempDir() + "/lirvo-send-" + std::to_string(getpid());
   std::ofstream(file) << "<A><B>x</B></A>";
+  const lirvo::test::ScopedEnv wire("LIRVO_TALLY_ENCODING", "utf-8");  // the layout's own bytes
   const auto sent = Lirvo(server.url(), "send " + file);
   EXPECT_EQ(sent.exit_code, 0) << sent.err;
   EXPECT_EQ(sent.out, reply + "\n");

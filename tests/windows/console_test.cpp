@@ -96,7 +96,7 @@ TEST_F(ConsoleTest, EmptyFileNamePostsTheLastRequestAndSavesTheReplyInTheWorking
   Request("");
   EXPECT_EQ(messages.shown.size(), 2u) << "no failure is reported";
   ASSERT_EQ(server.requests().size(), 3u);
-  EXPECT_EQ(BodyOf(server.requests().back()), console->LastRequest());
+  EXPECT_EQ(BodyText(server.requests().back()), console->LastRequest());
   EXPECT_THAT(Box("txtResponseHeaders"), HasSubstr("Content-Type: text/xml"));
   EXPECT_EQ(Box("txtResponse"), ServerScript{}.importReply);
   EXPECT_THAT(ReadFile(work.File("Responce.xml")), HasSubstr("<CREATED>1</CREATED>"));
@@ -104,6 +104,7 @@ TEST_F(ConsoleTest, EmptyFileNamePostsTheLastRequestAndSavesTheReplyInTheWorking
 }
 
 TEST_F(ConsoleTest, ChosenFileIsPostedByteForByteAndTheReplyShownAndSavedAsReceived) {
+  const lirvo::test::ScopedEnv wire("LIRVO_TALLY_ENCODING", "utf-8");  // a UTF-8 file as it stands
   const std::string reply = "Unknown thing, <not closed\r\nsecond line";
   RawServer server([&](int socket, const std::string&) {
     RawServer::SendAll(socket, RawServer::HttpReply(500, reply, "text/plain"));

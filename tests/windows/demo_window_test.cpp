@@ -109,7 +109,7 @@ TEST_F(DemoTest, FailedRefreshShowsTheWholeReasonHidesTheStatusAndDisablesProces
     if (c.first != nullptr) {
       const std::string marker = c.first;
       dropping.emplace([marker, scripted = Scripted({})](int socket, const std::string& request) {
-        if (BodyOf(request).find(marker) == std::string::npos) {
+        if (BodyText(request).find(marker) == std::string::npos) {
           scripted(socket, request);  // any other query is answered; this one gets no reply
         }
       });

@@ -20,7 +20,7 @@ struct ServerScript {
 
 inline RawServer::Handler Scripted(ServerScript script) {
   return [script = std::move(script)](int socket, const std::string& request) {
-    const std::string body = BodyOf(request);
+    const std::string body = BodyText(request);
     std::string reply = script.importReply;
     if (body.empty()) {
       reply = "<RESPONSE>" + script.versionLine + "</RESPONSE>";
@@ -42,8 +42,8 @@ inline RawServer::Handler Scripted(ServerScript script) {
 inline std::vector<std::string> ImportBodies(const RawServer& server) {
   std::vector<std::string> imports;
   for (const std::string& request : server.requests()) {
-    if (BodyOf(request).find("Import Data") != std::string::npos) {
-      imports.push_back(BodyOf(request));
+    if (BodyText(request).find("Import Data") != std::string::npos) {
+      imports.push_back(BodyText(request));
     }
   }
   return imports;

@@ -3,6 +3,7 @@
 // read-only queries of the server.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -29,24 +30,56 @@ std::string DefaultAddress();
 namespace FailureNumber {
 inline constexpr int kHttpClient = 100;     // the HTTP client could not be created or set up
 inline constexpr int kReplyTooLarge = 101;  // the reply exceeded kMaxReplyBytes
+inline constexpr int kHttpStatus = 102;     // the server answered an HTTP error status or redirect
 inline constexpr int kDocument = 200;       // a document operation failed (missing node, ...)
 inline constexpr int kParse = 201;          // a request text is not well-formed XML
 inline constexpr int kDepth = 202;          // a request nests deeper than can be formatted
+inline constexpr int kEncoding = 203;       // a text is not valid in its encoding
 inline constexpr int kFile = 300;           // a file could not be read or written
 inline constexpr int kDatabase = 400;       // the database could not be opened or queried
 inline constexpr int kValue = 401;          // a database value is missing (null) or unusable
+inline constexpr int kSetting = 402;        // an environment variable holds a value not taken
 }  // namespace FailureNumber
 
-// Every failure of the documented operations: a number and a description a user can act on.
+// What kind of thing failed: callers and exit statuses decide by this rather than by the number.
+enum class FailureKind { Transport, Http, Document, File, Database, Value };
+
+// The kind a failure number belongs to: 1..101 transport, 102 HTTP, 2xx document, 300 file,
+// 400 database, 401 and above value.
+constexpr FailureKind KindOfNumber(int number) {
+  if (number == FailureNumber::kHttpStatus) {
+    return FailureKind::Http;
+  }
+  if (number >= 200 && number < 300) {
+    return FailureKind::Document;
+  }
+  if (number >= 300 && number < 400) {
+    return FailureKind::File;
+  }
+  if (number == FailureNumber::kDatabase) {
+    return FailureKind::Database;
+  }
+  if (number > FailureNumber::kDatabase) {
+    return FailureKind::Value;
+  }
+  return FailureKind::Transport;
+}
+
+// Every failure of the documented operations: a number, a kind and a description a user can act
+// on.
 class Failure : public std::runtime_error {
  public:
   Failure(int number, const std::string& description)
-      : std::runtime_error(description), number_(number) {}
+      : Failure(KindOfNumber(number), number, description) {}
+  Failure(FailureKind kind, int number, const std::string& description)
+      : std::runtime_error(description), number_(number), kind_(kind) {}
   int number() const noexcept { return number_; }
+  FailureKind kind() const noexcept { return kind_; }
   std::string description() const { return what(); }
 
  private:
   int number_;
+  FailureKind kind_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -54,6 +87,9 @@ class Failure : public std::runtime_error {
 
 // Replies larger than this are refused rather than read without bound.
 inline constexpr std::size_t kMaxReplyBytes = 64u * 1024u * 1024u;
+// The largest request the server (and the stand-in) accepts; larger request files are refused.
+inline constexpr std::size_t kMaxRequestBytes = 16u * 1024u * 1024u;
+
 // How long an exchange may take: to establish the connection, and in all. Running into either
 // limit is a failure like any other.
 struct ExchangeLimits {
@@ -61,23 +97,50 @@ struct ExchangeLimits {
   long total_ms = 120'000;
 };
 
+// The limits of the three queries: 5 s to connect, 10 s in all, or LIRVO_QUERY_TIMEOUT seconds in
+// all (connecting then takes at most as long). Throws Failure (kSetting) on a value that is not a
+// positive number of seconds.
+ExchangeLimits QueryLimits();
+// The limits of imports and of any exchange not given limits: 5 s to connect, 120 s in all, or
+// LIRVO_IMPORT_TIMEOUT seconds in all.
+ExchangeLimits ImportLimits();
+
+// What goes on the wire: the request text as UTF-16LE without a byte order mark under
+// "Content-Type: text/xml;charset=utf-16" (the server keeps non-ASCII text intact only so), or
+// with LIRVO_TALLY_ENCODING=utf-8 the UTF-8 text unchanged under "Content-Type: text/xml".
+enum class WireEncoding { kUtf16, kUtf8 };
+// LIRVO_TALLY_ENCODING: unset, empty or "utf-16" is kUtf16, "utf-8" is kUtf8 (any case). Throws
+// Failure (kSetting) naming the variable and its values on anything else.
+WireEncoding ConfiguredWireEncoding();
+
 // What came back from one exchange.
 struct Reply {
   long status = 0;      // HTTP status code
   std::string headers;  // all reply headers as one text, "Name: value\r\n" each
-  std::string text;     // the reply body, unchanged
+  std::string text;     // the body decoded to UTF-8, without what XML 1.0 forbids (see encoding.h)
+  std::string raw{};    // the body exactly as received
 };
 
-// Posts to `url` with the three fixed headers ("Content-Type: text/xml", "Connection: close",
-// "SOAPAction" empty) on a new HTTP handle and waits for the whole reply. No body when `body` is
-// empty-optional (the probe); otherwise `*body` exactly. Throws Failure when the exchange itself
-// fails (nothing listening, connection dropped, time-out, reply too large); an HTTP error status
-// is not a failure.
+// Posts the UTF-8 text `*body` to `url` in the configured wire encoding with the fixed headers
+// (Content-Type as above, "Connection: close", "SOAPAction" empty) on a new HTTP handle and waits
+// for the whole reply. No body when `body` is empty-optional (the probe); an empty text stays
+// empty. Throws Failure when the text is not valid UTF-8 (nothing is sent), when the exchange
+// itself fails (nothing listening, connection dropped, time-out, reply too large), or when the
+// reply is not valid in the encoding it is marked with; an HTTP error status is not a failure.
 Reply Exchange(const std::string& url, const std::optional<std::string_view>& body,
-               const ExchangeLimits& limits = {});
+               const ExchangeLimits& limits = ImportLimits());
 
 // Posts a document: its XML as written by DocumentXml is the body.
 Reply Exchange(const std::string& url, const pugi::xml_document& document);
+
+// Reads a request file as UTF-8 text. A file with a UTF-16 or UTF-8 byte order mark, or whose XML
+// declaration names its encoding (UTF-8, UTF-16, Windows-1252, ISO-8859-1, US-ASCII), is read in
+// that encoding, the rest as UTF-8. A UTF-8 file comes back byte for byte; a converted one without
+// the encoding named in its declaration, which no longer holds. Throws Failure (kind File) with the
+// system's reason when it cannot be read or is larger than kMaxRequestBytes (checked before
+// loading), and (kind Document) with line and column when it is not text in its encoding, not
+// well-formed XML (a bare "&", an undefined entity, ...) or holds a document type declaration.
+std::string LoadRequestFile(const std::filesystem::path& path);
 
 // ---------------------------------------------------------------------------------------------
 // Documents, the import envelope and the element operations
@@ -133,6 +196,10 @@ inline constexpr std::string_view kServerRunningLine = "Tally ees 6.3 Server is 
 // order followed by one empty slot, or on failure {"", "ERROR " + description}.
 using CompanyList = std::optional<std::vector<std::string>>;
 
+// Each query runs under QueryLimits(); a reply with a redirect or an HTTP error status is a
+// failure (kHttpStatus, kind Http: "the server at URL answered HTTP 404 Not Found"), whatever its
+// body says.
+
 // Sets TallyUrl to the default address, posts an empty request and returns the text of the
 // reply's first RESPONSE element, kServerRunningLine when there is none, or the failure's
 // description. Never throws.
@@ -153,12 +220,14 @@ std::string ReadVersionReply(std::string_view reply);
 std::string ReadCurrentCompanyReply(std::string_view reply);
 std::vector<std::string> ReadCompanyNames(std::string_view reply);
 
-// Non-throwing forms that keep a failure apart from an answer.
+// Non-throwing forms that keep a failure apart from an answer. A failure that is not a Failure
+// (the system ran out of memory, ...) is kHttpClient, kind Transport: never a document failure.
 template <class T>
 struct QueryResult {
-  std::optional<T> value;   // the answer; no value on failure
-  int number = 0;           // the failure's number
-  std::string description;  // the failure's description
+  std::optional<T> value;                     // the answer; no value on failure
+  int number = 0;                             // the failure's number
+  FailureKind kind = FailureKind::Transport;  // the failure's kind
+  std::string description;                    // the failure's description
   explicit operator bool() const { return value.has_value(); }
 };
 

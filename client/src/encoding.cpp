@@ -1,0 +1,403 @@
+// UTF-8, UTF-16 and Windows-1252 conversions and the reply decoder.
+#include "lirvo/encoding.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "lirvo/text.h"
+
+namespace lirvo::encoding {
+
+namespace {
+
+constexpr char32_t kInvalid = 0xFFFFFFFF;
+
+// Code points of Windows-1252 bytes 80..9F; the undefined five keep their own value.
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Reads one UTF-8 sequence at `at`; returns the code point and advances `at`, or
+// kInvalid (leaving `at`) when the bytes there are not a valid sequence.
+char32_t NextUtf8(std::string_view text, std::size_t& at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) {
+    ++at;
+    return lead;
+  }
+  std::size_t length = 0;
+  char32_t c = 0;
+  char32_t least = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, c = lead & 0x1F, least = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, c = lead & 0x0F, least = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, c = lead & 0x07, least = 0x10000;
+  } else {
+    return kInvalid;
+  }
+  if (text.size() - at < length) {
+    return kInvalid;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) {
+      return kInvalid;
+    }
+    c = (c << 6) | (byte(at + i) & 0x3F);
+  }
+  if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    return kInvalid;
+  }
+  at += length;
+  return c;
+}
+
+char32_t NextUtf8OrThrow(std::string_view text, std::size_t& at) {
+  const std::size_t start = at;
+  const char32_t c = NextUtf8(text, at);
+  if (c == kInvalid) {
+    throw Error("the text is not valid UTF-8 at byte " + std::to_string(start + 1), start);
+  }
+  return c;
+}
+
+// The charset parameter of a Content-Type value, lower case, without quotes; "" when absent.
+std::string CharsetOf(std::string_view content_type) {
+  const std::string folded = text::FoldCase(content_type);
+  const std::size_t at = folded.find("charset=");
+  if (at == std::string::npos) {
+    return {};
+  }
+  std::string_view value = std::string_view(folded).substr(at + 8);
+  value = value.substr(0, value.find(';'));
+  value = text::Trim(value);
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    value = value.substr(1, value.size() - 2);
+  }
+  return std::string(value);
+}
+
+// UTF-16 when the first unit is an ASCII character beside a zero byte (how an XML text in UTF-16
+// begins), or when zero bytes fill a quarter of one parity of the first 512 bytes and none of the
+// other.
+std::optional<ByteOrder> LooksLikeUtf16(std::string_view body) {
+  const std::size_t span = std::min<std::size_t>(body.size(), 512) & ~std::size_t{1};
+  if (span < 2) {
+    return std::nullopt;
+  }
+  const auto ascii = [](char c) { return c != '\0' && static_cast<unsigned char>(c) < 0x80; };
+  if (ascii(body[0]) && body[1] == '\0') {
+    return ByteOrder::kLittle;
+  }
+  if (body[0] == '\0' && ascii(body[1])) {
+    return ByteOrder::kBig;
+  }
+  std::size_t even_zeros = 0;
+  std::size_t odd_zeros = 0;
+  for (std::size_t i = 0; i < span; i += 2) {
+    even_zeros += body[i] == '\0';
+    odd_zeros += body[i + 1] == '\0';
+  }
+  const std::size_t units = span / 2;
+  if (odd_zeros * 4 >= units && even_zeros == 0) {
+    return ByteOrder::kLittle;
+  }
+  if (even_zeros * 4 >= units && odd_zeros == 0) {
+    return ByteOrder::kBig;
+  }
+  return std::nullopt;
+}
+
+bool ForbiddenInXml(char32_t c) {
+  return (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || (c >= 0xD800 && c <= 0xDFFF) ||
+         c == 0xFFFE || c == 0xFFFF || c > 0x10FFFF;
+}
+
+// The length of a character reference at `at` ("&#4;", "&#x1F;") whose character XML forbids, or
+// 0 when there is none there.
+std::size_t ForbiddenReferenceAt(std::string_view text, std::size_t at) {
+  if (text.substr(at, 2) != "&#") {
+    return 0;
+  }
+  std::size_t i = at + 2;
+  const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+  i += hex ? 1 : 0;
+  const std::size_t digits_start = i;
+  char32_t value = 0;
+  for (; i < text.size(); ++i) {
+    const char d = text[i];
+    int digit = -1;
+    if (d >= '0' && d <= '9') {
+      digit = d - '0';
+    } else if (hex && d >= 'a' && d <= 'f') {
+      digit = d - 'a' + 10;
+    } else if (hex && d >= 'A' && d <= 'F') {
+      digit = d - 'A' + 10;
+    } else {
+      break;
+    }
+    // Saturate above the Unicode range: anything larger is as forbidden as 0x110000.
+    value = std::min<char32_t>(value * (hex ? 16 : 10) + static_cast<char32_t>(digit), 0x110000);
+  }
+  if (i == digits_start || i >= text.size() || text[i] != ';') {
+    return 0;  // not a complete reference: the parser judges it
+  }
+  return ForbiddenInXml(value) ? i + 1 - at : 0;
+}
+
+}  // namespace
+
+std::size_t FindInvalidUtf8(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (NextUtf8(text, at) == kInvalid) {
+      return at;
+    }
+  }
+  return std::string_view::npos;
+}
+
+std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  const auto unit = [&](char32_t u) {
+    const char low = static_cast<char>(u & 0xFF);
+    const char high = static_cast<char>((u >> 8) & 0xFF);
+    if (order == ByteOrder::kLittle) {
+      out += low, out += high;
+    } else {
+      out += high, out += low;
+    }
+  };
+  std::size_t at = 0;
+  while (at < utf8.size()) {
+    const char32_t c = NextUtf8OrThrow(utf8, at);
+    if (c >= 0x10000) {
+      unit(0xD800 + ((c - 0x10000) >> 10));
+      unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      unit(c);
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order) {
+  if (bytes.size() % 2 != 0) {
+    throw Error("the UTF-16 text ends in the middle of a character (" +
+                    std::to_string(bytes.size()) + " bytes)",
+                bytes.size() - 1);
+  }
+  const auto unit = [&](std::size_t i) -> char32_t {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    return order == ByteOrder::kLittle ? (second << 8 | first) : (first << 8 | second);
+  };
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    const char32_t u = unit(i);
+    if (u >= 0xDC00 && u <= 0xDFFF) {
+      throw Error("the UTF-16 text holds a lone low surrogate at byte " + std::to_string(i + 1), i);
+    }
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      if (i + 2 >= bytes.size()) {
+        throw Error("the UTF-16 text ends in the middle of a surrogate pair", i);
+      }
+      const char32_t low = unit(i + 2);
+      if (low < 0xDC00 || low > 0xDFFF) {
+        throw Error("the UTF-16 text holds a lone high surrogate at byte " + std::to_string(i + 1),
+                    i);
+      }
+      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+      i += 2;
+    } else {
+      AppendUtf8(out, u);
+    }
+  }
+  return out;
+}
+
+std::string Windows1252ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (const char b : bytes) {
+    const auto byte = static_cast<unsigned char>(b);
+    AppendUtf8(out, byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : char32_t{byte});
+  }
+  return out;
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (const char b : bytes) {
+    AppendUtf8(out, static_cast<unsigned char>(b));
+  }
+  return out;
+}
+
+std::string Utf8ToWindows1252(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t at = 0;
+  while (at < utf8.size()) {
+    const char32_t c = NextUtf8OrThrow(utf8, at);
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    char mapped = '?';
+    for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
+      if (kCp1252High[i] == c) {
+        mapped = static_cast<char>(0x80 + i);
+        break;
+      }
+    }
+    out += mapped;
+  }
+  return out;
+}
+
+Encoding DetectReplyEncoding(std::string_view body, std::string_view content_type) {
+  if (body.starts_with("\xEF\xBB\xBF")) {
+    return Encoding::kUtf8;
+  }
+  if (body.starts_with("\xFF\xFE")) {
+    return Encoding::kUtf16Le;
+  }
+  if (body.starts_with("\xFE\xFF")) {
+    return Encoding::kUtf16Be;
+  }
+  const std::optional<ByteOrder> utf16 = LooksLikeUtf16(body);
+  const auto utf8_or_1252 = [&] {
+    return IsValidUtf8(body) ? Encoding::kUtf8 : Encoding::kWindows1252;
+  };
+  const std::string charset = CharsetOf(content_type);
+  if (charset == "utf-16le") {
+    return Encoding::kUtf16Le;
+  }
+  if (charset == "utf-16be") {
+    return Encoding::kUtf16Be;
+  }
+  if (charset == "utf-16") {
+    return utf16 == ByteOrder::kBig ? Encoding::kUtf16Be : Encoding::kUtf16Le;
+  }
+  if (charset == "windows-1252" || charset == "cp1252" || charset == "iso-8859-1" ||
+      charset == "latin1") {
+    return Encoding::kWindows1252;
+  }
+  if (charset == "utf-8" || charset == "utf8" || charset == "us-ascii") {
+    return utf8_or_1252();
+  }
+  if (utf16) {
+    return *utf16 == ByteOrder::kLittle ? Encoding::kUtf16Le : Encoding::kUtf16Be;
+  }
+  return utf8_or_1252();
+}
+
+std::string DropForbiddenXml(std::string_view text) {
+  // Works on what it has written so far, so that dropping a character never joins its neighbours
+  // into something that would itself have to go ("&\x04#4;", "&#&#4;4;"): the result is clean.
+  std::string out;
+  out.reserve(text.size());
+  bool in_cdata = false;
+  // Where the "&"s that may still start a reference sit in `out`; a ";" that stays ends them all.
+  std::vector<std::size_t> ampersands;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+      continue;
+    }
+    out += c;
+    if (in_cdata) {
+      in_cdata = !out.ends_with("]]>");
+    } else if (c == '[' && out.ends_with("<![CDATA[")) {
+      in_cdata = true;
+      ampersands.clear();
+    } else if (c == '&') {
+      ampersands.push_back(out.size() - 1);
+    } else if (c == ';' && !ampersands.empty()) {
+      const std::size_t amp = ampersands.back();
+      if (ForbiddenReferenceAt(out, amp) == out.size() - amp) {
+        out.resize(amp);
+        ampersands.pop_back();
+      } else {
+        ampersands.clear();
+      }
+    } else if ((c == '\xBE' || c == '\xBF') && out.size() >= 3 &&
+               out.compare(out.size() - 3, 2, "\xEF\xBF") == 0) {
+      out.resize(out.size() - 3);  // U+FFFE, U+FFFF
+    }
+  }
+  return out;
+}
+
+std::string DecodeReply(std::string_view body, std::string_view content_type) {
+  switch (DetectReplyEncoding(body, content_type)) {
+    case Encoding::kUtf16Le:
+      if (body.starts_with("\xFF\xFE")) {
+        body.remove_prefix(2);
+      }
+      return DropForbiddenXml(Utf16ToUtf8(body, ByteOrder::kLittle));
+    case Encoding::kUtf16Be:
+      if (body.starts_with("\xFE\xFF")) {
+        body.remove_prefix(2);
+      }
+      return DropForbiddenXml(Utf16ToUtf8(body, ByteOrder::kBig));
+    case Encoding::kWindows1252:
+      return DropForbiddenXml(Windows1252ToUtf8(body));
+    case Encoding::kUtf8:
+      break;
+  }
+  if (body.starts_with("\xEF\xBB\xBF")) {
+    body.remove_prefix(3);
+    const std::size_t bad = FindInvalidUtf8(body);
+    if (bad != std::string_view::npos) {
+      throw Error(
+          "the reply is marked as UTF-8 but is not valid UTF-8 at byte " + std::to_string(bad + 4),
+          bad + 3);
+    }
+  }
+  return DropForbiddenXml(body);
+}
+
+Position PositionOf(std::string_view text, std::size_t offset) {
+  Position position;
+  offset = std::min(offset, text.size());
+  for (std::size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n') {
+      ++position.line;
+      position.column = 1;
+    } else {
+      ++position.column;
+    }
+  }
+  return position;
+}
+
+}  // namespace lirvo::encoding
