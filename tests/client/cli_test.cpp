@@ -33,7 +33,8 @@ TEST(Cli, QueriesPrintTheAnswerAndExitZero) {
 }
 
 TEST(Cli, ServerDownPrintsTheDescriptionAndExitsOne) {
-  const std::string url = "http://127.0.0.1:" + std::to_string(lirvo::test::UnusedPort());
+  const lirvo::test::RefusedPort refused;
+  const std::string url = refused.url();
   for (const char* command : {"probe", "current-company", "companies"}) {
     SCOPED_TRACE(command);
     const auto result = RunCommand(Cli(url, command));

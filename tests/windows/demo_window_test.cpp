@@ -87,7 +87,8 @@ TEST_F(DemoTest, StartUpAgainstTheStandInListsItsCompaniesAndSelectsTheCurrentOn
 }
 
 TEST_F(DemoTest, ServerDownShowsTheReasonAndStopsAtTheVersionCheck) {
-  const std::string down = "http://127.0.0.1:" + std::to_string(UnusedPort());
+  const RefusedPort refused;
+  const std::string down = refused.url();
   Open(down);
   EXPECT_THAT(Version(), HasSubstr(down));
   EXPECT_EQ(Version(), modTally::GetTallyVersion());
