@@ -234,15 +234,15 @@ TEST(Builders, EmptyRecordKeepsTheElementsWrittenAlways) {
   }
 }
 
-// The bytes on the wire, whole: markup in the company, the attribute and the text is escaped, and a
-// blank value is a value.
+// The bytes on the wire, whole: markup in the company (an entity's text too), the attribute and the
+// text is escaped, and a blank value is a value.
 TEST(Builders, RequestTextWithMarkupIsEscaped) {
   EXPECT_EQ(
-      KindOf("GODOWN").build("R&D <Co>", {{"Name", "A \"B\" & 'C' <D>"}, {"Parent", " "}},
+      KindOf("GODOWN").build("R&D <Co> &amp;", {{"Name", "A \"B\" & 'C' <D>"}, {"Parent", " "}},
                              "Create"),
       "<ENVELOPE><HEADER><TALLYREQUEST> Import Data </TALLYREQUEST></HEADER><BODY><IMPORTDATA>"
       "<REQUESTDESC><REPORTNAME>All Masters</REPORTNAME><STATICVARIABLES>"
-      "<SVCURRENTCOMPANY>R&amp;D &lt;Co&gt;</SVCURRENTCOMPANY></STATICVARIABLES>"
+      "<SVCURRENTCOMPANY>R&amp;D &lt;Co&gt; &amp;amp;</SVCURRENTCOMPANY></STATICVARIABLES>"
       "</REQUESTDESC><REQUESTDATA><TALLYMESSAGE xmlns:UDF=\"TallyUDF\">"
       "<GODOWN NAME=\"A &quot;B&quot; &amp; 'C' &lt;D>\" ACTION=\"Create\"><PARENT> </PARENT>"
       "<NAME.LIST><NAME>A \"B\" &amp; 'C' &lt;D&gt;</NAME></NAME.LIST></GODOWN></TALLYMESSAGE>"
