@@ -18,7 +18,8 @@ std::string Cli(const std::string& url, const std::string& arguments) {
 }
 
 std::string DownUrl() {
-  return "http://127.0.0.1:" + std::to_string(lirvo::test::UnusedPort());
+  static const lirvo::test::RefusedPort refused;  // kept for the whole run
+  return refused.url();
 }
 
 TEST(Cli, QueriesPrintTheAnswerAndExitZero) {

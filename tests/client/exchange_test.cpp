@@ -133,7 +133,8 @@ TEST(Exchange, DocumentBodyIsItsXml) {
 }
 
 TEST(Exchange, NothingListeningIsAFailureNamingTheUrl) {
-  const std::string url = "http://127.0.0.1:" + std::to_string(lirvo::test::UnusedPort());
+  const lirvo::test::RefusedPort refused;
+  const std::string url = refused.url();
   try {
     modTally::Exchange(url, std::nullopt);
     FAIL() << "expected a failure";

@@ -52,8 +52,8 @@ TEST(Queries, ResultShapesForEachReply) {
 }
 
 TEST(Queries, ServerDownGivesDescriptionsAndTheFailureList) {
-  const ScopedEnv env("LIRVO_TALLY_URL",
-                      "http://127.0.0.1:" + std::to_string(lirvo::test::UnusedPort()));
+  const lirvo::test::RefusedPort refused;
+  const ScopedEnv env("LIRVO_TALLY_URL", refused.url());
   modTally::TallyUrl.clear();
   const std::string version = modTally::GetTallyVersion();
   EXPECT_FALSE(version.empty());

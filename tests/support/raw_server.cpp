@@ -26,7 +26,8 @@ namespace {
   throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-int Listen(int& port) {
+// A TCP socket bound to an ephemeral port of 127.0.0.1, listening when `listening`.
+int Bind(int& port, bool listening) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     Fail("socket");
@@ -35,10 +36,11 @@ int Listen(int& port) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 16) != 0 ||
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      (listening && listen(fd, 16) != 0) ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     close(fd);
-    Fail("bind/listen on 127.0.0.1");
+    Fail("cannot bind a port of 127.0.0.1");
   }
   port = ntohs(address.sin_port);
   return fd;
@@ -73,7 +75,7 @@ std::string ReadRequest(int fd) {
 }  // namespace
 
 RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
-  listener_ = Listen(port_);
+  listener_ = Bind(port_, true);
   thread_ = std::thread([this] { Serve(); });
 }
 
@@ -141,10 +143,10 @@ std::string BodyText(const std::string& request) {
              : encoding::Utf16ToUtf8(body, encoding::ByteOrder::kLittle);
 }
 
-int UnusedPort() {
-  int port = 0;
-  close(Listen(port));
-  return port;
+RefusedPort::RefusedPort() : socket_(Bind(port_, false)) {}
+
+RefusedPort::~RefusedPort() {
+  close(socket_);
 }
 
 ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {

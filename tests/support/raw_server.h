@@ -55,11 +55,25 @@ class RawServer {
 // The body of a raw HTTP request (everything after the blank line; "" when there is none).
 std::string BodyOf(const std::string& request);
 
-// A port on 127.0.0.1 where nothing listens (bound once, then released).
 // The text of a request's body: the client posts UTF-16LE unless LIRVO_TALLY_ENCODING=utf-8.
 std::string BodyText(const std::string& request);
 
-int UnusedPort();
+// A port on 127.0.0.1 that refuses connections for the guard's lifetime: a socket stays bound
+// there without listening, so no other process can take the port while a test relies on it.
+class RefusedPort {
+ public:
+  RefusedPort();
+  ~RefusedPort();
+  RefusedPort(const RefusedPort&) = delete;
+  RefusedPort& operator=(const RefusedPort&) = delete;
+
+  int port() const { return port_; }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int socket_ = -1;
+  int port_ = 0;
+};
 
 // Sets an environment variable for the lifetime of the guard and restores the old value after.
 class ScopedEnv {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,13 +38,23 @@ StandinProcess::StandinProcess(const std::string& executable,
     argv.push_back(word.data());
   }
   argv.push_back(nullptr);
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    // The server dies with the test process, also when the test crashes or is killed; the check
+    // after it covers a parent that died before the request took effect.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+      _exit(127);
+    }
     dup2(out[1], STDOUT_FILENO);
     execv(executable.c_str(), argv.data());
     _exit(127);
   }
   close(out[1]);
+  if (pid_ < 0) {
+    close(out[0]);
+    throw std::runtime_error("cannot start " + executable + ": " + std::strerror(errno));
+  }
 
   // The first line, read with a deadline so that a server that never starts fails the test.
   std::string line;

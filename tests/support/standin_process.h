@@ -1,5 +1,6 @@
 // Starts tally-standin as a child process on an ephemeral loopback port for end-to-end tests, and
-// stops it when destroyed.
+// stops it when destroyed; the child is killed as well when the test process dies (or the thread
+// that started it ends: start it from the test's own thread).
 #pragma once
 
 #include <string>

@@ -22,7 +22,8 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 std::string DownUrl() {
-  return "http://127.0.0.1:" + std::to_string(UnusedPort());
+  static const RefusedPort refused;  // kept for the whole run
+  return refused.url();
 }
 
 class ConsoleTest : public ::testing::Test {

@@ -94,7 +94,8 @@ TEST_F(DemoTest, StartUpAgainstTheStandInListsItsCompaniesAndSelectsTheCurrentOn
 // in the tooltip), the status label is gone, and Process stays disabled until a Refresh succeeds.
 TEST_F(DemoTest, FailedRefreshShowsTheWholeReasonHidesTheStatusAndDisablesProcess) {
   RawServer good(Scripted({}));
-  const std::string down = "http://127.0.0.1:" + std::to_string(UnusedPort());
+  const RefusedPort refused;
+  const std::string down = refused.url();
   const struct {
     const char* failing;  // the query the server drops the connection on
     const char* first;    // what the first request's body holds
