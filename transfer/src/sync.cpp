@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -60,7 +61,12 @@ struct Need {
 class Needs {
  public:
   void Note(const std::string& name, const std::string& detail) {
-    if (seen_.emplace(text::FoldCase(name), needs_.size()).second) {
+    key_.assign(name);
+    for (char& c : key_) {
+      c = text::LowerAscii(c);
+    }
+    if (seen_.find(key_) == seen_.end()) {
+      seen_.emplace(key_, needs_.size());
       needs_.push_back({name, detail});
     }
   }
@@ -69,6 +75,7 @@ class Needs {
  private:
   std::unordered_map<std::string, std::size_t> seen_;
   std::vector<Need> needs_;
+  std::string key_;  // reused, so that noting a name met before allocates nothing
 };
 
 std::string ListOfAccountsRequest(const std::string& company, const char* type) {
@@ -315,16 +322,32 @@ std::optional<std::string> LocalCheck(const SalesRow& row) {
 }
 
 std::string Digest(std::string_view text) {
-  // FNV-1a, 64 bits: enough to tell a changed voucher from an unchanged one.
-  std::uint64_t hash = 14695981039346656037ULL;
-  for (const char c : text) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 1099511628211ULL;
+  // Eight bytes at a time, each word mixed in by multiplication and a shift (the mixing of
+  // MurmurHash's finaliser): enough to tell a changed voucher from an unchanged one, and fast on
+  // every row of a large table.
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  std::uint64_t hash = 0xCBF29CE484222325ULL ^ (text.size() * kMultiplier);
+  const auto mix = [&hash](std::uint64_t word) {
+    hash ^= word;
+    hash *= kMultiplier;
+    hash ^= hash >> 29;
+  };
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, 8);
+    mix(word);
   }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, text.data() + i, text.size() - i);
+  mix(tail);
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDULL;
+  hash ^= hash >> 33;
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string digest(16, '0');
-  for (int i = 15; i >= 0; --i) {
-    digest[static_cast<std::size_t>(i)] = kDigits[hash & 0xF];
+  for (int d = 15; d >= 0; --d) {
+    digest[static_cast<std::size_t>(d)] = kDigits[hash & 0xF];
     hash >>= 4;
   }
   return digest;
