@@ -10,8 +10,6 @@ namespace {
 
 const char* PhaseName(SyncPhase phase) {
   switch (phase) {
-    case SyncPhase::kPreflight:
-      return "reading the company's masters";
     case SyncPhase::kReading:
       return "checking rows";
     case SyncPhase::kMasters:
