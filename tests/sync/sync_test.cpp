@@ -41,9 +41,11 @@ constexpr const char* kCompany = "Demo Trading Co";
 #ifdef __SANITIZE_ADDRESS__
 constexpr long kRows = 5000;
 constexpr std::size_t kLedgers = 1845, kItems = 3157;
+constexpr long kStoppedRows = 2000;
 #else
 constexpr long kRows = 20000;
 constexpr std::size_t kLedgers = 2004, kItems = 4910;
+constexpr long kStoppedRows = 4000;
 #endif
 
 std::string Data(const char* name) {
@@ -238,8 +240,9 @@ TEST_F(SyncTest, SalesTwentyThousandArriveOnceWithTheirMastersAndARerunSendsNoth
     }
     ASSERT_LT(std::fabs(balance), 0.005) << voucher.remote_id;
   }
-  for (const auto& [kind, count] :
-       {std::pair<const char*, std::size_t>{"UNIT", 10}, {"LEDGER", 2004}, {"STOCKITEM", 4910}}) {
+  for (const auto& [kind, count] : {std::pair<const char*, std::size_t>{"UNIT", 10},
+                                    {"LEDGER", kLedgers},
+                                    {"STOCKITEM", kItems}}) {
     EXPECT_EQ(store.Masters(kCompany, kind).size(), count) << kind;
   }
   EXPECT_EQ(JournalAccepted(dir_ / "journal.sqlite"), StoredIds(store));
@@ -331,14 +334,15 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
     auto standin = std::make_unique<StandinProcess>(LIRVO_STANDIN_PATH,
                                                     std::vector<std::string>{"--data", data});
     const std::string url = standin->url();
-    // 4,000 rows in 80 batches, stopped after the first 1,000 vouchers.
+    // kStoppedRows rows in batches of 50, stopped after the first quarter of the vouchers.
     const std::vector<std::string> args{
-        "--db", Data("sales-20k.mdb"), "--journal", journal.string(), "--batch", "50", "--limit",
-        "4000"};
+        "--db",    Data("sales-20k.mdb"),       "--journal", journal.string(), "--batch", "50",
+        "--limit", std::to_string(kStoppedRows)};
     {
       Lirvo lirvo(url, args, case_dir);
-      ASSERT_TRUE(WaitFor(
-          [&] { return fs::exists(data) && StandinStore(data).CountVouchers(kCompany) >= 1000; }));
+      ASSERT_TRUE(WaitFor([&] {
+        return fs::exists(data) && StandinStore(data).CountVouchers(kCompany) >= kStoppedRows / 4;
+      }));
       if (stop == Stop::kKillLirvo) {
         lirvo.Signal(SIGKILL);
         EXPECT_EQ(lirvo.Wait(), 128 + SIGKILL);
@@ -361,9 +365,9 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
     ASSERT_EQ(Sync(url, args, case_dir, &out), 0) << out;
     EXPECT_THAT(out, ::testing::Not(HasSubstr(" 0 unchanged")));  // it resumed
     const StandinStore store(data);
-    EXPECT_EQ(store.CountVouchers(kCompany), 4000);
+    EXPECT_EQ(store.CountVouchers(kCompany), kStoppedRows);
     EXPECT_EQ(JournalAccepted(journal), StoredIds(store));
-    EXPECT_EQ(JournalAccepted(journal).size(), 4000u);
+    EXPECT_EQ(JournalAccepted(journal).size(), static_cast<std::size_t>(kStoppedRows));
   }
 }
 
