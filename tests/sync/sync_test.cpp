@@ -342,7 +342,8 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
       Lirvo lirvo(url, args, case_dir);
       ASSERT_TRUE(WaitFor([&] {
         return fs::exists(data) && StandinStore(data).CountVouchers(kCompany) >= kStoppedRows / 4;
-      }));
+      })) << lirvo.out()
+          << lirvo.err();
       if (stop == Stop::kKillLirvo) {
         lirvo.Signal(SIGKILL);
         EXPECT_EQ(lirvo.Wait(), 128 + SIGKILL);
