@@ -71,7 +71,8 @@ void TransferStepByStep(Split& split) {
   for (int i = 0; i < transfer::kRowLimit && !rows.AtEnd(); ++i) {
     const transfer::SalesRow row =
         split.Time(split.database, [&] { return transfer::ReadSalesRow(rows); });
-    split.Post(split.Time(split.building, [&] { return transfer::BuildSalesVoucher(row); }));
+    split.Post(
+        split.Time(split.building, [&] { return transfer::BuildSalesVoucher(row, kCompany); }));
     split.Time(split.database, [&] { rows.MoveNext(); });
   }
 }

@@ -9,6 +9,10 @@ namespace CLI {
 class App;
 }
 
+namespace CLI {
+class App;
+}
+
 namespace lirvo::cli {
 
 inline constexpr int kExitOk = 0;
@@ -23,5 +27,6 @@ void AddCompaniesCommand(CLI::App& app, int& status);
 void AddBuildCommand(CLI::App& app, int& status);
 void AddSendCommand(CLI::App& app, int& status);
 void AddTransferCommand(CLI::App& app, int& status);
+void AddSyncCommand(CLI::App& app, int& status);
 
 }  // namespace lirvo::cli

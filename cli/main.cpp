@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
   AddBuildCommand(app, status);
   AddSendCommand(app, status);
   AddTransferCommand(app, status);
+  AddSyncCommand(app, status);
   AddVersionFlags(app);
   try {
     app.parse(argc, argv);

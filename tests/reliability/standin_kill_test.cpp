@@ -66,7 +66,8 @@ std::string Import(int n) {
   // Amount, TaxPer.
   std::string voucher = lirvo::transfer::BuildSalesVoucher(
       {VoucherId(n), "20160401", "", Customer(n), "Sales", "Output VAT", "Cable Tie", "Nos", "1",
-       amount, amount, "4"});
+       amount, amount, "4"},
+      kCompany);
   return voucher.insert(voucher.find("<VOUCHER "), ledger.substr(from, to - from));
 }
 

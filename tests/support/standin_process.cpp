@@ -31,7 +31,10 @@ StandinProcess::StandinProcess(const std::string& executable,
   if (pipe2(out, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
   }
-  std::vector<std::string> words{executable, "--port", "0"};
+  std::vector<std::string> words{executable};
+  if (std::find(arguments.begin(), arguments.end(), "--port") == arguments.end()) {
+    words.insert(words.end(), {"--port", "0"});
+  }
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& word : words) {

@@ -10,7 +10,8 @@ namespace lirvo::test {
 
 class StandinProcess {
  public:
-  // Runs `executable --port 0 <arguments>` and waits (with a deadline) for its
+  // Runs `executable --port 0 <arguments>` (without the `--port 0` when `arguments` name a port,
+  // as a restart on the same port does) and waits (with a deadline) for its
   // "listening on http://127.0.0.1:PORT" line. Throws std::runtime_error when it does not start.
   StandinProcess(const std::string& executable, const std::vector<std::string>& arguments = {});
   ~StandinProcess();

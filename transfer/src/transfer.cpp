@@ -174,7 +174,7 @@ TransferResult DataToTally(const std::string& url, const std::string& company, c
       if (row.VoucherID) {
         where += " (voucher \"" + *row.VoucherID + "\")";
       }
-      Post(url, BuildSalesVoucher(row), where, result);
+      Post(url, BuildSalesVoucher(row, company), where, result);
       rows->MoveNext();
     } catch (const Failure& failure) {
       Stop(failure, where, result);
