@@ -51,7 +51,7 @@ std::vector<std::string> VoucherPieces(const transfer::SalesRow& row) {
       "<IMPORTDATA>",
       "<REQUESTDESC>",
       "<REPORTNAME>All Masters</REPORTNAME>",
-      "</REQUESTDESC>",
+      "<STATICVARIABLES><SVCURRENTCOMPANY></SVCURRENTCOMPANY></STATICVARIABLES></REQUESTDESC>",
       "<REQUESTDATA>",
       "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\">",
       "<VOUCHER REMOTEID=\"" + id + "\" VCHTYPE=\"Sales\" ACTION=\"Create\">",

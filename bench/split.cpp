@@ -53,7 +53,8 @@ struct Split {
 };
 
 void TransferStepByStep(Split& split) {
-  auto database = split.Time(split.database, [] { return transfer::SalesDatabase(LIRVO_SAMPLE_DATA); });
+  auto database =
+      split.Time(split.database, [] { return transfer::SalesDatabase(LIRVO_SAMPLE_DATA); });
   for (const transfer::MasterPhase& phase : transfer::MasterPhases()) {
     const char* const column = phase.column;
     auto values = split.Time(split.database, [&] {
@@ -68,8 +69,10 @@ void TransferStepByStep(Split& split) {
   }
   auto rows = split.Time(split.database, [&] { return database.Open("Select * from SalesMst"); });
   for (int i = 0; i < transfer::kRowLimit && !rows.AtEnd(); ++i) {
-    const transfer::SalesRow row = split.Time(split.database, [&] { return transfer::ReadSalesRow(rows); });
-    split.Post(split.Time(split.building, [&] { return transfer::BuildSalesVoucher(row); }));
+    const transfer::SalesRow row =
+        split.Time(split.database, [&] { return transfer::ReadSalesRow(rows); });
+    split.Post(
+        split.Time(split.building, [&] { return transfer::BuildSalesVoucher(row, kCompany); }));
     split.Time(split.database, [&] { rows.MoveNext(); });
   }
 }

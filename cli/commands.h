@@ -7,6 +7,10 @@
 #include <string_view>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace lirvo::cli {
 
 using Args = std::vector<std::string>;
@@ -31,5 +35,9 @@ int Companies(const Args& args);
 int Build(const Args& args);
 int Send(const Args& args);
 int Transfer(const Args& args);
+int Sync(const Args& args);
+
+// Registers `sync` on `app`; its callback stores the exit status in `status`.
+void AddSyncCommand(CLI::App& app, int& status);
 
 }  // namespace lirvo::cli

@@ -25,6 +25,11 @@ constexpr std::array kCommands = {
             "                      move the sales in SampleData.mdb into the server (exit 3 when\n"
             "                      the server rejected some of it)",
             &Transfer},
+    Command{"sync",
+            "sync [--db PATH] [--company NAME] [--batch N] [--journal FILE] [--report FILE]\n"
+            "     [--dry-run]      move the whole table into the server, resumably (lirvo sync\n"
+            "                      --help)",
+            &Sync},
 };
 
 void PrintHelp(std::ostream& out) {

@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string request;
   try {
-    request = lirvo::transfer::BuildSalesVoucher(row);
+    request = lirvo::transfer::BuildSalesVoucher(row, "");
   } catch (const modTally::Failure& failure) {
     Require(failure.number() == modTally::FailureNumber::kValue);
     return 0;

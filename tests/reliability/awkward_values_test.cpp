@@ -59,7 +59,7 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
        {ledger(*row.PartyName, "Sundry Debtors"), ledger(*row.SalesLedger, "Sales Accounts"),
         ledger(*row.TaxAc, "Duties & Taxes"), modTallyIm::BuildUnit(kCompany, unit, "Create"),
         modTallyIm::BuildStockItem(kCompany, item, "Create"),
-        lirvo::transfer::BuildSalesVoucher(row)}) {
+        lirvo::transfer::BuildSalesVoucher(row, kCompany)}) {
     ASSERT_TRUE(Accepted(request)) << request;
   }
 

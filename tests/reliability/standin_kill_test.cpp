@@ -64,9 +64,10 @@ std::string Import(int n) {
   const std::string amount = std::to_string(Amount(n));
   // VoucherID, VoucherDate, RefNo, PartyName, SalesLedger, TaxAc, ItemName, Unit, Qty, Rate,
   // Amount, TaxPer.
-  std::string voucher =
-      lirvo::transfer::BuildSalesVoucher({VoucherId(n), "20160401", "", Customer(n), "Sales",
-                                      "Output VAT", "Cable Tie", "Nos", "1", amount, amount, "4"});
+  std::string voucher = lirvo::transfer::BuildSalesVoucher(
+      {VoucherId(n), "20160401", "", Customer(n), "Sales", "Output VAT", "Cable Tie", "Nos", "1",
+       amount, amount, "4"},
+      kCompany);
   return voucher.insert(voucher.find("<VOUCHER "), ledger.substr(from, to - from));
 }
 

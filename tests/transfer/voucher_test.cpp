@@ -37,7 +37,8 @@ std::string At(const pugi::xml_document& document, const char* xpath) {
 TEST(SalesVoucher, IsTheWholeRequestOnOneLine) {
   // One line as sent; broken here between elements only.
   std::string expected = R"(<ENVELOPE><HEADER><TALLYREQUEST>Import Data</TALLYREQUEST></HEADER>
-<BODY><IMPORTDATA><REQUESTDESC><REPORTNAME>All Masters</REPORTNAME></REQUESTDESC><REQUESTDATA>
+<BODY><IMPORTDATA><REQUESTDESC><REPORTNAME>All Masters</REPORTNAME><STATICVARIABLES>
+<SVCURRENTCOMPANY>Acme &amp; Co</SVCURRENTCOMPANY></STATICVARIABLES></REQUESTDESC><REQUESTDATA>
 <TALLYMESSAGE xmlns:UDF="TallyUDF"><VOUCHER REMOTEID="SV-2016-0001" VCHTYPE="Sales" ACTION="Create">
 <ISOPTIONAL>No</ISOPTIONAL><USEFORGAINLOSS>No</USEFORGAINLOSS><USEFORCOMPOUND>No</USEFORCOMPOUND>
 <VOUCHERTYPENAME>Sales</VOUCHERTYPENAME><DATE>20160401</DATE><EFFECTIVEDATE>20160401</EFFECTIVEDATE>
@@ -61,7 +62,7 @@ TEST(SalesVoucher, IsTheWholeRequestOnOneLine) {
 <ORDERNO/></BATCHALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST></VOUCHER></TALLYMESSAGE></REQUESTDATA>
 </IMPORTDATA></BODY></ENVELOPE>)";
   std::erase(expected, '\n');
-  EXPECT_EQ(BuildSalesVoucher(SampleRow()), expected);
+  EXPECT_EQ(BuildSalesVoucher(SampleRow(), "Acme & Co"), expected);
 }
 
 TEST(SalesVoucher, AmountsBalanceAndAreWrittenAsPlainNumbers) {
@@ -93,7 +94,7 @@ TEST(SalesVoucher, AmountsBalanceAndAreWrittenAsPlainNumbers) {
     SalesRow row = SampleRow();
     row.Amount = c.amount;
     row.TaxPer = c.tax_percent;
-    const auto document = Parsed(BuildSalesVoucher(row));
+    const auto document = Parsed(BuildSalesVoucher(row, ""));
     EXPECT_EQ(At(document, "//LEDGERENTRIES.LIST[1]/AMOUNT"), c.party);
     EXPECT_EQ(At(document, "//LEDGERENTRIES.LIST[2]/AMOUNT"), c.tax);
     // The inventory, sales and batch amounts are the column's own text.
@@ -111,7 +112,7 @@ TEST(SalesVoucher, ValuesWithMarkupOrLineBreaksArePostedIntact) {
   row.PartyName = "Chandra & Sons";
   row.ItemName = "<Wire> 1.5 & more";
   row.RefNo = "line one\r\nline two";
-  const std::string text = BuildSalesVoucher(row);
+  const std::string text = BuildSalesVoucher(row, "");
   EXPECT_EQ(text.find_first_of("\r\n\t"), std::string::npos);
   const auto document = Parsed(text);
   EXPECT_STREQ(document.select_node("//VOUCHER/@REMOTEID").attribute().value(), "A\"1<'>\t");
@@ -126,7 +127,7 @@ TEST(SalesVoucher, NullsAreEmptyExceptTheAmountsWhichFailAsDoOnesTooLarge) {
   SalesRow row = SampleRow();
   row.RefNo.reset();
   row.Qty.reset();
-  EXPECT_THAT(BuildSalesVoucher(row),
+  EXPECT_THAT(BuildSalesVoucher(row, ""),
               ::testing::AllOf(::testing::HasSubstr("<REFERENCE></REFERENCE>"),
                                ::testing::HasSubstr("<ACTUALQTY>  Pcs</ACTUALQTY>")));
   const std::pair<std::optional<std::string> SalesRow::*, std::optional<std::string>> cases[] = {
@@ -136,7 +137,7 @@ TEST(SalesVoucher, NullsAreEmptyExceptTheAmountsWhichFailAsDoOnesTooLarge) {
   for (const auto& [member, value] : cases) {
     SalesRow incomplete = SampleRow();
     incomplete.*member = value;
-    EXPECT_THROW(BuildSalesVoucher(incomplete), modTally::Failure) << value.value_or("null");
+    EXPECT_THROW(BuildSalesVoucher(incomplete, ""), modTally::Failure) << value.value_or("null");
   }
 }
 

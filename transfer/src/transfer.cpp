@@ -154,7 +154,7 @@ TransferResult DataToTally(const std::string& company, const StatFn& stat,
       if (row.VoucherID) {
         where += " (voucher \"" + *row.VoucherID + "\")";
       }
-      Post(BuildSalesVoucher(row), where, result);
+      Post(BuildSalesVoucher(row, company), where, result);
       rows->MoveNext();
     } catch (const Failure& failure) {
       Stop(failure, where);

@@ -116,6 +116,100 @@ double Number(const std::optional<std::string>& value, const char* column) {
   return ReadNumber(*value);
 }
 
+// Appends the TALLYMESSAGE holding the voucher of `row`, whose tax and gross are given.
+void AppendMessage(std::string& v, const SalesRow& row, double tax, double gross) {
+  // Everything is appended to the one string: no piece is put together on its own first.
+  const auto text = [&v](const std::optional<std::string>& value) { AppendText(v, value); };
+  const auto element = [&v](std::string_view open, const std::optional<std::string>& value,
+                            std::string_view close) {
+    v += open;
+    AppendText(v, value);
+    v += close;
+  };
+  const auto amount_element = [&v](double value) {
+    v += "<AMOUNT>";
+    AppendAmount(v, value);
+    v += "</AMOUNT>";
+  };
+  const auto quantity = [&](std::string_view open, std::string_view close) {
+    v += open;
+    v += ' ';
+    text(row.Qty);
+    v += ' ';
+    text(row.Unit);
+    v += close;
+  };
+
+  v += "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\">";
+  element("<VOUCHER REMOTEID=\"", row.VoucherID, "\" VCHTYPE=\"Sales\" ACTION=\"Create\">");
+  v += "<ISOPTIONAL>No</ISOPTIONAL>"
+       "<USEFORGAINLOSS>No</USEFORGAINLOSS>"
+       "<USEFORCOMPOUND>No</USEFORCOMPOUND>"
+       "<VOUCHERTYPENAME>Sales</VOUCHERTYPENAME>";
+  element("<DATE>", row.VoucherDate, "</DATE>");
+  element("<EFFECTIVEDATE>", row.VoucherDate, "</EFFECTIVEDATE>");
+  v += "<ISCANCELLED>No</ISCANCELLED>"
+       "<USETRACKINGNUMBER>No</USETRACKINGNUMBER>"
+       "<ISPOSTDATED>No</ISPOSTDATED>"
+       "<ISINVOICE>Yes</ISINVOICE>"
+       "<DIFFACTUALQTY>No</DIFFACTUALQTY>"
+       "<VOUCHERNUMBER>1</VOUCHERNUMBER>";
+  element("<REFERENCE>", row.RefNo, "</REFERENCE>");
+  element("<PARTYLEDGERNAME>", row.PartyName, "</PARTYLEDGERNAME>");
+  v += "<ASPAYSLIP>No</ASPAYSLIP>";
+  element("<GUID>", row.VoucherID, "</GUID>");
+  v += "<ALTERID> 1</ALTERID>"
+       "<NARRATION/>";
+  const auto ledger_entry = [&](std::string_view deemed_positive,
+                                const std::optional<std::string>& ledger, double value) {
+    v += "<LEDGERENTRIES.LIST>"
+         "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+         "<ISDEEMEDPOSITIVE>";
+    v += deemed_positive;
+    v += "</ISDEEMEDPOSITIVE>"
+         "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
+    element("<LEDGERNAME>", ledger, "</LEDGERNAME>");
+    amount_element(value);
+    v += "</LEDGERENTRIES.LIST>";
+  };
+  // The party's entry carries the gross amount, negated as a number; then the tax entry.
+  ledger_entry("Yes", row.PartyName, -gross);
+  ledger_entry("No", row.TaxAc, tax);
+  // The inventory entry with its sales and batch allocations.
+  v += "<ALLINVENTORYENTRIES.LIST>"
+       "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>";
+  element("<STOCKITEMNAME>", row.ItemName, "</STOCKITEMNAME>");
+  element("<AMOUNT>", row.Amount, "</AMOUNT>");
+  quantity("<ACTUALQTY>", "</ACTUALQTY>");
+  quantity("<BILLEDQTY>", "</BILLEDQTY>");
+  v += "<RATE> ";
+  text(row.Rate);
+  v += '/';
+  text(row.Unit);
+  v += "</RATE>"
+       "<ACCOUNTINGALLOCATIONS.LIST>"
+       "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+       "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>"
+       "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
+  element("<LEDGERNAME>", row.SalesLedger, "</LEDGERNAME>");
+  element("<AMOUNT>", row.Amount, "</AMOUNT>");
+  v += "</ACCOUNTINGALLOCATIONS.LIST>"
+       "<BATCHALLOCATIONS.LIST>"
+       "<TRACKINGNUMBER/>"
+       "<BATCHNAME>Primary Batch</BATCHNAME>"
+       "<GODOWNNAME>Main Location</GODOWNNAME>";
+  element("<MFDON>", row.VoucherDate, "</MFDON>");
+  v += "<EXPIRYPERIOD/>";
+  element("<AMOUNT>", row.Amount, "</AMOUNT>");
+  quantity("<ACTUALQTY>", "</ACTUALQTY>");
+  quantity("<BILLEDQTY>", "</BILLEDQTY>");
+  v += "<ORDERNO/>"
+       "</BATCHALLOCATIONS.LIST>"
+       "</ALLINVENTORYENTRIES.LIST>"
+       "</VOUCHER>"
+       "</TALLYMESSAGE>";
+}
+
 }  // namespace
 
 SalesRow ReadSalesRow(const Recordset& rows) {
@@ -213,119 +307,54 @@ std::string FormatAmount(double value) {
   return text;
 }
 
-std::string BuildSalesVoucher(const SalesRow& row) {
-  const double amount = Number(row.Amount, "Amount");
-  const double tax_percent = Number(row.TaxPer, "TaxPer");
-  const double tax = (amount * tax_percent) / 100;
-  const double gross = amount + (tax_percent * amount) / 100;
+SalesVoucherFigures VoucherFigures(const SalesRow& row) {
+  SalesVoucherFigures figures;
+  figures.amount = Number(row.Amount, "Amount");
+  figures.tax_percent = Number(row.TaxPer, "TaxPer");
+  figures.tax = (figures.amount * figures.tax_percent) / 100;
+  figures.gross = figures.amount + (figures.tax_percent * figures.amount) / 100;
+  return figures;
+}
 
-  // Everything is appended to the one string: no piece is put together on its own first.
-  std::string v;
+std::string ImportRequestHead(const std::string& company) {
+  std::string head =
+      "<ENVELOPE>"
+      "<HEADER>"
+      "<TALLYREQUEST>Import Data</TALLYREQUEST>"
+      "</HEADER>"
+      "<BODY>"
+      "<IMPORTDATA>"
+      "<REQUESTDESC>"
+      "<REPORTNAME>All Masters</REPORTNAME>"
+      "<STATICVARIABLES>"
+      "<SVCURRENTCOMPANY>";
+  AppendText(head, company);
+  head +=
+      "</SVCURRENTCOMPANY>"
+      "</STATICVARIABLES>"
+      "</REQUESTDESC>"
+      "<REQUESTDATA>";
+  return head;
+}
+
+std::string BuildSalesVoucher(const SalesRow& row, const std::string& company) {
+  std::string v = ImportRequestHead(company);
   v.reserve(4096);
-  const auto text = [&v](const std::optional<std::string>& value) { AppendText(v, value); };
-  const auto element = [&v](std::string_view open, const std::optional<std::string>& value,
-                            std::string_view close) {
-    v += open;
-    AppendText(v, value);
-    v += close;
-  };
-  const auto amount_element = [&v](double value) {
-    v += "<AMOUNT>";
-    AppendAmount(v, value);
-    v += "</AMOUNT>";
-  };
-  const auto quantity = [&](std::string_view open, std::string_view close) {
-    v += open;
-    v += ' ';
-    text(row.Qty);
-    v += ' ';
-    text(row.Unit);
-    v += close;
-  };
-
-  v += "<ENVELOPE>"
-       "<HEADER>"
-       "<TALLYREQUEST>Import Data</TALLYREQUEST>"
-       "</HEADER>"
-       "<BODY>"
-       "<IMPORTDATA>"
-       "<REQUESTDESC>"
-       "<REPORTNAME>All Masters</REPORTNAME>"
-       "</REQUESTDESC>"
-       "<REQUESTDATA>"
-       "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\">";
-  element("<VOUCHER REMOTEID=\"", row.VoucherID, "\" VCHTYPE=\"Sales\" ACTION=\"Create\">");
-  v += "<ISOPTIONAL>No</ISOPTIONAL>"
-       "<USEFORGAINLOSS>No</USEFORGAINLOSS>"
-       "<USEFORCOMPOUND>No</USEFORCOMPOUND>"
-       "<VOUCHERTYPENAME>Sales</VOUCHERTYPENAME>";
-  element("<DATE>", row.VoucherDate, "</DATE>");
-  element("<EFFECTIVEDATE>", row.VoucherDate, "</EFFECTIVEDATE>");
-  v += "<ISCANCELLED>No</ISCANCELLED>"
-       "<USETRACKINGNUMBER>No</USETRACKINGNUMBER>"
-       "<ISPOSTDATED>No</ISPOSTDATED>"
-       "<ISINVOICE>Yes</ISINVOICE>"
-       "<DIFFACTUALQTY>No</DIFFACTUALQTY>"
-       "<VOUCHERNUMBER>1</VOUCHERNUMBER>";
-  element("<REFERENCE>", row.RefNo, "</REFERENCE>");
-  element("<PARTYLEDGERNAME>", row.PartyName, "</PARTYLEDGERNAME>");
-  v += "<ASPAYSLIP>No</ASPAYSLIP>";
-  element("<GUID>", row.VoucherID, "</GUID>");
-  v += "<ALTERID> 1</ALTERID>"
-       "<NARRATION/>";
-  const auto ledger_entry = [&](std::string_view deemed_positive,
-                                const std::optional<std::string>& ledger, double value) {
-    v += "<LEDGERENTRIES.LIST>"
-         "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
-         "<ISDEEMEDPOSITIVE>";
-    v += deemed_positive;
-    v += "</ISDEEMEDPOSITIVE>"
-         "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
-    element("<LEDGERNAME>", ledger, "</LEDGERNAME>");
-    amount_element(value);
-    v += "</LEDGERENTRIES.LIST>";
-  };
-  // The party's entry carries the gross amount, negated as a number; then the tax entry.
-  ledger_entry("Yes", row.PartyName, -gross);
-  ledger_entry("No", row.TaxAc, tax);
-  // The inventory entry with its sales and batch allocations.
-  v += "<ALLINVENTORYENTRIES.LIST>"
-       "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>";
-  element("<STOCKITEMNAME>", row.ItemName, "</STOCKITEMNAME>");
-  element("<AMOUNT>", row.Amount, "</AMOUNT>");
-  quantity("<ACTUALQTY>", "</ACTUALQTY>");
-  quantity("<BILLEDQTY>", "</BILLEDQTY>");
-  v += "<RATE> ";
-  text(row.Rate);
-  v += '/';
-  text(row.Unit);
-  v += "</RATE>"
-       "<ACCOUNTINGALLOCATIONS.LIST>"
-       "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
-       "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>"
-       "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
-  element("<LEDGERNAME>", row.SalesLedger, "</LEDGERNAME>");
-  element("<AMOUNT>", row.Amount, "</AMOUNT>");
-  v += "</ACCOUNTINGALLOCATIONS.LIST>"
-       "<BATCHALLOCATIONS.LIST>"
-       "<TRACKINGNUMBER/>"
-       "<BATCHNAME>Primary Batch</BATCHNAME>"
-       "<GODOWNNAME>Main Location</GODOWNNAME>";
-  element("<MFDON>", row.VoucherDate, "</MFDON>");
-  v += "<EXPIRYPERIOD/>";
-  element("<AMOUNT>", row.Amount, "</AMOUNT>");
-  quantity("<ACTUALQTY>", "</ACTUALQTY>");
-  quantity("<BILLEDQTY>", "</BILLEDQTY>");
-  v += "<ORDERNO/>"
-       "</BATCHALLOCATIONS.LIST>"
-       "</ALLINVENTORYENTRIES.LIST>"
-       "</VOUCHER>"
-       "</TALLYMESSAGE>"
-       "</REQUESTDATA>"
-       "</IMPORTDATA>"
-       "</BODY>"
-       "</ENVELOPE>";
+  AppendSalesVoucherMessage(v, row);
+  v += kImportRequestTail;
   return v;
+}
+
+void AppendSalesVoucherMessage(std::string& v, const SalesRow& row) {
+  const SalesVoucherFigures figures = VoucherFigures(row);
+  // Nothing is appended unless the whole message can be written.
+  const std::size_t start = v.size();
+  try {
+    AppendMessage(v, row, figures.tax, figures.gross);
+  } catch (...) {
+    v.resize(start);
+    throw;
+  }
 }
 
 }  // namespace lirvo::transfer

@@ -50,10 +50,32 @@ double ReadNumber(std::string_view text);
 // zeros, "-" only when negative ("1040", "12.5", "-0.003"; never "-0").
 std::string FormatAmount(double value);
 
-// The one-line "Import Data" request that creates the sales voucher of `row`. Every value is
-// escaped as XML text, so the request is always well-formed. Throws modTally::Failure (kValue)
-// when Amount or TaxPer is null or too large.
-std::string BuildSalesVoucher(const SalesRow& row);
+// The figures a sales voucher carries for `row`: the Amount and TaxPer read as numbers, the tax
+// (amount × rate / 100, the tax ledger's entry) and the gross (amount plus tax, the party's entry
+// negated). Throws modTally::Failure (kValue) when Amount or TaxPer is null or too large.
+struct SalesVoucherFigures {
+  double amount = 0;
+  double tax_percent = 0;
+  double tax = 0;
+  double gross = 0;
+};
+SalesVoucherFigures VoucherFigures(const SalesRow& row);
+
+// The one-line "Import Data" request that creates the sales voucher of `row` in `company`: the
+// company in STATICVARIABLES/SVCURRENTCOMPANY as in the master envelope, then the voucher's
+// TALLYMESSAGE. Every value is escaped as XML text, so the request is always well-formed. Throws
+// modTally::Failure (kValue) when Amount or TaxPer is null or too large.
+std::string BuildSalesVoucher(const SalesRow& row, const std::string& company);
+
+// The start of a one-line "Import Data" request for `company` up to and including <REQUESTDATA>;
+// kImportRequestTail closes it. Between them go any number of TALLYMESSAGEs (a batch).
+std::string ImportRequestHead(const std::string& company);
+inline constexpr std::string_view kImportRequestTail =
+    "</REQUESTDATA></IMPORTDATA></BODY></ENVELOPE>";
+
+// Appends the TALLYMESSAGE holding the sales voucher of `row` (as BuildSalesVoucher writes it) to
+// `batch`. Throws as BuildSalesVoucher does, leaving `batch` unchanged.
+void AppendSalesVoucherMessage(std::string& batch, const SalesRow& row);
 
 // ---------------------------------------------------------------------------------------------
 // Sending

@@ -1,0 +1,214 @@
+// sync: the whole SalesMst table into the server's books, batched, journaled and resumable; see
+// the README's "Moving a whole table: lirvo sync".
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include <lirvo/sync.h>
+
+#include "commands.h"
+
+namespace lirvo::cli {
+
+namespace {
+
+// Set by SIGINT or SIGTERM; the sync asks it before every request. The handler only stores to a
+// lock-free atomic, and resets itself, so a second Ctrl-C ends the program at once.
+std::atomic<bool> interrupt_requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) {
+  interrupt_requested.store(true);
+}
+
+// Installs the handler for the life of the object and puts the previous ones back after.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    interrupt_requested.store(false);
+    struct sigaction action {};
+    action.sa_handler = &OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &action, &previous_int_);
+    sigaction(SIGTERM, &action, &previous_term_);
+  }
+  ~InterruptGuard() {
+    sigaction(SIGINT, &previous_int_, nullptr);
+    sigaction(SIGTERM, &previous_term_, nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction previous_int_ {};
+  struct sigaction previous_term_ {};
+};
+
+std::string CsvField(const std::string& value) {
+  if (value.find_first_of(",\"\r\n") == std::string::npos) {
+    return value;
+  }
+  std::string quoted = "\"";
+  for (const char c : value) {
+    quoted += c;
+    if (c == '"') {
+      quoted += '"';
+    }
+  }
+  return quoted + '"';
+}
+
+struct SyncValues {
+  std::string db;
+  std::string company;
+  int batch = transfer::kDefaultBatch;
+  std::string journal;
+  std::string report;
+  bool dry_run = false;
+};
+
+constexpr std::size_t kRejectionsShown = 20;
+
+int RunSync(const SyncValues& values) {
+  transfer::SyncOptions options;
+  options.url = modTally::DefaultAddress();
+  options.database =
+      values.db.empty() ? transfer::DefaultDatabasePath() : std::filesystem::path(values.db);
+  options.journal = values.journal.empty() ? transfer::DefaultJournalPath()
+                                           : std::filesystem::path(values.journal);
+  options.batch = values.batch;
+  options.dry_run = values.dry_run;
+  options.query_limits = {5'000, 30'000};
+
+  std::ofstream report;
+  if (!values.report.empty()) {
+    report.open(values.report, std::ios::binary | std::ios::trunc);
+    if (!report) {
+      std::cerr << "lirvo: cannot write the report " << values.report << ": "
+                << std::strerror(errno) << '\n';
+      return kExitFailure;
+    }
+    report << "VoucherID,row,reason\n";
+  }
+
+  options.company = values.company;
+  if (options.company.empty()) {
+    try {
+      options.company = transfer::CurrentCompany(options.url, options.query_limits);
+    } catch (const modTally::Failure& failure) {
+      std::cerr << "lirvo: " << failure.description() << '\n';
+      return kExitFailure;
+    }
+    if (options.company.empty()) {
+      std::cerr << "lirvo: the server at " << options.url
+                << " names no current company; open one there or give --company\n";
+      return kExitFailure;
+    }
+  }
+
+  const InterruptGuard guard;
+  transfer::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
+  std::vector<transfer::SyncRejection> shown;
+  options.interrupted = [] { return interrupt_requested.load(); };
+  options.progress = [&progress](const transfer::SyncProgress& p) { progress.Show(p); };
+  options.rejected = [&](const transfer::SyncRejection& rejection) {
+    if (report.is_open()) {
+      report << CsvField(rejection.voucher_id) << ',' << rejection.row << ','
+             << CsvField(rejection.reason) << '\n';
+    }
+    if (shown.size() < kRejectionsShown) {
+      shown.push_back(rejection);
+    }
+  };
+
+  std::cout << (options.dry_run ? "Checking " : "Syncing ") << options.database.string()
+            << " into \"" << options.company << "\" at " << options.url << " (journal "
+            << options.journal.string() << ")\n"
+            << std::flush;
+  transfer::SyncSummary summary;
+  try {
+    summary = transfer::Sync(options);
+  } catch (const modTally::Failure& failure) {
+    progress.Finish();
+    std::cerr << "lirvo: " << failure.description() << '\n';
+    return kExitFailure;
+  }
+  progress.Finish();
+  transfer::PrintSummary(std::cout, summary);
+  const long rejected = summary.rejected_locally + summary.rejected_by_server;
+  for (const transfer::SyncRejection& rejection : shown) {
+    std::cout << "Rejected: row " << rejection.row << " (VoucherID \"" << rejection.voucher_id
+              << "\"): " << rejection.reason << '\n';
+  }
+  if (rejected > static_cast<long>(shown.size())) {
+    std::cout << "Rejected: and " << rejected - static_cast<long>(shown.size()) << " more"
+              << (report.is_open() ? " (all in " + values.report + ")"
+                                   : std::string(" (see --report)"))
+              << '\n';
+  }
+  std::cout << std::flush;
+  if (report.is_open()) {
+    report.close();
+    if (!report) {
+      std::cerr << "lirvo: cannot write the report " << values.report << '\n';
+      return kExitFailure;
+    }
+  }
+  if (summary.stopped) {
+    std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
+  }
+  return summary.ExitStatus();
+}
+
+}  // namespace
+
+void AddSyncCommand(CLI::App& app, int& status) {
+  auto values = std::make_shared<SyncValues>();
+  CLI::App* sync = app.add_subcommand(
+      "sync",
+      "Move every row of SalesMst into the server: the masters it needs, then the vouchers in "
+      "batches; a journal makes a re-run send only new, changed or rejected rows.\nExit status: "
+      "0 every row is in the books, 1 stopped (reason on stderr), 2 usage error, 3 some rows "
+      "were rejected, 130 interrupted.");
+  sync->add_option("--db", values->db,
+                   "the Access database (default: SampleData.mdb beside the executable)");
+  sync->add_option("--company", values->company, "the company (default: the server's current one)");
+  sync->add_option("--batch", values->batch, "vouchers or masters per request")
+      ->check(CLI::Range(1, transfer::kLargestBatch))
+      ->capture_default_str();
+  sync->add_option("--journal", values->journal,
+                   "the journal file (default: $XDG_STATE_HOME/lirvo/sync-journal.sqlite or "
+                   "~/.local/state/lirvo/sync-journal.sqlite)");
+  sync->add_option("--report", values->report,
+                   "write the rejected rows to this CSV file (VoucherID,row,reason)");
+  sync->add_flag("--dry-run", values->dry_run,
+                 "read the company's masters and check the rows; send nothing");
+  sync->callback([values, &status] { status = RunSync(*values); });
+}
+
+int Sync(const Args& args) {
+  CLI::App app("lirvo", "lirvo");
+  int status = kExitOk;
+  AddSyncCommand(app, status);
+  app.require_subcommand(1);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  reversed.push_back("sync");
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    const int code = app.exit(error);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+  return status;
+}
+
+}  // namespace lirvo::cli

@@ -1,0 +1,170 @@
+// The whole sales table into the books: the source rows streamed with their local checks, the
+// masters the vouchers need created once, the vouchers posted in batches whose rejected rows are
+// found by splitting, and a journal that makes a re-run post only what is new, changed or was
+// rejected before. Without any window; the `lirvo sync` command and `lirvo verify` build on it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <lirvo/modTally.h>
+#include <lirvo/transfer.h>
+
+namespace lirvo::transfer {
+
+// ---------------------------------------------------------------------------------------------
+// The source
+
+// The rows of SalesMst in `database`, read in one forward pass ("Select * from SalesMst"), each
+// with its row number (1 for the first row). Memory does not grow with the table.
+class SalesSource {
+ public:
+  // Opens the table. Throws modTally::Failure (kDatabase) naming the file when it cannot be read.
+  explicit SalesSource(const std::filesystem::path& database);
+  ~SalesSource();
+  SalesSource(SalesSource&&) noexcept;
+  SalesSource& operator=(SalesSource&&) noexcept;
+
+  // The number of rows in the table.
+  long RowCount() const;
+  // Moves to the next row; false after the last. Throws modTally::Failure naming the file and
+  // the row when a row cannot be read.
+  bool Next();
+  // The current row and its number (valid after Next returned true).
+  const SalesRow& row() const { return row_; }
+  long number() const { return number_; }
+
+ private:
+  std::filesystem::path path_;
+  std::unique_ptr<Recordset> rows_;
+  SalesRow row_;
+  long number_ = 0;
+};
+
+// Why `row` cannot become a sales voucher, in words for the report ("PartyName is empty"), or no
+// value when it can: a VoucherID, party, sales and tax ledger, item and unit that are not empty,
+// a YYYYMMDD date, an Amount and TaxPer that are numbers, and figures the voucher can carry.
+std::optional<std::string> LocalCheck(const SalesRow& row);
+
+// A stable digest of a voucher's text (16 hexadecimal digits): equal texts, equal digests.
+std::string Digest(std::string_view text);
+
+// ---------------------------------------------------------------------------------------------
+// The journal's place
+
+// $XDG_STATE_HOME/lirvo/sync-journal.sqlite, or ~/.local/state/lirvo/sync-journal.sqlite when
+// XDG_STATE_HOME is not set (relative paths are ignored as the XDG rules say).
+std::filesystem::path DefaultJournalPath();
+
+// ---------------------------------------------------------------------------------------------
+// The sync
+
+// The batch size used when none is given: see the README's "Moving a whole table" section for the
+// measurement behind it.
+inline constexpr int kDefaultBatch = 100;
+inline constexpr int kLargestBatch = 500;
+
+enum class SyncPhase { kPreflight, kReading, kMasters, kVouchers };
+
+// Where the sync stands: `done` of `total` units of the phase (rows read, masters or vouchers
+// sent).
+struct SyncProgress {
+  SyncPhase phase = SyncPhase::kPreflight;
+  long done = 0;
+  long total = 0;
+};
+
+// One row that did not get into the books.
+struct SyncRejection {
+  std::string voucher_id;  // empty when the row has none
+  long row = 0;            // row number in the table
+  std::string reason;      // the local check's reason or the server's own words
+  bool local = false;      // rejected before sending
+};
+
+struct SyncOptions {
+  std::string url;      // the server address
+  std::string company;  // the company the masters and vouchers go to (not empty)
+  std::filesystem::path database;
+  std::filesystem::path journal;           // the journal file; created with its folder when missing
+  int batch = kDefaultBatch;               // vouchers (and masters) per request, 1..kLargestBatch
+  bool dry_run = false;                    // pre-flight and local checks only; nothing is posted
+  modTally::ExchangeLimits query_limits;   // the read-only queries
+  modTally::ExchangeLimits import_limits;  // the imports
+  // Asked before every request and every few rows: true stops the run after the request in hand.
+  std::function<bool()> interrupted;
+  std::function<void(const SyncProgress&)> progress;
+  // Called for every rejected row as it is known (for the report).
+  std::function<void(const SyncRejection&)> rejected;
+};
+
+struct MasterCounts {
+  long needed = 0;   // distinct masters the vouchers need
+  long present = 0;  // of them, already in the company
+  long created = 0;  // created now (dry run: would be created)
+  long failed = 0;   // the server refused to create them
+};
+
+struct SyncSummary {
+  long rows = 0;  // rows in the table
+  MasterCounts units, ledgers, items;
+  std::vector<std::string> master_failures;  // the first few masters refused, with the reason
+  long accepted = 0;          // vouchers the server accepted in this run (dry run: would send)
+  long rejected_locally = 0;  // rows the local checks refused
+  long rejected_by_server = 0;
+  long unchanged = 0;       // rows the journal holds as accepted with the same digest: not sent
+  long skipped = 0;         // rows left unsent because the run stopped or was interrupted
+  long requests = 0;        // import requests sent
+  long split_requests = 0;  // of them, sent only to find the rejected rows of a batch
+  std::chrono::duration<double> time{};
+  bool dry_run = false;
+  bool interrupted = false;
+  std::optional<std::string> stopped;  // why the run stopped before the end
+
+  // 0 every row is in the books, 3 some rows were rejected, 1 stopped, 130 interrupted.
+  int ExitStatus() const;
+};
+
+// Runs the sync. Never throws for what happens on the way: a failure that stops the run is in
+// `stopped` (naming the row), with everything acknowledged before it recorded in the journal.
+// Throws modTally::Failure only when the options are unusable (no company, batch out of range)
+// or the journal cannot be opened.
+SyncSummary Sync(const SyncOptions& options);
+
+// The company that is current in the server at `url`. Throws modTally::Failure when the query
+// fails or the server answers with an HTTP error.
+std::string CurrentCompany(const std::string& url, const modTally::ExchangeLimits& limits = {});
+
+// The summary for people: masters, vouchers, requests and time, one topic a line.
+void PrintSummary(std::ostream& out, const SyncSummary& summary);
+
+// Shows SyncProgress on a stream: on a terminal one line rewritten with "\r" (phase, done of
+// total, rate, time left), at most ten times a second; elsewhere a plain line at each phase's
+// start and end, and in between at least every 10 % or 5 s.
+class ProgressPrinter {
+ public:
+  ProgressPrinter(std::ostream& out, bool terminal);
+  void Show(const SyncProgress& progress);
+  // Ends a rewritten line so that what follows starts on a line of its own.
+  void Finish();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::ostream& out_;
+  bool terminal_;
+  SyncPhase phase_ = SyncPhase::kPreflight;
+  bool started_ = false;
+  Clock::time_point phase_start_{};
+  Clock::time_point last_shown_{};
+  long last_done_ = 0;
+  std::size_t line_width_ = 0;
+};
+
+}  // namespace lirvo::transfer

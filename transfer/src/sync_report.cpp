@@ -1,0 +1,137 @@
+// What the sync shows people: the progress line on stderr and the summary at the end.
+#include <lirvo/sync.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace lirvo::transfer {
+
+namespace {
+
+const char* PhaseName(SyncPhase phase) {
+  switch (phase) {
+    case SyncPhase::kPreflight:
+      return "reading the company's masters";
+    case SyncPhase::kReading:
+      return "checking rows";
+    case SyncPhase::kMasters:
+      return "creating masters";
+    case SyncPhase::kVouchers:
+      return "sending vouchers";
+  }
+  return "";
+}
+
+std::string Duration(double seconds) {
+  char text[32];
+  if (seconds < 60) {
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+  } else {
+    const long whole = std::lround(seconds);
+    std::snprintf(text, sizeof text, "%ld:%02ld min", whole / 60, whole % 60);
+  }
+  return text;
+}
+
+std::string Masters(const char* what, const MasterCounts& counts, bool dry_run) {
+  std::string line = std::string(what) + " " + std::to_string(counts.needed) + " needed, " +
+                     std::to_string(counts.present) + " already present, " +
+                     std::to_string(counts.created) + (dry_run ? " to create" : " created");
+  if (counts.failed > 0) {
+    line += ", " + std::to_string(counts.failed) + " refused by the server";
+  }
+  return line;
+}
+
+}  // namespace
+
+void PrintSummary(std::ostream& out, const SyncSummary& s) {
+  out << (s.dry_run ? "Dry run: nothing was sent.\n" : "");
+  out << "Rows:     " << s.rows << " in the table\n";
+  out << "Masters:  " << Masters("units", s.units, s.dry_run) << "\n          "
+      << Masters("ledgers", s.ledgers, s.dry_run) << "\n          "
+      << Masters("stock items", s.items, s.dry_run) << '\n';
+  for (const std::string& failure : s.master_failures) {
+    out << "          refused: " << failure << '\n';
+  }
+  if (s.dry_run) {
+    out << "Vouchers: " << s.accepted << " to send, " << s.rejected_locally
+        << " rejected by the local checks, " << s.unchanged << " unchanged since accepted\n";
+  } else {
+    out << "Vouchers: " << s.accepted << " accepted, "
+        << (s.rejected_locally + s.rejected_by_server) << " rejected (" << s.rejected_locally
+        << " by the local checks, " << s.rejected_by_server << " by the server), " << s.unchanged
+        << " unchanged since accepted, " << s.skipped << " skipped\n";
+    out << "Requests: " << s.requests << " import requests sent (" << s.split_requests
+        << " of them to find the rejected rows of a batch)\n";
+  }
+  out << "Time:     " << Duration(s.time.count()) << '\n';
+  if (s.interrupted) {
+    out << "Interrupted: what was acknowledged is in the journal; run it again to go on.\n";
+  }
+}
+
+ProgressPrinter::ProgressPrinter(std::ostream& out, bool terminal)
+    : out_(out), terminal_(terminal) {}
+
+void ProgressPrinter::Show(const SyncProgress& progress) {
+  const Clock::time_point now = Clock::now();
+  const bool new_phase = !started_ || progress.phase != phase_;
+  if (new_phase) {
+    if (started_ && terminal_) {
+      out_ << '\n';
+      line_width_ = 0;
+    }
+    started_ = true;
+    phase_ = progress.phase;
+    phase_start_ = now;
+    last_done_ = -1;
+  }
+  const bool end = progress.done >= progress.total;
+  if (terminal_) {
+    if (!new_phase && !end && now - last_shown_ < std::chrono::milliseconds(100)) {
+      return;
+    }
+  } else {
+    const long step = std::max(1L, progress.total / 10);
+    const bool due = new_phase || (end && progress.done != last_done_) ||
+                     progress.done - last_done_ >= step ||
+                     now - last_shown_ >= std::chrono::seconds(5);
+    if (!due) {
+      return;
+    }
+  }
+  last_shown_ = now;
+  last_done_ = progress.done;
+  const double seconds = std::chrono::duration<double>(now - phase_start_).count();
+  std::string line = std::string(PhaseName(progress.phase)) + ": " + std::to_string(progress.done) +
+                     " of " + std::to_string(progress.total);
+  if (seconds > 0.2 && progress.done > 0) {
+    const double rate = progress.done / seconds;
+    char text[64];
+    std::snprintf(text, sizeof text, ", %.0f/s", rate);
+    line += text;
+    if (!end && rate > 0) {
+      line += ", " + Duration((progress.total - progress.done) / rate) + " left";
+    }
+  }
+  if (terminal_) {
+    const std::size_t width = line.size();
+    if (width < line_width_) {
+      line.append(line_width_ - width, ' ');
+    }
+    line_width_ = width;
+    out_ << '\r' << line << std::flush;
+  } else {
+    out_ << line << '\n' << std::flush;
+  }
+}
+
+void ProgressPrinter::Finish() {
+  if (terminal_ && started_) {
+    out_ << '\n' << std::flush;
+  }
+  started_ = false;
+}
+
+}  // namespace lirvo::transfer
