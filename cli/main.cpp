@@ -30,6 +30,11 @@ constexpr std::array kCommands = {
             "     [--dry-run]      move the whole table into the server, resumably (lirvo sync\n"
             "                      --help)",
             &Sync},
+    Command{"verify",
+            "verify [--db PATH] [--company NAME] [--from YYYYMMDD --to YYYYMMDD] [--report FILE]\n"
+            "                      compare the books with the table row by row (exit 3 when\n"
+            "                      something does not match)",
+            &Verify},
 };
 
 void PrintHelp(std::ostream& out) {

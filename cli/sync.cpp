@@ -74,6 +74,7 @@ struct SyncValues {
   std::string journal;
   std::string report;
   bool dry_run = false;
+  bool verify = false;
 };
 
 constexpr std::size_t kRejectionsShown = 20;
@@ -192,7 +193,14 @@ void AddSyncCommand(CLI::App& app, int& status) {
                    "write the rejected rows to this CSV file (VoucherID,row,reason)");
   sync->add_flag("--dry-run", values->dry_run,
                  "read the company's masters and check the rows; send nothing");
-  sync->callback([values, &status] { status = RunSync(*values); });
+  sync->add_flag("--verify", values->verify,
+                 "afterwards, compare the books with the table as lirvo verify does");
+  sync->callback([values, &status] {
+    status = RunSync(*values);
+    if (values->verify && !values->dry_run) {
+      status = VerifyAfterSync(status, {values->db, values->company, "", "", ""});
+    }
+  });
 }
 
 int Sync(const Args& args) {

@@ -18,6 +18,8 @@ const char* PhaseName(SyncPhase phase) {
       return "creating masters";
     case SyncPhase::kVouchers:
       return "sending vouchers";
+    case SyncPhase::kComparing:
+      return "comparing with the books";
   }
   return "";
 }

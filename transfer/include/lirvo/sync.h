@@ -71,7 +71,8 @@ std::filesystem::path DefaultJournalPath();
 inline constexpr int kDefaultBatch = 100;
 inline constexpr int kLargestBatch = 500;
 
-enum class SyncPhase { kPreflight, kReading, kMasters, kVouchers };
+// kComparing is lirvo verify's: the table compared with the books, range by range.
+enum class SyncPhase { kPreflight, kReading, kMasters, kVouchers, kComparing };
 
 // Where the sync stands: `done` of `total` units of the phase (rows read, masters or vouchers
 // sent).
