@@ -74,6 +74,7 @@ struct SyncValues {
   std::string journal;
   std::string report;
   bool dry_run = false;
+  long limit = 0;
   bool verify = false;
 };
 
@@ -88,6 +89,7 @@ int RunSync(const SyncValues& values) {
                                            : std::filesystem::path(values.journal);
   options.batch = values.batch;
   options.dry_run = values.dry_run;
+  options.row_limit = values.limit;
   options.query_limits = {5'000, 30'000};
 
   std::ofstream report;
@@ -191,10 +193,15 @@ void AddSyncCommand(CLI::App& app, int& status) {
                    "~/.local/state/lirvo/sync-journal.sqlite)");
   sync->add_option("--report", values->report,
                    "write the rejected rows to this CSV file (VoucherID,row,reason)");
+  CLI::Option* limit =
+      sync->add_option("--limit", values->limit,
+                       "only the first N rows of the table (to try a sync on part of it first)")
+          ->check(CLI::PositiveNumber);
   sync->add_flag("--dry-run", values->dry_run,
                  "read the company's masters and check the rows; send nothing");
   sync->add_flag("--verify", values->verify,
-                 "afterwards, compare the books with the table as lirvo verify does");
+                 "afterwards, compare the books with the whole table as lirvo verify does")
+      ->excludes(limit);
   sync->callback([values, &status] {
     status = RunSync(*values);
     if (values->verify && !values->dry_run) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -78,12 +79,13 @@ class Needs {
   std::string key_;  // reused, so that noting a name met before allocates nothing
 };
 
-std::string ListOfAccountsRequest(const std::string& company, const char* type) {
+// List of Accounts of `type` in `company` (without a company: in the current one).
+std::string ListOfAccountsRequest(const std::optional<std::string>& company, const char* type) {
   return "<ENVELOPE><HEADER><TALLYREQUEST>Export Data</TALLYREQUEST></HEADER><BODY><EXPORTDATA>"
-         "<REQUESTDESC><REPORTNAME>List of Accounts</REPORTNAME><STATICVARIABLES>"
-         "<SVCURRENTCOMPANY>" +
-         modTally::EscapeXml(company) +
-         "</SVCURRENTCOMPANY><SVEXPORTFORMAT>$$SysName:XML</SVEXPORTFORMAT><ACCOUNTTYPE>" + type +
+         "<REQUESTDESC><REPORTNAME>List of Accounts</REPORTNAME><STATICVARIABLES>" +
+         (company ? "<SVCURRENTCOMPANY>" + modTally::EscapeXml(*company) + "</SVCURRENTCOMPANY>"
+                  : std::string()) +
+         "<SVEXPORTFORMAT>$$SysName:XML</SVEXPORTFORMAT><ACCOUNTTYPE>" + type +
          "</ACCOUNTTYPE></STATICVARIABLES></REQUESTDESC></EXPORTDATA></BODY></ENVELOPE>";
 }
 
@@ -366,7 +368,9 @@ std::filesystem::path DefaultJournalPath() {
 }
 
 std::string CurrentCompany(const std::string& url, const modTally::ExchangeLimits& limits) {
-  const modTally::Reply reply = modTally::Exchange(url, modTally::kListOfAccountsRequest, limits);
+  // List of Accounts names the current company whatever the type asked; units make a short reply.
+  const modTally::Reply reply =
+      modTally::Exchange(url, ListOfAccountsRequest(std::nullopt, "Units"), limits);
   if (reply.status >= 400) {
     throw Failure(FailureNumber::kDocument,
                   "cannot ask " + url + " for its current company: " + RejectionText(reply));
@@ -416,21 +420,29 @@ SyncSummary Sync(const SyncOptions& options) {
 
   detail::Journal journal(options.journal, options.dry_run, options.url, options.company);
 
-  // Pre-flight: what the company holds.
-  show(SyncPhase::kPreflight, 0, 3);
-  std::unordered_set<std::string> units, ledgers, items;
-  try {
-    units = ReadMasters(options.url, options.company, "Units", "UNIT", options.query_limits);
-    show(SyncPhase::kPreflight, 1, 3);
-    ledgers = ReadMasters(options.url, options.company, "Ledgers", "LEDGER", options.query_limits);
-    show(SyncPhase::kPreflight, 2, 3);
-    items =
+  // Pre-flight: what the company holds, read on a thread of its own while the table is read
+  // (those three queries are the only requests until the reading is done).
+  struct Held {
+    std::unordered_set<std::string> units, ledgers, items;
+  };
+  std::future<Held> preflight = std::async(std::launch::async, [&options] {
+    Held held;
+    held.units = ReadMasters(options.url, options.company, "Units", "UNIT", options.query_limits);
+    held.ledgers =
+        ReadMasters(options.url, options.company, "Ledgers", "LEDGER", options.query_limits);
+    held.items =
         ReadMasters(options.url, options.company, "Stock Items", "STOCKITEM", options.query_limits);
-    show(SyncPhase::kPreflight, 3, 3);
-  } catch (const Failure& failure) {
-    summary.stopped = failure.description();
-    return finish();
-  }
+    return held;
+  });
+  // Waits for the pre-flight; its failure stops the run.
+  const auto preflight_done = [&]() -> std::optional<Held> {
+    try {
+      return preflight.get();
+    } catch (const Failure& failure) {
+      summary.stopped = failure.description();
+      return std::nullopt;
+    }
+  };
 
   // One pass over the table: local checks, needed masters, digests, the spool.
   Needs unit_needs, ledger_needs, item_needs;
@@ -438,11 +450,12 @@ SyncSummary Sync(const SyncOptions& options) {
   std::optional<SalesSource> source;
   try {
     source.emplace(options.database);
-    summary.rows = source->RowCount();
+    summary.rows = options.row_limit > 0 ? std::min(options.row_limit, source->RowCount())
+                                         : source->RowCount();
     show(SyncPhase::kReading, 0, summary.rows);
     journal.Begin();
     std::string message;
-    while (source->Next()) {
+    while ((options.row_limit <= 0 || source->number() < options.row_limit) && source->Next()) {
       const SalesRow& row = source->row();
       const long number = source->number();
       if (number % 256 == 0) {
@@ -490,9 +503,16 @@ SyncSummary Sync(const SyncOptions& options) {
   } catch (const Failure& failure) {
     summary.stopped = failure.description();
     summary.skipped = summary.rows - (source ? source->number() : 0);
+    preflight.wait();
     return finish();
   }
   source.reset();
+  const std::optional<Held> held = preflight_done();
+  if (!held) {
+    summary.skipped = to_send;
+    return finish();
+  }
+  const auto& [units, ledgers, items] = *held;
 
   // The masters the company lacks, in dependency order.
   struct Missing {
@@ -502,11 +522,11 @@ SyncSummary Sync(const SyncOptions& options) {
   };
   std::vector<Missing> missing;
   const auto count_missing = [&](MasterKind kind, const Needs& needs,
-                                 const std::unordered_set<std::string>& held,
+                                 const std::unordered_set<std::string>& holds,
                                  MasterCounts& counts) {
     counts.needed = static_cast<long>(needs.all().size());
     for (const Need& need : needs.all()) {
-      if (held.count(text::FoldCase(need.name))) {
+      if (holds.count(text::FoldCase(need.name))) {
         ++counts.present;
       } else {
         missing.push_back({kind, &need, &counts});

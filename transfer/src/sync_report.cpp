@@ -10,14 +10,14 @@ namespace {
 
 const char* PhaseName(SyncPhase phase) {
   switch (phase) {
-    case SyncPhase::kPreflight:
-      return "reading the company's masters";
     case SyncPhase::kReading:
       return "checking rows";
     case SyncPhase::kMasters:
       return "creating masters";
     case SyncPhase::kVouchers:
       return "sending vouchers";
+    case SyncPhase::kBooksMasters:
+      return "reading the company's masters";
     case SyncPhase::kComparing:
       return "comparing with the books";
   }

@@ -517,7 +517,7 @@ void Run::Load() {
 }
 
 void Run::Masters() {
-  Show(SyncPhase::kPreflight, 0, 3);
+  Show(SyncPhase::kBooksMasters, 0, 3);
   Query insert(db_,
                "INSERT OR IGNORE INTO books_masters(kind, name, parent, unit) "
                "VALUES(?1, ?2, ?3, ?4)");
@@ -533,7 +533,7 @@ void Run::Masters() {
           .Bind(4, master.base_units)
           .Run();
     }
-    Show(SyncPhase::kPreflight, ++done, 3);
+    Show(SyncPhase::kBooksMasters, ++done, 3);
   }
   db_.Exec("COMMIT");
 

@@ -71,13 +71,15 @@ std::filesystem::path DefaultJournalPath();
 inline constexpr int kDefaultBatch = 100;
 inline constexpr int kLargestBatch = 500;
 
-// kComparing is lirvo verify's: the table compared with the books, range by range.
-enum class SyncPhase { kPreflight, kReading, kMasters, kVouchers, kComparing };
+// The phases shown: the table's rows checked (while the company's masters are read beside), the
+// missing masters created, the vouchers sent; and lirvo verify's: the books' masters read, the
+// table compared with the books range by range.
+enum class SyncPhase { kReading, kMasters, kVouchers, kBooksMasters, kComparing };
 
 // Where the sync stands: `done` of `total` units of the phase (rows read, masters or vouchers
 // sent).
 struct SyncProgress {
-  SyncPhase phase = SyncPhase::kPreflight;
+  SyncPhase phase = SyncPhase::kReading;
   long done = 0;
   long total = 0;
 };
@@ -97,6 +99,7 @@ struct SyncOptions {
   std::filesystem::path journal;           // the journal file; created with its folder when missing
   int batch = kDefaultBatch;               // vouchers (and masters) per request, 1..kLargestBatch
   bool dry_run = false;                    // pre-flight and local checks only; nothing is posted
+  long row_limit = 0;                      // only the first rows of the table (0: all)
   modTally::ExchangeLimits query_limits;   // the read-only queries
   modTally::ExchangeLimits import_limits;  // the imports
   // Asked before every request and every few rows: true stops the run after the request in hand.
@@ -160,7 +163,7 @@ class ProgressPrinter {
   using Clock = std::chrono::steady_clock;
   std::ostream& out_;
   bool terminal_;
-  SyncPhase phase_ = SyncPhase::kPreflight;
+  SyncPhase phase_ = SyncPhase::kReading;
   bool started_ = false;
   Clock::time_point phase_start_{};
   Clock::time_point last_shown_{};

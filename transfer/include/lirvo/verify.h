@@ -130,8 +130,8 @@ struct VerifyOptions {
   std::size_t page_bytes = 8u << 20u;  // a range whose reply is larger is split (when it can be)
   modTally::ExchangeLimits limits{5'000, 120'000};
   std::function<bool()> interrupted;
-  // Reuses the sync's phases: kPreflight reads the books' masters, kReading the table's rows,
-  // kComparing compares range by range.
+  // In the sync's phases: kReading the table's rows, kBooksMasters the books' masters read,
+  // kComparing the ranges compared.
   std::function<void(const SyncProgress&)> progress;
   // Receives every finding once all are known, in row order (books vouchers the source does not
   // hold last). Not called when the run stops.

@@ -1,0 +1,179 @@
+// lirvo sync of sales-20k.mdb: the whole process against mdb-export of the same table, its peak
+// memory, a re-run with nothing to send, batches against one row per request, and the batch sizes
+// measured to choose the default.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include <benchmark/benchmark.h>
+
+#include <lirvo/sync.h>
+
+#include "processes.h"
+
+namespace lirvo::bench {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSales20k = LIRVO_BENCH_DATA_DIR "/sales-20k.mdb";
+
+// A journal file of its own for each run, removed afterwards.
+class TemporaryJournal {
+ public:
+  TemporaryJournal() {
+    path_ = fs::temp_directory_path() / ("lirvo-bench-journal-" + std::to_string(getpid()) + "-" +
+                                         std::to_string(++count_) + ".sqlite");
+    Remove();
+  }
+  ~TemporaryJournal() { Remove(); }
+  std::string path() const { return path_.string(); }
+
+ private:
+  void Remove() const {
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      std::error_code ignored;
+      fs::remove(path_.string() + suffix, ignored);
+    }
+  }
+  static inline int count_ = 0;
+  fs::path path_;
+};
+
+template <class Work>
+void Guarded(benchmark::State& state, Work&& work) {
+  try {
+    work();
+  } catch (const std::exception& error) {
+    state.SkipWithError(error.what());
+  }
+}
+
+double MdbExportSeconds() {
+  const Finished finished = Run({"/usr/bin/mdb-export", kSales20k, "SalesMst"});
+  if (!finished.ok()) {
+    throw std::runtime_error("mdb-export failed");
+  }
+  return finished.wall_seconds;
+}
+
+struct SyncRun {
+  double wall_seconds = 0;
+  long peak_kib = 0;
+};
+
+// `lirvo sync` of sales-20k into `url` with `journal`, under lirvo-bench-peak.
+SyncRun SyncProcess(const std::string& url, const std::string& journal, int batch) {
+  SpawnOptions options;
+  options.environment = {{"LIRVO_TALLY_URL", url}};
+  options.capture_output = true;
+  options.quiet_errors = true;
+  options.deadline = std::chrono::seconds(330);
+  const Finished finished = Run({LIRVO_PEAK_PATH, "300", LIRVO_CLI_PATH, "sync", "--db", kSales20k,
+                                 "--journal", journal, "--batch", std::to_string(batch)},
+                                options);
+  int exit_code = -1;
+  int signal = 0;
+  SyncRun run;
+  const std::size_t at = finished.output.rfind("exit=");
+  if (!finished.ok() || at == std::string::npos ||
+      std::sscanf(finished.output.c_str() + at, "exit=%d signal=%d peak_kib=%ld", &exit_code,
+                  &signal, &run.peak_kib) != 3 ||
+      exit_code != 0) {
+    throw std::runtime_error("lirvo sync of sales-20k failed");
+  }
+  run.wall_seconds = finished.wall_seconds;
+  return run;
+}
+
+// Benchmark 8: a fresh stand-in, a fresh journal, the whole table; mdb-export right after.
+// Benchmark 10: the same sync again, nothing changed, against mdb-export.
+void B8_SyncSales20k(benchmark::State& state) {
+  Guarded(state, [&] {
+    for (auto _ : state) {
+      Standin server;
+      const TemporaryJournal journal;
+      const SyncRun first = SyncProcess(server.url(), journal.path(), transfer::kDefaultBatch);
+      const double export_first = MdbExportSeconds();
+      const SyncRun again = SyncProcess(server.url(), journal.path(), transfer::kDefaultBatch);
+      const double export_again = MdbExportSeconds();
+      state.SetIterationTime(first.wall_seconds);
+      state.counters["ours_s"] = first.wall_seconds;
+      state.counters["wall_s"] = first.wall_seconds;
+      state.counters["baseline_s"] = export_first;
+      state.counters["ratio"] = first.wall_seconds / export_first;
+      state.counters["peak_MiB"] = static_cast<double>(first.peak_kib) / 1024.0;
+      state.counters["rerun_s"] = again.wall_seconds;
+      state.counters["rerun_baseline_s"] = export_again;
+      state.counters["rerun_ratio"] = again.wall_seconds / export_again;
+    }
+  });
+}
+BENCHMARK(B8_SyncSales20k)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Benchmark 9: the first 2,000 rows, in process, in batches of the default size against one row
+// per request, each into a fresh stand-in: the time from the first master sent to the last
+// voucher answered (masters included on both sides; the reading of the table and the pre-flight,
+// the same on both sides, left out).
+void B9_SyncBatchedVsSingle(benchmark::State& state) {
+  Guarded(state, [&] {
+    for (auto _ : state) {
+      const auto run = [](int batch) {
+        Standin server;
+        const TemporaryJournal journal;
+        transfer::SyncOptions options;
+        options.url = server.url();
+        options.company = "Demo Trading Co";
+        options.database = kSales20k;
+        options.journal = journal.path();
+        options.batch = batch;
+        options.row_limit = 2000;
+        std::optional<std::chrono::steady_clock::time_point> sending;
+        options.progress = [&sending](const transfer::SyncProgress& progress) {
+          if (progress.phase != transfer::SyncPhase::kReading && !sending) {
+            sending = std::chrono::steady_clock::now();
+          }
+        };
+        const transfer::SyncSummary summary = transfer::Sync(options);
+        const auto end = std::chrono::steady_clock::now();
+        if (summary.ExitStatus() != 0 || summary.accepted != 2000 || !sending) {
+          throw std::runtime_error("the sync of 2,000 rows did not go through");
+        }
+        return std::chrono::duration<double>(end - *sending).count();
+      };
+      const double batched = run(transfer::kDefaultBatch);
+      const double single = run(1);
+      state.SetIterationTime(batched);
+      state.counters["ours_s"] = batched;
+      state.counters["baseline_s"] = single;
+      state.counters["ratio"] = batched / single;
+    }
+  });
+}
+BENCHMARK(B9_SyncBatchedVsSingle)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The batch sizes the default was chosen from: the whole table per size, each into a fresh
+// stand-in.
+void X5_SyncBatchSizes(benchmark::State& state) {
+  Guarded(state, [&] {
+    for (auto _ : state) {
+      double total = 0;
+      for (const int batch : {25, 50, 100, 200, 400}) {
+        Standin server;
+        const TemporaryJournal journal;
+        const SyncRun run = SyncProcess(server.url(), journal.path(), batch);
+        state.counters["batch" + std::to_string(batch) + "_s"] = run.wall_seconds;
+        total += run.wall_seconds;
+      }
+      state.SetIterationTime(total);
+    }
+  });
+}
+BENCHMARK(X5_SyncBatchSizes)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+}  // namespace lirvo::bench
