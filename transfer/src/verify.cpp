@@ -7,9 +7,11 @@
 #include <lirvo/verify.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <unordered_map>
 
@@ -336,8 +338,6 @@ CREATE INDEX findings_by_id ON findings(voucher_id, outcome);
 CREATE TABLE elsewhere(voucher_id TEXT PRIMARY KEY, row INTEGER NOT NULL, date TEXT NOT NULL);
 CREATE TABLE elsewhere_fields(voucher_id TEXT NOT NULL, field TEXT NOT NULL, source TEXT NOT NULL,
   books TEXT NOT NULL);
-CREATE TABLE books_masters(kind INTEGER NOT NULL, name TEXT NOT NULL COLLATE NOCASE,
-  parent TEXT NOT NULL, unit TEXT NOT NULL, PRIMARY KEY(kind, name));
 )sql";
 
 constexpr const char* kSourceColumns =
@@ -409,6 +409,32 @@ std::string DescribeRow(const SalesRow& row) {
          Plain(row.Amount);
 }
 
+// The masters of one kind the rows need, in the order first met, each with the row that first
+// needs it, keyed as the server compares names. Grows with the distinct names, not the rows.
+class Needs {
+ public:
+  struct Need {
+    std::string name;
+    std::string detail;  // a ledger's group, a stock item's unit
+    long row = 0;
+    std::string voucher_id;
+  };
+  void Note(const std::optional<std::string>& name, std::string_view detail, long row,
+            const std::string& voucher_id) {
+    const std::string_view trimmed = name ? text::Trim(*name) : std::string_view();
+    if (seen_.emplace(text::FoldCase(trimmed), all_.size()).second) {
+      all_.push_back({std::string(trimmed), std::string(detail), row, voucher_id});
+    }
+  }
+  const std::vector<Need>& all() const { return all_; }
+
+ private:
+  std::unordered_map<std::string, std::size_t> seen_;
+  std::vector<Need> all_;
+};
+
+using BooksMasters = std::array<std::vector<BooksMaster>, 3>;  // units, ledgers, stock items
+
 class Run {
  public:
   Run(const VerifyOptions& options, VerifySummary& summary)
@@ -420,7 +446,19 @@ class Run {
         by_id_(db_, (std::string("SELECT ") + kSourceColumns +
                      ", rejected FROM source WHERE voucher_id = ?1 ORDER BY rejected IS NOT NULL, "
                      "row LIMIT 1")
-                        .c_str()) {}
+                        .c_str()) {
+    // The books' masters are read while the table is.
+    masters_ = std::async(std::launch::async, [&options] {
+      BooksMasters masters;
+      int i = 0;
+      for (const MasterType type :
+           {MasterType::kUnit, MasterType::kLedger, MasterType::kStockItem}) {
+        masters[static_cast<std::size_t>(i++)] =
+            FetchMasters(options.url, options.company, type, options.limits);
+      }
+      return masters;
+    });
+  }
 
   void Load();
   void Masters();
@@ -443,7 +481,25 @@ class Run {
         .Bind(6, books)
         .Run();
   }
+  // The reply `fetched` brings for `range`, or nothing when it is too large and `range` can be
+  // split. Throws Failure naming the range.
+  std::optional<modTally::Reply> Receive(const Range& range, std::future<modTally::Reply>& fetched);
+  // Fetches and compares `range`, in halves when its reply is too large.
   void CompareRange(const Range& range);
+  void CompareHalves(const Range& range);
+  void CompareReply(const Range& range, const modTally::Reply& reply);
+  std::string What(const Range& range) const {
+    return "cannot read the sales vouchers of \"" + options_.company + "\" dated " + range.from +
+           " to " + range.to + " from " + options_.url;
+  }
+  std::future<modTally::Reply> Fetch(const Range& range) {
+    ++summary_.requests;
+    return std::async(std::launch::async, [this, range] {
+      return modTally::Exchange(options_.url,
+                                VoucherExportRequest(options_.company, range.from, range.to),
+                                options_.limits);
+    });
+  }
   void Judge(const Range& range, const BooksVoucher& voucher);
   long long Count(const char* sql) {
     Query query(db_, sql);
@@ -458,6 +514,8 @@ class Run {
   Query by_id_;
   long compared_ = 0;
   long to_compare_ = 0;
+  Needs units_, ledgers_, items_;
+  std::future<BooksMasters> masters_;
 };
 
 void Run::Load() {
@@ -495,6 +553,17 @@ void Run::Load() {
     }
     insert.Bind(column, reason);
     insert.Run();
+    const std::string date = Plain(row.VoucherDate);
+    if (!reason && (options_.from.empty() || date >= options_.from) &&
+        (options_.to.empty() || date <= options_.to)) {
+      // What the rows in the range need, as the sync works it out: the first need of a name
+      // decides a ledger's group and a stock item's unit.
+      units_.Note(row.Unit, "", number, *row.VoucherID);
+      ledgers_.Note(row.PartyName, "Sundry Debtors", number, *row.VoucherID);
+      ledgers_.Note(row.SalesLedger, "Sales Accounts", number, *row.VoucherID);
+      ledgers_.Note(row.TaxAc, "Duties & Taxes", number, *row.VoucherID);
+      items_.Note(row.ItemName, Plain(row.Unit), number, *row.VoucherID);
+    }
     if (reason) {
       Find(number, row.VoucherID.value_or(""), Outcome::kNotExpected, "local checks", *reason, "");
     }
@@ -518,80 +587,38 @@ void Run::Load() {
 
 void Run::Masters() {
   Show(SyncPhase::kBooksMasters, 0, 3);
-  Query insert(db_,
-               "INSERT OR IGNORE INTO books_masters(kind, name, parent, unit) "
-               "VALUES(?1, ?2, ?3, ?4)");
-  int done = 0;
-  db_.Exec("BEGIN");
-  for (const MasterType type : {MasterType::kUnit, MasterType::kLedger, MasterType::kStockItem}) {
-    ++summary_.requests;
-    for (const BooksMaster& master :
-         FetchMasters(options_.url, options_.company, type, options_.limits)) {
-      insert.Bind(1, static_cast<long long>(type))
-          .Bind(2, master.name)
-          .Bind(3, master.parent)
-          .Bind(4, master.base_units)
-          .Run();
-    }
-    Show(SyncPhase::kBooksMasters, ++done, 3);
-  }
-  db_.Exec("COMMIT");
-
-  // What the rows in the range need: units; customer, sales and tax ledgers with their groups
-  // (the first need of a name decides its group, as in the sync); stock items with the unit of
-  // the first row that sells them.
-  constexpr const char* kBlanks = "' ' || char(9, 10, 13)";
-  const std::string in_range = " FROM source WHERE rejected IS NULL AND date BETWEEN ?1 AND ?2";
-  const auto trim = [&](const char* column) {
-    return std::string("trim(") + column + ", " + kBlanks + ")";
-  };
-  struct Need {
-    MasterType type;
+  const BooksMasters masters = masters_.get();
+  summary_.requests += 3;
+  Show(SyncPhase::kBooksMasters, 3, 3);
+  const struct {
+    const Needs& needs;
+    const std::vector<BooksMaster>& held;
     const char* what;
-    std::string sql;
-  };
-  const Need needs[] = {
-      {MasterType::kUnit, "unit",
-       "SELECT " + trim("unit") + ", '', min(row) AS first, voucher_id" + in_range + " GROUP BY " +
-           trim("unit") + " COLLATE NOCASE ORDER BY first"},
-      {MasterType::kLedger, "ledger",
-       "SELECT name, parent, min(k) AS first, voucher_id FROM (SELECT " + trim("party") +
-           " AS name, 'Sundry Debtors' AS parent, row * 4 AS k, voucher_id" + in_range +
-           " UNION ALL SELECT " + trim("sales") + ", 'Sales Accounts', row * 4 + 1, voucher_id" +
-           in_range + " UNION ALL SELECT " + trim("tax") +
-           ", 'Duties & Taxes', row * 4 + 2, voucher_id" + in_range +
-           ") GROUP BY name COLLATE NOCASE ORDER BY first"},
-      {MasterType::kStockItem, "stock item",
-       "SELECT " + trim("item") + ", " + trim("unit") + ", min(row) AS first, voucher_id" +
-           in_range + " GROUP BY " + trim("item") + " COLLATE NOCASE ORDER BY first"},
-  };
-  Query held(db_, "SELECT parent, unit FROM books_masters WHERE kind = ?1 AND name = ?2");
-  for (const Need& need : needs) {
-    Query query(db_, need.sql.c_str());
-    query.Bind(1, summary_.from).Bind(2, summary_.to);
-    while (query.Step()) {
+    const char* detail;
+  } kinds[] = {{units_, masters[0], "unit", ""},
+               {ledgers_, masters[1], "ledger", "parent of ledger "},
+               {items_, masters[2], "stock item", "unit of stock item "}};
+  for (const auto& kind : kinds) {
+    std::unordered_map<std::string, const BooksMaster*> held;
+    for (const BooksMaster& master : kind.held) {
+      held.emplace(text::FoldCase(master.name), &master);
+    }
+    for (const Needs::Need& need : kind.needs.all()) {
       ++summary_.masters_needed;
-      const std::string name = query.Text(0);
-      const std::string detail = query.Text(1);
-      const long row = static_cast<long>(query.Int(2) / (need.type == MasterType::kLedger ? 4 : 1));
-      const std::string voucher_id = query.Text(3);
-      held.Bind(1, static_cast<long long>(need.type)).Bind(2, name);
-      if (!held.Step()) {
+      const auto found = held.find(text::FoldCase(need.name));
+      if (found == held.end()) {
         ++summary_.masters_missing;
-        Find(row, voucher_id, Outcome::kMasterMissing, need.what,
-             detail.empty() ? name : name + " (" + detail + ")", "");
-      } else {
-        const std::string books = need.type == MasterType::kStockItem ? held.Text(1) : held.Text(0);
-        if (!detail.empty() && !SameName(detail, books)) {
-          ++summary_.masters_different;
-          Find(row, voucher_id, Outcome::kMasterDifferent,
-               std::string(need.type == MasterType::kStockItem ? "unit of stock item "
-                                                               : "parent of ledger ") +
-                   name,
-               detail, books);
-        }
+        Find(need.row, need.voucher_id, Outcome::kMasterMissing, kind.what,
+             need.detail.empty() ? need.name : need.name + " (" + need.detail + ")", "");
+        continue;
       }
-      held.Reset();
+      const std::string& books =
+          &kind.needs == &items_ ? found->second->base_units : found->second->parent;
+      if (!need.detail.empty() && !SameName(need.detail, books)) {
+        ++summary_.masters_different;
+        Find(need.row, need.voucher_id, Outcome::kMasterDifferent, kind.detail + need.name,
+             need.detail, books);
+      }
     }
   }
 }
@@ -630,12 +657,23 @@ void Run::Compare() {
   summary_.in_range =
       to_compare_ + static_cast<long>(Count("SELECT count(*) FROM findings WHERE outcome = 3"));
   Show(SyncPhase::kComparing, 0, to_compare_);
-  for (const Range& range : ranges) {
+  // One export in flight at a time: the next range's while this one is compared.
+  std::future<modTally::Reply> fetched = Fetch(ranges.front());
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    const std::optional<modTally::Reply> reply = Receive(ranges[i], fetched);
     if (options_.interrupted && options_.interrupted()) {
       summary_.interrupted = true;
       return;
     }
-    CompareRange(range);
+    if (!reply) {
+      CompareHalves(ranges[i]);
+    }
+    if (i + 1 < ranges.size()) {
+      fetched = Fetch(ranges[i + 1]);
+    }
+    if (reply) {
+      CompareReply(ranges[i], *reply);
+    }
   }
 
   // Books vouchers found outside their row's range: the row was missing in its own range, so it
@@ -657,35 +695,42 @@ DELETE FROM findings WHERE outcome = 0 AND voucher_id IN (SELECT voucher_id FROM
                 static_cast<int>(Outcome::kNotInSource) == 2);
 }
 
-void Run::CompareRange(const Range& range) {
-  const std::string what = "cannot read the sales vouchers of \"" + options_.company + "\" dated " +
-                           range.from + " to " + range.to + " from " + options_.url;
-  std::vector<BooksVoucher> vouchers;
-  {
-    modTally::Reply reply;
-    bool too_large = false;
-    ++summary_.requests;
-    try {
-      reply = modTally::Exchange(options_.url,
-                                 VoucherExportRequest(options_.company, range.from, range.to),
-                                 options_.limits);
-      too_large = reply.text.size() > options_.page_bytes;
-    } catch (const Failure& failure) {
-      if (failure.number() != FailureNumber::kReplyTooLarge || range.from == range.to) {
-        throw Failure(failure.number(), what + ": " + failure.description());
-      }
-      too_large = true;
+std::optional<modTally::Reply> Run::Receive(const Range& range,
+                                            std::future<modTally::Reply>& fetched) {
+  try {
+    modTally::Reply reply = fetched.get();
+    if (reply.text.size() > options_.page_bytes && range.from != range.to) {
+      return std::nullopt;
     }
-    if (too_large && range.from != range.to) {
-      reply = {};
-      const auto from = Days(range.from);
-      const std::string middle = DateText(from + (Days(range.to) - from) / 2);
-      CompareRange({range.from, middle});
-      CompareRange({NextDay(middle), range.to});
-      return;
+    return reply;
+  } catch (const Failure& failure) {
+    if (failure.number() == FailureNumber::kReplyTooLarge && range.from != range.to) {
+      return std::nullopt;
     }
-    vouchers = ReadVoucherReply(reply, what, range.from, range.to);
+    throw Failure(failure.number(), What(range) + ": " + failure.description());
   }
+}
+
+void Run::CompareRange(const Range& range) {
+  std::future<modTally::Reply> fetched = Fetch(range);
+  const std::optional<modTally::Reply> reply = Receive(range, fetched);
+  if (reply) {
+    CompareReply(range, *reply);
+  } else {
+    CompareHalves(range);
+  }
+}
+
+void Run::CompareHalves(const Range& range) {
+  const auto from = Days(range.from);
+  const std::string middle = DateText(from + (Days(range.to) - from) / 2);
+  CompareRange({range.from, middle});
+  CompareRange({NextDay(middle), range.to});
+}
+
+void Run::CompareReply(const Range& range, const modTally::Reply& reply) {
+  const std::vector<BooksVoucher> vouchers =
+      ReadVoucherReply(reply, What(range), range.from, range.to);
   std::unordered_map<std::string, std::size_t> by_remote_id;
   std::vector<bool> used(vouchers.size(), false);
   for (std::size_t i = 0; i < vouchers.size(); ++i) {
