@@ -243,7 +243,7 @@ class Database {
     }
     Exec(
         "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA temp_store=FILE;"
-        "PRAGMA cache_size=-4096");
+        "PRAGMA cache_size=-16384");
     Exec(schema);
   }
   void Exec(const char* sql) {
