@@ -91,15 +91,15 @@ pugi::xml_node Envelope(pugi::xml_document& document, const modTally::Reply& rep
                std::to_string(reply.text.size()) + " bytes)");
   }
   const pugi::xml_node root = document.document_element();
+  std::vector<pugi::xml_node> errors;
+  Collect(document, "LINEERROR", errors);
+  if (!errors.empty()) {
+    throw fail("the server says: " + std::string(text::Trim(modTally::NodeText(errors.front()))));
+  }
   if (std::string_view(root.name()) != "ENVELOPE") {
     const std::string message(text::Trim(modTally::NodeText(root)));
     throw fail("the reply is a " + std::string(root.name()) + ", not an ENVELOPE" +
                (message.empty() ? std::string() : ": " + message.substr(0, 200)));
-  }
-  std::vector<pugi::xml_node> errors;
-  Collect(root, "LINEERROR", errors);
-  if (!errors.empty()) {
-    throw fail("the server says: " + std::string(text::Trim(modTally::NodeText(errors.front()))));
   }
   const pugi::xml_node status = root.child("HEADER").child("STATUS");
   if (status && text::Trim(modTally::NodeText(status)) != "1") {

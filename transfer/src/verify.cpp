@@ -874,6 +874,11 @@ VerifySummary Verify(const VerifyOptions& options) {
 }
 
 void PrintVerifySummary(std::ostream& out, const VerifySummary& s) {
+  if (s.stopped) {
+    out << "Rows:      " << s.rows << " in the table\n"
+        << "Stopped: the comparison is incomplete, nothing proves the books right.\n";
+    return;
+  }
   out << "Rows:      " << s.rows << " in the table, " << s.in_range << " dated " << s.from << " to "
       << s.to << " (or failing the local checks)\n";
   out << "Vouchers:  " << s.matched << " match, " << s.missing << " missing from the books, "
@@ -887,8 +892,6 @@ void PrintVerifySummary(std::ostream& out, const VerifySummary& s) {
   out << "Requests:  " << s.requests << " export requests; time " << time << '\n';
   if (s.interrupted) {
     out << "Interrupted: the comparison is incomplete.\n";
-  } else if (s.stopped) {
-    out << "Stopped: the comparison is incomplete, nothing above proves the books right.\n";
   } else if (s.ExitStatus() == 0) {
     out << "Everything the source expects is in the books.\n";
   }
