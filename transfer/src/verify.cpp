@@ -235,8 +235,8 @@ class Database {
   // beyond its small cache go to the file, so memory stays flat.
   explicit Database(const char* schema) {
     sqlite3* db = nullptr;
-    const int opened =
-        sqlite3_open_v2("", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int opened = sqlite3_open_v2(
+        "", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     db_.reset(db);
     if (opened != SQLITE_OK) {
       throw DbFailure(db, "cannot create it");
