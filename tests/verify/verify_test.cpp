@@ -226,6 +226,13 @@ TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
               ::testing::ElementsAre("LV-0000001,1,missing,", "LV-0000002,2,different,amount",
                                      "LV-0000003,3,different,party",
                                      "NOT-IN-SOURCE,,not in source,voucher"));
+
+  // Ten days of it: only what is dated there, with the masters as the whole table decides them.
+  const auto days = Lirvo(standin.url(), "verify " + db + " --from 20160901 --to 20160910");
+  EXPECT_EQ(days.exit_code, 3) << days.out << days.err;
+  EXPECT_THAT(days.out, HasSubstr("555 match, 1 missing from the books, 1 different, 0 in the "
+                                  "books but not in the source"));
+  EXPECT_THAT(days.out, HasSubstr("0 missing, 0 with another parent or unit"));
 }
 
 TEST(Verify, NamesInAnyScriptMatchAndRangesSplitWhenTheirReplyIsTooLarge) {

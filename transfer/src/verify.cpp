@@ -409,21 +409,28 @@ std::string DescribeRow(const SalesRow& row) {
          Plain(row.Amount);
 }
 
-// The masters of one kind the rows need, in the order first met, each with the row that first
-// needs it, keyed as the server compares names. Grows with the distinct names, not the rows.
+// The masters of one kind the rows need, in the order first met, keyed as the server compares
+// names; as in the sync, the first row that needs a name decides a ledger's group and a stock
+// item's unit, over the whole table. Grows with the distinct names, not the rows.
 class Needs {
  public:
   struct Need {
     std::string name;
     std::string detail;  // a ledger's group, a stock item's unit
-    long row = 0;
+    long row = 0;        // the first row in the range that needs it; 0 when none does
     std::string voucher_id;
   };
   void Note(const std::optional<std::string>& name, std::string_view detail, long row,
-            const std::string& voucher_id) {
+            const std::string& voucher_id, bool in_range) {
     const std::string_view trimmed = name ? text::Trim(*name) : std::string_view();
-    if (seen_.emplace(text::FoldCase(trimmed), all_.size()).second) {
-      all_.push_back({std::string(trimmed), std::string(detail), row, voucher_id});
+    const auto [at, added] = seen_.emplace(text::FoldCase(trimmed), all_.size());
+    if (added) {
+      all_.push_back({std::string(trimmed), std::string(detail), 0, {}});
+    }
+    Need& need = all_[at->second];
+    if (in_range && need.row == 0) {
+      need.row = row;
+      need.voucher_id = voucher_id;
     }
   }
   const std::vector<Need>& all() const { return all_; }
@@ -554,15 +561,15 @@ void Run::Load() {
     insert.Bind(column, reason);
     insert.Run();
     const std::string date = Plain(row.VoucherDate);
-    if (!reason && (options_.from.empty() || date >= options_.from) &&
-        (options_.to.empty() || date <= options_.to)) {
-      // What the rows in the range need, as the sync works it out: the first need of a name
-      // decides a ledger's group and a stock item's unit.
-      units_.Note(row.Unit, "", number, *row.VoucherID);
-      ledgers_.Note(row.PartyName, "Sundry Debtors", number, *row.VoucherID);
-      ledgers_.Note(row.SalesLedger, "Sales Accounts", number, *row.VoucherID);
-      ledgers_.Note(row.TaxAc, "Duties & Taxes", number, *row.VoucherID);
-      items_.Note(row.ItemName, Plain(row.Unit), number, *row.VoucherID);
+    if (!reason) {
+      const bool in_range = (options_.from.empty() || date >= options_.from) &&
+                            (options_.to.empty() || date <= options_.to);
+      const std::string& id = *row.VoucherID;
+      units_.Note(row.Unit, "", number, id, in_range);
+      ledgers_.Note(row.PartyName, "Sundry Debtors", number, id, in_range);
+      ledgers_.Note(row.SalesLedger, "Sales Accounts", number, id, in_range);
+      ledgers_.Note(row.TaxAc, "Duties & Taxes", number, id, in_range);
+      items_.Note(row.ItemName, Plain(row.Unit), number, id, in_range);
     }
     if (reason) {
       Find(number, row.VoucherID.value_or(""), Outcome::kNotExpected, "local checks", *reason, "");
@@ -604,6 +611,9 @@ void Run::Masters() {
       held.emplace(text::FoldCase(master.name), &master);
     }
     for (const Needs::Need& need : kind.needs.all()) {
+      if (need.row == 0) {
+        continue;  // needed only by rows outside the range
+      }
       ++summary_.masters_needed;
       const auto found = held.find(text::FoldCase(need.name));
       if (found == held.end()) {
