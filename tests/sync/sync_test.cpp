@@ -220,6 +220,32 @@ std::set<std::string> StoredIds(const StandinStore& store) {
   return ids;
 }
 
+TEST(SyncLocalCheck, RefusesWhatCannotBecomeAVoucher) {
+  const lirvo::transfer::SalesRow good{"V1",   "20160401", "R1", "Party", "Sales", "VAT",
+                                       "Item", "Nos",      "2",  "5",     "10",    "4"};
+  EXPECT_EQ(lirvo::transfer::LocalCheck(good), std::nullopt);
+  using Member = std::optional<std::string> lirvo::transfer::SalesRow::*;
+  const struct {
+    Member member;
+    std::optional<std::string> value;
+    const char* reason;
+  } cases[] = {
+      {&lirvo::transfer::SalesRow::PartyName, "  ", "no PartyName"},
+      {&lirvo::transfer::SalesRow::TaxAc, std::nullopt, "no TaxAc"},
+      {&lirvo::transfer::SalesRow::VoucherDate, "1/4/2016", "is not a date"},
+      {&lirvo::transfer::SalesRow::Amount, "1,000", "is not a number"},
+      {&lirvo::transfer::SalesRow::Amount, "1e400", "is not a number"},
+      {&lirvo::transfer::SalesRow::TaxPer, "VAT", "is not a number"},
+      {&lirvo::transfer::SalesRow::TaxPer, "1e308", "too large"},
+  };
+  for (const auto& c : cases) {
+    lirvo::transfer::SalesRow row = good;
+    row.*c.member = c.value;
+    EXPECT_THAT(lirvo::transfer::LocalCheck(row).value_or("accepted"), HasSubstr(c.reason))
+        << c.value.value_or("null");
+  }
+}
+
 TEST_F(SyncTest, SalesTwentyThousandArriveOnceWithTheirMastersAndARerunSendsNothing) {
   const std::string data = (dir_ / "store.db").string();
   StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
@@ -342,7 +368,8 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
       Lirvo lirvo(url, args, case_dir);
       ASSERT_TRUE(WaitFor([&] {
         return fs::exists(data) && StandinStore(data).CountVouchers(kCompany) >= kStoppedRows / 4;
-      }));
+      })) << lirvo.out()
+          << lirvo.err();
       if (stop == Stop::kKillLirvo) {
         lirvo.Signal(SIGKILL);
         EXPECT_EQ(lirvo.Wait(), 128 + SIGKILL);
