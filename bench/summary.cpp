@@ -39,6 +39,8 @@ constexpr Budget kBudgets[] = {
     {8, "lirvo sync sales-20k, peak RSS", "B8_SyncSales20k", 64, "MiB"},
     {9, "sync 2,000 rows batched vs one per request", "B9_SyncBatchedVsSingle", 0.1, "x"},
     {10, "sync re-run, nothing changed, vs mdb-export", "B8_SyncSales20k", 1, "x rerun"},
+    {11, "lirvo verify sales-20k vs mdb-export (wall)", "B11_VerifySales20k", 4, "x"},
+    {11, "lirvo verify sales-20k, peak RSS", "B11_VerifySales20k", 64, "MiB"},
 };
 
 std::string Time(double seconds) {

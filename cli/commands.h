@@ -29,4 +29,20 @@ void AddSendCommand(CLI::App& app, int& status);
 void AddTransferCommand(CLI::App& app, int& status);
 void AddSyncCommand(CLI::App& app, int& status);
 
+// Registers `verify` on `app`; its callback stores the exit status in `status`.
+void AddVerifyCommand(CLI::App& app, int& status);
+
+// verify's options, and the run itself (also after `sync --verify`).
+struct VerifyValues {
+  std::string db;
+  std::string company;
+  std::string from;
+  std::string to;
+  std::string report;
+};
+int RunVerify(const VerifyValues& values);
+// The status of `sync --verify`: the sync's when it stopped; otherwise verify's failure, or 3 when
+// either found rows that are not in the books as sent, or 0.
+int VerifyAfterSync(int sync_status, const VerifyValues& values);
+
 }  // namespace lirvo::cli

@@ -14,7 +14,8 @@ namespace {
 
 constexpr const char* kExitStatuses =
     "Exit status: 0 done; 1 failure (the server could not be reached, a file could not be read,\n"
-    "the work stopped; the reason is on stderr); 2 usage error; 3 the server rejected something;\n"
+    "the work stopped; the reason is on stderr); 2 usage error; 3 the server rejected something\n"
+    "(verify: the books do not match the table);\n"
     "130 interrupted.";
 
 // --version on the command and on each of its subcommands, however deep.
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
   AddSendCommand(app, status);
   AddTransferCommand(app, status);
   AddSyncCommand(app, status);
+  AddVerifyCommand(app, status);
   AddVersionFlags(app);
   try {
     app.parse(argc, argv);

@@ -75,6 +75,7 @@ struct SyncValues {
   std::string report;
   bool dry_run = false;
   long limit = 0;
+  bool verify = false;
 };
 
 constexpr std::size_t kRejectionsShown = 20;
@@ -198,12 +199,21 @@ void AddSyncCommand(CLI::App& app, int& status) {
                    "~/.local/state/lirvo/sync-journal.sqlite)");
   sync->add_option("--report", values->report,
                    "write the rejected rows to this CSV file (VoucherID,row,reason)");
-  sync->add_option("--limit", values->limit,
-                   "only the first N rows of the table (to try a sync on part of it first)")
-      ->check(CLI::PositiveNumber);
+  CLI::Option* limit =
+      sync->add_option("--limit", values->limit,
+                       "only the first N rows of the table (to try a sync on part of it first)")
+          ->check(CLI::PositiveNumber);
   sync->add_flag("--dry-run", values->dry_run,
                  "read the company's masters and check the rows; send nothing");
-  sync->callback([values, &status] { status = RunSync(*values); });
+  sync->add_flag("--verify", values->verify,
+                 "afterwards, compare the books with the whole table as lirvo verify does")
+      ->excludes(limit);
+  sync->callback([values, &status] {
+    status = RunSync(*values);
+    if (values->verify && !values->dry_run) {
+      status = VerifyAfterSync(status, {values->db, values->company, "", "", ""});
+    }
+  });
 }
 
 }  // namespace lirvo::cli

@@ -75,8 +75,9 @@ inline constexpr int kDefaultBatch = 200;
 inline constexpr int kLargestBatch = 500;
 
 // The phases shown: the table's rows checked (while the company's masters are read beside), the
-// missing masters created, the vouchers sent.
-enum class SyncPhase { kReading, kMasters, kVouchers };
+// missing masters created, the vouchers sent; and lirvo verify's: the books' masters read, the
+// table compared with the books range by range.
+enum class SyncPhase { kReading, kMasters, kVouchers, kBooksMasters, kComparing };
 
 // Where the sync stands: `done` of `total` units of the phase (rows read, masters or vouchers
 // sent).

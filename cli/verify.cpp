@@ -1,0 +1,172 @@
+// verify: compare the books with SalesMst row by row, matched by VoucherID = REMOTEID; see the
+// README's "Checking what landed".
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include <lirvo/verify.h>
+
+#include "commands.h"
+
+namespace lirvo::cli {
+
+namespace {
+
+std::string CsvField(const std::string& value) {
+  if (value.find_first_of(",\"\r\n") == std::string::npos) {
+    return value;
+  }
+  std::string quoted = "\"";
+  for (const char c : value) {
+    quoted += c;
+    if (c == '"') {
+      quoted += '"';
+    }
+  }
+  return quoted + '"';
+}
+
+constexpr std::size_t kFindingsShown = 20;
+
+// Checks a --from or --to value: eight digits.
+std::string DateOption(const std::string& value) {
+  if (value.size() != 8 || value.find_first_not_of("0123456789") != std::string::npos) {
+    return "a date is written YYYYMMDD, not \"" + value + "\"";
+  }
+  return {};
+}
+
+}  // namespace
+
+int RunVerify(const VerifyValues& values) {
+  transfer::VerifyOptions options;
+  options.url = modTally::DefaultAddress();
+  options.database =
+      values.db.empty() ? transfer::DefaultDatabasePath() : std::filesystem::path(values.db);
+  options.from = values.from;
+  options.to = values.to;
+
+  std::ofstream report;
+  if (!values.report.empty()) {
+    report.open(values.report, std::ios::binary | std::ios::trunc);
+    if (!report) {
+      std::cerr << "lirvo: cannot write the report " << values.report << ": "
+                << std::strerror(errno) << '\n';
+      return kExitFailure;
+    }
+    report << "VoucherID,row,status,field,source,books\n";
+  }
+
+  options.company = values.company;
+  try {
+    options.limits = modTally::ImportLimits();  // a page of vouchers can take as long as an import
+    if (options.company.empty()) {
+      options.company = transfer::CurrentCompany(options.url, modTally::QueryLimits());
+    }
+  } catch (const modTally::Failure& failure) {
+    std::cerr << "lirvo: " << failure.description() << '\n';
+    return kExitFailure;
+  }
+  if (options.company.empty()) {
+    std::cerr << "lirvo: the server at " << options.url
+              << " names no current company; open one there or give --company\n";
+    return kExitFailure;
+  }
+
+  transfer::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
+  options.progress = [&progress](const transfer::SyncProgress& p) { progress.Show(p); };
+  std::vector<transfer::Finding> shown;
+  long findings = 0;
+  options.finding = [&](const transfer::Finding& finding) {
+    ++findings;
+    if (report.is_open()) {
+      report << CsvField(finding.voucher_id) << ','
+             << (finding.row > 0 ? std::to_string(finding.row) : std::string()) << ','
+             << transfer::OutcomeName(finding.outcome) << ',' << CsvField(finding.field) << ','
+             << CsvField(finding.source) << ',' << CsvField(finding.books) << '\n';
+    }
+    if (shown.size() < kFindingsShown) {
+      shown.push_back(finding);
+    }
+  };
+
+  std::cout << "Verifying " << options.database.string() << " against \"" << options.company
+            << "\" at " << options.url << '\n'
+            << std::flush;
+  transfer::VerifySummary summary;
+  try {
+    summary = transfer::Verify(options);
+  } catch (const modTally::Failure& failure) {
+    progress.Finish();
+    std::cerr << "lirvo: " << failure.description() << '\n';
+    return kExitUsage;
+  }
+  progress.Finish();
+  transfer::PrintVerifySummary(std::cout, summary);
+  for (const transfer::Finding& f : shown) {
+    std::cout << transfer::OutcomeName(f.outcome) << ": "
+              << (f.row > 0 ? "row " + std::to_string(f.row) + " " : std::string())
+              << "(VoucherID \"" << f.voucher_id << "\")"
+              << (f.field.empty() ? std::string() : " " + f.field) << ": source \"" << f.source
+              << "\", books \"" << f.books << "\"\n";
+  }
+  if (findings > static_cast<long>(shown.size())) {
+    std::cout << "and " << findings - static_cast<long>(shown.size()) << " more"
+              << (report.is_open() ? " (all in " + values.report + ")"
+                                   : std::string(" (see --report)"))
+              << '\n';
+  }
+  std::cout << std::flush;
+  if (report.is_open()) {
+    report.close();
+    if (!report) {
+      std::cerr << "lirvo: cannot write the report " << values.report << '\n';
+      return kExitFailure;
+    }
+  }
+  if (summary.stopped) {
+    std::cerr << "lirvo: the verification could not finish: " << *summary.stopped << '\n';
+  }
+  return summary.ExitStatus();
+}
+
+int VerifyAfterSync(int sync_status, const VerifyValues& values) {
+  if (sync_status != kExitOk && sync_status != kExitRejected) {
+    return sync_status;
+  }
+  const int verified = RunVerify(values);
+  if (verified != kExitOk && verified != kExitRejected) {
+    return verified;
+  }
+  return sync_status == kExitRejected || verified == kExitRejected ? kExitRejected : kExitOk;
+}
+
+void AddVerifyCommand(CLI::App& app, int& status) {
+  auto values = std::make_shared<VerifyValues>();
+  CLI::App* verify = app.add_subcommand(
+      "verify",
+      "Compare the company's books with every row of SalesMst, matched by VoucherID = REMOTEID: "
+      "each row matches, is missing, or differs (field, source and books value); sales vouchers "
+      "the source does not hold are named too.\nExit status: 0 everything matches, 1 could not "
+      "finish (reason on stderr), 2 usage error, 3 something does not match.");
+  verify->add_option("--db", values->db,
+                     "the Access database (default: SampleData.mdb beside the executable)");
+  verify->add_option("--company", values->company,
+                     "the company (default: the server's current one)");
+  verify->add_option("--from", values->from, "first date, YYYYMMDD (default: the source's first)")
+      ->check(CLI::Validator(DateOption, "YYYYMMDD"));
+  verify->add_option("--to", values->to, "last date, YYYYMMDD (default: the source's last)")
+      ->check(CLI::Validator(DateOption, "YYYYMMDD"));
+  verify->add_option("--report", values->report,
+                     "write every row that does not match to this CSV file "
+                     "(VoucherID,row,status,field,source,books)");
+  verify->callback([values, &status] { status = RunVerify(*values); });
+}
+
+}  // namespace lirvo::cli

@@ -1,0 +1,305 @@
+// lirvo verify: the reply shapes it reads and refuses, what the comparison calls a difference, and
+// end to end against tally-standin: a synced table matches, a store changed behind Lirvo's back is
+// reported row by row, a broken reply page stops it.
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <functional>
+#include <sstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <lirvo/verify.h>
+
+#include "raw_server.h"
+#include "standin_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using lirvo::test::RawServer;
+using lirvo::test::StandinProcess;
+using lirvo::test::TempDir;
+using lirvo::transfer::BooksVoucher;
+using lirvo::transfer::CompareVoucher;
+using lirvo::transfer::ReadVoucherReply;
+using lirvo::transfer::SalesRow;
+using ::testing::HasSubstr;
+
+constexpr const char* kCompany = "Demo Trading Co";
+
+std::string Data(const char* name) {
+  return std::string(LIRVO_TEST_DATA_DIR) + "/" + name;
+}
+
+// The row the voucher below was sent for: 2 Nos at 600 with 12.5 % tax.
+SalesRow Row() {
+  SalesRow row;
+  row.VoucherID = "SV-1";
+  row.VoucherDate = "20160401";
+  row.RefNo = "INV/101";
+  row.PartyName = "Chandra & Sons";
+  row.SalesLedger = "Sales @ 12.5%";
+  row.TaxAc = "Output VAT @ 12.5%";
+  row.ItemName = "Brass Lota";
+  row.Unit = "Nos";
+  row.Qty = "2";
+  row.Rate = "600";
+  row.Amount = "1200";
+  row.TaxPer = "12.5";
+  return row;
+}
+
+modTally::Reply Reply(std::string text, long status = 200) {
+  modTally::Reply reply;
+  reply.status = status;
+  reply.text = std::move(text);
+  return reply;
+}
+
+// The voucher of Row() in the stand-in's shape, then as other server versions give it.
+constexpr const char* kStandinShape =
+    R"(<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC/><DATA><COLLECTION>
+<VOUCHER REMOTEID="SV-1" VCHTYPE="Sales" ACTION="Create"><DATE TYPE="Date">20160401</DATE>
+<GUID TYPE="String">SV-1</GUID><REFERENCE TYPE="String">INV/101</REFERENCE>
+<PARTYLEDGERNAME TYPE="String">Chandra &amp; Sons</PARTYLEDGERNAME>
+<ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Chandra &amp; Sons</LEDGERNAME><ISDEEMEDPOSITIVE TYPE="Logical">Yes</ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">-1350</AMOUNT></ALLLEDGERENTRIES.LIST>
+<ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Output VAT @ 12.5%</LEDGERNAME><ISDEEMEDPOSITIVE TYPE="Logical">No</ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">150</AMOUNT></ALLLEDGERENTRIES.LIST>
+<ALLINVENTORYENTRIES.LIST><STOCKITEMNAME TYPE="String">Brass Lota</STOCKITEMNAME><RATE TYPE="Rate"> 600/Nos</RATE><ACTUALQTY TYPE="Quantity"> 2 Nos</ACTUALQTY><AMOUNT TYPE="Amount">1200</AMOUNT>
+<ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME TYPE="String">Sales @ 12.5%</LEDGERNAME><AMOUNT TYPE="Amount">1200</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST>
+</VOUCHER></COLLECTION></DATA></BODY></ENVELOPE>)";
+
+constexpr const char* kTallyMessageShape =
+    R"(<ENVELOPE><BODY><DATA><TALLYMESSAGE><VOUCHER REMOTEID=" SV-1 " VCHTYPE="Sales">
+<DATE>20160401</DATE><REFERENCE> INV/101 </REFERENCE><PARTYLEDGERNAME>CHANDRA &amp; SONS </PARTYLEDGERNAME>
+<LEDGERENTRIES.LIST><LEDGERNAME>Output VAT @ 12.5%</LEDGERNAME><AMOUNT>150.00</AMOUNT></LEDGERENTRIES.LIST>
+<LEDGERENTRIES.LIST><LEDGERNAME>chandra &amp; sons</LEDGERNAME><ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE><AMOUNT>-1350.00</AMOUNT></LEDGERENTRIES.LIST>
+<INVENTORYENTRIES.LIST><STOCKITEMNAME>brass lota</STOCKITEMNAME><RATE>600.00/Nos</RATE><BILLEDQTY> 2.00 Nos</BILLEDQTY><AMOUNT>1200.00</AMOUNT>
+<ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME>Sales @ 12.5%</LEDGERNAME><AMOUNT>1200.004</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></INVENTORYENTRIES.LIST>
+</VOUCHER><VOUCHER VCHTYPE="Receipt"><DATE>20160401</DATE></VOUCHER></TALLYMESSAGE></DATA></BODY></ENVELOPE>)";
+
+TEST(ReadVoucherReply, EveryShapeReadsBackAsTheRowItWasSentFor) {
+  for (const char* shape : {kStandinShape, kTallyMessageShape}) {
+    const std::vector<BooksVoucher> vouchers = ReadVoucherReply(Reply(shape), "page");
+    ASSERT_EQ(vouchers.size(), 1u) << shape;  // the receipt is left out
+    EXPECT_EQ(vouchers[0].remote_id, "SV-1");
+    EXPECT_THAT(CompareVoucher(Row(), vouchers[0]), ::testing::IsEmpty()) << shape;
+  }
+  // Vouchers dated outside the range asked for are not the range's.
+  EXPECT_TRUE(ReadVoucherReply(Reply(kStandinShape), "page", "20160402", "20160430").empty());
+}
+
+TEST(ReadVoucherReply, ABrokenPageIsAFailureNamingIt) {
+  const std::string whole = kStandinShape;
+  const struct {
+    modTally::Reply reply;
+    const char* says;
+  } cases[] = {
+      {Reply(whole.substr(0, whole.size() / 2)), "not well-formed"},
+      {Reply(whole.substr(0, whole.rfind("</ENVELOPE>"))), "not well-formed"},
+      {Reply("Server busy"), "not well-formed"},
+      {Reply(whole, 500), "HTTP status 500"},
+      {Reply("<RESPONSE>Unknown Request, cannot be processed</RESPONSE>"), "Unknown Request"},
+      {Reply("<ENVELOPE><HEADER><STATUS>0</STATUS></HEADER><BODY/></ENVELOPE>"), "STATUS is 0"},
+      {Reply("<ENVELOPE><BODY><DATA><LINEERROR>Could not set 'SVCurrentCompany' to 'X'"
+             "</LINEERROR></DATA></BODY></ENVELOPE>"),
+       "Could not set"},
+      {Reply("<ENVELOPE><HEADER><VERSION>1</VERSION></HEADER></ENVELOPE>"), "no COLLECTION"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ReadVoucherReply(c.reply, "page 20160401 to 20160430");
+      ADD_FAILURE() << "accepted: " << c.reply.text;
+    } catch (const modTally::Failure& failure) {
+      EXPECT_THAT(failure.description(), HasSubstr("page 20160401 to 20160430: "));
+      EXPECT_THAT(failure.description(), HasSubstr(c.says));
+    }
+  }
+  EXPECT_TRUE(ReadVoucherReply(
+                  Reply("<ENVELOPE><BODY><DATA><COLLECTION/></DATA></BODY></ENVELOPE>"), "page")
+                  .empty());
+}
+
+TEST(CompareVoucher, NamesEachFieldThatDiffers) {
+  const BooksVoucher sent = ReadVoucherReply(Reply(kStandinShape), "page").at(0);
+  const struct {
+    std::function<void(BooksVoucher&)> change;
+    std::vector<std::string> fields;
+  } cases[] = {
+      {[](BooksVoucher& v) { v.date = "20160402"; }, {"date"}},
+      {[](BooksVoucher& v) { v.reference = "inv/101"; }, {"reference"}},
+      {[](BooksVoucher& v) { v.party = "Chandra and Sons"; }, {"party"}},
+      {[](BooksVoucher& v) { v.ledgers[0].amount = "-1350.01"; }, {"party amount"}},
+      {[](BooksVoucher& v) { v.ledgers[0].amount = "-1350.004"; }, {}},
+      {[](BooksVoucher& v) { v.ledgers[1].ledger = "Output VAT @ 4%"; }, {"tax ledger"}},
+      {[](BooksVoucher& v) { v.ledgers[1].amount = ""; }, {"tax amount"}},
+      {[](BooksVoucher& v) { v.ledgers.pop_back(); }, {"tax ledger", "tax amount"}},
+      {[](BooksVoucher& v) { v.inventory[0].item = "Brass Lota 2"; }, {"item"}},
+      {[](BooksVoucher& v) { v.inventory[0].quantity = " 2 Pcs"; }, {"quantity"}},
+      {[](BooksVoucher& v) { v.inventory[0].quantity = "3 Nos"; }, {"quantity"}},
+      {[](BooksVoucher& v) { v.inventory[0].rate = "600.01/Nos"; }, {"rate"}},
+      {[](BooksVoucher& v) { v.inventory[0].amount = "1200.01"; }, {"amount"}},
+      {[](BooksVoucher& v) { v.inventory[0].allocations[0].ledger = "Sales"; }, {"sales ledger"}},
+      {[](BooksVoucher& v) { v.inventory[0].allocations.clear(); },
+       {"sales ledger", "sales amount"}},
+      {[](BooksVoucher& v) { v.inventory.push_back(v.inventory[0]); }, {"inventory lines"}},
+      {[](BooksVoucher& v) { v.ledgers.push_back(v.ledgers[1]); }, {"ledger entries"}},
+  };
+  for (const auto& c : cases) {
+    BooksVoucher books = sent;
+    c.change(books);
+    std::vector<std::string> fields;
+    for (const auto& difference : CompareVoucher(Row(), books)) {
+      fields.push_back(difference.field);
+    }
+    EXPECT_EQ(fields, c.fields);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// End to end
+
+void Execute(const fs::path& store, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
+  char* error = nullptr;
+  const int result = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  EXPECT_EQ(result, SQLITE_OK) << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+lirvo::test::CommandResult Lirvo(const std::string& url, const std::string& arguments) {
+  return lirvo::test::RunCommand("LIRVO_TALLY_URL=" + url + " " + LIRVO_CLI_PATH + " " + arguments);
+}
+
+// The report's lines after the header, each cut to VoucherID,row,status,field.
+std::vector<std::string> ReportLines(const fs::path& report) {
+  std::istringstream text(lirvo::test::ReadFile(report));
+  std::vector<std::string> lines;
+  std::string line;
+  std::getline(text, line);
+  EXPECT_EQ(line, "VoucherID,row,status,field,source,books");
+  while (std::getline(text, line)) {
+    std::size_t cut = 0;
+    for (int commas = 0; commas < 4 && cut != std::string::npos; ++commas) {
+      cut = line.find(',', cut + (commas > 0 ? 1 : 0));
+    }
+    lines.push_back(line.substr(0, cut));
+  }
+  return lines;
+}
+
+TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
+  const TempDir dir("lirvo-verify");
+  const fs::path store = dir.File("books.db");
+  StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", store.string(), "--company", kCompany});
+  const std::string db = "--db " + Data("sales-20k.mdb");
+
+  const auto synced =
+      Lirvo(standin.url(), "sync --verify " + db + " --journal " + dir.File("journal").string());
+  ASSERT_EQ(synced.exit_code, 0) << synced.out << synced.err;
+  EXPECT_THAT(synced.out, HasSubstr("20000 match, 0 missing from the books, 0 different, 0 in "
+                                    "the books but not in the source"));
+
+  // A voucher deleted, an amount altered by a paisa, a party renamed, a voucher added.
+  Execute(store, R"sql(
+    DELETE FROM voucher_entries WHERE voucher_id = (SELECT id FROM vouchers WHERE remote_id = 'LV-0000001');
+    DELETE FROM vouchers WHERE remote_id = 'LV-0000001';
+    UPDATE voucher_entries SET amount = printf('%.2f', amount + 0.01) WHERE kind = 'inventory'
+      AND voucher_id = (SELECT id FROM vouchers WHERE remote_id = 'LV-0000002');
+    UPDATE vouchers SET party = 'Renamed Party' WHERE remote_id = 'LV-0000003';
+    INSERT INTO vouchers(company_id, remote_id, guid, date, type, number, reference, party, narration)
+      SELECT company_id, 'NOT-IN-SOURCE', guid, date, type, number, reference, party, narration
+      FROM vouchers WHERE remote_id = 'LV-0000004';
+    INSERT INTO voucher_entries SELECT (SELECT max(id) FROM vouchers), position, kind, name,
+      master_id, amount, deemed_positive, actual_qty, billed_qty, rate FROM voucher_entries
+      WHERE voucher_id = (SELECT id FROM vouchers WHERE remote_id = 'LV-0000004');
+  )sql");
+  const fs::path report = dir.File("report.csv");
+  const auto verified = Lirvo(standin.url(), "verify " + db + " --report " + report.string());
+  EXPECT_EQ(verified.exit_code, 3) << verified.out << verified.err;
+  EXPECT_THAT(verified.out, HasSubstr("19997 match, 1 missing from the books, 2 different, 1 in "
+                                      "the books but not in the source"));
+  EXPECT_THAT(ReportLines(report),
+              ::testing::ElementsAre("LV-0000001,1,missing,", "LV-0000002,2,different,amount",
+                                     "LV-0000003,3,different,party",
+                                     "NOT-IN-SOURCE,,not in source,voucher"));
+
+  // Ten days of it: only what is dated there, with the masters as the whole table decides them.
+  const auto days = Lirvo(standin.url(), "verify " + db + " --from 20160901 --to 20160910");
+  EXPECT_EQ(days.exit_code, 3) << days.out << days.err;
+  EXPECT_THAT(days.out, HasSubstr("555 match, 1 missing from the books, 1 different, 0 in the "
+                                  "books but not in the source"));
+  EXPECT_THAT(days.out, HasSubstr("0 missing, 0 with another parent or unit"));
+}
+
+TEST(Verify, NamesInAnyScriptMatchAndRangesSplitWhenTheirReplyIsTooLarge) {
+  for (const char* file : {"unicode.mdb", "SampleData.mdb"}) {
+    const TempDir dir("lirvo-verify");
+    StandinProcess standin(LIRVO_STANDIN_PATH, {"--company", kCompany});
+    const auto synced = Lirvo(standin.url(), std::string("sync --db ") + Data(file) +
+                                                 " --journal " + dir.File("journal").string());
+    ASSERT_EQ(synced.exit_code, 0) << synced.out << synced.err;
+
+    lirvo::transfer::VerifyOptions options;
+    options.url = standin.url();
+    options.company = kCompany;
+    options.database = Data(file);
+    options.page_bytes = 1;  // every reply is too large: ranges split down to single days
+    std::vector<lirvo::transfer::Finding> findings;
+    options.finding = [&](const lirvo::transfer::Finding& f) { findings.push_back(f); };
+    const auto summary = lirvo::transfer::Verify(options);
+    EXPECT_EQ(summary.ExitStatus(), 0) << file << ": " << summary.stopped.value_or("");
+    EXPECT_EQ(summary.matched, summary.rows) << file;
+    EXPECT_TRUE(findings.empty()) << file << ": " << findings.at(0).field << " "
+                                  << findings.at(0).source << " / " << findings.at(0).books;
+    // Each voucher page was asked for again day by day.
+    EXPECT_GT(summary.requests, 3 + summary.rows) << file;
+  }
+}
+
+// Whether the raw request holds `text` (in UTF-8 or UTF-16LE on the wire).
+bool Holds(const std::string& request, std::string_view text) {
+  std::string wide;
+  for (const char c : text) {
+    wide += c;
+    wide += '\0';
+  }
+  return request.find(text) != std::string::npos || request.find(wide) != std::string::npos;
+}
+
+TEST(Verify, ABrokenReplyPageStopsItAndNeverSaysAllMatch) {
+  const std::string page = kStandinShape;
+  const std::string empty_collection =
+      RawServer::HttpReply(200, "<ENVELOPE><BODY><DATA><COLLECTION/></DATA></BODY></ENVELOPE>");
+  const struct {
+    const char* name;
+    std::string reply;
+  } cases[] = {
+      {"cut short", RawServer::HttpReply(200, page.substr(0, page.size() / 2))},
+      {"cut short on the wire",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 100000\r\n\r\n" +
+           page.substr(0, 300)},
+      {"malformed", RawServer::HttpReply(200,
+                                         "<ENVELOPE><BODY><DATA><COLLECTION><VOUCHER>"
+                                         "</COLLECTION></VOUCHER></DATA></BODY></ENVELOPE>")},
+      {"an HTTP error", RawServer::HttpReply(503, "busy")},
+  };
+  for (const auto& c : cases) {
+    RawServer server([&](int socket, const std::string& request) {
+      RawServer::SendAll(socket, Holds(request, "LirvoSalesVouchers") ? c.reply : empty_collection);
+    });
+    const auto result = Lirvo(server.url(), std::string("verify --company \"") + kCompany +
+                                                "\" --db " + Data("three-rows.mdb"));
+    EXPECT_EQ(result.exit_code, 1) << c.name << "\n" << result.out << result.err;
+    EXPECT_THAT(result.err,
+                HasSubstr("cannot read the sales vouchers of \"Demo Trading Co\" dated "))
+        << c.name;
+    EXPECT_THAT(result.out, ::testing::Not(HasSubstr("Everything"))) << c.name;
+    EXPECT_THAT(result.out, HasSubstr("incomplete")) << c.name;
+  }
+}
+
+}  // namespace
