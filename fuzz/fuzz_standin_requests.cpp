@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include <lirvo/encoding.h>
 #include <lirvo/modTally.h>
 #include <lirvo/standin/service.h>
 
@@ -22,7 +23,9 @@ void Require(bool condition) {
 void CheckReply(const lirvo::standin::HttpReply& reply) {
   Require(reply.status == 200 || reply.status == 400 || reply.status == 404 || reply.status == 413);
   pugi::xml_document document;
-  Require(modTally::LoadXml(document, reply.body));
+  // The reply comes in the request's encoding (UTF-16LE, or Windows-1252 under a utf-8 header).
+  Require(
+      modTally::LoadXml(document, lirvo::encoding::DecodeReply(reply.body, reply.content_type)));
   const std::string_view root = document.document_element().name();
   Require(root == "RESPONSE" || root == "ENVELOPE");
   const pugi::xml_node errors = document.document_element().child("ERRORS");

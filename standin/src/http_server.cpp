@@ -93,7 +93,7 @@ HttpServer::HttpServer(Service& service, bool one_at_a_time)
                            "text/xml; charset=utf-8");
       return;
     }
-    const HttpReply reply = target->Post(body);
+    const HttpReply reply = target->Post(body, request.get_header_value("Content-Type"));
     response.status = reply.status;
     response.set_content(reply.body, reply.content_type.c_str());
   });

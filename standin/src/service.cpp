@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include <lirvo/encoding.h>
 #include <pugixml.hpp>
 
 #include "exports.h"
@@ -45,6 +46,76 @@ HttpReply GstReferencesInserted(HttpReply reply) {
   }
   out.append(body, from);
   body = std::move(out);
+  return reply;
+}
+
+namespace encoding = lirvo::encoding;
+
+// The two ways the server reads and answers a request.
+enum class Wire {
+  // UTF-16 in, UTF-16LE out under charset=utf-16: the server keeps every character.
+  kUtf16,
+  // 8-bit in (UTF-8, or Windows-1252 bytes), Windows-1252 out under the header's charset=utf-8:
+  // everything outside that code page becomes '?', both in what is stored and in the reply.
+  kEightBit,
+};
+
+struct DecodedRequest {
+  Wire wire = Wire::kEightBit;
+  std::string text;  // UTF-8, the byte order mark removed; empty when it could not be decoded
+  bool valid = true;
+};
+
+// Reads a request body by its byte order mark, then the charset of its Content-Type, then its
+// bytes (UTF-16 without a mark is recognised by its zero bytes), as the client's reply decoder
+// does. A UTF-8 request goes through Windows-1252 and back, so that the text applied holds '?'
+// wherever the server would have lost a character.
+DecodedRequest DecodeRequest(std::string_view body, std::string_view content_type) {
+  DecodedRequest request;
+  try {
+    switch (encoding::DetectReplyEncoding(body, content_type)) {
+      case encoding::Encoding::kUtf16Le:
+        if (body.starts_with("\xFF\xFE")) {
+          body.remove_prefix(2);
+        }
+        request.wire = Wire::kUtf16;
+        request.text = encoding::Utf16ToUtf8(body, encoding::ByteOrder::kLittle);
+        break;
+      case encoding::Encoding::kUtf16Be:
+        if (body.starts_with("\xFE\xFF")) {
+          body.remove_prefix(2);
+        }
+        request.wire = Wire::kUtf16;
+        request.text = encoding::Utf16ToUtf8(body, encoding::ByteOrder::kBig);
+        break;
+      case encoding::Encoding::kWindows1252:
+        request.text = encoding::Windows1252ToUtf8(body);
+        break;
+      case encoding::Encoding::kUtf8:
+        if (body.starts_with("\xEF\xBB\xBF")) {
+          body.remove_prefix(3);
+        }
+        request.text = encoding::Windows1252ToUtf8(encoding::Utf8ToWindows1252(body));
+        break;
+    }
+  } catch (const encoding::Error&) {
+    request.valid = false;  // an odd length, a pair cut off, invalid UTF-8 after a mark
+    request.text.clear();
+  }
+  return request;
+}
+
+// `reply` (UTF-8) in the bytes and charset the server answers `wire` with. Every UTF-16 request
+// is answered in little-endian without a mark, whatever order it came in: that is the only order
+// the server is known to answer in, and a reader of charset=utf-16 without a mark takes it.
+HttpReply Encoded(HttpReply reply, Wire wire) {
+  if (wire == Wire::kUtf16) {
+    reply.body = encoding::Utf8ToUtf16(reply.body, encoding::ByteOrder::kLittle);
+    reply.content_type = "text/xml; charset=utf-16";
+  } else {
+    reply.body = encoding::Utf8ToWindows1252(reply.body);
+    reply.content_type = "text/xml; charset=utf-8";
+  }
   return reply;
 }
 
@@ -98,13 +169,6 @@ struct Service::Impl {
 };
 
 HttpReply Service::Impl::Post(std::string_view body) {
-  if (body.size() > kMaxRequestBytes) {
-    return MessageReply(413, "Request too large: " + std::to_string(body.size()) +
-                                 " bytes, the limit is " + std::to_string(kMaxRequestBytes));
-  }
-  if (Trim(body).empty()) {
-    return ProbeReply();
-  }
   if (static_cast<std::size_t>(std::count(body.begin(), body.end(), '<')) > kMaxMarkup) {
     return MessageReply(413,
                         "Request too large: more than " + std::to_string(kMaxMarkup) + " elements");
@@ -112,7 +176,9 @@ HttpReply Service::Impl::Post(std::string_view body) {
   pugi::xml_document document;
   // pugixml never expands entities beyond the five predefined ones and character references; a
   // document type declaration is kept in the tree only so that it can be refused.
-  if (!document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_doctype)) {
+  // The body is UTF-8 by now, whatever its declaration says.
+  if (!document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_doctype,
+                            pugi::encoding_utf8)) {
     return UnknownRequestReply();
   }
   for (const pugi::xml_node node : document.children()) {
@@ -301,11 +367,25 @@ Service::Service(Options options) : impl_(std::make_unique<Impl>(std::move(optio
 
 Service::~Service() = default;
 
-HttpReply Service::Post(std::string_view body) {
+HttpReply Service::Post(std::string_view body, std::string_view content_type) {
+  if (body.size() > kMaxRequestBytes) {
+    return MessageReply(413, "Request too large: " + std::to_string(body.size()) +
+                                 " bytes, the limit is " + std::to_string(kMaxRequestBytes));
+  }
+  // The probe is an empty body under any header; its answer is ASCII either way.
+  if (Trim(body).empty()) {
+    return ProbeReply();
+  }
+  const DecodedRequest request = DecodeRequest(body, content_type);
+  if (!request.valid) {
+    return Encoded(UnknownRequestReply(), request.wire);
+  }
   try {
-    return impl_->Post(body);
+    return Encoded(impl_->Post(request.text), request.wire);
   } catch (const std::exception& failure) {
-    return MessageReply(500, std::string("The request could not be applied: ") + failure.what());
+    return Encoded(
+        MessageReply(500, std::string("The request could not be applied: ") + failure.what()),
+        request.wire);
   }
 }
 

@@ -48,9 +48,14 @@ class Service {
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
 
-  // Answers a POST with `body`: the probe (empty body), the two export reports, imports, and an
-  // "Unknown Request" reply for anything else. Never throws; a store failure is a 500 reply.
-  HttpReply Post(std::string_view body);
+  // Answers a POST with `body` sent under `content_type`: the probe (empty body), the two export
+  // reports, imports, and an "Unknown Request" reply for anything else. Never throws; a store
+  // failure is a 500 reply. As the accounting server does, it reads UTF-16 (by byte order mark or
+  // charset, either order; without either, by its zero bytes) and answers it in UTF-16LE under
+  // charset=utf-16; it reads anything else as UTF-8 (Windows-1252 where that is not valid) and
+  // answers in Windows-1252 under charset=utf-8, and in such a request every character that code
+  // page lacks is '?' before it is applied or stored.
+  HttpReply Post(std::string_view body, std::string_view content_type = {});
   // Answers a GET: the HTML overview when `accept` asks for text/html, else the probe's reply.
   HttpReply Get(std::string_view accept);
 

@@ -1,0 +1,206 @@
+// Names in Indian scripts from end to end: `lirvo transfer` of unicode.mdb into tally-standin
+// through a recording proxy, which keeps the bytes on the wire, then the stand-in's store read
+// back. UTF-16 (the default) keeps every name; LIRVO_TALLY_ENCODING=utf-8 loses what Windows-1252
+// lacks, as the accounting server does.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <lirvo/standin/service.h>
+
+#include "raw_server.h"
+#include "standin_process.h"
+#include "standin_store.h"
+
+namespace {
+
+using lirvo::test::BodyOf;
+using lirvo::test::RawServer;
+using lirvo::test::RunCommand;
+using lirvo::test::StandinProcess;
+using lirvo::test::StandinStore;
+using lirvo::test::TempDir;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+// "श्री" in UTF-16LE and UTF-8, written out so that no encoder under test makes them.
+const std::string kShriUtf16Le("\x36\x09\x4D\x09\x30\x09\x40\x09", 8);
+const std::string kShriUtf8 = "\xE0\xA4\xB6\xE0\xA5\x8D\xE0\xA4\xB0\xE0\xA5\x80";
+
+// ASCII text as UTF-16 in either order, with or without a mark.
+std::string Utf16(std::string_view ascii, bool big_endian, bool mark) {
+  std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
+  for (const char c : ascii) {
+    out += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+  }
+  return out;
+}
+
+// The stand-in reads a request in the encoding its mark, charset or bytes show, and answers
+// UTF-16 in UTF-16LE, anything else in Windows-1252 under charset=utf-8.
+TEST(StandinEncoding, AnswersInTheRequestsEncoding) {
+  lirvo::standin::Service service({"", {kShriUtf8 + " Traders", "Caf\xC3\xA9"}, false});
+  const std::string list =
+      "<ENVELOPE><HEADER><TALLYREQUEST>Export Data</TALLYREQUEST></HEADER><BODY><EXPORTDATA>"
+      "<REQUESTDESC><REPORTNAME>List of Companies</REPORTNAME></REQUESTDESC></EXPORTDATA></BODY>"
+      "</ENVELOPE>";
+  const std::string utf16_reply = "text/xml; charset=utf-16";
+  const std::string names_utf16 = kShriUtf16Le + Utf16(" Traders</COMPANYNAME>", false, false);
+  struct Row {
+    std::string body, content_type, reply_type, reply_holds;
+  } const rows[] = {
+      {Utf16(list, false, false), "text/xml;charset=utf-16", utf16_reply, names_utf16},
+      {Utf16(list, false, true), "text/xml", utf16_reply, names_utf16},
+      {Utf16(list, true, true), "text/xml", utf16_reply, names_utf16},
+      {Utf16(list, true, false), "text/xml; charset=UTF-16BE", utf16_reply, names_utf16},
+      {Utf16(list, false, false), "", utf16_reply, names_utf16},  // known by its zero bytes
+      {list, "text/xml", "text/xml; charset=utf-8",
+       "<COMPANYNAME>???? Traders</COMPANYNAME>\n    <COMPANYNAME>Caf\xE9</COMPANYNAME>"},
+      {"\xEF\xBB\xBF" + list, "text/xml;charset=utf-8", "text/xml; charset=utf-8", "Caf\xE9<"},
+      // A pair cut off: refused in the request's encoding.
+      {Utf16(list, false, false) + "\x3D\xD8", "text/xml;charset=utf-16", utf16_reply,
+       Utf16("Unknown Request", false, false)},
+      {"", "text/xml;charset=utf-16", "text/xml; charset=utf-8", "Server is Running."},
+  };
+  for (const Row& row : rows) {
+    const lirvo::standin::HttpReply reply = service.Post(row.body, row.content_type);
+    EXPECT_EQ(reply.content_type, row.reply_type) << row.content_type;
+    EXPECT_THAT(reply.body, HasSubstr(row.reply_holds)) << row.content_type;
+    EXPECT_EQ(reply.body.substr(0, 1), "<");  // no byte order mark
+  }
+}
+
+// Sends `request` to 127.0.0.1:`port` and returns everything that comes back until the server
+// closes the connection (the client asks for that with Connection: close).
+std::string Forward(int port, const std::string& request) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      RawServer::SendAll(fd, request)) {
+    char buffer[4096];
+    for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+      reply.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  close(fd);
+  return reply;
+}
+
+struct Name {
+  const char* kind;  // a master kind, or "REFERENCE" / "PARTY" of a voucher
+  const char* sent;
+  const char* utf8_stored;  // what the server keeps of it from a UTF-8 request
+};
+
+// A name of every script and mark in unicode.mdb, per column it feeds.
+const Name kNames[] = {
+    {"LEDGER", "श्री गणेश ट्रेडर्स", "???? ???? ????????"},
+    {"LEDGER", "શ્રી અંબિકા સ્ટોર્સ", "???? ?????? ???????"},
+    {"LEDGER", "ஸ்ரீ முருகன் ஸ்டோர்ஸ்", "???? ??????? ????????"},
+    {"LEDGER", "Café Müller & Søn", "Café Müller & Søn"},
+    {"LEDGER", "Zoë \"Quotes\" <Angle> Ltd", "Zoë \"Quotes\" <Angle> Ltd"},
+    {"LEDGER", "बिक्री @ 12.5%", "?????? @ 12.5%"},
+    {"LEDGER", "વેટ @ 4%", "??? @ 4%"},
+    {"STOCKITEM", "पीतल का लोटा", "???? ?? ????"},
+    {"STOCKITEM", "કાંસાની થાળી", "??????? ????"},
+    {"STOCKITEM", "வெள்ளி விளக்கு", "?????? ???????"},
+    {"STOCKITEM", "Crème brûlée set", "Crème brûlée set"},
+    {"STOCKITEM", "Tea – Darjeeling 1kg", "Tea – Darjeeling 1kg"},
+    {"UNIT", "नग", "??"},
+    {"UNIT", "નંગ", "???"},
+    {"REFERENCE", "₹-3", "?-3"},
+    {"REFERENCE", "பில்-4", "???\?-4"},  // "\?" keeps "??-" from reading as a trigraph
+    {"PARTY", "श्री गणेश ट्रेडर्स", "???? ???? ????????"},
+};
+
+struct Case {
+  const char* encoding;      // LIRVO_TALLY_ENCODING
+  const char* company;       // the stand-in's only company
+  const char* content_type;  // the request header on the wire
+  bool utf16;                // the request bodies are UTF-16LE without a mark
+  std::string name_on_wire;  // bytes some request must hold
+};
+
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.encoding;
+}
+
+class UnicodeTransfer : public ::testing::TestWithParam<Case> {};
+
+TEST_P(UnicodeTransfer, NamesArriveAsTheServerKeepsThem) {
+  const Case& c = GetParam();
+  const TempDir folder("lirvo-unicode");
+  const std::string store_file = folder.File("store.db").string();
+  StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", store_file, "--company", c.company});
+  const int port = standin.port();
+  RawServer proxy([port](int socket, const std::string& request) {
+    RawServer::SendAll(socket, Forward(port, request));
+  });
+  const auto lirvo = [&](const std::string& arguments) {
+    return RunCommand("LIRVO_TALLY_ENCODING=" + std::string(c.encoding) +
+                      " LIRVO_TALLY_URL=" + proxy.url() + " " LIRVO_CLI_PATH " " + arguments);
+  };
+
+  const auto transfer = lirvo(std::string("transfer --db " LIRVO_TEST_DATA_DIR "/unicode.mdb") +
+                              " --company '" + c.company + "'");
+  EXPECT_EQ(transfer.exit_code, 0) << transfer.out << transfer.err;
+  EXPECT_EQ(lirvo("companies").out, c.company + std::string("\n"));
+  EXPECT_EQ(lirvo("current-company").out, c.company + std::string("\n"));
+
+  // Every request that carries a body carries it in the case's encoding, and the names in it.
+  std::string wire;
+  for (const std::string& request : proxy.requests()) {
+    const std::string body = BodyOf(request);
+    if (body.empty()) {
+      continue;  // the probe
+    }
+    const std::string head = request.substr(0, request.find("\r\n\r\n"));
+    EXPECT_THAT(head, HasSubstr(std::string("\r\nContent-Type: ") + c.content_type + "\r\n"));
+    // UTF-16LE without a mark starts "<\0"; UTF-8 holds no zero byte at all.
+    EXPECT_EQ(body.substr(0, 2), c.utf16 ? std::string("<\0", 2) : std::string("<E")) << head;
+    EXPECT_EQ(body.find('\0') != std::string::npos, c.utf16) << head;
+    wire += body;
+  }
+  EXPECT_THAT(wire, HasSubstr(c.name_on_wire));
+
+  const StandinStore store(store_file);
+  std::vector<std::string> references;
+  std::vector<std::string> parties;
+  for (const auto& voucher : store.Vouchers(c.company)) {
+    references.push_back(voucher.reference);
+    parties.push_back(voucher.party);
+  }
+  EXPECT_EQ(references.size(), 5u);
+  for (const Name& name : kNames) {
+    const std::string kind = name.kind;
+    const std::string expected = c.utf16 ? name.sent : name.utf8_stored;
+    const std::vector<std::string> held = kind == "REFERENCE" ? references
+                                          : kind == "PARTY"   ? parties
+                                                              : store.Masters(c.company, kind);
+    EXPECT_THAT(held, Contains(expected)) << kind;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, UnicodeTransfer,
+                         ::testing::Values(Case{"utf-16", "श्री गणेश ट्रेडर्स",
+                                                "text/xml;charset=utf-16", true, kShriUtf16Le},
+                                           Case{"utf-8", "Lirvo Traders", "text/xml", false,
+                                                kShriUtf8}),
+                         [](const ::testing::TestParamInfo<Case>& test) {
+                           return std::string(test.param.utf16 ? "Utf16" : "Utf8");
+                         });
+
+}  // namespace
