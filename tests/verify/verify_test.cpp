@@ -192,6 +192,11 @@ std::vector<std::string> ReportLines(const fs::path& report) {
 }
 
 TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
+#ifdef __SANITIZE_ADDRESS__
+  // Two reads of sales-20k and a sync take about two minutes under the sanitizers; the ordinary
+  // build runs this case, and the cases below take the same code paths on smaller tables.
+  GTEST_SKIP() << "sales-20k end to end runs in the ordinary build";
+#endif
   const TempDir dir("lirvo-verify");
   const fs::path store = dir.File("books.db");
   StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", store.string(), "--company", kCompany});
