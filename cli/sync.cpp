@@ -4,9 +4,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -15,6 +12,7 @@
 #include <lirvo/sync.h>
 
 #include "commands.h"
+#include "table_run.h"
 
 namespace lirvo::cli {
 
@@ -53,20 +51,6 @@ class InterruptGuard {
   struct sigaction previous_term_ {};
 };
 
-std::string CsvField(const std::string& value) {
-  if (value.find_first_of(",\"\r\n") == std::string::npos) {
-    return value;
-  }
-  std::string quoted = "\"";
-  for (const char c : value) {
-    quoted += c;
-    if (c == '"') {
-      quoted += '"';
-    }
-  }
-  return quoted + '"';
-}
-
 struct SyncValues {
   std::string db;
   std::string company;
@@ -77,8 +61,6 @@ struct SyncValues {
   long limit = 0;
   bool verify = false;
 };
-
-constexpr std::size_t kRejectionsShown = 20;
 
 int RunSync(const SyncValues& values) {
   transfer::SyncOptions options;
@@ -98,45 +80,25 @@ int RunSync(const SyncValues& values) {
     return kExitFailure;
   }
 
-  std::ofstream report;
-  if (!values.report.empty()) {
-    report.open(values.report, std::ios::binary | std::ios::trunc);
-    if (!report) {
-      std::cerr << "lirvo: cannot write the report " << values.report << ": "
-                << std::strerror(errno) << '\n';
-      return kExitFailure;
-    }
-    report << "VoucherID,row,reason\n";
+  ReportFile report;
+  if (!report.Open(values.report, "VoucherID,row,reason")) {
+    return kExitFailure;
   }
-
-  options.company = values.company;
-  if (options.company.empty()) {
-    try {
-      options.company = transfer::CurrentCompany(options.url, options.query_limits);
-    } catch (const modTally::Failure& failure) {
-      std::cerr << "lirvo: " << failure.description() << '\n';
-      return kExitFailure;
-    }
-    if (options.company.empty()) {
-      std::cerr << "lirvo: the server at " << options.url
-                << " names no current company; open one there or give --company\n";
-      return kExitFailure;
-    }
+  const std::optional<std::string> company = CompanyToUse(values.company, options.url);
+  if (!company) {
+    return kExitFailure;
   }
+  options.company = *company;
 
   const InterruptGuard guard;
   transfer::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
-  std::vector<transfer::SyncRejection> shown;
   options.interrupted = [] { return interrupt_requested.load(); };
   options.progress = [&progress](const transfer::SyncProgress& p) { progress.Show(p); };
   options.rejected = [&](const transfer::SyncRejection& rejection) {
-    if (report.is_open()) {
-      report << CsvField(rejection.voucher_id) << ',' << rejection.row << ','
-             << CsvField(rejection.reason) << '\n';
-    }
-    if (shown.size() < kRejectionsShown) {
-      shown.push_back(rejection);
-    }
+    report.Add(CsvField(rejection.voucher_id) + ',' + std::to_string(rejection.row) + ',' +
+                   CsvField(rejection.reason),
+               "Rejected: row " + std::to_string(rejection.row) + " (VoucherID \"" +
+                   rejection.voucher_id + "\"): " + rejection.reason);
   };
 
   std::cout << (options.dry_run ? "Checking " : "Syncing ") << options.database.string()
@@ -153,24 +115,9 @@ int RunSync(const SyncValues& values) {
   }
   progress.Finish();
   transfer::PrintSummary(std::cout, summary);
-  const long rejected = summary.rejected_locally + summary.rejected_by_server;
-  for (const transfer::SyncRejection& rejection : shown) {
-    std::cout << "Rejected: row " << rejection.row << " (VoucherID \"" << rejection.voucher_id
-              << "\"): " << rejection.reason << '\n';
-  }
-  if (rejected > static_cast<long>(shown.size())) {
-    std::cout << "Rejected: and " << rejected - static_cast<long>(shown.size()) << " more"
-              << (report.is_open() ? " (all in " + values.report + ")"
-                                   : std::string(" (see --report)"))
-              << '\n';
-  }
-  std::cout << std::flush;
-  if (report.is_open()) {
-    report.close();
-    if (!report) {
-      std::cerr << "lirvo: cannot write the report " << values.report << '\n';
-      return kExitFailure;
-    }
+  if (!report.Finish(std::cout,
+                     "Rejected: ", summary.rejected_locally + summary.rejected_by_server)) {
+    return kExitFailure;
   }
   if (summary.stopped) {
     std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';

@@ -2,9 +2,6 @@
 // README's "Checking what landed".
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -13,26 +10,11 @@
 #include <lirvo/verify.h>
 
 #include "commands.h"
+#include "table_run.h"
 
 namespace lirvo::cli {
 
 namespace {
-
-std::string CsvField(const std::string& value) {
-  if (value.find_first_of(",\"\r\n") == std::string::npos) {
-    return value;
-  }
-  std::string quoted = "\"";
-  for (const char c : value) {
-    quoted += c;
-    if (c == '"') {
-      quoted += '"';
-    }
-  }
-  return quoted + '"';
-}
-
-constexpr std::size_t kFindingsShown = 20;
 
 // Checks a --from or --to value: eight digits.
 std::string DateOption(const std::string& value) {
@@ -52,48 +34,36 @@ int RunVerify(const VerifyValues& values) {
   options.from = values.from;
   options.to = values.to;
 
-  std::ofstream report;
-  if (!values.report.empty()) {
-    report.open(values.report, std::ios::binary | std::ios::trunc);
-    if (!report) {
-      std::cerr << "lirvo: cannot write the report " << values.report << ": "
-                << std::strerror(errno) << '\n';
-      return kExitFailure;
-    }
-    report << "VoucherID,row,status,field,source,books\n";
+  ReportFile report;
+  if (!report.Open(values.report, "VoucherID,row,status,field,source,books")) {
+    return kExitFailure;
   }
-
-  options.company = values.company;
   try {
     options.limits = modTally::ImportLimits();  // a page of vouchers can take as long as an import
-    if (options.company.empty()) {
-      options.company = transfer::CurrentCompany(options.url, modTally::QueryLimits());
-    }
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;
   }
-  if (options.company.empty()) {
-    std::cerr << "lirvo: the server at " << options.url
-              << " names no current company; open one there or give --company\n";
+  const std::optional<std::string> company = CompanyToUse(values.company, options.url);
+  if (!company) {
     return kExitFailure;
   }
+  options.company = *company;
 
   transfer::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
   options.progress = [&progress](const transfer::SyncProgress& p) { progress.Show(p); };
-  std::vector<transfer::Finding> shown;
   long findings = 0;
   options.finding = [&](const transfer::Finding& finding) {
     ++findings;
-    if (report.is_open()) {
-      report << CsvField(finding.voucher_id) << ','
-             << (finding.row > 0 ? std::to_string(finding.row) : std::string()) << ','
-             << transfer::OutcomeName(finding.outcome) << ',' << CsvField(finding.field) << ','
-             << CsvField(finding.source) << ',' << CsvField(finding.books) << '\n';
-    }
-    if (shown.size() < kFindingsShown) {
-      shown.push_back(finding);
-    }
+    const std::string row = finding.row > 0 ? std::to_string(finding.row) : std::string();
+    const std::string outcome(transfer::OutcomeName(finding.outcome));
+    report.Add(CsvField(finding.voucher_id) + ',' + row + ',' + outcome + ',' +
+                   CsvField(finding.field) + ',' + CsvField(finding.source) + ',' +
+                   CsvField(finding.books),
+               outcome + ": " + (row.empty() ? std::string() : "row " + row + " ") +
+                   "(VoucherID \"" + finding.voucher_id + "\")" +
+                   (finding.field.empty() ? std::string() : " " + finding.field) + ": source \"" +
+                   finding.source + "\", books \"" + finding.books + "\"");
   };
 
   std::cout << "Verifying " << options.database.string() << " against \"" << options.company
@@ -109,26 +79,8 @@ int RunVerify(const VerifyValues& values) {
   }
   progress.Finish();
   transfer::PrintVerifySummary(std::cout, summary);
-  for (const transfer::Finding& f : shown) {
-    std::cout << transfer::OutcomeName(f.outcome) << ": "
-              << (f.row > 0 ? "row " + std::to_string(f.row) + " " : std::string())
-              << "(VoucherID \"" << f.voucher_id << "\")"
-              << (f.field.empty() ? std::string() : " " + f.field) << ": source \"" << f.source
-              << "\", books \"" << f.books << "\"\n";
-  }
-  if (findings > static_cast<long>(shown.size())) {
-    std::cout << "and " << findings - static_cast<long>(shown.size()) << " more"
-              << (report.is_open() ? " (all in " + values.report + ")"
-                                   : std::string(" (see --report)"))
-              << '\n';
-  }
-  std::cout << std::flush;
-  if (report.is_open()) {
-    report.close();
-    if (!report) {
-      std::cerr << "lirvo: cannot write the report " << values.report << '\n';
-      return kExitFailure;
-    }
+  if (!report.Finish(std::cout, "", findings)) {
+    return kExitFailure;
   }
   if (summary.stopped) {
     std::cerr << "lirvo: the verification could not finish: " << *summary.stopped << '\n';

@@ -1,0 +1,168 @@
+#include <lirvo/sqlite.h>
+
+#include <sqlite3.h>
+
+namespace lirvo::sqlite {
+
+void Statement::Finalize::operator()(sqlite3_stmt* statement) const {
+  sqlite3_finalize(statement);
+}
+
+Statement::Statement(const Database& db, std::string_view sql) : db_(&db) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db.db_.get(), sql.data(), static_cast<int>(sql.size()), &raw, nullptr) !=
+      SQLITE_OK) {
+    db.Fail();
+  }
+  statement_.reset(raw);
+}
+
+Statement& Statement::Bind(int index, std::string_view text) {
+  if (sqlite3_bind_text64(statement_.get(), index, text.data(), text.size(), SQLITE_TRANSIENT,
+                          SQLITE_UTF8) != SQLITE_OK) {
+    db_->Fail();
+  }
+  return *this;
+}
+
+Statement& Statement::Bind(int index, std::int64_t number) {
+  if (sqlite3_bind_int64(statement_.get(), index, number) != SQLITE_OK) {
+    db_->Fail();
+  }
+  return *this;
+}
+
+Statement& Statement::Bind(int index, const std::optional<std::string>& text) {
+  if (text) {
+    return Bind(index, std::string_view(*text));
+  }
+  if (sqlite3_bind_null(statement_.get(), index) != SQLITE_OK) {
+    db_->Fail();
+  }
+  return *this;
+}
+
+bool Statement::Step() {
+  const int result = sqlite3_step(statement_.get());
+  if (result == SQLITE_ROW) {
+    return true;
+  }
+  if (result == SQLITE_DONE) {
+    return false;
+  }
+  db_->Fail();
+}
+
+void Statement::Run() {
+  while (Step()) {
+  }
+  Reset();
+}
+
+std::string Statement::Text(int column) const {
+  return OptionalText(column).value_or(std::string());
+}
+
+std::optional<std::string> Statement::OptionalText(int column) const {
+  const unsigned char* text = sqlite3_column_text(statement_.get(), column);
+  if (text == nullptr) {
+    return std::nullopt;
+  }
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<std::size_t>(sqlite3_column_bytes(statement_.get(), column)));
+}
+
+std::int64_t Statement::Int(int column) const {
+  return sqlite3_column_int64(statement_.get(), column);
+}
+
+void Statement::Reset() {
+  sqlite3_reset(statement_.get());
+  sqlite3_clear_bindings(statement_.get());
+}
+
+void Database::Close::operator()(sqlite3* db) const {
+  sqlite3_close_v2(db);
+}
+
+Database::Database(const std::string& path, bool read_only)
+    : Database(path, OpenOptions{read_only, 5000, {}, {}}) {}
+
+Database::Database(const std::string& path, OpenOptions options)
+    : path_(path), options_(std::move(options)) {
+  if (options_.name.empty()) {
+    options_.name = path;
+  }
+  sqlite3* raw = nullptr;
+  const int flags =
+      (options_.read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+      SQLITE_OPEN_NOMUTEX;
+  const int result = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  db_.reset(raw);
+  if (result != SQLITE_OK) {
+    Fail("cannot open ", raw != nullptr ? sqlite3_errmsg(raw) : "out of memory");
+  }
+  sqlite3_extended_result_codes(raw, 1);
+  // Another connection (a test or a second program reading the file) may hold a lock a moment.
+  sqlite3_busy_timeout(raw, options_.busy_timeout_ms);
+}
+
+void Database::Fail(std::string_view action, std::string_view reason) const {
+  const std::string message = std::string(action) + options_.name + ": " + std::string(reason);
+  if (options_.raise) {
+    options_.raise(message);
+  }
+  throw Error(message);
+}
+
+void Database::Fail() const {
+  Fail({}, db_ != nullptr ? sqlite3_errmsg(db_.get()) : "out of memory");
+}
+
+void Database::Execute(std::string_view sql) {
+  char* message = nullptr;
+  const std::string text(sql);
+  if (sqlite3_exec(db_.get(), text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    const std::string reason = message != nullptr ? message : "unknown error";
+    sqlite3_free(message);
+    Fail({}, reason);
+  }
+}
+
+Statement& Database::Query(std::string_view sql) {
+  auto found = statements_.find(std::string(sql));
+  if (found == statements_.end()) {
+    found = statements_.emplace(std::string(sql), std::make_unique<Statement>(*this, sql)).first;
+  }
+  found->second->Reset();
+  return *found->second;
+}
+
+std::int64_t Database::LastInsertId() const {
+  return sqlite3_last_insert_rowid(db_.get());
+}
+
+int Database::Changes() const {
+  return sqlite3_changes(db_.get());
+}
+
+Transaction::Transaction(Database& db, std::string_view begin) : db_(db) {
+  db_.Execute(begin);
+}
+
+Transaction::~Transaction() {
+  if (!done_) {
+    try {
+      db_.Execute("ROLLBACK");
+    } catch (...) {
+      // SQLite may already have rolled back (after an I/O error); nothing is left to undo.
+    }
+  }
+}
+
+void Transaction::Commit() {
+  db_.Execute("COMMIT");
+  done_ = true;
+}
+
+}  // namespace lirvo::sqlite

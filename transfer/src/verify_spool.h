@@ -1,0 +1,71 @@
+// The verification's spool: a private temporary SQLite database on disk (SQLite deletes it when
+// the connection closes) that holds the table's rows, indexed by date, and the findings until they
+// are handed out in row order. Pages beyond its small cache go to the file, so memory stays flat
+// whatever the table's size. Every failure throws modTally::Failure (kFile).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include <lirvo/sqlite.h>
+#include <lirvo/verify.h>
+
+namespace lirvo::transfer::verify {
+
+// A row of the table as the spool holds it.
+struct SpooledRow {
+  long number = 0;  // the row number in the table
+  SalesRow row;
+  std::optional<std::string> rejected;  // why the local checks refuse it
+};
+
+class Spool {
+ public:
+  Spool();
+
+  // A transaction over the spool; rolls back unless committed.
+  sqlite::Transaction Begin() { return sqlite::Transaction(db_); }
+
+  // Loading the table, row by row in one transaction, then IndexDates before it commits.
+  void AddRow(long number, const SalesRow& row, const std::optional<std::string>& rejected);
+  // The first row with `voucher_id` that the local checks accept.
+  std::optional<long> FirstAccepted(const std::string& voucher_id);
+  void IndexDates();
+
+  // The first and last date of the accepted rows; "" when there are none.
+  std::pair<std::string, std::string> Span();
+  // Per date from `from` to `to`, in date order, how many accepted rows it has.
+  void ForEachDate(const std::string& from, const std::string& to,
+                   const std::function<void(const std::string& date, long rows)>& each);
+  // The accepted rows dated `from` to `to`, in row order.
+  void ForEachRow(const std::string& from, const std::string& to,
+                  const std::function<void(long number, const SalesRow& row)>& each);
+  // The row with `voucher_id`: the first accepted one, else the first refused one.
+  std::optional<SpooledRow> ById(const std::string& voucher_id);
+
+  void AddFinding(long row, const std::string& voucher_id, Outcome outcome, std::string_view field,
+                  std::string_view source, std::string_view books);
+  // Notes that the books hold `voucher_id` (of row `row`) dated `date`, outside its row's range;
+  // false when it was noted before.
+  bool NoteElsewhere(const std::string& voucher_id, long row, const std::string& date);
+  void AddElsewhereField(const std::string& voucher_id, const FieldDifference& difference);
+  // Settles the vouchers noted elsewhere once every range is compared: a row missing in its own
+  // range differs (in its date at least); a row that was there has a second voucher.
+  void SettleElsewhere();
+
+  long CountFindings(Outcome outcome);
+  // Rows with at least one finding of `outcome`.
+  long CountRows(Outcome outcome);
+  // Every finding in row order, books vouchers the source does not hold last.
+  void ForEachFinding(const std::function<void(const Finding&)>& each);
+
+ private:
+  long Count(std::string_view sql, Outcome outcome);
+
+  sqlite::Database db_;
+};
+
+}  // namespace lirvo::transfer::verify
