@@ -62,7 +62,6 @@ TEST(Cli, HelpVersionAndUsageErrorsBehaveAlikeInEveryProgramAndCommand) {
       {LIRVO_CLI_PATH, "build ledger --help", 0, "--IsBillWiseOn"},
       {LIRVO_CLI_PATH, "--version", 0, kVersion},
       {LIRVO_CLI_PATH, "build unit --version", 0, kVersion},
-      {LIRVO_CLI_PATH, "build ledger --action Alter --OldName Old --Name New", 0, "NAME=\"Old\""},
       {LIRVO_CLI_PATH, "", 2, "a command is needed: one of probe"},
       {LIRVO_CLI_PATH, "build", 2, "one of unit, ledger, stockitem, godown, group, stockgroup"},
       {LIRVO_CLI_PATH, "frobnicate", 2, "unknown command \"frobnicate\""},

@@ -25,8 +25,7 @@ class Sending : public ::testing::Test {
     EXPECT_EQ(SendToTally(request), kReply);
     const auto requests = server_.requests();
     EXPECT_EQ(requests.size(), before + 1);
-    const auto body = requests.empty() ? std::string::npos : requests.back().find("\r\n\r\n");
-    return body == std::string::npos ? std::string() : requests.back().substr(body + 4);
+    return requests.empty() ? std::string() : lirvo::test::BodyOf(requests.back());
   }
 
   static constexpr const char* kReply = " <RESPONSE>\r\n <X>raw  text</X></RESPONSE>\n\n";
