@@ -41,11 +41,7 @@ TEST(SalesDatabase, DistinctGivesEachValueOnceInAscendingOrder) {
        "PartyName",
        8,
        {"Anand Hardware Stores", "Bharat Electricals", "Chandra & Sons"}},
-      {"SampleData.mdb", "SalesLedger", 2, {"Sales @ 12.5%", "Sales @ 4%"}},
-      {"SampleData.mdb", "TaxAc", 3, {"Output VAT @ 12.5%", "Output VAT @ 4%", "Output VAT @ 5%"}},
-      {"SampleData.mdb", "ItemName", 11, {"Cable Tie 200mm", "Ceiling Fan 48in"}},
       {"SampleData.mdb", "VoucherID", 12, {"SV-2016-0001", "SV-2016-0002"}},
-      {"SampleData.mdb", "RefNo", 12, {"INV/101", "INV/102"}},
       {"SampleData.mdb", "Amount", 12, {"600", "885", "4065", "4600"}},
       // Dates and numbers sort by value, not by their text.
       {"SampleData.mdb", "VoucherDate", 11, {"20160401", "20160402", "20160404"}},
@@ -60,8 +56,6 @@ TEST(SalesDatabase, DistinctGivesEachValueOnceInAscendingOrder) {
       {"SampleData.mdb", "TaxPer", 3, {"4", "5", "12.5"}},
       // Names that differ only in capitals are one value, spelt as first met in the table.
       {"types.mdb", "PartyName", 2, {"anand hardware", "chandra & sons"}},
-      {"types.mdb", "SalesLedger", 1, {"Sales @ 4%"}},
-      {"types.mdb", "TaxAc", 1, {"Output VAT @ 4%"}},
       {"types.mdb", "Unit", 2, {"mtr", "nos"}},
       {"types.mdb", "Rate", 3, {"-50", "12.75", "100"}},
       // Other letters by their UTF-8 bytes, after ASCII.
@@ -115,26 +109,14 @@ TEST(SalesDatabase, EveryColumnTypeHasItsTextForm) {
                    "Tea – Darjeeling 1kg"}));
 }
 
-TEST(SalesDatabase, SelectAllReadsEveryRowForwardWithItsTextForms) {
-  SalesDatabase db(Data("SampleData.mdb"));
-  Recordset rows = db.Open("Select * from SalesMst");
-  ASSERT_EQ(rows.RecordCount(), 12);
-  EXPECT_EQ(rows.FieldNames().size(), 12u);
-  // A date, a currency with decimals (1.2000) and without (600.0000), whole and fractional doubles.
-  EXPECT_EQ(rows.Field("VoucherDate"), "20160401");
-  EXPECT_EQ(rows.Field("Rate"), "1.2");
-  EXPECT_EQ(rows.Field("Amount"), "600");
-  EXPECT_EQ(rows.Field("taxper"), "4");  // column names are case-insensitive
-  EXPECT_EQ(Column(std::move(rows), "Qty").at(8), "8.5");
-}
-
 TEST(SalesDatabase, NullsAreNoValueAndComeFirstInDistinct) {
   SalesDatabase db(Data("nulls.mdb"));
-  const std::pair<const char*, Texts> columns[] = {{"RefNo", {"(null)", "R2", "R3"}},
-                                                   {"Qty", {"2", "1", "(null)"}},
-                                                   {"Rate", {"10", "10", "(null)"}},
-                                                   {"Amount", {"20", "10", "(null)"}},
-                                                   {"TaxPer", {"4", "4", "4"}}};
+  const std::pair<const char*, Texts> columns[] = {
+      {"RefNo", {"(null)", "R2", "R3"}},
+      {"Qty", {"2", "1", "(null)"}},
+      {"Rate", {"10", "10", "(null)"}},
+      {"Amount", {"20", "10", "(null)"}},
+      {"taxper", {"4", "4", "4"}}};  // names in any case
   for (const auto& [column, values] : columns) {
     EXPECT_EQ(Column(db.Open("Select * from SalesMst"), column), values) << column;
   }
@@ -167,7 +149,9 @@ TEST(SalesDatabase, RecordsetsReadInTurnAndStoppedEarlyLeaveNoReader) {
 // Files that are not usable databases are in the reliability tests.
 TEST(SalesDatabase, FailuresNameTheFileAndTheTableOrColumn) {
   const auto failure = [](const std::string& a, const std::string& b) {
-    return ::testing::ThrowsMessage<modTally::Failure>(AllOf(HasSubstr(a), HasSubstr(b)));
+    return ::testing::Throws<modTally::Failure>(AllOf(
+        ::testing::Property(&modTally::Failure::kind, modTally::FailureKind::Database),
+        ::testing::Property(&modTally::Failure::description, AllOf(HasSubstr(a), HasSubstr(b)))));
   };
   SalesDatabase no_table(Data("no-salesmst.mdb"));
   EXPECT_THAT([&] { no_table.Open("Select * from SalesMst"); },
@@ -179,7 +163,7 @@ TEST(SalesDatabase, FailuresNameTheFileAndTheTableOrColumn) {
   EXPECT_THAT([&] { rows.Field("TaxPer"); }, failure("no-taxper.mdb", "\"TaxPer\""));
   for (const char* statement :
        {"Select Unit from SalesMst", "Select DISTINCT Unit, Qty from SalesMst", "Select * from"}) {
-    EXPECT_THROW(no_column.Open(statement), modTally::Failure) << statement;
+    EXPECT_THAT([&] { no_column.Open(statement); }, failure(statement, "only"));
   }
 }
 

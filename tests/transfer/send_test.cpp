@@ -25,8 +25,7 @@ class Sending : public ::testing::Test {
     EXPECT_EQ(SendToTally(request), kReply);
     const auto requests = server_.requests();
     EXPECT_EQ(requests.size(), before + 1);
-    const auto body = requests.empty() ? std::string::npos : requests.back().find("\r\n\r\n");
-    return body == std::string::npos ? std::string() : requests.back().substr(body + 4);
+    return requests.empty() ? std::string() : lirvo::test::BodyOf(requests.back());
   }
 
   static constexpr const char* kReply = " <RESPONSE>\r\n <X>raw  text</X></RESPONSE>\n\n";
@@ -91,67 +90,53 @@ TEST(Layout, WritesValuesAsTheDocumentWriterDoes) {
   EXPECT_THROW(lirvo::transfer::LaidOutXml(pugi::xml_document()), modTally::Failure);  // empty
 }
 
-// The indentation grows with the level, so the level is bounded: what is laid out stays within a
-// small multiple of the request, and a request nested deeper is refused saying how deep it is.
-TEST(Layout, DeepRequestsStayWithinBounds) {
-  const auto nested = [](int levels, int leaves) {
-    std::string text;
-    for (int i = 0; i < levels; ++i) {
-      text += "<a>";
-    }
-    for (int i = 0; i < leaves; ++i) {
-      text += "<b/>";
-    }
-    for (int i = 0; i < levels; ++i) {
-      text += "</a>";
-    }
-    return text;
-  };
-  for (const auto& [levels, leaves] : {std::pair{100, 0}, std::pair{99, 10'000}}) {
-    const std::string request = nested(levels, leaves);
-    pugi::xml_document document;
-    ASSERT_TRUE(modTally::LoadXml(document, request));
-    EXPECT_LE(lirvo::transfer::LaidOutXml(document).size(), 64 * request.size()) << levels;
+std::string Nested(int levels, int leaves) {
+  std::string text;
+  for (int i = 0; i < levels; ++i) {
+    text += "<a>";
   }
-  for (const auto& [levels, leaves] : {std::pair{100, 1}, std::pair{20'000, 0}}) {
-    pugi::xml_document document;
-    ASSERT_TRUE(modTally::LoadXml(document, nested(levels, leaves)));
-    EXPECT_THAT(
-        [&] { lirvo::transfer::LaidOutXml(document); },
-        ::testing::Throws<modTally::Failure>(::testing::AllOf(
-            ::testing::Property(&modTally::Failure::number, modTally::FailureNumber::kDepth),
-            ::testing::Property(&modTally::Failure::description,
-                                ::testing::HasSubstr("nests " + std::to_string(levels + leaves) +
-                                                     " levels deep; at most 100 are sent")))));
+  for (int i = 0; i < leaves; ++i) {
+    text += "<b/>";
   }
+  for (int i = 0; i < levels; ++i) {
+    text += "</a>";
+  }
+  return text;
 }
 
+// The indentation grows with the level, so the level is bounded: what is laid out stays within a
+// small multiple of the request. A request nested deeper, or not well-formed, never leaves.
 TEST_F(Sending, RequestThatCannotBeSentNeverReachesTheServer) {
-  std::string open, close;
-  for (int i = 0; i < 101; ++i) {
-    open += "<a>";
-    close += "</a>";
+  for (const auto& [levels, leaves] : {std::pair{100, 0}, std::pair{99, 10'000}}) {
+    pugi::xml_document document;
+    ASSERT_TRUE(modTally::LoadXml(document, Nested(levels, leaves)));
+    EXPECT_LE(lirvo::transfer::LaidOutXml(document).size(), 64 * Nested(levels, leaves).size());
   }
-  const std::pair<std::string, int> cases[] = {
-      {"<A><B></A>", modTally::FailureNumber::kParse},
-      {"<A>1 < 2</A>", modTally::FailureNumber::kParse},
-      {"", modTally::FailureNumber::kParse},
-      {open + "x" + close, modTally::FailureNumber::kDepth},
+  const struct {
+    std::string request;
+    int number;
+    const char* says;
+  } cases[] = {
+      {"<A><B></A>", modTally::FailureNumber::kParse, "not well-formed"},
+      {"<A>1 < 2</A>", modTally::FailureNumber::kParse, "not well-formed"},
+      {"", modTally::FailureNumber::kParse, "not well-formed"},
+      {Nested(100, 1), modTally::FailureNumber::kDepth, "nests 101 levels deep; at most 100"},
+      {Nested(20'000, 0), modTally::FailureNumber::kDepth, "nests 20000 levels deep"},
   };
-  for (const auto& [request, number] : cases) {
-    EXPECT_THAT([&] { SendToTally(request); },
-                ::testing::Throws<modTally::Failure>(
-                    ::testing::Property(&modTally::Failure::number, number)))
-        << request.substr(0, 20);
+  for (const auto& c : cases) {
+    EXPECT_THAT(
+        [&] { SendToTally(c.request); },
+        ::testing::Throws<modTally::Failure>(::testing::AllOf(
+            ::testing::Property(&modTally::Failure::number, c.number),
+            ::testing::Property(&modTally::Failure::description, ::testing::HasSubstr(c.says)))))
+        << c.request.substr(0, 20);
   }
   EXPECT_EQ(server_.requests().size(), 0u);
-}
-
-// The address given is the one used; TallyUrl plays no part.
-TEST(SendingReply, GoesToTheAddressGivenAndKeepsItsHttpStatus) {
-  RawServer server = RawServer::Replying(RawServer::HttpReply(500, "<RESPONSE/>"));
-  EXPECT_EQ(lirvo::transfer::SendRequest(server.url(), "<A/>").status, 500);
-  EXPECT_EQ(server.requests().size(), 1u);
+  // The address given is the one used, whatever TallyUrl holds; the status comes back.
+  modTally::TallyUrl = "http://127.0.0.1:1";
+  RawServer other = RawServer::Replying(RawServer::HttpReply(500, "<RESPONSE/>"));
+  EXPECT_EQ(lirvo::transfer::SendRequest(other.url(), "<A/>").status, 500);
+  EXPECT_EQ(other.requests().size(), 1u);
 }
 
 TEST(ImportReply, RejectionsAreRecognisedAndExplained) {
@@ -193,17 +178,13 @@ TEST(ImportReply, RejectionsAreRecognisedAndExplained) {
       {413, "<html><body>Too large</body></html>", "HTTP status 413: an HTML page"},
       // Not an import response at all.
       {302, "", "HTTP 302 to http://elsewhere/, empty body", true},
-      {301, kDone, "HTTP 301", true},
       {200, "", "empty body", true},
-      {200, " \r\n", "empty body", true},
       {200, "fine", "not XML (\"fine\")", true},
       {200, "<!DOCTYPE html><html><p>It works!</p></html>", "an HTML page", true},
-      {200, "<HTML><BODY>Hello</BODY></HTML>", "an HTML page", true},
       {200, "<A><CREATED>1</CREATED></A>", "an XML document whose root is <A>", true},
       {200, "<ENVELOPE><BODY/></ENVELOPE>", "an XML document whose root is <ENVELOPE>", true},
       {200, "<RESPONSE><CREATED>0</CREATED><ERRORS>0</ERRORS></RESPONSE>",
        "a RESPONSE whose counters are all zero, with no error", true},
-      {200, "<RESPONSE><X>raw</X></RESPONSE>", "a RESPONSE whose counters are all zero", true},
       {200,
        "<ENVELOPE><BODY><DATA><IMPORTRESULT><CREATED>0</CREATED></IMPORTRESULT></DATA>"
        "</BODY></ENVELOPE>",
