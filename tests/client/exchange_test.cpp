@@ -57,7 +57,7 @@ TEST(Exchange, EachQuerySendsItsExactRequest) {
       EXPECT_THAT(head, HasSubstr("Content-Length: " + std::to_string(body.size()) + "\r\n"));
       EXPECT_THAT(head, ::testing::Not(HasSubstr("Expect:")));
       size_t at = 0;
-      for (const std::string header :
+      for (const std::string& header :
            {std::string("\r\nContent-Type: ") + (utf8 ? "text/xml" : "text/xml;charset=utf-16"),
             std::string("\r\nConnection: close\r\n"), std::string("\r\nSOAPAction:\r\n")}) {
         const size_t found = head.find(header, at);
