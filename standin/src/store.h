@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -134,6 +135,12 @@ class Store {
   void WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>& entries);
 
   Database db_;
+  // Master ids found by MasterId during the current transaction, by company, kind and folded
+  // name. Only found ids are kept; the map is emptied when a transaction begins or ends, when a
+  // savepoint is rolled back and when a master is renamed or removed, so it never outlives what
+  // it describes.
+  std::unordered_map<std::string, std::int64_t> master_ids_;
+  std::string master_key_;  // reused for each lookup
 };
 
 }  // namespace lirvo::standin
