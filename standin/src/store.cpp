@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include <algorithm>
+
 namespace lirvo::standin {
 
 namespace {
@@ -101,6 +103,7 @@ Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, fa
 
 Store::Transaction::Transaction(Store& store) : store_(store) {
   store_.master_ids_.clear();
+  store_.item_undone_after_write_ = false;
   store_.db_.Execute("BEGIN IMMEDIATE");
 }
 
@@ -116,35 +119,37 @@ Store::Transaction::~Transaction() {
 }
 
 void Store::Transaction::Commit() {
+  if (store_.item_undone_after_write_) {
+    throw StoreError(store_.db_.path() +
+                     ": an item of the request was refused after it had changed the store; the "
+                     "whole request is undone");
+  }
   store_.db_.Execute("COMMIT");
   done_ = true;
 }
 
-// A savepoint per item of an import: the three statements are prepared once and kept, where
-// running their text would parse it again for every item.
+// An item checks everything it can refuse before its first write, and a failure of a write
+// itself ends the whole request (its transaction is rolled back), so an SQLite savepoint per item
+// would only cost time: this one records whether the item wrote. Should an item ever be undone
+// after writing, the transaction refuses to commit, so no half-applied item can be kept.
 Store::Savepoint::Savepoint(Store& store) : store_(store) {
-  store_.db_.Query("SAVEPOINT item").Step();
+  store_.item_wrote_ = false;
 }
 
 Store::Savepoint::~Savepoint() {
   if (!done_) {
     // Ids found inside the item may belong to masters it created.
     store_.master_ids_.clear();
-    try {
-      store_.db_.Query("ROLLBACK TO item").Step();
-      store_.db_.Query("RELEASE item").Step();
-    } catch (const StoreError&) {
-      // The enclosing transaction is rolled back by its own guard.
-    }
+    store_.item_undone_after_write_ = store_.item_undone_after_write_ || store_.item_wrote_;
   }
 }
 
 void Store::Savepoint::Release() {
-  store_.db_.Query("RELEASE item").Step();
   done_ = true;
 }
 
 std::int64_t Store::EnsureCompany(std::string_view name) {
+  item_wrote_ = true;
   Statement& insert = db_.Query("INSERT OR IGNORE INTO companies(name) VALUES(?1)");
   insert.Bind(1, name).Step();
   Statement& find = db_.Query("SELECT id FROM companies WHERE name = ?1");
@@ -192,6 +197,7 @@ std::optional<std::int64_t> Store::MasterId(std::int64_t company, std::string_vi
 
 std::int64_t Store::AddMaster(std::int64_t company, std::string_view kind,
                               const MasterRecord& master) {
+  item_wrote_ = true;
   db_.Query("INSERT INTO masters(company_id, kind, name, parent) VALUES(?1, ?2, ?3, ?4)")
       .Bind(1, company)
       .Bind(2, kind)
@@ -204,6 +210,7 @@ std::int64_t Store::AddMaster(std::int64_t company, std::string_view kind,
 }
 
 void Store::ChangeMaster(const MasterRecord& master) {
+  item_wrote_ = true;
   master_ids_.clear();
   db_.Query("UPDATE masters SET name = ?2, parent = ?3 WHERE id = ?1")
       .Bind(1, master.id)
@@ -215,6 +222,7 @@ void Store::ChangeMaster(const MasterRecord& master) {
 }
 
 void Store::RemoveMaster(std::int64_t id) {
+  item_wrote_ = true;
   master_ids_.clear();
   db_.Query("DELETE FROM masters WHERE id = ?1").Bind(1, id).Step();
 }
@@ -278,6 +286,7 @@ std::optional<std::int64_t> Store::FindVoucher(std::int64_t company, std::string
 }
 
 std::int64_t Store::AddVoucher(std::int64_t company, const VoucherRecord& voucher) {
+  item_wrote_ = true;
   Statement& insert = db_.Query(
       "INSERT INTO vouchers(company_id, remote_id, guid, date, type, number, reference, party, "
       "narration) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
@@ -298,6 +307,7 @@ std::int64_t Store::AddVoucher(std::int64_t company, const VoucherRecord& vouche
 }
 
 void Store::ReplaceVoucher(const VoucherRecord& voucher) {
+  item_wrote_ = true;
   db_.Query(
          "UPDATE vouchers SET remote_id = ?2, guid = ?3, date = ?4, type = ?5, number = ?6, "
          "reference = ?7, party = ?8, narration = ?9 WHERE id = ?1")
@@ -316,6 +326,7 @@ void Store::ReplaceVoucher(const VoucherRecord& voucher) {
 }
 
 void Store::RemoveVoucher(std::int64_t id) {
+  item_wrote_ = true;
   db_.Query("DELETE FROM vouchers WHERE id = ?1").Bind(1, id).Step();
 }
 
@@ -419,25 +430,39 @@ void Store::WriteValues(std::int64_t master_id, const ElementValues& values) {
 }
 
 void Store::WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>& entries) {
+  // Up to kEntriesPerInsert entries go in one INSERT of several rows: a voucher's lines are few,
+  // and one statement per voucher costs less than one per line.
   std::int64_t position = 1;
-  Statement& insert = db_.Query(
-      "INSERT INTO voucher_entries(voucher_id, position, kind, name, master_id, amount, "
-      "deemed_positive, actual_qty, billed_qty, rate) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10)");
-  for (const EntryRecord& entry : entries) {
-    insert.Reset();
-    insert.Bind(1, voucher_id)
-        .Bind(2, position++)
-        .BindUncopied(3, entry.kind)
-        .BindUncopied(4, entry.name)
-        .Bind(5, entry.master_id)
-        .BindUncopied(6, entry.amount)
-        .BindUncopied(7, entry.deemed_positive)
-        .BindUncopied(8, entry.actual_qty)
-        .BindUncopied(9, entry.billed_qty)
-        .BindUncopied(10, entry.rate)
-        .Step();
+  for (std::size_t first = 0; first < entries.size(); first += kEntriesPerInsert) {
+    const std::size_t count = std::min(kEntriesPerInsert, entries.size() - first);
+    std::string& sql = entry_inserts_[count - 1];
+    if (sql.empty()) {
+      sql =
+          "INSERT INTO voucher_entries(voucher_id, position, kind, name, master_id, amount, "
+          "deemed_positive, actual_qty, billed_qty, rate) VALUES";
+      for (std::size_t row = 0; row < count; ++row) {
+        sql += row == 0 ? "(?,?,?,?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?,?,?,?)";
+      }
+    }
+    Statement& insert = db_.Query(sql);
+    int at = 1;
+    for (std::size_t i = first; i < first + count; ++i) {
+      const EntryRecord& entry = entries[i];
+      insert.Bind(at, voucher_id)
+          .Bind(at + 1, position++)
+          .BindUncopied(at + 2, entry.kind)
+          .BindUncopied(at + 3, entry.name)
+          .Bind(at + 4, entry.master_id)
+          .BindUncopied(at + 5, entry.amount)
+          .BindUncopied(at + 6, entry.deemed_positive)
+          .BindUncopied(at + 7, entry.actual_qty)
+          .BindUncopied(at + 8, entry.billed_qty)
+          .BindUncopied(at + 9, entry.rate);
+      at += 10;
+    }
+    insert.Step();
+    insert.Reset();  // no binding outlives the entries
   }
-  insert.Reset();  // no binding outlives the entries
 }
 
 }  // namespace lirvo::standin

@@ -3,6 +3,7 @@
 // every use behind one lock.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -84,8 +85,9 @@ class Store {
     bool done_ = false;
   };
 
-  // A nested savepoint inside a transaction, so one rejected item leaves no trace; rolled back
-  // when destroyed without Release.
+  // One item of a request inside a transaction, so that a rejected item leaves no trace: an item
+  // is refused before it writes; one destroyed without Release after writing makes the
+  // transaction refuse to commit.
   class Savepoint {
    public:
     explicit Savepoint(Store& store);
@@ -141,6 +143,10 @@ class Store {
   // it describes.
   std::unordered_map<std::string, std::int64_t> master_ids_;
   std::string master_key_;  // reused for each lookup
+  static constexpr std::size_t kEntriesPerInsert = 8;
+  std::array<std::string, kEntriesPerInsert> entry_inserts_;  // the INSERT for 1, 2, ... entries
+  bool item_wrote_ = false;  // the current item has changed the store
+  bool item_undone_after_write_ = false;
 };
 
 }  // namespace lirvo::standin
