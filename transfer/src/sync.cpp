@@ -3,7 +3,6 @@
 #include <lirvo/sync.h>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -62,15 +61,7 @@ struct Need {
 // names.
 class Needs {
  public:
-  // `slot` names the column the name comes from: a name equal to the last one noted from the same
-  // column (the common case in a table sorted by date, where one sales and one tax ledger recur)
-  // needs no lookup.
-  void Note(const std::string& name, const std::string& detail, std::size_t slot = 0) {
-    std::string& last = last_[slot];
-    if (!needs_.empty() && name == last) {
-      return;
-    }
-    last.assign(name);
+  void Note(const std::string& name, const std::string& detail) {
     key_.assign(name);
     for (char& c : key_) {
       c = text::LowerAscii(c);
@@ -86,7 +77,6 @@ class Needs {
   std::unordered_map<std::string, std::size_t> seen_;
   std::vector<Need> needs_;
   std::string key_;  // reused, so that noting a name met before allocates nothing
-  std::array<std::string, 3> last_;
 };
 
 // List of Accounts of `type` in `company` (without a company: in the current one).
@@ -501,9 +491,9 @@ SyncSummary Sync(const SyncOptions& options) {
         continue;
       }
       unit_needs.Note(*row.Unit, {});
-      ledger_needs.Note(*row.PartyName, "Sundry Debtors", 0);
-      ledger_needs.Note(*row.SalesLedger, "Sales Accounts", 1);
-      ledger_needs.Note(*row.TaxAc, "Duties & Taxes", 2);
+      ledger_needs.Note(*row.PartyName, "Sundry Debtors");
+      ledger_needs.Note(*row.SalesLedger, "Sales Accounts");
+      ledger_needs.Note(*row.TaxAc, "Duties & Taxes");
       item_needs.Note(*row.ItemName, *row.Unit);
       const std::string digest = Digest(message);
       const std::optional<detail::Journal::Entry> entry = journal.Find(*row.VoucherID);
