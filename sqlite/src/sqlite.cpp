@@ -25,6 +25,14 @@ Statement& Statement::Bind(int index, std::string_view text) {
   return *this;
 }
 
+Statement& Statement::BindUncopied(int index, std::string_view text) {
+  if (sqlite3_bind_text64(statement_.get(), index, text.data(), text.size(), SQLITE_STATIC,
+                          SQLITE_UTF8) != SQLITE_OK) {
+    db_->Fail();
+  }
+  return *this;
+}
+
 Statement& Statement::Bind(int index, std::int64_t number) {
   if (sqlite3_bind_int64(statement_.get(), index, number) != SQLITE_OK) {
     db_->Fail();

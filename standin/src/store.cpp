@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include <algorithm>
+
 namespace lirvo::standin {
 
 namespace {
@@ -100,10 +102,13 @@ Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, fa
 }
 
 Store::Transaction::Transaction(Store& store) : store_(store) {
+  store_.master_ids_.clear();
+  store_.item_undone_after_write_ = false;
   store_.db_.Execute("BEGIN IMMEDIATE");
 }
 
 Store::Transaction::~Transaction() {
+  store_.master_ids_.clear();
   if (!done_) {
     try {
       store_.db_.Execute("ROLLBACK");
@@ -114,30 +119,37 @@ Store::Transaction::~Transaction() {
 }
 
 void Store::Transaction::Commit() {
+  if (store_.item_undone_after_write_) {
+    throw StoreError(store_.db_.path() +
+                     ": an item of the request was refused after it had changed the store; the "
+                     "whole request is undone");
+  }
   store_.db_.Execute("COMMIT");
   done_ = true;
 }
 
+// An item checks everything it can refuse before its first write, and a failure of a write
+// itself ends the whole request (its transaction is rolled back), so an SQLite savepoint per item
+// would only cost time: this one records whether the item wrote. Should an item ever be undone
+// after writing, the transaction refuses to commit, so no half-applied item can be kept.
 Store::Savepoint::Savepoint(Store& store) : store_(store) {
-  store_.db_.Execute("SAVEPOINT item");
+  store_.item_wrote_ = false;
 }
 
 Store::Savepoint::~Savepoint() {
   if (!done_) {
-    try {
-      store_.db_.Execute("ROLLBACK TO item; RELEASE item");
-    } catch (const StoreError&) {
-      // The enclosing transaction is rolled back by its own guard.
-    }
+    // Ids found inside the item may belong to masters it created.
+    store_.master_ids_.clear();
+    store_.item_undone_after_write_ = store_.item_undone_after_write_ || store_.item_wrote_;
   }
 }
 
 void Store::Savepoint::Release() {
-  store_.db_.Execute("RELEASE item");
   done_ = true;
 }
 
 std::int64_t Store::EnsureCompany(std::string_view name) {
+  item_wrote_ = true;
   Statement& insert = db_.Query("INSERT OR IGNORE INTO companies(name) VALUES(?1)");
   insert.Bind(1, name).Step();
   Statement& find = db_.Query("SELECT id FROM companies WHERE name = ?1");
@@ -163,6 +175,14 @@ std::optional<MasterRecord> Store::FindMaster(std::int64_t company, std::string_
 
 std::optional<std::int64_t> Store::MasterId(std::int64_t company, std::string_view kind,
                                             std::string_view name) {
+  // The key folds ASCII letters as the NOCASE collation of `masters.name` does.
+  master_key_.assign(std::to_string(company)).append(1, '\x1f').append(kind).append(1, '\x1f');
+  for (const char c : name) {
+    master_key_ += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  if (const auto found = master_ids_.find(master_key_); found != master_ids_.end()) {
+    return found->second;
+  }
   Statement& find =
       db_.Query("SELECT id FROM masters WHERE company_id = ?1 AND kind = ?2 AND name = ?3");
   find.Bind(1, company).Bind(2, kind).Bind(3, name);
@@ -171,11 +191,13 @@ std::optional<std::int64_t> Store::MasterId(std::int64_t company, std::string_vi
   }
   const std::int64_t id = find.Int(0);
   find.Reset();
+  master_ids_.emplace(master_key_, id);
   return id;
 }
 
 std::int64_t Store::AddMaster(std::int64_t company, std::string_view kind,
                               const MasterRecord& master) {
+  item_wrote_ = true;
   db_.Query("INSERT INTO masters(company_id, kind, name, parent) VALUES(?1, ?2, ?3, ?4)")
       .Bind(1, company)
       .Bind(2, kind)
@@ -188,6 +210,8 @@ std::int64_t Store::AddMaster(std::int64_t company, std::string_view kind,
 }
 
 void Store::ChangeMaster(const MasterRecord& master) {
+  item_wrote_ = true;
+  master_ids_.clear();
   db_.Query("UPDATE masters SET name = ?2, parent = ?3 WHERE id = ?1")
       .Bind(1, master.id)
       .Bind(2, master.name)
@@ -198,6 +222,8 @@ void Store::ChangeMaster(const MasterRecord& master) {
 }
 
 void Store::RemoveMaster(std::int64_t id) {
+  item_wrote_ = true;
+  master_ids_.clear();
   db_.Query("DELETE FROM masters WHERE id = ?1").Bind(1, id).Step();
 }
 
@@ -212,17 +238,30 @@ std::int64_t Store::VoucherUses(std::int64_t master_id) {
 std::vector<MasterRecord> Store::Masters(std::int64_t company, std::string_view kind,
                                          std::int64_t limit) {
   std::vector<MasterRecord> masters;
+  // One pass over the masters and their values together, rather than a query per master.
   Statement& list = db_.Query(
-      "SELECT id, name, parent FROM masters WHERE company_id = ?1 AND kind = ?2 ORDER BY id "
-      "LIMIT ?3");
-  list.Bind(1, company).Bind(2, kind).Bind(3, limit);
-  while (list.Step()) {
-    masters.push_back({list.Int(0), list.Text(1), list.Text(2), {}});
+      "SELECT m.id, m.name, m.parent, v.position IS NOT NULL, v.element, v.value FROM masters m "
+      "LEFT JOIN master_values v ON v.master_id = m.id WHERE m.company_id = ?1 AND m.kind = ?2 "
+      "ORDER BY m.id, v.position");
+  list.Bind(1, company).Bind(2, kind);
+  try {
+    while (list.Step()) {
+      const std::int64_t id = list.Int(0);
+      if (masters.empty() || masters.back().id != id) {
+        if (static_cast<std::int64_t>(masters.size()) >= limit) {
+          break;
+        }
+        masters.push_back({id, list.Text(1), list.Text(2), {}});
+      }
+      if (list.Int(3) != 0) {
+        masters.back().values.emplace_back(list.Text(4), list.Text(5));
+      }
+    }
+  } catch (...) {
+    list.Reset();
+    throw;
   }
   list.Reset();
-  for (MasterRecord& master : masters) {
-    master.values = ValuesOf(master.id);
-  }
   return masters;
 }
 
@@ -247,25 +286,28 @@ std::optional<std::int64_t> Store::FindVoucher(std::int64_t company, std::string
 }
 
 std::int64_t Store::AddVoucher(std::int64_t company, const VoucherRecord& voucher) {
-  db_.Query(
-         "INSERT INTO vouchers(company_id, remote_id, guid, date, type, number, reference, party, "
-         "narration) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)")
-      .Bind(1, company)
-      .Bind(2, voucher.remote_id)
-      .Bind(3, voucher.guid)
-      .Bind(4, voucher.date)
-      .Bind(5, voucher.type)
-      .Bind(6, voucher.number)
-      .Bind(7, voucher.reference)
-      .Bind(8, voucher.party)
-      .Bind(9, voucher.narration)
+  item_wrote_ = true;
+  Statement& insert = db_.Query(
+      "INSERT INTO vouchers(company_id, remote_id, guid, date, type, number, reference, party, "
+      "narration) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+  insert.Bind(1, company)
+      .BindUncopied(2, voucher.remote_id)
+      .BindUncopied(3, voucher.guid)
+      .BindUncopied(4, voucher.date)
+      .BindUncopied(5, voucher.type)
+      .BindUncopied(6, voucher.number)
+      .BindUncopied(7, voucher.reference)
+      .BindUncopied(8, voucher.party)
+      .BindUncopied(9, voucher.narration)
       .Step();
+  insert.Reset();  // no binding outlives the voucher
   const std::int64_t id = db_.LastInsertId();
   WriteEntries(id, voucher.entries);
   return id;
 }
 
 void Store::ReplaceVoucher(const VoucherRecord& voucher) {
+  item_wrote_ = true;
   db_.Query(
          "UPDATE vouchers SET remote_id = ?2, guid = ?3, date = ?4, type = ?5, number = ?6, "
          "reference = ?7, party = ?8, narration = ?9 WHERE id = ?1")
@@ -284,6 +326,7 @@ void Store::ReplaceVoucher(const VoucherRecord& voucher) {
 }
 
 void Store::RemoveVoucher(std::int64_t id) {
+  item_wrote_ = true;
   db_.Query("DELETE FROM vouchers WHERE id = ?1").Bind(1, id).Step();
 }
 
@@ -378,33 +421,47 @@ ElementValues Store::ValuesOf(std::int64_t master_id) {
 
 void Store::WriteValues(std::int64_t master_id, const ElementValues& values) {
   std::int64_t position = 1;
+  Statement& insert = db_.Query(
+      "INSERT INTO master_values(master_id, position, element, value) VALUES(?1,?2,?3,?4)");
   for (const auto& [element, value] : values) {
-    db_.Query("INSERT INTO master_values(master_id, position, element, value) VALUES(?1,?2,?3,?4)")
-        .Bind(1, master_id)
-        .Bind(2, position++)
-        .Bind(3, element)
-        .Bind(4, value)
-        .Step();
+    insert.Reset();
+    insert.Bind(1, master_id).Bind(2, position++).Bind(3, element).Bind(4, value).Step();
   }
 }
 
 void Store::WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>& entries) {
+  // Up to kEntriesPerInsert entries go in one INSERT of several rows: a voucher's lines are few,
+  // and one statement per voucher costs less than one per line.
   std::int64_t position = 1;
-  for (const EntryRecord& entry : entries) {
-    db_.Query(
-           "INSERT INTO voucher_entries(voucher_id, position, kind, name, master_id, amount, "
-           "deemed_positive, actual_qty, billed_qty, rate) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10)")
-        .Bind(1, voucher_id)
-        .Bind(2, position++)
-        .Bind(3, entry.kind)
-        .Bind(4, entry.name)
-        .Bind(5, entry.master_id)
-        .Bind(6, entry.amount)
-        .Bind(7, entry.deemed_positive)
-        .Bind(8, entry.actual_qty)
-        .Bind(9, entry.billed_qty)
-        .Bind(10, entry.rate)
-        .Step();
+  for (std::size_t first = 0; first < entries.size(); first += kEntriesPerInsert) {
+    const std::size_t count = std::min(kEntriesPerInsert, entries.size() - first);
+    std::string& sql = entry_inserts_[count - 1];
+    if (sql.empty()) {
+      sql =
+          "INSERT INTO voucher_entries(voucher_id, position, kind, name, master_id, amount, "
+          "deemed_positive, actual_qty, billed_qty, rate) VALUES";
+      for (std::size_t row = 0; row < count; ++row) {
+        sql += row == 0 ? "(?,?,?,?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?,?,?,?)";
+      }
+    }
+    Statement& insert = db_.Query(sql);
+    int at = 1;
+    for (std::size_t i = first; i < first + count; ++i) {
+      const EntryRecord& entry = entries[i];
+      insert.Bind(at, voucher_id)
+          .Bind(at + 1, position++)
+          .BindUncopied(at + 2, entry.kind)
+          .BindUncopied(at + 3, entry.name)
+          .Bind(at + 4, entry.master_id)
+          .BindUncopied(at + 5, entry.amount)
+          .BindUncopied(at + 6, entry.deemed_positive)
+          .BindUncopied(at + 7, entry.actual_qty)
+          .BindUncopied(at + 8, entry.billed_qty)
+          .BindUncopied(at + 9, entry.rate);
+      at += 10;
+    }
+    insert.Step();
+    insert.Reset();  // no binding outlives the entries
   }
 }
 

@@ -3,11 +3,13 @@
 // every use behind one lock.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -83,8 +85,9 @@ class Store {
     bool done_ = false;
   };
 
-  // A nested savepoint inside a transaction, so one rejected item leaves no trace; rolled back
-  // when destroyed without Release.
+  // One item of a request inside a transaction, so that a rejected item leaves no trace: an item
+  // is refused before it writes; one destroyed without Release after writing makes the
+  // transaction refuse to commit.
   class Savepoint {
    public:
     explicit Savepoint(Store& store);
@@ -134,6 +137,16 @@ class Store {
   void WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>& entries);
 
   Database db_;
+  // Master ids found by MasterId during the current transaction, by company, kind and folded
+  // name. Only found ids are kept; the map is emptied when a transaction begins or ends, when a
+  // savepoint is rolled back and when a master is renamed or removed, so it never outlives what
+  // it describes.
+  std::unordered_map<std::string, std::int64_t> master_ids_;
+  std::string master_key_;  // reused for each lookup
+  static constexpr std::size_t kEntriesPerInsert = 8;
+  std::array<std::string, kEntriesPerInsert> entry_inserts_;  // the INSERT for 1, 2, ... entries
+  bool item_wrote_ = false;  // the current item has changed the store
+  bool item_undone_after_write_ = false;
 };
 
 }  // namespace lirvo::standin

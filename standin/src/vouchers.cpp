@@ -64,10 +64,12 @@ Applied ApplyVoucher(Store& store, bool strict, std::int64_t company,
   // The amounts of the ledger lines and of the inventory lines' accounting allocations must add
   // up to zero (debits are negative).
   double balance = 0;
-  const auto amount_of = [&](const std::string& amount, const std::string& what) {
+  // `what` ("Ledger", "Stock Item") and `name` make the message only when the amount is refused.
+  const auto amount_of = [&](const std::string& amount, const char* what, const std::string& name) {
     const std::optional<double> value = ParseAmount(amount);
     if (!value) {
-      throw Rejection(label + ": amount " + Quoted(amount) + " of " + what + " is not a number");
+      throw Rejection(label + ": amount " + Quoted(amount) + " of " + what + " " + Quoted(name) +
+                      " is not a number");
     }
     return *value;
   };
@@ -80,7 +82,7 @@ Applied ApplyVoucher(Store& store, bool strict, std::int64_t company,
     }
     entry.master_id = RequireMaster(store, company, LedgerKind(), entry.name);
     entry.amount = LeafText(line.child("AMOUNT"));
-    balance += amount_of(entry.amount, "Ledger " + Quoted(entry.name));
+    balance += amount_of(entry.amount, "Ledger", entry.name);
     entry.deemed_positive = LeafText(line.child("ISDEEMEDPOSITIVE"));
     return entry;
   };
@@ -97,7 +99,7 @@ Applied ApplyVoucher(Store& store, bool strict, std::int64_t company,
       }
       entry.master_id = RequireMaster(store, company, StockItemKind(), entry.name);
       entry.amount = LeafText(line.child("AMOUNT"));
-      const double amount = amount_of(entry.amount, "Stock Item " + Quoted(entry.name));
+      const double amount = amount_of(entry.amount, "Stock Item", entry.name);
       entry.deemed_positive = LeafText(line.child("ISDEEMEDPOSITIVE"));
       entry.actual_qty = LeafText(line.child("ACTUALQTY"));
       entry.billed_qty = LeafText(line.child("BILLEDQTY"));

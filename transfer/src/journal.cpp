@@ -78,6 +78,10 @@ void Statement::Reset() {
   sqlite3_clear_bindings(statement_.get());
 }
 
+void Statement::Rewind() {
+  sqlite3_reset(statement_.get());
+}
+
 void Journal::Close::operator()(sqlite3* db) const {
   sqlite3_close(db);
 }
@@ -122,9 +126,11 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, std::string 
       "CREATE TEMP TABLE seen(voucher_id TEXT PRIMARY KEY, row INTEGER NOT NULL);"
       "CREATE TEMP TABLE spool(seq INTEGER PRIMARY KEY, row INTEGER NOT NULL,"
       " voucher_id TEXT NOT NULL, digest TEXT NOT NULL, message TEXT NOT NULL)");
+  // The server and the company stay bound for the whole run; each lookup binds the VoucherID.
   find_ = std::make_unique<Statement>(
       db, "SELECT digest, outcome FROM vouchers WHERE server=?1 AND company=?2 AND voucher_id=?3",
       where_);
+  find_->Bind(1, server_).Bind(2, company_);
   seen_ = std::make_unique<Statement>(
       db, "INSERT INTO seen(voucher_id, row) VALUES(?1, ?2) ON CONFLICT DO NOTHING", where_);
   first_seen_ = std::make_unique<Statement>(db, "SELECT row FROM seen WHERE voucher_id=?1", where_);
@@ -159,12 +165,12 @@ void Journal::Execute(const char* sql) {
 }
 
 std::optional<Journal::Entry> Journal::Find(const std::string& voucher_id) {
-  find_->Bind(1, server_).Bind(2, company_).Bind(3, voucher_id);
+  find_->Bind(3, voucher_id);
   std::optional<Entry> entry;
   if (find_->Step()) {
     entry = Entry{find_->Text(0), find_->Text(1) == "accepted"};
   }
-  find_->Reset();
+  find_->Rewind();
   return entry;
 }
 
