@@ -180,10 +180,10 @@ TEST_F(DemoTest, ProcessSendsToTheCurrentCompanyAndItsMessageSaysWhatHappened) {
   } cases[] = {
       {"all accepted", "three-rows.mdb", ServerScript{}.importReply, QMessageBox::Information,
        kSuccess, "", ""},
-      {"rejected", "three-rows.mdb",
+      {"one rejected", "three-rows.mdb",
        "<RESPONSE><CREATED>0</CREATED><ERRORS>1</ERRORS>"
        "<LINEERROR>Ledger 'Ghost' does not exist!</LINEERROR></RESPONSE>",
-       QMessageBox::Warning, "Ledger 'Ghost' does not exist!", "", ""},
+       QMessageBox::Warning, "rejected 1 of the 10 requests sent", "", "", 1},
       // Ten rejections are told; the eleventh is counted.
       {"rejected beyond what is told", "SampleData.mdb",
        "<RESPONSE><ERRORS>1</ERRORS><LINEERROR>No</LINEERROR></RESPONSE>", QMessageBox::Warning,
