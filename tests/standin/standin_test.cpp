@@ -270,9 +270,10 @@ TEST_F(ServiceTest, ABatchAppliesEveryItemButTheOneRefused) {
     }
     messages.push_back(pair);
   }
-  EXPECT_EQ(Post(ImportMessages(messages)),
-            "CREATED=299 LASTVCHID ERRORS=3 | Cannot import 'CURRENCY': not a master or voucher this "
-            "server knows | Group has no name! | Ledger 'Nobody' does not exist!");
+  EXPECT_EQ(
+      Post(ImportMessages(messages)),
+      "CREATED=299 LASTVCHID ERRORS=3 | Cannot import 'CURRENCY': not a master or voucher this "
+      "server knows | Group has no name! | Ledger 'Nobody' does not exist!");
   EXPECT_EQ(StandinStore(path()).CountVouchers(kCompany), 299);
 }
 
