@@ -3,8 +3,24 @@
 #include <sqlite3.h>
 
 #include <stdexcept>
+#include <string>
 
 namespace lirvo::test {
+
+namespace {
+
+// Narrows masters or vouchers to the company named ?1.
+const std::string kOfCompany = " JOIN companies c ON c.id = company_id WHERE c.name = ?1";
+
+std::vector<std::string> Column(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::string> column;
+  for (const auto& row : rows) {
+    column.push_back(row.at(0));
+  }
+  return column;
+}
+
+}  // namespace
 
 std::optional<std::string> StoredMaster::Value(const std::string& path) const {
   for (const auto& [element, value] : values) {
@@ -33,12 +49,12 @@ StandinStore::StandinStore(const std::string& path) : path_(path) {
 
 StandinStore::~StandinStore() = default;
 
-std::vector<StandinStore::Row> StandinStore::Rows(const char* sql, const Row& parameters) const {
+std::vector<StandinStore::Row> StandinStore::Rows(const std::string& sql,
+                                                  const Row& parameters) const {
   sqlite3_stmt* raw = nullptr;
-  int result = sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr);
+  int result = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
   const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
   for (std::size_t i = 0; result == SQLITE_OK && i < parameters.size(); ++i) {
-    // Parameters count from 1, columns from 0.
     result = sqlite3_bind_text(raw, static_cast<int>(i) + 1, parameters[i].c_str(), -1,
                                SQLITE_TRANSIENT);
   }
@@ -58,30 +74,20 @@ std::vector<StandinStore::Row> StandinStore::Rows(const char* sql, const Row& pa
 }
 
 std::vector<std::string> StandinStore::Companies() const {
-  std::vector<std::string> names;
-  for (const Row& row : Rows("SELECT name FROM companies ORDER BY id")) {
-    names.push_back(row[0]);
-  }
-  return names;
+  return Column(Rows("SELECT name FROM companies ORDER BY id"));
 }
 
 std::vector<std::string> StandinStore::Masters(const std::string& company,
                                                const std::string& kind) const {
-  std::vector<std::string> names;
-  for (const Row& row : Rows("SELECT m.name FROM masters m JOIN companies c ON c.id = m.company_id "
-                             "WHERE c.name = ?1 AND m.kind = ?2 ORDER BY m.id",
-                             {company, kind})) {
-    names.push_back(row[0]);
-  }
-  return names;
+  return Column(Rows("SELECT m.name FROM masters m" + kOfCompany + " AND kind = ?2 ORDER BY m.id",
+                     {company, kind}));
 }
 
 std::optional<StoredMaster> StandinStore::Master(const std::string& company,
                                                  const std::string& kind,
                                                  const std::string& name) const {
   const auto found = Rows(
-      "SELECT m.id, m.name, m.parent FROM masters m JOIN companies c ON c.id = m.company_id "
-      "WHERE c.name = ?1 AND m.kind = ?2 AND m.name = ?3",
+      "SELECT m.id, m.name, parent FROM masters m" + kOfCompany + " AND kind = ?2 AND m.name = ?3",
       {company, kind, name});
   if (found.empty()) {
     return std::nullopt;
@@ -97,9 +103,9 @@ std::optional<StoredMaster> StandinStore::Master(const std::string& company,
 
 std::vector<StoredVoucher> StandinStore::Vouchers(const std::string& company) const {
   std::vector<StoredVoucher> vouchers;
-  for (const Row& v : Rows("SELECT v.id, remote_id, guid, date, type, reference, party "
-                           "FROM vouchers v JOIN companies c ON c.id = v.company_id "
-                           "WHERE c.name = ?1 ORDER BY v.id",
+  for (const Row& v : Rows("SELECT v.id, remote_id, guid, date, type, reference, party FROM "
+                           "vouchers v" +
+                               kOfCompany + " ORDER BY v.id",
                            {company})) {
     StoredVoucher& voucher =
         vouchers.emplace_back(StoredVoucher{v[1], v[2], v[3], v[4], v[5], v[6], {}});
@@ -114,15 +120,12 @@ std::vector<StoredVoucher> StandinStore::Vouchers(const std::string& company) co
 
 long long StandinStore::CountMasters(const std::string& company, const std::string& kind) const {
   return std::stoll(
-      Rows("SELECT count(*) FROM masters m JOIN companies c ON c.id = m.company_id "
-           "WHERE c.name = ?1 AND (?2 = '' OR m.kind = ?2)",
+      Rows("SELECT count(*) FROM masters" + kOfCompany + " AND (?2 = '' OR kind = ?2)",
            {company, kind})[0][0]);
 }
 
 long long StandinStore::CountVouchers(const std::string& company) const {
-  return std::stoll(Rows(
-      "SELECT count(*) FROM vouchers v JOIN companies c ON c.id = v.company_id WHERE c.name = ?1",
-      {company})[0][0]);
+  return std::stoll(Rows("SELECT count(*) FROM vouchers" + kOfCompany, {company})[0][0]);
 }
 
 }  // namespace lirvo::test

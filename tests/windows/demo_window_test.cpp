@@ -13,7 +13,6 @@
 
 #include "LirvoDemo.h"
 #include "scripted_server.h"
-#include "standin_process.h"
 #include "window_test.h"
 
 namespace lirvo::test {
@@ -67,28 +66,6 @@ class DemoTest : public ::testing::Test {
   MessageLog messages;
   QPointer<LirvoDemo> window;
 };
-
-TEST_F(DemoTest, StartUpAgainstTheStandInListsItsCompaniesAndSelectsTheCurrentOne) {
-  for (const Names& companies :
-       {Names{"North Traders", "Acme & Sons", "Zeta Ltd"}, Names{"Solo"}}) {
-    SCOPED_TRACE(companies.size());
-    std::vector<std::string> arguments;
-    for (const std::string& company : companies) {
-      arguments.insert(arguments.end(), {"--company", company});
-    }
-    const StandinProcess standin(LIRVO_STANDIN_PATH, arguments);
-    Open(standin.url());
-    const std::string line = modTally::GetTallyVersion();
-    EXPECT_EQ(Entries(), companies);
-    EXPECT_EQ(List()->currentIndex(), 0);
-    EXPECT_EQ(window->CurrentCompany(), companies.front());
-    EXPECT_TRUE(ProcessEnabled());
-    EXPECT_FALSE(line.empty());
-    EXPECT_EQ(Version(), line);
-    EXPECT_TRUE(Status()->isHidden());
-    EXPECT_TRUE(messages.shown.empty());
-  }
-}
 
 // A query that fails ends Refresh: its reason is the server line (elided to fit the label, whole
 // in the tooltip), the status label is gone, and Process stays disabled until a Refresh succeeds.
@@ -171,6 +148,11 @@ TEST_F(DemoTest, CompanyListShapesDecideSelectionAndProcess) {
       {"no company at all", {}, "Alpha", -1, false},
       {"current company in other case", {"Alpha", "Beta"}, "BETA", 1, true},
       {"current company not listed", {"Alpha", "Beta"}, "Gamma", -1, true},
+      {"names beyond ASCII",
+       {"Alpha", "\xc5\x9ar\xc4\xab Traders \xe2\x82\xb9"},
+       "\xc5\x9ar\xc4\xab Traders \xe2\x82\xb9",
+       1,
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,13 +176,18 @@ TEST_F(DemoTest, ProcessSendsToTheCurrentCompanyAndItsMessageSaysWhatHappened) {
     const char* says;
     const char* status;  // where the status label stopped; "": hidden
     const char* sent;    // what a stop message says was sent
+    int rejected = -1;   // how many imports get importReply; -1: every one
   } cases[] = {
       {"all accepted", "three-rows.mdb", ServerScript{}.importReply, QMessageBox::Information,
        kSuccess, "", ""},
-      {"rejected", "three-rows.mdb",
+      {"one rejected", "three-rows.mdb",
        "<RESPONSE><CREATED>0</CREATED><ERRORS>1</ERRORS>"
        "<LINEERROR>Ledger 'Ghost' does not exist!</LINEERROR></RESPONSE>",
-       QMessageBox::Warning, "Ledger 'Ghost' does not exist!", "", ""},
+       QMessageBox::Warning, "rejected 1 of the 10 requests sent", "", "", 1},
+      // Ten rejections are told; the eleventh is counted.
+      {"rejected beyond what is told", "SampleData.mdb",
+       "<RESPONSE><ERRORS>1</ERRORS><LINEERROR>No</LINEERROR></RESPONSE>", QMessageBox::Warning,
+       ": No\n- and 1 more", "", "", 11},
       // Databases that fail at the start, at the first row, and part-way (damaged ones are in the
       // reliability tests).
       {"missing", "none.mdb", ServerScript{}.importReply, QMessageBox::Critical, "none.mdb", "",
@@ -212,8 +199,9 @@ TEST_F(DemoTest, ProcessSendsToTheCurrentCompanyAndItsMessageSaysWhatHappened) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RawServer server(
-        Scripted({.companies = {"Acme Traders", "Other Co"}, .importReply = c.importReply}));
+    RawServer server(Scripted({.companies = {"Acme Traders", "Other Co"},
+                               .importReply = c.importReply,
+                               .importReplies = c.rejected}));
     Open(server.url());
     window->setDatabasePath(std::string(LIRVO_TEST_DATA_DIR "/") + c.database);
     List()->setCurrentIndex(1);  // the list's choice does not steer the transfer

@@ -3,6 +3,7 @@
 // of Companies" and "List of Accounts" are the two export queries, anything else is an import.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,15 @@ struct ServerScript {
   std::string currentCompany = "Acme Traders";
   // The reply body to imports; by default one created master and no errors.
   std::string importReply = "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS></RESPONSE>";
+  // How many imports get importReply; the later ones get the default. -1: every one.
+  int importReplies = -1;
 };
 
 inline RawServer::Handler Scripted(ServerScript script) {
-  return [script = std::move(script)](int socket, const std::string& request) {
+  auto imports = std::make_shared<int>(0);
+  return [script = std::move(script), imports](int socket, const std::string& request) {
     const std::string body = BodyText(request);
-    std::string reply = script.importReply;
+    std::string reply;
     if (body.empty()) {
       reply = "<RESPONSE>" + script.versionLine + "</RESPONSE>";
     } else if (body.find("List of Companies") != std::string::npos) {
@@ -33,6 +37,9 @@ inline RawServer::Handler Scripted(ServerScript script) {
     } else if (body.find("List of Accounts") != std::string::npos) {
       reply = "<ENVELOPE><BODY><DESC><STATICVARIABLES><SVCURRENTCOMPANY>" + script.currentCompany +
               "</SVCURRENTCOMPANY></STATICVARIABLES></DESC></BODY></ENVELOPE>";
+    } else {
+      const bool scripted = script.importReplies < 0 || (*imports)++ < script.importReplies;
+      reply = scripted ? script.importReply : ServerScript{}.importReply;
     }
     RawServer::SendAll(socket, RawServer::HttpReply(200, reply));
   };
