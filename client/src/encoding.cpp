@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -74,6 +75,23 @@ char32_t NextUtf8(std::string_view text, std::size_t& at) {
   }
   at += length;
   return c;
+}
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// The offset of the first byte from `at` on that is not ASCII, looking at eight bytes at a time.
+std::size_t SkipAscii(std::string_view text, std::size_t at) {
+  for (; at + 8 <= text.size(); at += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, 8);
+    if ((word & kHighBits) != 0) {
+      break;
+    }
+  }
+  while (at < text.size() && static_cast<unsigned char>(text[at]) < 0x80) {
+    ++at;
+  }
+  return at;
 }
 
 char32_t NextUtf8OrThrow(std::string_view text, std::size_t& at) {
@@ -174,7 +192,8 @@ std::size_t ForbiddenReferenceAt(std::string_view text, std::size_t at) {
 std::size_t FindInvalidUtf8(std::string_view text) {
   std::size_t at = 0;
   while (at < text.size()) {
-    if (NextUtf8(text, at) == kInvalid) {
+    at = SkipAscii(text, at);
+    if (at < text.size() && NextUtf8(text, at) == kInvalid) {
       return at;
     }
   }
@@ -182,19 +201,35 @@ std::size_t FindInvalidUtf8(std::string_view text) {
 }
 
 std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order) {
-  std::string out;
-  out.reserve(utf8.size() * 2);
+  // Each UTF-8 byte gives at most two bytes of UTF-16 (a four-byte sequence gives a pair of
+  // units), so the result is written into a string of that size and cut to length at the end.
+  std::string out(utf8.size() * 2, '\0');
+  char* next = out.data();
+  const std::size_t low = order == ByteOrder::kLittle ? 0 : 1;
   const auto unit = [&](char32_t u) {
-    const char low = static_cast<char>(u & 0xFF);
-    const char high = static_cast<char>((u >> 8) & 0xFF);
-    if (order == ByteOrder::kLittle) {
-      out += low, out += high;
-    } else {
-      out += high, out += low;
-    }
+    next[low] = static_cast<char>(u & 0xFF);
+    next[1 - low] = static_cast<char>((u >> 8) & 0xFF);
+    next += 2;
   };
   std::size_t at = 0;
   while (at < utf8.size()) {
+    // A run of ASCII, eight bytes at a time, each byte widened to a unit (the high bytes are
+    // already zero).
+    while (at + 8 <= utf8.size()) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, utf8.data() + at, 8);
+      if ((word & kHighBits) != 0) {
+        break;
+      }
+      for (std::size_t i = 0; i < 8; ++i) {
+        next[2 * i + low] = utf8[at + i];
+      }
+      next += 16;
+      at += 8;
+    }
+    if (at == utf8.size()) {
+      break;
+    }
     const char32_t c = NextUtf8OrThrow(utf8, at);
     if (c >= 0x10000) {
       unit(0xD800 + ((c - 0x10000) >> 10));
@@ -203,6 +238,7 @@ std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order) {
       unit(c);
     }
   }
+  out.resize(static_cast<std::size_t>(next - out.data()));
   return out;
 }
 

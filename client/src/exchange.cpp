@@ -154,17 +154,24 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   // The wire text is settled before anything is sent: a text that is not UTF-8 never leaves.
   const WireEncoding wire = ConfiguredWireEncoding();
   const std::string_view text = body.value_or(std::string_view());
-  const std::size_t bad = lirvo::encoding::FindInvalidUtf8(text);
-  if (bad != std::string_view::npos) {
+  const auto not_utf8 = [&](std::size_t bad) {
     const auto at = lirvo::encoding::PositionOf(text, bad);
-    throw Failure(FailureNumber::kEncoding,
-                  "the request for " + url + " is not UTF-8 text at line " +
-                      std::to_string(at.line) + ", column " + std::to_string(at.column) +
-                      " (byte " + std::to_string(bad + 1) + "); nothing was sent");
-  }
+    return Failure(FailureNumber::kEncoding,
+                   "the request for " + url + " is not UTF-8 text at line " +
+                       std::to_string(at.line) + ", column " + std::to_string(at.column) +
+                       " (byte " + std::to_string(bad + 1) + "); nothing was sent");
+  };
+  // The conversion to UTF-16 checks the UTF-8 as it goes: one pass over the request.
   std::string utf16;
   if (wire == WireEncoding::kUtf16) {
-    utf16 = lirvo::encoding::Utf8ToUtf16(text, lirvo::encoding::ByteOrder::kLittle);
+    try {
+      utf16 = lirvo::encoding::Utf8ToUtf16(text, lirvo::encoding::ByteOrder::kLittle);
+    } catch (const lirvo::encoding::Error& error) {
+      throw not_utf8(error.offset());
+    }
+  } else if (const std::size_t bad = lirvo::encoding::FindInvalidUtf8(text);
+             bad != std::string_view::npos) {
+    throw not_utf8(bad);
   }
   const std::string_view payload = wire == WireEncoding::kUtf16 ? std::string_view(utf16) : text;
 

@@ -89,6 +89,10 @@ void Statement::Reset() {
   sqlite3_clear_bindings(statement_.get());
 }
 
+void Statement::Rewind() {
+  sqlite3_reset(statement_.get());
+}
+
 void Database::Close::operator()(sqlite3* db) const {
   sqlite3_close_v2(db);
 }

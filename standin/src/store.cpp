@@ -101,21 +101,14 @@ Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, fa
   transaction.Commit();
 }
 
-Store::Transaction::Transaction(Store& store) : store_(store) {
+Store::Transaction::Transaction(Store& store)
+    : store_(store), transaction_(store.db_, "BEGIN IMMEDIATE") {
   store_.master_ids_.clear();
   store_.item_undone_after_write_ = false;
-  store_.db_.Execute("BEGIN IMMEDIATE");
 }
 
 Store::Transaction::~Transaction() {
   store_.master_ids_.clear();
-  if (!done_) {
-    try {
-      store_.db_.Execute("ROLLBACK");
-    } catch (const StoreError&) {
-      // SQLite may already have rolled back (after an I/O error); nothing is left to undo.
-    }
-  }
 }
 
 void Store::Transaction::Commit() {
@@ -124,8 +117,7 @@ void Store::Transaction::Commit() {
                      ": an item of the request was refused after it had changed the store; the "
                      "whole request is undone");
   }
-  store_.db_.Execute("COMMIT");
-  done_ = true;
+  transaction_.Commit();
 }
 
 // An item checks everything it can refuse before its first write, and a failure of a write

@@ -71,7 +71,7 @@ class Store {
   explicit Store(const std::string& path);
 
   // A write transaction: BEGIN IMMEDIATE on construction, rolled back when destroyed without
-  // Commit.
+  // Commit. The master ids cached inside it are forgotten when it begins and when it ends.
   class Transaction {
    public:
     explicit Transaction(Store& store);
@@ -82,7 +82,7 @@ class Store {
 
    private:
     Store& store_;
-    bool done_ = false;
+    sqlite::Transaction transaction_;
   };
 
   // One item of a request inside a transaction, so that a rejected item leaves no trace: an item

@@ -12,34 +12,9 @@
 #include <string_view>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
+#include <lirvo/sqlite.h>
 
 namespace lirvo::transfer::detail {
-
-// One prepared statement; binds count from 1, columns from 0 (as in SQLite).
-class Statement {
- public:
-  Statement(sqlite3* db, std::string_view sql, const std::string& where);
-  Statement& Bind(int index, std::string_view text);
-  Statement& Bind(int index, std::int64_t number);
-  // Steps once: true while a row is available. Throws modTally::Failure (kFile).
-  bool Step();
-  std::string Text(int column) const;
-  std::int64_t Int(int column) const;
-  // Resets the statement and clears its bindings.
-  void Reset();
-  // Resets the statement, keeping its bindings for the next step.
-  void Rewind();
-
- private:
-  struct Finalize {
-    void operator()(sqlite3_stmt* statement) const;
-  };
-  sqlite3* db_;
-  std::unique_ptr<sqlite3_stmt, Finalize> statement_;
-  std::string where_;
-};
 
 // A voucher waiting to be sent.
 struct Spooled {
@@ -57,7 +32,6 @@ class Journal {
   // modTally::Failure (kFile) naming the file.
   Journal(const std::filesystem::path& path, bool read_only, std::string server,
           std::string company);
-  ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
@@ -84,15 +58,15 @@ class Journal {
               const std::string& reason);
 
  private:
-  void Execute(const char* sql);
-  struct Close {
-    void operator()(sqlite3* db) const;
-  };
+  // `exists`: whether the file was there before opening.
+  Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
+          std::string company);
+
   std::string where_;
   std::string server_;
   std::string company_;
-  std::unique_ptr<sqlite3, Close> db_;
-  std::unique_ptr<Statement> find_, seen_, first_seen_, spool_, spooled_, record_;
+  sqlite::Database db_;
+  std::unique_ptr<sqlite::Statement> find_, seen_, first_seen_, spool_, spooled_, record_;
 };
 
 }  // namespace lirvo::transfer::detail

@@ -54,6 +54,8 @@ class Statement {
   std::int64_t Int(int column) const;
   // Resets the statement and clears its bindings.
   void Reset();
+  // Resets the statement, keeping its bindings for the next step.
+  void Rewind();
 
  private:
   struct Finalize {

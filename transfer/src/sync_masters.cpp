@@ -1,0 +1,117 @@
+// The sync's masters: reading what the company holds, building what it lacks.
+#include "sync_masters.h"
+
+#include <lirvo/modTallyIm.h>
+#include <lirvo/transfer.h>
+
+namespace lirvo::transfer::detail {
+
+using modTally::Failure;
+namespace FailureNumber = modTally::FailureNumber;
+
+std::string ListOfAccountsRequest(const std::optional<std::string>& company, const char* type) {
+  return "<ENVELOPE><HEADER><TALLYREQUEST>Export Data</TALLYREQUEST></HEADER><BODY><EXPORTDATA>"
+         "<REQUESTDESC><REPORTNAME>List of Accounts</REPORTNAME><STATICVARIABLES>" +
+         (company ? "<SVCURRENTCOMPANY>" + modTally::EscapeXml(*company) + "</SVCURRENTCOMPANY>"
+                  : std::string()) +
+         "<SVEXPORTFORMAT>$$SysName:XML</SVEXPORTFORMAT><ACCOUNTTYPE>" + type +
+         "</ACCOUNTTYPE></STATICVARIABLES></REQUESTDESC></EXPORTDATA></BODY></ENVELOPE>";
+}
+
+std::unordered_set<std::string> ReadMasters(const std::string& url, const std::string& company,
+                                            const char* type, const char* element,
+                                            const modTally::ExchangeLimits& limits) {
+  const std::string what =
+      std::string("cannot read the ") + type + " of \"" + company + "\" from " + url + ": ";
+  const modTally::Reply reply =
+      modTally::Exchange(url, ListOfAccountsRequest(company, type), limits);
+  // A list is an export, not an import: it is judged by its status, its form and any LINEERROR.
+  pugi::xml_document document;
+  if (reply.status >= 300) {
+    throw Failure(FailureNumber::kHttpStatus, what + "HTTP status " + std::to_string(reply.status));
+  }
+  if (!modTally::LoadXml(document, reply.text)) {
+    throw Failure(FailureNumber::kDocument, what + "the reply is not XML");
+  }
+  if (const pugi::xpath_node error = document.select_node("//LINEERROR")) {
+    throw Failure(FailureNumber::kDocument,
+                  what + std::string(text::Trim(modTally::NodeText(error.node()))));
+  }
+  std::unordered_set<std::string> names;
+  for (const pugi::xpath_node& found :
+       document.select_nodes((std::string("//") + element).c_str())) {
+    const pugi::xml_node node = found.node();
+    std::string name = node.attribute("NAME").value();
+    if (name.empty()) {
+      name = modTally::NodeText(node.child("NAME"));
+    }
+    if (name.empty()) {
+      name = modTally::NodeText(node.child("NAME.LIST").child("NAME"));
+    }
+    if (!name.empty()) {
+      names.insert(text::FoldCase(name));
+    }
+  }
+  return names;
+}
+
+namespace {
+
+// The TALLYMESSAGE of a master request built by the master builders.
+std::string MessageOf(const std::string& request) {
+  const std::size_t from = request.find("<TALLYMESSAGE");
+  const std::size_t to = request.rfind("</TALLYMESSAGE>");
+  if (from == std::string::npos || to == std::string::npos || to < from) {
+    throw Failure(FailureNumber::kDocument, "a master request holds no TALLYMESSAGE");
+  }
+  return request.substr(from, to + std::string_view("</TALLYMESSAGE>").size() - from);
+}
+
+}  // namespace
+
+std::string MasterMessage(MasterKind kind, const Need& need, const std::string& company) {
+  switch (kind) {
+    case MasterKind::kUnit: {
+      modTallyIm::UnitMaster unit;
+      unit.Name = need.name;
+      unit.IsSimpleUnit = "Yes";
+      unit.OriginalName = need.name;
+      unit.DecimalPlaces = "2";
+      return MessageOf(modTallyIm::BuildUnit(company, unit, "Create"));
+    }
+    case MasterKind::kLedger: {
+      modTallyIm::LedgerMaster ledger;
+      ledger.Name = need.name;
+      ledger.Parent = need.detail;
+      return MessageOf(modTallyIm::BuildLedger(company, ledger, "Create"));
+    }
+    case MasterKind::kItem: {
+      modTallyIm::StockItemMaster item;
+      item.Name = need.name;
+      item.BaseUnits = need.detail;
+      item.CostingMethod = "Avg. Cost";
+      item.ValuationMethod = "Avg. Price";
+      item.Denominator = "1";
+      return MessageOf(modTallyIm::BuildStockItem(company, item, "Create"));
+    }
+  }
+  return {};
+}
+
+}  // namespace lirvo::transfer::detail
+
+namespace lirvo::transfer {
+
+std::string CurrentCompany(const std::string& url, const modTally::ExchangeLimits& limits) {
+  // List of Accounts names the current company whatever the type asked; units make a short reply.
+  const modTally::Reply reply =
+      modTally::Exchange(url, detail::ListOfAccountsRequest(std::nullopt, "Units"), limits);
+  if (reply.status >= 400) {
+    throw modTally::Failure(
+        modTally::FailureNumber::kDocument,
+        "cannot ask " + url + " for its current company: " + RejectionText(reply));
+  }
+  return modTally::ReadCurrentCompanyReply(reply.text);
+}
+
+}  // namespace lirvo::transfer

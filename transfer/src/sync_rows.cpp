@@ -1,0 +1,144 @@
+// The sync's rows: the streamed table, the local checks a row must pass before it is sent, and
+// the digest that tells a changed voucher from one already accepted.
+#include <lirvo/sync.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include <lirvo/salesdb.h>
+#include <lirvo/text.h>
+
+namespace lirvo::transfer {
+
+namespace {
+
+using modTally::Failure;
+
+constexpr const char* kTable = "SalesMst";
+
+bool Blank(const std::optional<std::string>& value) {
+  return !value || text::Trim(*value).empty();
+}
+
+// Whether the whole of `value` (blanks around it aside) is one decimal number.
+bool IsPlainNumber(std::string_view value) {
+  value = text::Trim(value);
+  if (!value.empty() && value.front() == '+') {
+    value.remove_prefix(1);
+  }
+  double number = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  return error == std::errc() && end == value.data() + value.size() && std::isfinite(number);
+}
+
+bool IsDate(std::string_view value) {
+  return value.size() == 8 &&
+         std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+SalesSource::SalesSource(const std::filesystem::path& database) : path_(database) {
+  SalesDatabase db(database);
+  rows_ = std::make_unique<Recordset>(db.Open(std::string("Select * from ") + kTable));
+}
+
+SalesSource::~SalesSource() = default;
+SalesSource::SalesSource(SalesSource&&) noexcept = default;
+SalesSource& SalesSource::operator=(SalesSource&&) noexcept = default;
+
+long SalesSource::RowCount() const {
+  return rows_->RecordCount();
+}
+
+bool SalesSource::Next() {
+  try {
+    if (number_ > 0) {
+      rows_->MoveNext();
+    }
+    if (rows_->AtEnd()) {
+      return false;
+    }
+    row_ = ReadSalesRow(*rows_);
+  } catch (const Failure& failure) {
+    throw Failure(failure.number(), "cannot read row " + std::to_string(number_ + 1) + " of " +
+                                        kTable + " in " + path_.string() + ": " +
+                                        failure.description());
+  }
+  ++number_;
+  return true;
+}
+
+std::optional<std::string> LocalCheck(const SalesRow& row) {
+  const std::pair<const std::optional<std::string> SalesRow::*, const char*> required[] = {
+      {&SalesRow::VoucherID, "VoucherID (the voucher's REMOTEID)"},
+      {&SalesRow::VoucherDate, "VoucherDate"},
+      {&SalesRow::PartyName, "PartyName (the party ledger)"},
+      {&SalesRow::SalesLedger, "SalesLedger"},
+      {&SalesRow::TaxAc, "TaxAc (the tax ledger)"},
+      {&SalesRow::ItemName, "ItemName (the stock item)"},
+      {&SalesRow::Unit, "Unit"},
+      {&SalesRow::Amount, "Amount"},
+      {&SalesRow::TaxPer, "TaxPer (the tax rate)"},
+  };
+  for (const auto& [member, what] : required) {
+    if (Blank(row.*member)) {
+      return std::string("no ") + what;
+    }
+  }
+  if (!IsDate(text::Trim(*row.VoucherDate))) {
+    return "VoucherDate \"" + *row.VoucherDate + "\" is not a date (YYYYMMDD)";
+  }
+  if (!IsPlainNumber(*row.Amount)) {
+    return "Amount \"" + *row.Amount + "\" is not a number";
+  }
+  if (row.TaxPer->find_first_of("0123456789") == std::string::npos) {
+    return "TaxPer \"" + *row.TaxPer + "\" is not a number";
+  }
+  try {
+    const SalesVoucherFigures figures = VoucherFigures(row);
+    if (!std::isfinite(figures.gross) || !std::isfinite(figures.tax)) {
+      return "Amount " + *row.Amount + " with TaxPer " + *row.TaxPer +
+             " gives a total too large for a voucher";
+    }
+  } catch (const Failure& failure) {
+    return failure.description();
+  }
+  return std::nullopt;
+}
+
+std::string Digest(std::string_view text) {
+  // Eight bytes at a time, each word mixed in by multiplication and a shift (the mixing of
+  // MurmurHash's finaliser): enough to tell a changed voucher from an unchanged one, and fast on
+  // every row of a large table.
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  std::uint64_t hash = 0xCBF29CE484222325ULL ^ (text.size() * kMultiplier);
+  const auto mix = [&hash](std::uint64_t word) {
+    hash ^= word;
+    hash *= kMultiplier;
+    hash ^= hash >> 29;
+  };
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, 8);
+    mix(word);
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, text.data() + i, text.size() - i);
+  mix(tail);
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDULL;
+  hash ^= hash >> 33;
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string digest(16, '0');
+  for (int d = 15; d >= 0; --d) {
+    digest[static_cast<std::size_t>(d)] = kDigits[hash & 0xF];
+    hash >>= 4;
+  }
+  return digest;
+}
+
+}  // namespace lirvo::transfer
