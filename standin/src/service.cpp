@@ -1,7 +1,8 @@
 // The stand-in's request routing: a POST is parsed once and sent to the export reports, the
-// collection export or the import, which applies each master and voucher under its own savepoint
-// and answers with the server's counters. Masters, vouchers, value parsing, exports and the reply
-// forms live in their own files.
+// collection export or the import, which applies each master and voucher as an item of its own
+// (refused whole or applied whole) and answers with the server's counters. Masters, vouchers,
+// value parsing, exports and the reply forms live in their own files; the request's encoding is
+// worked out here, before anything else, which keeps this file a little over 400 lines.
 #include <lirvo/standin/service.h>
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The store's SQL: every statement the stand-in runs against its database is in this one file,
+// next to the schema it relies on, so the two are read and changed together (hence its length).
 #include "store.h"
 
 #include <algorithm>
