@@ -1,10 +1,6 @@
-// Sales databases that cannot be used: cut short, damaged, not a database at all, unreadable.
+// Sales databases that cannot be used: cut short, damaged, not a database at all, missing.
 // Each gives a failure that names the file before anything is posted, and the process lives on
 // (the lirvo command reports such failures as the transfer tests show).
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -47,45 +43,19 @@ std::string SampleWith(std::size_t offset, char value) {
   return bytes;
 }
 
-// The transfer from `file` run as a user without special rights: root reads a file whatever its
-// permission bits, so as root it runs in a child that has become "nobody". Gives the failure's
-// number and description.
+// The transfer from `file`: the failure's number and description.
 std::string FailureOfTransfer(const fs::path& file) {
-  const auto transfer = [&]() -> std::string {
-    try {
-      lirvo::transfer::DataToTally("Demo Trading Co", nullptr, file);
-    } catch (const modTally::Failure& failure) {
-      return std::to_string(failure.number()) + " " + failure.description();
-    }
-    return "the transfer ran";
-  };
-  int out[2];
-  if (geteuid() != 0 || pipe(out) != 0) {
-    return transfer();
+  try {
+    lirvo::transfer::DataToTally("Demo Trading Co", nullptr, file);
+  } catch (const modTally::Failure& failure) {
+    return std::to_string(failure.number()) + " " + failure.description();
   }
-  const pid_t child = fork();
-  if (child == 0) {
-    constexpr uid_t kNobody = 65534;
-    const bool nobody = setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
-    const std::string report = nobody ? transfer() : "cannot become nobody";
-    const ssize_t written = write(out[1], report.data(), report.size());
-    _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
-  }
-  close(out[1]);
-  std::string report;
-  char buffer[512];
-  for (ssize_t got = 0; (got = read(out[0], buffer, sizeof buffer)) > 0;) {
-    report.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(out[0]);
-  waitpid(child, nullptr, 0);
-  return report.empty() ? "the child reported nothing" : report;
+  return "the transfer ran";
 }
 
 TEST(BadDatabase, EachFailsNamingTheFileBeforeAnythingIsPosted) {
   // Offset 0x37 of a table definition page is the high byte of the reference to the table's page
-  // usage map; pointing it far away made libmdb crash. Page 2 defines the catalog, page 24
-  // SalesMst.
+  // usage map; pointing it far away made libmdb crash. Page 2 defines the catalog.
   const struct {
     const char* what;
     std::function<void(const fs::path&)> make;
@@ -96,12 +66,8 @@ TEST(BadDatabase, EachFailsNamingTheFileBeforeAnythingIsPosted) {
        "cut short"},
       {"cut to whole pages, the rows' pages lost",
        [](const fs::path& f) { WriteFile(f, ReadFile(kSample).substr(0, 26 * kPage)); }, "damaged"},
-      {"cut after the header page",
-       [](const fs::path& f) { WriteFile(f, ReadFile(kSample).substr(0, kPage)); }, "damaged"},
       {"catalog's page usage map damaged (libmdb crashed on it)",
        [](const fs::path& f) { WriteFile(f, SampleWith(2 * kPage + 0x37, '\xff')); }, "damaged"},
-      {"SalesMst's page usage map damaged (libmdb crashed on it)",
-       [](const fs::path& f) { WriteFile(f, SampleWith(24 * kPage + 0x37, '\xff')); }, "damaged"},
       {"an Access header over random pages",
        [](const fs::path& f) {
          WriteFile(f, ReadFile(kSample).substr(0, kPage) + RandomBytes(27 * kPage, 7));
@@ -114,16 +80,8 @@ TEST(BadDatabase, EachFailsNamingTheFileBeforeAnythingIsPosted) {
       {"a text file", [](const fs::path& f) { WriteFile(f, "PartyName,Amount\r\nAnand,1\r\n"); },
        "not an Access database"},
       {"missing", [](const fs::path&) {}, "no such file"},
-      {"without read permission",
-       [](const fs::path& f) {
-         fs::copy_file(kSample, f);
-         fs::permissions(f, fs::perms::none);
-       },
-       "Permission denied"},
   };
   const lirvo::test::TempDir dir("bad-database");
-  fs::permissions(dir.path(), fs::perms::others_read | fs::perms::others_exec,
-                  fs::perm_options::add);
   RawServer server = RawServer::Replying(RawServer::HttpReply(200, "<RESPONSE/>"));
   modTally::TallyUrl = server.url();
   // libmdb's complaints ("offset ... is beyond EOF") stay off the terminal.
@@ -156,7 +114,6 @@ TEST(BadDatabase, AReaderThatCrashesHangsOrStopsShortFailsInTime) {
   } cases[] = {
       {"kill -SEGV $$", "crashed the database reader: Segmentation fault"},
       {"exec sleep 60", "made no progress for 1 s"},
-      {"exit 0", "output stopped before its end"},
       {"printf 'abc'; exit 0", "output stopped before its end"},
       {"printf '\\377\\377\\377\\377R'; exec sleep 60", "garbled"},
       {"exit 7", "ended with status 7"},

@@ -33,25 +33,20 @@ std::string TabOrder(QWidget* first) {
   return names;
 }
 
-// Fresh windows, as designed, before any load has run.
-struct Windows {
+TEST(Layout, EachWindowHasItsCaptionAFixedSizeAndItsTabOrder) {
+  // Fresh windows, as designed, before any load has run.
   LirvoDemo demo;
   Form1 console;
   dlgExport exporter;
-};
-
-TEST(Layout, EachWindowHasItsCaptionAFixedSizeAndItsTabOrder) {
-  Windows windows;
   const struct {
     QWidget* window;
     const char* title;
     const char* tabs;
   } layouts[] = {
-      {&windows.demo, "Demo Application using Lirvo 1.0 ",
+      {&demo, "Demo Application using Lirvo 1.0 ",
        "cmbCurrentCompanyList cmdRefresh cmdProcess cmdClose Text1"},
-      {&windows.console, "Tally Request",
-       "txtFileName Command1 txtResponseHeaders txtResponse cmdRequest"},
-      {&windows.exporter, "Data Transformation - QX to Tally ",
+      {&console, "Tally Request", "txtFileName Command1 txtResponseHeaders txtResponse cmdRequest"},
+      {&exporter, "Data Transformation - QX to Tally ",
        "txtUserName txtPassword tvFY Check1 Check2 Check3 Check4 Check5 Check6 Check12 Check11 "
        "Check10 Check9 Check8 Check7 Check14 Check13 MSHFlexGrid1 Command1 Command2"},
   };

@@ -45,15 +45,4 @@ inline RawServer::Handler Scripted(ServerScript script) {
   };
 }
 
-// The bodies of the requests `server` received that were imports.
-inline std::vector<std::string> ImportBodies(const RawServer& server) {
-  std::vector<std::string> imports;
-  for (const std::string& request : server.requests()) {
-    if (BodyText(request).find("Import Data") != std::string::npos) {
-      imports.push_back(BodyText(request));
-    }
-  }
-  return imports;
-}
-
 }  // namespace lirvo::test
