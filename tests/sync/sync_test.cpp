@@ -1,28 +1,23 @@
 // lirvo sync end to end against tally-standin: the whole of sales-20k.mdb, rows refused locally
 // and by the server, runs killed or interrupted in the middle and run again, and the progress
 // shown on a terminal and on a pipe.
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <sqlite3.h>
 
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <functional>
+#include <future>
 #include <set>
-#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <lirvo/sync.h>
 
+#include "lirvo_command.h"
 #include "standin_process.h"
 #include "standin_store.h"
 
@@ -30,6 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using lirvo::test::CommandResult;
+using lirvo::test::Data;
 using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
 using ::testing::HasSubstr;
@@ -48,166 +45,27 @@ constexpr std::size_t kLedgers = 2004, kItems = 4910;
 constexpr long kStoppedRows = 4000;
 #endif
 
-std::string Data(const char* name) {
-  return std::string(LIRVO_TEST_DATA_DIR) + "/" + name;
-}
-
-std::string Read(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Waits for `condition`, polling, until `seconds` have passed.
-bool WaitFor(const std::function<bool()>& condition, int seconds = 60) {
-  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-  while (!condition()) {
-    if (Clock::now() > deadline) {
-      return false;
-    }
-    poll(nullptr, 0, 5);
-  }
-  return true;
-}
-
 // A fresh folder per test, removed afterwards.
 class SyncTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ =
-        fs::temp_directory_path() / ("lirvo-sync-" + std::to_string(getpid()) + "-" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  fs::path dir_;
+  const lirvo::test::TempDir folder_{"lirvo-sync"};
+  const fs::path dir_ = folder_.path();
 };
 
-// `lirvo sync ARGS` as a child process with LIRVO_TALLY_URL set, stdout and stderr in files (or
-// stderr on a pseudo-terminal).
-class Lirvo {
- public:
-  Lirvo(const std::string& url, std::vector<std::string> args, const fs::path& dir,
-        bool terminal = false)
-      : out_(dir / "out.txt"), err_(dir / "err.txt") {
-    int master = -1;
-    int slave = -1;
-    if (terminal && openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-      throw std::runtime_error("openpty failed");
-    }
-    args.insert(args.begin(), {LIRVO_CLI_PATH, "sync"});
-    pid_ = fork();
-    if (pid_ == 0) {
-      setenv("LIRVO_TALLY_URL", url.c_str(), 1);
-      const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = terminal ? slave : open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, STDOUT_FILENO);
-      dup2(err, STDERR_FILENO);
-      std::vector<char*> argv;
-      for (std::string& arg : args) {
-        argv.push_back(arg.data());
-      }
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    if (terminal) {
-      close(slave);
-      master_ = master;
-    }
-  }
-  ~Lirvo() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (master_ >= 0) {
-      close(master_);
-    }
-  }
-
-  void Signal(int signal) const { kill(pid_, signal); }
-
-  // The exit status, or 128 + the signal that ended it; -1 when it did not end in time.
-  int Wait() {
-    int status = 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(120);
-    for (;;) {
-      if (master_ >= 0) {
-        pollfd fd{master_, POLLIN, 0};
-        char buffer[4096];
-        while (poll(&fd, 1, 0) > 0) {
-          const ssize_t got = read(master_, buffer, sizeof buffer);
-          if (got <= 0) {
-            break;
-          }
-          terminal_.append(buffer, static_cast<std::size_t>(got));
-        }
-      }
-      const pid_t done = waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = -1;
-        if (master_ >= 0) {
-          continue_reading_after_exit();
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      if (Clock::now() > deadline) {
-        return -1;
-      }
-      poll(nullptr, 0, 5);
-    }
-  }
-
-  std::string out() const { return Read(out_); }
-  std::string err() const { return master_ >= 0 ? terminal_ : Read(err_); }
-
- private:
-  void continue_reading_after_exit() {
-    char buffer[4096];
-    pollfd fd{master_, POLLIN, 0};
-    while (poll(&fd, 1, 50) > 0) {
-      const ssize_t got = read(master_, buffer, sizeof buffer);
-      if (got <= 0) {
-        break;
-      }
-      terminal_.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-
-  fs::path out_, err_;
-  pid_t pid_ = -1;
-  int master_ = -1;
-  std::string terminal_;
-};
-
-// Runs lirvo sync to the end; the exit status.
-int Sync(const std::string& url, const std::vector<std::string>& args, const fs::path& dir,
-         std::string* out = nullptr) {
-  Lirvo lirvo(url, args, dir);
-  const int status = lirvo.Wait();
-  if (out) {
-    *out = lirvo.out();
-  }
-  return status;
+CommandResult Sync(const std::string& url, const std::string& args) {
+  return lirvo::test::Lirvo(url, "sync " + args);
 }
 
 // The VoucherIDs the journal holds as accepted.
 std::set<std::string> JournalAccepted(const fs::path& journal) {
   sqlite3* db = nullptr;
   std::set<std::string> ids;
-  if (sqlite3_open_v2(journal.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "SELECT voucher_id FROM vouchers WHERE outcome='accepted'", -1,
-                       &statement, nullptr);
-    while (statement && sqlite3_step(statement) == SQLITE_ROW) {
-      ids.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-    }
-    sqlite3_finalize(statement);
-  }
+  sqlite3_open_v2(journal.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  const auto add = [](void* to, int, char** row, char**) {
+    static_cast<std::set<std::string>*>(to)->insert(row[0]);
+    return 0;
+  };
+  sqlite3_exec(db, "SELECT voucher_id FROM vouchers WHERE outcome='accepted'", add, &ids, nullptr);
   sqlite3_close(db);
   return ids;
 }
@@ -249,11 +107,10 @@ TEST(SyncLocalCheck, RefusesWhatCannotBecomeAVoucher) {
 TEST_F(SyncTest, SalesTwentyThousandArriveOnceWithTheirMastersAndARerunSendsNothing) {
   const std::string data = (dir_ / "store.db").string();
   StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
-  const std::vector<std::string> args{"--db",      Data("sales-20k.mdb"),
-                                      "--journal", (dir_ / "journal.sqlite").string(),
-                                      "--limit",   std::to_string(kRows)};
-  std::string out;
-  ASSERT_EQ(Sync(standin.url(), args, dir_, &out), 0) << out;
+  const std::string args = "--db " + Data("sales-20k.mdb") + " --journal " +
+                           (dir_ / "journal.sqlite").string() + " --limit " + std::to_string(kRows);
+  const CommandResult first = Sync(standin.url(), args);
+  ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
 
   const StandinStore store(data);
   const auto vouchers = store.Vouchers(kCompany);
@@ -273,41 +130,34 @@ TEST_F(SyncTest, SalesTwentyThousandArriveOnceWithTheirMastersAndARerunSendsNoth
   }
   EXPECT_EQ(JournalAccepted(dir_ / "journal.sqlite"), StoredIds(store));
 
-  ASSERT_EQ(Sync(standin.url(), args, dir_, &out), 0) << out;
-  EXPECT_THAT(out, HasSubstr(std::to_string(kRows) + " unchanged"));
-  EXPECT_THAT(out, HasSubstr("Requests: 0 import requests"));
+  const CommandResult again = Sync(standin.url(), args);
+  ASSERT_EQ(again.exit_code, 0) << again.out << again.err;
+  EXPECT_THAT(again.out, HasSubstr(std::to_string(kRows) + " unchanged"));
+  EXPECT_THAT(again.out, HasSubstr("Requests: 0 import requests"));
   EXPECT_EQ(store.CountVouchers(kCompany), kRows);
 }
 
+// A dry run posts nothing but says what it would do; both report the same four rows.
 TEST_F(SyncTest, BadRowsAreRefusedLocallyAndReported) {
   const std::string data = (dir_ / "store.db").string();
   StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
   const fs::path report = dir_ / "report.csv";
-  std::vector<std::string> args{"--db",      Data("bad-rows.mdb"),
-                                "--journal", (dir_ / "journal.sqlite").string(),
-                                "--report",  report.string()};
-  const std::string expected =
-      "VoucherID,row,reason\n"
-      "BR-004,4,no PartyName (the party ledger)\n"
-      "BR-009,9,no Amount\n"
-      "BR-013,13,no VoucherDate\n"
-      "BR-017,17,no ItemName (the stock item)\n";
-
-  // A dry run posts nothing but says what it would do.
-  args.push_back("--dry-run");
-  std::string out;
-  EXPECT_EQ(Sync(standin.url(), args, dir_, &out), 3);
-  EXPECT_THAT(out, HasSubstr("16 to send, 4 rejected"));
-  EXPECT_EQ(Read(report), expected);
-  const StandinStore store(data);
-  EXPECT_EQ(store.CountMasters(kCompany) + store.CountVouchers(kCompany), 0);
-
-  args.pop_back();
-  EXPECT_EQ(Sync(standin.url(), args, dir_, &out), 3);
-  EXPECT_THAT(out, HasSubstr("16 accepted, 4 rejected (4 by the local checks, 0 by the server)"));
-  EXPECT_THAT(out, HasSubstr("row 4 (VoucherID \"BR-004\"): no PartyName"));
-  EXPECT_EQ(Read(report), expected);
-  EXPECT_EQ(store.CountVouchers(kCompany), 16);
+  const std::string args = "--db " + Data("bad-rows.mdb") + " --journal " +
+                           (dir_ / "journal.sqlite").string() + " --report " + report.string();
+  for (const bool dry : {true, false}) {
+    const CommandResult run = Sync(standin.url(), args + (dry ? " --dry-run" : ""));
+    EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr(dry ? "16 to send, 4 rejected"
+                                       : "16 accepted, 4 rejected (4 by the local checks, 0 by "
+                                         "the server)"));
+    EXPECT_THAT(run.out, HasSubstr(dry ? "" : "row 4 (VoucherID \"BR-004\"): no PartyName"));
+    EXPECT_EQ(lirvo::test::ReadFile(report),
+              "VoucherID,row,reason\nBR-004,4,no PartyName (the party ledger)\nBR-009,9,no "
+              "Amount\nBR-013,13,no VoucherDate\nBR-017,17,no ItemName (the stock item)\n");
+    const StandinStore store(data);
+    EXPECT_EQ(store.CountVouchers(kCompany) + (dry ? store.CountMasters(kCompany) : 0),
+              dry ? 0 : 16);
+  }
 }
 
 // In process: a ledger present at the pre-flight is deleted before the vouchers go, so the one
@@ -361,36 +211,45 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
                                                     std::vector<std::string>{"--data", data});
     const std::string url = standin->url();
     // kStoppedRows rows in batches of 50, stopped after the first quarter of the vouchers.
-    const std::vector<std::string> args{
-        "--db",    Data("sales-20k.mdb"),       "--journal", journal.string(), "--batch", "50",
-        "--limit", std::to_string(kStoppedRows)};
+    const std::string args = "--db " + Data("sales-20k.mdb") + " --journal " + journal.string() +
+                             " --batch 50 --limit " + std::to_string(kStoppedRows);
     {
-      Lirvo lirvo(url, args, case_dir);
-      ASSERT_TRUE(WaitFor([&] {
-        return fs::exists(data) && StandinStore(data).CountVouchers(kCompany) >= kStoppedRows / 4;
-      })) << lirvo.out()
-          << lirvo.err();
+      // The shell writes its process id and becomes lirvo.
+      const fs::path pid_file = case_dir / "pid";
+      auto running = std::async(std::launch::async, [&] {
+        return lirvo::test::RunCommand("echo $$ >" + pid_file.string() +
+                                       "; exec env LIRVO_TALLY_URL=" + url +
+                                       " " LIRVO_CLI_PATH " sync " + args);
+      });
+      const auto deadline = Clock::now() + std::chrono::seconds(60);
+      while (!fs::exists(data) || StandinStore(data).CountVouchers(kCompany) < kStoppedRows / 4) {
+        ASSERT_LT(Clock::now(), deadline) << "the sync never got a quarter of the way";
+        poll(nullptr, 0, 5);
+      }
+      const pid_t pid = std::stoi(lirvo::test::ReadFile(pid_file));
       if (stop == Stop::kKillLirvo) {
-        lirvo.Signal(SIGKILL);
-        EXPECT_EQ(lirvo.Wait(), 128 + SIGKILL);
+        kill(pid, SIGKILL);
+        EXPECT_EQ(running.get().exit_code, -1);  // ended by a signal
       } else if (stop == Stop::kKillServer) {
         standin->Stop(SIGKILL);
-        EXPECT_EQ(lirvo.Wait(), 1);
-        EXPECT_THAT(lirvo.err(), HasSubstr("the sync stopped: the request for voucher"));
+        const CommandResult stopped = running.get();
+        EXPECT_EQ(stopped.exit_code, 1);
+        EXPECT_THAT(stopped.err, HasSubstr("the sync stopped: the request for voucher"));
         standin = std::make_unique<StandinProcess>(
             LIRVO_STANDIN_PATH,
             std::vector<std::string>{"--data", data, "--port", std::to_string(standin->port())});
         ASSERT_EQ(standin->url(), url);
       } else {
-        lirvo.Signal(SIGINT);
-        EXPECT_EQ(lirvo.Wait(), 130);
-        EXPECT_THAT(lirvo.out(), HasSubstr("Interrupted"));
-        EXPECT_THAT(lirvo.out(), HasSubstr("skipped"));
+        kill(pid, SIGINT);
+        const CommandResult interrupted = running.get();
+        EXPECT_EQ(interrupted.exit_code, 130);
+        EXPECT_THAT(interrupted.out, HasSubstr("Interrupted"));
+        EXPECT_THAT(interrupted.out, HasSubstr("skipped"));
       }
     }
-    std::string out;
-    ASSERT_EQ(Sync(url, args, case_dir, &out), 0) << out;
-    EXPECT_THAT(out, ::testing::Not(HasSubstr(" 0 unchanged")));  // it resumed
+    const CommandResult again = Sync(url, args);
+    ASSERT_EQ(again.exit_code, 0) << again.out << again.err;
+    EXPECT_THAT(again.out, ::testing::Not(HasSubstr(" 0 unchanged")));  // it resumed
     const StandinStore store(data);
     EXPECT_EQ(store.CountVouchers(kCompany), kStoppedRows);
     EXPECT_EQ(JournalAccepted(journal), StoredIds(store));
@@ -398,19 +257,22 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
   }
 }
 
+// On a terminal (through script(1)) the progress line is rewritten after a carriage return; on a
+// pipe every line ends in a line feed alone.
 TEST_F(SyncTest, ProgressIsOneRewrittenLineOnATerminalAndPlainLinesOnAPipe) {
   StandinProcess standin(LIRVO_STANDIN_PATH);
   for (const bool terminal : {true, false}) {
     SCOPED_TRACE(terminal ? "terminal" : "pipe");
-    Lirvo lirvo(standin.url(),
-                {"--db", Data("bad-rows.mdb"), "--journal",
-                 (dir_ / (terminal ? "t.sqlite" : "p.sqlite")).string()},
-                dir_, terminal);
-    EXPECT_EQ(lirvo.Wait(), 3);
-    const std::string err = lirvo.err();
-    EXPECT_THAT(err, HasSubstr("checking rows: 20 of 20"));
-    EXPECT_THAT(err, HasSubstr("sending vouchers: 16 of 16"));
-    EXPECT_EQ(err.find('\r') != std::string::npos, terminal) << err;
+    const std::string sync = "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " sync --db " +
+                             Data("bad-rows.mdb") + " --journal " +
+                             (dir_ / (terminal ? "t.sqlite" : "p.sqlite")).string();
+    const CommandResult run = lirvo::test::RunCommand(
+        terminal ? "script -qec '" + sync + "' /dev/null </dev/null" : "{ " + sync + " 2>&1; }");
+    EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("checking rows: 20 of 20"));
+    EXPECT_THAT(run.out,
+                HasSubstr(std::string(terminal ? "\r" : "\n") + "sending vouchers: 16 of 16"));
+    EXPECT_EQ(run.out.find('\r') != std::string::npos, terminal) << run.out;
   }
 }
 

@@ -1,13 +1,8 @@
-// Names in Indian scripts from end to end: `lirvo transfer` of unicode.mdb into tally-standin
-// through a recording proxy, which keeps the bytes on the wire, then the stand-in's store read
+// Names in Indian scripts from end to end: `lirvo transfer` of unicode.mdb into the stand-in's
+// service behind a server that keeps the bytes on the wire, then the stand-in's store read
 // back. UTF-16 (the default) keeps every name; LIRVO_TALLY_ENCODING=utf-8 loses what Windows-1252
 // lacks, as the accounting server does.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cstdint>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,16 +12,13 @@
 
 #include <lirvo/standin/service.h>
 
-#include "raw_server.h"
-#include "standin_process.h"
+#include "lirvo_command.h"
 #include "standin_store.h"
 
 namespace {
 
 using lirvo::test::BodyOf;
 using lirvo::test::RawServer;
-using lirvo::test::RunCommand;
-using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
 using lirvo::test::TempDir;
 using ::testing::Contains;
@@ -79,26 +71,6 @@ TEST(StandinEncoding, AnswersInTheRequestsEncoding) {
   }
 }
 
-// Sends `request` to 127.0.0.1:`port` and returns everything that comes back until the server
-// closes the connection (the client asks for that with Connection: close).
-std::string Forward(int port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-      RawServer::SendAll(fd, request)) {
-    char buffer[4096];
-    for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-      reply.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  close(fd);
-  return reply;
-}
-
 struct Name {
   const char* kind;  // a master kind, or "REFERENCE" / "PARTY" of a voucher
   const char* sent;
@@ -126,81 +98,73 @@ const Name kNames[] = {
     {"PARTY", "श्री गणेश ट्रेडर्स", "???? ???? ????????"},
 };
 
-struct Case {
-  const char* encoding;      // LIRVO_TALLY_ENCODING
-  const char* company;       // the stand-in's only company
-  const char* content_type;  // the request header on the wire
-  bool utf16;                // the request bodies are UTF-16LE without a mark
-  std::string name_on_wire;  // bytes some request must hold
-};
+// UTF-16 (the default) keeps every name; UTF-8 keeps what Windows-1252 holds.
+TEST(UnicodeTransfer, NamesArriveAsTheServerKeepsThem) {
+  const struct {
+    const char* encoding;      // LIRVO_TALLY_ENCODING
+    const char* company;       // the stand-in's only company
+    const char* content_type;  // the request header on the wire
+    bool utf16;                // the request bodies are UTF-16LE without a mark
+    std::string name_on_wire;  // bytes some request must hold
+  } cases[] = {{"utf-16", "श्री गणेश ट्रेडर्स", "text/xml;charset=utf-16", true, kShriUtf16Le},
+               {"utf-8", "Lirvo Traders", "text/xml", false, kShriUtf8}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encoding);
+    const TempDir folder("lirvo-unicode");
+    const std::string store_file = folder.File("store.db").string();
+    // The stand-in's service behind a server that keeps the requests as they came.
+    lirvo::standin::Service service({store_file, {c.company}, false});
+    RawServer proxy([&service](int socket, const std::string& request) {
+      const std::string head = request.substr(0, request.find("\r\n\r\n")) + "\r\n";
+      const std::size_t type = head.find("Content-Type: ") + 14;
+      const auto reply =
+          service.Post(BodyOf(request), head.substr(type, head.find('\r', type) - type));
+      RawServer::SendAll(socket,
+                         RawServer::HttpReply(reply.status, reply.body, reply.content_type));
+    });
+    const lirvo::test::ScopedEnv encoding("LIRVO_TALLY_ENCODING", c.encoding);
+    const auto lirvo = [&](const std::string& arguments) {
+      return lirvo::test::Lirvo(proxy.url(), arguments);
+    };
+    const auto transfer = lirvo("transfer --db " + lirvo::test::Data("unicode.mdb") +
+                                " --company '" + c.company + "'");
+    EXPECT_EQ(transfer.exit_code, 0) << transfer.out << transfer.err;
+    EXPECT_EQ(lirvo("companies").out, c.company + std::string("\n"));
+    EXPECT_EQ(lirvo("current-company").out, c.company + std::string("\n"));
 
-void PrintTo(const Case& c, std::ostream* out) {
-  *out << c.encoding;
-}
-
-class UnicodeTransfer : public ::testing::TestWithParam<Case> {};
-
-TEST_P(UnicodeTransfer, NamesArriveAsTheServerKeepsThem) {
-  const Case& c = GetParam();
-  const TempDir folder("lirvo-unicode");
-  const std::string store_file = folder.File("store.db").string();
-  StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", store_file, "--company", c.company});
-  const int port = standin.port();
-  RawServer proxy([port](int socket, const std::string& request) {
-    RawServer::SendAll(socket, Forward(port, request));
-  });
-  const auto lirvo = [&](const std::string& arguments) {
-    return RunCommand("LIRVO_TALLY_ENCODING=" + std::string(c.encoding) +
-                      " LIRVO_TALLY_URL=" + proxy.url() + " " LIRVO_CLI_PATH " " + arguments);
-  };
-
-  const auto transfer = lirvo(std::string("transfer --db " LIRVO_TEST_DATA_DIR "/unicode.mdb") +
-                              " --company '" + c.company + "'");
-  EXPECT_EQ(transfer.exit_code, 0) << transfer.out << transfer.err;
-  EXPECT_EQ(lirvo("companies").out, c.company + std::string("\n"));
-  EXPECT_EQ(lirvo("current-company").out, c.company + std::string("\n"));
-
-  // Every request that carries a body carries it in the case's encoding, and the names in it.
-  std::string wire;
-  for (const std::string& request : proxy.requests()) {
-    const std::string body = BodyOf(request);
-    if (body.empty()) {
-      continue;  // the probe
+    // Every request that carries a body carries it in the case's encoding, and the names in it.
+    std::string wire;
+    for (const std::string& request : proxy.requests()) {
+      const std::string body = BodyOf(request);
+      if (body.empty()) {
+        continue;  // the probe
+      }
+      const std::string head = request.substr(0, request.find("\r\n\r\n"));
+      EXPECT_THAT(head, HasSubstr(std::string("\r\nContent-Type: ") + c.content_type + "\r\n"));
+      // UTF-16LE without a mark starts "<\0"; UTF-8 holds no zero byte at all.
+      EXPECT_EQ(body.substr(0, 2), c.utf16 ? std::string("<\0", 2) : std::string("<E")) << head;
+      EXPECT_EQ(body.find('\0') != std::string::npos, c.utf16) << head;
+      wire += body;
     }
-    const std::string head = request.substr(0, request.find("\r\n\r\n"));
-    EXPECT_THAT(head, HasSubstr(std::string("\r\nContent-Type: ") + c.content_type + "\r\n"));
-    // UTF-16LE without a mark starts "<\0"; UTF-8 holds no zero byte at all.
-    EXPECT_EQ(body.substr(0, 2), c.utf16 ? std::string("<\0", 2) : std::string("<E")) << head;
-    EXPECT_EQ(body.find('\0') != std::string::npos, c.utf16) << head;
-    wire += body;
-  }
-  EXPECT_THAT(wire, HasSubstr(c.name_on_wire));
+    EXPECT_THAT(wire, HasSubstr(c.name_on_wire));
 
-  const StandinStore store(store_file);
-  std::vector<std::string> references;
-  std::vector<std::string> parties;
-  for (const auto& voucher : store.Vouchers(c.company)) {
-    references.push_back(voucher.reference);
-    parties.push_back(voucher.party);
-  }
-  EXPECT_EQ(references.size(), 5u);
-  for (const Name& name : kNames) {
-    const std::string kind = name.kind;
-    const std::string expected = c.utf16 ? name.sent : name.utf8_stored;
-    const std::vector<std::string> held = kind == "REFERENCE" ? references
-                                          : kind == "PARTY"   ? parties
-                                                              : store.Masters(c.company, kind);
-    EXPECT_THAT(held, Contains(expected)) << kind;
+    const StandinStore store(store_file);
+    std::vector<std::string> references;
+    std::vector<std::string> parties;
+    for (const auto& voucher : store.Vouchers(c.company)) {
+      references.push_back(voucher.reference);
+      parties.push_back(voucher.party);
+    }
+    EXPECT_EQ(references.size(), 5u);
+    for (const Name& name : kNames) {
+      const std::string kind = name.kind;
+      const std::string expected = c.utf16 ? name.sent : name.utf8_stored;
+      const std::vector<std::string> held = kind == "REFERENCE" ? references
+                                            : kind == "PARTY"   ? parties
+                                                                : store.Masters(c.company, kind);
+      EXPECT_THAT(held, Contains(expected)) << kind;
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Encodings, UnicodeTransfer,
-                         ::testing::Values(Case{"utf-16", "श्री गणेश ट्रेडर्स",
-                                                "text/xml;charset=utf-16", true, kShriUtf16Le},
-                                           Case{"utf-8", "Lirvo Traders", "text/xml", false,
-                                                kShriUtf8}),
-                         [](const ::testing::TestParamInfo<Case>& test) {
-                           return std::string(test.param.utf16 ? "Utf16" : "Utf8");
-                         });
 
 }  // namespace

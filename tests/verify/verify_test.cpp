@@ -5,19 +5,20 @@
 
 #include <filesystem>
 #include <functional>
-#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <lirvo/verify.h>
 
-#include "raw_server.h"
+#include "lirvo_command.h"
 #include "standin_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using lirvo::test::Data;
+using lirvo::test::Lirvo;
 using lirvo::test::RawServer;
 using lirvo::test::StandinProcess;
 using lirvo::test::TempDir;
@@ -29,33 +30,24 @@ using ::testing::HasSubstr;
 
 constexpr const char* kCompany = "Demo Trading Co";
 
-std::string Data(const char* name) {
-  return std::string(LIRVO_TEST_DATA_DIR) + "/" + name;
-}
-
 // The row the voucher below was sent for: 2 Nos at 600 with 12.5 % tax.
 SalesRow Row() {
-  SalesRow row;
-  row.VoucherID = "SV-1";
-  row.VoucherDate = "20160401";
-  row.RefNo = "INV/101";
-  row.PartyName = "Chandra & Sons";
-  row.SalesLedger = "Sales @ 12.5%";
-  row.TaxAc = "Output VAT @ 12.5%";
-  row.ItemName = "Brass Lota";
-  row.Unit = "Nos";
-  row.Qty = "2";
-  row.Rate = "600";
-  row.Amount = "1200";
-  row.TaxPer = "12.5";
-  return row;
+  return {"SV-1",
+          "20160401",
+          "INV/101",
+          "Chandra & Sons",
+          "Sales @ 12.5%",
+          "Output VAT @ 12.5%",
+          "Brass Lota",
+          "Nos",
+          "2",
+          "600",
+          "1200",
+          "12.5"};
 }
 
 modTally::Reply Reply(std::string text, long status = 200) {
-  modTally::Reply reply;
-  reply.status = status;
-  reply.text = std::move(text);
-  return reply;
+  return {status, "", std::move(text)};
 }
 
 // The voucher of Row() in the stand-in's shape, then as other server versions give it.
@@ -96,10 +88,7 @@ TEST(ReadVoucherReply, ABrokenPageIsAFailureNamingIt) {
     modTally::Reply reply;
     const char* says;
   } cases[] = {
-      {Reply(whole.substr(0, whole.size() / 2)), "not well-formed"},
       {Reply(whole.substr(0, whole.rfind("</ENVELOPE>"))), "not well-formed"},
-      {Reply("Server busy"), "not well-formed"},
-      {Reply(whole, 500), "HTTP status 500"},
       {Reply("<RESPONSE>Unknown Request, cannot be processed</RESPONSE>"), "Unknown Request"},
       {Reply("<ENVELOPE><HEADER><STATUS>0</STATUS></HEADER><BODY/></ENVELOPE>"), "STATUS is 0"},
       {Reply("<ENVELOPE><BODY><DATA><LINEERROR>Could not set 'SVCurrentCompany' to 'X'"
@@ -170,27 +159,6 @@ void Execute(const fs::path& store, const std::string& sql) {
   sqlite3_close(db);
 }
 
-lirvo::test::CommandResult Lirvo(const std::string& url, const std::string& arguments) {
-  return lirvo::test::RunCommand("LIRVO_TALLY_URL=" + url + " " + LIRVO_CLI_PATH + " " + arguments);
-}
-
-// The report's lines after the header, each cut to VoucherID,row,status,field.
-std::vector<std::string> ReportLines(const fs::path& report) {
-  std::istringstream text(lirvo::test::ReadFile(report));
-  std::vector<std::string> lines;
-  std::string line;
-  std::getline(text, line);
-  EXPECT_EQ(line, "VoucherID,row,status,field,source,books");
-  while (std::getline(text, line)) {
-    std::size_t cut = 0;
-    for (int commas = 0; commas < 4 && cut != std::string::npos; ++commas) {
-      cut = line.find(',', cut + (commas > 0 ? 1 : 0));
-    }
-    lines.push_back(line.substr(0, cut));
-  }
-  return lines;
-}
-
 TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
 #ifdef __SANITIZE_ADDRESS__
   // Two reads of sales-20k and a sync take about two minutes under the sanitizers; the ordinary
@@ -227,10 +195,13 @@ TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
   EXPECT_EQ(verified.exit_code, 3) << verified.out << verified.err;
   EXPECT_THAT(verified.out, HasSubstr("19997 match, 1 missing from the books, 2 different, 1 in "
                                       "the books but not in the source"));
-  EXPECT_THAT(ReportLines(report),
-              ::testing::ElementsAre("LV-0000001,1,missing,", "LV-0000002,2,different,amount",
-                                     "LV-0000003,3,different,party",
-                                     "NOT-IN-SOURCE,,not in source,voucher"));
+  EXPECT_EQ(lirvo::test::ReadFile(report),
+            "VoucherID,row,status,field,source,books\n"
+            "LV-0000001,1,missing,,\"dated 20160904, party Customer 168, amount 122188.36\",\n"
+            "LV-0000002,2,different,amount,1715903.37,1715903.38\n"
+            "LV-0000003,3,different,party,Customer 178,Renamed Party\n"
+            "NOT-IN-SOURCE,,not in source,voucher,,\"dated 20160320, party Customer 1990, amount "
+            "-1121480.73\"\n");
 
   // Ten days of it: only what is dated there, with the masters as the whole table decides them.
   const auto days = Lirvo(standin.url(), "verify " + db + " --from 20160901 --to 20160910");
@@ -265,16 +236,6 @@ TEST(Verify, NamesInAnyScriptMatchAndRangesSplitWhenTheirReplyIsTooLarge) {
   }
 }
 
-// Whether the raw request holds `text` (in UTF-8 or UTF-16LE on the wire).
-bool Holds(const std::string& request, std::string_view text) {
-  std::string wide;
-  for (const char c : text) {
-    wide += c;
-    wide += '\0';
-  }
-  return request.find(text) != std::string::npos || request.find(wide) != std::string::npos;
-}
-
 TEST(Verify, ABrokenReplyPageStopsItAndNeverSaysAllMatch) {
   const std::string page = kStandinShape;
   const std::string empty_collection =
@@ -294,7 +255,10 @@ TEST(Verify, ABrokenReplyPageStopsItAndNeverSaysAllMatch) {
   };
   for (const auto& c : cases) {
     RawServer server([&](int socket, const std::string& request) {
-      RawServer::SendAll(socket, Holds(request, "LirvoSalesVouchers") ? c.reply : empty_collection);
+      RawServer::SendAll(
+          socket, lirvo::test::BodyText(request).find("LirvoSalesVouchers") != std::string::npos
+                      ? c.reply
+                      : empty_collection);
     });
     const auto result = Lirvo(server.url(), std::string("verify --company \"") + kCompany +
                                                 "\" --db " + Data("three-rows.mdb"));
