@@ -29,20 +29,11 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
   lirvo::test::StandinProcess server(LIRVO_STANDIN_PATH, {"--data", data});
   modTally::TallyUrl = server.url();
 
-  lirvo::transfer::SalesRow row;
-  row.VoucherID = "V\t1 & <2>";
-  row.VoucherDate = "20160401";
-  row.RefNo = "first line\nsecond\tline";
-  row.PartyName = "Anand & \"Sons\" <Pvt>";
-  row.SalesLedger = "Sales 'A' \t 4%";
-  row.TaxAc = "VAT\t4% ]]>";
-  row.ItemName = "Cable Tie \xc3\xa9";
-  row.Unit = "Nos";
-  row.Qty = "3";
-  row.Rate = "50";
-  row.Amount = "1000";
-  row.TaxPer = "4";
-
+  // VoucherID, VoucherDate, RefNo, PartyName, SalesLedger, TaxAc, ItemName, Unit, Qty, Rate,
+  // Amount, TaxPer.
+  const lirvo::transfer::SalesRow row("V\t1 & <2>", "20160401", "first line\nsecond\tline",
+                                      "Anand & \"Sons\" <Pvt>", "Sales 'A' \t 4%", "VAT\t4% ]]>",
+                                      "Cable Tie \xc3\xa9", "Nos", "3", "50", "1000", "4");
   const auto ledger = [](const std::string& name, const char* parent) {
     modTallyIm::LedgerMaster master;
     master.Name = name;
@@ -79,25 +70,19 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
 
 TEST(AwkwardValues, AmountsBeyondADoubleAreToldApartByTheirSize) {
   const std::string zeros(400, '0');
-  struct Case {
-    std::string text;
-    double value;  // NaN: refused as too large
-  };
-  const double kTooLarge = std::nan("");
-  const Case cases[] = {
-      {"0." + zeros + "1", 0},
-      {"-0." + zeros + "1e5", 0},
-      {"0.001e-400", 0},
-      {"1" + zeros + "e-5", kTooLarge},
-      {"-1" + zeros + "e-90", kTooLarge},
-      {"1" + zeros + "e-395", 1e5},
-  };
-  for (const Case& c : cases) {
-    const std::string shown = c.text.substr(0, 12) + "... (" + std::to_string(c.text.size()) + ")";
-    if (std::isnan(c.value)) {
-      EXPECT_THROW(lirvo::transfer::ReadNumber(c.text), modTally::Failure) << shown;
+  const double kTooLarge = std::nan("");  // refused as too large
+  const std::pair<std::string, double> cases[] = {{"0." + zeros + "1", 0},
+                                                  {"-0." + zeros + "1e5", 0},
+                                                  {"0.001e-400", 0},
+                                                  {"1" + zeros + "e-5", kTooLarge},
+                                                  {"-1" + zeros + "e-90", kTooLarge},
+                                                  {"1" + zeros + "e-395", 1e5}};
+  for (const auto& [text, value] : cases) {
+    const std::string shown = text.substr(0, 12) + "... (" + std::to_string(text.size()) + ")";
+    if (std::isnan(value)) {
+      EXPECT_THROW(lirvo::transfer::ReadNumber(text), modTally::Failure) << shown;
     } else {
-      EXPECT_NEAR(lirvo::transfer::ReadNumber(c.text), c.value, c.value * 1e-15) << shown;
+      EXPECT_NEAR(lirvo::transfer::ReadNumber(text), value, value * 1e-15) << shown;
     }
   }
 }
