@@ -10,13 +10,11 @@
 namespace {
 
 namespace enc = lirvo::encoding;
+using lirvo::test::Utf16Le;
 using ::testing::HasSubstr;
 
 const std::string kShree = "श्री गणेश ट्रेडर्स";
 
-std::string Le(std::string_view utf8) {
-  return enc::Utf8ToUtf16(utf8, enc::ByteOrder::kLittle);
-}
 std::string Be(std::string_view utf8) {
   return enc::Utf8ToUtf16(utf8, enc::ByteOrder::kBig);
 }
@@ -24,8 +22,8 @@ std::string Be(std::string_view utf8) {
 TEST(Encoding, Conversions) {
   // "₹" and an emoji (a surrogate pair) survive UTF-16 both ways, in both orders.
   const std::string text = "A ₹ \xF0\x9F\x98\x80 " + kShree;
-  EXPECT_EQ(Le("A\xE2\x82\xB9"), std::string("A\0\xB9\x20", 4));
-  EXPECT_EQ(enc::Utf16ToUtf8(Le(text), enc::ByteOrder::kLittle), text);
+  EXPECT_EQ(Utf16Le("A\xE2\x82\xB9"), std::string("A\0\xB9\x20", 4));
+  EXPECT_EQ(enc::Utf16ToUtf8(Utf16Le(text), enc::ByteOrder::kLittle), text);
   EXPECT_EQ(enc::Utf16ToUtf8(Be(text), enc::ByteOrder::kBig), text);
   // Windows-1252: the euro sign and Ó map, Ł and Devanagari do not.
   EXPECT_EQ(enc::Utf8ToWindows1252("SPÓŁKA € नग"), "SP\xD3?KA \x80 ??");
@@ -39,7 +37,8 @@ TEST(Encoding, Conversions) {
 
 TEST(Encoding, RepliesDecodeToCleanUtf8) {
   const std::string xml = "<E><N>" + kShree + "</N></E>";
-  const std::string cut = Le("<N>\xF0\x9F\x98\x80</N>").substr(0, 8);  // ends after a high half
+  const std::string cut =
+      Utf16Le("<N>\xF0\x9F\x98\x80</N>").substr(0, 8);  // ends after a high half
   const struct {
     const char* name;
     std::string body;
@@ -47,11 +46,11 @@ TEST(Encoding, RepliesDecodeToCleanUtf8) {
     std::string expected;  // "" with `fails`
     bool fails = false;
   } cases[] = {
-      {"UTF-16LE with mark", "\xFF\xFE" + Le(xml), "text/xml", xml},
-      {"UTF-16LE without mark, charset", Le(xml), "text/xml; charset=UTF-16", xml},
-      {"UTF-16LE without mark or charset", Le(xml), "text/xml", xml},
-      {"utf-16 whose bytes tell no order is little-endian", Le("नग"), "text/xml;charset=utf-16",
-       "नग"},
+      {"UTF-16LE with mark", "\xFF\xFE" + Utf16Le(xml), "text/xml", xml},
+      {"UTF-16LE without mark, charset", Utf16Le(xml), "text/xml; charset=UTF-16", xml},
+      {"UTF-16LE without mark or charset", Utf16Le(xml), "text/xml", xml},
+      {"utf-16 whose bytes tell no order is little-endian", Utf16Le("नग"),
+       "text/xml;charset=utf-16", "नग"},
       {"UTF-16BE with mark", "\xFE\xFF" + Be(xml), "text/xml;charset=utf-16", xml},
       {"UTF-8 with mark", "\xEF\xBB\xBF" + xml, "", xml},
       {"UTF-8", xml, "text/xml; charset=\"utf-8\"", xml},
@@ -63,9 +62,9 @@ TEST(Encoding, RepliesDecodeToCleanUtf8) {
        "<G>&#9;&#x41;<![CDATA[&#4;]]></G>"},
       {"raw controls go, tab CR LF stay", std::string("<G>a\x04\x00\x1b\t\r\nb</G>", 15), "",
        "<G>a\t\r\nb</G>"},
-      {"UTF-16 controls go too", "\xFF\xFE" + Le("<G>\x04x</G>"), "", "<G>x</G>"},
+      {"UTF-16 controls go too", "\xFF\xFE" + Utf16Le("<G>\x04x</G>"), "", "<G>x</G>"},
       {"cut in the middle of a UTF-16 pair", "\xFF\xFE" + cut, "", "", true},
-      {"odd number of UTF-16 bytes", Le(xml) + "<", "text/xml;charset=utf-16", "", true},
+      {"odd number of UTF-16 bytes", Utf16Le(xml) + "<", "text/xml;charset=utf-16", "", true},
       {"UTF-8 mark over bytes that are not UTF-8", "\xEF\xBB\xBF\xFF", "", "", true},
       {"empty", "", "text/xml;charset=utf-16", ""},
   };
@@ -88,7 +87,7 @@ TEST(RequestFiles, ReadInTheirEncodingOrRefused) {
     std::string expected;  // the text read, or a piece of the failure's description
     bool fails = false;
   } cases[] = {
-      {"UTF-16LE with mark", "\xFF\xFE" + Le(body), body},
+      {"UTF-16LE with mark", "\xFF\xFE" + Utf16Le(body), body},
       {"UTF-16BE with mark", "\xFE\xFF" + Be(body), body},
       {"UTF-8 with mark, byte for byte", "\xEF\xBB\xBF" + body, "\xEF\xBB\xBF" + body},
       {"UTF-8, byte for byte", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + body,
@@ -97,7 +96,7 @@ TEST(RequestFiles, ReadInTheirEncodingOrRefused) {
        "<?xml version=\"1.0\"?><N>€ Ó</N>"},
       {"'&' in CDATA and comments is text", "<E><!-- & --><![CDATA[a & b]]></E>",
        "<E><!-- & --><![CDATA[a & b]]></E>"},
-      {"declared utf-16", Le("<?xml version=\"1.0\" encoding='UTF-16'?>" + body),
+      {"declared utf-16", Utf16Le("<?xml version=\"1.0\" encoding='UTF-16'?>" + body),
        "<?xml version=\"1.0\"?>" + body},
       {"bare &", "<E>\r\n<N>Chandra & Sons</N></E>", "line 2, column 12: a bare \"&\"", true},
       {"undefined entity", "<E><N>&xxe;</N></E>", "line 1, column 7: \"&xxe;\" is not a defined",
@@ -105,7 +104,7 @@ TEST(RequestFiles, ReadInTheirEncodingOrRefused) {
       {"forbidden reference", "<E><N>&#4;</N></E>", "column 7", true},
       {"document type declaration", "<!DOCTYPE E [<!ENTITY x \"y\">]><E/>", "document type", true},
       {"bytes that are not UTF-8", "<E>\n<N>caf\xE9</N></E>", "line 2, column 7", true},
-      {"cut UTF-16", "\xFF\xFE" + Le("<E>") + "\x3C", "not UTF-16", true},
+      {"cut UTF-16", "\xFF\xFE" + Utf16Le("<E>") + "\x3C", "not UTF-16", true},
       {"unknown declared encoding", "<?xml version=\"1.0\" encoding=\"koi8-r\"?><E/>", "koi8-r",
        true},
       {"declared utf-16, written in one byte", "<?xml version='1.0' encoding='utf-16'?><E/>",

@@ -15,11 +15,8 @@ namespace {
 
 using lirvo::test::RawServer;
 using lirvo::test::ScopedEnv;
+using lirvo::test::Utf16Le;
 using ::testing::HasSubstr;
-
-std::string Le(std::string_view utf8) {
-  return lirvo::encoding::Utf8ToUtf16(utf8, lirvo::encoding::ByteOrder::kLittle);
-}
 
 // By default the text travels as UTF-16LE without a mark; with LIRVO_TALLY_ENCODING=utf-8 it is
 // the text's own bytes under a bare text/xml. The fixed headers come once each, in order.
@@ -51,7 +48,7 @@ TEST(Exchange, EachQuerySendsItsExactRequest) {
     const std::string bodies[] = {"", accounts, companies};
     for (size_t i = 0; i < requests.size(); ++i) {
       const std::string head = requests[i].substr(0, requests[i].find("\r\n\r\n") + 2);
-      const std::string body = utf8 ? bodies[i] : Le(bodies[i]);
+      const std::string body = utf8 ? bodies[i] : Utf16Le(bodies[i]);
       EXPECT_EQ(lirvo::test::BodyOf(requests[i]), body) << i;
       EXPECT_THAT(head, ::testing::StartsWith("POST / HTTP/1.1\r\n"));
       EXPECT_THAT(head, HasSubstr("Content-Length: " + std::to_string(body.size()) + "\r\n"));
@@ -94,7 +91,7 @@ TEST(Exchange, NonAsciiTextTravelsAsUtf16AndBadTextOrSettingIsRefusedUnsent) {
 
 // The status, the headers without the status line, the bytes as received and the text decoded.
 TEST(Exchange, ReplyKeepsItsStatusHeadersAndBytesBesideTheDecodedText) {
-  const std::string body = "\xFF\xFE" + Le("<R>\x04नग</R>");
+  const std::string body = "\xFF\xFE" + Utf16Le("<R>\x04नग</R>");
   auto server = RawServer::Replying(RawServer::HttpReply(503, body, "text/plain"));
   const modTally::Reply reply = modTally::Exchange(server.url(), std::string_view("<A/>"));
   EXPECT_EQ(reply.status, 503);
@@ -152,7 +149,7 @@ TEST(Exchange, MisbehavingPeersEndInAFailureNamingTheAddress) {
       {"cuts a UTF-16 reply in a pair",
        [](int fd, const std::string&) {
          RawServer::SendAll(
-             fd, RawServer::HttpReply(200, "\xFF\xFE" + Le("<R>\U0001F600").substr(0, 8)));
+             fd, RawServer::HttpReply(200, "\xFF\xFE" + Utf16Le("<R>\U0001F600").substr(0, 8)));
        },
        "cannot read the reply", modTally::FailureKind::Document},
       {"trickles the reply byte by byte",

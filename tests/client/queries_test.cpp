@@ -51,9 +51,8 @@ TEST(Queries, ResultShapesForEachReply) {
       {"unterminated", "<RESPONSE>unterminated", kRunning, "", std::nullopt},
       {"nested deeper than any stack", deep, kRunning, "", std::nullopt},
       {"names in an Indian script, UTF-16",
-       lirvo::encoding::Utf8ToUtf16("<E><SVCURRENTCOMPANY>" + shree + "</SVCURRENTCOMPANY><C>" +
-                                        "<COMPANYNAME>" + shree + "</COMPANYNAME></C></E>",
-                                    lirvo::encoding::ByteOrder::kLittle),
+       lirvo::test::Utf16Le("<E><SVCURRENTCOMPANY>" + shree + "</SVCURRENTCOMPANY><C>" +
+                            "<COMPANYNAME>" + shree + "</COMPANYNAME></C></E>"),
        kRunning, shree, Slots{shree, ""}, "text/xml; charset=utf-16"},
       {"Windows-1252 under a utf-8 header",
        "<E><RESPONSE>caf\xe9 \xff</RESPONSE><COMPANYNAME>caf\xe9</COMPANYNAME></E>", "café ÿ", "",

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr const char* kCompany = "Demo Trading Co";
+using lirvo::test::kStandinCompany;
 
 bool Accepted(const std::string& request) {
   const modTally::Reply reply = lirvo::transfer::SendRequest(request);
@@ -38,7 +38,7 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
     modTallyIm::LedgerMaster master;
     master.Name = name;
     master.Parent = parent;
-    return modTallyIm::BuildLedger(kCompany, master, "Create");
+    return modTallyIm::BuildLedger(kStandinCompany, master, "Create");
   };
   modTallyIm::UnitMaster unit;
   unit.Name = *row.Unit;
@@ -48,14 +48,15 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
   item.BaseUnits = *row.Unit;
   for (const std::string& request :
        {ledger(*row.PartyName, "Sundry Debtors"), ledger(*row.SalesLedger, "Sales Accounts"),
-        ledger(*row.TaxAc, "Duties & Taxes"), modTallyIm::BuildUnit(kCompany, unit, "Create"),
-        modTallyIm::BuildStockItem(kCompany, item, "Create"),
-        lirvo::transfer::BuildSalesVoucher(row, kCompany)}) {
+        ledger(*row.TaxAc, "Duties & Taxes"),
+        modTallyIm::BuildUnit(kStandinCompany, unit, "Create"),
+        modTallyIm::BuildStockItem(kStandinCompany, item, "Create"),
+        lirvo::transfer::BuildSalesVoucher(row, kStandinCompany)}) {
     ASSERT_TRUE(Accepted(request)) << request;
   }
 
   const lirvo::test::StandinStore store(data);
-  const auto vouchers = store.Vouchers(kCompany);
+  const auto vouchers = store.Vouchers(kStandinCompany);
   ASSERT_EQ(vouchers.size(), 1u);
   const auto& v = vouchers[0];
   ASSERT_EQ(v.entries.size(), 4u);
@@ -64,7 +65,7 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
                                 v.entries[1].name, v.entries[2].name, v.entries[3].name}),
       (std::vector<std::string>{*row.VoucherID, *row.VoucherID, *row.RefNo, *row.PartyName,
                                 *row.PartyName, *row.TaxAc, *row.ItemName, *row.SalesLedger}));
-  EXPECT_EQ(store.Masters(kCompany, "LEDGER"),
+  EXPECT_EQ(store.Masters(kStandinCompany, "LEDGER"),
             (std::vector<std::string>{*row.PartyName, *row.SalesLedger, *row.TaxAc}));
 }
 

@@ -15,6 +15,7 @@
 #include <lirvo/transfer.h>
 
 #include "raw_server.h"
+#include "standin_process.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ std::string SampleWith(std::size_t offset, char value) {
 // The transfer from `file`: the failure's number and description.
 std::string FailureOfTransfer(const fs::path& file) {
   try {
-    lirvo::transfer::DataToTally("Demo Trading Co", nullptr, file);
+    lirvo::transfer::DataToTally(lirvo::test::kStandinCompany, nullptr, file);
   } catch (const modTally::Failure& failure) {
     return std::to_string(failure.number()) + " " + failure.description();
   }
@@ -99,7 +100,7 @@ TEST(BadDatabase, EachFailsNamingTheFileBeforeAnythingIsPosted) {
   EXPECT_TRUE(server.requests().empty());
 
   // The sample itself still goes through after all that.
-  const auto result = lirvo::transfer::DataToTally("Demo Trading Co", nullptr, kSample);
+  const auto result = lirvo::transfer::DataToTally(lirvo::test::kStandinCompany, nullptr, kSample);
   EXPECT_GT(result.posted, 0);
   EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(result.posted));
   modTally::TallyUrl.clear();

@@ -29,7 +29,7 @@ namespace {
 using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
 
-constexpr const char* kCompany = "Demo Trading Co";
+using lirvo::test::kStandinCompany;
 constexpr int kImports = 240;
 constexpr int kClients = 4;
 // Each exchange is bounded, so a client never waits long on a server that has gone.
@@ -48,7 +48,7 @@ std::string Ledger(const std::string& name, const char* parent) {
   modTallyIm::LedgerMaster ledger;
   ledger.Name = name;
   ledger.Parent = parent;
-  return modTallyIm::BuildLedger(kCompany, ledger, "Create");
+  return modTallyIm::BuildLedger(kStandinCompany, ledger, "Create");
 }
 
 // One import, built as the transfer builds them: a new customer ledger and a sales voucher for it
@@ -62,7 +62,7 @@ std::string Import(int n) {
   std::string voucher = lirvo::transfer::BuildSalesVoucher(
       {"K-" + std::to_string(n), "20160401", "", Customer(n), "Sales", "Output VAT", "Cable Tie",
        "Nos", "1", amount, amount, "4"},
-      kCompany);
+      kStandinCompany);
   return voucher.insert(voucher.find("<VOUCHER "), ledger.substr(from, to - from));
 }
 
@@ -90,8 +90,8 @@ TEST(StandinUnderLoad, KilledAndRestartedKeepsEveryAcknowledgedImportWhole) {
   item.BaseUnits = "Nos";
   for (const std::string& setup :
        {Ledger("Sales", "Sales Accounts"), Ledger("Output VAT", "Duties & Taxes"),
-        modTallyIm::BuildUnit(kCompany, unit, "Create"),
-        modTallyIm::BuildStockItem(kCompany, item, "Create")}) {
+        modTallyIm::BuildUnit(kStandinCompany, unit, "Create"),
+        modTallyIm::BuildStockItem(kStandinCompany, item, "Create")}) {
     ASSERT_TRUE(Acknowledged(modTally::Exchange(server->url(), setup, kLimits), 1)) << setup;
   }
 
@@ -150,11 +150,11 @@ TEST(StandinUnderLoad, KilledAndRestartedKeepsEveryAcknowledgedImportWhole) {
 
   const StandinStore store(data);
   std::map<std::string, lirvo::test::StoredVoucher> vouchers;
-  for (auto& voucher : store.Vouchers(kCompany)) {
+  for (auto& voucher : store.Vouchers(kStandinCompany)) {
     const std::string id = voucher.remote_id;
     EXPECT_TRUE(vouchers.emplace(id, std::move(voucher)).second) << id << " stored twice";
   }
-  const std::vector<std::string> ledgers = store.Masters(kCompany, "LEDGER");
+  const std::vector<std::string> ledgers = store.Masters(kStandinCompany, "LEDGER");
 
   for (int n = 0; n < kImports; ++n) {
     const auto voucher = vouchers.find("K-" + std::to_string(n));

@@ -143,6 +143,10 @@ std::string BodyText(const std::string& request) {
              : encoding::Utf16ToUtf8(body, encoding::ByteOrder::kLittle);
 }
 
+std::string Utf16Le(std::string_view utf8) {
+  return encoding::Utf8ToUtf16(utf8, encoding::ByteOrder::kLittle);
+}
+
 RefusedPort::RefusedPort() : socket_(Bind(port_, false)) {}
 
 RefusedPort::~RefusedPort() {

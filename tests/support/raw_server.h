@@ -58,6 +58,9 @@ std::string BodyOf(const std::string& request);
 // The text of a request's body: the client posts UTF-16LE unless LIRVO_TALLY_ENCODING=utf-8.
 std::string BodyText(const std::string& request);
 
+// UTF-8 text as the bytes the client posts by default: UTF-16LE without a byte order mark.
+std::string Utf16Le(std::string_view utf8);
+
 // A port on 127.0.0.1 that refuses connections for the guard's lifetime: a socket stays bound
 // there without listening, so no other process can take the port while a test relies on it.
 class RefusedPort {

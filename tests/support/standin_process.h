@@ -8,6 +8,9 @@
 
 namespace lirvo::test {
 
+// The company a new tally-standin store holds, open from the start.
+inline constexpr const char* kStandinCompany = "Demo Trading Co";
+
 class StandinProcess {
  public:
   // Runs `executable --port 0 <arguments>` (without the `--port 0` when `arguments` name a port,
