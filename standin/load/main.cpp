@@ -15,6 +15,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <lirvo/judge.h>
 #include <lirvo/modTally.h>
 #include <lirvo/modTallyIm.h>
 
@@ -79,17 +80,6 @@ void AddVoucher(pugi::xml_document& envelope, const std::string& id, const std::
   modTally::AddElement(envelope, line, "BILLEDQTY", " 10 Nos");
   modTally::AddElement(envelope, line, "RATE", " 100/Nos");
   AddLedgerLine(envelope, line, "ACCOUNTINGALLOCATIONS.LIST", "Load Sales", "1000");
-}
-
-// Acknowledged: HTTP 200, no errors, and the expected number of created items.
-bool Acknowledged(const modTally::Reply& reply, int created) {
-  pugi::xml_document document;
-  if (reply.status != 200 || !modTally::LoadXml(document, reply.text)) {
-    return false;
-  }
-  const pugi::xml_node response = document.child("RESPONSE");
-  return response.child("CREATED").text().as_int(-1) == created &&
-         response.child("ERRORS").text().as_int(-1) == 0 && !response.child("LINEERROR");
 }
 
 }  // namespace
@@ -166,7 +156,7 @@ int main(int argc, char** argv) {
             AddVoucher(request, settings.batch == 1 ? id : id + "-" + std::to_string(k), customer);
           }
           const modTally::Reply reply = modTally::Exchange(settings.url, request);
-          if (Acknowledged(reply, 1 + settings.batch)) {
+          if (lirvo::transfer::CreatedCount(reply) == 1 + settings.batch) {
             ++acknowledged;
             continue;
           }

@@ -43,6 +43,7 @@ std::string Header(const std::string& headers, std::string_view name) {
 struct Verdict {
   bool rejected = false;
   std::string reason;
+  double created = 0;
 };
 
 constexpr std::string_view kNotImport = "the server's reply is not an import response: ";
@@ -159,13 +160,18 @@ Verdict Judge(const modTally::Reply& reply) {
   if (!errors.empty()) {
     return {true, Joined(errors)};
   }
-  if (!CountsSomethingDone(CounterHolder(document))) {
-    const std::string name = CounterHolder(document).name();
+  const pugi::xml_node holder = CounterHolder(document);
+  if (!CountsSomethingDone(holder)) {
+    const std::string name = holder.name();
     const bool vowel = std::string_view("AEIOU").find(name.front()) != std::string_view::npos;
     return {true, std::string(kNotImport) + (vowel ? "an " : "a ") + name +
                       " whose counters are all zero, with no error"};
   }
-  return {};
+  Verdict accepted;
+  for (const pugi::xml_node found : holder.children("CREATED")) {
+    accepted.created += Count(found);
+  }
+  return accepted;
 }
 
 }  // namespace
@@ -176,6 +182,10 @@ bool IsRejection(const modTally::Reply& reply) {
 
 std::string RejectionText(const modTally::Reply& reply) {
   return Judge(reply).reason;
+}
+
+double CreatedCount(const modTally::Reply& reply) {
+  return Judge(reply).created;
 }
 
 }  // namespace lirvo::transfer

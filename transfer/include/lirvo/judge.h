@@ -21,4 +21,8 @@ bool IsRejection(const modTally::Reply& reply);
 // that is not a rejection.
 std::string RejectionText(const modTally::Reply& reply);
 
+// How many items an import reply says it created: the sum of its CREATED counters, 0 for a
+// rejection.
+double CreatedCount(const modTally::Reply& reply);
+
 }  // namespace lirvo::transfer
