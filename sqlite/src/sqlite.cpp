@@ -84,6 +84,10 @@ std::int64_t Statement::Int(int column) const {
   return sqlite3_column_int64(statement_.get(), column);
 }
 
+int Statement::Columns() const {
+  return sqlite3_column_count(statement_.get());
+}
+
 void Statement::Reset() {
   sqlite3_reset(statement_.get());
   sqlite3_clear_bindings(statement_.get());

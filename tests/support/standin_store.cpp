@@ -1,8 +1,5 @@
 #include "standin_store.h"
 
-#include <sqlite3.h>
-
-#include <stdexcept>
 #include <string>
 
 namespace lirvo::test {
@@ -31,44 +28,23 @@ std::optional<std::string> StoredMaster::Value(const std::string& path) const {
   return std::nullopt;
 }
 
-void StandinStore::Close::operator()(sqlite3* db) const {
-  sqlite3_close_v2(db);
-}
-
-StandinStore::StandinStore(const std::string& path) : path_(path) {
-  sqlite3* raw = nullptr;
-  const int result = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-  db_.reset(raw);
-  if (result != SQLITE_OK) {
-    throw std::runtime_error("cannot open tally-standin store " + path + ": " +
-                             (raw != nullptr ? sqlite3_errmsg(raw) : "out of memory"));
-  }
-  sqlite3_busy_timeout(raw, 5000);
+StandinStore::StandinStore(const std::string& path)
+    : db_(path, sqlite::OpenOptions{.read_only = true, .name = "tally-standin store " + path}) {
   Rows("SELECT count(*) FROM companies");  // fails now when the file is not a store
 }
 
-StandinStore::~StandinStore() = default;
-
 std::vector<StandinStore::Row> StandinStore::Rows(const std::string& sql,
                                                   const Row& parameters) const {
-  sqlite3_stmt* raw = nullptr;
-  int result = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
-  const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-  for (std::size_t i = 0; result == SQLITE_OK && i < parameters.size(); ++i) {
-    result = sqlite3_bind_text(raw, static_cast<int>(i) + 1, parameters[i].c_str(), -1,
-                               SQLITE_TRANSIENT);
+  sqlite::Statement statement = db_.Prepare(sql);
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    statement.Bind(static_cast<int>(i) + 1, parameters[i]);
   }
   std::vector<Row> rows;
-  while (result == SQLITE_OK && (result = sqlite3_step(raw)) == SQLITE_ROW) {
-    result = SQLITE_OK;
+  while (statement.Step()) {
     Row& row = rows.emplace_back();
-    for (int column = 0; column < sqlite3_column_count(raw); ++column) {
-      const unsigned char* text = sqlite3_column_text(raw, column);
-      row.emplace_back(text == nullptr ? "" : reinterpret_cast<const char*>(text));
+    for (int column = 0; column < statement.Columns(); ++column) {
+      row.push_back(statement.Text(column));
     }
-  }
-  if (result != SQLITE_DONE) {
-    throw std::runtime_error("tally-standin store " + path_ + ": " + sqlite3_errmsg(db_.get()));
   }
   return rows;
 }

@@ -1,17 +1,16 @@
 // Reads the store tally-standin keeps in its --data file, read-only, so that end-to-end tests can
 // see what arrived while the server runs (WAL mode) or after it was stopped or killed. Kinds are
 // the master element names ("UNIT", "LEDGER", "STOCKITEM", ...); company and master names compare
-// case-insensitively, as in the server. Every function throws std::runtime_error naming the file
-// when the store cannot be read.
+// case-insensitively, as in the server. Every function throws lirvo::sqlite::Error (a
+// std::runtime_error) naming the file when the store cannot be read.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-struct sqlite3;
+#include <lirvo/sqlite.h>
 
 namespace lirvo::test {
 
@@ -39,9 +38,6 @@ struct StoredMaster {
 class StandinStore {
  public:
   explicit StandinStore(const std::string& path);
-  ~StandinStore();
-  StandinStore(const StandinStore&) = delete;
-  StandinStore& operator=(const StandinStore&) = delete;
 
   // Every company the store has had open, in the order first opened.
   std::vector<std::string> Companies() const;
@@ -60,11 +56,7 @@ class StandinStore {
   // Every row of `sql` with `parameters` bound in order, each column as text.
   std::vector<Row> Rows(const std::string& sql, const Row& parameters = {}) const;
 
-  struct Close {
-    void operator()(sqlite3* db) const;
-  };
-  std::string path_;
-  std::unique_ptr<sqlite3, Close> db_;
+  sqlite::Database db_;
 };
 
 }  // namespace lirvo::test

@@ -4,8 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 
-#include <sqlite3.h>
-
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -15,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <lirvo/sqlite.h>
 #include <lirvo/sync.h>
 
 #include "lirvo_command.h"
@@ -58,15 +57,13 @@ CommandResult Sync(const std::string& url, const std::string& args) {
 
 // The VoucherIDs the journal holds as accepted.
 std::set<std::string> JournalAccepted(const fs::path& journal) {
-  sqlite3* db = nullptr;
+  const lirvo::sqlite::Database db(journal.string(), true);
+  lirvo::sqlite::Statement query =
+      db.Prepare("SELECT voucher_id FROM vouchers WHERE outcome = 'accepted'");
   std::set<std::string> ids;
-  sqlite3_open_v2(journal.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  const auto add = [](void* to, int, char** row, char**) {
-    static_cast<std::set<std::string>*>(to)->insert(row[0]);
-    return 0;
-  };
-  sqlite3_exec(db, "SELECT voucher_id FROM vouchers WHERE outcome='accepted'", add, &ids, nullptr);
-  sqlite3_close(db);
+  while (query.Step()) {
+    ids.insert(query.Text(0));
+  }
   return ids;
 }
 

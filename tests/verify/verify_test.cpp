@@ -1,7 +1,6 @@
 // lirvo verify: the reply shapes it reads and refuses, what the comparison calls a difference, and
 // end to end against tally-standin: a synced table matches, a store changed behind Lirvo's back is
 // reported row by row, a broken reply page stops it.
-#include <sqlite3.h>
 
 #include <filesystem>
 #include <functional>
@@ -9,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <lirvo/sqlite.h>
 #include <lirvo/verify.h>
 
 #include "lirvo_command.h"
@@ -150,13 +150,7 @@ TEST(CompareVoucher, NamesEachFieldThatDiffers) {
 // End to end
 
 void Execute(const fs::path& store, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
-  char* error = nullptr;
-  const int result = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-  EXPECT_EQ(result, SQLITE_OK) << (error ? error : "");
-  sqlite3_free(error);
-  sqlite3_close(db);
+  lirvo::sqlite::Database(store.string(), false).Execute(sql);
 }
 
 TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {

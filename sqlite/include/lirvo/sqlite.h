@@ -52,6 +52,8 @@ class Statement {
   // The column's text; nothing for NULL.
   std::optional<std::string> OptionalText(int column) const;
   std::int64_t Int(int column) const;
+  // How many columns each row has.
+  int Columns() const;
   // Resets the statement and clears its bindings.
   void Reset();
   // Resets the statement, keeping its bindings for the next step.
