@@ -17,6 +17,13 @@ std::vector<std::string> Column(const std::vector<std::vector<std::string>>& row
   return column;
 }
 
+sqlite::OpenOptions ReadOnly(const std::string& path) {
+  sqlite::OpenOptions options;
+  options.read_only = true;
+  options.name = "tally-standin store " + path;
+  return options;
+}
+
 }  // namespace
 
 std::optional<std::string> StoredMaster::Value(const std::string& path) const {
@@ -28,8 +35,7 @@ std::optional<std::string> StoredMaster::Value(const std::string& path) const {
   return std::nullopt;
 }
 
-StandinStore::StandinStore(const std::string& path)
-    : db_(path, sqlite::OpenOptions{.read_only = true, .name = "tally-standin store " + path}) {
+StandinStore::StandinStore(const std::string& path) : db_(path, ReadOnly(path)) {
   Rows("SELECT count(*) FROM companies");  // fails now when the file is not a store
 }
 
