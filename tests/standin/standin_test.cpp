@@ -35,7 +35,7 @@ using lirvo::test::TempDir;
 using testing::HasSubstr;
 using Names = std::vector<std::string>;
 
-constexpr const char* kCompany = "Demo Trading Co";
+constexpr const char* kCompany = lirvo::test::kStandinCompany;
 constexpr const char* kStandin = LIRVO_STANDIN_PATH;
 
 // The values of a sales voucher, already escaped.

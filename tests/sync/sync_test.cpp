@@ -30,7 +30,7 @@ using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
 using ::testing::HasSubstr;
 
-constexpr const char* kCompany = "Demo Trading Co";
+constexpr const char* kCompany = lirvo::test::kStandinCompany;
 
 // Under the address sanitizer the whole of sales-20k takes about a minute: the first 5,000 rows
 // stand for it there.

@@ -25,7 +25,7 @@ using Names = std::vector<std::string>;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 
-constexpr const char* kCompany = "Demo Trading Co";
+constexpr const char* kCompany = lirvo::test::kStandinCompany;
 
 // A stand-in with its store in a folder of its own, removed at the end of the test.
 class Standin {

@@ -28,7 +28,7 @@ using lirvo::transfer::ReadVoucherReply;
 using lirvo::transfer::SalesRow;
 using ::testing::HasSubstr;
 
-constexpr const char* kCompany = "Demo Trading Co";
+constexpr const char* kCompany = lirvo::test::kStandinCompany;
 
 // The row the voucher below was sent for: 2 Nos at 600 with 12.5 % tax.
 SalesRow Row() {
