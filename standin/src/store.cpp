@@ -279,12 +279,11 @@ std::optional<std::int64_t> Store::FindVoucher(std::int64_t company, std::string
   return id;
 }
 
-std::int64_t Store::AddVoucher(std::int64_t company, const VoucherRecord& voucher) {
+// Runs `statement` with ?1 = `key` and the voucher's own columns as ?2 to ?9, bound without
+// copying and reset before the voucher can go.
+void Store::WriteVoucher(Statement& statement, std::int64_t key, const VoucherRecord& voucher) {
   item_wrote_ = true;
-  Statement& insert = db_.Query(
-      "INSERT INTO vouchers(company_id, remote_id, guid, date, type, number, reference, party, "
-      "narration) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-  insert.Bind(1, company)
+  statement.Bind(1, key)
       .BindUncopied(2, voucher.remote_id)
       .BindUncopied(3, voucher.guid)
       .BindUncopied(4, voucher.date)
@@ -294,27 +293,22 @@ std::int64_t Store::AddVoucher(std::int64_t company, const VoucherRecord& vouche
       .BindUncopied(8, voucher.party)
       .BindUncopied(9, voucher.narration)
       .Step();
-  insert.Reset();  // no binding outlives the voucher
+  statement.Reset();
+}
+
+std::int64_t Store::AddVoucher(std::int64_t company, const VoucherRecord& voucher) {
+  WriteVoucher(db_.Query("INSERT INTO vouchers(company_id, remote_id, guid, date, type, number, "
+                         "reference, party, narration) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+               company, voucher);
   const std::int64_t id = db_.LastInsertId();
   WriteEntries(id, voucher.entries);
   return id;
 }
 
 void Store::ReplaceVoucher(const VoucherRecord& voucher) {
-  item_wrote_ = true;
-  db_.Query(
-         "UPDATE vouchers SET remote_id = ?2, guid = ?3, date = ?4, type = ?5, number = ?6, "
-         "reference = ?7, party = ?8, narration = ?9 WHERE id = ?1")
-      .Bind(1, voucher.id)
-      .Bind(2, voucher.remote_id)
-      .Bind(3, voucher.guid)
-      .Bind(4, voucher.date)
-      .Bind(5, voucher.type)
-      .Bind(6, voucher.number)
-      .Bind(7, voucher.reference)
-      .Bind(8, voucher.party)
-      .Bind(9, voucher.narration)
-      .Step();
+  WriteVoucher(db_.Query("UPDATE vouchers SET remote_id = ?2, guid = ?3, date = ?4, type = ?5, "
+                         "number = ?6, reference = ?7, party = ?8, narration = ?9 WHERE id = ?1"),
+               voucher.id, voucher);
   db_.Query("DELETE FROM voucher_entries WHERE voucher_id = ?1").Bind(1, voucher.id).Step();
   WriteEntries(voucher.id, voucher.entries);
 }

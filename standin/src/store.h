@@ -134,6 +134,7 @@ class Store {
  private:
   ElementValues ValuesOf(std::int64_t master_id);
   void WriteValues(std::int64_t master_id, const ElementValues& values);
+  void WriteVoucher(Statement& statement, std::int64_t key, const VoucherRecord& voucher);
   void WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>& entries);
 
   Database db_;
