@@ -60,6 +60,8 @@ struct SyncValues {
   bool dry_run = false;
   long limit = 0;
   bool verify = false;
+  bool trust_journal = false;
+  bool overwrite = false;
 };
 
 int RunSync(const SyncValues& values) {
@@ -72,6 +74,8 @@ int RunSync(const SyncValues& values) {
   options.batch = values.batch;
   options.dry_run = values.dry_run;
   options.row_limit = values.limit;
+  options.trust_journal = values.trust_journal;
+  options.overwrite = values.overwrite;
   try {
     options.query_limits = modTally::QueryLimits();
     options.import_limits = modTally::ImportLimits();
@@ -97,8 +101,9 @@ int RunSync(const SyncValues& values) {
   options.rejected = [&](const transfer::SyncRejection& rejection) {
     report.Add(CsvField(rejection.voucher_id) + ',' + std::to_string(rejection.row) + ',' +
                    CsvField(rejection.reason),
-               "Rejected: row " + std::to_string(rejection.row) + " (VoucherID \"" +
-                   rejection.voucher_id + "\"): " + rejection.reason);
+               (rejection.differs_in_books ? "Held otherwise: row " : "Rejected: row ") +
+                   std::to_string(rejection.row) + " (VoucherID \"" + rejection.voucher_id +
+                   "\"): " + rejection.reason);
   };
 
   std::cout << (options.dry_run ? "Checking " : "Syncing ") << options.database.string()
@@ -115,8 +120,9 @@ int RunSync(const SyncValues& values) {
   }
   progress.Finish();
   transfer::PrintSummary(std::cout, summary);
-  if (!report.Finish(std::cout,
-                     "Rejected: ", summary.rejected_locally + summary.rejected_by_server)) {
+  if (!report.Finish(
+          std::cout, "Rejected: ",
+          summary.rejected_locally + summary.rejected_by_server + summary.differ_in_books)) {
     return kExitFailure;
   }
   if (summary.stopped) {
@@ -132,9 +138,11 @@ void AddSyncCommand(CLI::App& app, int& status) {
   CLI::App* sync = app.add_subcommand(
       "sync",
       "Move every row of SalesMst into the server: the masters it needs, then the vouchers in "
-      "batches; a journal makes a re-run send only new, changed or rejected rows.\nExit status: "
-      "0 every row is in the books, 1 stopped (reason on stderr), 2 usage error, 3 some rows "
-      "were rejected, 130 interrupted.");
+      "batches; the books are read back first, so a re-run sends only what they lack or what "
+      "changed in the "
+      "source.\nExit status: 0 every row is in the books, 1 stopped (reason on stderr), 2 usage "
+      "error, 3 some rows "
+      "were rejected or are held otherwise in the books, 130 interrupted.");
   sync->add_option("--db", values->db,
                    "the Access database (default: SampleData.mdb beside the executable)");
   sync->add_option("--company", values->company, "the company (default: the server's current one)");
@@ -144,14 +152,22 @@ void AddSyncCommand(CLI::App& app, int& status) {
   sync->add_option("--journal", values->journal,
                    "the journal file (default: $XDG_STATE_HOME/lirvo/sync-journal.sqlite or "
                    "~/.local/state/lirvo/sync-journal.sqlite)");
-  sync->add_option("--report", values->report,
-                   "write the rejected rows to this CSV file (VoucherID,row,reason)");
+  sync->add_option(
+      "--report", values->report,
+      "write the rejected rows, and those held otherwise in the books, to this CSV file "
+      "(VoucherID,row,reason)");
   CLI::Option* limit =
       sync->add_option("--limit", values->limit,
                        "only the first N rows of the table (to try a sync on part of it first)")
           ->check(CLI::PositiveNumber);
   sync->add_flag("--dry-run", values->dry_run,
                  "read the company's masters and check the rows; send nothing");
+  sync->add_flag("--trust-journal", values->trust_journal,
+                 "do not read the books back first: take the rows the journal holds as accepted, "
+                 "unchanged, to be in the books (only when nothing has changed there since)");
+  sync->add_flag("--overwrite", values->overwrite,
+                 "send the source's version of the rows the books hold in another form (by "
+                 "default they are named and left alone)");
   sync->add_flag("--verify", values->verify,
                  "afterwards, compare the books with the whole table as lirvo verify does")
       ->excludes(limit);

@@ -129,7 +129,7 @@ TEST_F(SyncTest, SalesTwentyThousandArriveOnceWithTheirMastersAndARerunSendsNoth
 
   const CommandResult again = Sync(standin.url(), args);
   ASSERT_EQ(again.exit_code, 0) << again.out << again.err;
-  EXPECT_THAT(again.out, HasSubstr(std::to_string(kRows) + " unchanged"));
+  EXPECT_THAT(again.out, HasSubstr(std::to_string(kRows) + " already in the books"));
   EXPECT_THAT(again.out, HasSubstr("Requests: 0 import requests"));
   EXPECT_EQ(store.CountVouchers(kCompany), kRows);
 }
@@ -192,6 +192,100 @@ TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   EXPECT_THAT(rejected[0].reason, HasSubstr("Ledger 'Party Two' does not exist!"));
   EXPECT_GT(summary.split_requests, 0);
   EXPECT_EQ(summary.ExitStatus(), 3);
+
+  // Run again, the refused voucher goes once its ledger is there: the run creates it.
+  options.progress = nullptr;
+  rejected.clear();
+  const lirvo::transfer::SyncSummary again = lirvo::transfer::Sync(options);
+  EXPECT_EQ(again.ledgers.created, 1);
+  EXPECT_EQ(again.accepted, 1);
+  EXPECT_EQ(again.unchanged, 2);
+  EXPECT_TRUE(rejected.empty());
+  EXPECT_EQ(again.ExitStatus(), 0);
+}
+
+void Execute(const fs::path& file, const std::string& sql) {
+  lirvo::sqlite::Database(file.string(), false).Execute(sql);
+}
+
+// A re-run reads the books first: what they lack is sent again, what they hold otherwise is named
+// and left alone (sent with --overwrite), what changed in the source since it was accepted is
+// sent again; --trust-journal takes the journal's word and says so. lirvo verify agrees at the end.
+TEST_F(SyncTest, ARerunTrustsTheBooksNotTheJournal) {
+  const fs::path data = dir_ / "store.db";
+  const fs::path journal = dir_ / "journal.sqlite";
+  auto standin = std::make_unique<StandinProcess>(
+      LIRVO_STANDIN_PATH, std::vector<std::string>{"--data", data.string()});
+  const std::string db = "--db " + Data("three-rows.mdb");
+  const std::string args = db + " --journal " + journal.string();
+  const auto sync = [&](const std::string& more) { return Sync(standin->url(), args + more); };
+  ASSERT_EQ(sync("").exit_code, 0);
+  const auto amount_of = [&data](const char* id) {
+    for (const auto& voucher : StandinStore(data.string()).Vouchers(kCompany)) {
+      for (const auto& entry : voucher.entries) {
+        if (voucher.remote_id == id && entry.kind == "inventory") {
+          return entry.amount;
+        }
+      }
+    }
+    return std::string("none");
+  };
+  const std::string original = amount_of("A2");
+  const char* const kAlter = R"sql(
+    UPDATE voucher_entries SET amount = printf('%.2f', amount + 1) WHERE kind = 'inventory'
+      AND voucher_id = (SELECT id FROM vouchers WHERE remote_id = '{}');)sql";
+  const auto alter = [&](const std::string& id) {
+    std::string sql = kAlter;
+    sql.replace(sql.find("{}"), 2, id);
+    Execute(data, sql);
+  };
+  Execute(data, R"sql(
+    DELETE FROM voucher_entries WHERE voucher_id = (SELECT id FROM vouchers WHERE remote_id = 'A1');
+    DELETE FROM vouchers WHERE remote_id = 'A1';)sql");
+  alter("A2");
+  const std::string altered = amount_of("A2");
+  ASSERT_NE(altered, original);
+
+  const CommandResult rerun = sync("");
+  EXPECT_EQ(rerun.exit_code, 3) << rerun.out << rerun.err;
+  EXPECT_THAT(rerun.out, HasSubstr("1 accepted"));
+  EXPECT_THAT(rerun.out, HasSubstr("1 already in the books as in the source"));
+  EXPECT_THAT(rerun.out, HasSubstr("1 the journal had as accepted were missing from the books"));
+  EXPECT_THAT(rerun.out, HasSubstr("Held otherwise: row 2 (VoucherID \"A2\"): the books "
+                                   "hold this voucher otherwise (amount: \""));
+  EXPECT_NE(amount_of("A1"), "none");
+  EXPECT_EQ(amount_of("A2"), altered);
+
+  const CommandResult trusted = sync(" --trust-journal");
+  EXPECT_EQ(trusted.exit_code, 0) << trusted.out << trusted.err;
+  EXPECT_THAT(trusted.out, HasSubstr("3 unchanged since accepted (the journal's word"));
+  EXPECT_THAT(trusted.out, HasSubstr("Requests: 0 import requests"));
+
+  const CommandResult overwritten = sync(" --overwrite");
+  EXPECT_EQ(overwritten.exit_code, 0) << overwritten.out << overwritten.err;
+  EXPECT_THAT(overwritten.out, HasSubstr("1 accepted"));
+  EXPECT_EQ(amount_of("A2"), original);
+
+  // Changed in the source since accepted: the journal's digest no longer matches the row.
+  alter("A3");
+  Execute(journal, "UPDATE vouchers SET digest = 'changed' WHERE voucher_id = 'A3'");
+  const CommandResult changed = sync("");
+  EXPECT_EQ(changed.exit_code, 0) << changed.out << changed.err;
+  EXPECT_THAT(changed.out, HasSubstr("1 accepted"));
+
+  // A fresh server at the same address.
+  const int port = standin->port();
+  standin->Stop(SIGTERM);
+  standin.reset();
+  standin = std::make_unique<StandinProcess>(
+      LIRVO_STANDIN_PATH, std::vector<std::string>{"--data", (dir_ / "fresh.db").string(), "--port",
+                                                   std::to_string(port)});
+  const CommandResult fresh = sync("");
+  EXPECT_EQ(fresh.exit_code, 0) << fresh.out << fresh.err;
+  EXPECT_THAT(fresh.out, HasSubstr("3 accepted"));
+  EXPECT_THAT(fresh.out, HasSubstr("3 the journal had as accepted were missing from the books"));
+  const CommandResult verified = lirvo::test::Lirvo(standin->url(), "verify " + db);
+  EXPECT_EQ(verified.exit_code, 0) << verified.out << verified.err;
 }
 
 // A run stopped in the middle (lirvo killed, the server killed and restarted, Ctrl-C) and run
@@ -257,9 +351,9 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
 // On a terminal (through script(1)) the progress line is rewritten after a carriage return; on a
 // pipe every line ends in a line feed alone.
 TEST_F(SyncTest, ProgressIsOneRewrittenLineOnATerminalAndPlainLinesOnAPipe) {
-  StandinProcess standin(LIRVO_STANDIN_PATH);
   for (const bool terminal : {true, false}) {
     SCOPED_TRACE(terminal ? "terminal" : "pipe");
+    StandinProcess standin(LIRVO_STANDIN_PATH);
     const std::string sync = "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " sync --db " +
                              Data("bad-rows.mdb") + " --journal " +
                              (dir_ / (terminal ? "t.sqlite" : "p.sqlite")).string();
@@ -267,6 +361,7 @@ TEST_F(SyncTest, ProgressIsOneRewrittenLineOnATerminalAndPlainLinesOnAPipe) {
         terminal ? "script -qec '" + sync + "' /dev/null </dev/null" : "{ " + sync + " 2>&1; }");
     EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
     EXPECT_THAT(run.out, HasSubstr("checking rows: 20 of 20"));
+    EXPECT_THAT(run.out, HasSubstr("comparing with the books: 16 of 16"));
     EXPECT_THAT(run.out,
                 HasSubstr(std::string(terminal ? "\r" : "\n") + "sending vouchers: 16 of 16"));
     EXPECT_EQ(run.out.find('\r') != std::string::npos, terminal) << run.out;

@@ -55,7 +55,8 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
     : where_(path.string()),
       server_(std::move(server)),
       company_(text::FoldCase(company)),
-      db_(FileToOpen(path, read_only, exists), Options(where_, read_only && exists)) {
+      db_(FileToOpen(path, read_only, exists), Options(where_, read_only && exists)),
+      read_only_(read_only) {
   if (!read_only) {
     db_.Execute("PRAGMA journal_mode=WAL");
     db_.Execute("PRAGMA synchronous=FULL");
@@ -69,17 +70,15 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
         " recorded TEXT NOT NULL, PRIMARY KEY(server, company, voucher_id))");
   }
   db_.Execute(
-      "CREATE TEMP TABLE seen(voucher_id TEXT PRIMARY KEY, row INTEGER NOT NULL);"
+      "CREATE TEMP TABLE in_books(voucher_id TEXT PRIMARY KEY, digest TEXT NOT NULL);"
       "CREATE TEMP TABLE spool(seq INTEGER PRIMARY KEY, row INTEGER NOT NULL,"
       " voucher_id TEXT NOT NULL, digest TEXT NOT NULL, message TEXT NOT NULL)");
   // The server and the company stay bound for the whole run; each lookup binds the VoucherID.
   find_ = std::make_unique<sqlite::Statement>(
       db_, "SELECT digest, outcome FROM vouchers WHERE server=?1 AND company=?2 AND voucher_id=?3");
   find_->Bind(1, server_).Bind(2, company_);
-  seen_ = std::make_unique<sqlite::Statement>(
-      db_, "INSERT INTO seen(voucher_id, row) VALUES(?1, ?2) ON CONFLICT DO NOTHING");
-  first_seen_ =
-      std::make_unique<sqlite::Statement>(db_, "SELECT row FROM seen WHERE voucher_id=?1");
+  in_books_ = std::make_unique<sqlite::Statement>(
+      db_, "INSERT OR REPLACE INTO in_books(voucher_id, digest) VALUES(?1, ?2)");
   spool_ = std::make_unique<sqlite::Statement>(
       db_, "INSERT INTO spool(row, voucher_id, digest, message) VALUES(?1, ?2, ?3, ?4)");
   spooled_ = std::make_unique<sqlite::Statement>(
@@ -114,18 +113,26 @@ void Journal::Commit() {
   db_.Execute("COMMIT");
 }
 
-std::optional<long> Journal::Seen(const std::string& voucher_id, long row) {
-  seen_->Bind(1, voucher_id).Bind(2, static_cast<std::int64_t>(row)).Run();
-  if (db_.Changes() > 0) {
-    return std::nullopt;
+void Journal::NoteInBooks(const std::string& voucher_id, const std::string& digest) {
+  in_books_->Bind(1, voucher_id).Bind(2, digest).Run();
+}
+
+void Journal::RecordInBooks() {
+  if (read_only_) {
+    return;
   }
-  first_seen_->Bind(1, voucher_id);
-  std::optional<long> first;
-  if (first_seen_->Step()) {
-    first = static_cast<long>(first_seen_->Int(0));
-  }
-  first_seen_->Reset();
-  return first;
+  sqlite::Transaction transaction(db_, "BEGIN IMMEDIATE");
+  db_.Query(
+         "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
+         " SELECT ?1, ?2, voucher_id, digest, 'accepted', 'found in the books',"
+         " strftime('%Y-%m-%dT%H:%M:%SZ','now') FROM temp.in_books WHERE true"
+         " ON CONFLICT(server, company, voucher_id) DO UPDATE SET digest=excluded.digest,"
+         " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded")
+      .Bind(1, server_)
+      .Bind(2, company_)
+      .Run();
+  db_.Execute("DELETE FROM temp.in_books");
+  transaction.Commit();
 }
 
 void Journal::Spool(long row, const std::string& voucher_id, const std::string& digest,

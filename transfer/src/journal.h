@@ -45,8 +45,10 @@ class Journal {
   // The reading pass runs in one transaction of the temporary tables.
   void Begin();
   void Commit();
-  // Notes that `voucher_id` is on `row`; the row it was first seen on when seen before.
-  std::optional<long> Seen(const std::string& voucher_id, long row);
+  // Notes that the books hold `voucher_id` as the source has it (`digest`): RecordInBooks then
+  // records it as accepted where the journal says otherwise.
+  void NoteInBooks(const std::string& voucher_id, const std::string& digest);
+  void RecordInBooks();
   void Spool(long row, const std::string& voucher_id, const std::string& digest,
              const std::string& message);
   // Up to `limit` spooled vouchers after `seq`, in the order spooled.
@@ -66,7 +68,8 @@ class Journal {
   std::string server_;
   std::string company_;
   sqlite::Database db_;
-  std::unique_ptr<sqlite::Statement> find_, seen_, first_seen_, spool_, spooled_, record_;
+  std::unique_ptr<sqlite::Statement> find_, in_books_, spool_, spooled_, record_;
+  bool read_only_;
 };
 
 }  // namespace lirvo::transfer::detail

@@ -1,5 +1,6 @@
-// The sync: pre-flight, one streaming pass over the table, the missing masters, then the vouchers
-// in batches, every outcome recorded in the journal as soon as the server has answered.
+// The sync: the company's masters read beside one streaming pass over the table, the books read
+// back and every row decided against them and the journal, then the missing masters and the
+// vouchers in batches, every outcome recorded in the journal as soon as the server has answered.
 #include <lirvo/sync.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "journal.h"
 #include "sync_masters.h"
 #include "sync_post.h"
+#include "verify_run.h"
 
 namespace lirvo::transfer {
 
@@ -26,10 +28,7 @@ namespace FailureNumber = modTally::FailureNumber;
 using Clock = std::chrono::steady_clock;
 using detail::Item;
 using detail::MasterKind;
-using detail::Need;
-using detail::Needs;
 using detail::Poster;
-using detail::ReadMasters;
 using detail::Stop;
 
 }  // namespace
@@ -53,9 +52,313 @@ int SyncSummary::ExitStatus() const {
   if (stopped) {
     return 1;
   }
-  const long failed =
-      rejected_locally + rejected_by_server + units.failed + ledgers.failed + items.failed;
+  const long failed = rejected_locally + rejected_by_server + differ_in_books + units.failed +
+                      ledgers.failed + items.failed;
   return failed > 0 ? 3 : 0;
+}
+
+namespace {
+
+// The masters the company lacks, in dependency order.
+struct Missing {
+  MasterKind kind;
+  const verify::Needs::Need* need;
+  MasterCounts* counts;
+};
+
+std::vector<Missing> MissingMasters(verify::Run& run, const detail::HeldMasters& held,
+                                    SyncSummary& summary) {
+  std::vector<Missing> missing;
+  const auto count = [&missing](MasterKind kind, const verify::Needs& needs,
+                                const std::unordered_set<std::string>& holds,
+                                MasterCounts& counts) {
+    counts.needed = static_cast<long>(needs.all().size());
+    for (const verify::Needs::Need& need : needs.all()) {
+      if (holds.count(text::FoldCase(need.name))) {
+        ++counts.present;
+      } else {
+        missing.push_back({kind, &need, &counts});
+      }
+    }
+  };
+  count(MasterKind::kUnit, run.units(), held.units, summary.units);
+  count(MasterKind::kLedger, run.ledgers(), held.ledgers, summary.ledgers);
+  count(MasterKind::kItem, run.items(), held.items, summary.items);
+  return missing;
+}
+
+// "amount: 1040 in the source, 1000 in the books; date: ..."
+std::string Differences(const std::vector<FieldDifference>& differences) {
+  std::string text = "the books hold this voucher otherwise (";
+  for (std::size_t i = 0; i < differences.size(); ++i) {
+    const FieldDifference& d = differences[i];
+    text += (i ? "; " : "") + d.field + ": \"" + d.source + "\" in the source, \"" + d.books +
+            "\" in the books";
+  }
+  return text + "); left alone, --overwrite sends the source's version";
+}
+
+}  // namespace
+
+// One sync: the table scanned once (the verification's scan), the books read back, each row
+// decided, then the missing masters and the vouchers to send posted.
+class SyncRun {
+ public:
+  explicit SyncRun(const SyncOptions& options)
+      : options_(options),
+        journal_(options.journal, options.dry_run, options.url, options.company),
+        scan_(Checking(options)),
+        run_(scan_, checked_, Scanning(options)) {
+    summary_.dry_run = options.dry_run;
+  }
+
+  SyncSummary Go();
+
+ private:
+  static VerifyOptions Checking(const SyncOptions& options);
+  static verify::Scan Scanning(const SyncOptions& options);
+  void Show(SyncPhase phase, long done, long total) const {
+    if (options_.progress) {
+      options_.progress({phase, done, total});
+    }
+  }
+  bool Interrupted() const { return options_.interrupted && options_.interrupted(); }
+  void Reject(const SyncRejection& rejection) {
+    if (rejection.differs_in_books) {
+      ++summary_.differ_in_books;
+    } else {
+      (rejection.local ? summary_.rejected_locally : summary_.rejected_by_server) += 1;
+    }
+    if (options_.rejected) {
+      options_.rejected(rejection);
+    }
+  }
+  // Reads the table and the books; false when the run ends there.
+  bool Read(std::future<detail::HeldMasters>& preflight);
+  void Decide(const verify::CheckedRow& checked);
+  void Send(const std::vector<Missing>& missing);
+  // Each returns false when interrupted.
+  bool SendMasters(detail::Poster& poster, const std::vector<Missing>& missing);
+  bool SendVouchers(detail::Poster& poster, long& unsent);
+
+  const SyncOptions& options_;
+  SyncSummary summary_;
+  detail::Journal journal_;
+  VerifyOptions scan_;
+  VerifySummary checked_;
+  verify::Run run_;
+  long to_send_ = 0;
+  std::string message_;
+};
+
+VerifyOptions SyncRun::Checking(const SyncOptions& options) {
+  VerifyOptions check;
+  check.url = options.url;
+  check.company = options.company;
+  check.database = options.database;
+  check.limits = options.import_limits;
+  check.interrupted = options.interrupted;
+  check.progress = options.progress;
+  return check;
+}
+
+verify::Scan SyncRun::Scanning(const SyncOptions& options) {
+  verify::Scan scan;
+  scan.row_limit = options.row_limit;
+  scan.read_masters = false;
+  return scan;
+}
+
+bool SyncRun::Read(std::future<detail::HeldMasters>& preflight) {
+  try {
+    run_.Load();
+    summary_.rows = checked_.rows;
+    summary_.books_checked = !options_.trust_journal && !checked_.interrupted;
+    if (summary_.books_checked) {
+      run_.Compare();
+    }
+  } catch (const Failure& failure) {
+    summary_.stopped = (summary_.books_checked ? "cannot check the books: " : "") +
+                       failure.description() + "; nothing was sent";
+    preflight.wait();
+    return false;
+  }
+  if (checked_.interrupted) {
+    summary_.interrupted = true;
+    summary_.skipped = summary_.rows;
+    return false;
+  }
+  run_.ForEachRefused([this](const Finding& refused) {
+    Reject({refused.voucher_id, refused.row, refused.source, true});
+  });
+  journal_.Begin();
+  run_.ForEachChecked([this](const verify::CheckedRow& checked) { Decide(checked); });
+  journal_.Commit();
+  journal_.RecordInBooks();
+  return true;
+}
+
+void SyncRun::Decide(const verify::CheckedRow& checked) {
+  const SalesRow& row = checked.row;
+  const std::string& id = *row.VoucherID;
+  message_.clear();
+  try {
+    AppendSalesVoucherMessage(message_, row);
+  } catch (const Failure& failure) {
+    Reject({id, checked.number, failure.description(), true});
+    return;
+  }
+  const std::string digest = Digest(message_);
+  const std::optional<detail::Journal::Entry> entry = journal_.Find(id);
+  const bool accepted_as_is = entry && entry->accepted && entry->digest == digest;
+  bool send = false;
+  if (!summary_.books_checked) {
+    send = !accepted_as_is;
+  } else if (checked.missing) {
+    send = true;
+    summary_.missing_in_books += entry && entry->accepted ? 1 : 0;
+  } else if (checked.differences.empty()) {
+    if (!accepted_as_is) {
+      journal_.NoteInBooks(id, digest);
+    }
+  } else if (options_.overwrite || (entry && entry->accepted && !accepted_as_is)) {
+    // Overwritten on request, or changed in the source since the books took it.
+    send = true;
+  } else {
+    Reject({id, checked.number, Differences(checked.differences), false, true});
+    return;
+  }
+  if (!send) {
+    ++summary_.unchanged;
+    return;
+  }
+  journal_.Spool(checked.number, id, digest, message_);
+  ++to_send_;
+}
+
+SyncSummary SyncRun::Go() {
+  const Clock::time_point start = Clock::now();
+  const auto finish = [&] {
+    summary_.time = Clock::now() - start;
+    return summary_;
+  };
+  // Pre-flight: what the company holds, read on a thread of its own while the table is read.
+  std::future<detail::HeldMasters> preflight = std::async(std::launch::async, [this] {
+    return detail::ReadHeldMasters(options_.url, options_.company, options_.query_limits);
+  });
+  if (!Read(preflight)) {
+    return finish();
+  }
+  std::optional<detail::HeldMasters> held;
+  try {
+    held = preflight.get();
+  } catch (const Failure& failure) {
+    summary_.stopped = failure.description();
+    summary_.skipped = to_send_;
+    return finish();
+  }
+  const std::vector<Missing> missing = MissingMasters(run_, *held, summary_);
+  if (options_.dry_run) {
+    for (const Missing& m : missing) {
+      ++m.counts->created;
+    }
+    summary_.accepted = to_send_;
+    return finish();
+  }
+  Send(missing);
+  return finish();
+}
+
+void SyncRun::Send(const std::vector<Missing>& missing) {
+  Poster poster(options_, summary_);
+  long unsent = to_send_;
+  try {
+    if (!SendMasters(poster, missing) || !SendVouchers(poster, unsent)) {
+      summary_.interrupted = true;
+    }
+  } catch (const Stop& stop) {
+    summary_.stopped = stop.reason;
+  } catch (const Failure& failure) {
+    summary_.stopped = failure.description();
+  }
+  summary_.skipped = unsent;
+}
+
+bool SyncRun::SendMasters(Poster& poster, const std::vector<Missing>& missing) {
+  long done = 0;
+  const long total = static_cast<long>(missing.size());
+  const auto batch_size = static_cast<std::size_t>(options_.batch);
+  Show(SyncPhase::kMasters, 0, total);
+  for (std::size_t first = 0; first < missing.size(); first += batch_size) {
+    const std::size_t last = std::min(missing.size(), first + batch_size);
+    std::vector<std::string> messages;
+    std::vector<Item> batch;
+    messages.reserve(last - first);
+    for (std::size_t i = first; i < last; ++i) {
+      const verify::Needs::Need& need = *missing[i].need;
+      messages.push_back(MasterMessage(missing[i].kind, need.name, need.detail, options_.company));
+    }
+    for (std::size_t i = first; i < last; ++i) {
+      batch.push_back({"master \"" + missing[i].need->name + "\"", &messages[i - first]});
+    }
+    const bool finished = poster.Post(
+        batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
+          for (std::size_t i = begin; i < end; ++i) {
+            MasterCounts& counts = *missing[first + i].counts;
+            (accepted ? counts.created : counts.failed) += 1;
+            if (!accepted && summary_.master_failures.size() < 10) {
+              summary_.master_failures.push_back(batch[i].label + ": " + why);
+            }
+          }
+          done += static_cast<long>(end - begin);
+          Show(SyncPhase::kMasters, done, total);
+        });
+    if (!finished) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
+  long done = 0;
+  Show(SyncPhase::kVouchers, 0, to_send_);
+  std::int64_t after = 0;
+  for (;;) {
+    const std::vector<detail::Spooled> spooled = journal_.SpooledAfter(after, options_.batch);
+    if (spooled.empty()) {
+      return true;
+    }
+    after = spooled.back().seq;
+    std::vector<Item> batch;
+    batch.reserve(spooled.size());
+    for (const detail::Spooled& voucher : spooled) {
+      batch.push_back(
+          {"voucher \"" + voucher.voucher_id + "\" (row " + std::to_string(voucher.row) + ")",
+           &voucher.message});
+    }
+    const bool finished = poster.Post(
+        batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
+          std::vector<const detail::Spooled*> part;
+          for (std::size_t i = begin; i < end; ++i) {
+            part.push_back(&spooled[i]);
+          }
+          journal_.Record(part, accepted, why);
+          for (const detail::Spooled* voucher : part) {
+            if (accepted) {
+              ++summary_.accepted;
+            } else {
+              Reject({voucher->voucher_id, voucher->row, why, false});
+            }
+          }
+          done += static_cast<long>(part.size());
+          unsent -= static_cast<long>(part.size());
+          Show(SyncPhase::kVouchers, done, to_send_);
+        });
+    if (!finished) {
+      return false;
+    }
+  }
 }
 
 SyncSummary Sync(const SyncOptions& options) {
@@ -66,242 +369,7 @@ SyncSummary Sync(const SyncOptions& options) {
     throw Failure(FailureNumber::kValue,
                   "the batch size must be between 1 and " + std::to_string(kLargestBatch));
   }
-  const Clock::time_point start = Clock::now();
-  SyncSummary summary;
-  summary.dry_run = options.dry_run;
-  const auto show = [&](SyncPhase phase, long done, long total) {
-    if (options.progress) {
-      options.progress({phase, done, total});
-    }
-  };
-  const auto interrupted = [&] { return options.interrupted && options.interrupted(); };
-  const auto reject = [&](const SyncRejection& rejection) {
-    (rejection.local ? summary.rejected_locally : summary.rejected_by_server) += 1;
-    if (options.rejected) {
-      options.rejected(rejection);
-    }
-  };
-  const auto finish = [&] {
-    summary.time = Clock::now() - start;
-    return summary;
-  };
-
-  detail::Journal journal(options.journal, options.dry_run, options.url, options.company);
-
-  // Pre-flight: what the company holds, read on a thread of its own while the table is read
-  // (those three queries are the only requests until the reading is done).
-  struct Held {
-    std::unordered_set<std::string> units, ledgers, items;
-  };
-  std::future<Held> preflight = std::async(std::launch::async, [&options] {
-    Held held;
-    held.units = ReadMasters(options.url, options.company, "Units", "UNIT", options.query_limits);
-    held.ledgers =
-        ReadMasters(options.url, options.company, "Ledgers", "LEDGER", options.query_limits);
-    held.items =
-        ReadMasters(options.url, options.company, "Stock Items", "STOCKITEM", options.query_limits);
-    return held;
-  });
-  // Waits for the pre-flight; its failure stops the run.
-  const auto preflight_done = [&]() -> std::optional<Held> {
-    try {
-      return preflight.get();
-    } catch (const Failure& failure) {
-      summary.stopped = failure.description();
-      return std::nullopt;
-    }
-  };
-
-  // One pass over the table: local checks, needed masters, digests, the spool.
-  Needs unit_needs, ledger_needs, item_needs;
-  long to_send = 0;
-  std::optional<SalesSource> source;
-  try {
-    source.emplace(options.database);
-    summary.rows = options.row_limit > 0 ? std::min(options.row_limit, source->RowCount())
-                                         : source->RowCount();
-    show(SyncPhase::kReading, 0, summary.rows);
-    journal.Begin();
-    std::string message;
-    while ((options.row_limit <= 0 || source->number() < options.row_limit) && source->Next()) {
-      const SalesRow& row = source->row();
-      const long number = source->number();
-      if (number % 256 == 0) {
-        show(SyncPhase::kReading, number - 1, summary.rows);
-        if (interrupted()) {
-          summary.interrupted = true;
-          break;
-        }
-      }
-      std::optional<std::string> reason = LocalCheck(row);
-      message.clear();
-      if (!reason) {
-        try {
-          AppendSalesVoucherMessage(message, row);
-        } catch (const Failure& failure) {
-          reason = failure.description();
-        }
-      }
-      if (!reason) {
-        if (const std::optional<long> first = journal.Seen(*row.VoucherID, number)) {
-          reason = "VoucherID \"" + *row.VoucherID + "\" is also on row " + std::to_string(*first) +
-                   ", and a VoucherID names one voucher";
-        }
-      }
-      if (reason) {
-        reject({row.VoucherID.value_or(""), number, *reason, true});
-        continue;
-      }
-      unit_needs.Note(*row.Unit, {});
-      ledger_needs.Note(*row.PartyName, "Sundry Debtors");
-      ledger_needs.Note(*row.SalesLedger, "Sales Accounts");
-      ledger_needs.Note(*row.TaxAc, "Duties & Taxes");
-      item_needs.Note(*row.ItemName, *row.Unit);
-      const std::string digest = Digest(message);
-      const std::optional<detail::Journal::Entry> entry = journal.Find(*row.VoucherID);
-      if (entry && entry->accepted && entry->digest == digest) {
-        ++summary.unchanged;
-        continue;
-      }
-      journal.Spool(number, *row.VoucherID, digest, message);
-      ++to_send;
-    }
-    journal.Commit();
-    show(SyncPhase::kReading, source->number(), summary.rows);
-  } catch (const Failure& failure) {
-    summary.stopped = failure.description();
-    summary.skipped = summary.rows - (source ? source->number() : 0);
-    preflight.wait();
-    return finish();
-  }
-  source.reset();
-  const std::optional<Held> held = preflight_done();
-  if (!held) {
-    summary.skipped = to_send;
-    return finish();
-  }
-  const auto& [units, ledgers, items] = *held;
-
-  // The masters the company lacks, in dependency order.
-  struct Missing {
-    MasterKind kind;
-    const Need* need;
-    MasterCounts* counts;
-  };
-  std::vector<Missing> missing;
-  const auto count_missing = [&](MasterKind kind, const Needs& needs,
-                                 const std::unordered_set<std::string>& holds,
-                                 MasterCounts& counts) {
-    counts.needed = static_cast<long>(needs.all().size());
-    for (const Need& need : needs.all()) {
-      if (holds.count(text::FoldCase(need.name))) {
-        ++counts.present;
-      } else {
-        missing.push_back({kind, &need, &counts});
-      }
-    }
-  };
-  count_missing(MasterKind::kUnit, unit_needs, units, summary.units);
-  count_missing(MasterKind::kLedger, ledger_needs, ledgers, summary.ledgers);
-  count_missing(MasterKind::kItem, item_needs, items, summary.items);
-
-  if (options.dry_run || summary.interrupted) {
-    if (options.dry_run) {
-      for (const Missing& m : missing) {
-        ++m.counts->created;
-      }
-      summary.accepted = to_send;
-    } else {
-      summary.skipped = summary.rows - summary.rejected_locally - summary.unchanged;
-    }
-    return finish();
-  }
-
-  Poster poster(options, summary);
-  long skipped_vouchers = to_send;
-  try {
-    // Masters, batch by batch.
-    long masters_done = 0;
-    show(SyncPhase::kMasters, 0, static_cast<long>(missing.size()));
-    for (std::size_t first = 0; first < missing.size();
-         first += static_cast<std::size_t>(options.batch)) {
-      const std::size_t last =
-          std::min(missing.size(), first + static_cast<std::size_t>(options.batch));
-      std::vector<std::string> messages;
-      std::vector<Item> batch;
-      messages.reserve(last - first);
-      for (std::size_t i = first; i < last; ++i) {
-        messages.push_back(MasterMessage(missing[i].kind, *missing[i].need, options.company));
-      }
-      for (std::size_t i = first; i < last; ++i) {
-        batch.push_back({"master \"" + missing[i].need->name + "\"", &messages[i - first]});
-      }
-      const bool finished = poster.Post(
-          batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
-            for (std::size_t i = begin; i < end; ++i) {
-              MasterCounts& counts = *missing[first + i].counts;
-              (accepted ? counts.created : counts.failed) += 1;
-              if (!accepted && summary.master_failures.size() < 10) {
-                summary.master_failures.push_back(batch[i].label + ": " + why);
-              }
-            }
-            masters_done += static_cast<long>(end - begin);
-            show(SyncPhase::kMasters, masters_done, static_cast<long>(missing.size()));
-          });
-      if (!finished) {
-        summary.interrupted = true;
-        summary.skipped = to_send;
-        return finish();
-      }
-    }
-
-    // Vouchers, batch by batch from the spool.
-    long vouchers_done = 0;
-    show(SyncPhase::kVouchers, 0, to_send);
-    std::int64_t after = 0;
-    for (;;) {
-      const std::vector<detail::Spooled> spooled = journal.SpooledAfter(after, options.batch);
-      if (spooled.empty()) {
-        break;
-      }
-      after = spooled.back().seq;
-      std::vector<Item> batch;
-      batch.reserve(spooled.size());
-      for (const detail::Spooled& voucher : spooled) {
-        batch.push_back(
-            {"voucher \"" + voucher.voucher_id + "\" (row " + std::to_string(voucher.row) + ")",
-             &voucher.message});
-      }
-      const bool finished = poster.Post(
-          batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
-            std::vector<const detail::Spooled*> part;
-            for (std::size_t i = begin; i < end; ++i) {
-              part.push_back(&spooled[i]);
-            }
-            journal.Record(part, accepted, why);
-            for (const detail::Spooled* voucher : part) {
-              if (accepted) {
-                ++summary.accepted;
-              } else {
-                reject({voucher->voucher_id, voucher->row, why, false});
-              }
-            }
-            vouchers_done += static_cast<long>(part.size());
-            skipped_vouchers -= static_cast<long>(part.size());
-            show(SyncPhase::kVouchers, vouchers_done, to_send);
-          });
-      if (!finished) {
-        summary.interrupted = true;
-        break;
-      }
-    }
-  } catch (const Stop& stop) {
-    summary.stopped = stop.reason;
-  } catch (const Failure& failure) {
-    summary.stopped = failure.description();
-  }
-  summary.skipped = skipped_vouchers;
-  return finish();
+  return SyncRun(options).Go();
 }
 
 }  // namespace lirvo::transfer

@@ -2,6 +2,7 @@
 #include "sync_masters.h"
 
 #include <lirvo/modTallyIm.h>
+#include <lirvo/text.h>
 #include <lirvo/transfer.h>
 
 namespace lirvo::transfer::detail {
@@ -55,6 +56,15 @@ std::unordered_set<std::string> ReadMasters(const std::string& url, const std::s
   return names;
 }
 
+HeldMasters ReadHeldMasters(const std::string& url, const std::string& company,
+                            const modTally::ExchangeLimits& limits) {
+  HeldMasters held;
+  held.units = ReadMasters(url, company, "Units", "UNIT", limits);
+  held.ledgers = ReadMasters(url, company, "Ledgers", "LEDGER", limits);
+  held.items = ReadMasters(url, company, "Stock Items", "STOCKITEM", limits);
+  return held;
+}
+
 namespace {
 
 // The TALLYMESSAGE of a master request built by the master builders.
@@ -69,26 +79,27 @@ std::string MessageOf(const std::string& request) {
 
 }  // namespace
 
-std::string MasterMessage(MasterKind kind, const Need& need, const std::string& company) {
+std::string MasterMessage(MasterKind kind, const std::string& name, const std::string& detail,
+                          const std::string& company) {
   switch (kind) {
     case MasterKind::kUnit: {
       modTallyIm::UnitMaster unit;
-      unit.Name = need.name;
+      unit.Name = name;
       unit.IsSimpleUnit = "Yes";
-      unit.OriginalName = need.name;
+      unit.OriginalName = name;
       unit.DecimalPlaces = "2";
       return MessageOf(modTallyIm::BuildUnit(company, unit, "Create"));
     }
     case MasterKind::kLedger: {
       modTallyIm::LedgerMaster ledger;
-      ledger.Name = need.name;
-      ledger.Parent = need.detail;
+      ledger.Name = name;
+      ledger.Parent = detail;
       return MessageOf(modTallyIm::BuildLedger(company, ledger, "Create"));
     }
     case MasterKind::kItem: {
       modTallyIm::StockItemMaster item;
-      item.Name = need.name;
-      item.BaseUnits = need.detail;
+      item.Name = name;
+      item.BaseUnits = detail;
       item.CostingMethod = "Avg. Cost";
       item.ValuationMethod = "Avg. Price";
       item.Denominator = "1";

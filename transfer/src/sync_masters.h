@@ -1,44 +1,14 @@
-// The sync's masters: what the company holds (List of Accounts) and what the vouchers need, and
-// the TALLYMESSAGE that creates a missing one.
+// The sync's masters: what the company holds (List of Accounts), and the TALLYMESSAGE that
+// creates a missing one.
 #pragma once
 
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
-#include <vector>
 
 #include <lirvo/modTally.h>
-#include <lirvo/text.h>
 
 namespace lirvo::transfer::detail {
-
-struct Need {
-  std::string name;
-  std::string detail;  // a ledger's parent group, a stock item's unit
-};
-
-// The masters of one kind the vouchers need, in the order first met, keyed as the server compares
-// names.
-class Needs {
- public:
-  void Note(const std::string& name, const std::string& detail) {
-    key_.assign(name);
-    for (char& c : key_) {
-      c = text::LowerAscii(c);
-    }
-    if (seen_.find(key_) == seen_.end()) {
-      seen_.emplace(key_, needs_.size());
-      needs_.push_back({name, detail});
-    }
-  }
-  const std::vector<Need>& all() const { return needs_; }
-
- private:
-  std::unordered_map<std::string, std::size_t> seen_;
-  std::vector<Need> needs_;
-  std::string key_;  // reused, so that noting a name met before allocates nothing
-};
 
 // List of Accounts of `type` in `company` (without a company: in the current one).
 std::string ListOfAccountsRequest(const std::optional<std::string>& company, const char* type);
@@ -48,9 +18,18 @@ std::unordered_set<std::string> ReadMasters(const std::string& url, const std::s
                                             const char* type, const char* element,
                                             const modTally::ExchangeLimits& limits);
 
+// What the company holds: the names (folded) of its units, ledgers and stock items.
+struct HeldMasters {
+  std::unordered_set<std::string> units, ledgers, items;
+};
+HeldMasters ReadHeldMasters(const std::string& url, const std::string& company,
+                            const modTally::ExchangeLimits& limits);
+
 enum class MasterKind { kUnit, kLedger, kItem };
 
-// The TALLYMESSAGE that creates `need` as a master of `kind` in `company`.
-std::string MasterMessage(MasterKind kind, const Need& need, const std::string& company);
+// The TALLYMESSAGE that creates the master `name` of `kind` in `company`; `detail` is a ledger's
+// parent group, a stock item's unit.
+std::string MasterMessage(MasterKind kind, const std::string& name, const std::string& detail,
+                          const std::string& company);
 
 }  // namespace lirvo::transfer::detail

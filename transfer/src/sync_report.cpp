@@ -56,14 +56,29 @@ void PrintSummary(std::ostream& out, const SyncSummary& s) {
   for (const std::string& failure : s.master_failures) {
     out << "          refused: " << failure << '\n';
   }
+  const std::string unchanged =
+      std::to_string(s.unchanged) +
+      (s.books_checked ? " already in the books as in the source"
+                       : " unchanged since accepted (the journal's word: the books were not read)");
   if (s.dry_run) {
     out << "Vouchers: " << s.accepted << " to send, " << s.rejected_locally
-        << " rejected by the local checks, " << s.unchanged << " unchanged since accepted\n";
+        << " rejected by the local checks, " << unchanged << '\n';
   } else {
     out << "Vouchers: " << s.accepted << " accepted, "
         << (s.rejected_locally + s.rejected_by_server) << " rejected (" << s.rejected_locally
-        << " by the local checks, " << s.rejected_by_server << " by the server), " << s.unchanged
-        << " unchanged since accepted, " << s.skipped << " skipped\n";
+        << " by the local checks, " << s.rejected_by_server << " by the server), " << unchanged
+        << ", " << s.skipped << " skipped\n";
+  }
+  if (s.differ_in_books > 0) {
+    out << "          " << s.differ_in_books
+        << " held otherwise in the books: left alone (--overwrite sends the source's version)\n";
+  }
+  if (s.missing_in_books > 0) {
+    out << "          " << s.missing_in_books
+        << " the journal had as accepted were missing from the books: "
+        << (s.dry_run ? "to send again\n" : "sent again\n");
+  }
+  if (!s.dry_run) {
     out << "Requests: " << s.requests << " import requests sent (" << s.split_requests
         << " of them to find the rejected rows of a batch)\n";
   }

@@ -2,8 +2,8 @@
 // the digest that tells a changed voucher from one already accepted.
 #include <lirvo/sync.h>
 
-#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -33,12 +33,38 @@ bool IsPlainNumber(std::string_view value) {
   return error == std::errc() && end == value.data() + value.size() && std::isfinite(number);
 }
 
-bool IsDate(std::string_view value) {
-  return value.size() == 8 &&
-         std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+}  // namespace
+
+SalesRow Normalized(SalesRow row) {
+  for (std::optional<std::string>* value :
+       {&row.VoucherID, &row.VoucherDate, &row.RefNo, &row.PartyName, &row.SalesLedger, &row.TaxAc,
+        &row.ItemName, &row.Unit, &row.Qty, &row.Rate, &row.Amount, &row.TaxPer}) {
+    if (*value) {
+      const std::string_view trimmed = text::Trim(**value);
+      if (trimmed.size() != (*value)->size()) {
+        **value = std::string(trimmed);
+      }
+    }
+  }
+  return row;
 }
 
-}  // namespace
+bool IsCalendarDate(std::string_view date) {
+  if (date.size() != 8 || date.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
+  }
+  const auto number = [&date](std::size_t at, std::size_t length) {
+    unsigned value = 0;
+    for (const char digit : date.substr(at, length)) {
+      value = value * 10 + static_cast<unsigned>(digit - '0');
+    }
+    return value;
+  };
+  const std::chrono::year_month_day day{std::chrono::year{static_cast<int>(number(0, 4))},
+                                        std::chrono::month{number(4, 2)},
+                                        std::chrono::day{number(6, 2)}};
+  return day.ok();
+}
 
 SalesSource::SalesSource(const std::filesystem::path& database) : path_(database) {
   SalesDatabase db(database);
@@ -88,7 +114,7 @@ std::optional<std::string> LocalCheck(const SalesRow& row) {
       return std::string("no ") + what;
     }
   }
-  if (!IsDate(text::Trim(*row.VoucherDate))) {
+  if (!IsCalendarDate(text::Trim(*row.VoucherDate))) {
     return "VoucherDate \"" + *row.VoucherDate + "\" is not a date (YYYYMMDD)";
   }
   if (!IsPlainNumber(*row.Amount)) {

@@ -4,8 +4,10 @@
 #include <lirvo/text.h>
 #include <lirvo/verify.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 #include "verify_compare.h"
 #include "verify_run.h"
@@ -28,8 +30,11 @@ void Needs::Note(const std::optional<std::string>& name, std::string_view detail
   }
 }
 
-Run::Run(const VerifyOptions& options, VerifySummary& summary)
-    : options_(options), summary_(summary) {
+Run::Run(const VerifyOptions& options, VerifySummary& summary, Scan scan)
+    : options_(options), summary_(summary), scan_(std::move(scan)) {
+  if (!scan_.read_masters) {
+    return;
+  }
   // The books' masters are read while the table is.
   masters_ = std::async(std::launch::async, [&options] {
     BooksMasters masters;
@@ -44,17 +49,25 @@ Run::Run(const VerifyOptions& options, VerifySummary& summary)
 
 void Run::Load() {
   SalesSource source(options_.database);
-  summary_.rows = source.RowCount();
+  summary_.rows =
+      scan_.row_limit > 0 ? std::min(scan_.row_limit, source.RowCount()) : source.RowCount();
   Show(SyncPhase::kReading, 0, summary_.rows);
   sqlite::Transaction loading = spool_.Begin();
-  while (source.Next()) {
-    const SalesRow& row = source.row();
+  while ((scan_.row_limit <= 0 || source.number() < scan_.row_limit) && source.Next()) {
+    const SalesRow row = Normalized(source.row());
     const long number = source.number();
     if (number % 256 == 0) {
       Show(SyncPhase::kReading, number - 1, summary_.rows);
+      if (options_.interrupted && options_.interrupted()) {
+        summary_.interrupted = true;
+        return;
+      }
     }
     // The sync's own rules: the local checks, then one voucher per VoucherID (the first row).
     std::optional<std::string> reason = LocalCheck(row);
+    if (!reason && scan_.check) {
+      reason = scan_.check(row);
+    }
     if (!reason) {
       if (const std::optional<long> first = spool_.FirstAccepted(*row.VoucherID)) {
         reason = "VoucherID \"" + *row.VoucherID + "\" is also on row " + std::to_string(*first) +
@@ -135,6 +148,14 @@ void Run::Masters() {
   }
 }
 
+void Run::ForEachRefused(const std::function<void(const Finding&)>& each) {
+  spool_.ForEachFinding([&each](const Finding& finding) {
+    if (finding.outcome == Outcome::kNotExpected) {
+      each(finding);
+    }
+  });
+}
+
 void Run::Emit() {
   summary_.not_expected = spool_.CountFindings(Outcome::kNotExpected);
   summary_.missing = spool_.CountFindings(Outcome::kMissing);
@@ -152,17 +173,6 @@ namespace {
 using modTally::Failure;
 namespace FailureNumber = modTally::FailureNumber;
 using Clock = std::chrono::steady_clock;
-
-bool IsCalendarDate(std::string_view date) {
-  if (date.size() != 8 || date.find_first_not_of("0123456789") != std::string_view::npos) {
-    return false;
-  }
-  const std::chrono::year_month_day day{
-      std::chrono::year{std::stoi(std::string(date.substr(0, 4)))},
-      std::chrono::month{static_cast<unsigned>(std::stoi(std::string(date.substr(4, 2))))},
-      std::chrono::day{static_cast<unsigned>(std::stoi(std::string(date.substr(6, 2))))}};
-  return day.ok();
-}
 
 }  // namespace
 
@@ -215,8 +225,10 @@ VerifySummary Verify(const VerifyOptions& options) {
   try {
     verify::Run run(options, summary);
     run.Load();
-    run.Masters();
-    run.Compare();
+    if (!summary.interrupted) {
+      run.Masters();
+      run.Compare();
+    }
     if (!summary.interrupted) {
       run.Emit();
     }

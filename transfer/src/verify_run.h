@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <future>
 #include <optional>
 #include <string>
@@ -44,15 +45,36 @@ class Needs {
 
 using BooksMasters = std::array<std::vector<BooksMaster>, 3>;  // units, ledgers, stock items
 
+// How the table is scanned: the one pass over the source rows that the verification and the sync
+// share (normalise, check, note the masters needed, refuse a second row with a VoucherID).
+struct Scan {
+  long row_limit = 0;  // only the first rows of the table (0: all)
+  // A further check of the sync's (text the server would lose), after the local checks.
+  std::function<std::optional<std::string>(const SalesRow&)> check;
+  bool read_masters = true;  // read the books' masters beside the table (the verification)
+};
+
 class Run {
  public:
   // Starts reading the books' masters, which goes on while the table is read.
-  Run(const VerifyOptions& options, VerifySummary& summary);
+  Run(const VerifyOptions& options, VerifySummary& summary, Scan scan = {});
 
   void Load();
   void Masters();
   void Compare();
   void Emit();
+
+  // What the scan found, for the sync: the masters the accepted rows need, the rows refused by
+  // the checks (kNotExpected findings), and each accepted row in row order with what the
+  // comparison found (nothing when the books hold it as the source has it, or Compare did not
+  // run).
+  const Needs& units() const { return units_; }
+  const Needs& ledgers() const { return ledgers_; }
+  const Needs& items() const { return items_; }
+  void ForEachRefused(const std::function<void(const Finding&)>& each);
+  void ForEachChecked(const std::function<void(const CheckedRow&)>& each) {
+    spool_.ForEachChecked(each);
+  }
 
  private:
   void Show(SyncPhase phase, long done, long total) {
@@ -78,6 +100,7 @@ class Run {
 
   const VerifyOptions& options_;
   VerifySummary& summary_;
+  const Scan scan_;
   Spool spool_;
   long compared_ = 0;
   long to_compare_ = 0;

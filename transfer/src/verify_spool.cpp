@@ -14,6 +14,7 @@ CREATE INDEX source_by_id ON source(voucher_id);
 CREATE TABLE findings(seq INTEGER PRIMARY KEY, row INTEGER NOT NULL, voucher_id TEXT NOT NULL,
   outcome INTEGER NOT NULL, field TEXT NOT NULL, source TEXT NOT NULL, books TEXT NOT NULL);
 CREATE INDEX findings_by_id ON findings(voucher_id, outcome);
+CREATE INDEX findings_by_row ON findings(row);
 CREATE TABLE elsewhere(voucher_id TEXT PRIMARY KEY, row INTEGER NOT NULL, date TEXT NOT NULL);
 CREATE TABLE elsewhere_fields(voucher_id TEXT NOT NULL, field TEXT NOT NULL, source TEXT NOT NULL,
   books TEXT NOT NULL);
@@ -178,6 +179,35 @@ DELETE FROM findings WHERE outcome = 0 AND voucher_id IN (SELECT voucher_id FROM
   static_assert(static_cast<int>(Outcome::kMissing) == 0 &&
                 static_cast<int>(Outcome::kDifferent) == 1 &&
                 static_cast<int>(Outcome::kNotInSource) == 2);
+}
+
+void Spool::ForEachChecked(const std::function<void(const CheckedRow&)>& each) {
+  sqlite::Statement& rows = db_.Query(
+      "SELECT row, voucher_id, date, ref, party, sales, tax, item, unit, qty, rate, amount, taxper"
+      " FROM source WHERE rejected IS NULL ORDER BY row");
+  sqlite::Statement& findings = db_.Query(
+      "SELECT outcome, field, source, books FROM findings WHERE row = ?1 AND outcome IN (?2, ?3)"
+      " ORDER BY seq");
+  CheckedRow checked;
+  while (rows.Step()) {
+    checked.number = static_cast<long>(rows.Int(0));
+    checked.row = RowOf(rows);
+    checked.missing = false;
+    checked.differences.clear();
+    findings.Bind(1, std::int64_t{checked.number})
+        .Bind(2, static_cast<std::int64_t>(Outcome::kMissing))
+        .Bind(3, static_cast<std::int64_t>(Outcome::kDifferent));
+    while (findings.Step()) {
+      if (static_cast<Outcome>(findings.Int(0)) == Outcome::kMissing) {
+        checked.missing = true;
+      } else {
+        checked.differences.push_back({findings.Text(1), findings.Text(2), findings.Text(3)});
+      }
+    }
+    findings.Reset();
+    each(checked);
+  }
+  rows.Reset();
 }
 
 long Spool::Count(std::string_view sql, Outcome outcome) {

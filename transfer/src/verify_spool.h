@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <lirvo/sqlite.h>
 #include <lirvo/verify.h>
@@ -20,6 +21,14 @@ struct SpooledRow {
   long number = 0;  // the row number in the table
   SalesRow row;
   std::optional<std::string> rejected;  // why the local checks refuse it
+};
+
+// An accepted row and what the comparison with the books found for it.
+struct CheckedRow {
+  long number = 0;
+  SalesRow row;
+  bool missing = false;                      // the books lack its voucher
+  std::vector<FieldDifference> differences;  // the books hold it otherwise
 };
 
 class Spool {
@@ -55,6 +64,9 @@ class Spool {
   // Settles the vouchers noted elsewhere once every range is compared: a row missing in its own
   // range differs (in its date at least); a row that was there has a second voucher.
   void SettleElsewhere();
+
+  // The accepted rows in row order with their findings.
+  void ForEachChecked(const std::function<void(const CheckedRow&)>& each);
 
   long CountFindings(Outcome outcome);
   // Rows with at least one finding of `outcome`.

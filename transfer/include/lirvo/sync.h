@@ -48,9 +48,17 @@ class SalesSource {
   long number_ = 0;
 };
 
+// `row` as the sync and the verification both take it: every value with the blanks at its ends
+// removed, as the server compares names ("Chandra & Sons " is the ledger "Chandra & Sons").
+SalesRow Normalized(SalesRow row);
+
+// Whether `date` is a day of the calendar written YYYYMMDD ("20160231" is not).
+bool IsCalendarDate(std::string_view date);
+
 // Why `row` cannot become a sales voucher, in words for the report ("PartyName is empty"), or no
 // value when it can: a VoucherID, party, sales and tax ledger, item and unit that are not empty,
-// a YYYYMMDD date, an Amount and TaxPer that are numbers, and figures the voucher can carry.
+// a YYYYMMDD date of the calendar, an Amount and TaxPer that are numbers, and figures the voucher
+// can carry.
 std::optional<std::string> LocalCheck(const SalesRow& row);
 
 // A stable digest of a voucher's text (16 hexadecimal digits): equal texts, equal digests.
@@ -89,20 +97,32 @@ struct SyncProgress {
 
 // One row that did not get into the books.
 struct SyncRejection {
-  std::string voucher_id;  // empty when the row has none
-  long row = 0;            // row number in the table
-  std::string reason;      // the local check's reason or the server's own words
-  bool local = false;      // rejected before sending
+  std::string voucher_id;         // empty when the row has none
+  long row = 0;                   // row number in the table
+  std::string reason;             // the local check's reason, the server's own words, or the fields
+                                  // in which the books hold the voucher otherwise
+  bool local = false;             // rejected before sending
+  bool differs_in_books = false;  // not sent: the books hold it otherwise (see `overwrite`)
 };
 
 struct SyncOptions {
   std::string url;      // the server address
   std::string company;  // the company the masters and vouchers go to (not empty)
   std::filesystem::path database;
-  std::filesystem::path journal;           // the journal file; created with its folder when missing
-  int batch = kDefaultBatch;               // vouchers (and masters) per request, 1..kLargestBatch
-  bool dry_run = false;                    // pre-flight and local checks only; nothing is posted
-  long row_limit = 0;                      // only the first rows of the table (0: all)
+  std::filesystem::path journal;  // the journal file; created with its folder when missing
+  int batch = kDefaultBatch;      // vouchers (and masters) per request, 1..kLargestBatch
+  bool dry_run = false;           // pre-flight and local checks only; nothing is posted
+  long row_limit = 0;             // only the first rows of the table (0: all)
+  // The books are read back before anything is sent, so that a row is skipped only when the books
+  // hold it as the source has it. With `trust_journal` they are not read: a row the journal holds
+  // as accepted, unchanged, is taken to be in the books on the user's word.
+  bool trust_journal = false;
+  // Send the source's version of the rows the books hold in another form (by default they are
+  // named and left alone: someone may have corrected them in the books).
+  bool overwrite = false;
+  // Refuse, before sending, a row whose text the server would lose (a character outside
+  // Windows-1252: under LIRVO_TALLY_ENCODING=utf-8 it would be stored as "?").
+  bool windows1252_only = false;
   modTally::ExchangeLimits query_limits;   // the read-only queries
   modTally::ExchangeLimits import_limits;  // the imports
   // Asked before every request and every few rows: true stops the run after the request in hand.
@@ -126,16 +146,22 @@ struct SyncSummary {
   long accepted = 0;          // vouchers the server accepted in this run (dry run: would send)
   long rejected_locally = 0;  // rows the local checks refused
   long rejected_by_server = 0;
-  long unchanged = 0;       // rows the journal holds as accepted with the same digest: not sent
-  long skipped = 0;         // rows left unsent because the run stopped or was interrupted
-  long requests = 0;        // import requests sent
-  long split_requests = 0;  // of them, sent only to find the rejected rows of a batch
+  bool books_checked = false;  // the books were read back (not with trust_journal or a dry run)
+  // Rows not sent because the books hold them as the source has them (with trust_journal: because
+  // the journal holds them as accepted, unchanged).
+  long unchanged = 0;
+  long differ_in_books = 0;   // rows the books hold in another form: named, left alone
+  long missing_in_books = 0;  // rows the journal held as accepted that the books lack: sent again
+  long skipped = 0;           // rows left unsent because the run stopped or was interrupted
+  long requests = 0;          // import requests sent
+  long split_requests = 0;    // of them, sent only to find the rejected rows of a batch
   std::chrono::duration<double> time{};
   bool dry_run = false;
   bool interrupted = false;
   std::optional<std::string> stopped;  // why the run stopped before the end
 
-  // 0 every row is in the books, 3 some rows were rejected, 1 stopped, 130 interrupted.
+  // 0 every row is in the books (seen there, or with trust_journal in the journal's word), 3 some
+  // rows were rejected or differ in the books, 1 stopped, 130 interrupted.
   int ExitStatus() const;
 };
 
