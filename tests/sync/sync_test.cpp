@@ -88,6 +88,7 @@ TEST(SyncLocalCheck, RefusesWhatCannotBecomeAVoucher) {
       {&lirvo::transfer::SalesRow::PartyName, "  ", "no PartyName"},
       {&lirvo::transfer::SalesRow::TaxAc, std::nullopt, "no TaxAc"},
       {&lirvo::transfer::SalesRow::VoucherDate, "1/4/2016", "is not a date"},
+      {&lirvo::transfer::SalesRow::VoucherDate, "20160231", "is not a date"},
       {&lirvo::transfer::SalesRow::Amount, "1,000", "is not a number"},
       {&lirvo::transfer::SalesRow::Amount, "1e400", "is not a number"},
       {&lirvo::transfer::SalesRow::TaxPer, "VAT", "is not a number"},
@@ -99,6 +100,18 @@ TEST(SyncLocalCheck, RefusesWhatCannotBecomeAVoucher) {
     EXPECT_THAT(lirvo::transfer::LocalCheck(row).value_or("accepted"), HasSubstr(c.reason))
         << c.value.value_or("null");
   }
+}
+
+// Sync and verify take a row the same way: blanks at the ends of every value go, as the server
+// ignores them in names.
+TEST(SyncLocalCheck, NamesLoseTheBlanksAtTheirEnds) {
+  const lirvo::transfer::SalesRow row =
+      lirvo::transfer::Normalized({" V1", "20160401 ", std::nullopt, "Chandra & Sons ", "Sales",
+                                   "VAT", "Item", "Nos", "2", "5", "10", "4"});
+  EXPECT_EQ(row.VoucherID, "V1");
+  EXPECT_EQ(row.VoucherDate, "20160401");
+  EXPECT_EQ(row.RefNo, std::nullopt);
+  EXPECT_EQ(row.PartyName, "Chandra & Sons");
 }
 
 TEST_F(SyncTest, SalesTwentyThousandArriveOnceWithTheirMastersAndARerunSendsNothing) {

@@ -108,7 +108,7 @@ class SyncRun {
       : options_(options),
         journal_(options.journal, options.dry_run, options.url, options.company),
         scan_(Checking(options)),
-        run_(scan_, checked_, Scanning(options)) {
+        run_(scan_, checked_, Scanning(options, this)) {
     summary_.dry_run = options.dry_run;
   }
 
@@ -116,7 +116,7 @@ class SyncRun {
 
  private:
   static VerifyOptions Checking(const SyncOptions& options);
-  static verify::Scan Scanning(const SyncOptions& options);
+  static verify::Scan Scanning(const SyncOptions& options, SyncRun* run);
   void Show(SyncPhase phase, long done, long total) const {
     if (options_.progress) {
       options_.progress({phase, done, total});
@@ -162,16 +162,22 @@ VerifyOptions SyncRun::Checking(const SyncOptions& options) {
   return check;
 }
 
-verify::Scan SyncRun::Scanning(const SyncOptions& options) {
+verify::Scan SyncRun::Scanning(const SyncOptions& options, SyncRun* run) {
   verify::Scan scan;
   scan.row_limit = options.row_limit;
   scan.read_masters = false;
+  if (options.trust_journal) {
+    // Without the books, each row is decided as it is read.
+    scan.each = [run](const verify::CheckedRow& checked) { run->Decide(checked); };
+  }
   return scan;
 }
 
 bool SyncRun::Read(std::future<detail::HeldMasters>& preflight) {
   try {
+    journal_.Begin();
     run_.Load();
+    journal_.Commit();
     summary_.rows = checked_.rows;
     summary_.books_checked = !options_.trust_journal && !checked_.interrupted;
     if (summary_.books_checked) {
@@ -191,10 +197,12 @@ bool SyncRun::Read(std::future<detail::HeldMasters>& preflight) {
   run_.ForEachRefused([this](const Finding& refused) {
     Reject({refused.voucher_id, refused.row, refused.source, true});
   });
-  journal_.Begin();
-  run_.ForEachChecked([this](const verify::CheckedRow& checked) { Decide(checked); });
-  journal_.Commit();
-  journal_.RecordInBooks();
+  if (summary_.books_checked) {
+    journal_.Begin();
+    run_.ForEachChecked([this](const verify::CheckedRow& checked) { Decide(checked); });
+    journal_.Commit();
+    journal_.RecordInBooks();
+  }
   return true;
 }
 

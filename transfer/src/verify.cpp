@@ -74,9 +74,15 @@ void Run::Load() {
                  ", and a VoucherID names one voucher";
       }
     }
-    spool_.AddRow(number, row, reason);
-    const std::string date = Plain(row.VoucherDate);
+    if (scan_.each && !reason) {
+      // Decided at once, without the comparison: only what the duplicates check needs is kept.
+      spool_.AddKey(number, *row.VoucherID);
+      scan_.each(CheckedRow{number, row, false, {}});
+    } else {
+      spool_.AddRow(number, row, reason);
+    }
     if (!reason) {
+      const std::string& date = *row.VoucherDate;
       const bool in_range = (options_.from.empty() || date >= options_.from) &&
                             (options_.to.empty() || date <= options_.to);
       const std::string& id = *row.VoucherID;

@@ -52,6 +52,9 @@ struct Scan {
   // A further check of the sync's (text the server would lose), after the local checks.
   std::function<std::optional<std::string>(const SalesRow&)> check;
   bool read_masters = true;  // read the books' masters beside the table (the verification)
+  // When set, each accepted row is handed here as it is read, and not kept for a comparison
+  // (the sync that takes the journal's word).
+  std::function<void(const CheckedRow&)> each;
 };
 
 class Run {

@@ -67,6 +67,13 @@ void Spool::AddRow(long number, const SalesRow& row, const std::optional<std::st
   insert.Run();
 }
 
+void Spool::AddKey(long number, const std::string& voucher_id) {
+  db_.Query("INSERT INTO source(row, voucher_id) VALUES(?1, ?2)")
+      .Bind(1, std::int64_t{number})
+      .Bind(2, voucher_id)
+      .Run();
+}
+
 std::optional<long> Spool::FirstAccepted(const std::string& voucher_id) {
   sqlite::Statement& first =
       db_.Query("SELECT row FROM source WHERE voucher_id = ?1 AND rejected IS NULL LIMIT 1");
@@ -182,32 +189,40 @@ DELETE FROM findings WHERE outcome = 0 AND voucher_id IN (SELECT voucher_id FROM
 }
 
 void Spool::ForEachChecked(const std::function<void(const CheckedRow&)>& each) {
+  // One pass: each accepted row with its findings of the comparison, if any, beside it.
   sqlite::Statement& rows = db_.Query(
-      "SELECT row, voucher_id, date, ref, party, sales, tax, item, unit, qty, rate, amount, taxper"
-      " FROM source WHERE rejected IS NULL ORDER BY row");
-  sqlite::Statement& findings = db_.Query(
-      "SELECT outcome, field, source, books FROM findings WHERE row = ?1 AND outcome IN (?2, ?3)"
-      " ORDER BY seq");
+      "SELECT s.row, s.voucher_id, s.date, s.ref, s.party, s.sales, s.tax, s.item, s.unit, s.qty,"
+      " s.rate, s.amount, s.taxper, f.outcome, f.field, f.source, f.books FROM source s"
+      " LEFT JOIN findings f ON f.row = s.row AND f.outcome IN (?1, ?2)"
+      " WHERE s.rejected IS NULL ORDER BY s.row, f.seq");
+  rows.Bind(1, static_cast<std::int64_t>(Outcome::kMissing))
+      .Bind(2, static_cast<std::int64_t>(Outcome::kDifferent));
   CheckedRow checked;
+  bool pending = false;
   while (rows.Step()) {
-    checked.number = static_cast<long>(rows.Int(0));
-    checked.row = RowOf(rows);
-    checked.missing = false;
-    checked.differences.clear();
-    findings.Bind(1, std::int64_t{checked.number})
-        .Bind(2, static_cast<std::int64_t>(Outcome::kMissing))
-        .Bind(3, static_cast<std::int64_t>(Outcome::kDifferent));
-    while (findings.Step()) {
-      if (static_cast<Outcome>(findings.Int(0)) == Outcome::kMissing) {
+    const long number = static_cast<long>(rows.Int(0));
+    if (!pending || number != checked.number) {
+      if (pending) {
+        each(checked);
+      }
+      checked.number = number;
+      checked.row = RowOf(rows);
+      checked.missing = false;
+      checked.differences.clear();
+      pending = true;
+    }
+    if (rows.OptionalText(13)) {
+      if (static_cast<Outcome>(rows.Int(13)) == Outcome::kMissing) {
         checked.missing = true;
       } else {
-        checked.differences.push_back({findings.Text(1), findings.Text(2), findings.Text(3)});
+        checked.differences.push_back({rows.Text(14), rows.Text(15), rows.Text(16)});
       }
     }
-    findings.Reset();
-    each(checked);
   }
   rows.Reset();
+  if (pending) {
+    each(checked);
+  }
 }
 
 long Spool::Count(std::string_view sql, Outcome outcome) {

@@ -40,6 +40,8 @@ class Spool {
 
   // Loading the table, row by row in one transaction, then IndexDates before it commits.
   void AddRow(long number, const SalesRow& row, const std::optional<std::string>& rejected);
+  // Only the row's number and VoucherID, of a row the local checks accept.
+  void AddKey(long number, const std::string& voucher_id);
   // The first row with `voucher_id` that the local checks accept.
   std::optional<long> FirstAccepted(const std::string& voucher_id);
   void IndexDates();
