@@ -254,10 +254,33 @@ std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order) {
     const auto second = static_cast<unsigned char>(bytes[i + 1]);
     return order == ByteOrder::kLittle ? (second << 8 | first) : (first << 8 | second);
   };
-  std::string out;
-  out.reserve(bytes.size());
+  // Written through a pointer into room for the longest result (three bytes for each unit; a
+  // surrogate pair's two units give four): replies run to megabytes, mostly ASCII.
+  std::string out(bytes.size() / 2 * 3, '\0');
+  char* next = out.data();
+  const auto put = [&next](char32_t c) {
+    if (c < 0x80) {
+      *next++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *next++ = static_cast<char>(0xC0 | (c >> 6));
+      *next++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      *next++ = static_cast<char>(0xE0 | (c >> 12));
+      *next++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *next++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *next++ = static_cast<char>(0xF0 | (c >> 18));
+      *next++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *next++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *next++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+  };
   for (std::size_t i = 0; i < bytes.size(); i += 2) {
     const char32_t u = unit(i);
+    if (u < 0x80) {
+      *next++ = static_cast<char>(u);
+      continue;
+    }
     if (u >= 0xDC00 && u <= 0xDFFF) {
       throw Error("the UTF-16 text holds a lone low surrogate at byte " + std::to_string(i + 1), i);
     }
@@ -270,12 +293,13 @@ std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order) {
         throw Error("the UTF-16 text holds a lone high surrogate at byte " + std::to_string(i + 1),
                     i);
       }
-      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+      put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
       i += 2;
     } else {
-      AppendUtf8(out, u);
+      put(u);
     }
   }
+  out.resize(static_cast<std::size_t>(next - out.data()));
   return out;
 }
 
@@ -365,10 +389,32 @@ std::string DropForbiddenXml(std::string_view text) {
   bool in_cdata = false;
   // Where the "&"s that may still start a reference sit in `out`; a ";" that stays ends them all.
   std::vector<std::size_t> ampersands;
-  for (const char c : text) {
+  // Bytes that need a look: control characters, and those that may end or start something above.
+  // Runs of the others are copied whole.
+  static constexpr auto kLook = [] {
+    std::array<bool, 256> look{};
+    for (int b = 0; b < 0x20; ++b) {
+      look[static_cast<std::size_t>(b)] = b != '\t' && b != '\n' && b != '\r';
+    }
+    for (const int b : {0x26, 0x3B, 0x5B, 0x3E, 0xBE, 0xBF}) {  // & ; [ > and two of U+FFFE/FFFF
+      look[static_cast<std::size_t>(b)] = true;
+    }
+    return look;
+  }();
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    std::size_t end = at;
+    while (end < text.size() && !kLook[static_cast<unsigned char>(text[end])]) {
+      ++end;
+    }
+    out.append(text.data() + at, end - at);
+    if (end == text.size()) {
+      break;
+    }
+    at = end;
+    const char c = text[at];
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-      continue;
+    if (byte < 0x20) {
+      continue;  // tab, CR and LF never need a look
     }
     out += c;
     if (in_cdata) {
