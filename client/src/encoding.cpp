@@ -2,6 +2,8 @@
 // decoder share their tables and the UTF-8 stepping, so they stay in one file of about 440 lines.
 #include "lirvo/encoding.h"
 
+#include <endian.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -276,6 +278,22 @@ std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order) {
     }
   };
   for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    // Four ASCII units at a time, as most of a reply is.
+    constexpr std::uint64_t kNotAscii = 0xFF80FF80FF80FF80ULL;
+    while (order == ByteOrder::kLittle && i + 8 <= bytes.size()) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes.data() + i, 8);
+      if ((le64toh(word) & kNotAscii) != 0) {
+        break;
+      }
+      for (std::size_t k = 0; k < 8; k += 2) {
+        *next++ = bytes[i + k];
+      }
+      i += 8;
+    }
+    if (i >= bytes.size()) {
+      break;
+    }
     const char32_t u = unit(i);
     if (u < 0x80) {
       *next++ = static_cast<char>(u);
