@@ -67,16 +67,15 @@ struct SyncValues {
 int RunSync(const SyncValues& values) {
   transfer::SyncOptions options;
   options.url = modTally::DefaultAddress();
-  options.database =
-      values.db.empty() ? transfer::DefaultDatabasePath() : std::filesystem::path(values.db);
-  options.journal = values.journal.empty() ? transfer::DefaultJournalPath()
-                                           : std::filesystem::path(values.journal);
+  options.database = values.db;
   options.batch = values.batch;
   options.dry_run = values.dry_run;
   options.row_limit = values.limit;
   options.trust_journal = values.trust_journal;
   options.overwrite = values.overwrite;
   try {
+    options.journal = values.journal.empty() ? transfer::DefaultJournalPath()
+                                             : std::filesystem::path(values.journal);
     options.query_limits = modTally::QueryLimits();
     options.import_limits = modTally::ImportLimits();
   } catch (const modTally::Failure& failure) {
@@ -119,6 +118,11 @@ int RunSync(const SyncValues& values) {
     return kExitFailure;
   }
   progress.Finish();
+  if (summary.stopped && summary.requests == 0) {
+    // Nothing was sent: the reason alone says it, without a summary of zeros.
+    std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
+    return summary.ExitStatus();
+  }
   transfer::PrintSummary(std::cout, summary);
   if (!report.Finish(
           std::cout, "Rejected: ",
@@ -143,8 +147,7 @@ void AddSyncCommand(CLI::App& app, int& status) {
       "source.\nExit status: 0 every row is in the books, 1 stopped (reason on stderr), 2 usage "
       "error, 3 some rows "
       "were rejected or are held otherwise in the books, 130 interrupted.");
-  sync->add_option("--db", values->db,
-                   "the Access database (default: SampleData.mdb beside the executable)");
+  sync->add_option("--db", values->db, "the Access database (its table SalesMst)")->required();
   sync->add_option("--company", values->company, "the company (default: the server's current one)");
   sync->add_option("--batch", values->batch, "vouchers or masters per request")
       ->check(CLI::Range(1, transfer::kLargestBatch))

@@ -1,8 +1,11 @@
 // lirvo sync end to end against tally-standin: the whole of sales-20k.mdb, rows refused locally
 // and by the server, runs killed or interrupted in the middle and run again, and the progress
 // shown on a terminal and on a pipe.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -379,6 +382,47 @@ TEST_F(SyncTest, ProgressIsOneRewrittenLineOnATerminalAndPlainLinesOnAPipe) {
                 HasSubstr(std::string(terminal ? "\r" : "\n") + "sending vouchers: 16 of 16"));
     EXPECT_EQ(run.out.find('\r') != std::string::npos, terminal) << run.out;
   }
+}
+
+// Runs that cannot work say why, what to do, and send nothing: another run holds the journal, no
+// folder for a journal, a journal that is not one, no --db, a database that is not there.
+TEST_F(SyncTest, ARunThatCannotWorkSaysWhyAndSendsNothing) {
+  StandinProcess standin(LIRVO_STANDIN_PATH);
+  const fs::path journal = dir_ / "journal.sqlite";
+  const std::string db = " --db " + Data("three-rows.mdb");
+  const std::string mine = db + " --journal " + journal.string();
+  lirvo::test::WriteFile(dir_ / "junk.sqlite", std::string(4096, 'x'));
+  const int held = ::open((journal.string() + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  ASSERT_EQ(::write(held, "4242", 4), 4);
+  const struct {
+    std::string command;
+    int exit_code;
+    const char* says;
+  } cases[] = {
+      {"sync" + mine, 1, "is in use by another run (process 4242); wait for it to end"},
+      {"env -u HOME -u XDG_STATE_HOME " LIRVO_CLI_PATH " sync" + db, 1, "give --journal FILE"},
+      {"sync" + db + " --journal " + (dir_ / "junk.sqlite").string(), 1,
+       "away (or give another --journal) and run again: a fresh journal is safe"},
+      {"sync --journal " + journal.string(), 2, "--db is required"},
+      {"sync --db " + (dir_ / "none.mdb").string() + " --journal " + (dir_ / "j2").string(), 1,
+       "none.mdb"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const CommandResult run =
+        c.command.starts_with("env ")
+            ? lirvo::test::RunCommand("LIRVO_TALLY_URL=" + standin.url() + " " + c.command)
+            : lirvo::test::Lirvo(standin.url(), c.command);
+    EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+    EXPECT_THAT(run.err, HasSubstr(c.says));
+    EXPECT_THAT(run.out, ::testing::Not(HasSubstr("Vouchers:")));
+  }
+  ::close(held);
+  const CommandResult after = Sync(standin.url(), mine);  // the lock went with its holder
+  EXPECT_EQ(after.exit_code, 0) << after.err;
+  EXPECT_THAT(after.out, HasSubstr("3 accepted"));
 }
 
 }  // namespace

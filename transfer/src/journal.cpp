@@ -2,6 +2,13 @@
 // crash of the program or the machine, and one transaction per reply.
 #include "journal.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include <lirvo/modTally.h>
 #include <lirvo/text.h>
 
@@ -29,14 +36,43 @@ std::string FileToOpen(const std::filesystem::path& path, bool read_only, bool e
   return path.string();
 }
 
+// What to do about a failure of the journal, from SQLite's words for it.
+std::string Advice(const std::string& message, const std::string& where) {
+  const auto says = [&message](const char* words) {
+    return message.find(words) != std::string::npos;
+  };
+  if (says("not a database") || says("malformed")) {
+    return "; move " + where +
+           " away (or give another --journal) and run again: a fresh journal is safe, the run "
+           "finds in the books what is already there";
+  }
+  if (says("readonly") || says("unable to open") || says("access permission")) {
+    return "; check that the folder can be written, or give --journal FILE in one that can";
+  }
+  if (says("disk is full") || says("disk I/O")) {
+    return "; free some space on that disk and run again";
+  }
+  return {};
+}
+
 // An in-memory journal stays read-write so that its tables can be created.
 sqlite::OpenOptions Options(const std::string& where, bool read_only) {
   sqlite::OpenOptions options;
   options.read_only = read_only;
   options.busy_timeout_ms = 10'000;
   options.name = "the sync journal " + where;
-  options.raise = [](const std::string& message) { throw Failure(FailureNumber::kFile, message); };
+  options.raise = [where](const std::string& message) {
+    throw Failure(FailureNumber::kFile, message + Advice(message, where));
+  };
   return options;
+}
+
+std::optional<JournalLock> LockUnlessReadOnly(const std::filesystem::path& path, bool read_only) {
+  if (read_only) {
+    return std::nullopt;
+  }
+  FileToOpen(path, false, false);  // creates the folder
+  return std::make_optional<JournalLock>(path);
 }
 
 bool Exists(const std::filesystem::path& path) {
@@ -46,13 +82,50 @@ bool Exists(const std::filesystem::path& path) {
 
 }  // namespace
 
+JournalLock::JournalLock(const std::filesystem::path& journal) {
+  const std::string path = journal.string() + ".lock";
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    throw Failure(FailureNumber::kFile, "cannot lock the sync journal " + journal.string() + " (" +
+                                            path + "): " + std::strerror(errno) +
+                                            "; check that the folder can be written");
+  }
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    char holder[32] = {};
+    const ssize_t got = ::pread(fd_, holder, sizeof holder - 1, 0);
+    ::close(fd_);
+    fd_ = -1;
+    if (error == EWOULDBLOCK) {
+      const std::string pid(holder, got > 0 ? static_cast<std::size_t>(got) : 0);
+      throw Failure(FailureNumber::kFile,
+                    "the sync journal " + journal.string() + " is in use by another run" +
+                        (pid.empty() ? std::string() : " (process " + pid + ")") +
+                        "; wait for it to end, or give another --journal");
+    }
+    throw Failure(FailureNumber::kFile,
+                  "cannot lock the sync journal " + journal.string() + ": " + std::strerror(error));
+  }
+  const std::string pid = std::to_string(::getpid());
+  if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, pid.data(), pid.size(), 0) < 0) {
+    // The lock holds without the process id; only the message of a second run is the poorer.
+  }
+}
+
+JournalLock::~JournalLock() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // releases the lock
+  }
+}
+
 Journal::Journal(const std::filesystem::path& path, bool read_only, std::string server,
                  std::string company)
     : Journal(path, read_only, Exists(path), std::move(server), std::move(company)) {}
 
 Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
                  std::string company)
-    : where_(path.string()),
+    : lock_(LockUnlessReadOnly(path, read_only)),
+      where_(path.string()),
       server_(std::move(server)),
       company_(text::FoldCase(company)),
       db_(FileToOpen(path, read_only, exists), Options(where_, read_only && exists)),

@@ -25,6 +25,21 @@ struct Spooled {
   std::string message;  // its TALLYMESSAGE
 };
 
+// An exclusive lock on a file beside the journal (`<journal>.lock`, holding the process id), held
+// for the life of the object, so that two syncs never work from one journal at once. The lock goes
+// with the process, however it ends.
+class JournalLock {
+ public:
+  // Throws modTally::Failure (kFile) naming the journal and the process that holds it.
+  explicit JournalLock(const std::filesystem::path& journal);
+  ~JournalLock();
+  JournalLock(const JournalLock&) = delete;
+  JournalLock& operator=(const JournalLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 class Journal {
  public:
   // Opens (creating the file and its folder) the journal at `path`; with `read_only`, opens an
@@ -64,6 +79,7 @@ class Journal {
   Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
           std::string company);
 
+  std::optional<JournalLock> lock_;
   std::string where_;
   std::string server_;
   std::string company_;

@@ -40,7 +40,13 @@ std::filesystem::path DefaultJournalPath() {
     base = state;
   } else {
     const char* home = std::getenv("HOME");
-    base = std::filesystem::path(home && *home ? home : ".") / ".local" / "state";
+    if (!home || !std::filesystem::path(home).is_absolute()) {
+      // Not the current folder: a journal there would be lost or shared by accident.
+      throw Failure(FailureNumber::kSetting,
+                    "neither XDG_STATE_HOME nor HOME names a folder for the sync journal; give "
+                    "--journal FILE");
+    }
+    base = std::filesystem::path(home) / ".local" / "state";
   }
   return base / "lirvo" / "sync-journal.sqlite";
 }

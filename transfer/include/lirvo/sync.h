@@ -68,7 +68,8 @@ std::string Digest(std::string_view text);
 // The journal's place
 
 // $XDG_STATE_HOME/lirvo/sync-journal.sqlite, or ~/.local/state/lirvo/sync-journal.sqlite when
-// XDG_STATE_HOME is not set (relative paths are ignored as the XDG rules say).
+// XDG_STATE_HOME is not set (relative paths are ignored as the XDG rules say). Throws
+// modTally::Failure (kSetting) when neither names a folder.
 std::filesystem::path DefaultJournalPath();
 
 // ---------------------------------------------------------------------------------------------
