@@ -357,7 +357,16 @@ bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
           for (std::size_t i = begin; i < end; ++i) {
             part.push_back(&spooled[i]);
           }
-          journal_.Record(part, accepted, why);
+          try {
+            journal_.Record(part, accepted, why);
+          } catch (const Failure& failure) {
+            throw Failure(failure.number(),
+                          "the server " + std::string(accepted ? "accepted" : "rejected") +
+                              " rows " + std::to_string(part.front()->row) + " to " +
+                              std::to_string(part.back()->row) +
+                              ", but the journal could not record it (" + failure.description() +
+                              "); the next run finds in the books what they hold");
+          }
           for (const detail::Spooled* voucher : part) {
             if (accepted) {
               ++summary_.accepted;
