@@ -136,7 +136,8 @@ std::optional<std::string> LoadServerXml(pugi::xml_document& document, const Rep
     return html;
   }
   if (!LoadXml(document, reply.text)) {
-    return "text that is not XML (" + Quoted(ReplyExcerpt(body)) + ")";
+    return "text that is not well-formed XML (" + std::to_string(reply.text.size()) +
+           " bytes, cut short or malformed: " + Quoted(ReplyExcerpt(body)) + ")";
   }
   if (EqualsNoCase(document.document_element().name(), "html")) {
     document.reset();

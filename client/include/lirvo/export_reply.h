@@ -29,7 +29,7 @@ std::string ReplyExcerpt(std::string_view text);
 
 // Loads the reply's text into `document` when it is an XML document the server could have
 // written. Otherwise returns what it is instead, for a failure to name: "an empty reply", "an
-// HTML page (...)", "text that is not XML (...)". Never throws.
+// HTML page (...)", "text that is not well-formed XML (...)". Never throws.
 std::optional<std::string> LoadServerXml(pugi::xml_document& document, const Reply& reply);
 
 // What an export reply is checked against.
