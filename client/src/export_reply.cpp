@@ -56,13 +56,6 @@ std::string Quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
 }
 
-// The reply as judged, for the readers below that name the server in their failures.
-pugi::xml_node Judged(pugi::xml_document& document, const Reply& reply, const std::string& asked,
-                      const std::string& url, bool empty_is_answer) {
-  return ReadExportReply(document, reply,
-                         {"cannot read " + asked + " from " + url, {}, empty_is_answer});
-}
-
 }  // namespace
 
 std::string ListOfAccountsRequest(std::string_view type,
@@ -208,7 +201,9 @@ pugi::xml_node ReadExportReply(pugi::xml_document& document, const Reply& reply,
 
 std::string CurrentCompanyOf(const Reply& reply, const std::string& url) {
   pugi::xml_document document;
-  const pugi::xml_node root = Judged(document, reply, "the current company", url, true);
+  // A server with no company loaded may well answer with an empty ENVELOPE: it names none.
+  const pugi::xml_node root =
+      ReadExportReply(document, reply, {"cannot read the current company from " + url, {}, true});
   const pugi::xml_node company = FirstElement(root, "SVCURRENTCOMPANY");
   return company ? NodeText(company) : std::string();
 }
