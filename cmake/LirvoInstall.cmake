@@ -16,6 +16,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/client/include/lirvo/modTally.h
   ${PROJECT_SOURCE_DIR}/client/include/lirvo/text.h
   ${PROJECT_SOURCE_DIR}/client/include/lirvo/encoding.h
+  ${PROJECT_SOURCE_DIR}/client/include/lirvo/export_reply.h
   ${PROJECT_SOURCE_DIR}/masters/include/lirvo/modTallyIm.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lirvo)
 

@@ -1,6 +1,8 @@
 // The three read-only queries: the probe, the current company and the company list.
 #include "lirvo/modTally.h"
 
+#include "lirvo/export_reply.h"
+
 namespace modTally {
 
 namespace {
@@ -67,15 +69,53 @@ std::string_view ReasonPhrase(long status) {
 
 // One query exchange under the query limits. A redirect or an HTTP error status is a failure:
 // the server answers its queries with 200, so anything else is not the server's answer.
-std::string QueryText(const std::string& url, const std::optional<std::string_view>& request) {
-  const Reply reply = Exchange(url, request, QueryLimits());
+Reply QueryReply(const std::string& url, const std::optional<std::string_view>& request) {
+  Reply reply = Exchange(url, request, QueryLimits());
   if (reply.status >= 300) {
     const std::string_view phrase = ReasonPhrase(reply.status);
     throw Failure(FailureNumber::kHttpStatus,
                   "the server at " + url + " answered HTTP " + std::to_string(reply.status) +
                       (phrase.empty() ? "" : " ") + std::string(phrase));
   }
-  return reply.text;
+  return reply;
+}
+
+// The probe's answer: the server names itself in a RESPONSE; XML without one is the fixed line
+// the system has always shown. A web page, an empty body or text that is not XML is some other
+// program listening at the address, and a LINEERROR is the server refusing.
+std::string ProbeAnswer(const Reply& reply, const std::string& url) {
+  pugi::xml_document document;
+  if (const std::optional<std::string> instead = LoadServerXml(document, reply)) {
+    throw Failure(FailureNumber::kDocument, "the server at " + url + " answered the probe with " +
+                                                *instead +
+                                                ": not the accounting server, which answers "
+                                                "with a RESPONSE line");
+  }
+  if (const pugi::xml_node error = FirstElement(document, "LINEERROR")) {
+    throw Failure(FailureNumber::kDocument,
+                  "the server at " + url + " answered the probe: " + ReplyExcerpt(NodeText(error)));
+  }
+  const pugi::xml_node response = FirstElement(document, "RESPONSE");
+  return response ? NodeText(response) : std::string(kServerRunningLine);
+}
+
+// The company list: "List of Companies", or where the server does not give one (a LINEERROR such
+// as "Could not find Report", a refusal, no COMPANYNAME list) the Company collection. A failure
+// to reach the server, or an HTTP error, is not retried.
+std::vector<std::string> CompanyNames(const std::string& url) {
+  const Reply reply = QueryReply(url, kListOfCompaniesRequest);
+  try {
+    return CompanyNamesOf(reply, url);
+  } catch (const Failure& report) {
+    if (report.kind() != FailureKind::Document) {
+      throw;
+    }
+    try {
+      return CompanyCollectionNamesOf(QueryReply(url, CompanyCollectionRequest()), url);
+    } catch (const Failure& collection) {
+      throw Failure(collection.number(), report.description() + "; " + collection.description());
+    }
+  }
 }
 
 template <class T, class Work>
@@ -98,24 +138,7 @@ QueryResult<T> Attempt(Work&& work) {
 
 }  // namespace
 
-const std::string kListOfAccountsRequest = JoinLines({
-    "<ENVELOPE>",
-    "<HEADER>",
-    "<TALLYREQUEST> Export Data </TALLYREQUEST>",
-    "</HEADER>",
-    "<BODY>",
-    "<EXPORTDATA>",
-    "<REQUESTDESC>",
-    "<REPORTNAME>List of Accounts</REPORTNAME>",
-    "<STATICVARIABLES>",
-    "<SVEXPORTFORMAT> $$SysName:XML </SVEXPORTFORMAT>",
-    "<ACCOUNTTYPE>Stock Items</ACCOUNTTYPE>",
-    "</STATICVARIABLES>",
-    "</REQUESTDESC>",
-    "</EXPORTDATA>",
-    "</BODY>",
-    "</ENVELOPE>",
-});
+const std::string kListOfAccountsRequest = ListOfAccountsRequest("Stock Items");
 
 const std::string kListOfCompaniesRequest = JoinLines({
     "<ENVELOPE>",
@@ -159,7 +182,7 @@ std::vector<std::string> ReadCompanyNames(std::string_view reply) {
 QueryResult<std::string> TryGetTallyVersion() {
   return Attempt<std::string>([] {
     TallyUrl = DefaultAddress();
-    return ReadVersionReply(QueryText(TallyUrl, std::nullopt));
+    return ProbeAnswer(QueryReply(TallyUrl, std::nullopt), TallyUrl);
   });
 }
 
@@ -167,13 +190,12 @@ QueryResult<std::string> TryGetCurrentCompany() {
   return Attempt<std::string>([] {
     const std::string& request = kListOfAccountsRequest;
     TallyUrl = DefaultAddress();
-    return ReadCurrentCompanyReply(QueryText(TallyUrl, request));
+    return CurrentCompanyOf(QueryReply(TallyUrl, request), TallyUrl);
   });
 }
 
 QueryResult<std::vector<std::string>> TryGetCompanyList() {
-  return Attempt<std::vector<std::string>>(
-      [] { return ReadCompanyNames(QueryText(DefaultAddress(), kListOfCompaniesRequest)); });
+  return Attempt<std::vector<std::string>>([] { return CompanyNames(DefaultAddress()); });
 }
 
 std::string GetTallyVersion() {

@@ -18,8 +18,11 @@ struct CollectionType {
   std::string_view element;
 };
 
-constexpr CollectionType kTypes[] = {
-    {"Voucher", "VOUCHER"}, {"Ledger", "LEDGER"}, {"Stock Item", "STOCKITEM"}, {"Unit", "UNIT"}};
+constexpr CollectionType kTypes[] = {{"Voucher", "VOUCHER"},
+                                     {"Ledger", "LEDGER"},
+                                     {"Stock Item", "STOCKITEM"},
+                                     {"Unit", "UNIT"},
+                                     {"Company", "COMPANY"}};
 
 // The voucher type a filter formula selects: `$VoucherTypeName = "Sales"` gives Sales. Nothing
 // for any other formula.
@@ -192,6 +195,22 @@ HttpReply CollectionReply(Store& store, std::int64_t company, const CollectionRe
          store.Masters(company, request.type, std::numeric_limits<std::int64_t>::max())) {
       Master(out, request.type, master);
     }
+  }
+  out += "</COLLECTION></DATA></BODY></ENVELOPE>\n";
+  return reply;
+}
+
+HttpReply CompanyCollectionReply(const std::vector<std::string>& companies) {
+  HttpReply reply;
+  std::string& out = reply.body;
+  out =
+      "<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC/><DATA>"
+      "<COLLECTION>";
+  for (const std::string& company : companies) {
+    const std::string name = modTally::EscapeXml(company);
+    out.append("<COMPANY NAME=\"").append(name).append("\"><NAME>").append(name).append("</NAME>");
+    Leaf(out, "STARTINGFROM", "Date", "20160401");
+    out.append("</COMPANY>");
   }
   out += "</COLLECTION></DATA></BODY></ENVELOPE>\n";
   return reply;

@@ -8,6 +8,8 @@
 // optionally FILTER naming a SYSTEM TYPE="Formulae" in TDLMESSAGE of the form
 // `$VoucherTypeName = "Sales"`.
 //
+// A COLLECTION of TYPE Company lists the open companies (see CompanyCollectionReply).
+//
 // Reply: ENVELOPE/HEADER (VERSION 1, STATUS 1), BODY/DESC, BODY/DATA/COLLECTION holding one
 // VOUCHER, LEDGER, STOCKITEM or UNIT per object, each leaf with the TYPE attribute the server
 // gives it. Vouchers come in date order with their ledger entries (ALLLEDGERENTRIES.LIST) and
@@ -18,6 +20,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -29,7 +32,7 @@ namespace lirvo::standin {
 
 struct CollectionRequest {
   std::string company;  // SVCURRENTCOMPANY as sent
-  std::string type;     // "VOUCHER", "LEDGER", "STOCKITEM" or "UNIT"
+  std::string type;     // "VOUCHER", "LEDGER", "STOCKITEM", "UNIT" or "COMPANY"
   VoucherFilter vouchers;
 };
 
@@ -42,5 +45,10 @@ std::optional<CollectionRequest> ReadCollectionRequest(const pugi::xml_node& env
 
 // The reply to `request` for `company` in `store`. Throws StoreError.
 HttpReply CollectionReply(Store& store, std::int64_t company, const CollectionRequest& request);
+
+// The Company collection: one COMPANY NAME="..." with NAME and STARTINGFROM per open company, in
+// order, under ENVELOPE/BODY/DATA/COLLECTION. STARTINGFROM is 1 April 2016 for every company: the
+// stand-in keeps no financial year.
+HttpReply CompanyCollectionReply(const std::vector<std::string>& companies);
 
 }  // namespace lirvo::standin

@@ -17,16 +17,29 @@ HttpReply MessageReply(int status, std::string_view message) {
   return XmlReply(status, document);
 }
 
+HttpReply LineErrorReply(std::string_view message) {
+  pugi::xml_document document;
+  document.append_child("RESPONSE")
+      .append_child("LINEERROR")
+      .text()
+      .set(std::string(message).c_str());
+  return XmlReply(200, document);
+}
+
 HttpReply ProbeReply() {
   return MessageReply(200, kRunningLine);
 }
 
 HttpReply UnknownRequestReply() {
-  return MessageReply(400, kUnknownRequest);
+  return MessageReply(200, kUnknownRequest);
 }
 
 std::string CompanyNotOpen(std::string_view company) {
   return "Could not set 'SVCurrentCompany' to " + Quoted(company);
+}
+
+std::string ReportNotFound(std::string_view report) {
+  return "Could not find Report " + Quoted(report) + "!";
 }
 
 HttpReply CountersReply(const Counters& counters) {

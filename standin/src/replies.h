@@ -16,17 +16,26 @@ namespace lirvo::standin {
 // `document` as the body of a reply with `status`.
 HttpReply XmlReply(int status, const pugi::xml_document& document);
 
-// <RESPONSE>message</RESPONSE> with `status`.
+// <RESPONSE>message</RESPONSE> with `status`. The server answers 200 whatever happened, with the
+// outcome in the body; other statuses are only for what the stand-in refuses to read at all.
 HttpReply MessageReply(int status, std::string_view message);
+
+// <RESPONSE><LINEERROR>message</LINEERROR></RESPONSE> with status 200: how the server refuses an
+// export ("Could not find Report 'X'!", "Could not set 'SVCurrentCompany' to 'X'").
+HttpReply LineErrorReply(std::string_view message);
 
 // The probe's running line.
 HttpReply ProbeReply();
 
-// The reply to malformed XML and to requests the stand-in does not know (status 400).
+// The reply to malformed XML and to requests the stand-in does not know (status 200, as the
+// server gives it).
 HttpReply UnknownRequestReply();
 
 // The message for a request that names a company that is not open, as the server words it.
 std::string CompanyNotOpen(std::string_view company);
+
+// The message for an export of a report the server does not have, as the server words it.
+std::string ReportNotFound(std::string_view report);
 
 // What one import did, in the counters the accounting server reports.
 struct Counters {

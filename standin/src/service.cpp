@@ -205,19 +205,30 @@ HttpReply Service::Impl::Export(const pugi::xml_node& envelope) {
     if (!request) {
       return UnknownRequestReply();
     }
+    if (request->type == "COMPANY") {
+      return CompanyCollectionReply(options.companies);
+    }
     const std::optional<std::size_t> company = OpenCompany(request->company);
     if (!company) {
-      Counters counters;
-      counters.Reject(CompanyNotOpen(request->company));
-      return CountersReply(counters);
+      return LineErrorReply(CompanyNotOpen(request->company));
     }
     const std::lock_guard lock(mutex);
     return CollectionReply(store, company_ids[*company], *request);
   }
+  // A report comes in two forms: the classic one names it in BODY/EXPORTDATA/REQUESTDESC, the
+  // versioned one (HEADER/TYPE "Data") in HEADER/ID, with its variables in BODY/DESC.
+  const pugi::xml_node header = envelope.child("HEADER");
+  const bool versioned = EqualsNoCase(Trim(LeafText(header.child("TYPE"))), "Data");
   const pugi::xml_node description =
-      envelope.child("BODY").child("EXPORTDATA").child("REQUESTDESC");
-  const std::string report = LeafText(description.child("REPORTNAME"));
-  if (EqualsNoCase(Trim(report), "List of Companies")) {
+      versioned ? envelope.child("BODY").child("DESC")
+                : envelope.child("BODY").child("EXPORTDATA").child("REQUESTDESC");
+  const std::string report_text =
+      LeafText(versioned ? header.child("ID") : description.child("REPORTNAME"));
+  const std::string_view report = Trim(report_text);
+  if (report.empty()) {
+    return UnknownRequestReply();
+  }
+  if (EqualsNoCase(report, "List of Companies")) {
     pugi::xml_document document;
     pugi::xml_node list = document.append_child("ENVELOPE").append_child("COMPANYNAME.LIST");
     for (const std::string& company : options.companies) {
@@ -225,17 +236,17 @@ HttpReply Service::Impl::Export(const pugi::xml_node& envelope) {
     }
     return XmlReply(200, document);
   }
-  if (EqualsNoCase(Trim(report), "List of Accounts")) {
+  if (EqualsNoCase(report, "List of Accounts")) {
     return ListOfAccounts(description.child("STATICVARIABLES"));
   }
-  return UnknownRequestReply();
+  return LineErrorReply(ReportNotFound(report));
 }
 
 HttpReply Service::Impl::ListOfAccounts(const pugi::xml_node& statics) {
   const std::string company_name = LeafText(statics.child("SVCURRENTCOMPANY"));
   const std::optional<std::size_t> company = OpenCompany(company_name);
   if (!company) {
-    return MessageReply(404, CompanyNotOpen(company_name));
+    return LineErrorReply(CompanyNotOpen(company_name));
   }
   const std::string type_text = LeafText(statics.child("ACCOUNTTYPE"));
   const std::string_view type = Trim(type_text);
@@ -369,6 +380,8 @@ Service::Service(Options options) : impl_(std::make_unique<Impl>(std::move(optio
 Service::~Service() = default;
 
 HttpReply Service::Post(std::string_view body, std::string_view content_type) {
+  // The one status other than 200: a body over the limit is refused unread, to protect the
+  // stand-in. What the real server answers to one is unconfirmed.
   if (body.size() > kMaxRequestBytes) {
     return MessageReply(413, "Request too large: " + std::to_string(body.size()) +
                                  " bytes, the limit is " + std::to_string(kMaxRequestBytes));

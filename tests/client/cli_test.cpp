@@ -23,14 +23,36 @@ std::string DownUrl() {
   return refused.url();
 }
 
-// A query prints its answer and exits 0; a server that is down or answers an HTTP error is
-// described on stderr with the address, and the exit status is 1.
+// A query prints its answer and exits 0 (the company list from the Company collection where the
+// server has no "List of Companies"); a server that is down, answers an HTTP error, a web page or
+// a LINEERROR is described on stderr with the address and what came back, and the exit status
+// is 1.
 TEST(Cli, QueriesPrintTheAnswerOrTheFailure) {
   auto server = RawServer::Replying(RawServer::HttpReply(
       200,
       "<ENVELOPE><RESPONSE>Running fine</RESPONSE><SVCURRENTCOMPANY>Acme</SVCURRENTCOMPANY>"
       "<COMPANYNAME>Acme</COMPANYNAME><COMPANYNAME>Beta &amp; Co</COMPANYNAME></ENVELOPE>"));
+  const std::string unknown_report =
+      "<RESPONSE><LINEERROR>Could not find Report 'List of Companies'!</LINEERROR></RESPONSE>";
+  RawServer collection([&](int socket, const std::string& request) {
+    const bool asks_collection =
+        lirvo::test::BodyText(request).find("<TYPE>Company</TYPE>") != std::string::npos;
+    RawServer::SendAll(
+        socket, RawServer::HttpReply(200, asks_collection ? "<ENVELOPE><BODY><DATA><COLLECTION>"
+                                                            "<COMPANY NAME=\"Beta &amp; Co\"/>"
+                                                            "</COLLECTION></DATA></BODY></ENVELOPE>"
+                                                          : unknown_report));
+  });
+  EXPECT_EQ(RunCommand(Cli(collection.url(), "companies")).out, "Beta & Co\n");
   auto not_found = RawServer::Replying(RawServer::HttpReply(404, "<RESPONSE>x</RESPONSE>"));
+  auto web_page = RawServer::Replying(
+      RawServer::HttpReply(200, "<!DOCTYPE html><html><title>Router</title></html>", "text/html"));
+  auto refusing = RawServer::Replying(RawServer::HttpReply(200, unknown_report));
+  const std::pair<std::string, std::string> failing[] = {
+      {DownUrl(), "cannot exchange a request"},
+      {not_found.url(), "HTTP 404"},
+      {web_page.url(), "an HTML page (\"<!DOCTYPE html><html><title>Router"},
+      {refusing.url(), "Could not find Report 'List of Companies'!"}};
   for (const auto& [command, out] :
        {std::pair{"probe", "Running fine\n"}, std::pair{"current-company", "Acme\n"},
         std::pair{"companies", "Acme\nBeta & Co\n"}}) {
@@ -38,13 +60,15 @@ TEST(Cli, QueriesPrintTheAnswerOrTheFailure) {
     const auto result = RunCommand(Cli(server.url(), command));
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out, out);
-    for (const std::string& url : {DownUrl(), not_found.url()}) {
+    for (const auto& [url, says] : failing) {
       const auto failed = RunCommand(Cli(url, command));
-      EXPECT_EQ(failed.exit_code, 1);
+      EXPECT_EQ(failed.exit_code, 1) << url;
       EXPECT_EQ(failed.out, "");
       EXPECT_THAT(failed.err, HasSubstr(url));
+      EXPECT_THAT(failed.err, HasSubstr(says));
     }
   }
+  EXPECT_THAT(RunCommand(Cli(web_page.url(), "probe")).err, HasSubstr("not the accounting server"));
 }
 
 // Every program and command: --help and --version on stdout with status 0; a usage error names

@@ -38,7 +38,8 @@ TEST(Exchange, EachQuerySendsItsExactRequest) {
     SCOPED_TRACE(encoding);
     const bool utf8 = std::string_view(encoding) == "UTF-8";
     const ScopedEnv wire("LIRVO_TALLY_ENCODING", encoding);
-    auto server = RawServer::Replying(RawServer::HttpReply(200, "<RESPONSE>ok</RESPONSE>"));
+    auto server = RawServer::Replying(RawServer::HttpReply(
+        200, "<ENVELOPE><RESPONSE>ok</RESPONSE><COMPANYNAME.LIST/></ENVELOPE>"));
     const ScopedEnv env("LIRVO_TALLY_URL", server.url());
     EXPECT_EQ(modTally::GetTallyVersion(), "ok");
     modTally::GetCurrentCompany();

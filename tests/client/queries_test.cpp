@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <lirvo/encoding.h>
+#include <lirvo/export_reply.h>
 #include <lirvo/modTally.h>
 
 #include "raw_server.h"
@@ -20,6 +21,10 @@ using ::testing::HasSubstr;
 using Slots = std::vector<std::string>;
 const std::string kRunning = "Tally ees 6.3 Server is Running.";
 
+// kFails in place of an answer: the query fails, and its description names the server and holds
+// the case's `says`.
+const std::string kFails = "(fails)";
+
 TEST(Queries, ResultShapesForEachReply) {
   const std::string shree = "श्री गणेश ट्रेडर्स";
   std::string deep;
@@ -27,6 +32,7 @@ TEST(Queries, ResultShapesForEachReply) {
     deep += "<A>";
   }
   deep += "<RESPONSE>deep</RESPONSE>";
+  const Slots fails{kFails};
   const struct {
     const char* name;
     std::string body;
@@ -34,6 +40,7 @@ TEST(Queries, ResultShapesForEachReply) {
     std::string company;
     modTally::CompanyList companies;
     const char* content_type = "text/xml";
+    const char* says = "";
   } cases[] = {
       {"every element, first wins, any depth",
        "<ENVELOPE><RESPONSE>Server line</RESPONSE><RESPONSE>second</RESPONSE>"
@@ -42,31 +49,98 @@ TEST(Queries, ResultShapesForEachReply) {
        "</COMPANYNAME><COMPANYNAME> Two </COMPANYNAME></COMPANYNAME.LIST>"
        "<X><COMPANYNAME>Three</COMPANYNAME></X></ENVELOPE>",
        "Server line", "Acme & Co", Slots{"One", " Two ", "Three", ""}},
-      {"one company", "<E><COMPANYNAME>Solo</COMPANYNAME></E>", kRunning, "", Slots{"Solo", ""}},
-      {"empty elements", "<E><RESPONSE/><SVCURRENTCOMPANY></SVCURRENTCOMPANY><COMPANYNAME/></E>",
-       "", "", Slots{"", ""}},
-      {"empty reply", "", kRunning, "", std::nullopt},
-      {"not XML", "plain text, not xml", kRunning, "", std::nullopt},
-      {"no such elements", "<ENVELOPE><OTHER/></ENVELOPE>", kRunning, "", std::nullopt},
-      {"unterminated", "<RESPONSE>unterminated", kRunning, "", std::nullopt},
-      {"nested deeper than any stack", deep, kRunning, "", std::nullopt},
+      {"one company", "<ENVELOPE><COMPANYNAME>Solo</COMPANYNAME></ENVELOPE>", kRunning, "",
+       Slots{"Solo", ""}},
+      {"empty elements",
+       "<ENVELOPE><RESPONSE/><SVCURRENTCOMPANY></SVCURRENTCOMPANY><COMPANYNAME/></ENVELOPE>", "",
+       "", Slots{"", ""}},
+      {"no company open", "<ENVELOPE><COMPANYNAME.LIST/></ENVELOPE>", kRunning, "", std::nullopt},
+      // Only the objects of the collection are companies, not the counter in CMPINFO.
+      {"the Company collection",
+       "<ENVELOPE><HEADER><STATUS>1</STATUS></HEADER><BODY><DESC><CMPINFO><COMPANY>2</COMPANY>"
+       "</CMPINFO></DESC><DATA><COLLECTION><COMPANY NAME=\" Acme \"><NAME>x</NAME></COMPANY>"
+       "<COMPANY><NAME TYPE=\"String\">Beta &amp; Co</NAME><STARTINGFROM TYPE=\"Date\">20160401"
+       "</STARTINGFROM></COMPANY></COLLECTION></DATA></BODY></ENVELOPE>",
+       kRunning, "", Slots{"Acme", "Beta & Co", ""}},
+      {"an empty ENVELOPE", "<ENVELOPE/>", kRunning, "", fails, "text/xml", "nothing in it"},
+      {"no such elements", "<ENVELOPE><OTHER/></ENVELOPE>", kRunning, "", fails, "text/xml",
+       "no COLLECTION"},
+      {"a report the server does not know",
+       "<RESPONSE><LINEERROR>Could not find Report 'List of Companies'!</LINEERROR></RESPONSE>",
+       kFails, kFails, fails, "text/xml", "Could not find Report 'List of Companies'!"},
+      {"a refusal", "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>",
+       "Unknown Request, cannot be processed", kFails, fails, "text/xml", "Unknown Request"},
+      {"a web page", "<!DOCTYPE html><html><body>It works!</body></html>", kFails, kFails, fails,
+       "text/html", "an HTML page (\"<!DOCTYPE html><html><body>It works!"},
+      {"a web page as XML", "<html><body>It works!</body></html>", kFails, kFails, fails,
+       "text/xml", "an HTML page"},
+      {"empty reply", "", kFails, kFails, fails, "text/xml", "an empty reply"},
+      {"not XML", "plain text, not xml", kFails, kFails, fails, "text/xml",
+       "not well-formed XML (19 bytes, cut short or malformed: \"plain text, not xml\")"},
+      {"unterminated", "<RESPONSE>unterminated", kFails, kFails, fails, "text/xml",
+       "not well-formed"},
+      {"nested deeper than any stack", deep, kFails, kFails, fails, "text/xml", "<A><A><A>"},
       {"names in an Indian script, UTF-16",
-       lirvo::test::Utf16Le("<E><SVCURRENTCOMPANY>" + shree + "</SVCURRENTCOMPANY><C>" +
-                            "<COMPANYNAME>" + shree + "</COMPANYNAME></C></E>"),
+       lirvo::test::Utf16Le("<ENVELOPE><SVCURRENTCOMPANY>" + shree + "</SVCURRENTCOMPANY><C>" +
+                            "<COMPANYNAME>" + shree + "</COMPANYNAME></C></ENVELOPE>"),
        kRunning, shree, Slots{shree, ""}, "text/xml; charset=utf-16"},
       {"Windows-1252 under a utf-8 header",
-       "<E><RESPONSE>caf\xe9 \xff</RESPONSE><COMPANYNAME>caf\xe9</COMPANYNAME></E>", "café ÿ", "",
-       Slots{"café", ""}, "text/xml; charset=utf-8"},
+       "<ENVELOPE><RESPONSE>caf\xe9 \xff</RESPONSE><COMPANYNAME>caf\xe9</COMPANYNAME></ENVELOPE>",
+       "café ÿ", "", Slots{"café", ""}, "text/xml; charset=utf-8"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto server = RawServer::Replying(RawServer::HttpReply(200, c.body, c.content_type));
     const ScopedEnv env("LIRVO_TALLY_URL", server.url());
-    EXPECT_EQ(modTally::GetTallyVersion(), c.version);
-    EXPECT_EQ(modTally::GetCurrentCompany(), c.company);
-    EXPECT_EQ(modTally::GetCompanyList(), c.companies);
-    EXPECT_TRUE(modTally::TryGetCompanyList());  // an answer, if one without names
+    const auto failed = [&](const std::string& description) {
+      EXPECT_THAT(description, HasSubstr(server.url()));
+      EXPECT_THAT(description, HasSubstr(c.says));
+    };
+    for (const auto& [query, expected] : {std::pair{&modTally::TryGetTallyVersion, c.version},
+                                          std::pair{&modTally::TryGetCurrentCompany, c.company}}) {
+      const auto result = query();
+      EXPECT_EQ(result ? *result.value : kFails, expected) << result.description;
+      if (!result) {
+        failed(result.description);
+        EXPECT_EQ(result.kind, modTally::FailureKind::Document);
+      }
+    }
+    const modTally::CompanyList list = modTally::GetCompanyList();
+    if (c.companies != fails) {
+      EXPECT_EQ(list, c.companies);
+    } else if (list.has_value() && list->size() == 2 && (*list)[0].empty()) {
+      EXPECT_THAT((*list)[1], ::testing::StartsWith("ERROR cannot read the list of companies"));
+      failed((*list)[1]);
+    } else {
+      ADD_FAILURE() << "not the failure shape";
+    }
   }
+}
+
+// Where "List of Companies" is not a report the server knows, the names come from the Company
+// collection; the current company's failure carries the server's words.
+TEST(Queries, CompaniesComeFromTheCompanyCollectionWhereTheReportIsUnknown) {
+  RawServer server([](int socket, const std::string& request) {
+    const bool collection =
+        lirvo::test::BodyText(request).find("<TYPE>Company</TYPE>") != std::string::npos;
+    RawServer::SendAll(
+        socket, RawServer::HttpReply(
+                    200, collection ? "<ENVELOPE><BODY><DATA><COLLECTION><COMPANY NAME=\"Acme\"/>"
+                                      "</COLLECTION></DATA></BODY></ENVELOPE>"
+                                    : "<RESPONSE><LINEERROR>Could not find Report 'X'!</LINEERROR>"
+                                      "</RESPONSE>"));
+  });
+  const ScopedEnv env("LIRVO_TALLY_URL", server.url());
+  EXPECT_EQ(modTally::GetCompanyList(), (Slots{"Acme", ""}));
+  EXPECT_EQ(modTally::GetCurrentCompany(), "cannot read the current company from " + server.url() +
+                                               ": the server says: Could not find Report 'X'!");
+  ASSERT_EQ(server.requests().size(), 3u);
+  EXPECT_EQ(lirvo::test::BodyText(server.requests()[1]), modTally::CompanyCollectionRequest());
+  EXPECT_EQ(lirvo::test::BodyText(server.requests()[2]), modTally::kListOfAccountsRequest);
+  // The sync's masters lists are built as the documented request, naming the company.
+  EXPECT_THAT(modTally::ListOfAccountsRequest("Units", "A & B"),
+              HasSubstr("<STATICVARIABLES>\r\n<SVCURRENTCOMPANY>A &amp; B</SVCURRENTCOMPANY>\r\n"
+                        "<SVEXPORTFORMAT>"));
 }
 
 // LIRVO_TALLY_URL replaces the documented default when set and not empty (the default is read,

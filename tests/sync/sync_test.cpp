@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -29,6 +30,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using lirvo::test::CommandResult;
 using lirvo::test::Data;
+using lirvo::test::RawServer;
 using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
 using ::testing::HasSubstr;
@@ -302,6 +304,73 @@ TEST_F(SyncTest, ARerunTrustsTheBooksNotTheJournal) {
   EXPECT_THAT(fresh.out, HasSubstr("3 the journal had as accepted were missing from the books"));
   const CommandResult verified = lirvo::test::Lirvo(standin->url(), "verify " + db);
   EXPECT_EQ(verified.exit_code, 0) << verified.out << verified.err;
+}
+
+// A masters list that is not a list (a web page, a refusal, an empty envelope) or a company the
+// server does not have stops the run before anything is sent, naming what came back: read as "the
+// company holds no masters", it would have the existing ledger created again under another group.
+TEST_F(SyncTest, AMastersListThatIsNotAListStopsTheRunBeforeAnythingIsSent) {
+  const std::string data = (dir_ / "store.db").string();
+  StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
+  const std::string creditor =
+      lirvo::transfer::ImportRequestHead(kCompany) +
+      R"(<TALLYMESSAGE><LEDGER NAME="Chandra &amp; Sons" ACTION="Create"><NAME.LIST><NAME>Chandra &amp; Sons</NAME></NAME.LIST><PARENT>Sundry Creditors</PARENT></LEDGER></TALLYMESSAGE>)" +
+      std::string(lirvo::transfer::kImportRequestTail);
+  ASSERT_FALSE(lirvo::transfer::IsRejection(modTally::Exchange(standin.url(), creditor)));
+  const struct {
+    const char* name;
+    std::string accounts;  // the raw reply to List of Accounts; empty: the stand-in's
+    const char* company;
+    std::vector<const char*> says;
+  } cases[] = {
+      {"a web page",
+       RawServer::HttpReply(200, "<!DOCTYPE html><html><body>Gateway</body></html>", "text/html"),
+       kCompany,
+       {"cannot read the Units of \"Demo Trading Co\" from", "an HTML page (\"<!DOCTYPE html>"}},
+      {"a refusal",
+       RawServer::HttpReply(200, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>"),
+       kCompany,
+       {"the server answered \"Unknown Request, cannot be processed\""}},
+      {"an empty envelope",
+       RawServer::HttpReply(200, "<ENVELOPE></ENVELOPE>"),
+       kCompany,
+       {"an ENVELOPE with nothing in it"}},
+      {"another company's list",
+       RawServer::HttpReply(200, "<ENVELOPE><SVCURRENTCOMPANY>Beta</SVCURRENTCOMPANY></ENVELOPE>"),
+       kCompany,
+       {"the reply is for the company \"Beta\", not \"Demo Trading Co\""}},
+      {"an unknown company",
+       "",
+       "Gamma Ltd",
+       {"Could not set 'SVCurrentCompany' to 'Gamma Ltd'", "`lirvo companies`"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<int> imports = 0;
+    RawServer proxy([&](int socket, const std::string& request) {
+      const std::string body = lirvo::test::BodyText(request);
+      if (!c.accounts.empty() && body.find("List of Accounts") != std::string::npos) {
+        RawServer::SendAll(socket, c.accounts);
+        return;
+      }
+      imports += body.find("Import Data") != std::string::npos ? 1 : 0;
+      const modTally::Reply reply = modTally::Exchange(standin.url(), body);
+      RawServer::SendAll(socket, RawServer::HttpReply(static_cast<int>(reply.status), reply.raw,
+                                                      "text/xml; charset=utf-16"));
+    });
+    const CommandResult run =
+        Sync(proxy.url(), "--db " + Data("SampleData.mdb") + " --company \"" + c.company +
+                              "\" --journal " + (dir_ / "journal.sqlite").string());
+    EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+    for (const char* says : c.says) {
+      EXPECT_THAT(run.err, HasSubstr(says));
+    }
+    EXPECT_EQ(imports.load(), 0);
+    const auto ledger = StandinStore(data).Master(kCompany, "LEDGER", "Chandra & Sons");
+    ASSERT_TRUE(ledger.has_value());
+    EXPECT_EQ(ledger->parent, "Sundry Creditors");
+  }
+  EXPECT_EQ(StandinStore(data).CountMasters(kCompany), 1);
 }
 
 // A run stopped in the middle (lirvo killed, the server killed and restarted, Ctrl-C) and run

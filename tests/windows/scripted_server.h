@@ -1,11 +1,14 @@
 // A loopback server that plays the accounting server by a script, for the window tests. Requests
 // are told apart by their bodies, as the accounting server does: an empty body is the probe, "List
-// of Companies" and "List of Accounts" are the two export queries, anything else is an import.
+// of Companies", the Company collection and "List of Accounts" are the export queries, anything
+// else is an import.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <lirvo/modTally.h>
 
 #include "raw_server.h"
 
@@ -31,11 +34,20 @@ inline RawServer::Handler Scripted(ServerScript script) {
     } else if (body.find("List of Companies") != std::string::npos) {
       reply = "<ENVELOPE><BODY><DATA><COLLECTION>";
       for (const std::string& company : script.companies) {
-        reply += "<COMPANYNAME.LIST><COMPANYNAME>" + company + "</COMPANYNAME></COMPANYNAME.LIST>";
+        reply += "<COMPANYNAME.LIST><COMPANYNAME>" + modTally::EscapeXml(company) +
+                 "</COMPANYNAME></COMPANYNAME.LIST>";
+      }
+      reply += "</COLLECTION></DATA></BODY></ENVELOPE>";
+    } else if (body.find("<TYPE>Company</TYPE>") != std::string::npos) {
+      // The Company collection, which the company list asks for when the report gives no list.
+      reply = "<ENVELOPE><BODY><DATA><COLLECTION>";
+      for (const std::string& company : script.companies) {
+        reply += "<COMPANY NAME=\"" + modTally::EscapeXml(company) + "\"/>";
       }
       reply += "</COLLECTION></DATA></BODY></ENVELOPE>";
     } else if (body.find("List of Accounts") != std::string::npos) {
-      reply = "<ENVELOPE><BODY><DESC><STATICVARIABLES><SVCURRENTCOMPANY>" + script.currentCompany +
+      reply = "<ENVELOPE><BODY><DESC><STATICVARIABLES><SVCURRENTCOMPANY>" +
+              modTally::EscapeXml(script.currentCompany) +
               "</SVCURRENTCOMPANY></STATICVARIABLES></DESC></BODY></ENVELOPE>";
     } else {
       const bool scripted = script.importReplies < 0 || (*imports)++ < script.importReplies;

@@ -1,5 +1,6 @@
 // Reading the books back: the collection export requests for sales vouchers by date range and for
 // masters, and a tolerant reading of the replies, which differ in shape between server versions.
+#include <lirvo/export_reply.h>
 #include <lirvo/text.h>
 #include <lirvo/verify.h>
 
@@ -77,36 +78,7 @@ void Collect(const pugi::xml_node& root, std::string_view name, std::vector<pugi
 // Loads and judges a reply: the ENVELOPE element, or a Failure naming `what`.
 pugi::xml_node Envelope(pugi::xml_document& document, const modTally::Reply& reply,
                         const std::string& what) {
-  const auto fail = [&what](const std::string& why) {
-    return Failure(FailureNumber::kDocument, what + ": " + why);
-  };
-  if (reply.status >= 400) {
-    throw fail("the server answered with HTTP status " + std::to_string(reply.status) +
-               (reply.text.empty()
-                    ? std::string()
-                    : " (" + std::string(text::Trim(reply.text)).substr(0, 200) + ")"));
-  }
-  if (!modTally::LoadXml(document, reply.text)) {
-    throw fail("the reply is not well-formed XML (cut short or malformed; " +
-               std::to_string(reply.text.size()) + " bytes)");
-  }
-  const pugi::xml_node root = document.document_element();
-  std::vector<pugi::xml_node> errors;
-  Collect(document, "LINEERROR", errors);
-  if (!errors.empty()) {
-    throw fail("the server says: " + std::string(text::Trim(modTally::NodeText(errors.front()))));
-  }
-  if (std::string_view(root.name()) != "ENVELOPE") {
-    const std::string message(text::Trim(modTally::NodeText(root)));
-    throw fail("the reply is a " + std::string(root.name()) + ", not an ENVELOPE" +
-               (message.empty() ? std::string() : ": " + message.substr(0, 200)));
-  }
-  const pugi::xml_node status = root.child("HEADER").child("STATUS");
-  if (status && text::Trim(modTally::NodeText(status)) != "1") {
-    throw fail("the reply's STATUS is " + std::string(text::Trim(modTally::NodeText(status))) +
-               ", not 1");
-  }
-  return root;
+  return modTally::ReadExportReply(document, reply, {what, {}, false});
 }
 
 // Whether the envelope holds a collection of objects at all (an empty one counts).

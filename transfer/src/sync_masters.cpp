@@ -1,6 +1,7 @@
 // The sync's masters: reading what the company holds, building what it lacks.
 #include "sync_masters.h"
 
+#include <lirvo/export_reply.h>
 #include <lirvo/modTallyIm.h>
 #include <lirvo/text.h>
 #include <lirvo/transfer.h>
@@ -10,37 +11,24 @@ namespace lirvo::transfer::detail {
 using modTally::Failure;
 namespace FailureNumber = modTally::FailureNumber;
 
-std::string ListOfAccountsRequest(const std::optional<std::string>& company, const char* type) {
-  return "<ENVELOPE><HEADER><TALLYREQUEST>Export Data</TALLYREQUEST></HEADER><BODY><EXPORTDATA>"
-         "<REQUESTDESC><REPORTNAME>List of Accounts</REPORTNAME><STATICVARIABLES>" +
-         (company ? "<SVCURRENTCOMPANY>" + modTally::EscapeXml(*company) + "</SVCURRENTCOMPANY>"
-                  : std::string()) +
-         "<SVEXPORTFORMAT>$$SysName:XML</SVEXPORTFORMAT><ACCOUNTTYPE>" + type +
-         "</ACCOUNTTYPE></STATICVARIABLES></REQUESTDESC></EXPORTDATA></BODY></ENVELOPE>";
-}
-
 std::unordered_set<std::string> ReadMasters(const std::string& url, const std::string& company,
                                             const char* type, const char* element,
                                             const modTally::ExchangeLimits& limits) {
   const std::string what =
-      std::string("cannot read the ") + type + " of \"" + company + "\" from " + url + ": ";
-  const modTally::Reply reply =
-      modTally::Exchange(url, ListOfAccountsRequest(company, type), limits);
-  // A list is an export, not an import: it is judged by its status, its form and any LINEERROR.
+      std::string("cannot read the ") + type + " of \"" + company + "\" from " + url;
+  modTally::Reply reply;
+  try {
+    reply = modTally::Exchange(url, modTally::ListOfAccountsRequest(type, company), limits);
+  } catch (const Failure& failure) {
+    throw Failure(failure.number(), what + ": " + failure.description());
+  }
+  // Only a list of this company's masters is read: anything else (a web page, a refusal, an
+  // empty envelope) would read as "the company holds none" and have the sync create, and so
+  // alter, masters that exist.
   pugi::xml_document document;
-  if (reply.status >= 300) {
-    throw Failure(FailureNumber::kHttpStatus, what + "HTTP status " + std::to_string(reply.status));
-  }
-  if (!modTally::LoadXml(document, reply.text)) {
-    throw Failure(FailureNumber::kDocument, what + "the reply is not XML");
-  }
-  if (const pugi::xpath_node error = document.select_node("//LINEERROR")) {
-    throw Failure(FailureNumber::kDocument,
-                  what + std::string(text::Trim(modTally::NodeText(error.node()))));
-  }
+  const pugi::xml_node root = modTally::ReadExportReply(document, reply, {what, company, false});
   std::unordered_set<std::string> names;
-  for (const pugi::xpath_node& found :
-       document.select_nodes((std::string("//") + element).c_str())) {
+  for (const pugi::xpath_node& found : root.select_nodes((std::string(".//") + element).c_str())) {
     const pugi::xml_node node = found.node();
     std::string name = node.attribute("NAME").value();
     if (name.empty()) {
@@ -115,14 +103,8 @@ namespace lirvo::transfer {
 
 std::string CurrentCompany(const std::string& url, const modTally::ExchangeLimits& limits) {
   // List of Accounts names the current company whatever the type asked; units make a short reply.
-  const modTally::Reply reply =
-      modTally::Exchange(url, detail::ListOfAccountsRequest(std::nullopt, "Units"), limits);
-  if (reply.status >= 400) {
-    throw modTally::Failure(
-        modTally::FailureNumber::kDocument,
-        "cannot ask " + url + " for its current company: " + RejectionText(reply));
-  }
-  return modTally::ReadCurrentCompanyReply(reply.text);
+  return modTally::CurrentCompanyOf(
+      modTally::Exchange(url, modTally::ListOfAccountsRequest("Units"), limits), url);
 }
 
 }  // namespace lirvo::transfer

@@ -10,10 +10,8 @@
 
 namespace lirvo::transfer::detail {
 
-// List of Accounts of `type` in `company` (without a company: in the current one).
-std::string ListOfAccountsRequest(const std::optional<std::string>& company, const char* type);
-
-// The names (folded) of the masters of `type` ("Units", element UNIT) that `company` holds.
+// The names (folded) of the masters of `type` ("Units", element UNIT) that `company` holds. Throws
+// Failure, naming what came back, when the reply is not a list of that company's masters.
 std::unordered_set<std::string> ReadMasters(const std::string& url, const std::string& company,
                                             const char* type, const char* element,
                                             const modTally::ExchangeLimits& limits);

@@ -198,24 +198,29 @@ using CompanyList = std::optional<std::vector<std::string>>;
 
 // Each query runs under QueryLimits(); a reply with a redirect or an HTTP error status is a
 // failure (kHttpStatus, kind Http: "the server at URL answered HTTP 404 Not Found"), whatever its
-// body says.
+// body says. A LINEERROR in a query's reply is a failure (kDocument) carrying the server's words.
 
 // Sets TallyUrl to the default address, posts an empty request and returns the text of the
-// reply's first RESPONSE element, kServerRunningLine when there is none, or the failure's
-// description. Never throws.
+// reply's first RESPONSE element, kServerRunningLine when the reply is XML without one, or the
+// failure's description. A web page, an empty reply or text that is not XML is a failure
+// (kDocument): not the accounting server. Never throws.
 std::string GetTallyVersion();
 
 // Builds the List of Accounts request, sets TallyUrl to the default address, posts it and returns
 // the text of the first SVCURRENTCOMPANY element (empty when there is none) or the failure's
-// description. Never throws.
+// description. A reply that is not an export's answer is a failure (see ReadExportReply in
+// export_reply.h; an empty ENVELOPE names no company). Never throws.
 std::string GetCurrentCompany();
 
 // Posts the List of Companies request to the default address and returns the company list.
-// Never throws.
+// Where the reply is no COMPANYNAME list (a LINEERROR such as "Could not find Report", a refusal),
+// the names come from the Company collection (CompanyCollectionRequest in export_reply.h); when
+// that fails too, the failure says what each request got. Never throws.
 CompanyList GetCompanyList();
 
-// How each query reads a reply text; a text that is not XML reads as a reply without the element
-// looked for. These never throw.
+// How each query picks its answer out of a reply text, without judging the reply (the queries
+// judge it first); a text that is not XML reads as a reply without the element looked for. These
+// never throw.
 std::string ReadVersionReply(std::string_view reply);
 std::string ReadCurrentCompanyReply(std::string_view reply);
 std::vector<std::string> ReadCompanyNames(std::string_view reply);

@@ -172,8 +172,9 @@ struct SyncSummary {
 // or the journal cannot be opened.
 SyncSummary Sync(const SyncOptions& options);
 
-// The company that is current in the server at `url`. Throws modTally::Failure when the query
-// fails or the server answers with an HTTP error.
+// The company that is current in the server at `url` ("" when it names none). Throws
+// modTally::Failure when the query fails or the reply is not its answer (an HTTP error, a web
+// page, a LINEERROR: see modTally::ReadExportReply).
 std::string CurrentCompany(const std::string& url, const modTally::ExchangeLimits& limits = {});
 
 // The summary for people: masters, vouchers, requests and time, one topic a line.
