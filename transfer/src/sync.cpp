@@ -134,10 +134,13 @@ SyncSummary Sync(const SyncOptions& options) {
         }
       }
       std::optional<std::string> reason = LocalCheck(row);
+      if (!reason && options.windows1252_only) {
+        reason = Windows1252Loss(row);
+      }
       message.clear();
       if (!reason) {
         try {
-          AppendSalesVoucherMessage(message, row);
+          AppendSalesVoucherMessage(message, row, VoucherForm::kInvoice);
         } catch (const Failure& failure) {
           reason = failure.description();
         }

@@ -53,6 +53,12 @@ class SalesSource {
 // a YYYYMMDD date, an Amount and TaxPer that are numbers, and figures the voucher can carry.
 std::optional<std::string> LocalCheck(const SalesRow& row);
 
+// Why the server would not keep `row` as sent in a UTF-8 request, or no value when it would: the
+// first value the voucher carries that holds a character outside Windows-1252 (the server stores
+// '?' for each), naming the column, the value and the character. Values that are not valid UTF-8
+// are named the same way. TaxPer is not checked: only the figures made from it are sent.
+std::optional<std::string> Windows1252Loss(const SalesRow& row);
+
 // A stable digest of a voucher's text (16 hexadecimal digits): equal texts, equal digests.
 std::string Digest(std::string_view text);
 
@@ -99,10 +105,13 @@ struct SyncOptions {
   std::string url;      // the server address
   std::string company;  // the company the masters and vouchers go to (not empty)
   std::filesystem::path database;
-  std::filesystem::path journal;           // the journal file; created with its folder when missing
-  int batch = kDefaultBatch;               // vouchers (and masters) per request, 1..kLargestBatch
-  bool dry_run = false;                    // pre-flight and local checks only; nothing is posted
-  long row_limit = 0;                      // only the first rows of the table (0: all)
+  std::filesystem::path journal;  // the journal file; created with its folder when missing
+  int batch = kDefaultBatch;      // vouchers (and masters) per request, 1..kLargestBatch
+  bool dry_run = false;           // pre-flight and local checks only; nothing is posted
+  long row_limit = 0;             // only the first rows of the table (0: all)
+  // Reject locally the rows Windows1252Loss names (set when the wire encoding is UTF-8, in which
+  // the server keeps only what Windows-1252 holds).
+  bool windows1252_only = false;
   modTally::ExchangeLimits query_limits;   // the read-only queries
   modTally::ExchangeLimits import_limits;  // the imports
   // Asked before every request and every few rows: true stops the run after the request in hand.
