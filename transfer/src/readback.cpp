@@ -170,8 +170,7 @@ Objects FindObjects(const pugi::xml_node& root, std::string_view element, const 
     }
     if (IsNamed(node, "COLLECTION", "TALLYMESSAGE") || IsNamed(node, "DATA")) {
       found.collection = found.collection || !InDescription(node, root);
-    } else if (node.name() == element && IsNamed(node.parent(), "COLLECTION", "TALLYMESSAGE") &&
-               !InDescription(node, root)) {
+    } else if (node.name() == element && IsNamed(node.parent(), "COLLECTION", "TALLYMESSAGE")) {
       found.nodes.push_back(node);
     }
   }
