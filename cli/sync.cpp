@@ -78,6 +78,8 @@ int RunSync(const SyncValues& values) {
                                              : std::filesystem::path(values.journal);
     options.query_limits = modTally::QueryLimits();
     options.import_limits = modTally::ImportLimits();
+    // The server keeps only what Windows-1252 holds of a UTF-8 request.
+    options.windows1252_only = modTally::ConfiguredWireEncoding() == modTally::WireEncoding::kUtf8;
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;

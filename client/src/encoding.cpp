@@ -340,26 +340,43 @@ std::string Latin1ToUtf8(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
+// The Windows-1252 byte of `c`, or no value when the code page lacks it.
+std::optional<char> Windows1252Byte(char32_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+    return static_cast<char>(c);
+  }
+  for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
+    if (kCp1252High[i] == c) {
+      return static_cast<char>(0x80 + i);
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::string Utf8ToWindows1252(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   std::size_t at = 0;
   while (at < utf8.size()) {
-    const char32_t c = NextUtf8OrThrow(utf8, at);
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-      out += static_cast<char>(c);
-      continue;
-    }
-    char mapped = '?';
-    for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
-      if (kCp1252High[i] == c) {
-        mapped = static_cast<char>(0x80 + i);
-        break;
-      }
-    }
-    out += mapped;
+    out += Windows1252Byte(NextUtf8OrThrow(utf8, at)).value_or('?');
   }
   return out;
+}
+
+std::size_t FindOutsideWindows1252(std::string_view utf8) {
+  std::size_t at = 0;
+  while (at < utf8.size()) {
+    at = SkipAscii(utf8, at);
+    const std::size_t start = at;
+    if (at < utf8.size() && !Windows1252Byte(NextUtf8OrThrow(utf8, at))) {
+      return start;
+    }
+  }
+  return std::string_view::npos;
 }
 
 Encoding DetectReplyEncoding(std::string_view body, std::string_view content_type) {

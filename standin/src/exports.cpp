@@ -53,6 +53,27 @@ void Leaf(std::string& out, std::string_view name, std::string_view type, std::s
   out.append(modTally::EscapeXml(value)).append("</").append(name).append(">");
 }
 
+void LedgerLeaves(std::string& out, const EntryRecord& entry) {
+  Leaf(out, "LEDGERNAME", "String", entry.name);
+  Leaf(out, "ISDEEMEDPOSITIVE", "Logical", entry.deemed_positive);
+  Leaf(out, "AMOUNT", "Amount", entry.amount);
+}
+
+void InventoryLeaves(std::string& out, const EntryRecord& entry) {
+  Leaf(out, "STOCKITEMNAME", "String", entry.name);
+  Leaf(out, "ISDEEMEDPOSITIVE", "Logical", entry.deemed_positive);
+  Leaf(out, "RATE", "Rate", entry.rate);
+  Leaf(out, "ACTUALQTY", "Quantity", entry.actual_qty);
+  Leaf(out, "BILLEDQTY", "Quantity", entry.billed_qty);
+  Leaf(out, "AMOUNT", "Amount", entry.amount);
+}
+
+// A voucher as the server exports it. The store keeps each inventory line followed by its
+// accounting allocations. A voucher with inventory lines (an item invoice) carries its ledger
+// lines twice, as the server's exports do: LEDGERENTRIES.LIST as they were sent, and
+// ALLLEDGERENTRIES.LIST, the whole accounting view: the party's line first, then each item's
+// allocated ledger with the item under it in INVENTORYALLOCATIONS.LIST, then the other lines. A
+// voucher without inventory lines carries ALLLEDGERENTRIES.LIST alone.
 void Voucher(std::string& out, const VoucherRecord& voucher) {
   out.append("<VOUCHER REMOTEID=\"")
       .append(modTally::EscapeXml(voucher.remote_id))
@@ -65,30 +86,13 @@ void Voucher(std::string& out, const VoucherRecord& voucher) {
   Leaf(out, "VOUCHERNUMBER", "String", voucher.number);
   Leaf(out, "REFERENCE", "String", voucher.reference);
   Leaf(out, "PARTYLEDGERNAME", "String", voucher.party);
-  for (const EntryRecord& entry : voucher.entries) {
-    if (entry.kind == "ledger") {
-      out.append("<ALLLEDGERENTRIES.LIST>");
-      Leaf(out, "LEDGERNAME", "String", entry.name);
-      Leaf(out, "ISDEEMEDPOSITIVE", "Logical", entry.deemed_positive);
-      Leaf(out, "AMOUNT", "Amount", entry.amount);
-      out.append("</ALLLEDGERENTRIES.LIST>");
-    }
-  }
-  // An inventory line is followed in the store by its accounting allocations.
   bool open = false;
+  bool items = false;
   for (const EntryRecord& entry : voucher.entries) {
     if (entry.kind == "inventory") {
-      if (open) {
-        out.append("</ALLINVENTORYENTRIES.LIST>");
-      }
-      out.append("<ALLINVENTORYENTRIES.LIST>");
-      Leaf(out, "STOCKITEMNAME", "String", entry.name);
-      Leaf(out, "ISDEEMEDPOSITIVE", "Logical", entry.deemed_positive);
-      Leaf(out, "RATE", "Rate", entry.rate);
-      Leaf(out, "ACTUALQTY", "Quantity", entry.actual_qty);
-      Leaf(out, "BILLEDQTY", "Quantity", entry.billed_qty);
-      Leaf(out, "AMOUNT", "Amount", entry.amount);
-      open = true;
+      out.append(open ? "</ALLINVENTORYENTRIES.LIST>" : "").append("<ALLINVENTORYENTRIES.LIST>");
+      InventoryLeaves(out, entry);
+      open = items = true;
     } else if (entry.kind == "allocation" && open) {
       out.append("<ACCOUNTINGALLOCATIONS.LIST>");
       Leaf(out, "LEDGERNAME", "String", entry.name);
@@ -98,6 +102,44 @@ void Voucher(std::string& out, const VoucherRecord& voucher) {
   }
   if (open) {
     out.append("</ALLINVENTORYENTRIES.LIST>");
+  }
+  const auto ledger_lines = [&](const char* list, bool party) {
+    for (const EntryRecord& entry : voucher.entries) {
+      if (entry.kind == "ledger" && EqualsNoCase(Trim(entry.name), Trim(voucher.party)) == party) {
+        out.append("<").append(list).append(">");
+        LedgerLeaves(out, entry);
+        out.append("</").append(list).append(">");
+      }
+    }
+  };
+  if (!items) {
+    for (const bool party : {true, false}) {
+      ledger_lines("ALLLEDGERENTRIES.LIST", party);
+    }
+  } else {
+    for (const EntryRecord& entry : voucher.entries) {
+      if (entry.kind == "ledger") {
+        out.append("<LEDGERENTRIES.LIST>");
+        LedgerLeaves(out, entry);
+        out.append("</LEDGERENTRIES.LIST>");
+      }
+    }
+    ledger_lines("ALLLEDGERENTRIES.LIST", true);
+    const EntryRecord* item = nullptr;
+    for (const EntryRecord& entry : voucher.entries) {
+      if (entry.kind == "inventory") {
+        item = &entry;
+      } else if (entry.kind == "allocation" && item) {
+        out.append("<ALLLEDGERENTRIES.LIST>");
+        Leaf(out, "LEDGERNAME", "String", entry.name);
+        Leaf(out, "ISDEEMEDPOSITIVE", "Logical", item->deemed_positive);
+        Leaf(out, "AMOUNT", "Amount", entry.amount);
+        out.append("<INVENTORYALLOCATIONS.LIST>");
+        InventoryLeaves(out, *item);
+        out.append("</INVENTORYALLOCATIONS.LIST></ALLLEDGERENTRIES.LIST>");
+      }
+    }
+    ledger_lines("ALLLEDGERENTRIES.LIST", false);
   }
   out.append("</VOUCHER>");
 }
@@ -127,6 +169,17 @@ void Master(std::string& out, std::string_view element, const MasterRecord& mast
 }
 
 }  // namespace
+
+void AppendCompanyCounts(std::string& out, Store& store, std::int64_t company) {
+  out += "<CMPINFO><COMPANY>1</COMPANY>";
+  for (const std::string_view kind :
+       {"GROUP", "LEDGER", "GODOWN", "STOCKGROUP", "STOCKITEM", "UNIT"}) {
+    out.append("<").append(kind).append(">");
+    out += std::to_string(store.CountMasters(company, kind));
+    out.append("</").append(kind).append(">");
+  }
+  out += "<VOUCHER>" + std::to_string(store.CountVouchers(company)) + "</VOUCHER></CMPINFO>";
+}
 
 bool IsCollectionExport(const pugi::xml_node& envelope) {
   return EqualsNoCase(Trim(LeafText(envelope.child("HEADER").child("TYPE"))), "Collection");
@@ -184,9 +237,9 @@ std::optional<CollectionRequest> ReadCollectionRequest(const pugi::xml_node& env
 HttpReply CollectionReply(Store& store, std::int64_t company, const CollectionRequest& request) {
   HttpReply reply;
   std::string& out = reply.body;
-  out =
-      "<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC/><DATA>"
-      "<COLLECTION>";
+  out = "<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC>";
+  AppendCompanyCounts(out, store, company);
+  out += "</DESC><DATA><COLLECTION>";
   if (request.type == "VOUCHER") {
     store.ForEachVoucher(company, request.vouchers,
                          [&out](const VoucherRecord& voucher) { Voucher(out, voucher); });

@@ -10,11 +10,15 @@
 //
 // A COLLECTION of TYPE Company lists the open companies (see CompanyCollectionReply).
 //
-// Reply: ENVELOPE/HEADER (VERSION 1, STATUS 1), BODY/DESC, BODY/DATA/COLLECTION holding one
-// VOUCHER, LEDGER, STOCKITEM or UNIT per object, each leaf with the TYPE attribute the server
-// gives it. Vouchers come in date order with their ledger entries (ALLLEDGERENTRIES.LIST) and
-// inventory entries (ALLINVENTORYENTRIES.LIST with their ACCOUNTINGALLOCATIONS.LIST), values as
-// stored.
+// Reply: ENVELOPE/HEADER (VERSION 1, STATUS 1), BODY/DESC/CMPINFO counting the company's objects
+// by kind (COMPANY, GROUP, LEDGER, ..., UNIT, VOUCHER: counts, not objects), BODY/DATA/COLLECTION
+// holding one VOUCHER, LEDGER, STOCKITEM or UNIT per object, each leaf with the TYPE attribute the
+// server gives it. Vouchers come in date order, values as stored, shaped as the server exports
+// them: inventory entries (ALLINVENTORYENTRIES.LIST with their ACCOUNTINGALLOCATIONS.LIST), then
+// for an item invoice the ledger entries as sent (LEDGERENTRIES.LIST) and the whole accounting
+// view (ALLLEDGERENTRIES.LIST: the party's line again, each allocated ledger with its
+// INVENTORYALLOCATIONS.LIST, the other lines); for a voucher without items ALLLEDGERENTRIES.LIST
+// alone.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +39,9 @@ struct CollectionRequest {
   std::string type;     // "VOUCHER", "LEDGER", "STOCKITEM", "UNIT" or "COMPANY"
   VoucherFilter vouchers;
 };
+
+// Appends BODY/DESC/CMPINFO: the counters of what `company` holds, one element per kind.
+void AppendCompanyCounts(std::string& out, Store& store, std::int64_t company);
 
 // Whether `envelope` asks for a collection export (its HEADER/TYPE is "Collection").
 bool IsCollectionExport(const pugi::xml_node& envelope);

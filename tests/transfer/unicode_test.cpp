@@ -13,6 +13,7 @@
 #include <lirvo/standin/service.h>
 
 #include "lirvo_command.h"
+#include "standin_process.h"
 #include "standin_store.h"
 
 namespace {
@@ -163,6 +164,35 @@ TEST(UnicodeTransfer, NamesArriveAsTheServerKeepsThem) {
                                             : kind == "PARTY"   ? parties
                                                                 : store.Masters(c.company, kind);
       EXPECT_THAT(held, Contains(expected)) << kind;
+    }
+  }
+}
+
+// Under UTF-8 the sync sends only rows the server keeps whole: the others are refused before
+// anything is sent, naming the column and the text, and nothing is stored as question marks. The
+// voucher sent carries no GUID: that is the server's to give.
+TEST(UnicodeSync, UnderUtf8RowsTheServerWouldDamageAreRefusedBeforeSending) {
+  const TempDir folder("lirvo-unicode");
+  const std::string store_file = folder.File("store.db").string();
+  const char* company = lirvo::test::kStandinCompany;
+  lirvo::test::StandinProcess standin(LIRVO_STANDIN_PATH,
+                                      {"--data", store_file, "--company", company});
+  const lirvo::test::ScopedEnv encoding("LIRVO_TALLY_ENCODING", "utf-8");
+  const auto sync =
+      lirvo::test::Lirvo(standin.url(), "sync --db " + lirvo::test::Data("unicode.mdb") +
+                                            " --journal " + folder.File("journal").string());
+  EXPECT_EQ(sync.exit_code, 3) << sync.out << sync.err;
+  EXPECT_THAT(sync.out, HasSubstr("(VoucherID \"UV-001\"): RefNo \"बिल-1\" holds \"ब\""));
+  EXPECT_THAT(sync.out, HasSubstr("(VoucherID \"UV-003\"): RefNo \"₹-3\" holds \"₹\""));
+  const StandinStore store(store_file);
+  std::vector<std::string> held;
+  for (const auto& voucher : store.Vouchers(company)) {
+    held.insert(held.end(), {voucher.remote_id, voucher.guid, voucher.party, voucher.reference});
+  }
+  EXPECT_EQ(held, (std::vector<std::string>{"UV-005", "", "Zoë \"Quotes\" <Angle> Ltd", "R-5"}));
+  for (const char* kind : {"LEDGER", "STOCKITEM", "UNIT"}) {
+    for (const std::string& name : store.Masters(company, kind)) {
+      EXPECT_EQ(name.find('?'), std::string::npos) << name;
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <lirvo/transfer.h>
+#include <lirvo/verify.h>
 
 namespace {
 
@@ -138,6 +139,41 @@ TEST(SalesVoucher, NullsAreEmptyExceptTheAmountsWhichFailAsDoOnesTooLarge) {
     SalesRow incomplete = SampleRow();
     incomplete.*member = value;
     EXPECT_THROW(BuildSalesVoucher(incomplete, ""), modTally::Failure) << value.value_or("null");
+  }
+}
+
+TEST(SalesVoucher, TheSyncsFormIsAnItemInvoiceNumberedByItsRowWithoutAGuid) {
+  using lirvo::transfer::VoucherForm;
+  SalesRow second = SampleRow();
+  second.VoucherID = "SV-2016-0002";
+  for (const SalesRow& row : {SampleRow(), second}) {
+    std::string message;
+    lirvo::transfer::AppendSalesVoucherMessage(message, row, VoucherForm::kInvoice);
+    const auto document = Parsed(message);
+    const pugi::xml_node voucher = document.select_node("//VOUCHER").node();
+    const std::pair<const char*, std::string> expected[] = {
+        {"@REMOTEID", *row.VoucherID},
+        {"@OBJVIEW", "Invoice Voucher View"},
+        {"PERSISTEDVIEW", "Invoice Voucher View"},
+        {"VCHENTRYMODE", "Item Invoice"},
+        {"ISINVOICE", "Yes"},
+        {"VOUCHERNUMBER", *row.VoucherID},
+        {"count(GUID | ALTERID)", "0"},
+        {"LEDGERENTRIES.LIST[1]/ISPARTYLEDGER", "Yes"},
+        {"LEDGERENTRIES.LIST[1]/AMOUNT", "-624"},
+        {"LEDGERENTRIES.LIST[2]/AMOUNT", "24"},
+        {"ALLINVENTORYENTRIES.LIST/ACCOUNTINGALLOCATIONS.LIST/LEDGERNAME", "Sales @ 4%"},
+        // The items come before the ledger entries, as in the server's exports.
+        {"count(ALLINVENTORYENTRIES.LIST/following-sibling::LEDGERENTRIES.LIST)", "2"},
+    };
+    for (const auto& [path, value] : expected) {
+      EXPECT_EQ(pugi::xpath_query(path).evaluate_string(voucher), value) << path;
+    }
+    // What verify reads back from it is the row it was sent for.
+    const auto read = lirvo::transfer::ReadVoucherReply(
+        {200, "", "<ENVELOPE><BODY><DATA>" + message + "</DATA></BODY></ENVELOPE>"}, "page");
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_THAT(lirvo::transfer::CompareVoucher(row, read[0]), ::testing::IsEmpty());
   }
 }
 

@@ -71,6 +71,63 @@ constexpr const char* kTallyMessageShape =
 <ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME>Sales @ 12.5%</LEDGERNAME><AMOUNT>1200.004</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></INVENTORYENTRIES.LIST>
 </VOUCHER><VOUCHER VCHTYPE="Receipt"><DATE>20160401</DATE></VOUCHER></TALLYMESSAGE></DATA></BODY></ENVELOPE>)";
 
+// The voucher of Row() as the server exports an item invoice: BODY/DESC/CMPINFO counting the
+// company's objects (<VOUCHER> among them), the party and tax lines in LEDGERENTRIES.LIST, and the
+// whole view in ALLLEDGERENTRIES.LIST: the party again, the sales ledger with its
+// INVENTORYALLOCATIONS.LIST, the tax.
+constexpr const char* kServerHead =
+    R"(<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC><CMPINFO>
+<COMPANY>0</COMPANY><GROUP>0</GROUP><LEDGER>0</LEDGER><UNIT>0</UNIT><VOUCHER>39</VOUCHER></CMPINFO></DESC>
+<DATA><COLLECTION><VOUCHER REMOTEID="SV-1" VCHTYPE="Sales" ACTION="Create" OBJVIEW="Invoice Voucher View">
+<DATE TYPE="Date">20160401</DATE><REFERENCE>INV/101</REFERENCE><PARTYLEDGERNAME>Chandra &amp; Sons</PARTYLEDGERNAME>
+<ALLINVENTORYENTRIES.LIST><STOCKITEMNAME>Brass Lota</STOCKITEMNAME><RATE>600.00/Nos</RATE><AMOUNT>1200.00</AMOUNT><ACTUALQTY> 2 Nos</ACTUALQTY>
+<ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME>Sales @ 12.5%</LEDGERNAME><AMOUNT>1200.00</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST>)";
+constexpr const char* kServerLedgerEntries =
+    R"(<LEDGERENTRIES.LIST><LEDGERNAME>Chandra &amp; Sons</LEDGERNAME><ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE><AMOUNT>-1350.00</AMOUNT></LEDGERENTRIES.LIST>
+<LEDGERENTRIES.LIST><LEDGERNAME>Output VAT @ 12.5%</LEDGERNAME><ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE><AMOUNT>150.00</AMOUNT></LEDGERENTRIES.LIST>)";
+constexpr const char* kServerTail =
+    R"(<ALLLEDGERENTRIES.LIST><LEDGERNAME>Chandra &amp; Sons</LEDGERNAME><ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE><AMOUNT>-1350.00</AMOUNT></ALLLEDGERENTRIES.LIST>
+<ALLLEDGERENTRIES.LIST><LEDGERNAME>Sales @ 12.5%</LEDGERNAME><ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE><AMOUNT>1200.00</AMOUNT>
+<INVENTORYALLOCATIONS.LIST><STOCKITEMNAME>Brass Lota</STOCKITEMNAME><AMOUNT>1200.00</AMOUNT></INVENTORYALLOCATIONS.LIST></ALLLEDGERENTRIES.LIST>
+<ALLLEDGERENTRIES.LIST><LEDGERNAME>Output VAT @ 12.5%</LEDGERNAME><ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE><AMOUNT>150.00</AMOUNT></ALLLEDGERENTRIES.LIST>
+</VOUCHER></COLLECTION></DATA></BODY></ENVELOPE>)";
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  return text.replace(text.find(from), from.size(), to);
+}
+
+TEST(ReadVoucherReply, TheServersItemInvoiceReadsAsSentAndItsDifferencesAreFound) {
+  const std::string entries = kServerLedgerEntries;
+  const std::string freight = "<LEDGERNAME>Freight</LEDGERNAME><AMOUNT>10</AMOUNT>";
+  const struct {
+    std::string entries;  // the LEDGERENTRIES.LIST lines; ALLLEDGERENTRIES.LIST alone when empty
+    std::string tail;
+    std::vector<std::string> fields;
+  } cases[] = {
+      {entries, kServerTail, {}},
+      {"", kServerTail, {}},
+      {Replaced(entries, "150.00", "151.00"), kServerTail, {"tax amount"}},
+      {entries + "<LEDGERENTRIES.LIST>" + freight + "</LEDGERENTRIES.LIST>",
+       kServerTail,
+       {"ledger entries"}},
+      {"",
+       "<ALLLEDGERENTRIES.LIST>" + freight + "</ALLLEDGERENTRIES.LIST>" + kServerTail,
+       {"ledger entries"}},
+      {"", Replaced(kServerTail, "-1350.00", "-1349.00"), {"party amount"}},
+  };
+  for (const auto& c : cases) {
+    const std::string shape = kServerHead + c.entries + c.tail;
+    const std::vector<BooksVoucher> vouchers = ReadVoucherReply(Reply(shape), "page");
+    ASSERT_EQ(vouchers.size(), 1u) << shape;  // CMPINFO's <VOUCHER>39</VOUCHER> is a count
+    EXPECT_EQ(vouchers[0].remote_id, "SV-1");
+    std::vector<std::string> fields;
+    for (const auto& difference : CompareVoucher(Row(), vouchers[0])) {
+      fields.push_back(difference.field);
+    }
+    EXPECT_EQ(fields, c.fields) << shape;
+  }
+}
+
 TEST(ReadVoucherReply, EveryShapeReadsBackAsTheRowItWasSentFor) {
   for (const char* shape : {kStandinShape, kTallyMessageShape}) {
     const std::vector<BooksVoucher> vouchers = ReadVoucherReply(Reply(shape), "page");
@@ -80,6 +137,18 @@ TEST(ReadVoucherReply, EveryShapeReadsBackAsTheRowItWasSentFor) {
   }
   // Vouchers dated outside the range asked for are not the range's.
   EXPECT_TRUE(ReadVoucherReply(Reply(kStandinShape), "page", "20160402", "20160430").empty());
+}
+
+// A collection whose one voucher holds `depth` elements nested in one another.
+std::string Nested(int depth) {
+  std::string text = "<ENVELOPE><BODY><DATA><COLLECTION><VOUCHER>";
+  for (int i = 0; i < depth; ++i) {
+    text += "<A>";
+  }
+  for (int i = 0; i < depth; ++i) {
+    text += "</A>";
+  }
+  return text + "</VOUCHER></COLLECTION></DATA></BODY></ENVELOPE>";
 }
 
 TEST(ReadVoucherReply, ABrokenPageIsAFailureNamingIt) {
@@ -98,6 +167,10 @@ TEST(ReadVoucherReply, ABrokenPageIsAFailureNamingIt) {
       {Reply("<ENVELOPE/>"), "an ENVELOPE with nothing in it"},
       {Reply("<html><body>Bad Gateway</body></html>"), "an HTML page (\"<html><body>Bad Gateway"},
       {Reply("<RESPONSE>ok</RESPONSE>", 404), "HTTP status 404 (\"<RESPONSE>ok</RESPONSE>\")"},
+      {Reply("<ENVELOPE><BODY><DESC><CMPINFO><VOUCHER>39</VOUCHER></CMPINFO></DESC></BODY>"
+             "</ENVELOPE>"),
+       "no COLLECTION"},
+      {Reply(Nested(100'000)), "more than 64 levels deep"},
   };
   for (const auto& c : cases) {
     try {
@@ -256,6 +329,7 @@ TEST(Verify, ABrokenReplyPageStopsItAndNeverSaysAllMatch) {
                                          "<ENVELOPE><BODY><DATA><COLLECTION><VOUCHER>"
                                          "</COLLECTION></VOUCHER></DATA></BODY></ENVELOPE>")},
       {"an HTTP error", RawServer::HttpReply(503, "busy")},
+      {"nested 100000 deep", RawServer::HttpReply(200, Nested(100'000))},
   };
   for (const auto& c : cases) {
     RawServer server([&](int socket, const std::string& request) {

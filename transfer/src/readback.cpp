@@ -61,18 +61,30 @@ bool IsNamed(const pugi::xml_node& node, std::string_view a, std::string_view b 
   return name == a || (!b.empty() && name == b);
 }
 
-// Every element named `name` below `root`, in document order, not looking inside the ones found.
-void Collect(const pugi::xml_node& root, std::string_view name, std::vector<pugi::xml_node>& out) {
-  for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling()) {
-    if (child.type() != pugi::node_element) {
-      continue;
-    }
-    if (child.name() == name) {
-      out.push_back(child);
-    } else {
-      Collect(child, name, out);
+// The element after `node` in document order below `root` (descending into `node` only when
+// `descend`), keeping `depth` (levels below `root`) up to date; a null node after the last. A walk
+// over a reply goes this way rather than by recursion: a hostile reply may nest deeper than the
+// stack allows.
+pugi::xml_node NextElement(const pugi::xml_node& root, pugi::xml_node node, std::size_t& depth,
+                           bool descend) {
+  if (descend) {
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+      if (child.type() == pugi::node_element) {
+        ++depth;
+        return child;
+      }
     }
   }
+  while (node && node != root) {
+    for (pugi::xml_node sibling = node.next_sibling(); sibling; sibling = sibling.next_sibling()) {
+      if (sibling.type() == pugi::node_element) {
+        return sibling;
+      }
+    }
+    node = node.parent();
+    --depth;
+  }
+  return {};
 }
 
 // Loads and judges a reply: the ENVELOPE element, or a Failure naming `what`.
@@ -81,17 +93,48 @@ pugi::xml_node Envelope(pugi::xml_document& document, const modTally::Reply& rep
   return modTally::ReadExportReply(document, reply, {what, {}, false});
 }
 
-// Whether the envelope holds a collection of objects at all (an empty one counts).
-bool HoldsCollection(const pugi::xml_node& root, std::string_view element) {
-  std::vector<pugi::xml_node> found;
-  for (const std::string_view name : {element, std::string_view("COLLECTION"),
-                                      std::string_view("TALLYMESSAGE"), std::string_view("DATA")}) {
-    Collect(root, name, found);
-    if (!found.empty()) {
+// The deepest an element of a reply may sit below its ENVELOPE. The server's exports go about a
+// dozen levels (BODY/DATA/COLLECTION/VOUCHER/ALLINVENTORYENTRIES.LIST/BATCHALLOCATIONS.LIST/...);
+// a reply nested far deeper is not an export, and refusing it keeps every reading of it cheap.
+constexpr std::size_t kDeepestElement = 64;
+
+bool InDescription(pugi::xml_node node, const pugi::xml_node& root) {
+  for (; node && node != root; node = node.parent()) {
+    if (IsNamed(node, "DESC")) {
       return true;
     }
   }
   return false;
+}
+
+// The objects of a reply and whether it holds a collection of them at all (an empty one counts).
+struct Objects {
+  std::vector<pugi::xml_node> nodes;
+  bool collection = false;
+};
+
+// The elements named `element` that are objects: children of a COLLECTION (BODY/DATA/COLLECTION
+// in collection exports) or of a TALLYMESSAGE (file exports). Elements of the same name elsewhere
+// are not objects: BODY/DESC/CMPINFO counts the company's objects by kind (<VOUCHER>39</VOUCHER>).
+// Throws a Failure naming `what` when the reply nests deeper than kDeepestElement.
+Objects FindObjects(const pugi::xml_node& root, std::string_view element, const std::string& what) {
+  Objects found;
+  std::size_t depth = 0;
+  for (pugi::xml_node node = NextElement(root, root, depth, true); node;
+       node = NextElement(root, node, depth, true)) {
+    if (depth > kDeepestElement) {
+      throw Failure(FailureNumber::kDocument,
+                    what + ": the reply nests elements more than " +
+                        std::to_string(kDeepestElement) +
+                        " levels deep, which no export of the server does");
+    }
+    if (IsNamed(node, "COLLECTION", "TALLYMESSAGE") || IsNamed(node, "DATA")) {
+      found.collection = found.collection || !InDescription(node, root);
+    } else if (node.name() == element && IsNamed(node.parent(), "COLLECTION", "TALLYMESSAGE")) {
+      found.nodes.push_back(node);
+    }
+  }
+  return found;
 }
 
 BooksLedgerLine LedgerLine(const pugi::xml_node& node) {
@@ -107,20 +150,35 @@ BooksVoucher ReadVoucher(const pugi::xml_node& node) {
   voucher.date = Leaf(node, "DATE");
   voucher.reference = Leaf(node, "REFERENCE");
   voucher.party = Leaf(node, "PARTYLEDGERNAME");
-  for (const pugi::xml_node child : node.children()) {
-    if (IsNamed(child, "ALLLEDGERENTRIES.LIST", "LEDGERENTRIES.LIST")) {
-      voucher.ledgers.push_back(LedgerLine(child));
-    } else if (IsNamed(child, "ALLINVENTORYENTRIES.LIST", "INVENTORYENTRIES.LIST")) {
-      BooksInventoryLine line;
-      line.item = Leaf(child, "STOCKITEMNAME");
-      line.quantity = LeafEither(child, "ACTUALQTY", "BILLEDQTY");
-      line.rate = Leaf(child, "RATE");
-      line.amount = Leaf(child, "AMOUNT");
-      for (const pugi::xml_node allocation : child.children("ACCOUNTINGALLOCATIONS.LIST")) {
-        line.allocations.push_back(LedgerLine(allocation));
-      }
-      voucher.inventory.push_back(std::move(line));
+  // An item invoice exported by the server carries its ledger lines twice over:
+  // LEDGERENTRIES.LIST holds the lines as the voucher was sent (the party and the tax), and
+  // ALLLEDGERENTRIES.LIST is the server's whole accounting view, which repeats the party line and
+  // adds the sales ledger that the items' ACCOUNTINGALLOCATIONS.LIST already carry (with an
+  // INVENTORYALLOCATIONS.LIST under it). One list is read: LEDGERENTRIES.LIST when there is one,
+  // else ALLLEDGERENTRIES.LIST without the lines that only restate the items' allocations. The
+  // same for the items: ALLINVENTORYENTRIES.LIST when there is one, else INVENTORYENTRIES.LIST.
+  const bool ledger_entries = static_cast<bool>(node.child("LEDGERENTRIES.LIST"));
+  const bool all_inventory = static_cast<bool>(node.child("ALLINVENTORYENTRIES.LIST"));
+  bool items_allocated = false;
+  for (const pugi::xml_node child :
+       node.children(all_inventory ? "ALLINVENTORYENTRIES.LIST" : "INVENTORYENTRIES.LIST")) {
+    BooksInventoryLine line;
+    line.item = Leaf(child, "STOCKITEMNAME");
+    line.quantity = LeafEither(child, "ACTUALQTY", "BILLEDQTY");
+    line.rate = Leaf(child, "RATE");
+    line.amount = Leaf(child, "AMOUNT");
+    for (const pugi::xml_node allocation : child.children("ACCOUNTINGALLOCATIONS.LIST")) {
+      line.allocations.push_back(LedgerLine(allocation));
+      items_allocated = true;
     }
+    voucher.inventory.push_back(std::move(line));
+  }
+  for (const pugi::xml_node child :
+       node.children(ledger_entries ? "LEDGERENTRIES.LIST" : "ALLLEDGERENTRIES.LIST")) {
+    if (!ledger_entries && items_allocated && child.child("INVENTORYALLOCATIONS.LIST")) {
+      continue;
+    }
+    voucher.ledgers.push_back(LedgerLine(child));
   }
   return voucher;
 }
@@ -156,9 +214,9 @@ std::vector<BooksVoucher> ReadVoucherReply(const modTally::Reply& reply, const s
                                            std::string_view from, std::string_view to) {
   pugi::xml_document document;
   const pugi::xml_node root = Envelope(document, reply, what);
-  std::vector<pugi::xml_node> nodes;
-  Collect(root, "VOUCHER", nodes);
-  if (nodes.empty() && !HoldsCollection(root, "VOUCHER")) {
+  const Objects objects = FindObjects(root, "VOUCHER", what);
+  const std::vector<pugi::xml_node>& nodes = objects.nodes;
+  if (nodes.empty() && !objects.collection) {
     throw Failure(FailureNumber::kDocument,
                   what + ": the reply holds no COLLECTION, TALLYMESSAGE or VOUCHER");
   }
@@ -184,9 +242,9 @@ std::vector<BooksMaster> ReadMasterReply(const modTally::Reply& reply, MasterTyp
   const MasterCollection c = CollectionOf(type);
   pugi::xml_document document;
   const pugi::xml_node root = Envelope(document, reply, what);
-  std::vector<pugi::xml_node> nodes;
-  Collect(root, c.element, nodes);
-  if (nodes.empty() && !HoldsCollection(root, c.element)) {
+  const Objects objects = FindObjects(root, c.element, what);
+  const std::vector<pugi::xml_node>& nodes = objects.nodes;
+  if (nodes.empty() && !objects.collection) {
     throw Failure(FailureNumber::kDocument,
                   what + ": the reply holds no COLLECTION, TALLYMESSAGE or " + c.element);
   }

@@ -172,6 +172,9 @@ verify::Scan SyncRun::Scanning(const SyncOptions& options, SyncRun* run) {
   verify::Scan scan;
   scan.row_limit = options.row_limit;
   scan.read_masters = false;
+  if (options.windows1252_only) {
+    scan.check = Windows1252Loss;
+  }
   if (options.trust_journal) {
     // Without the books, each row is decided as it is read.
     scan.each = [run](const verify::CheckedRow& checked) { run->Decide(checked); };
@@ -217,7 +220,7 @@ void SyncRun::Decide(const verify::CheckedRow& checked) {
   const std::string& id = *row.VoucherID;
   message_.clear();
   try {
-    AppendSalesVoucherMessage(message_, row);
+    AppendSalesVoucherMessage(message_, row, VoucherForm::kInvoice);
   } catch (const Failure& failure) {
     Reject({id, checked.number, failure.description(), true});
     return;

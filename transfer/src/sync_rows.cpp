@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include <lirvo/encoding.h>
 #include <lirvo/salesdb.h>
 #include <lirvo/text.h>
 
@@ -131,6 +132,46 @@ std::optional<std::string> LocalCheck(const SalesRow& row) {
     }
   } catch (const Failure& failure) {
     return failure.description();
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Windows1252Loss(const SalesRow& row) {
+  const std::pair<const std::optional<std::string> SalesRow::*, const char*> sent[] = {
+      {&SalesRow::VoucherID, "VoucherID"},
+      {&SalesRow::VoucherDate, "VoucherDate"},
+      {&SalesRow::RefNo, "RefNo"},
+      {&SalesRow::PartyName, "PartyName"},
+      {&SalesRow::SalesLedger, "SalesLedger"},
+      {&SalesRow::TaxAc, "TaxAc"},
+      {&SalesRow::ItemName, "ItemName"},
+      {&SalesRow::Unit, "Unit"},
+      {&SalesRow::Qty, "Qty"},
+      {&SalesRow::Rate, "Rate"},
+      {&SalesRow::Amount, "Amount"},
+  };
+  for (const auto& [member, column] : sent) {
+    const std::optional<std::string>& value = row.*member;
+    if (!value) {
+      continue;
+    }
+    std::size_t at = 0;
+    try {
+      at = encoding::FindOutsideWindows1252(*value);
+    } catch (const encoding::Error&) {
+      return std::string(column) + " \"" + *value +
+             "\" is not valid UTF-8 text, and the server would not keep it as it is";
+    }
+    if (at != std::string_view::npos) {
+      std::size_t end = at + 1;
+      while (end < value->size() && (static_cast<unsigned char>((*value)[end]) & 0xC0) == 0x80) {
+        ++end;
+      }
+      return std::string(column) + " \"" + *value + "\" holds \"" + value->substr(at, end - at) +
+             "\", which the server stores as \"?\" when the request is UTF-8 "
+             "(LIRVO_TALLY_ENCODING=utf-8); unset LIRVO_TALLY_ENCODING to send UTF-16, which "
+             "keeps every character";
+    }
   }
   return std::nullopt;
 }

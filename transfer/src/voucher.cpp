@@ -116,28 +116,48 @@ double Number(const std::optional<std::string>& value, const char* column) {
   return ReadNumber(*value);
 }
 
-// Appends the TALLYMESSAGE holding the voucher of `row`, whose tax and gross are given.
+// The pieces both forms of the message are made of, each appended to the one string: no piece is
+// put together on its own first.
+void AppendElement(std::string& v, std::string_view open, const std::optional<std::string>& value,
+                   std::string_view close) {
+  v += open;
+  AppendText(v, value);
+  v += close;
+}
+
+void AppendAmountElement(std::string& v, double value) {
+  v += "<AMOUNT>";
+  AppendAmount(v, value);
+  v += "</AMOUNT>";
+}
+
+// " 2 Nos": the quantity and unit as the server writes them.
+void AppendQuantity(std::string& v, const SalesRow& row, std::string_view open,
+                    std::string_view close) {
+  v += open;
+  v += ' ';
+  AppendText(v, row.Qty);
+  v += ' ';
+  AppendText(v, row.Unit);
+  v += close;
+}
+
+// " 600/Nos"
+void AppendRate(std::string& v, const SalesRow& row) {
+  v += "<RATE> ";
+  AppendText(v, row.Rate);
+  v += '/';
+  AppendText(v, row.Unit);
+  v += "</RATE>";
+}
+
+// Appends the TALLYMESSAGE holding the voucher of `row` in the demo's form, whose tax and gross are
+// given.
 void AppendMessage(std::string& v, const SalesRow& row, double tax, double gross) {
-  // Everything is appended to the one string: no piece is put together on its own first.
-  const auto text = [&v](const std::optional<std::string>& value) { AppendText(v, value); };
   const auto element = [&v](std::string_view open, const std::optional<std::string>& value,
-                            std::string_view close) {
-    v += open;
-    AppendText(v, value);
-    v += close;
-  };
-  const auto amount_element = [&v](double value) {
-    v += "<AMOUNT>";
-    AppendAmount(v, value);
-    v += "</AMOUNT>";
-  };
+                            std::string_view close) { AppendElement(v, open, value, close); };
   const auto quantity = [&](std::string_view open, std::string_view close) {
-    v += open;
-    v += ' ';
-    text(row.Qty);
-    v += ' ';
-    text(row.Unit);
-    v += close;
+    AppendQuantity(v, row, open, close);
   };
 
   v += "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\">";
@@ -169,7 +189,7 @@ void AppendMessage(std::string& v, const SalesRow& row, double tax, double gross
     v += "</ISDEEMEDPOSITIVE>"
          "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
     element("<LEDGERNAME>", ledger, "</LEDGERNAME>");
-    amount_element(value);
+    AppendAmountElement(v, value);
     v += "</LEDGERENTRIES.LIST>";
   };
   // The party's entry carries the gross amount, negated as a number; then the tax entry.
@@ -182,12 +202,8 @@ void AppendMessage(std::string& v, const SalesRow& row, double tax, double gross
   element("<AMOUNT>", row.Amount, "</AMOUNT>");
   quantity("<ACTUALQTY>", "</ACTUALQTY>");
   quantity("<BILLEDQTY>", "</BILLEDQTY>");
-  v += "<RATE> ";
-  text(row.Rate);
-  v += '/';
-  text(row.Unit);
-  v += "</RATE>"
-       "<ACCOUNTINGALLOCATIONS.LIST>"
+  AppendRate(v, row);
+  v += "<ACCOUNTINGALLOCATIONS.LIST>"
        "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
        "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>"
        "<LEDGERFROMITEM>No</LEDGERFROMITEM>";
@@ -207,6 +223,89 @@ void AppendMessage(std::string& v, const SalesRow& row, double tax, double gross
        "</BATCHALLOCATIONS.LIST>"
        "</ALLINVENTORYENTRIES.LIST>"
        "</VOUCHER>"
+       "</TALLYMESSAGE>";
+}
+
+// Appends the TALLYMESSAGE holding the voucher of `row` as the server exports an item invoice:
+// the invoice view and entry mode, the VoucherID as the voucher's number (unique in the table, as
+// the server's own numbers are in a company; RefNo may be empty or repeat, and goes as the
+// reference), no GUID and no ALTERID (both are the server's to give), the items before the ledger
+// entries. The element order follows the server's own exports; beyond the views, the entry
+// mode and the lists, which elements an import needs is unconfirmed.
+void AppendInvoiceMessage(std::string& v, const SalesRow& row, double tax, double gross) {
+  const auto element = [&v](std::string_view open, const std::optional<std::string>& value,
+                            std::string_view close) { AppendElement(v, open, value, close); };
+  const auto quantity = [&](std::string_view open, std::string_view close) {
+    AppendQuantity(v, row, open, close);
+  };
+
+  v += "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\">";
+  element("<VOUCHER REMOTEID=\"", row.VoucherID,
+          "\" VCHTYPE=\"Sales\" ACTION=\"Create\" OBJVIEW=\"Invoice Voucher View\">");
+  element("<DATE>", row.VoucherDate, "</DATE>");
+  element("<VCHSTATUSDATE>", row.VoucherDate, "</VCHSTATUSDATE>");
+  v += "<NARRATION/>"
+       "<VOUCHERTYPENAME>Sales</VOUCHERTYPENAME>";
+  element("<PARTYLEDGERNAME>", row.PartyName, "</PARTYLEDGERNAME>");
+  element("<VOUCHERNUMBER>", row.VoucherID, "</VOUCHERNUMBER>");
+  element("<REFERENCE>", row.RefNo, "</REFERENCE>");
+  v += "<PERSISTEDVIEW>Invoice Voucher View</PERSISTEDVIEW>"
+       "<VCHENTRYMODE>Item Invoice</VCHENTRYMODE>"
+       "<DIFFACTUALQTY>No</DIFFACTUALQTY>"
+       "<ISOPTIONAL>No</ISOPTIONAL>";
+  element("<EFFECTIVEDATE>", row.VoucherDate, "</EFFECTIVEDATE>");
+  v += "<USEFORGAINLOSS>No</USEFORGAINLOSS>"
+       "<USEFORCOMPOUND>No</USEFORCOMPOUND>"
+       "<ISCANCELLED>No</ISCANCELLED>"
+       "<USETRACKINGNUMBER>No</USETRACKINGNUMBER>"
+       "<ISPOSTDATED>No</ISPOSTDATED>"
+       "<ISINVOICE>Yes</ISINVOICE>"
+       "<ASPAYSLIP>No</ASPAYSLIP>";
+  // The item, credited, with its batch and its sales ledger.
+  v += "<ALLINVENTORYENTRIES.LIST>";
+  element("<STOCKITEMNAME>", row.ItemName, "</STOCKITEMNAME>");
+  v += "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>";
+  AppendRate(v, row);
+  element("<AMOUNT>", row.Amount, "</AMOUNT>");
+  quantity("<ACTUALQTY>", "</ACTUALQTY>");
+  quantity("<BILLEDQTY>", "</BILLEDQTY>");
+  v += "<BATCHALLOCATIONS.LIST>"
+       "<GODOWNNAME>Main Location</GODOWNNAME>"
+       "<BATCHNAME>Primary Batch</BATCHNAME>"
+       "<ORDERNO/>"
+       "<TRACKINGNUMBER/>";
+  element("<AMOUNT>", row.Amount, "</AMOUNT>");
+  quantity("<ACTUALQTY>", "</ACTUALQTY>");
+  quantity("<BILLEDQTY>", "</BILLEDQTY>");
+  v += "</BATCHALLOCATIONS.LIST>"
+       "<ACCOUNTINGALLOCATIONS.LIST>";
+  element("<LEDGERNAME>", row.SalesLedger, "</LEDGERNAME>");
+  v += "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>"
+       "<LEDGERFROMITEM>No</LEDGERFROMITEM>"
+       "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+       "<ISPARTYLEDGER>No</ISPARTYLEDGER>";
+  element("<AMOUNT>", row.Amount, "</AMOUNT>");
+  v += "</ACCOUNTINGALLOCATIONS.LIST>"
+       "</ALLINVENTORYENTRIES.LIST>";
+  const auto ledger_entry = [&](std::string_view deemed_positive, std::string_view party,
+                                const std::optional<std::string>& ledger, double value) {
+    v += "<LEDGERENTRIES.LIST>";
+    element("<LEDGERNAME>", ledger, "</LEDGERNAME>");
+    v += "<ISDEEMEDPOSITIVE>";
+    v += deemed_positive;
+    v += "</ISDEEMEDPOSITIVE>"
+         "<LEDGERFROMITEM>No</LEDGERFROMITEM>"
+         "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
+         "<ISPARTYLEDGER>";
+    v += party;
+    v += "</ISPARTYLEDGER>";
+    AppendAmountElement(v, value);
+    v += "</LEDGERENTRIES.LIST>";
+  };
+  // The party debited with the gross amount, negated as a number; the tax credited.
+  ledger_entry("Yes", "Yes", row.PartyName, -gross);
+  ledger_entry("No", "No", row.TaxAc, tax);
+  v += "</VOUCHER>"
        "</TALLYMESSAGE>";
 }
 
@@ -345,12 +444,16 @@ std::string BuildSalesVoucher(const SalesRow& row, const std::string& company) {
   return v;
 }
 
-void AppendSalesVoucherMessage(std::string& v, const SalesRow& row) {
+void AppendSalesVoucherMessage(std::string& v, const SalesRow& row, VoucherForm form) {
   const SalesVoucherFigures figures = VoucherFigures(row);
   // Nothing is appended unless the whole message can be written.
   const std::size_t start = v.size();
   try {
-    AppendMessage(v, row, figures.tax, figures.gross);
+    if (form == VoucherForm::kInvoice) {
+      AppendInvoiceMessage(v, row, figures.tax, figures.gross);
+    } else {
+      AppendMessage(v, row, figures.tax, figures.gross);
+    }
   } catch (...) {
     v.resize(start);
     throw;

@@ -52,6 +52,10 @@ std::string Latin1ToUtf8(std::string_view bytes);
 // invalid UTF-8.
 std::string Utf8ToWindows1252(std::string_view utf8);
 
+// The offset of the first character of `utf8` that Windows-1252 lacks (one Utf8ToWindows1252
+// turns into '?'), or std::string_view::npos when there is none. Throws Error on invalid UTF-8.
+std::size_t FindOutsideWindows1252(std::string_view utf8);
+
 // What a reply body was read as.
 enum class Encoding { kUtf8, kUtf16Le, kUtf16Be, kWindows1252 };
 

@@ -61,6 +61,12 @@ bool IsCalendarDate(std::string_view date);
 // can carry.
 std::optional<std::string> LocalCheck(const SalesRow& row);
 
+// Why the server would not keep `row` as sent in a UTF-8 request, or no value when it would: the
+// first value the voucher carries that holds a character outside Windows-1252 (the server stores
+// '?' for each), naming the column, the value and the character. Values that are not valid UTF-8
+// are named the same way. TaxPer is not checked: only the figures made from it are sent.
+std::optional<std::string> Windows1252Loss(const SalesRow& row);
+
 // A stable digest of a voucher's text (16 hexadecimal digits): equal texts, equal digests.
 std::string Digest(std::string_view text);
 
@@ -121,8 +127,8 @@ struct SyncOptions {
   // Send the source's version of the rows the books hold in another form (by default they are
   // named and left alone: someone may have corrected them in the books).
   bool overwrite = false;
-  // Refuse, before sending, a row whose text the server would lose (a character outside
-  // Windows-1252: under LIRVO_TALLY_ENCODING=utf-8 it would be stored as "?").
+  // Reject locally the rows Windows1252Loss names (set when the wire encoding is UTF-8, in which
+  // the server keeps only what Windows-1252 holds).
   bool windows1252_only = false;
   modTally::ExchangeLimits query_limits;   // the read-only queries
   modTally::ExchangeLimits import_limits;  // the imports
