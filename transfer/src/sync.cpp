@@ -3,6 +3,7 @@
 #include <lirvo/sync.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -30,7 +31,6 @@ using detail::Need;
 using detail::Needs;
 using detail::Poster;
 using detail::ReadMasters;
-using detail::Stop;
 
 }  // namespace
 
@@ -69,9 +69,11 @@ SyncSummary Sync(const SyncOptions& options) {
   const Clock::time_point start = Clock::now();
   SyncSummary summary;
   summary.dry_run = options.dry_run;
+  SyncProgress last_shown;  // told again, with the wait, while a request is in hand
   const auto show = [&](SyncPhase phase, long done, long total) {
+    last_shown = {phase, done, total};
     if (options.progress) {
-      options.progress({phase, done, total});
+      options.progress(last_shown);
     }
   };
   const auto interrupted = [&] { return options.interrupted && options.interrupted(); };
@@ -93,13 +95,18 @@ SyncSummary Sync(const SyncOptions& options) {
   struct Held {
     std::unordered_set<std::string> units, ledgers, items;
   };
-  std::future<Held> preflight = std::async(std::launch::async, [&options] {
+  // The queries are abandoned when the run is interrupted or the local reading fails.
+  std::atomic<bool> reading_failed{false};
+  modTally::ExchangeLimits preflight_limits = options.query_limits;
+  preflight_limits.cancelled = [&reading_failed, &interrupted] {
+    return reading_failed.load() || interrupted();
+  };
+  std::future<Held> preflight = std::async(std::launch::async, [&options, &preflight_limits] {
     Held held;
-    held.units = ReadMasters(options.url, options.company, "Units", "UNIT", options.query_limits);
-    held.ledgers =
-        ReadMasters(options.url, options.company, "Ledgers", "LEDGER", options.query_limits);
+    held.units = ReadMasters(options.url, options.company, "Units", "UNIT", preflight_limits);
+    held.ledgers = ReadMasters(options.url, options.company, "Ledgers", "LEDGER", preflight_limits);
     held.items =
-        ReadMasters(options.url, options.company, "Stock Items", "STOCKITEM", options.query_limits);
+        ReadMasters(options.url, options.company, "Stock Items", "STOCKITEM", preflight_limits);
     return held;
   });
   // Waits for the pre-flight; its failure stops the run.
@@ -107,7 +114,12 @@ SyncSummary Sync(const SyncOptions& options) {
     try {
       return preflight.get();
     } catch (const Failure& failure) {
-      summary.stopped = failure.description();
+      // An interrupt abandons the queries: then the run ends as interrupted, not stopped.
+      if (interrupted()) {
+        summary.interrupted = true;
+      } else {
+        summary.stopped = failure.description();
+      }
       return std::nullopt;
     }
   };
@@ -171,6 +183,7 @@ SyncSummary Sync(const SyncOptions& options) {
   } catch (const Failure& failure) {
     summary.stopped = failure.description();
     summary.skipped = summary.rows - (source ? source->number() : 0);
+    reading_failed = true;  // reported at once, not after the pre-flight's wait
     preflight.wait();
     return finish();
   }
@@ -217,7 +230,14 @@ SyncSummary Sync(const SyncOptions& options) {
     return finish();
   }
 
-  Poster poster(options, summary);
+  Poster poster(options, summary, [&](std::chrono::duration<double> waited, long objects) {
+    if (options.progress) {
+      SyncProgress waiting = last_shown;
+      waiting.waiting = waited;
+      waiting.batch = objects;
+      options.progress(waiting);
+    }
+  });
   long skipped_vouchers = to_send;
   try {
     // Masters, batch by batch.
@@ -270,7 +290,7 @@ SyncSummary Sync(const SyncOptions& options) {
       for (const detail::Spooled& voucher : spooled) {
         batch.push_back(
             {"voucher \"" + voucher.voucher_id + "\" (row " + std::to_string(voucher.row) + ")",
-             &voucher.message});
+             &voucher.message, voucher.row});
       }
       const bool finished = poster.Post(
           batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
@@ -295,8 +315,6 @@ SyncSummary Sync(const SyncOptions& options) {
         break;
       }
     }
-  } catch (const Stop& stop) {
-    summary.stopped = stop.reason;
   } catch (const Failure& failure) {
     summary.stopped = failure.description();
   }
