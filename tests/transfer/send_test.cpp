@@ -169,7 +169,7 @@ TEST(ImportReply, OnlyCountersThatAccountForEveryObjectSentAreAnAcceptance) {
       {200, "<RESPONSE><CREATED>0</CREATED><IGNORED>3</IGNORED><ERRORS>0</ERRORS></RESPONSE>", R,
        "the server ignored 3 of the 3 objects sent", 3},
       {200, "<ENVELOPE><BODY><DATA><IGNORED>1</IGNORED></DATA></BODY></ENVELOPE>", R,
-       "the server ignored 1 (IGNORED)"},
+       "the server ignored 1 (IGNORED 1)"},
       {200, "<RESPONSE><CREATED>1</CREATED><CANCELLED>1</CANCELLED></RESPONSE>", R,
        "the server cancelled 1 of the 2 objects sent", 2},
       {200, "<RESPONSE><CREATED>4</CREATED><ERRORS>0</ERRORS></RESPONSE>", R,

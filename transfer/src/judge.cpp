@@ -160,12 +160,14 @@ std::string Unaccounted(const pugi::xml_node& holder, const std::optional<SentOb
   const std::string of = sent ? " of the " + std::to_string(objects) + " objects sent" : "";
   std::vector<std::string> reasons;
   if (ignored > 0) {
-    const bool one_master =
-        sent && objects == 1 && !sent->only.empty() && !sent->only.starts_with("voucher");
-    reasons.push_back(one_master ? "the server says it already holds " + sent->only +
-                                       " and left it alone (IGNORED 1), so it is not as sent"
-                                 : "the server ignored " + Number(ignored) + of +
-                                       " (IGNORED): not in the books as sent");
+    const bool one = sent && objects == 1 && !sent->only.empty();
+    if (one && !sent->only.starts_with("voucher")) {
+      reasons.push_back("the server says it already holds " + sent->only +
+                        " and left it alone (IGNORED 1), so it is not as sent");
+    } else {
+      reasons.push_back("the server ignored " + (one ? sent->only : Number(ignored) + of) +
+                        " (IGNORED " + Number(ignored) + "): not in the books as sent");
+    }
   }
   if (cancelled > 0) {
     reasons.push_back("the server cancelled " + Number(cancelled) + of + " (CANCELLED)");
