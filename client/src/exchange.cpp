@@ -128,14 +128,14 @@ struct Watch {
 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto* watch = static_cast<Watch*>(user);
-  if (watch->limits.cancelled && watch->limits.cancelled()) {
-    watch->cancelled = true;
-    return 1;  // makes libcurl stop with CURLE_ABORTED_BY_CALLBACK
-  }
   const auto now = std::chrono::steady_clock::now();
   if (watch->limits.waiting && now - watch->last_told >= std::chrono::milliseconds(250)) {
     watch->last_told = now;
     watch->limits.waiting(std::chrono::duration<double>(now - watch->start).count());
+  }
+  if (watch->limits.cancelled && watch->limits.cancelled()) {
+    watch->cancelled = true;
+    return 1;  // makes libcurl stop with CURLE_ABORTED_BY_CALLBACK
   }
   return 0;
 }

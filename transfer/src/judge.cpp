@@ -205,7 +205,10 @@ ImportVerdict Judge(const modTally::Reply& reply, const std::optional<SentObject
   if (reply.status >= 400) {
     // The real server answers 200 whatever happened: an error status comes from something else
     // (a proxy, a stand-in that refuses the whole request), never from a row of the request.
-    const std::string detail = not_import.empty() ? Joined(errors) : not_import;
+    std::string detail = not_import.empty() ? Joined(errors) : not_import;
+    if (detail.empty()) {
+      detail = StatedInstead(document, CounterHolder(document));
+    }
     return {Outcome::kNotImportReply,
             "HTTP status " + std::to_string(reply.status) + (detail.empty() ? "" : ": " + detail)};
   }
