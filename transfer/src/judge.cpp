@@ -157,7 +157,9 @@ std::string Unaccounted(const pugi::xml_node& holder, const std::optional<SentOb
   const double combined = Sum(holder, "COMBINED");
   const double deleted = Sum(holder, "DELETED");
   const long objects = sent ? sent->objects : 0;
-  const std::string of = sent ? " of the " + std::to_string(objects) + " objects sent" : "";
+  const std::string of = sent ? " of the " + std::to_string(objects) +
+                                    (objects == 1 ? " object sent" : " objects sent")
+                              : "";
   std::vector<std::string> reasons;
   if (ignored > 0) {
     const bool one = sent && objects == 1 && !sent->only.empty();
