@@ -178,6 +178,10 @@ TEST(ImportReply, OnlyCountersThatAccountForEveryObjectSentAreAnAcceptance) {
        5},
       {200, "<RESPONSE><DELETED>1</DELETED></RESPONSE>", R, "the server's counters account for 0",
        1},
+      {200, "<RESPONSE><CREATED>1e400</CREATED><IGNORED>1e400</IGNORED></RESPONSE>", R,
+       "the server ignored", 1},
+      {200, "<RESPONSE><CREATED>1e400</CREATED><ALTERED>1</ALTERED></RESPONSE>", R,
+       "the server's counters account for 1 of the 2 objects sent", 2},
       {200, "<RESPONSE><CREATED>0</CREATED><ERRORS>0</ERRORS></RESPONSE>", R,
        "the server's counters account for none of the objects sent"},
       // Seventeen ledgers refused: counted per object, with no LINEERROR.

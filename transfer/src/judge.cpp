@@ -19,11 +19,13 @@ std::string Shortened(std::string_view text) {
   return text.size() > kLongest ? std::string(text.substr(0, kLongest)) + "..." : std::string(text);
 }
 
-double Count(const pugi::xml_node& node) {
+// The number a counter holds; `unreadable` when it holds none that can be read. A count of what
+// went wrong reads as above zero then, a count of what was done as nothing.
+double Count(const pugi::xml_node& node, double unreadable = 1) {
   try {
     return ReadNumber(modTally::NodeText(node));
   } catch (const modTally::Failure&) {
-    return 1;  // a count too large to read is still above zero
+    return unreadable;
   }
 }
 
@@ -103,11 +105,11 @@ std::vector<std::string> Errors(const pugi::xml_document& document) {
   return reasons;
 }
 
-// The sum of the counters `name` directly under `holder`.
-double Sum(const pugi::xml_node& holder, const char* name) {
+// The sum of the counters `name` directly under `holder`, each read as Count does.
+double Sum(const pugi::xml_node& holder, const char* name, double unreadable) {
   double sum = 0;
   for (const pugi::xml_node found : holder.children(name)) {
-    sum += Count(found);
+    sum += Count(found, unreadable);
   }
   return sum;
 }
@@ -150,12 +152,12 @@ std::string StatedInstead(const pugi::xml_document& document, const pugi::xml_no
 
 // Why the counters do not show every object sent in the books; empty when they do.
 std::string Unaccounted(const pugi::xml_node& holder, const std::optional<SentObjects>& sent) {
-  const double ignored = Sum(holder, "IGNORED");
-  const double cancelled = Sum(holder, "CANCELLED");
-  const double created = Sum(holder, "CREATED");
-  const double altered = Sum(holder, "ALTERED");
-  const double combined = Sum(holder, "COMBINED");
-  const double deleted = Sum(holder, "DELETED");
+  const double ignored = Sum(holder, "IGNORED", 1);
+  const double cancelled = Sum(holder, "CANCELLED", 1);
+  const double created = Sum(holder, "CREATED", 0);
+  const double altered = Sum(holder, "ALTERED", 0);
+  const double combined = Sum(holder, "COMBINED", 0);
+  const double deleted = Sum(holder, "DELETED", 0);
   const long objects = sent ? sent->objects : 0;
   const std::string of = sent ? " of the " + std::to_string(objects) +
                                     (objects == 1 ? " object sent" : " objects sent")
@@ -236,7 +238,7 @@ ImportVerdict Judge(const modTally::Reply& reply, const std::optional<SentObject
   if (std::string missing = Unaccounted(holder, sent); !missing.empty()) {
     return {Outcome::kRejected, std::move(missing)};
   }
-  return {Outcome::kAccepted, {}, Sum(holder, "CREATED")};
+  return {Outcome::kAccepted, {}, Sum(holder, "CREATED", 0)};
 }
 
 // What an object is called in messages: its element name in words and its name.
