@@ -2,9 +2,11 @@
 // Exit status: 0 the server accepted it, 3 it rejected it (the reason on stderr), 1 failure.
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
+#include <lirvo/judge.h>
 #include <lirvo/transfer.h>
 
 #include "commands.h"
@@ -28,10 +30,14 @@ int Send(const std::string& file) {
     if (!reply.text.empty() && reply.text.back() != '\n') {
       std::cout << '\n';
     }
-    if (transfer::IsRejection(reply)) {
+    // A request of objects is judged by whether the reply accounts for every one of them; any
+    // other request (no TALLYMESSAGE) by whether the reply counts something done.
+    const transfer::SentObjects sent = transfer::CountSentObjects(request);
+    const transfer::ImportVerdict verdict =
+        transfer::JudgeImport(reply, sent.objects > 0 ? std::optional(sent) : std::nullopt);
+    if (verdict.outcome != transfer::ImportOutcome::kAccepted) {
       std::cout.flush();
-      std::cerr << "lirvo: the server rejected " << file << ": " << transfer::RejectionText(reply)
-                << '\n';
+      std::cerr << "lirvo: the server rejected " << file << ": " << verdict.reason << '\n';
       return kExitRejected;
     }
   } catch (const modTally::Failure& failure) {

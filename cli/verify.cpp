@@ -40,6 +40,7 @@ int RunVerify(const VerifyValues& values) {
   }
   try {
     options.limits = modTally::ImportLimits();  // a page of vouchers can take as long as an import
+    options.masters_limits = modTally::QueryLimits();
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;

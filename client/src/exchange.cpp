@@ -1,6 +1,7 @@
 // The request exchange over libcurl: one easy handle per exchange, owned for its duration.
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <system_error>
@@ -116,6 +117,29 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// Asks the caller's cancel flag and tells it how long the exchange has waited; libcurl calls this
+// many times a second while data moves and at least once a second while it does not.
+struct Watch {
+  const ExchangeLimits& limits;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_told = start;
+  bool cancelled = false;
+};
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* watch = static_cast<Watch*>(user);
+  const auto now = std::chrono::steady_clock::now();
+  if (watch->limits.waiting && now - watch->last_told >= std::chrono::milliseconds(250)) {
+    watch->last_told = now;
+    watch->limits.waiting(std::chrono::duration<double>(now - watch->start).count());
+  }
+  if (watch->limits.cancelled && watch->limits.cancelled()) {
+    watch->cancelled = true;
+    return 1;  // makes libcurl stop with CURLE_ABORTED_BY_CALLBACK
+  }
+  return 0;
+}
+
 template <class T>
 void SetOption(CURL* handle, CURLoption option, T value) {
   const CURLcode code = curl_easy_setopt(handle, option, value);
@@ -214,8 +238,18 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   SetOption(curl, CURLOPT_WRITEDATA, &sink);
   SetOption(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
   SetOption(curl, CURLOPT_HEADERDATA, &sink);
+  Watch watch{limits};
+  if (limits.cancelled || limits.waiting) {
+    SetOption(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    SetOption(curl, CURLOPT_XFERINFODATA, &watch);
+    SetOption(curl, CURLOPT_NOPROGRESS, 0L);
+  }
 
   const CURLcode code = curl_easy_perform(curl);
+  if (watch.cancelled) {
+    throw Failure(static_cast<int>(CURLE_ABORTED_BY_CALLBACK),
+                  "the exchange with " + url + " was cancelled before the server had answered");
+  }
   if (sink.too_large) {
     throw Failure(FailureNumber::kReplyTooLarge,
                   "the reply from " + url + " is larger than " +

@@ -166,6 +166,15 @@ TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
     EXPECT_EQ(RunCommand(Cli(server.url(), "send " + bad)).exit_code, 1);
     EXPECT_EQ(server.requests().size(), 1u);
   }
+  // A request of two vouchers answered CREATED 1 is not accepted.
+  const std::string two = dir.File("two.xml").string();
+  lirvo::test::WriteFile(two,
+                         "<ENVELOPE><TALLYMESSAGE><VOUCHER/><VOUCHER/></TALLYMESSAGE></ENVELOPE>");
+  auto short_of_one =
+      RawServer::Replying(RawServer::HttpReply(200, "<RESPONSE><CREATED>1</CREATED></RESPONSE>"));
+  const auto short_run = RunCommand(Cli(short_of_one.url(), "send " + two));
+  EXPECT_EQ(short_run.exit_code, 3);
+  EXPECT_THAT(short_run.err, HasSubstr("account for 1 of the 2 objects sent"));
   EXPECT_EQ(RunCommand(Cli(DownUrl(), "send " + file)).exit_code, 1);
   const auto missing = RunCommand(Cli(DownUrl(), "send " + dir.File("none.xml").string()));
   EXPECT_EQ(missing.exit_code, 1);

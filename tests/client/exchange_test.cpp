@@ -187,4 +187,26 @@ TEST(Exchange, MisbehavingPeersEndInAFailureNamingTheAddress) {
   EXPECT_EQ(modTally::Exchange(good.url(), std::nullopt).text, "<RESPONSE>fine</RESPONSE>");
 }
 
+// A caller waiting on a silent server is told the wait (at least once a second, at most four
+// times), and its cancel flag ends the exchange within a second in a failure that says so.
+TEST(Exchange, AWaitIsToldAndCanBeCancelled) {
+  RawServer server([](int fd, const std::string&) { WaitForHangUp(fd); });
+  std::vector<double> told;
+  const modTally::ExchangeLimits limits{
+      .connect_ms = 1'000,
+      .total_ms = 20'000,
+      .cancelled = [&] { return !told.empty(); },
+      .waiting = [&](double seconds) { told.push_back(seconds); }};
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_THAT([&] { modTally::Exchange(server.url(), std::string_view("<A/>"), limits); },
+              ::testing::Throws<modTally::Failure>(::testing::Property(
+                  &modTally::Failure::description,
+                  ::testing::AllOf(HasSubstr(server.url()), HasSubstr("cancelled")))));
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  EXPECT_LT(took, std::chrono::milliseconds(2'500));
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_GT(told[0], 0.2);
+  EXPECT_LE(told[0], took.count());
+}
+
 }  // namespace

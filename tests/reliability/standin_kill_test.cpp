@@ -34,7 +34,7 @@ using lirvo::test::kStandinCompany;
 constexpr int kImports = 240;
 constexpr int kClients = 4;
 // Each exchange is bounded, so a client never waits long on a server that has gone.
-constexpr modTally::ExchangeLimits kLimits{2'000, 10'000};
+const modTally::ExchangeLimits kLimits{2'000, 10'000};
 
 std::string Customer(int n) {
   return "Customer " + std::to_string(n);

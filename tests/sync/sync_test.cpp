@@ -20,6 +20,7 @@
 #include <lirvo/sqlite.h>
 #include <lirvo/sync.h>
 
+#include "fault_proxy.h"
 #include "lirvo_command.h"
 #include "standin_process.h"
 #include "standin_store.h"
@@ -30,6 +31,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using lirvo::test::CommandResult;
 using lirvo::test::Data;
+using lirvo::test::FaultProxy;
 using lirvo::test::RawServer;
 using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
@@ -410,7 +412,9 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
         standin->Stop(SIGKILL);
         const CommandResult stopped = running.get();
         EXPECT_EQ(stopped.exit_code, 1);
-        EXPECT_THAT(stopped.err, HasSubstr("the sync stopped: the request for voucher"));
+        EXPECT_THAT(stopped.err, HasSubstr("the sync stopped: the import of"));
+        EXPECT_THAT(stopped.err, HasSubstr("nothing after it was sent"));
+        EXPECT_THAT(stopped.out, HasSubstr(" 0 by the server"));  // no row blamed
         standin = std::make_unique<StandinProcess>(
             LIRVO_STANDIN_PATH,
             std::vector<std::string>{"--data", data, "--port", std::to_string(standin->port())});
@@ -430,6 +434,127 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
     EXPECT_EQ(store.CountVouchers(kCompany), kStoppedRows);
     EXPECT_EQ(JournalAccepted(journal), StoredIds(store));
     EXPECT_EQ(JournalAccepted(journal).size(), static_cast<std::size_t>(kStoppedRows));
+  }
+}
+
+// Through a proxy that answers every import (or only those holding A3) as a broken or unusual
+// server would. A stated shortfall or IGNORED is a rejection found by halving; a reply that is not
+// an import reply, a closed connection or a time-out stops the run after one retry, blaming no
+// row. A re-run once the server behaves puts every row in the books.
+TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance) {
+  using Mode = FaultProxy::Mode;
+  const struct {
+    const char* name;
+    Mode mode;
+    const char* marker;
+    int status;
+    std::vector<std::string> out, err;
+    int faulted = 0;  // requests answered by the fault, when it must be exactly so many
+  } cases[] = {
+      {"IGNORED",
+       Mode::kIgnored,
+       "",
+       3,
+       {"0 accepted, 3 rejected (0 by the local checks, 3 by the server)",
+        "refused: master \"Nos\": the server says it already holds master \"Nos\" and left it "
+        "alone",
+        "(VoucherID \"A1\"): the server ignored voucher \"A1\" (row 1) (IGNORED 1)"},
+       {}},
+      {"one short",
+       Mode::kShortCount,
+       "REMOTEID=\"A3\"",
+       3,
+       {"2 accepted, 1 rejected (0 by the local checks, 1 by the server)",
+        "Rejected: row 3 (VoucherID \"A3\"): the server's counters account for 0 of the 1"},
+       {}},
+      {"an HTML page",
+       Mode::kHtml,
+       "",
+       1,
+       {" 0 by the server", "3 skipped"},
+       {"the sync stopped: the import of",
+        "with something that is not an import reply (an HTML "
+        "page) (tried twice); nothing after it was sent"},
+       2},
+      {"connection closed",
+       Mode::kClose,
+       "",
+       1,
+       {" 0 by the server"},
+       {"failed: cannot exchange a request with", "(tried twice); nothing after it was sent"},
+       2},
+      {"never answered",
+       Mode::kNever,
+       "",
+       1,
+       {" 0 by the server"},
+       {"waiting 1 s for the server's reply to ", "imed out", "(tried twice)"},
+       2},
+  };
+  const lirvo::test::ScopedEnv timeout("LIRVO_IMPORT_TIMEOUT", "1.5");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path case_dir = dir_ / std::to_string(&c - cases);
+    fs::create_directories(case_dir);
+    const std::string data = (case_dir / "store.db").string();
+    StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
+    FaultProxy proxy(standin.url(), FaultProxy::Kind::kImport, c.mode, c.marker);
+    const std::string args =
+        "--db " + Data("three-rows.mdb") + " --journal " + (case_dir / "journal.sqlite").string();
+    const auto started = Clock::now();
+    const CommandResult run = Sync(proxy.url(), args);
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(15));
+    EXPECT_EQ(run.exit_code, c.status) << run.out << run.err;
+    for (const std::string& part : c.out) {
+      EXPECT_THAT(run.out, HasSubstr(part));
+    }
+    for (const std::string& part : c.err) {
+      EXPECT_THAT(run.err, HasSubstr(part));
+    }
+    if (c.faulted > 0) {
+      EXPECT_EQ(proxy.faulted(), c.faulted);
+    }
+
+    proxy.set_mode(Mode::kForward);
+    const CommandResult again = Sync(proxy.url(), args);
+    EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
+    EXPECT_EQ(StandinStore(data).CountVouchers(kCompany), 3);
+  }
+}
+
+// Ctrl-C while an import hangs ends the run at once (exit 130); a missing database is reported
+// at once while the pre-flight's queries hang.
+TEST_F(SyncTest, AnInterruptOrALocalFailureDoesNotWaitForAHangingServer) {
+  StandinProcess standin(LIRVO_STANDIN_PATH);
+  for (const bool interrupt : {true, false}) {
+    SCOPED_TRACE(interrupt ? "interrupt" : "missing database");
+    FaultProxy proxy(standin.url(),
+                     interrupt ? FaultProxy::Kind::kImport : FaultProxy::Kind::kAccountsList,
+                     FaultProxy::Mode::kNever);
+    const fs::path pid_file = dir_ / "pid";
+    fs::remove(pid_file);
+    auto running = std::async(std::launch::async, [&] {
+      return lirvo::test::RunCommand(
+          "echo $$ >" + pid_file.string() + "; exec env LIRVO_TALLY_URL=" + proxy.url() +
+          " LIRVO_QUERY_TIMEOUT=30 " LIRVO_CLI_PATH " sync --company '" + kCompany + "' --db " +
+          (interrupt ? Data("three-rows.mdb") : (dir_ / "none.mdb").string()) + " --journal " +
+          (dir_ / "journal.sqlite").string());
+    });
+    auto started = Clock::now();
+    if (interrupt) {
+      const auto deadline = started + std::chrono::seconds(30);
+      while (proxy.faulted() == 0 && Clock::now() < deadline) {
+        poll(nullptr, 0, 5);
+      }
+      ASSERT_GT(proxy.faulted(), 0) << "no import reached the proxy";
+      started = Clock::now();
+      kill(std::stoi(lirvo::test::ReadFile(pid_file)), SIGINT);
+    }
+    ASSERT_EQ(running.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(2500));
+    const CommandResult run = running.get();
+    EXPECT_EQ(run.exit_code, interrupt ? 130 : 1) << run.out << run.err;
+    EXPECT_THAT(interrupt ? run.out : run.err, HasSubstr(interrupt ? "Interrupted" : "none.mdb"));
   }
 }
 

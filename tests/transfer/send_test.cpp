@@ -139,7 +139,10 @@ TEST_F(Sending, RequestThatCannotBeSentNeverReachesTheServer) {
   EXPECT_EQ(other.requests().size(), 1u);
 }
 
-TEST(ImportReply, RejectionsAreRecognisedAndExplained) {
+// Each reply judged for a request of `objects` objects (-1: unknown, as IsRejection does).
+TEST(ImportReply, OnlyCountersThatAccountForEveryObjectSentAreAnAcceptance) {
+  using Outcome = lirvo::transfer::ImportOutcome;
+  constexpr auto A = Outcome::kAccepted, R = Outcome::kRejected, N = Outcome::kNotImportReply;
   constexpr const char* kDone =
       "<RESPONSE><CREATED>1</CREATED><ALTERED>0</ALTERED><ERRORS>0</ERRORS>"
       "<EXCEPTIONS>0</EXCEPTIONS></RESPONSE>";
@@ -147,58 +150,111 @@ TEST(ImportReply, RejectionsAreRecognisedAndExplained) {
   const struct {
     long status;
     const char* text;
-    const char* reason;  // the start of RejectionText, or a part after kNotImport; null: accepted
-    bool not_import = false;
+    Outcome outcome;
+    const char* reason = "";  // the start of the reason (after kNotImport for N below 400)
+    long objects = -1;
+    long deletions = 0;
   } cases[] = {
-      {200, kDone, nullptr},
-      {200, "<RESPONSE><ALTERED>2</ALTERED><IGNORED>0</IGNORED></RESPONSE>", nullptr},
+      {200, kDone, A},
+      {200, kDone, A, "", 1},
+      {200, "<RESPONSE><ALTERED>2</ALTERED><IGNORED>0</IGNORED></RESPONSE>", A},
       {200,
        "<ENVELOPE><HEADER/><BODY><DATA><IMPORTRESULT><CREATED>1</CREATED><ERRORS>0</ERRORS>"
        "</IMPORTRESULT></DATA></BODY></ENVELOPE>",
-       nullptr},
-      {200, "<ENVELOPE><BODY><DATA><IGNORED>1</IGNORED></DATA></BODY></ENVELOPE>", nullptr},
+       A},
+      {200, "<RESPONSE><CREATED>2</CREATED><ALTERED>1</ALTERED><COMBINED>1</COMBINED></RESPONSE>",
+       A, "", 4},
+      {200, "<RESPONSE><DELETED>1</DELETED></RESPONSE>", A, "", 1, 1},
+      // Something sent is not in the books as sent.
+      {200, "<RESPONSE><CREATED>0</CREATED><IGNORED>3</IGNORED><ERRORS>0</ERRORS></RESPONSE>", R,
+       "the server ignored 3 of the 3 objects sent", 3},
+      {200, "<ENVELOPE><BODY><DATA><IGNORED>1</IGNORED></DATA></BODY></ENVELOPE>", R,
+       "the server ignored 1 (IGNORED 1)"},
+      {200, "<RESPONSE><CREATED>1</CREATED><CANCELLED>1</CANCELLED></RESPONSE>", R,
+       "the server cancelled 1 of the 2 objects sent", 2},
+      {200, "<RESPONSE><CREATED>4</CREATED><ERRORS>0</ERRORS></RESPONSE>", R,
+       "the server's counters account for 4 of the 5 objects sent (CREATED 4, ALTERED 0, "
+       "COMBINED 0)",
+       5},
+      {200, "<RESPONSE><DELETED>1</DELETED></RESPONSE>", R, "the server's counters account for 0",
+       1},
+      {200, "<RESPONSE><CREATED>1e400</CREATED><IGNORED>1e400</IGNORED></RESPONSE>", R,
+       "the server ignored", 1},
+      {200, "<RESPONSE><CREATED>1e400</CREATED><ALTERED>1</ALTERED></RESPONSE>", R,
+       "the server's counters account for 1 of the 2 objects sent", 2},
+      {200, "<RESPONSE><CREATED>0</CREATED><ERRORS>0</ERRORS></RESPONSE>", R,
+       "the server's counters account for none of the objects sent"},
+      // Seventeen ledgers refused: counted per object, with no LINEERROR.
+      {200,
+       "<RESPONSE><CREATED>0</CREATED><ERRORS>0</ERRORS><EXCEPTIONS>17</EXCEPTIONS></RESPONSE>", R,
+       "the server counted 17 EXCEPTIONS", 17},
       // The server's word wins over its counters.
       {200,
        "<RESPONSE><ERRORS>1</ERRORS><LINEERROR>Ledger 'X' does not exist!</LINEERROR></RESPONSE>",
-       "Ledger 'X' does not exist!"},
+       R, "Ledger 'X' does not exist!"},
       {200,
        "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS><LINEERROR>Voucher totals do not match!"
        "</LINEERROR></RESPONSE>",
-       "Voucher totals do not match!"},
+       R, "Voucher totals do not match!", 1},
       {200,
        "<ENVELOPE><BODY><DATA><IMPORTRESULT><ERRORS>3</ERRORS></IMPORTRESULT></DATA></BODY>"
        "</ENVELOPE>",
-       "the server counted 3 ERRORS"},
-      {200, "<RESPONSE><CREATED>1</CREATED><EXCEPTIONS>1</EXCEPTIONS></RESPONSE>",
+       R, "the server counted 3 ERRORS"},
+      {200, "<RESPONSE><CREATED>1</CREATED><EXCEPTIONS>1</EXCEPTIONS></RESPONSE>", R,
        "the server counted 1 EXCEPTIONS"},
-      {200, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>", "Unknown Request"},
-      {200, "<RESPONSE/>", "the server answered with an empty RESPONSE"},
-      {500, "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS></RESPONSE>", "HTTP status 500"},
-      {400, kDone, "HTTP status 400"},
-      {413, "<html><body>Too large</body></html>", "HTTP status 413: an HTML page"},
-      // Not an import response at all.
-      {302, "", "HTTP 302 to http://elsewhere/, empty body", true},
-      {200, "", "empty body", true},
-      {200, "fine", "not XML (\"fine\")", true},
-      {200, "<!DOCTYPE html><html><p>It works!</p></html>", "an HTML page", true},
-      {200, "<A><CREATED>1</CREATED></A>", "an XML document whose root is <A>", true},
-      {200, "<ENVELOPE><BODY/></ENVELOPE>", "an XML document whose root is <ENVELOPE>", true},
-      {200, "<RESPONSE><CREATED>0</CREATED><ERRORS>0</ERRORS></RESPONSE>",
-       "a RESPONSE whose counters are all zero, with no error", true},
+      {200, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>", R, "Unknown Request"},
+      {200, "<RESPONSE/>", R, "the server answered with an empty RESPONSE"},
       {200,
-       "<ENVELOPE><BODY><DATA><IMPORTRESULT><CREATED>0</CREATED></IMPORTRESULT></DATA>"
-       "</BODY></ENVELOPE>",
-       "an IMPORTRESULT whose counters are all zero", true},
+       "<ENVELOPE><HEADER><STATUS>0</STATUS></HEADER><BODY><DATA>DESC not found </DATA></BODY>"
+       "</ENVELOPE>",
+       R, "DESC not found", 1},
+      // Not an import reply at all.
+      {500, "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS></RESPONSE>", N, "HTTP status 500"},
+      {400, kDone, N, "HTTP status 400"},
+      {413, "<html><body>Too large</body></html>", N, "HTTP status 413: an HTML page"},
+      {302, "", N, "HTTP 302 to http://elsewhere/, empty body"},
+      {200, "", N, "empty body", 1},
+      {200, "fine", N, "not XML (\"fine\")"},
+      {200, "<!DOCTYPE html><html><p>It works!</p></html>", N, "an HTML page", 200},
+      {200, "<A><CREATED>1</CREATED></A>", N, "an XML document whose root is <A>"},
+      {200, "<ENVELOPE><BODY/></ENVELOPE>", N, "an XML document whose root is <ENVELOPE>"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.objects) + " objects: " + c.text);
     const modTally::Reply reply{c.status, "Location: http://elsewhere/\r\n", c.text};
-    EXPECT_EQ(lirvo::transfer::IsRejection(reply), c.reason != nullptr) << c.status << c.text;
-    if (c.reason != nullptr) {
-      EXPECT_THAT(lirvo::transfer::RejectionText(reply),
-                  ::testing::StartsWith(std::string(c.not_import ? kNotImport : "") + c.reason))
-          << c.text;
+    const auto sent = c.objects < 0
+                          ? std::nullopt
+                          : std::optional(lirvo::transfer::SentObjects{c.objects, c.deletions, {}});
+    const auto verdict = lirvo::transfer::JudgeImport(reply, sent);
+    EXPECT_EQ(verdict.outcome, c.outcome) << verdict.reason;
+    const bool prefixed = c.outcome == N && c.status < 400;
+    EXPECT_THAT(verdict.reason,
+                ::testing::StartsWith(std::string(prefixed ? kNotImport : "") + c.reason));
+    if (c.objects < 0) {
+      EXPECT_EQ(lirvo::transfer::IsRejection(reply), c.outcome != A);
+      EXPECT_EQ(lirvo::transfer::RejectionText(reply), verdict.reason);
     }
   }
+}
+
+// What a request carries is counted from its TALLYMESSAGEs; a lone master answered IGNORED is
+// named as one the server already holds and left alone.
+TEST(ImportReply, ObjectsSentAreCountedAndALoneIgnoredMasterNamed) {
+  const auto sent = lirvo::transfer::CountSentObjects(
+      "<ENVELOPE><BODY><DATA><TALLYMESSAGE><VOUCHER REMOTEID=\"V1\"/><VOUCHER/></TALLYMESSAGE>"
+      "<TALLYMESSAGE><LEDGER NAME=\"Old\" ACTION=\"Delete\"/></TALLYMESSAGE></DATA></BODY>"
+      "</ENVELOPE>");
+  EXPECT_EQ(sent.objects, 3);
+  EXPECT_EQ(sent.deletions, 1);
+  EXPECT_EQ(sent.only, "");
+  const auto one = lirvo::transfer::CountSentObjects(
+      "<E><TALLYMESSAGE><STOCKITEM><NAME.LIST><NAME>Fan &amp; Co</NAME></NAME.LIST></STOCKITEM>"
+      "</TALLYMESSAGE></E>");
+  EXPECT_EQ(one.objects, 1);
+  const modTally::Reply ignored{200, "", "<RESPONSE><IGNORED>1</IGNORED></RESPONSE>"};
+  EXPECT_EQ(lirvo::transfer::JudgeImport(ignored, one).reason,
+            "the server says it already holds stock item \"Fan & Co\" and left it alone "
+            "(IGNORED 1), so it is not as sent");
 }
 
 }  // namespace

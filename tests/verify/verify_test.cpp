@@ -2,6 +2,9 @@
 // end to end against tally-standin: a synced table matches, a store changed behind Lirvo's back is
 // reported row by row, a broken reply page stops it.
 
+#include <sys/socket.h>
+
+#include <chrono>
 #include <filesystem>
 #include <functional>
 
@@ -347,6 +350,29 @@ TEST(Verify, ABrokenReplyPageStopsItAndNeverSaysAllMatch) {
     EXPECT_THAT(result.out, ::testing::Not(HasSubstr("Everything"))) << c.name;
     EXPECT_THAT(result.out, HasSubstr("incomplete")) << c.name;
   }
+}
+
+// The books' masters are read under the query limit, not the much longer import limit that
+// ranges of vouchers take: a server that never answers them is reported within the query limit.
+TEST(Verify, TheBooksMastersAreReadUnderTheQueryLimit) {
+  RawServer server([](int socket, const std::string& request) {
+    if (lirvo::test::BodyText(request).find("LirvoSalesVouchers") != std::string::npos) {
+      RawServer::SendAll(socket, RawServer::HttpReply(200,
+                                                      "<ENVELOPE><BODY><DATA><COLLECTION/>"
+                                                      "</DATA></BODY></ENVELOPE>"));
+      return;
+    }
+    char byte = 0;
+    while (recv(socket, &byte, 1, 0) > 0) {  // held until the client gives up
+    }
+  });
+  const lirvo::test::ScopedEnv query("LIRVO_QUERY_TIMEOUT", "1");
+  const lirvo::test::ScopedEnv import("LIRVO_IMPORT_TIMEOUT", "60");
+  const auto started = std::chrono::steady_clock::now();
+  const auto result = Lirvo(server.url(), "verify --company \"" + std::string(kCompany) +
+                                              "\" --db " + Data("three-rows.mdb"));
+  EXPECT_EQ(result.exit_code, 1) << result.out << result.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
 }
 
 }  // namespace

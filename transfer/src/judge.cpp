@@ -1,6 +1,8 @@
-// Judging an import reply. The server answers 200 whatever happened and its counters can lie, so
-// a reply is taken as success only when it is an import response that counts something done and
-// reports no error; anything else is a rejection with a reason that says what came back.
+// Judging an import reply. The server answers 200 whatever happened, counts per object, and its
+// counters can lie, so a reply is taken as success only when it is an import response whose
+// counters account for every object sent and that reports no error, ignored or cancelled object;
+// anything else is a rejection the server stated, or no import reply at all.
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -17,11 +19,13 @@ std::string Shortened(std::string_view text) {
   return text.size() > kLongest ? std::string(text.substr(0, kLongest)) + "..." : std::string(text);
 }
 
-double Count(const pugi::xml_node& node) {
+// The number a counter holds; `unreadable` when it holds none that can be read. A count of what
+// went wrong reads as above zero then, a count of what was done as nothing.
+double Count(const pugi::xml_node& node, double unreadable = 1) {
   try {
     return ReadNumber(modTally::NodeText(node));
   } catch (const modTally::Failure&) {
-    return 1;  // a count too large to read is still above zero
+    return unreadable;
   }
 }
 
@@ -39,12 +43,6 @@ std::string Header(const std::string& headers, std::string_view name) {
   }
   return {};
 }
-
-struct Verdict {
-  bool rejected = false;
-  std::string reason;
-  double created = 0;
-};
 
 constexpr std::string_view kNotImport = "the server's reply is not an import response: ";
 
@@ -92,15 +90,6 @@ std::vector<std::string> Errors(const pugi::xml_document& document) {
     const std::string_view text = text::Trim(whole);
     reasons.push_back(text.empty() ? "an empty LINEERROR" : Shortened(text));
   }
-  const pugi::xml_node root = document.document_element();
-  if (reasons.empty() && std::string_view(root.name()) == "RESPONSE" &&
-      !root.find_child(
-          [](const pugi::xml_node& child) { return child.type() == pugi::node_element; })) {
-    const std::string whole = modTally::NodeText(root);
-    const std::string_view text = text::Trim(whole);
-    reasons.push_back(text.empty() ? "the server answered with an empty RESPONSE"
-                                   : Shortened(text));
-  }
   if (reasons.empty()) {
     for (const char* counter : {"ERRORS", "EXCEPTIONS"}) {
       for (const pugi::xpath_node& found :
@@ -116,16 +105,18 @@ std::vector<std::string> Errors(const pugi::xml_document& document) {
   return reasons;
 }
 
-bool CountsSomethingDone(const pugi::xml_node& holder) {
-  for (const char* counter :
-       {"CREATED", "ALTERED", "DELETED", "COMBINED", "IGNORED", "CANCELLED"}) {
-    for (const pugi::xml_node found : holder.children(counter)) {
-      if (Count(found) > 0) {
-        return true;
-      }
-    }
+// The sum of the counters `name` directly under `holder`, each read as Count does.
+double Sum(const pugi::xml_node& holder, const char* name, double unreadable) {
+  double sum = 0;
+  for (const pugi::xml_node found : holder.children(name)) {
+    sum += Count(found, unreadable);
   }
-  return false;
+  return sum;
+}
+
+std::string Number(double value) {
+  return value >= 0 && value < 1e15 ? std::to_string(static_cast<long long>(value))
+                                    : std::string("many");
 }
 
 std::string Joined(const std::vector<std::string>& parts) {
@@ -136,14 +127,93 @@ std::string Joined(const std::vector<std::string>& parts) {
   return text;
 }
 
-Verdict Judge(const modTally::Reply& reply) {
+// The message a RESPONSE root or a versioned DATA holds in place of counters, and an ENVELOPE
+// whose HEADER/STATUS is 0 (the versioned form of a refusal): empty when there is neither.
+std::string StatedInstead(const pugi::xml_document& document, const pugi::xml_node& holder) {
+  const pugi::xml_node root = document.document_element();
+  const bool has_children = holder.find_child(
+      [](const pugi::xml_node& child) { return child.type() == pugi::node_element; });
+  if (!has_children) {
+    const std::string whole = modTally::NodeText(holder);
+    const std::string_view text = text::Trim(whole);
+    if (std::string_view(holder.name()) == "RESPONSE") {
+      return text.empty() ? "the server answered with an empty RESPONSE" : Shortened(text);
+    }
+    if (!text.empty()) {
+      return Shortened(text);
+    }
+  }
+  const pugi::xml_node status = root.child("HEADER").child("STATUS");
+  if (status && text::Trim(modTally::NodeText(status)) == "0") {
+    return "the server answered STATUS 0";
+  }
+  return {};
+}
+
+// Why the counters do not show every object sent in the books; empty when they do.
+std::string Unaccounted(const pugi::xml_node& holder, const std::optional<SentObjects>& sent) {
+  const double ignored = Sum(holder, "IGNORED", 1);
+  const double cancelled = Sum(holder, "CANCELLED", 1);
+  const double created = Sum(holder, "CREATED", 0);
+  const double altered = Sum(holder, "ALTERED", 0);
+  const double combined = Sum(holder, "COMBINED", 0);
+  const double deleted = Sum(holder, "DELETED", 0);
+  const long objects = sent ? sent->objects : 0;
+  const std::string of = sent ? " of the " + std::to_string(objects) +
+                                    (objects == 1 ? " object sent" : " objects sent")
+                              : "";
+  std::vector<std::string> reasons;
+  if (ignored > 0) {
+    const bool one = sent && objects == 1 && !sent->only.empty();
+    if (one && !sent->only.starts_with("voucher")) {
+      reasons.push_back("the server says it already holds " + sent->only +
+                        " and left it alone (IGNORED 1), so it is not as sent");
+    } else {
+      reasons.push_back("the server ignored " + (one ? sent->only : Number(ignored) + of) +
+                        " (IGNORED " + Number(ignored) + "): not in the books as sent");
+    }
+  }
+  if (cancelled > 0) {
+    reasons.push_back("the server cancelled " + Number(cancelled) + of + " (CANCELLED)");
+  }
+  if (!reasons.empty()) {
+    return Joined(reasons);
+  }
+  // A deletion is accounted for by DELETED; DELETED means nothing for a request that deletes
+  // nothing. Unconfirmed: which counter the real server raises for a Delete.
+  const bool deletes = !sent || sent->deletions > 0;
+  const double accounted = created + altered + combined + (deletes ? deleted : 0);
+  const bool short_of = sent ? accounted < static_cast<double>(objects) : !(accounted > 0);
+  if (!short_of) {
+    return {};
+  }
+  std::string counts = "CREATED " + Number(created) + ", ALTERED " + Number(altered) +
+                       ", COMBINED " + Number(combined);
+  if (deletes) {
+    counts += ", DELETED " + Number(deleted);
+  }
+  if (!sent) {
+    return "the server's counters account for none of the objects sent (" + counts +
+           "), with no error";
+  }
+  return "the server's counters account for " + Number(accounted) + of + " (" + counts +
+         "): the rest are not in the books";
+}
+
+ImportVerdict Judge(const modTally::Reply& reply, const std::optional<SentObjects>& sent) {
+  using Outcome = ImportOutcome;
   pugi::xml_document document;
   const std::string not_import = NotImport(reply.text, document);
   const std::vector<std::string> errors =
       not_import.empty() ? Errors(document) : std::vector<std::string>();
   if (reply.status >= 400) {
-    const std::string detail = not_import.empty() ? Joined(errors) : not_import;
-    return {true,
+    // The real server answers 200 whatever happened: an error status comes from something else
+    // (a proxy, a stand-in that refuses the whole request), never from a row of the request.
+    std::string detail = not_import.empty() ? Joined(errors) : not_import;
+    if (detail.empty()) {
+      detail = StatedInstead(document, CounterHolder(document));
+    }
+    return {Outcome::kNotImportReply,
             "HTTP status " + std::to_string(reply.status) + (detail.empty() ? "" : ": " + detail)};
   }
   if (reply.status < 200 || reply.status >= 300) {
@@ -152,40 +222,83 @@ Verdict Judge(const modTally::Reply& reply) {
     if (!location.empty()) {
       what += " to " + Shortened(location);
     }
-    return {true, std::string(kNotImport) + what + (not_import.empty() ? "" : ", " + not_import)};
+    return {Outcome::kNotImportReply,
+            std::string(kNotImport) + what + (not_import.empty() ? "" : ", " + not_import)};
   }
   if (!not_import.empty()) {
-    return {true, std::string(kNotImport) + not_import};
+    return {Outcome::kNotImportReply, std::string(kNotImport) + not_import};
   }
   if (!errors.empty()) {
-    return {true, Joined(errors)};
+    return {Outcome::kRejected, Joined(errors)};
   }
   const pugi::xml_node holder = CounterHolder(document);
-  if (!CountsSomethingDone(holder)) {
-    const std::string name = holder.name();
-    const bool vowel = std::string_view("AEIOU").find(name.front()) != std::string_view::npos;
-    return {true, std::string(kNotImport) + (vowel ? "an " : "a ") + name +
-                      " whose counters are all zero, with no error"};
+  if (std::string instead = StatedInstead(document, holder); !instead.empty()) {
+    return {Outcome::kRejected, std::move(instead)};
   }
-  Verdict accepted;
-  for (const pugi::xml_node found : holder.children("CREATED")) {
-    accepted.created += Count(found);
+  if (std::string missing = Unaccounted(holder, sent); !missing.empty()) {
+    return {Outcome::kRejected, std::move(missing)};
   }
-  return accepted;
+  return {Outcome::kAccepted, {}, Sum(holder, "CREATED", 0)};
+}
+
+// What an object is called in messages: its element name in words and its name.
+std::string Describe(const pugi::xml_node& object) {
+  std::string kind = text::FoldCase(object.name());
+  if (kind == "stockitem" || kind == "stockgroup") {
+    kind.insert(5, " ");
+  }
+  std::string name = object.attribute("NAME").value();
+  if (name.empty()) {
+    name = modTally::NodeText(object.child("NAME.LIST").child("NAME"));
+  }
+  if (name.empty()) {
+    name = modTally::NodeText(object.child("NAME"));
+  }
+  if (name.empty()) {
+    name = object.attribute("REMOTEID").value();
+  }
+  return name.empty() ? kind : kind + " \"" + name + "\"";
 }
 
 }  // namespace
 
+SentObjects CountSentObjects(std::string_view request) {
+  SentObjects sent;
+  pugi::xml_document document;
+  if (!modTally::LoadXml(document, request)) {
+    return sent;
+  }
+  for (const pugi::xpath_node& message : document.select_nodes("//TALLYMESSAGE")) {
+    for (const pugi::xml_node object : message.node().children()) {
+      if (object.type() != pugi::node_element) {
+        continue;
+      }
+      if (++sent.objects == 1) {
+        sent.only = Describe(object);
+      }
+      sent.deletions += text::EqualsNoCase(object.attribute("ACTION").value(), "Delete") ? 1 : 0;
+    }
+  }
+  if (sent.objects != 1) {
+    sent.only.clear();
+  }
+  return sent;
+}
+
+ImportVerdict JudgeImport(const modTally::Reply& reply, const std::optional<SentObjects>& sent) {
+  return Judge(reply, sent);
+}
+
 bool IsRejection(const modTally::Reply& reply) {
-  return Judge(reply).rejected;
+  return Judge(reply, std::nullopt).outcome != ImportOutcome::kAccepted;
 }
 
 std::string RejectionText(const modTally::Reply& reply) {
-  return Judge(reply).reason;
+  return Judge(reply, std::nullopt).reason;
 }
 
 double CreatedCount(const modTally::Reply& reply) {
-  return Judge(reply).created;
+  return Judge(reply, std::nullopt).created;
 }
 
 }  // namespace lirvo::transfer

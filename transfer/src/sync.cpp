@@ -4,6 +4,7 @@
 #include <lirvo/sync.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -29,7 +30,6 @@ using Clock = std::chrono::steady_clock;
 using detail::Item;
 using detail::MasterKind;
 using detail::Poster;
-using detail::Stop;
 
 }  // namespace
 
@@ -123,9 +123,10 @@ class SyncRun {
  private:
   static VerifyOptions Checking(const SyncOptions& options);
   static verify::Scan Scanning(const SyncOptions& options, SyncRun* run);
-  void Show(SyncPhase phase, long done, long total) const {
+  void Show(SyncPhase phase, long done, long total) {
+    last_shown_ = {phase, done, total};
     if (options_.progress) {
-      options_.progress({phase, done, total});
+      options_.progress(last_shown_);
     }
   }
   bool Interrupted() const { return options_.interrupted && options_.interrupted(); }
@@ -155,6 +156,10 @@ class SyncRun {
   verify::Run run_;
   long to_send_ = 0;
   std::string message_;
+  SyncProgress last_shown_;  // told again, with the wait, while a request is in hand
+  // Set when the table cannot be read: the pre-flight's queries are abandoned, so that the
+  // failure is reported at once rather than after their wait.
+  std::atomic<bool> reading_failed_{false};
 };
 
 VerifyOptions SyncRun::Checking(const SyncOptions& options) {
@@ -163,6 +168,7 @@ VerifyOptions SyncRun::Checking(const SyncOptions& options) {
   check.company = options.company;
   check.database = options.database;
   check.limits = options.import_limits;
+  check.limits.cancelled = options.interrupted;
   check.interrupted = options.interrupted;
   check.progress = options.progress;
   return check;
@@ -195,6 +201,7 @@ bool SyncRun::Read(std::future<detail::HeldMasters>& preflight) {
   } catch (const Failure& failure) {
     summary_.stopped = (summary_.books_checked ? "cannot check the books: " : "") +
                        failure.description() + "; nothing was sent";
+    reading_failed_ = true;
     preflight.wait();
     return false;
   }
@@ -259,10 +266,14 @@ SyncSummary SyncRun::Go() {
     summary_.time = Clock::now() - start;
     return summary_;
   };
-  // Pre-flight: what the company holds, read on a thread of its own while the table is read.
-  std::future<detail::HeldMasters> preflight = std::async(std::launch::async, [this] {
-    return detail::ReadHeldMasters(options_.url, options_.company, options_.query_limits);
-  });
+  // Pre-flight: what the company holds, read on a thread of its own while the table is read;
+  // abandoned when the run is interrupted or the table cannot be read.
+  modTally::ExchangeLimits preflight_limits = options_.query_limits;
+  preflight_limits.cancelled = [this] { return reading_failed_.load() || Interrupted(); };
+  std::future<detail::HeldMasters> preflight =
+      std::async(std::launch::async, [this, &preflight_limits] {
+        return detail::ReadHeldMasters(options_.url, options_.company, preflight_limits);
+      });
   if (!Read(preflight)) {
     return finish();
   }
@@ -270,7 +281,12 @@ SyncSummary SyncRun::Go() {
   try {
     held = preflight.get();
   } catch (const Failure& failure) {
-    summary_.stopped = failure.description();
+    // An interrupt abandons the queries: then the run ends as interrupted, not stopped.
+    if (Interrupted()) {
+      summary_.interrupted = true;
+    } else {
+      summary_.stopped = failure.description();
+    }
     summary_.skipped = to_send_;
     return finish();
   }
@@ -287,14 +303,19 @@ SyncSummary SyncRun::Go() {
 }
 
 void SyncRun::Send(const std::vector<Missing>& missing) {
-  Poster poster(options_, summary_);
+  Poster poster(options_, summary_, [this](std::chrono::duration<double> waited, long objects) {
+    if (options_.progress) {
+      SyncProgress waiting = last_shown_;
+      waiting.waiting = waited;
+      waiting.batch = objects;
+      options_.progress(waiting);
+    }
+  });
   long unsent = to_send_;
   try {
     if (!SendMasters(poster, missing) || !SendVouchers(poster, unsent)) {
       summary_.interrupted = true;
     }
-  } catch (const Stop& stop) {
-    summary_.stopped = stop.reason;
   } catch (const Failure& failure) {
     summary_.stopped = failure.description();
   }
@@ -352,7 +373,7 @@ bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
     for (const detail::Spooled& voucher : spooled) {
       batch.push_back(
           {"voucher \"" + voucher.voucher_id + "\" (row " + std::to_string(voucher.row) + ")",
-           &voucher.message});
+           &voucher.message, voucher.row});
     }
     const bool finished = poster.Post(
         batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {

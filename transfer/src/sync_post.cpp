@@ -5,14 +5,44 @@
 #include <optional>
 #include <thread>
 
+#include <lirvo/judge.h>
 #include <lirvo/transfer.h>
 
 namespace lirvo::transfer::detail {
 
+namespace {
+
 using modTally::Failure;
 
-Poster::Poster(const SyncOptions& options, SyncSummary& summary)
-    : options_(options), summary_(summary), head_(ImportRequestHead(options.company)) {}
+// "200 vouchers (rows 1-200)", "voucher \"V7\" (row 7)", "13 masters".
+std::string Described(const std::vector<Item>& items, std::size_t begin, std::size_t end) {
+  if (end - begin == 1) {
+    return items[begin].label;
+  }
+  const bool vouchers = items[begin].row > 0;
+  std::string text = std::to_string(end - begin) + (vouchers ? " vouchers" : " masters");
+  if (vouchers) {
+    text += " (rows " + std::to_string(items[begin].row) + "-" +
+            std::to_string(items[end - 1].row) + ")";
+  }
+  return text;
+}
+
+constexpr std::string_view kNotImport = "the server's reply is not an import response: ";
+
+}  // namespace
+
+Poster::Poster(const SyncOptions& options, SyncSummary& summary, Waiting waiting)
+    : options_(options),
+      summary_(summary),
+      head_(ImportRequestHead(options.company)),
+      limits_(options.import_limits) {
+  // A request in hand is abandoned as soon as the run is interrupted.
+  if (options.interrupted) {
+    limits_.cancelled = options.interrupted;
+  }
+  waiting_ = std::move(waiting);
+}
 
 bool Poster::Post(const std::vector<Item>& items, const Decided& decided) {
   return Part(items, 0, items.size(), false, decided);
@@ -35,40 +65,63 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
     body_ += *items[i].message;
   }
   body_ += kImportRequestTail;
-  const bool single = end - begin == 1;
-  std::optional<modTally::Reply> reply;
-  std::string failure;
-  // A single item whose request fails is tried three times before the run stops.
-  for (int attempt = 0; attempt < (single ? 3 : 1); ++attempt) {
+  const long objects = static_cast<long>(end - begin);
+  SentObjects sent{objects, 0, {}};
+  if (objects == 1) {
+    sent.only = items[begin].label;
+  }
+  if (waiting_) {
+    limits_.waiting = [this, objects](double seconds) {
+      waiting_(std::chrono::duration<double>(seconds), objects);
+    };
+  }
+  // Only a rejection the server states is a row's fault. A request that fails, times out or is
+  // answered with something that is not an import reply says nothing about its rows: it is tried
+  // once more, and then the run stops, since the next request would fare no better.
+  std::string trouble;
+  int number = modTally::FailureNumber::kHttpStatus;
+  for (int attempt = 0; attempt < 2; ++attempt) {
     if (attempt > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
       if (Interrupted()) {
         return false;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(250 * attempt));
     }
     ++summary_.requests;
     summary_.split_requests += split ? 1 : 0;
+    std::optional<modTally::Reply> reply;
     try {
-      reply = modTally::Exchange(options_.url, std::optional<std::string_view>(body_),
-                                 options_.import_limits);
-      break;
+      reply = modTally::Exchange(options_.url, std::optional<std::string_view>(body_), limits_);
     } catch (const Failure& error) {
-      failure = error.description();
+      if (Interrupted()) {
+        return false;
+      }
+      trouble = "failed: " + error.description();
+      number = error.number();
+      continue;
     }
-  }
-  if (reply && !IsRejection(*reply)) {
-    decided(begin, end, true, {});
-    return true;
-  }
-  if (single) {
-    if (!reply) {
-      throw Stop{"the request for " + items[begin].label + " failed three times: " + failure};
+    const ImportVerdict verdict = JudgeImport(*reply, sent);
+    if (verdict.outcome == ImportOutcome::kAccepted) {
+      decided(begin, end, true, {});
+      return true;
     }
-    decided(begin, end, false, RejectionText(*reply));
-    return true;
+    if (verdict.outcome == ImportOutcome::kRejected) {
+      if (objects == 1) {
+        decided(begin, end, false, verdict.reason);
+        return true;
+      }
+      const std::size_t middle = begin + (end - begin) / 2;
+      return Part(items, begin, middle, true, decided) && Part(items, middle, end, true, decided);
+    }
+    std::string_view what = verdict.reason;
+    if (what.starts_with(kNotImport)) {
+      what.remove_prefix(kNotImport.size());
+    }
+    number = modTally::FailureNumber::kHttpStatus;
+    trouble = "was answered with something that is not an import reply (" + std::string(what) + ")";
   }
-  const std::size_t middle = begin + (end - begin) / 2;
-  return Part(items, begin, middle, true, decided) && Part(items, middle, end, true, decided);
+  throw Stopped(number, "the import of " + Described(items, begin, end) + " at " + options_.url +
+                            " " + trouble + " (tried twice); nothing after it was sent");
 }
 
 }  // namespace lirvo::transfer::detail

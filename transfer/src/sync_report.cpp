@@ -92,6 +92,11 @@ ProgressPrinter::ProgressPrinter(std::ostream& out, bool terminal)
     : out_(out), terminal_(terminal) {}
 
 void ProgressPrinter::Show(const SyncProgress& progress) {
+  if (progress.waiting.count() > 0) {
+    ShowWait(progress);
+    return;
+  }
+  wait_told_ = 0;
   const Clock::time_point now = Clock::now();
   const bool new_phase = !started_ || progress.phase != phase_;
   if (new_phase) {
@@ -120,9 +125,14 @@ void ProgressPrinter::Show(const SyncProgress& progress) {
   }
   last_shown_ = now;
   last_done_ = progress.done;
+  Emit(Line(progress, now));
+}
+
+std::string ProgressPrinter::Line(const SyncProgress& progress, Clock::time_point now) const {
   const double seconds = std::chrono::duration<double>(now - phase_start_).count();
   std::string line = std::string(PhaseName(progress.phase)) + ": " + std::to_string(progress.done) +
                      " of " + std::to_string(progress.total);
+  const bool end = progress.done >= progress.total;
   if (seconds > 0.2 && progress.done > 0) {
     const double rate = progress.done / seconds;
     char text[64];
@@ -132,6 +142,33 @@ void ProgressPrinter::Show(const SyncProgress& progress) {
       line += ", " + Duration((progress.total - progress.done) / rate) + " left";
     }
   }
+  return line;
+}
+
+void ProgressPrinter::ShowWait(const SyncProgress& progress) {
+  const double waited = progress.waiting.count();
+  if (waited < wait_told_) {
+    wait_told_ = 0;  // a new request (a retry) is in hand
+  }
+  if (waited < 1) {
+    return;
+  }
+  const Clock::time_point now = Clock::now();
+  if (terminal_ ? now - last_shown_ < std::chrono::milliseconds(100)
+                : wait_told_ > 0 && waited - wait_told_ < 5) {
+    return;
+  }
+  wait_told_ = waited;
+  last_shown_ = now;
+  const char* noun = progress.phase == SyncPhase::kMasters    ? " master"
+                     : progress.phase == SyncPhase::kVouchers ? " voucher"
+                                                              : " object";
+  Emit(Line(progress, now) + ", waiting " + std::to_string(std::lround(std::floor(waited))) +
+       " s for the server's reply to " + std::to_string(progress.batch) + noun +
+       (progress.batch == 1 ? "" : "s"));
+}
+
+void ProgressPrinter::Emit(std::string line) {
   if (terminal_) {
     const std::size_t width = line.size();
     if (width < line_width_) {

@@ -1,6 +1,7 @@
 // DataToTally: the six phases that move SalesMst into the server, masters first, then vouchers.
 #include <optional>
 
+#include <lirvo/judge.h>
 #include <lirvo/modTallyIm.h>
 #include <lirvo/salesdb.h>
 #include <lirvo/transfer.h>
@@ -19,10 +20,11 @@ void Post(const std::string& url, const std::string& request, const std::string&
           TransferResult& result) {
   const modTally::Reply reply = SendRequest(url, request);
   ++result.posted;
-  if (IsRejection(reply)) {
+  const ImportVerdict verdict = JudgeImport(reply, CountSentObjects(request));
+  if (verdict.outcome != ImportOutcome::kAccepted) {
     ++result.rejected;
     if (result.rejections.size() < kRejectionTextsKept) {
-      result.rejections.push_back(where + ": " + RejectionText(reply));
+      result.rejections.push_back(where + ": " + verdict.reason);
     }
   }
 }

@@ -41,7 +41,7 @@ Run::Run(const VerifyOptions& options, VerifySummary& summary, Scan scan)
     int i = 0;
     for (const MasterType type : {MasterType::kUnit, MasterType::kLedger, MasterType::kStockItem}) {
       masters[static_cast<std::size_t>(i++)] =
-          FetchMasters(options.url, options.company, type, options.limits);
+          FetchMasters(options.url, options.company, type, options.masters_limits);
     }
     return masters;
   });

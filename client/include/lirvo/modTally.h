@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -91,10 +92,16 @@ inline constexpr std::size_t kMaxReplyBytes = 64u * 1024u * 1024u;
 inline constexpr std::size_t kMaxRequestBytes = 16u * 1024u * 1024u;
 
 // How long an exchange may take: to establish the connection, and in all. Running into either
-// limit is a failure like any other.
+// limit is a failure like any other. The two callbacks are optional and run on the exchanging
+// thread while it waits.
 struct ExchangeLimits {
   long connect_ms = 5'000;
   long total_ms = 120'000;
+  // Asked several times a second (at least once a second while nothing arrives): true aborts the
+  // exchange, which then throws a Failure saying it was cancelled.
+  std::function<bool()> cancelled{};
+  // Told how many seconds the exchange has taken so far, at most about four times a second.
+  std::function<void(double seconds)> waiting{};
 };
 
 // The limits of the three queries: 5 s to connect, 10 s in all, or LIRVO_QUERY_TIMEOUT seconds in
@@ -125,8 +132,9 @@ struct Reply {
 // (Content-Type as above, "Connection: close", "SOAPAction" empty) on a new HTTP handle and waits
 // for the whole reply. No body when `body` is empty-optional (the probe); an empty text stays
 // empty. Throws Failure when the text is not valid UTF-8 (nothing is sent), when the exchange
-// itself fails (nothing listening, connection dropped, time-out, reply too large), or when the
-// reply is not valid in the encoding it is marked with; an HTTP error status is not a failure.
+// itself fails (nothing listening, connection dropped, time-out, reply too large, cancelled by
+// `limits.cancelled`), or when the reply is not valid in the encoding it is marked with; an HTTP
+// error status is not a failure.
 Reply Exchange(const std::string& url, const std::optional<std::string_view>& body,
                const ExchangeLimits& limits = ImportLimits());
 

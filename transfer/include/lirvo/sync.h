@@ -95,11 +95,14 @@ inline constexpr int kLargestBatch = 500;
 enum class SyncPhase { kReading, kMasters, kVouchers, kBooksMasters, kComparing };
 
 // Where the sync stands: `done` of `total` units of the phase (rows read, masters or vouchers
-// sent).
+// sent). While a request is in hand it is told again, a few times a second, with how long the
+// request has waited for the server's reply and how many masters or vouchers it carries.
 struct SyncProgress {
   SyncPhase phase = SyncPhase::kReading;
   long done = 0;
   long total = 0;
+  std::chrono::duration<double> waiting{};  // zero when no request is in hand
+  long batch = 0;                           // objects in the request in hand
 };
 
 // One row that did not get into the books.
@@ -132,7 +135,8 @@ struct SyncOptions {
   bool windows1252_only = false;
   modTally::ExchangeLimits query_limits;   // the read-only queries
   modTally::ExchangeLimits import_limits;  // the imports
-  // Asked before every request and every few rows: true stops the run after the request in hand.
+  // Asked before every request, every few rows and several times a second while a request or a
+  // pre-flight query is in hand: true abandons that request and stops the run.
   std::function<bool()> interrupted;
   std::function<void(const SyncProgress&)> progress;
   // Called for every rejected row as it is known (for the report).
@@ -188,7 +192,9 @@ void PrintSummary(std::ostream& out, const SyncSummary& summary);
 
 // Shows SyncProgress on a stream: on a terminal one line rewritten with "\r" (phase, done of
 // total, rate, time left), at most ten times a second; elsewhere a plain line at each phase's
-// start and end, and in between at least every 10 % or 5 s.
+// start and end, and in between at least every 10 % or 5 s. A request that has waited a second or
+// more for its reply adds "waiting 35 s for the server's reply to 200 vouchers" (on a pipe, a line
+// when the wait passes a second, then every 5 s).
 class ProgressPrinter {
  public:
   ProgressPrinter(std::ostream& out, bool terminal);
@@ -198,6 +204,11 @@ class ProgressPrinter {
 
  private:
   using Clock = std::chrono::steady_clock;
+  // The line for `progress` without the wait: phase, done of total, rate, time left.
+  std::string Line(const SyncProgress& progress, Clock::time_point now) const;
+  void ShowWait(const SyncProgress& progress);
+  void Emit(std::string line);
+
   std::ostream& out_;
   bool terminal_;
   SyncPhase phase_ = SyncPhase::kReading;
@@ -206,6 +217,7 @@ class ProgressPrinter {
   Clock::time_point last_shown_{};
   long last_done_ = 0;
   std::size_t line_width_ = 0;
+  double wait_told_ = 0;  // the wait last shown for the request in hand, in seconds
 };
 
 }  // namespace lirvo::transfer

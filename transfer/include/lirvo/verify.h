@@ -128,7 +128,8 @@ struct VerifyOptions {
   std::string to;                      // YYYYMMDD or empty: the last date in the source
   int page_rows = 1000;                // source rows per export range, at most about
   std::size_t page_bytes = 8u << 20u;  // a range whose reply is larger is split (when it can be)
-  modTally::ExchangeLimits limits{5'000, 120'000};
+  modTally::ExchangeLimits limits{5'000, 120'000};         // each range of vouchers
+  modTally::ExchangeLimits masters_limits{5'000, 10'000};  // the books' masters (a query)
   std::function<bool()> interrupted;
   // In the sync's phases: kReading the table's rows, kBooksMasters the books' masters read,
   // kComparing the ranges compared.

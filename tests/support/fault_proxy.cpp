@@ -1,0 +1,171 @@
+#include "fault_proxy.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+#include <lirvo/encoding.h>
+
+namespace lirvo::test {
+
+namespace {
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// The whole reply of the server on 127.0.0.1:`port` to the raw `request` (read until it closes
+// the connection, as it does after a request that says "Connection: close"); empty when it cannot
+// be reached.
+std::string Forward(int port, const std::string& request) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    return {};
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  std::string reply;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      RawServer::SendAll(fd, request)) {
+    timeval timeout{30, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    char buffer[65536];
+    for (ssize_t got = 0; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+      reply.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  close(fd);
+  return reply;
+}
+
+// `reply` (a raw HTTP reply) as UTF-8 text with its first CREATED lowered by one, or its first
+// ALTERED when no CREATED is above 0.
+std::string ShortOfOne(const std::string& reply) {
+  const std::size_t end = reply.find("\r\n\r\n");
+  if (end == std::string::npos) {
+    return reply;
+  }
+  std::string head = reply.substr(0, end);
+  std::transform(head.begin(), head.end(), head.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  const std::size_t type_at = head.find("content-type:");
+  const std::size_t type_end = head.find('\r', type_at);
+  const std::string type =
+      type_at == std::string::npos
+          ? ""
+          : head.substr(type_at + 13,
+                        type_end == std::string::npos ? type_end : type_end - type_at - 13);
+  std::string text = encoding::DecodeReply(reply.substr(end + 4), type);
+  for (const std::string counter : {"CREATED", "ALTERED"}) {
+    const std::string open = "<" + counter + ">";
+    const std::size_t at = text.find(open);
+    if (at == std::string::npos) {
+      continue;
+    }
+    const std::size_t from = at + open.size();
+    const std::size_t to = text.find('<', from);
+    const long value = std::stol(text.substr(from, to - from));
+    if (value > 0) {
+      text.replace(from, to - from, std::to_string(value - 1));
+      break;
+    }
+  }
+  return RawServer::HttpReply(200, text, "text/xml; charset=utf-8");
+}
+
+int PortOf(const std::string& url) {
+  const std::size_t colon = url.rfind(':');
+  if (colon == std::string::npos) {
+    throw std::runtime_error("no port in " + url);
+  }
+  return std::stoi(url.substr(colon + 1));
+}
+
+}  // namespace
+
+FaultProxy::FaultProxy(const std::string& target, Kind kind, Mode mode, std::string marker)
+    : target_port_(PortOf(target)),
+      kind_(kind),
+      marker_(std::move(marker)),
+      mode_(mode),
+      server_([this](int socket, const std::string& request) { Handle(socket, request); }) {}
+
+FaultProxy::~FaultProxy() {
+  stopping_ = true;
+}
+
+void FaultProxy::Handle(int socket, const std::string& request) {
+  const std::string text = BodyText(request);
+  const bool import = text.find("Import Data") != std::string::npos ||
+                      text.find("<TALLYREQUEST>Import</TALLYREQUEST>") != std::string::npos;
+  const bool export_request = !import && (text.find("List of Accounts") != std::string::npos ||
+                                          text.find("Export") != std::string::npos);
+  const bool chosen = (kind_ == Kind::kImport ? import : export_request) &&
+                      (marker_.empty() || text.find(marker_) != std::string::npos);
+  const Mode mode = chosen ? mode_.load() : Mode::kForward;
+  if (mode != Mode::kForward) {
+    ++faulted_;
+  }
+  switch (mode) {
+    case Mode::kForward:
+      RawServer::SendAll(socket, Forward(target_port_, request));
+      return;
+    case Mode::kShortCount:
+      RawServer::SendAll(socket, ShortOfOne(Forward(target_port_, request)));
+      return;
+    case Mode::kIgnored: {
+      const std::string objects = std::to_string(Occurrences(text, "<TALLYMESSAGE"));
+      RawServer::SendAll(
+          socket, RawServer::HttpReply(
+                      200,
+                      "<RESPONSE><CREATED>0</CREATED><ALTERED>0</ALTERED><DELETED>0</DELETED>"
+                      "<LASTVCHID>0</LASTVCHID><LASTMID>0</LASTMID><COMBINED>0</COMBINED>"
+                      "<IGNORED>" +
+                          objects +
+                          "</IGNORED><ERRORS>0</ERRORS><CANCELLED>0</CANCELLED>"
+                          "<EXCEPTIONS>0</EXCEPTIONS></RESPONSE>",
+                      "text/xml; charset=utf-8"));
+      return;
+    }
+    case Mode::kHtml:
+      RawServer::SendAll(socket, RawServer::HttpReply(200,
+                                                      "<!DOCTYPE html><html><head><title>Welcome"
+                                                      "</title></head><body><h1>It works!</h1>"
+                                                      "</body></html>",
+                                                      "text/html"));
+      return;
+    case Mode::kUnknownRequest:
+      RawServer::SendAll(
+          socket,
+          RawServer::HttpReply(200, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>",
+                               "text/xml; charset=utf-8"));
+      return;
+    case Mode::kNever: {
+      // Held until the client hangs up or the proxy goes.
+      char byte = 0;
+      pollfd waiting{socket, POLLIN, 0};
+      while (!stopping_) {
+        if (poll(&waiting, 1, 20) > 0 && recv(socket, &byte, 1, MSG_DONTWAIT) <= 0) {
+          return;
+        }
+      }
+      return;
+    }
+    case Mode::kClose:
+      return;
+  }
+}
+
+}  // namespace lirvo::test
