@@ -5,9 +5,7 @@
 // something, 130 interrupted.
 #pragma once
 
-namespace CLI {
-class App;
-}
+#include <string>
 
 namespace CLI {
 class App;

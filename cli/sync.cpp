@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <iostream>
+#include <limits>
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -108,8 +109,8 @@ int RunSync(const SyncValues& values) {
   };
 
   std::cout << (options.dry_run ? "Checking " : "Syncing ") << options.database.string()
-            << " into \"" << options.company << "\" at " << options.url << " (journal "
-            << options.journal.string() << ")\n"
+            << " into \"" << options.company << "\" at " << modTally::ShownUrl(options.url)
+            << " (journal " << options.journal.string() << ")\n"
             << std::flush;
   transfer::SyncSummary summary;
   try {
@@ -152,7 +153,7 @@ void AddSyncCommand(CLI::App& app, int& status) {
   sync->add_option("--db", values->db, "the Access database (its table SalesMst)")->required();
   sync->add_option("--company", values->company, "the company (default: the server's current one)");
   sync->add_option("--batch", values->batch, "vouchers or masters per request")
-      ->check(CLI::Range(1, transfer::kLargestBatch))
+      ->check(WholeNumber(1, transfer::kLargestBatch))
       ->capture_default_str();
   sync->add_option("--journal", values->journal,
                    "the journal file (default: $XDG_STATE_HOME/lirvo/sync-journal.sqlite or "
@@ -164,7 +165,7 @@ void AddSyncCommand(CLI::App& app, int& status) {
   CLI::Option* limit =
       sync->add_option("--limit", values->limit,
                        "only the first N rows of the table (to try a sync on part of it first)")
-          ->check(CLI::PositiveNumber);
+          ->check(WholeNumber(1, std::numeric_limits<long>::max()));
   sync->add_flag("--dry-run", values->dry_run,
                  "read the company's masters and check the rows; send nothing");
   sync->add_flag("--trust-journal", values->trust_journal,

@@ -1,8 +1,10 @@
 #include "table_run.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <iostream>
+#include <limits>
 
 #include <lirvo/sync.h>
 
@@ -20,11 +22,41 @@ std::optional<std::string> CompanyToUse(const std::string& given, const std::str
     return std::nullopt;
   }
   if (company.empty()) {
-    std::cerr << "lirvo: the server at " << url
+    std::cerr << "lirvo: the server at " << modTally::ShownUrl(url)
               << " names no current company; open one there or give --company\n";
     return std::nullopt;
   }
   return company;
+}
+
+CLI::Validator WholeNumber(long low, long high) {
+  const std::string what =
+      high == std::numeric_limits<long>::max()
+          ? "a whole number from " + std::to_string(low) + " up"
+          : "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+  return CLI::Validator(
+      [low, high, what](const std::string& value) -> std::string {
+        long number = 0;
+        const auto [end, error] =
+            std::from_chars(value.data(), value.data() + value.size(), number);
+        if (error != std::errc() || end != value.data() + value.size() || number < low ||
+            number > high) {
+          return what + ", not \"" + value + "\"";
+        }
+        return {};
+      },
+      high == std::numeric_limits<long>::max() ? "N" : "N");
+}
+
+CLI::Validator CalendarDate() {
+  return CLI::Validator(
+      [](const std::string& value) -> std::string {
+        if (!transfer::IsCalendarDate(value)) {
+          return "a date is a day of the calendar written YYYYMMDD, not \"" + value + "\"";
+        }
+        return {};
+      },
+      "YYYYMMDD");
 }
 
 std::string CsvField(const std::string& value) {

@@ -8,12 +8,21 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 namespace lirvo::cli {
 
 // The company given on the command line, else the server's current one (asked at `url` within
 // the query time limits). Nothing, after saying why on stderr, when the server cannot be asked or
 // names no current company.
 std::optional<std::string> CompanyToUse(const std::string& given, const std::string& url);
+
+// A whole number from `low` to `high`: anything else is named in one short line ("a whole number
+// from 1 to 500, not \"abc\"").
+CLI::Validator WholeNumber(long low, long high);
+
+// A day of the calendar written YYYYMMDD.
+CLI::Validator CalendarDate();
 
 // A field of a CSV line, quoted when it holds a comma, a quote or a line break.
 std::string CsvField(const std::string& value);

@@ -14,23 +14,10 @@
 
 namespace lirvo::cli {
 
-namespace {
-
-// Checks a --from or --to value: eight digits.
-std::string DateOption(const std::string& value) {
-  if (value.size() != 8 || value.find_first_not_of("0123456789") != std::string::npos) {
-    return "a date is written YYYYMMDD, not \"" + value + "\"";
-  }
-  return {};
-}
-
-}  // namespace
-
 int RunVerify(const VerifyValues& values) {
   transfer::VerifyOptions options;
   options.url = modTally::DefaultAddress();
-  options.database =
-      values.db.empty() ? transfer::DefaultDatabasePath() : std::filesystem::path(values.db);
+  options.database = values.db;
   options.from = values.from;
   options.to = values.to;
 
@@ -68,7 +55,7 @@ int RunVerify(const VerifyValues& values) {
   };
 
   std::cout << "Verifying " << options.database.string() << " against \"" << options.company
-            << "\" at " << options.url << '\n'
+            << "\" at " << modTally::ShownUrl(options.url) << '\n'
             << std::flush;
   transfer::VerifySummary summary;
   try {
@@ -108,18 +95,23 @@ void AddVerifyCommand(CLI::App& app, int& status) {
       "each row matches, is missing, or differs (field, source and books value); sales vouchers "
       "the source does not hold are named too.\nExit status: 0 everything matches, 1 could not "
       "finish (reason on stderr), 2 usage error, 3 something does not match.");
-  verify->add_option("--db", values->db,
-                     "the Access database (default: SampleData.mdb beside the executable)");
+  verify->add_option("--db", values->db, "the Access database (its table SalesMst)")->required();
   verify->add_option("--company", values->company,
                      "the company (default: the server's current one)");
   verify->add_option("--from", values->from, "first date, YYYYMMDD (default: the source's first)")
-      ->check(CLI::Validator(DateOption, "YYYYMMDD"));
+      ->check(CalendarDate());
   verify->add_option("--to", values->to, "last date, YYYYMMDD (default: the source's last)")
-      ->check(CLI::Validator(DateOption, "YYYYMMDD"));
+      ->check(CalendarDate());
   verify->add_option("--report", values->report,
                      "write every row that does not match to this CSV file "
                      "(VoucherID,row,status,field,source,books)");
-  verify->callback([values, &status] { status = RunVerify(*values); });
+  verify->callback([values, &status] {
+    if (!values->from.empty() && !values->to.empty() && values->from > values->to) {
+      throw CLI::ValidationError("--from", "--from " + values->from + " comes after --to " +
+                                               values->to + ": the range would be empty");
+    }
+    status = RunVerify(*values);
+  });
 }
 
 }  // namespace lirvo::cli

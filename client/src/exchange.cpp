@@ -24,6 +24,17 @@ std::string DefaultAddress() {
   return std::string(kDefaultUrl);
 }
 
+std::string ShownUrl(std::string_view url) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+  const std::size_t end = url.find_first_of("/?#", start);
+  const std::size_t at = url.rfind('@', end == std::string_view::npos ? url.size() : end);
+  if (at == std::string_view::npos || at < start) {
+    return std::string(url);
+  }
+  return std::string(url.substr(0, start)) + std::string(url.substr(at + 1));
+}
+
 namespace {
 
 // The limits with the total taken from `variable` when it is set and not empty: a positive number
@@ -181,7 +192,7 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   const auto not_utf8 = [&](std::size_t bad) {
     const auto at = lirvo::encoding::PositionOf(text, bad);
     return Failure(FailureNumber::kEncoding,
-                   "the request for " + url + " is not UTF-8 text at line " +
+                   "the request for " + ShownUrl(url) + " is not UTF-8 text at line " +
                        std::to_string(at.line) + ", column " + std::to_string(at.column) +
                        " (byte " + std::to_string(bad + 1) + "); nothing was sent");
   };
@@ -202,7 +213,7 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   EnsureCurlGlobal();
   const std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
   if (!handle) {
-    throw Failure(FailureNumber::kHttpClient, "cannot create an HTTP request for " + url);
+    throw Failure(FailureNumber::kHttpClient, "cannot create an HTTP request for " + ShownUrl(url));
   }
   CURL* const curl = handle.get();
 
@@ -215,7 +226,8 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   for (const char* header : {content_type, "Connection: close", "SOAPAction;", "Expect:"}) {
     curl_slist* const extended = curl_slist_append(headers.get(), header);
     if (extended == nullptr) {
-      throw Failure(FailureNumber::kHttpClient, "cannot set the request headers for " + url);
+      throw Failure(FailureNumber::kHttpClient,
+                    "cannot set the request headers for " + ShownUrl(url));
     }
     static_cast<void>(headers.release());
     headers.reset(extended);
@@ -247,17 +259,25 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
 
   const CURLcode code = curl_easy_perform(curl);
   if (watch.cancelled) {
-    throw Failure(static_cast<int>(CURLE_ABORTED_BY_CALLBACK),
-                  "the exchange with " + url + " was cancelled before the server had answered");
+    throw Failure(
+        static_cast<int>(CURLE_ABORTED_BY_CALLBACK),
+        "the exchange with " + ShownUrl(url) + " was cancelled before the server had answered");
   }
   if (sink.too_large) {
     throw Failure(FailureNumber::kReplyTooLarge,
-                  "the reply from " + url + " is larger than " +
+                  "the reply from " + ShownUrl(url) + " is larger than " +
                       std::to_string(kMaxReplyBytes / (1024 * 1024)) + " MiB and was refused");
   }
   if (code != CURLE_OK) {
     const std::string detail = error[0] != '\0' ? error : curl_easy_strerror(code);
-    throw Failure(static_cast<int>(code), "cannot exchange a request with " + url + ": " + detail);
+    const char* configured = std::getenv("LIRVO_TALLY_URL");
+    const bool from_variable = configured != nullptr && url == configured;
+    throw Failure(static_cast<int>(code),
+                  "cannot exchange a request with " + ShownUrl(url) + ": " + detail +
+                      (code == CURLE_URL_MALFORMAT && from_variable
+                           ? " (the address is LIRVO_TALLY_URL's: set it to a URL such as " +
+                                 std::string(kDefaultUrl) + ")"
+                           : std::string()));
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &sink.reply.status);
   const char* reply_type = nullptr;
@@ -269,7 +289,7 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
         lirvo::encoding::DecodeReply(sink.reply.raw, reply_type != nullptr ? reply_type : "");
   } catch (const lirvo::encoding::Error& undecodable) {
     throw Failure(FailureNumber::kEncoding,
-                  "cannot read the reply from " + url + ": " + undecodable.what());
+                  "cannot read the reply from " + ShownUrl(url) + ": " + undecodable.what());
   }
   return std::move(sink.reply);
 }

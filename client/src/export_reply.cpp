@@ -202,15 +202,15 @@ pugi::xml_node ReadExportReply(pugi::xml_document& document, const Reply& reply,
 std::string CurrentCompanyOf(const Reply& reply, const std::string& url) {
   pugi::xml_document document;
   // A server with no company loaded may well answer with an empty ENVELOPE: it names none.
-  const pugi::xml_node root =
-      ReadExportReply(document, reply, {"cannot read the current company from " + url, {}, true});
+  const pugi::xml_node root = ReadExportReply(
+      document, reply, {"cannot read the current company from " + ShownUrl(url), {}, true});
   const pugi::xml_node company = FirstElement(root, "SVCURRENTCOMPANY");
   return company ? NodeText(company) : std::string();
 }
 
 std::vector<std::string> CompanyNamesOf(const Reply& reply, const std::string& url) {
   pugi::xml_document document;
-  const std::string what = "cannot read the list of companies from " + url;
+  const std::string what = "cannot read the list of companies from " + ShownUrl(url);
   const pugi::xml_node root = ReadExportReply(document, reply, {what, {}, false});
   std::vector<std::string> names;
   for (const pugi::xpath_node& selected : root.select_nodes(".//COMPANYNAME")) {
@@ -225,7 +225,7 @@ std::vector<std::string> CompanyNamesOf(const Reply& reply, const std::string& u
 
 std::vector<std::string> CompanyCollectionNamesOf(const Reply& reply, const std::string& url) {
   pugi::xml_document document;
-  const std::string what = "cannot read the Company collection from " + url;
+  const std::string what = "cannot read the Company collection from " + ShownUrl(url);
   const pugi::xml_node root = ReadExportReply(document, reply, {what, {}, false});
   // Only the objects of a COLLECTION are companies: the CMPINFO the server puts in DESC counts
   // them in an element that is also named COMPANY.

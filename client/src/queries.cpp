@@ -73,9 +73,10 @@ Reply QueryReply(const std::string& url, const std::optional<std::string_view>& 
   Reply reply = Exchange(url, request, QueryLimits());
   if (reply.status >= 300) {
     const std::string_view phrase = ReasonPhrase(reply.status);
-    throw Failure(FailureNumber::kHttpStatus,
-                  "the server at " + url + " answered HTTP " + std::to_string(reply.status) +
-                      (phrase.empty() ? "" : " ") + std::string(phrase));
+    throw Failure(FailureNumber::kHttpStatus, "the server at " + ShownUrl(url) + " answered HTTP " +
+                                                  std::to_string(reply.status) +
+                                                  (phrase.empty() ? "" : " ") +
+                                                  std::string(phrase));
   }
   return reply;
 }
@@ -86,14 +87,15 @@ Reply QueryReply(const std::string& url, const std::optional<std::string_view>& 
 std::string ProbeAnswer(const Reply& reply, const std::string& url) {
   pugi::xml_document document;
   if (const std::optional<std::string> instead = LoadServerXml(document, reply)) {
-    throw Failure(FailureNumber::kDocument, "the server at " + url + " answered the probe with " +
-                                                *instead +
+    throw Failure(FailureNumber::kDocument, "the server at " + ShownUrl(url) +
+                                                " answered the probe with " + *instead +
                                                 ": not the accounting server, which answers "
                                                 "with a RESPONSE line");
   }
   if (const pugi::xml_node error = FirstElement(document, "LINEERROR")) {
-    throw Failure(FailureNumber::kDocument,
-                  "the server at " + url + " answered the probe: " + ReplyExcerpt(NodeText(error)));
+    throw Failure(
+        FailureNumber::kDocument,
+        "the server at " + ShownUrl(url) + " answered the probe: " + ReplyExcerpt(NodeText(error)));
   }
   const pugi::xml_node response = FirstElement(document, "RESPONSE");
   return response ? NodeText(response) : std::string(kServerRunningLine);

@@ -95,6 +95,13 @@ TEST(Cli, HelpVersionAndUsageErrorsBehaveAlikeInEveryProgramAndCommand) {
       {LIRVO_CLI_PATH, "build ledger --Name x --Colour red", 2, "--Colour"},
       {LIRVO_CLI_PATH, "build ledger --action Modify --Name x", 2, "--action"},
       {LIRVO_CLI_PATH, "build ledger --action Alter --Name x", 2, "--OldName"},
+      // Options are checked before anything is asked of a server, each in one short line.
+      {LIRVO_CLI_PATH, "sync", 2, "--db is required"},
+      {LIRVO_CLI_PATH, "verify", 2, "--db is required"},
+      {LIRVO_CLI_PATH, "sync --db x --limit 0", 2, "--limit: a whole number from 1 up, not \"0\""},
+      {LIRVO_CLI_PATH, "sync --db x --batch abc", 2, "a whole number from 1 to 500, not \"abc\""},
+      {LIRVO_CLI_PATH, "verify --db x --from 20161301", 2, "--from: a date is a day of the"},
+      {LIRVO_CLI_PATH, "verify --db x --from 20160501 --to 20160401", 2, "comes after --to"},
 #ifdef LIRVO_DEMO_PATH
       {LIRVO_DEMO_PATH, "--help", 0, "--screenshot FILE"},
       {LIRVO_DEMO_PATH, "--version", 0, kVersion},

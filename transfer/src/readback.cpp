@@ -271,7 +271,7 @@ std::vector<BooksMaster> ReadMasterReply(const modTally::Reply& reply, MasterTyp
 std::vector<BooksMaster> FetchMasters(const std::string& url, const std::string& company,
                                       MasterType type, const modTally::ExchangeLimits& limits) {
   const std::string what = std::string("cannot read the ") + CollectionOf(type).type +
-                           " masters of \"" + company + "\" from " + url;
+                           " masters of \"" + company + "\" from " + modTally::ShownUrl(url);
   modTally::Reply reply;
   try {
     reply = modTally::Exchange(url, MasterExportRequest(company, type), limits);

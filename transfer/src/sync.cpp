@@ -112,7 +112,8 @@ class SyncRun {
  public:
   explicit SyncRun(const SyncOptions& options)
       : options_(options),
-        journal_(options.journal, options.dry_run, options.url, options.company),
+        journal_(options.journal, options.dry_run, modTally::ShownUrl(options.url),
+                 options.company),
         scan_(Checking(options)),
         run_(scan_, checked_, Scanning(options, this)) {
     summary_.dry_run = options.dry_run;
@@ -199,9 +200,14 @@ bool SyncRun::Read(std::future<detail::HeldMasters>& preflight) {
       run_.Compare();
     }
   } catch (const Failure& failure) {
-    summary_.stopped = (summary_.books_checked ? "cannot check the books: " : "") +
-                       failure.description() + "; nothing was sent";
     reading_failed_ = true;
+    if (Interrupted()) {
+      summary_.interrupted = true;  // the read-back's request in hand was abandoned
+      summary_.skipped = summary_.rows;
+    } else {
+      summary_.stopped = (summary_.books_checked ? "cannot check the books: " : "") +
+                         failure.description() + "; nothing was sent";
+    }
     preflight.wait();
     return false;
   }

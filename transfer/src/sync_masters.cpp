@@ -14,8 +14,8 @@ namespace FailureNumber = modTally::FailureNumber;
 std::unordered_set<std::string> ReadMasters(const std::string& url, const std::string& company,
                                             const char* type, const char* element,
                                             const modTally::ExchangeLimits& limits) {
-  const std::string what =
-      std::string("cannot read the ") + type + " of \"" + company + "\" from " + url;
+  const std::string what = std::string("cannot read the ") + type + " of \"" + company +
+                           "\" from " + modTally::ShownUrl(url);
   modTally::Reply reply;
   try {
     reply = modTally::Exchange(url, modTally::ListOfAccountsRequest(type, company), limits);

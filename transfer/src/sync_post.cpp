@@ -120,8 +120,9 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
     number = modTally::FailureNumber::kHttpStatus;
     trouble = "was answered with something that is not an import reply (" + std::string(what) + ")";
   }
-  throw Stopped(number, "the import of " + Described(items, begin, end) + " at " + options_.url +
-                            " " + trouble + " (tried twice); nothing after it was sent");
+  throw Stopped(number, "the import of " + Described(items, begin, end) + " at " +
+                            modTally::ShownUrl(options_.url) + " " + trouble +
+                            " (tried twice); nothing after it was sent");
 }
 
 }  // namespace lirvo::transfer::detail

@@ -79,8 +79,8 @@ void PrintSummary(std::ostream& out, const SyncSummary& s) {
         << (s.dry_run ? "to send again\n" : "sent again\n");
   }
   if (!s.dry_run) {
-    out << "Requests: " << s.requests << " import requests sent (" << s.split_requests
-        << " of them to find the rejected rows of a batch)\n";
+    out << "Requests: " << s.requests << (s.requests == 1 ? " import request" : " import requests")
+        << " sent (" << s.split_requests << " of them to find the rejected rows of a batch)\n";
   }
   out << "Time:     " << Duration(s.time.count()) << '\n';
   if (s.interrupted) {

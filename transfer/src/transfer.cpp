@@ -120,8 +120,8 @@ TransferResult DataToTally(const std::string& url, const std::string& company, c
                            const std::filesystem::path& database) {
   TransferResult result;
   if (company.empty()) {
-    Stop(Failure(FailureNumber::kValue, "there is no company to send to (the server at " + url +
-                                            " named no current company)"),
+    Stop(Failure(FailureNumber::kValue, "there is no company to send to (the server at " +
+                                            modTally::ShownUrl(url) + " named no current company)"),
          "", result);
   }
   std::optional<SalesDatabase> db;

@@ -251,8 +251,12 @@ void PrintVerifySummary(std::ostream& out, const VerifySummary& s) {
         << "Stopped: the comparison is incomplete, nothing proves the books right.\n";
     return;
   }
-  out << "Rows:      " << s.rows << " in the table, " << s.in_range << " dated " << s.from << " to "
-      << s.to << " (or failing the local checks)\n";
+  out << "Rows:      " << s.rows << " in the table";
+  if (!s.from.empty()) {
+    out << ", " << s.in_range << " dated " << s.from << " to " << s.to
+        << " (or failing the local checks)";
+  }
+  out << '\n';
   out << "Vouchers:  " << s.matched << " match, " << s.missing << " missing from the books, "
       << s.different << " different, " << s.not_in_source
       << " in the books but not in the source\n";
@@ -261,7 +265,8 @@ void PrintVerifySummary(std::ostream& out, const VerifySummary& s) {
       << s.masters_different << " with another parent or unit\n";
   char time[32];
   std::snprintf(time, sizeof time, "%.1f s", s.time.count());
-  out << "Requests:  " << s.requests << " export requests; time " << time << '\n';
+  out << "Requests:  " << s.requests << (s.requests == 1 ? " export request" : " export requests")
+      << "; time " << time << '\n';
   if (s.interrupted) {
     out << "Interrupted: the comparison is incomplete.\n";
   } else if (s.ExitStatus() == 0) {

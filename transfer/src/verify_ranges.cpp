@@ -53,7 +53,7 @@ std::string DescribeRow(const SalesRow& row) {
 
 std::string Run::What(const Range& range) const {
   return "cannot read the sales vouchers of \"" + options_.company + "\" dated " + range.from +
-         " to " + range.to + " from " + options_.url;
+         " to " + range.to + " from " + modTally::ShownUrl(options_.url);
 }
 
 std::future<modTally::Reply> Run::Fetch(const Range& range) {
