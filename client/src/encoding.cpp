@@ -424,21 +424,28 @@ std::string DropForbiddenXml(std::string_view text) {
   bool in_cdata = false;
   // Where the "&"s that may still start a reference sit in `out`; a ";" that stays ends them all.
   std::vector<std::size_t> ampersands;
-  // Bytes that need a look: control characters, and those that may end or start something above.
-  // Runs of the others are copied whole.
-  static constexpr auto kLook = [] {
+  // Bytes that need a look: control characters, and those that may start or end something above
+  // (outside a CDATA section "&", ";", "[" and the last bytes of U+FFFE and U+FFFF; inside one
+  // only ">"). Runs of the others are copied whole.
+  static constexpr auto kLook = [](bool cdata) {
     std::array<bool, 256> look{};
     for (int b = 0; b < 0x20; ++b) {
       look[static_cast<std::size_t>(b)] = b != '\t' && b != '\n' && b != '\r';
     }
-    for (const int b : {0x26, 0x3B, 0x5B, 0x3E, 0xBE, 0xBF}) {  // & ; [ > and two of U+FFFE/FFFF
+    if (cdata) {
+      look[0x3E] = true;  // >
+      return look;
+    }
+    for (const int b : {0x26, 0x3B, 0x5B, 0xBE, 0xBF}) {  // & ; [ and two of U+FFFE/FFFF
       look[static_cast<std::size_t>(b)] = true;
     }
     return look;
-  }();
+  };
+  static constexpr std::array<bool, 256> kOutside = kLook(false), kInside = kLook(true);
   for (std::size_t at = 0; at < text.size(); ++at) {
+    const std::array<bool, 256>& look = in_cdata ? kInside : kOutside;
     std::size_t end = at;
-    while (end < text.size() && !kLook[static_cast<unsigned char>(text[end])]) {
+    while (end < text.size() && !look[static_cast<unsigned char>(text[end])]) {
       ++end;
     }
     out.append(text.data() + at, end - at);

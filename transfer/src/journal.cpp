@@ -200,7 +200,8 @@ void Journal::RecordInBooks() {
          " SELECT ?1, ?2, voucher_id, digest, 'accepted', 'found in the books',"
          " strftime('%Y-%m-%dT%H:%M:%SZ','now') FROM temp.in_books WHERE true"
          " ON CONFLICT(server, company, voucher_id) DO UPDATE SET digest=excluded.digest,"
-         " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded")
+         " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded"
+         " WHERE vouchers.outcome <> 'accepted' OR vouchers.digest <> excluded.digest")
       .Bind(1, server_)
       .Bind(2, company_)
       .Run();

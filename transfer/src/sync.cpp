@@ -239,6 +239,12 @@ void SyncRun::Decide(const verify::CheckedRow& checked) {
     return;
   }
   const std::string digest = Digest(message_);
+  if (summary_.books_checked && !checked.missing && checked.differences.empty()) {
+    // In the books as in the source: the journal learns it where it says otherwise.
+    journal_.NoteInBooks(id, digest);
+    ++summary_.unchanged;
+    return;
+  }
   const std::optional<detail::Journal::Entry> entry = journal_.Find(id);
   const bool accepted_as_is = entry && entry->accepted && entry->digest == digest;
   bool send = false;
@@ -247,10 +253,6 @@ void SyncRun::Decide(const verify::CheckedRow& checked) {
   } else if (checked.missing) {
     send = true;
     summary_.missing_in_books += entry && entry->accepted ? 1 : 0;
-  } else if (checked.differences.empty()) {
-    if (!accepted_as_is) {
-      journal_.NoteInBooks(id, digest);
-    }
   } else if (options_.overwrite || (entry && entry->accepted && !accepted_as_is)) {
     // Overwritten on request, or changed in the source since the books took it.
     send = true;

@@ -115,8 +115,7 @@ void Spool::ForEachRow(const std::string& from, const std::string& to,
                        const std::function<void(long number, const SalesRow& row)>& each) {
   sqlite::Statement& rows = db_.Query(
       "SELECT row, voucher_id, date, ref, party, sales, tax, item, unit, qty, rate, amount, taxper"
-      " FROM source WHERE rejected IS NULL AND date BETWEEN ?1 "
-      "AND ?2 ORDER BY row");
+      " FROM source WHERE rejected IS NULL AND date BETWEEN ?1 AND ?2");
   rows.Bind(1, from).Bind(2, to);
   while (rows.Step()) {
     each(static_cast<long>(rows.Int(0)), RowOf(rows));

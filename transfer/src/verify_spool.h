@@ -51,7 +51,8 @@ class Spool {
   // Per date from `from` to `to`, in date order, how many accepted rows it has.
   void ForEachDate(const std::string& from, const std::string& to,
                    const std::function<void(const std::string& date, long rows)>& each);
-  // The accepted rows dated `from` to `to`, in row order.
+  // The accepted rows dated `from` to `to`, in the order of the date index (the findings are
+  // handed out in row order at the end).
   void ForEachRow(const std::string& from, const std::string& to,
                   const std::function<void(long number, const SalesRow& row)>& each);
   // The row with `voucher_id`: the first accepted one, else the first refused one.
