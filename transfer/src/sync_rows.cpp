@@ -34,9 +34,8 @@ bool IsPlainNumber(std::string_view value) {
   return error == std::errc() && end == value.data() + value.size() && std::isfinite(number);
 }
 
-}  // namespace
-
-SalesRow Normalized(SalesRow row) {
+// Every value of `row` without the blanks at its ends.
+void NormalizeInPlace(SalesRow& row) {
   for (std::optional<std::string>* value :
        {&row.VoucherID, &row.VoucherDate, &row.RefNo, &row.PartyName, &row.SalesLedger, &row.TaxAc,
         &row.ItemName, &row.Unit, &row.Qty, &row.Rate, &row.Amount, &row.TaxPer}) {
@@ -47,7 +46,18 @@ SalesRow Normalized(SalesRow row) {
       }
     }
   }
+}
+
+}  // namespace
+
+SalesRow Normalized(SalesRow row) {
+  NormalizeInPlace(row);
   return row;
+}
+
+const SalesRow& SalesSource::Normalize() {
+  NormalizeInPlace(row_);
+  return row_;
 }
 
 bool IsCalendarDate(std::string_view date) {

@@ -19,8 +19,13 @@ namespace verify {
 void Needs::Note(const std::optional<std::string>& name, std::string_view detail, long row,
                  const std::string& voucher_id, bool in_range) {
   const std::string_view trimmed = name ? text::Trim(*name) : std::string_view();
-  const auto [at, added] = seen_.emplace(text::FoldCase(trimmed), all_.size());
-  if (added) {
+  key_.assign(trimmed);
+  for (char& c : key_) {
+    c = text::LowerAscii(c);
+  }
+  auto at = seen_.find(key_);
+  if (at == seen_.end()) {
+    at = seen_.emplace(key_, all_.size()).first;
     all_.push_back({std::string(trimmed), std::string(detail), 0, {}});
   }
   Need& need = all_[at->second];
@@ -54,7 +59,7 @@ void Run::Load() {
   Show(SyncPhase::kReading, 0, summary_.rows);
   sqlite::Transaction loading = spool_.Begin();
   while ((scan_.row_limit <= 0 || source.number() < scan_.row_limit) && source.Next()) {
-    const SalesRow row = Normalized(source.row());
+    const SalesRow& row = source.Normalize();
     const long number = source.number();
     if (number % 256 == 0) {
       Show(SyncPhase::kReading, number - 1, summary_.rows);

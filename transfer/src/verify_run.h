@@ -41,6 +41,7 @@ class Needs {
  private:
   std::unordered_map<std::string, std::size_t> seen_;
   std::vector<Need> all_;
+  std::string key_;  // reused, so that noting a name met before allocates nothing
 };
 
 using BooksMasters = std::array<std::vector<BooksMaster>, 3>;  // units, ledgers, stock items

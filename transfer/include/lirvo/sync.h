@@ -39,6 +39,8 @@ class SalesSource {
   bool Next();
   // The current row and its number (valid after Next returned true).
   const SalesRow& row() const { return row_; }
+  // The current row made Normalized in place, and returned.
+  const SalesRow& Normalize();
   long number() const { return number_; }
 
  private:
