@@ -127,7 +127,14 @@ int TakeScreenshot(QWidget& window, const Options& options) {
   if (!options.click.empty()) {
     auto* button = window.findChild<QPushButton*>(QString::fromStdString(options.click));
     if (button == nullptr) {
-      std::cerr << "lirvo-demo: the window has no button named \"" << options.click << "\"\n";
+      std::string names;
+      for (const QPushButton* known : window.findChildren<QPushButton*>()) {
+        if (!known->objectName().isEmpty()) {
+          names += (names.empty() ? "" : ", ") + known->objectName().toStdString();
+        }
+      }
+      std::cerr << "lirvo-demo: the window has no button named \"" << options.click
+                << "\"; its buttons are " << names << '\n';
       window.close();
       return kExitUsage;
     }

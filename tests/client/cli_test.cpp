@@ -133,6 +133,12 @@ TEST(Cli, HelpVersionAndUsageErrorsBehaveAlikeInEveryProgramAndCommand) {
       EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 2) << "one-line hint";
     }
   }
+#ifdef LIRVO_DEMO_PATH
+  const auto unknown = RunCommand("LIRVO_TALLY_URL=" + url + " QT_QPA_PLATFORM=offscreen " +
+                                  LIRVO_DEMO_PATH + " --screenshot /dev/null --click cmdGo");
+  EXPECT_EQ(unknown.exit_code, 2);
+  EXPECT_THAT(unknown.err, HasSubstr("no button named \"cmdGo\"; its buttons are cmdRefresh"));
+#endif
 }
 
 TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
