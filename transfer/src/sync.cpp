@@ -104,8 +104,6 @@ std::string Differences(const std::vector<FieldDifference>& differences) {
   return text + "); left alone, --overwrite sends the source's version";
 }
 
-}  // namespace
-
 // One sync: the table scanned once (the verification's scan), the books read back, each row
 // decided, then the missing masters and the vouchers to send posted.
 class SyncRun {
@@ -415,6 +413,8 @@ bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
     }
   }
 }
+
+}  // namespace
 
 SyncSummary Sync(const SyncOptions& options) {
   if (text::Trim(options.company).empty()) {
