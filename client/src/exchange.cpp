@@ -184,8 +184,8 @@ WireEncoding ConfiguredWireEncoding() {
                     "\": it takes utf-16 (the default, what the server reads intact) or utf-8");
 }
 
-Reply ExchangeUndecoded(const std::string& url, const std::optional<std::string_view>& body,
-                        const ExchangeLimits& limits) {
+Reply Exchange(const std::string& url, const std::optional<std::string_view>& body,
+               const ExchangeLimits& limits) {
   // The wire text is settled before anything is sent: a text that is not UTF-8 never leaves.
   const WireEncoding wire = ConfiguredWireEncoding();
   const std::string_view text = body.value_or(std::string_view());
@@ -281,27 +281,17 @@ Reply ExchangeUndecoded(const std::string& url, const std::optional<std::string_
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &sink.reply.status);
   const char* reply_type = nullptr;
-  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &reply_type) == CURLE_OK &&
-      reply_type != nullptr) {
-    sink.reply.content_type = reply_type;
+  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &reply_type) != CURLE_OK) {
+    reply_type = nullptr;
   }
-  return std::move(sink.reply);
-}
-
-void DecodeReplyText(Reply& reply, const std::string& url) {
   try {
-    reply.text = lirvo::encoding::DecodeReply(reply.raw, reply.content_type);
+    sink.reply.text =
+        lirvo::encoding::DecodeReply(sink.reply.raw, reply_type != nullptr ? reply_type : "");
   } catch (const lirvo::encoding::Error& undecodable) {
     throw Failure(FailureNumber::kEncoding,
                   "cannot read the reply from " + ShownUrl(url) + ": " + undecodable.what());
   }
-}
-
-Reply Exchange(const std::string& url, const std::optional<std::string_view>& body,
-               const ExchangeLimits& limits) {
-  Reply reply = ExchangeUndecoded(url, body, limits);
-  DecodeReplyText(reply, url);
-  return reply;
+  return std::move(sink.reply);
 }
 
 Reply Exchange(const std::string& url, const pugi::xml_document& document) {

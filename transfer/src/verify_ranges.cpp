@@ -59,9 +59,9 @@ std::string Run::What(const Range& range) const {
 std::future<modTally::Reply> Run::Fetch(const Range& range) {
   ++summary_.requests;
   return std::async(std::launch::async, [this, range] {
-    return modTally::ExchangeUndecoded(options_.url,
-                                       VoucherExportRequest(options_.company, range.from, range.to),
-                                       options_.limits);
+    return modTally::Exchange(options_.url,
+                              VoucherExportRequest(options_.company, range.from, range.to),
+                              options_.limits);
   });
 }
 
@@ -93,36 +93,23 @@ void Run::Compare() {
   }
   summary_.in_range = to_compare_ + spool_.CountFindings(Outcome::kNotExpected);
   Show(SyncPhase::kComparing, 0, to_compare_);
-  // Three ranges in hand at once, one export in flight: as soon as a range's reply has come, the
-  // next range is asked for; while the server prepares it, this reply is decoded beside the
-  // comparison of the one before.
+  // One export in flight at a time: the next range's while this one is compared.
   std::future<modTally::Reply> fetched = Fetch(ranges.front());
-  std::future<modTally::Reply> decoded;
-  std::size_t decoding = 0;  // the range whose reply `decoded` brings
   for (std::size_t i = 0; i < ranges.size(); ++i) {
-    std::optional<modTally::Reply> reply = Receive(ranges[i], fetched);
+    const std::optional<modTally::Reply> reply = Receive(ranges[i], fetched);
     if (options_.interrupted && options_.interrupted()) {
       summary_.interrupted = true;
       return;
     }
     if (!reply) {
-      CompareHalves(ranges[i]);  // the server's one request at a time: nothing else is in flight
+      CompareHalves(ranges[i]);
     }
     if (i + 1 < ranges.size()) {
       fetched = Fetch(ranges[i + 1]);
     }
-    std::future<modTally::Reply> next;
     if (reply) {
-      next = Decode(ranges[i], std::move(*reply));
+      CompareReply(ranges[i], *reply);
     }
-    if (decoded.valid()) {
-      CompareReply(ranges[decoding], decoded.get());
-    }
-    decoded = std::move(next);
-    decoding = i;
-  }
-  if (decoded.valid()) {
-    CompareReply(ranges[decoding], decoded.get());
   }
 
   // Books vouchers found outside their row's range.
@@ -133,7 +120,7 @@ std::optional<modTally::Reply> Run::Receive(const Range& range,
                                             std::future<modTally::Reply>& fetched) {
   try {
     modTally::Reply reply = fetched.get();
-    if (reply.raw.size() > options_.page_bytes && range.from != range.to) {
+    if (reply.text.size() > options_.page_bytes && range.from != range.to) {
       return std::nullopt;
     }
     return reply;
@@ -145,22 +132,11 @@ std::optional<modTally::Reply> Run::Receive(const Range& range,
   }
 }
 
-std::future<modTally::Reply> Run::Decode(const Range& range, modTally::Reply reply) {
-  return std::async(std::launch::async, [this, range, reply = std::move(reply)]() mutable {
-    try {
-      modTally::DecodeReplyText(reply, options_.url);
-    } catch (const Failure& failure) {
-      throw Failure(failure.number(), What(range) + ": " + failure.description());
-    }
-    return std::move(reply);
-  });
-}
-
 void Run::CompareRange(const Range& range) {
   std::future<modTally::Reply> fetched = Fetch(range);
-  std::optional<modTally::Reply> reply = Receive(range, fetched);
+  const std::optional<modTally::Reply> reply = Receive(range, fetched);
   if (reply) {
-    CompareReply(range, Decode(range, std::move(*reply)).get());
+    CompareReply(range, *reply);
   } else {
     CompareHalves(range);
   }

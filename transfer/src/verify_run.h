@@ -90,18 +90,15 @@ class Run {
             std::string_view source, std::string_view books) {
     spool_.AddFinding(row, voucher_id, outcome, field, source, books);
   }
-  // The reply `fetched` brings for `range` (undecoded), or nothing when it is too large and
-  // `range` can be split. Throws Failure naming the range.
+  // The reply `fetched` brings for `range`, or nothing when it is too large and `range` can be
+  // split. Throws Failure naming the range.
   std::optional<modTally::Reply> Receive(const Range& range, std::future<modTally::Reply>& fetched);
   // Fetches and compares `range`, in halves when its reply is too large.
   void CompareRange(const Range& range);
   void CompareHalves(const Range& range);
   void CompareReply(const Range& range, const modTally::Reply& reply);
   std::string What(const Range& range) const;
-  // The export of `range`, its body not yet decoded.
   std::future<modTally::Reply> Fetch(const Range& range);
-  // `reply` decoded on a thread of its own. The failure names the range.
-  std::future<modTally::Reply> Decode(const Range& range, modTally::Reply reply);
   // A books voucher of `range` that no row of the range took.
   void Judge(const Range& range, const BooksVoucher& voucher);
 

@@ -130,7 +130,6 @@ struct Reply {
   std::string headers;  // all reply headers as one text, "Name: value\r\n" each
   std::string text;     // the body decoded to UTF-8, without what XML 1.0 forbids (see encoding.h)
   std::string raw{};    // the body exactly as received
-  std::string content_type{};  // the Content-Type the body came under ("" when none)
 };
 
 // Posts the UTF-8 text `*body` to `url` in the configured wire encoding with the fixed headers
@@ -142,13 +141,6 @@ struct Reply {
 // error status is not a failure.
 Reply Exchange(const std::string& url, const std::optional<std::string_view>& body,
                const ExchangeLimits& limits = ImportLimits());
-
-// As Exchange, but the body is left undecoded: `text` is empty until DecodeReplyText fills it.
-// For a caller that decodes one reply while the server prepares the next.
-Reply ExchangeUndecoded(const std::string& url, const std::optional<std::string_view>& body,
-                        const ExchangeLimits& limits = ImportLimits());
-// Decodes `reply.raw` into `reply.text` as Exchange does. Throws Failure (kEncoding) naming `url`.
-void DecodeReplyText(Reply& reply, const std::string& url);
 
 // Posts a document: its XML as written by DocumentXml is the body.
 Reply Exchange(const std::string& url, const pugi::xml_document& document);
