@@ -4,10 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +27,8 @@ namespace {
 
 using lirvo::standin::Options;
 using lirvo::standin::Service;
+using lirvo::test::Connected;
+using lirvo::test::ReadAll;
 using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
 using lirvo::test::TempDir;
@@ -550,35 +549,6 @@ TEST_F(ServiceTest, RefusesAFileThatIsNotItsStoreAndATwiceNamedCompany) {
   lirvo::test::WriteFile(dir_->File("other.db"), "not a database at all, just some long text");
   EXPECT_THROW(Service(Options{dir_->File("other.db").string(), {}, false}), std::runtime_error);
   EXPECT_THROW(Service(Options{"", {"Acme", "ACME"}, false}), std::runtime_error);
-}
-
-// A connection to the server's port that has written `bytes`; -1 when that failed.
-int Connected(int port, const std::string& bytes) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-      lirvo::test::RawServer::SendAll(fd, bytes)) {
-    return fd;
-  }
-  close(fd);
-  return -1;
-}
-
-// What comes back on `fd` until the server closes the connection (each read bounded by 20 s,
-// should the server never answer); closes `fd`.
-std::string ReadAll(int fd) {
-  const timeval timeout{20, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  std::string reply;
-  char buffer[4096];
-  for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) {
-    reply.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(fd);
-  return reply;
 }
 
 std::string PostHead(std::size_t length) {

@@ -33,7 +33,6 @@ class FaultProxy {
   // Forwards to `target` ("http://127.0.0.1:PORT"). With `marker`, the mode applies only to the
   // requests of `kind` whose text holds it (a REMOTEID, a name).
   FaultProxy(const std::string& target, Kind kind, Mode mode, std::string marker = {});
-  ~FaultProxy();
   FaultProxy(const FaultProxy&) = delete;
   FaultProxy& operator=(const FaultProxy&) = delete;
 
@@ -50,7 +49,6 @@ class FaultProxy {
   const std::string marker_;
   std::atomic<Mode> mode_;
   std::atomic<int> faulted_{0};
-  std::atomic<bool> stopping_{false};
   RawServer server_;  // last: its thread stops before the members it uses go
 };
 

@@ -82,6 +82,32 @@ std::set<std::string> StoredIds(const StandinStore& store) {
   return ids;
 }
 
+void Execute(const fs::path& file, const std::string& sql) {
+  lirvo::sqlite::Database(file.string(), false).Execute(sql);
+}
+
+// An import of the ledger `name` (escaped) under `parent` with `action`, accepted by the server at
+// `url`.
+void PostLedger(const std::string& url, const std::string& name, const std::string& parent,
+                const std::string& action) {
+  const std::string request = lirvo::transfer::ImportRequestHead(kCompany) +
+                              "<TALLYMESSAGE><LEDGER NAME=\"" + name + "\" ACTION=\"" + action +
+                              "\"><NAME.LIST><NAME>" + name + "</NAME></NAME.LIST><PARENT>" +
+                              parent + "</PARENT></LEDGER></TALLYMESSAGE>" +
+                              std::string(lirvo::transfer::kImportRequestTail);
+  EXPECT_FALSE(lirvo::transfer::IsRejection(modTally::Exchange(url, request))) << request;
+}
+
+// `lirvo ARGUMENTS` against `url` on its own thread, through a shell that first writes its
+// process id to `pid_file` and then becomes lirvo.
+std::future<CommandResult> Started(const fs::path& pid_file, const std::string& url,
+                                   const std::string& arguments) {
+  return std::async(std::launch::async, [=] {
+    return lirvo::test::RunCommand("echo $$ >" + pid_file.string() + "; exec env LIRVO_TALLY_URL=" +
+                                   url + " " LIRVO_CLI_PATH " " + arguments);
+  });
+}
+
 TEST(SyncLocalCheck, RefusesWhatCannotBecomeAVoucher) {
   const lirvo::transfer::SalesRow good{"V1",   "20160401", "R1", "Party", "Sales", "VAT",
                                        "Item", "Nos",      "2",  "5",     "10",    "4"};
@@ -181,13 +207,7 @@ TEST_F(SyncTest, BadRowsAreRefusedLocallyAndReported) {
 // voucher that names it is refused inside a batch; the batch is split to name it.
 TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   StandinProcess standin(LIRVO_STANDIN_PATH);
-  const std::string create =
-      lirvo::transfer::ImportRequestHead(kCompany) +
-      R"(<TALLYMESSAGE><LEDGER NAME="Party Two" ACTION="Create"><NAME.LIST><NAME>Party Two</NAME></NAME.LIST><PARENT>Sundry Debtors</PARENT></LEDGER></TALLYMESSAGE>)" +
-      std::string(lirvo::transfer::kImportRequestTail);
-  std::string remove = create;
-  remove.replace(remove.find("Create"), 6, "Delete");
-  ASSERT_FALSE(lirvo::transfer::IsRejection(modTally::Exchange(standin.url(), create)));
+  PostLedger(standin.url(), "Party Two", "Sundry Debtors", "Create");
 
   lirvo::transfer::SyncOptions options;
   options.url = standin.url();
@@ -199,7 +219,7 @@ TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   options.progress = [&](const lirvo::transfer::SyncProgress& progress) {
     if (progress.phase == lirvo::transfer::SyncPhase::kVouchers && !deleted) {
       deleted = true;
-      EXPECT_FALSE(lirvo::transfer::IsRejection(modTally::Exchange(standin.url(), remove)));
+      PostLedger(standin.url(), "Party Two", "Sundry Debtors", "Delete");
     }
   };
   options.rejected = [&](const lirvo::transfer::SyncRejection& r) { rejected.push_back(r); };
@@ -222,10 +242,6 @@ TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   EXPECT_EQ(again.unchanged, 2);
   EXPECT_TRUE(rejected.empty());
   EXPECT_EQ(again.ExitStatus(), 0);
-}
-
-void Execute(const fs::path& file, const std::string& sql) {
-  lirvo::sqlite::Database(file.string(), false).Execute(sql);
 }
 
 // A re-run reads the books first: what they lack is sent again, what they hold otherwise is named
@@ -314,11 +330,7 @@ TEST_F(SyncTest, ARerunTrustsTheBooksNotTheJournal) {
 TEST_F(SyncTest, AMastersListThatIsNotAListStopsTheRunBeforeAnythingIsSent) {
   const std::string data = (dir_ / "store.db").string();
   StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
-  const std::string creditor =
-      lirvo::transfer::ImportRequestHead(kCompany) +
-      R"(<TALLYMESSAGE><LEDGER NAME="Chandra &amp; Sons" ACTION="Create"><NAME.LIST><NAME>Chandra &amp; Sons</NAME></NAME.LIST><PARENT>Sundry Creditors</PARENT></LEDGER></TALLYMESSAGE>)" +
-      std::string(lirvo::transfer::kImportRequestTail);
-  ASSERT_FALSE(lirvo::transfer::IsRejection(modTally::Exchange(standin.url(), creditor)));
+  PostLedger(standin.url(), "Chandra &amp; Sons", "Sundry Creditors", "Create");
   const struct {
     const char* name;
     std::string accounts;  // the raw reply to List of Accounts; empty: the stand-in's
@@ -392,13 +404,8 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
     const std::string args = "--db " + Data("sales-20k.mdb") + " --journal " + journal.string() +
                              " --batch 50 --limit " + std::to_string(kStoppedRows);
     {
-      // The shell writes its process id and becomes lirvo.
       const fs::path pid_file = case_dir / "pid";
-      auto running = std::async(std::launch::async, [&] {
-        return lirvo::test::RunCommand("echo $$ >" + pid_file.string() +
-                                       "; exec env LIRVO_TALLY_URL=" + url +
-                                       " " LIRVO_CLI_PATH " sync " + args);
-      });
+      auto running = Started(pid_file, url, "sync " + args);
       const auto deadline = Clock::now() + std::chrono::seconds(60);
       while (!fs::exists(data) || StandinStore(data).CountVouchers(kCompany) < kStoppedRows / 4) {
         ASSERT_LT(Clock::now(), deadline) << "the sync never got a quarter of the way";
@@ -533,13 +540,11 @@ TEST_F(SyncTest, AnInterruptOrALocalFailureDoesNotWaitForAHangingServer) {
                      FaultProxy::Mode::kNever);
     const fs::path pid_file = dir_ / "pid";
     fs::remove(pid_file);
-    auto running = std::async(std::launch::async, [&] {
-      return lirvo::test::RunCommand(
-          "echo $$ >" + pid_file.string() + "; exec env LIRVO_TALLY_URL=" + proxy.url() +
-          " LIRVO_QUERY_TIMEOUT=30 " LIRVO_CLI_PATH " sync --company '" + kCompany + "' --db " +
-          (interrupt ? Data("three-rows.mdb") : (dir_ / "none.mdb").string()) + " --journal " +
-          (dir_ / "journal.sqlite").string());
-    });
+    const lirvo::test::ScopedEnv limit("LIRVO_QUERY_TIMEOUT", "30");
+    auto running = Started(pid_file, proxy.url(),
+                           "sync --company '" + std::string(kCompany) + "' --db " +
+                               (interrupt ? Data("three-rows.mdb") : (dir_ / "none.mdb").string()) +
+                               " --journal " + (dir_ / "journal.sqlite").string());
     auto started = Clock::now();
     if (interrupt) {
       const auto deadline = started + std::chrono::seconds(30);
