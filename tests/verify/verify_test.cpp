@@ -307,13 +307,6 @@ TEST(Verify, NamesInAnyScriptMatchAndRangesSplitWhenTheirReplyIsTooLarge) {
     // Each voucher page was asked for again day by day.
     EXPECT_GT(summary.requests, 3 + summary.rows) << file;
   }
-  // A company the server does not have: its words, and where to find the ones it has.
-  StandinProcess standin(LIRVO_STANDIN_PATH);
-  const auto unknown =
-      Lirvo(standin.url(), "verify --company \"Gamma Ltd\" --db " + Data("three-rows.mdb"));
-  EXPECT_EQ(unknown.exit_code, 1);
-  EXPECT_THAT(unknown.err, HasSubstr("Could not set 'SVCurrentCompany' to 'Gamma Ltd'"));
-  EXPECT_THAT(unknown.err, HasSubstr("`lirvo companies` lists the open ones"));
 }
 
 TEST(Verify, ABrokenReplyPageStopsItAndNeverSaysAllMatch) {
