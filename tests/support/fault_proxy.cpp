@@ -42,10 +42,12 @@ std::string ShortOfOne(const std::string& reply) {
 
 }  // namespace
 
-FaultProxy::FaultProxy(const std::string& target, Kind kind, Mode mode, std::string marker)
+FaultProxy::FaultProxy(const std::string& target, Kind kind, Mode mode, std::string marker,
+                       std::string reply)
     : target_port_(std::stoi(target.substr(target.rfind(':') + 1))),
       kind_(kind),
       marker_(std::move(marker)),
+      reply_(std::move(reply)),
       mode_(mode),
       server_([this](int socket, const std::string& request) { Handle(socket, request); }) {}
 
@@ -82,18 +84,8 @@ void FaultProxy::Handle(int socket, const std::string& request) {
                       "text/xml; charset=utf-8"));
       return;
     }
-    case Mode::kHtml:
-      RawServer::SendAll(socket, RawServer::HttpReply(200,
-                                                      "<!DOCTYPE html><html><head><title>Welcome"
-                                                      "</title></head><body><h1>It works!</h1>"
-                                                      "</body></html>",
-                                                      "text/html"));
-      return;
-    case Mode::kUnknownRequest:
-      RawServer::SendAll(
-          socket,
-          RawServer::HttpReply(200, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>",
-                               "text/xml; charset=utf-8"));
+    case Mode::kReply:
+      RawServer::SendAll(socket, reply_);
       return;
     case Mode::kNever:
       server_.Hold(socket);

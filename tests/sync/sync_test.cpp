@@ -342,18 +342,9 @@ TEST_F(SyncTest, AMastersListThatIsNotAListStopsTheRunBeforeAnythingIsSent) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::atomic<int> imports = 0;
-    RawServer proxy([&](int socket, const std::string& request) {
-      const std::string body = lirvo::test::BodyText(request);
-      if (!c.accounts.empty() && body.find("List of Accounts") != std::string::npos) {
-        RawServer::SendAll(socket, c.accounts);
-        return;
-      }
-      imports += body.find("Import Data") != std::string::npos ? 1 : 0;
-      const modTally::Reply reply = modTally::Exchange(standin.url(), body);
-      RawServer::SendAll(socket, RawServer::HttpReply(static_cast<int>(reply.status), reply.raw,
-                                                      "text/xml; charset=utf-16"));
-    });
+    FaultProxy proxy(standin.url(), FaultProxy::Kind::kAccountsList,
+                     c.accounts.empty() ? FaultProxy::Mode::kForward : FaultProxy::Mode::kReply,
+                     "List of Accounts", c.accounts);
     const CommandResult run =
         Sync(proxy.url(), "--db " + Data("SampleData.mdb") + " --company \"" + c.company +
                               "\" --journal " + (dir_ / "journal.sqlite").string());
@@ -361,7 +352,9 @@ TEST_F(SyncTest, AMastersListThatIsNotAListStopsTheRunBeforeAnythingIsSent) {
     for (const std::string& says : c.says) {
       EXPECT_THAT(run.err, HasSubstr(says));
     }
-    EXPECT_EQ(imports.load(), 0);
+    for (const std::string& request : proxy.requests()) {
+      EXPECT_THAT(lirvo::test::BodyText(request), ::testing::Not(HasSubstr("Import Data")));
+    }
     const auto ledger = StandinStore(data).Master(kCompany, "LEDGER", "Chandra & Sons");
     ASSERT_TRUE(ledger.has_value());
     EXPECT_EQ(ledger->parent, "Sundry Creditors");
@@ -450,7 +443,7 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
        Parts{"2 accepted, 1 rejected (0 by the local checks, 1 by the server)",
              "Rejected: row 3 (VoucherID \"A3\"): the server's counters account for 0 of the 1"},
        Parts{}},
-      {"an HTML page", Mode::kHtml, "", 1, Parts{" 0 by the server", "3 skipped"},
+      {"an HTML page", Mode::kReply, "", 1, Parts{" 0 by the server", "3 skipped"},
        Parts{"the sync stopped: the import of",
              "with something that is not an import reply (an HTML "
              "page) (tried twice); nothing after it was sent"},
@@ -461,6 +454,9 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
       {"never answered", Mode::kNever, "", 1, Parts{" 0 by the server"},
        Parts{"waiting 1 s for the server's reply to ", "imed out", "(tried twice)"}, 2},
   };
+  const std::string kWebPage = RawServer::HttpReply(
+      200, "<!DOCTYPE html><html><head><title>Welcome</title></head><body>It works!</body></html>",
+      "text/html");
   const lirvo::test::ScopedEnv timeout("LIRVO_IMPORT_TIMEOUT", "1.5");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -468,7 +464,7 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
     fs::create_directories(case_dir);
     const std::string data = (case_dir / "store.db").string();
     StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
-    FaultProxy proxy(standin.url(), FaultProxy::Kind::kImport, c.mode, c.marker);
+    FaultProxy proxy(standin.url(), FaultProxy::Kind::kImport, c.mode, c.marker, kWebPage);
     const std::string args =
         "--db " + Data("three-rows.mdb") + " --journal " + (case_dir / "journal.sqlite").string();
     const auto started = Clock::now();
