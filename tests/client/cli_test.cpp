@@ -6,17 +6,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "raw_server.h"
+#include "lirvo_command.h"
 
 namespace {
 
+using lirvo::test::Lirvo;
 using lirvo::test::RawServer;
 using lirvo::test::RunCommand;
 using ::testing::HasSubstr;
-
-std::string Cli(const std::string& url, const std::string& arguments) {
-  return "LIRVO_TALLY_URL=" + url + " " LIRVO_CLI_PATH " " + arguments;
-}
 
 std::string DownUrl() {
   static const lirvo::test::RefusedPort refused;  // kept for the whole run
@@ -43,7 +40,7 @@ TEST(Cli, QueriesPrintTheAnswerOrTheFailure) {
                                                             "</COLLECTION></DATA></BODY></ENVELOPE>"
                                                           : unknown_report));
   });
-  EXPECT_EQ(RunCommand(Cli(collection.url(), "companies")).out, "Beta & Co\n");
+  EXPECT_EQ(Lirvo(collection.url(), "companies").out, "Beta & Co\n");
   auto not_found = RawServer::Replying(RawServer::HttpReply(404, "<RESPONSE>x</RESPONSE>"));
   auto web_page = RawServer::Replying(
       RawServer::HttpReply(200, "<!DOCTYPE html><html><title>Router</title></html>", "text/html"));
@@ -57,18 +54,18 @@ TEST(Cli, QueriesPrintTheAnswerOrTheFailure) {
        {std::pair{"probe", "Running fine\n"}, std::pair{"current-company", "Acme\n"},
         std::pair{"companies", "Acme\nBeta & Co\n"}}) {
     SCOPED_TRACE(command);
-    const auto result = RunCommand(Cli(server.url(), command));
+    const auto result = Lirvo(server.url(), command);
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out, out);
     for (const auto& [url, says] : failing) {
-      const auto failed = RunCommand(Cli(url, command));
+      const auto failed = Lirvo(url, command);
       EXPECT_EQ(failed.exit_code, 1) << url;
       EXPECT_EQ(failed.out, "");
       EXPECT_THAT(failed.err, HasSubstr(url));
       EXPECT_THAT(failed.err, HasSubstr(says));
     }
   }
-  EXPECT_THAT(RunCommand(Cli(web_page.url(), "probe")).err, HasSubstr("not the accounting server"));
+  EXPECT_THAT(Lirvo(web_page.url(), "probe").err, HasSubstr("not the accounting server"));
 }
 
 // Every program and command: --help and --version on stdout with status 0; a usage error names
@@ -160,7 +157,7 @@ TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.http);
     auto server = RawServer::Replying(RawServer::HttpReply(c.http, c.body));
-    const auto result = RunCommand(Cli(server.url(), "send " + file));
+    const auto result = Lirvo(server.url(), "send " + file);
     EXPECT_EQ(result.exit_code, c.status) << result.err;
     EXPECT_THAT(result.out, HasSubstr(c.out));
     EXPECT_THAT(result.err, HasSubstr(c.err));
@@ -170,7 +167,7 @@ TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(lirvo::test::BodyText(server.requests()[0]),
               "<ENVELOPE>\r\n  <BODY>x</BODY>\r\n</ENVELOPE>");  // laid out
-    EXPECT_EQ(RunCommand(Cli(server.url(), "send " + bad)).exit_code, 1);
+    EXPECT_EQ(Lirvo(server.url(), "send " + bad).exit_code, 1);
     EXPECT_EQ(server.requests().size(), 1u);
   }
   // A request of two vouchers answered CREATED 1 is not accepted.
@@ -179,11 +176,11 @@ TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
                          "<ENVELOPE><TALLYMESSAGE><VOUCHER/><VOUCHER/></TALLYMESSAGE></ENVELOPE>");
   auto short_of_one =
       RawServer::Replying(RawServer::HttpReply(200, "<RESPONSE><CREATED>1</CREATED></RESPONSE>"));
-  const auto short_run = RunCommand(Cli(short_of_one.url(), "send " + two));
+  const auto short_run = Lirvo(short_of_one.url(), "send " + two);
   EXPECT_EQ(short_run.exit_code, 3);
   EXPECT_THAT(short_run.err, HasSubstr("account for 1 of the 2 objects sent"));
-  EXPECT_EQ(RunCommand(Cli(DownUrl(), "send " + file)).exit_code, 1);
-  const auto missing = RunCommand(Cli(DownUrl(), "send " + dir.File("none.xml").string()));
+  EXPECT_EQ(Lirvo(DownUrl(), "send " + file).exit_code, 1);
+  const auto missing = Lirvo(DownUrl(), "send " + dir.File("none.xml").string());
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_THAT(missing.err, HasSubstr("none.xml: No such file or directory"));
 }

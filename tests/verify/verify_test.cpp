@@ -109,40 +109,28 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
   return text.replace(text.find(from), from.size(), to);
 }
 
-TEST(ReadVoucherReply, TheServersItemInvoiceReadsAsSentAndItsDifferencesAreFound) {
-  const std::string entries = kServerLedgerEntries;
+// Every shape reads back as the row it was sent for; the differences of the server's item invoice
+// are found whether it gives both ledger lists or ALLLEDGERENTRIES.LIST alone.
+TEST(ReadVoucherReply, EveryShapeReadsBackAsTheRowItWasSentForAndDifferencesAreFound) {
+  const std::string head = kServerHead, entries = kServerLedgerEntries;
   const std::string freight = "<LEDGERNAME>Freight</LEDGERNAME><AMOUNT>10</AMOUNT>";
-  const struct {
-    std::string entries;  // the LEDGERENTRIES.LIST lines; ALLLEDGERENTRIES.LIST alone when empty
-    std::string tail;
-    std::vector<std::string> fields;
-  } cases[] = {
-      {entries, kServerTail, {}},
-      {"", kServerTail, {}},
-      {Replaced(entries, "150.00", "151.00"), kServerTail, {"tax amount"}},
-      {entries + "<LEDGERENTRIES.LIST>" + freight + "</LEDGERENTRIES.LIST>",
-       kServerTail,
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {kStandinShape, {}},
+      {kTallyMessageShape, {}},  // the receipt is left out
+      {head + entries + kServerTail, {}},
+      {head + kServerTail, {}},
+      {head + Replaced(entries, "150.00", "151.00") + kServerTail, {"tax amount"}},
+      {head + entries + "<LEDGERENTRIES.LIST>" + freight + "</LEDGERENTRIES.LIST>" + kServerTail,
        {"ledger entries"}},
-      {"",
-       "<ALLLEDGERENTRIES.LIST>" + freight + "</ALLLEDGERENTRIES.LIST>" + kServerTail,
+      {head + "<ALLLEDGERENTRIES.LIST>" + freight + "</ALLLEDGERENTRIES.LIST>" + kServerTail,
        {"ledger entries"}},
-      {"", Replaced(kServerTail, "-1350.00", "-1349.00"), {"party amount"}},
+      {head + Replaced(kServerTail, "-1350.00", "-1349.00"), {"party amount"}},
   };
-  for (const auto& c : cases) {
-    const std::string shape = kServerHead + c.entries + c.tail;
+  for (const auto& [shape, fields] : cases) {
     const std::vector<BooksVoucher> vouchers = ReadVoucherReply(Reply(shape), "page");
     ASSERT_EQ(vouchers.size(), 1u) << shape;  // CMPINFO's <VOUCHER>39</VOUCHER> is a count
     EXPECT_EQ(vouchers[0].remote_id, "SV-1");
-    EXPECT_EQ(Differences(Row(), vouchers[0]), c.fields) << shape;
-  }
-}
-
-TEST(ReadVoucherReply, EveryShapeReadsBackAsTheRowItWasSentFor) {
-  for (const char* shape : {kStandinShape, kTallyMessageShape}) {
-    const std::vector<BooksVoucher> vouchers = ReadVoucherReply(Reply(shape), "page");
-    ASSERT_EQ(vouchers.size(), 1u) << shape;  // the receipt is left out
-    EXPECT_EQ(vouchers[0].remote_id, "SV-1");
-    EXPECT_THAT(Differences(Row(), vouchers[0]), ::testing::IsEmpty()) << shape;
+    EXPECT_EQ(Differences(Row(), vouchers[0]), fields) << shape;
   }
   // Vouchers dated outside the range asked for are not the range's.
   EXPECT_TRUE(ReadVoucherReply(Reply(kStandinShape), "page", "20160402", "20160430").empty());
