@@ -338,6 +338,8 @@ TEST_F(SyncTest, AMastersListThatIsNotAListStopsTheRunBeforeAnythingIsSent) {
        kCompany,
        Parts{"cannot read the Units of \"Demo Trading Co\" from",
              "an HTML page (\"<!DOCTYPE html>"}},
+      {"an XHTML page", RawServer::HttpReply(200, "<?xml version=\"1.0\"?><html><p>Hi</p></html>"),
+       kCompany, Parts{"an HTML page (\"<?xml version="}},
       {"a refusal",
        RawServer::HttpReply(200, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>"),
        kCompany, Parts{"the server answered \"Unknown Request, cannot be processed\""}},
