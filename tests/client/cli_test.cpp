@@ -15,11 +15,6 @@ using lirvo::test::RawServer;
 using lirvo::test::RunCommand;
 using ::testing::HasSubstr;
 
-std::string DownUrl() {
-  static const lirvo::test::RefusedPort refused;  // kept for the whole run
-  return refused.url();
-}
-
 // A query prints its answer and exits 0; a server that is down, answers an HTTP error, a web page
 // or a LINEERROR is described on stderr with the address and what came back, and the exit status
 // is 1.
@@ -28,6 +23,7 @@ TEST(Cli, QueriesPrintTheAnswerOrTheFailure) {
       200,
       "<ENVELOPE><RESPONSE>Running fine</RESPONSE><SVCURRENTCOMPANY>Acme</SVCURRENTCOMPANY>"
       "<COMPANYNAME>Acme</COMPANYNAME><COMPANYNAME>Beta &amp; Co</COMPANYNAME></ENVELOPE>"));
+  const lirvo::test::RefusedPort down;
   auto not_found = RawServer::Replying(RawServer::HttpReply(404, "<RESPONSE>x</RESPONSE>"));
   auto web_page = RawServer::Replying(
       RawServer::HttpReply(200, "<!DOCTYPE html><html><title>Router</title></html>", "text/html"));
@@ -35,7 +31,7 @@ TEST(Cli, QueriesPrintTheAnswerOrTheFailure) {
       200,
       "<RESPONSE><LINEERROR>Could not find Report 'List of Companies'!</LINEERROR></RESPONSE>"));
   const std::pair<std::string, std::string> failing[] = {
-      {DownUrl(), "cannot exchange a request"},
+      {down.url(), "cannot exchange a request"},
       {not_found.url(), "HTTP 404"},
       {web_page.url(), "an HTML page (\"<!DOCTYPE html><html><title>Router"},
       {refusing.url(), "Could not find Report 'List of Companies'!"}};
@@ -102,7 +98,8 @@ TEST(Cli, HelpVersionAndUsageErrorsBehaveAlikeInEveryProgramAndCommand) {
        "xvfb-run lirvo-demo --screenshot"},
 #endif
   };
-  const std::string url = DownUrl();  // nothing here may reach a server
+  const lirvo::test::RefusedPort down;  // nothing here may reach a server
+  const std::string url = down.url();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.program + " " + c.arguments);
     const auto result = RunCommand("LIRVO_TALLY_URL=" + url + " " + c.program + " " + c.arguments);
@@ -168,8 +165,9 @@ TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
   const auto short_run = Lirvo(short_of_one.url(), "send " + two);
   EXPECT_EQ(short_run.exit_code, 3);
   EXPECT_THAT(short_run.err, HasSubstr("account for 1 of the 2 objects sent"));
-  EXPECT_EQ(Lirvo(DownUrl(), "send " + file).exit_code, 1);
-  const auto missing = Lirvo(DownUrl(), "send " + dir.File("none.xml").string());
+  const lirvo::test::RefusedPort down;
+  EXPECT_EQ(Lirvo(down.url(), "send " + file).exit_code, 1);
+  const auto missing = Lirvo(down.url(), "send " + dir.File("none.xml").string());
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_THAT(missing.err, HasSubstr("none.xml: No such file or directory"));
 }
