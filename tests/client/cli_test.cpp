@@ -6,50 +6,32 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "raw_server.h"
+#include "lirvo_command.h"
 
 namespace {
 
+using lirvo::test::Lirvo;
 using lirvo::test::RawServer;
 using lirvo::test::RunCommand;
 using ::testing::HasSubstr;
 
-std::string Cli(const std::string& url, const std::string& arguments) {
-  return "LIRVO_TALLY_URL=" + url + " " LIRVO_CLI_PATH " " + arguments;
-}
-
-std::string DownUrl() {
-  static const lirvo::test::RefusedPort refused;  // kept for the whole run
-  return refused.url();
-}
-
-// A query prints its answer and exits 0 (the company list from the Company collection where the
-// server has no "List of Companies"); a server that is down, answers an HTTP error, a web page or
-// a LINEERROR is described on stderr with the address and what came back, and the exit status
+// A query prints its answer and exits 0; a server that is down, answers an HTTP error, a web page
+// or a LINEERROR is described on stderr with the address and what came back, and the exit status
 // is 1.
 TEST(Cli, QueriesPrintTheAnswerOrTheFailure) {
   auto server = RawServer::Replying(RawServer::HttpReply(
       200,
       "<ENVELOPE><RESPONSE>Running fine</RESPONSE><SVCURRENTCOMPANY>Acme</SVCURRENTCOMPANY>"
       "<COMPANYNAME>Acme</COMPANYNAME><COMPANYNAME>Beta &amp; Co</COMPANYNAME></ENVELOPE>"));
-  const std::string unknown_report =
-      "<RESPONSE><LINEERROR>Could not find Report 'List of Companies'!</LINEERROR></RESPONSE>";
-  RawServer collection([&](int socket, const std::string& request) {
-    const bool asks_collection =
-        lirvo::test::BodyText(request).find("<TYPE>Company</TYPE>") != std::string::npos;
-    RawServer::SendAll(
-        socket, RawServer::HttpReply(200, asks_collection ? "<ENVELOPE><BODY><DATA><COLLECTION>"
-                                                            "<COMPANY NAME=\"Beta &amp; Co\"/>"
-                                                            "</COLLECTION></DATA></BODY></ENVELOPE>"
-                                                          : unknown_report));
-  });
-  EXPECT_EQ(RunCommand(Cli(collection.url(), "companies")).out, "Beta & Co\n");
+  const lirvo::test::RefusedPort down;
   auto not_found = RawServer::Replying(RawServer::HttpReply(404, "<RESPONSE>x</RESPONSE>"));
   auto web_page = RawServer::Replying(
       RawServer::HttpReply(200, "<!DOCTYPE html><html><title>Router</title></html>", "text/html"));
-  auto refusing = RawServer::Replying(RawServer::HttpReply(200, unknown_report));
+  auto refusing = RawServer::Replying(RawServer::HttpReply(
+      200,
+      "<RESPONSE><LINEERROR>Could not find Report 'List of Companies'!</LINEERROR></RESPONSE>"));
   const std::pair<std::string, std::string> failing[] = {
-      {DownUrl(), "cannot exchange a request"},
+      {down.url(), "cannot exchange a request"},
       {not_found.url(), "HTTP 404"},
       {web_page.url(), "an HTML page (\"<!DOCTYPE html><html><title>Router"},
       {refusing.url(), "Could not find Report 'List of Companies'!"}};
@@ -57,18 +39,18 @@ TEST(Cli, QueriesPrintTheAnswerOrTheFailure) {
        {std::pair{"probe", "Running fine\n"}, std::pair{"current-company", "Acme\n"},
         std::pair{"companies", "Acme\nBeta & Co\n"}}) {
     SCOPED_TRACE(command);
-    const auto result = RunCommand(Cli(server.url(), command));
+    const auto result = Lirvo(server.url(), command);
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out, out);
     for (const auto& [url, says] : failing) {
-      const auto failed = RunCommand(Cli(url, command));
+      const auto failed = Lirvo(url, command);
       EXPECT_EQ(failed.exit_code, 1) << url;
       EXPECT_EQ(failed.out, "");
       EXPECT_THAT(failed.err, HasSubstr(url));
       EXPECT_THAT(failed.err, HasSubstr(says));
     }
   }
-  EXPECT_THAT(RunCommand(Cli(web_page.url(), "probe")).err, HasSubstr("not the accounting server"));
+  EXPECT_THAT(Lirvo(web_page.url(), "probe").err, HasSubstr("not the accounting server"));
 }
 
 // Every program and command: --help and --version on stdout with status 0; a usage error names
@@ -116,7 +98,8 @@ TEST(Cli, HelpVersionAndUsageErrorsBehaveAlikeInEveryProgramAndCommand) {
        "xvfb-run lirvo-demo --screenshot"},
 #endif
   };
-  const std::string url = DownUrl();  // nothing here may reach a server
+  const lirvo::test::RefusedPort down;  // nothing here may reach a server
+  const std::string url = down.url();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.program + " " + c.arguments);
     const auto result = RunCommand("LIRVO_TALLY_URL=" + url + " " + c.program + " " + c.arguments);
@@ -166,7 +149,7 @@ TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.http);
     auto server = RawServer::Replying(RawServer::HttpReply(c.http, c.body));
-    const auto result = RunCommand(Cli(server.url(), "send " + file));
+    const auto result = Lirvo(server.url(), "send " + file);
     EXPECT_EQ(result.exit_code, c.status) << result.err;
     EXPECT_THAT(result.out, HasSubstr(c.out));
     EXPECT_THAT(result.err, HasSubstr(c.err));
@@ -176,7 +159,7 @@ TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(lirvo::test::BodyText(server.requests()[0]),
               "<ENVELOPE>\r\n  <BODY>x</BODY>\r\n</ENVELOPE>");  // laid out
-    EXPECT_EQ(RunCommand(Cli(server.url(), "send " + bad)).exit_code, 1);
+    EXPECT_EQ(Lirvo(server.url(), "send " + bad).exit_code, 1);
     EXPECT_EQ(server.requests().size(), 1u);
   }
   // A request of two vouchers answered CREATED 1 is not accepted.
@@ -185,11 +168,12 @@ TEST(Cli, SendExitsZeroWhenAcceptedThreeWhenRejectedOneOnFailure) {
                          "<ENVELOPE><TALLYMESSAGE><VOUCHER/><VOUCHER/></TALLYMESSAGE></ENVELOPE>");
   auto short_of_one =
       RawServer::Replying(RawServer::HttpReply(200, "<RESPONSE><CREATED>1</CREATED></RESPONSE>"));
-  const auto short_run = RunCommand(Cli(short_of_one.url(), "send " + two));
+  const auto short_run = Lirvo(short_of_one.url(), "send " + two);
   EXPECT_EQ(short_run.exit_code, 3);
   EXPECT_THAT(short_run.err, HasSubstr("account for 1 of the 2 objects sent"));
-  EXPECT_EQ(RunCommand(Cli(DownUrl(), "send " + file)).exit_code, 1);
-  const auto missing = RunCommand(Cli(DownUrl(), "send " + dir.File("none.xml").string()));
+  const lirvo::test::RefusedPort down;
+  EXPECT_EQ(Lirvo(down.url(), "send " + file).exit_code, 1);
+  const auto missing = Lirvo(down.url(), "send " + dir.File("none.xml").string());
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_THAT(missing.err, HasSubstr("none.xml: No such file or directory"));
 }

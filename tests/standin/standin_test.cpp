@@ -4,10 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +27,8 @@ namespace {
 
 using lirvo::standin::Options;
 using lirvo::standin::Service;
+using lirvo::test::Connected;
+using lirvo::test::ReadAll;
 using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
 using lirvo::test::TempDir;
@@ -343,42 +342,40 @@ TEST_F(ServiceTest, CollectionExportReadsBackWhatWasStored) {
                          voucher("SV-1", "20160331") + voucher("RC-1", "20160401", "Receipt") +
                          voucher("SV-2", "20160401"))),
       "CREATED=5 LASTVCHID");
-  // One voucher whole, as the server exports an item invoice, after the company's counters.
-  EXPECT_EQ(
-      service_->Post(CollectionRequest("Voucher", "20160331", "20160331")).body,
-      "<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC><CMPINFO>"
-      "<COMPANY>1</COMPANY><GROUP>0</GROUP><LEDGER>3</LEDGER><GODOWN>0</GODOWN><STOCKGROUP>0"
-      "</STOCKGROUP><STOCKITEM>1</STOCKITEM><UNIT>1</UNIT><VOUCHER>5</VOUCHER></CMPINFO></DESC>"
-      "<DATA><COLLECTION><VOUCHER REMOTEID=\"SV-1\" VCHTYPE=\"Sales\" ACTION=\"Create\">"
-      "<DATE TYPE=\"Date\">20160331</DATE><GUID TYPE=\"String\">SV-1</GUID>"
-      "<VOUCHERTYPENAME TYPE=\"String\">Sales</VOUCHERTYPENAME><VOUCHERNUMBER TYPE=\"String\">"
-      "</VOUCHERNUMBER><REFERENCE TYPE=\"String\">INV/101</REFERENCE><PARTYLEDGERNAME "
-      "TYPE=\"String\">Anand Hardware</PARTYLEDGERNAME>"
-      // The item with its allocation; the ledger lines as sent; all of them again, the party
-      // first and the sales ledger with the item under it.
-      "<ALLINVENTORYENTRIES.LIST><STOCKITEMNAME TYPE=\"String\">Cable Tie</STOCKITEMNAME>"
-      "<ISDEEMEDPOSITIVE TYPE=\"Logical\"></ISDEEMEDPOSITIVE><RATE TYPE=\"Rate\"> 100/Nos</RATE>"
-      "<ACTUALQTY TYPE=\"Quantity\"> 10 Nos</ACTUALQTY><BILLEDQTY TYPE=\"Quantity\"></BILLEDQTY>"
-      "<AMOUNT TYPE=\"Amount\">1000</AMOUNT><ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME "
-      "TYPE=\"String\">Sales @ 4%</LEDGERNAME><AMOUNT TYPE=\"Amount\">1000</AMOUNT>"
-      "</ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST>"
-      "<LEDGERENTRIES.LIST><LEDGERNAME TYPE=\"String\">Anand Hardware</LEDGERNAME>"
-      "<ISDEEMEDPOSITIVE TYPE=\"Logical\"></ISDEEMEDPOSITIVE><AMOUNT TYPE=\"Amount\">-1040"
-      "</AMOUNT></LEDGERENTRIES.LIST><LEDGERENTRIES.LIST><LEDGERNAME TYPE=\"String\">Output VAT @ "
-      "4%</LEDGERNAME><ISDEEMEDPOSITIVE TYPE=\"Logical\"></ISDEEMEDPOSITIVE><AMOUNT "
-      "TYPE=\"Amount\">40</AMOUNT></LEDGERENTRIES.LIST>"
-      "<ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE=\"String\">Anand Hardware</LEDGERNAME>"
-      "<ISDEEMEDPOSITIVE TYPE=\"Logical\"></ISDEEMEDPOSITIVE><AMOUNT TYPE=\"Amount\">-1040"
-      "</AMOUNT></ALLLEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE=\"String\">Sales "
-      "@ 4%</LEDGERNAME><ISDEEMEDPOSITIVE TYPE=\"Logical\"></ISDEEMEDPOSITIVE><AMOUNT "
-      "TYPE=\"Amount\">1000</AMOUNT><INVENTORYALLOCATIONS.LIST><STOCKITEMNAME TYPE=\"String\">"
-      "Cable Tie</STOCKITEMNAME><ISDEEMEDPOSITIVE TYPE=\"Logical\"></ISDEEMEDPOSITIVE><RATE "
-      "TYPE=\"Rate\"> 100/Nos</RATE><ACTUALQTY TYPE=\"Quantity\"> 10 Nos</ACTUALQTY><BILLEDQTY "
-      "TYPE=\"Quantity\"></BILLEDQTY><AMOUNT TYPE=\"Amount\">1000</AMOUNT>"
-      "</INVENTORYALLOCATIONS.LIST></ALLLEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST><LEDGERNAME "
-      "TYPE=\"String\">Output VAT @ 4%</LEDGERNAME><ISDEEMEDPOSITIVE TYPE=\"Logical\">"
-      "</ISDEEMEDPOSITIVE><AMOUNT TYPE=\"Amount\">40</AMOUNT></ALLLEDGERENTRIES.LIST>"
-      "</VOUCHER></COLLECTION></DATA></BODY></ENVELOPE>\n");
+  // One voucher whole, as the server exports an item invoice, after the company's counters: the
+  // item with its allocation; the ledger lines as sent; all of them again, the party first and the
+  // sales ledger with the item under it. One line; broken here between elements only.
+  std::string voucher_export =
+      R"(<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC><CMPINFO>
+<COMPANY>1</COMPANY><GROUP>0</GROUP><LEDGER>3</LEDGER><GODOWN>0</GODOWN><STOCKGROUP>0</STOCKGROUP>
+<STOCKITEM>1</STOCKITEM><UNIT>1</UNIT><VOUCHER>5</VOUCHER></CMPINFO></DESC><DATA><COLLECTION>
+<VOUCHER REMOTEID="SV-1" VCHTYPE="Sales" ACTION="Create"><DATE TYPE="Date">20160331</DATE>
+<GUID TYPE="String">SV-1</GUID><VOUCHERTYPENAME TYPE="String">Sales</VOUCHERTYPENAME>
+<VOUCHERNUMBER TYPE="String"></VOUCHERNUMBER><REFERENCE TYPE="String">INV/101</REFERENCE>
+<PARTYLEDGERNAME TYPE="String">Anand Hardware</PARTYLEDGERNAME><ALLINVENTORYENTRIES.LIST>
+<STOCKITEMNAME TYPE="String">Cable Tie</STOCKITEMNAME><ISDEEMEDPOSITIVE TYPE="Logical">
+</ISDEEMEDPOSITIVE><RATE TYPE="Rate"> 100/Nos</RATE><ACTUALQTY TYPE="Quantity"> 10 Nos</ACTUALQTY>
+<BILLEDQTY TYPE="Quantity"></BILLEDQTY><AMOUNT TYPE="Amount">1000</AMOUNT>
+<ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME TYPE="String">Sales @ 4%</LEDGERNAME>
+<AMOUNT TYPE="Amount">1000</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST>
+<LEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Anand Hardware</LEDGERNAME>
+<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">-1040</AMOUNT>
+</LEDGERENTRIES.LIST><LEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Output VAT @ 4%</LEDGERNAME>
+<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">40</AMOUNT>
+</LEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Anand Hardware</LEDGERNAME>
+<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">-1040</AMOUNT>
+</ALLLEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Sales @ 4%</LEDGERNAME>
+<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">1000</AMOUNT>
+<INVENTORYALLOCATIONS.LIST><STOCKITEMNAME TYPE="String">Cable Tie</STOCKITEMNAME>
+<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><RATE TYPE="Rate"> 100/Nos</RATE>
+<ACTUALQTY TYPE="Quantity"> 10 Nos</ACTUALQTY><BILLEDQTY TYPE="Quantity"></BILLEDQTY>
+<AMOUNT TYPE="Amount">1000</AMOUNT></INVENTORYALLOCATIONS.LIST></ALLLEDGERENTRIES.LIST>
+<ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Output VAT @ 4%</LEDGERNAME>
+<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">40</AMOUNT>
+</ALLLEDGERENTRIES.LIST></VOUCHER></COLLECTION></DATA></BODY></ENVELOPE>)";
+  std::erase(voucher_export, '\n');
+  EXPECT_EQ(service_->Post(CollectionRequest("Voucher", "20160331", "20160331")).body,
+            voucher_export + "\n");
 
   // Each object in short: the voucher's REMOTEID, or a master's fields joined by "|".
   const auto objects = [&](const std::string& request) {
@@ -550,35 +547,6 @@ TEST_F(ServiceTest, RefusesAFileThatIsNotItsStoreAndATwiceNamedCompany) {
   lirvo::test::WriteFile(dir_->File("other.db"), "not a database at all, just some long text");
   EXPECT_THROW(Service(Options{dir_->File("other.db").string(), {}, false}), std::runtime_error);
   EXPECT_THROW(Service(Options{"", {"Acme", "ACME"}, false}), std::runtime_error);
-}
-
-// A connection to the server's port that has written `bytes`; -1 when that failed.
-int Connected(int port, const std::string& bytes) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-      lirvo::test::RawServer::SendAll(fd, bytes)) {
-    return fd;
-  }
-  close(fd);
-  return -1;
-}
-
-// What comes back on `fd` until the server closes the connection (each read bounded by 20 s,
-// should the server never answer); closes `fd`.
-std::string ReadAll(int fd) {
-  const timeval timeout{20, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  std::string reply;
-  char buffer[4096];
-  for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) {
-    reply.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(fd);
-  return reply;
 }
 
 std::string PostHead(std::size_t length) {

@@ -1,11 +1,5 @@
 #include "fault_proxy.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <lirvo/encoding.h>
 
 namespace lirvo::test {
@@ -18,32 +12,6 @@ std::size_t Occurrences(const std::string& text, const std::string& part) {
     ++count;
   }
   return count;
-}
-
-// The whole reply of the server on 127.0.0.1:`port` to the raw `request` (read until it closes
-// the connection, as it does after a request that says "Connection: close"); empty when it cannot
-// be reached.
-std::string Forward(int port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    return {};
-  }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  std::string reply;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      RawServer::SendAll(fd, request)) {
-    timeval timeout{30, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    char buffer[65536];
-    for (ssize_t got = 0; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-      reply.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  close(fd);
-  return reply;
 }
 
 // `reply` (a raw HTTP reply) as UTF-8 text with its first CREATED lowered by one, or its first
@@ -74,16 +42,14 @@ std::string ShortOfOne(const std::string& reply) {
 
 }  // namespace
 
-FaultProxy::FaultProxy(const std::string& target, Kind kind, Mode mode, std::string marker)
+FaultProxy::FaultProxy(const std::string& target, Kind kind, Mode mode, std::string marker,
+                       std::string reply)
     : target_port_(std::stoi(target.substr(target.rfind(':') + 1))),
       kind_(kind),
       marker_(std::move(marker)),
+      reply_(std::move(reply)),
       mode_(mode),
       server_([this](int socket, const std::string& request) { Handle(socket, request); }) {}
-
-FaultProxy::~FaultProxy() {
-  stopping_ = true;
-}
 
 void FaultProxy::Handle(int socket, const std::string& request) {
   const std::string text = BodyText(request);
@@ -98,11 +64,11 @@ void FaultProxy::Handle(int socket, const std::string& request) {
     ++faulted_;
   }
   switch (mode) {
-    case Mode::kForward:
-      RawServer::SendAll(socket, Forward(target_port_, request));
+    case Mode::kForward:  // the stand-in closes the connection after its reply: read to the end
+      RawServer::SendAll(socket, ReadAll(Connected(target_port_, request)));
       return;
     case Mode::kShortCount:
-      RawServer::SendAll(socket, ShortOfOne(Forward(target_port_, request)));
+      RawServer::SendAll(socket, ShortOfOne(ReadAll(Connected(target_port_, request))));
       return;
     case Mode::kIgnored: {
       const std::string objects = std::to_string(Occurrences(text, "<TALLYMESSAGE"));
@@ -118,30 +84,12 @@ void FaultProxy::Handle(int socket, const std::string& request) {
                       "text/xml; charset=utf-8"));
       return;
     }
-    case Mode::kHtml:
-      RawServer::SendAll(socket, RawServer::HttpReply(200,
-                                                      "<!DOCTYPE html><html><head><title>Welcome"
-                                                      "</title></head><body><h1>It works!</h1>"
-                                                      "</body></html>",
-                                                      "text/html"));
+    case Mode::kReply:
+      RawServer::SendAll(socket, reply_);
       return;
-    case Mode::kUnknownRequest:
-      RawServer::SendAll(
-          socket,
-          RawServer::HttpReply(200, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>",
-                               "text/xml; charset=utf-8"));
+    case Mode::kNever:
+      server_.Hold(socket);
       return;
-    case Mode::kNever: {
-      // Held until the client hangs up or the proxy goes.
-      char byte = 0;
-      pollfd waiting{socket, POLLIN, 0};
-      while (!stopping_) {
-        if (poll(&waiting, 1, 20) > 0 && recv(socket, &byte, 1, MSG_DONTWAIT) <= 0) {
-          return;
-        }
-      }
-      return;
-    }
     case Mode::kClose:
       return;
   }

@@ -26,15 +26,21 @@ namespace {
   throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
+sockaddr_in Loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  return address;
+}
+
 // A TCP socket bound to an ephemeral port of 127.0.0.1, listening when `listening`.
 int Bind(int& port, bool listening) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     Fail("socket");
   }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       (listening && listen(fd, 16) != 0) ||
@@ -129,6 +135,39 @@ bool RawServer::SendAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(sent));
   }
   return true;
+}
+
+void RawServer::Hold(int fd) const {
+  char byte = 0;
+  pollfd waiting{fd, POLLIN, 0};
+  while (!stopping_) {
+    if (poll(&waiting, 1, 20) > 0 && recv(fd, &byte, 1, MSG_DONTWAIT) <= 0) {
+      return;
+    }
+  }
+}
+
+int Connected(int port, std::string_view bytes) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in address = Loopback(port);
+  if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      RawServer::SendAll(fd, bytes)) {
+    return fd;
+  }
+  close(fd);
+  return -1;
+}
+
+std::string ReadAll(int fd) {
+  const timeval timeout{20, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string reply;
+  char buffer[65536];
+  for (ssize_t got = 0; fd >= 0 && (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+    reply.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  return reply;
 }
 
 std::string BodyOf(const std::string& request) {

@@ -39,6 +39,8 @@ class RawServer {
                                std::string_view content_type = "text/xml");
   // Writes all of `bytes` to `socket`; returns false when the peer has gone.
   static bool SendAll(int socket, std::string_view bytes);
+  // For a handler that never answers: returns once the client hangs up or the server stops.
+  void Hold(int socket) const;
 
  private:
   void Serve();
@@ -51,6 +53,13 @@ class RawServer {
   std::vector<std::string> requests_;
   std::thread thread_;
 };
+
+// A connection to 127.0.0.1:`port` that has written `bytes`; -1 when that failed.
+int Connected(int port, std::string_view bytes);
+
+// What comes back on `socket` until the peer closes it (each read bounded by 20 s, should the peer
+// never answer); closes `socket`. "" for a socket of -1.
+std::string ReadAll(int socket);
 
 // The body of a raw HTTP request (everything after the blank line; "" when there is none).
 std::string BodyOf(const std::string& request);

@@ -36,35 +36,27 @@ TEST(SalesDatabase, DistinctGivesEachValueOnceInAscendingOrder) {
     long count;
     Texts first;  // the first values, in order
   } cases[] = {
-      {"SampleData.mdb", "Unit", 5, {"Box", "Kgs", "Mtr", "Nos", "Pcs"}},
-      {"SampleData.mdb",
-       "PartyName",
-       8,
-       {"Anand Hardware Stores", "Bharat Electricals", "Chandra & Sons"}},
-      {"SampleData.mdb", "VoucherID", 12, {"SV-2016-0001", "SV-2016-0002"}},
-      {"SampleData.mdb", "Amount", 12, {"600", "885", "4065", "4600"}},
+      {"SampleData.mdb", "Unit", 5, Texts{"Box", "Kgs", "Mtr", "Nos", "Pcs"}},
+      {"SampleData.mdb", "PartyName", 8,
+       Texts{"Anand Hardware Stores", "Bharat Electricals", "Chandra & Sons"}},
+      {"SampleData.mdb", "VoucherID", 12, Texts{"SV-2016-0001", "SV-2016-0002"}},
+      {"SampleData.mdb", "Amount", 12, Texts{"600", "885", "4065", "4600"}},
       // Dates and numbers sort by value, not by their text.
-      {"SampleData.mdb", "VoucherDate", 11, {"20160401", "20160402", "20160404"}},
-      {"SampleData.mdb",
-       "Qty",
-       12,
-       {"4", "6", "8.5", "10", "12", "30", "40", "60", "120", "250", "400"}},
-      {"SampleData.mdb",
-       "Rate",
-       11,
-       {"1.2", "14.75", "18.4", "22.75", "95", "135.5", "310.25", "640"}},
-      {"SampleData.mdb", "TaxPer", 3, {"4", "5", "12.5"}},
+      {"SampleData.mdb", "VoucherDate", 11, Texts{"20160401", "20160402", "20160404"}},
+      {"SampleData.mdb", "Qty", 12,
+       Texts{"4", "6", "8.5", "10", "12", "30", "40", "60", "120", "250", "400"}},
+      {"SampleData.mdb", "Rate", 11,
+       Texts{"1.2", "14.75", "18.4", "22.75", "95", "135.5", "310.25", "640"}},
+      {"SampleData.mdb", "TaxPer", 3, Texts{"4", "5", "12.5"}},
       // Names that differ only in capitals are one value, spelt as first met in the table.
-      {"types.mdb", "PartyName", 2, {"anand hardware", "chandra & sons"}},
-      {"types.mdb", "Unit", 2, {"mtr", "nos"}},
-      {"types.mdb", "Rate", 3, {"-50", "12.75", "100"}},
+      {"types.mdb", "PartyName", 2, Texts{"anand hardware", "chandra & sons"}},
+      {"types.mdb", "Unit", 2, Texts{"mtr", "nos"}},
+      {"types.mdb", "Rate", 3, Texts{"-50", "12.75", "100"}},
       // Other letters by their UTF-8 bytes, after ASCII.
-      {"unicode.mdb", "Unit", 5, {"Kgs", "Nos", "Pcs", "नग", "નંગ"}},
-      {"unicode.mdb",
-       "PartyName",
-       5,
-       {"Café Müller & Søn", "Zoë \"Quotes\" <Angle> Ltd", "श्री गणेश ट्रेडर्स", "શ્રી અંબિકા સ્ટોર્સ",
-        "ஸ்ரீ முருகன் ஸ்டோர்ஸ்"}},
+      {"unicode.mdb", "Unit", 5, Texts{"Kgs", "Nos", "Pcs", "नग", "નંગ"}},
+      {"unicode.mdb", "PartyName", 5,
+       Texts{"Café Müller & Søn", "Zoë \"Quotes\" <Angle> Ltd", "श्री गणेश ट्रेडर्स", "શ્રી અંબિકા સ્ટોર્સ",
+             "ஸ்ரீ முருகன் ஸ்டோர்ஸ்"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " " + c.column);

@@ -148,76 +148,70 @@ TEST(ImportReply, OnlyCountersThatAccountForEveryObjectSentAreAnAcceptance) {
       "<EXCEPTIONS>0</EXCEPTIONS></RESPONSE>";
   constexpr const char* kNotImport = "the server's reply is not an import response: ";
   const struct {
-    long status;
     const char* text;
     Outcome outcome;
     const char* reason = "";  // the start of the reason (after kNotImport for N below 400)
     long objects = -1;
     long deletions = 0;
+    long status = 200;
   } cases[] = {
-      {200, kDone, A},
-      {200, kDone, A, "", 1},
-      {200, "<RESPONSE><ALTERED>2</ALTERED><IGNORED>0</IGNORED></RESPONSE>", A},
-      {200,
-       "<ENVELOPE><HEADER/><BODY><DATA><IMPORTRESULT><CREATED>1</CREATED><ERRORS>0</ERRORS>"
+      {kDone, A},
+      {kDone, A, "", 1},
+      {"<RESPONSE><ALTERED>2</ALTERED><IGNORED>0</IGNORED></RESPONSE>", A},
+      {"<ENVELOPE><HEADER/><BODY><DATA><IMPORTRESULT><CREATED>1</CREATED><ERRORS>0</ERRORS>"
        "</IMPORTRESULT></DATA></BODY></ENVELOPE>",
        A},
-      {200, "<RESPONSE><CREATED>2</CREATED><ALTERED>1</ALTERED><COMBINED>1</COMBINED></RESPONSE>",
-       A, "", 4},
-      {200, "<RESPONSE><DELETED>1</DELETED></RESPONSE>", A, "", 1, 1},
+      {"<RESPONSE><CREATED>2</CREATED><ALTERED>1</ALTERED><COMBINED>1</COMBINED></RESPONSE>", A, "",
+       4},
+      {"<RESPONSE><DELETED>1</DELETED></RESPONSE>", A, "", 1, 1},
       // Something sent is not in the books as sent.
-      {200, "<RESPONSE><CREATED>0</CREATED><IGNORED>3</IGNORED><ERRORS>0</ERRORS></RESPONSE>", R,
+      {"<RESPONSE><CREATED>0</CREATED><IGNORED>3</IGNORED><ERRORS>0</ERRORS></RESPONSE>", R,
        "the server ignored 3 of the 3 objects sent", 3},
-      {200, "<ENVELOPE><BODY><DATA><IGNORED>1</IGNORED></DATA></BODY></ENVELOPE>", R,
+      {"<ENVELOPE><BODY><DATA><IGNORED>1</IGNORED></DATA></BODY></ENVELOPE>", R,
        "the server ignored 1 (IGNORED 1)"},
-      {200, "<RESPONSE><CREATED>1</CREATED><CANCELLED>1</CANCELLED></RESPONSE>", R,
+      {"<RESPONSE><CREATED>1</CREATED><CANCELLED>1</CANCELLED></RESPONSE>", R,
        "the server cancelled 1 of the 2 objects sent", 2},
-      {200, "<RESPONSE><CREATED>4</CREATED><ERRORS>0</ERRORS></RESPONSE>", R,
+      {"<RESPONSE><CREATED>4</CREATED><ERRORS>0</ERRORS></RESPONSE>", R,
        "the server's counters account for 4 of the 5 objects sent (CREATED 4, ALTERED 0, "
        "COMBINED 0)",
        5},
-      {200, "<RESPONSE><DELETED>1</DELETED></RESPONSE>", R, "the server's counters account for 0",
-       1},
-      {200, "<RESPONSE><CREATED>1e400</CREATED><IGNORED>1e400</IGNORED></RESPONSE>", R,
+      {"<RESPONSE><DELETED>1</DELETED></RESPONSE>", R, "the server's counters account for 0", 1},
+      {"<RESPONSE><CREATED>1e400</CREATED><IGNORED>1e400</IGNORED></RESPONSE>", R,
        "the server ignored", 1},
-      {200, "<RESPONSE><CREATED>1e400</CREATED><ALTERED>1</ALTERED></RESPONSE>", R,
+      {"<RESPONSE><CREATED>1e400</CREATED><ALTERED>1</ALTERED></RESPONSE>", R,
        "the server's counters account for 1 of the 2 objects sent", 2},
-      {200, "<RESPONSE><CREATED>0</CREATED><ERRORS>0</ERRORS></RESPONSE>", R,
+      {"<RESPONSE><CREATED>0</CREATED><ERRORS>0</ERRORS></RESPONSE>", R,
        "the server's counters account for none of the objects sent"},
       // Seventeen ledgers refused: counted per object, with no LINEERROR.
-      {200,
-       "<RESPONSE><CREATED>0</CREATED><ERRORS>0</ERRORS><EXCEPTIONS>17</EXCEPTIONS></RESPONSE>", R,
+      {"<RESPONSE><CREATED>0</CREATED><ERRORS>0</ERRORS><EXCEPTIONS>17</EXCEPTIONS></RESPONSE>", R,
        "the server counted 17 EXCEPTIONS", 17},
       // The server's word wins over its counters.
-      {200,
-       "<RESPONSE><ERRORS>1</ERRORS><LINEERROR>Ledger 'X' does not exist!</LINEERROR></RESPONSE>",
+      {"<RESPONSE><ERRORS>1</ERRORS><LINEERROR>Ledger 'X' does not exist!</LINEERROR></RESPONSE>",
        R, "Ledger 'X' does not exist!"},
-      {200,
-       "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS><LINEERROR>Voucher totals do not match!"
+      {"<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS><LINEERROR>Voucher totals do not match!"
        "</LINEERROR></RESPONSE>",
        R, "Voucher totals do not match!", 1},
-      {200,
-       "<ENVELOPE><BODY><DATA><IMPORTRESULT><ERRORS>3</ERRORS></IMPORTRESULT></DATA></BODY>"
+      {"<ENVELOPE><BODY><DATA><IMPORTRESULT><ERRORS>3</ERRORS></IMPORTRESULT></DATA></BODY>"
        "</ENVELOPE>",
        R, "the server counted 3 ERRORS"},
-      {200, "<RESPONSE><CREATED>1</CREATED><EXCEPTIONS>1</EXCEPTIONS></RESPONSE>", R,
+      {"<RESPONSE><CREATED>1</CREATED><EXCEPTIONS>1</EXCEPTIONS></RESPONSE>", R,
        "the server counted 1 EXCEPTIONS"},
-      {200, "<RESPONSE>Unknown Request, cannot be processed</RESPONSE>", R, "Unknown Request"},
-      {200, "<RESPONSE/>", R, "the server answered with an empty RESPONSE"},
-      {200,
-       "<ENVELOPE><HEADER><STATUS>0</STATUS></HEADER><BODY><DATA>DESC not found </DATA></BODY>"
+      {"<RESPONSE>Unknown Request, cannot be processed</RESPONSE>", R, "Unknown Request"},
+      {"<RESPONSE/>", R, "the server answered with an empty RESPONSE"},
+      {"<ENVELOPE><HEADER><STATUS>0</STATUS></HEADER><BODY><DATA>DESC not found </DATA></BODY>"
        "</ENVELOPE>",
        R, "DESC not found", 1},
       // Not an import reply at all.
-      {500, "<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS></RESPONSE>", N, "HTTP status 500"},
-      {400, kDone, N, "HTTP status 400"},
-      {413, "<html><body>Too large</body></html>", N, "HTTP status 413: an HTML page"},
-      {302, "", N, "HTTP 302 to http://elsewhere/, empty body"},
-      {200, "", N, "empty body", 1},
-      {200, "fine", N, "not XML (\"fine\")"},
-      {200, "<!DOCTYPE html><html><p>It works!</p></html>", N, "an HTML page", 200},
-      {200, "<A><CREATED>1</CREATED></A>", N, "an XML document whose root is <A>"},
-      {200, "<ENVELOPE><BODY/></ENVELOPE>", N, "an XML document whose root is <ENVELOPE>"},
+      {"<RESPONSE><CREATED>1</CREATED><ERRORS>0</ERRORS></RESPONSE>", N, "HTTP status 500", -1, 0,
+       500},
+      {kDone, N, "HTTP status 400", -1, 0, 400},
+      {"<html><body>Too large</body></html>", N, "HTTP status 413: an HTML page", -1, 0, 413},
+      {"", N, "HTTP 302 to http://elsewhere/, empty body", -1, 0, 302},
+      {"", N, "empty body", 1},
+      {"fine", N, "not XML (\"fine\")"},
+      {"<!DOCTYPE html><html><p>It works!</p></html>", N, "an HTML page", 200},
+      {"<A><CREATED>1</CREATED></A>", N, "an XML document whose root is <A>"},
+      {"<ENVELOPE><BODY/></ENVELOPE>", N, "an XML document whose root is <ENVELOPE>"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.objects) + " objects: " + c.text);

@@ -20,11 +20,6 @@ using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-std::string DownUrl() {
-  static const RefusedPort refused;  // kept for the whole run
-  return refused.url();
-}
-
 class ConsoleTest : public ::testing::Test {
  protected:
   // Loads a console against `url`, with message boxes recorded and the application's folder in a
@@ -74,7 +69,8 @@ TEST_F(ConsoleTest, LoadShowsReplyLineAndCompanyAndBuildsTheCustomerLedgerAltera
                     HasSubstr("ACTION=\"Alter\""), HasSubstr("Sundry Debtors")));
 
   // With the server down the load still shows both boxes, naming what went wrong.
-  const std::string down = DownUrl();
+  const RefusedPort refused;
+  const std::string down = refused.url();
   Load(down);
   ASSERT_EQ(messages.shown.size(), 4u);
   EXPECT_THAT(messages.shown[2].text, AllOf(StartsWith("Tally Version: "), HasSubstr(down)));
@@ -177,7 +173,8 @@ TEST_F(ConsoleTest, EmptyFileNamePostsTheLastRequestAndFailuresKeepTheBoxes) {
   }
 
   // The server gone: reported, the boxes keep the last reply.
-  modTally::TallyUrl = DownUrl();
+  const RefusedPort refused;
+  modTally::TallyUrl = refused.url();
   Request("");
   ASSERT_EQ(messages.shown.size(), 6u);
   EXPECT_THAT(LastShown(), AllOf(StartsWith("Error "), HasSubstr(modTally::TallyUrl)));

@@ -142,15 +142,12 @@ TEST_F(DemoTest, CompanyListShapesDecideSelectionAndProcess) {
     int selected;  // -1: none
     bool process;
   } cases[] = {
-      {"a name holding ERROR is just a name", {"Alpha", "Big ERROR Co"}, "Big ERROR Co", 1, true},
-      {"no company at all", {}, "Alpha", -1, false},
-      {"current company in other case", {"Alpha", "Beta"}, "BETA", 1, true},
-      {"current company not listed", {"Alpha", "Beta"}, "Gamma", -1, true},
-      {"names beyond ASCII",
-       {"Alpha", "\xc5\x9ar\xc4\xab Traders \xe2\x82\xb9"},
-       "\xc5\x9ar\xc4\xab Traders \xe2\x82\xb9",
-       1,
-       true},
+      {"ERROR inside a name", Names{"Alpha", "Big ERROR Co"}, "Big ERROR Co", 1, true},
+      {"no company at all", Names{}, "Alpha", -1, false},
+      {"current company in other case", Names{"Alpha", "Beta"}, "BETA", 1, true},
+      {"current company not listed", Names{"Alpha", "Beta"}, "Gamma", -1, true},
+      {"names beyond ASCII", Names{"Alpha", "\xc5\x9ar\xc4\xab Traders \xe2\x82\xb9"},
+       "\xc5\x9ar\xc4\xab Traders \xe2\x82\xb9", 1, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
