@@ -1,5 +1,6 @@
 // The request exchange over libcurl: one easy handle per exchange, owned for its duration.
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
@@ -124,6 +125,18 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
       return 0;
     }
     sink->reply.headers.append(line);
+    // A declared length sizes the body once instead of growing it (and copying it) as it comes.
+    constexpr std::string_view kLength = "content-length:";
+    if (line.size() > kLength.size() &&
+        std::equal(kLength.begin(), kLength.end(), line.begin(), [](char a, char b) {
+          return a == std::tolower(static_cast<unsigned char>(b));
+        })) {
+      std::string_view value = line.substr(kLength.size());
+      value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
+      unsigned long long length = 0;
+      std::from_chars(value.data(), value.data() + value.size(), length);
+      sink->reply.raw.reserve(std::min<unsigned long long>(length, kMaxReplyBytes));
+    }
   }
   return bytes;
 }
