@@ -204,44 +204,52 @@ std::size_t FindInvalidUtf8(std::string_view text) {
 }
 
 std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order) {
-  // Each UTF-8 byte gives at most two bytes of UTF-16 (a four-byte sequence gives a pair of
-  // units), so the result is written into a string of that size and cut to length at the end.
-  std::string out(utf8.size() * 2, '\0');
-  char* next = out.data();
+  // Converted block by block into a buffer on the stack and appended: the result is reserved at
+  // its size for ASCII text but never zero-filled first (requests and exports run to megabytes,
+  // and filling them cost about as much as converting them). Each UTF-8 byte gives at most two
+  // bytes of UTF-16; a sequence that starts at the end of a block may run three bytes past it.
+  constexpr std::size_t kBlock = 4096;
+  char buffer[2 * kBlock + 8];
+  std::string out;
+  out.reserve(utf8.size() * 2);
   const std::size_t low = order == ByteOrder::kLittle ? 0 : 1;
-  const auto unit = [&](char32_t u) {
-    next[low] = static_cast<char>(u & 0xFF);
-    next[1 - low] = static_cast<char>((u >> 8) & 0xFF);
-    next += 2;
-  };
   std::size_t at = 0;
   while (at < utf8.size()) {
-    // A run of ASCII, eight bytes at a time, each byte widened to a unit (the high bytes are
-    // already zero).
-    while (at + 8 <= utf8.size()) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, utf8.data() + at, 8);
-      if ((word & kHighBits) != 0) {
+    const std::size_t limit = std::min(utf8.size(), at + kBlock);
+    char* next = buffer;
+    const auto unit = [&](char32_t u) {
+      next[low] = static_cast<char>(u & 0xFF);
+      next[1 - low] = static_cast<char>((u >> 8) & 0xFF);
+      next += 2;
+    };
+    while (at < limit) {
+      // A run of ASCII, eight bytes at a time, each byte widened to a unit.
+      while (at + 8 <= limit) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, utf8.data() + at, 8);
+        if ((word & kHighBits) != 0) {
+          break;
+        }
+        for (std::size_t i = 0; i < 8; ++i) {
+          next[2 * i + low] = utf8[at + i];
+          next[2 * i + 1 - low] = '\0';
+        }
+        next += 16;
+        at += 8;
+      }
+      if (at == limit) {
         break;
       }
-      for (std::size_t i = 0; i < 8; ++i) {
-        next[2 * i + low] = utf8[at + i];
+      const char32_t c = NextUtf8OrThrow(utf8, at);
+      if (c >= 0x10000) {
+        unit(0xD800 + ((c - 0x10000) >> 10));
+        unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+      } else {
+        unit(c);
       }
-      next += 16;
-      at += 8;
     }
-    if (at == utf8.size()) {
-      break;
-    }
-    const char32_t c = NextUtf8OrThrow(utf8, at);
-    if (c >= 0x10000) {
-      unit(0xD800 + ((c - 0x10000) >> 10));
-      unit(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      unit(c);
-    }
+    out.append(buffer, static_cast<std::size_t>(next - buffer));
   }
-  out.resize(static_cast<std::size_t>(next - out.data()));
   return out;
 }
 
@@ -256,68 +264,75 @@ std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order) {
     const auto second = static_cast<unsigned char>(bytes[i + 1]);
     return order == ByteOrder::kLittle ? (second << 8 | first) : (first << 8 | second);
   };
-  // Written through a pointer into room for the longest result (three bytes for each unit; a
-  // surrogate pair's two units give four): replies run to megabytes, mostly ASCII.
-  std::string out(bytes.size() / 2 * 3, '\0');
-  char* next = out.data();
-  const auto put = [&next](char32_t c) {
-    if (c < 0x80) {
-      *next++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *next++ = static_cast<char>(0xC0 | (c >> 6));
-      *next++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      *next++ = static_cast<char>(0xE0 | (c >> 12));
-      *next++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *next++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *next++ = static_cast<char>(0xF0 | (c >> 18));
-      *next++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *next++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *next++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-  };
-  for (std::size_t i = 0; i < bytes.size(); i += 2) {
-    // Four ASCII units at a time, as most of a reply is.
-    constexpr std::uint64_t kNotAscii = 0xFF80FF80FF80FF80ULL;
-    while (order == ByteOrder::kLittle && i + 8 <= bytes.size()) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, bytes.data() + i, 8);
-      if ((le64toh(word) & kNotAscii) != 0) {
+  // Converted block by block into a buffer on the stack and appended, as in Utf8ToUtf16: replies
+  // run to megabytes, mostly ASCII. Each unit gives at most three bytes; a surrogate pair that
+  // starts at the end of a block gives four and runs one unit past it.
+  constexpr std::size_t kBlockUnits = 4096;
+  char buffer[3 * kBlockUnits + 4];
+  std::string out;
+  out.reserve(bytes.size() / 2);
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const std::size_t limit = std::min(bytes.size(), i + 2 * kBlockUnits);
+    char* next = buffer;
+    const auto put = [&next](char32_t c) {
+      if (c < 0x800) {
+        *next++ = static_cast<char>(0xC0 | (c >> 6));
+        *next++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else if (c < 0x10000) {
+        *next++ = static_cast<char>(0xE0 | (c >> 12));
+        *next++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *next++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        *next++ = static_cast<char>(0xF0 | (c >> 18));
+        *next++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *next++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *next++ = static_cast<char>(0x80 | (c & 0x3F));
+      }
+    };
+    for (; i < limit; i += 2) {
+      // Four ASCII units at a time, as most of a reply is.
+      constexpr std::uint64_t kNotAscii = 0xFF80FF80FF80FF80ULL;
+      while (order == ByteOrder::kLittle && i + 8 <= limit) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes.data() + i, 8);
+        if ((le64toh(word) & kNotAscii) != 0) {
+          break;
+        }
+        for (std::size_t k = 0; k < 8; k += 2) {
+          *next++ = bytes[i + k];
+        }
+        i += 8;
+      }
+      if (i >= limit) {
         break;
       }
-      for (std::size_t k = 0; k < 8; k += 2) {
-        *next++ = bytes[i + k];
+      const char32_t u = unit(i);
+      if (u < 0x80) {
+        *next++ = static_cast<char>(u);
+        continue;
       }
-      i += 8;
-    }
-    if (i >= bytes.size()) {
-      break;
-    }
-    const char32_t u = unit(i);
-    if (u < 0x80) {
-      *next++ = static_cast<char>(u);
-      continue;
-    }
-    if (u >= 0xDC00 && u <= 0xDFFF) {
-      throw Error("the UTF-16 text holds a lone low surrogate at byte " + std::to_string(i + 1), i);
-    }
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      if (i + 2 >= bytes.size()) {
-        throw Error("the UTF-16 text ends in the middle of a surrogate pair", i);
-      }
-      const char32_t low = unit(i + 2);
-      if (low < 0xDC00 || low > 0xDFFF) {
-        throw Error("the UTF-16 text holds a lone high surrogate at byte " + std::to_string(i + 1),
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        throw Error("the UTF-16 text holds a lone low surrogate at byte " + std::to_string(i + 1),
                     i);
       }
-      put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-      i += 2;
-    } else {
-      put(u);
+      if (u >= 0xD800 && u <= 0xDBFF) {
+        if (i + 2 >= bytes.size()) {
+          throw Error("the UTF-16 text ends in the middle of a surrogate pair", i);
+        }
+        const char32_t second = unit(i + 2);
+        if (second < 0xDC00 || second > 0xDFFF) {
+          throw Error(
+              "the UTF-16 text holds a lone high surrogate at byte " + std::to_string(i + 1), i);
+        }
+        put(0x10000 + ((u - 0xD800) << 10) + (second - 0xDC00));
+        i += 2;
+      } else {
+        put(u);
+      }
     }
+    out.append(buffer, static_cast<std::size_t>(next - buffer));
   }
-  out.resize(static_cast<std::size_t>(next - out.data()));
   return out;
 }
 

@@ -43,6 +43,17 @@ pugi::xml_node FirstElement(const pugi::xml_node& root, std::string_view name) {
   });
 }
 
+// FirstElement of a document parsed from `text`, which is searched first: an element named `name`
+// shows in the text as "<name", so a text without it spares the walk over the whole tree.
+pugi::xml_node FirstElementOf(std::string_view text, const pugi::xml_node& root,
+                              std::string_view name) {
+  const std::string opening = "<" + std::string(name);
+  if (text.find(opening) == std::string_view::npos) {
+    return {};
+  }
+  return FirstElement(root, name);
+}
+
 bool HasElementChild(const pugi::xml_node& node) {
   for (const pugi::xml_node child : node.children()) {
     if (child.type() == pugi::node_element) {
@@ -153,7 +164,7 @@ pugi::xml_node ReadExportReply(pugi::xml_document& document, const Reply& reply,
   if (const std::optional<std::string> instead = LoadServerXml(document, reply)) {
     throw fail(FailureNumber::kDocument, "the reply is " + *instead + ", not an export");
   }
-  if (const pugi::xml_node error = FirstElement(document, "LINEERROR")) {
+  if (const pugi::xml_node error = FirstElementOf(reply.text, document, "LINEERROR")) {
     const std::string words = ReplyExcerpt(NodeText(error));
     constexpr std::string_view kUnknownCompany = "Could not set 'SVCurrentCompany'";
     throw fail(FailureNumber::kDocument,
@@ -187,7 +198,7 @@ pugi::xml_node ReadExportReply(pugi::xml_document& document, const Reply& reply,
                                              Quoted(ReplyExcerpt(reply.text)) + ")");
   }
   if (!Trim(check.company).empty()) {
-    if (const pugi::xml_node named = FirstElement(root, "SVCURRENTCOMPANY")) {
+    if (const pugi::xml_node named = FirstElementOf(reply.text, root, "SVCURRENTCOMPANY")) {
       const std::string company = NodeText(named);
       if (!EqualsNoCase(Trim(company), Trim(check.company))) {
         throw fail(FailureNumber::kDocument, "the reply is for the company " +
