@@ -65,6 +65,9 @@ void Spool::AddRow(long number, const SalesRow& row, const std::optional<std::st
   }
   insert.Bind(column, rejected);
   insert.Run();
+  if (!rejected && row.VoucherID) {
+    NoteAccepted(*row.VoucherID);
+  }
 }
 
 void Spool::AddKey(long number, const std::string& voucher_id) {
@@ -72,9 +75,36 @@ void Spool::AddKey(long number, const std::string& voucher_id) {
       .Bind(1, std::int64_t{number})
       .Bind(2, voucher_id)
       .Run();
+  NoteAccepted(voucher_id);
+}
+
+namespace {
+
+// The two bits of the filter that stand for `voucher_id`.
+std::pair<std::size_t, std::size_t> FilterBits(std::string_view voucher_id, std::size_t bits) {
+  const std::uint64_t hash = std::hash<std::string_view>{}(voucher_id);
+  const std::uint64_t second = (hash ^ (hash >> 31)) * 0x9E3779B97F4A7C15ULL;
+  return {hash % bits, (second >> 17) % bits};
+}
+
+}  // namespace
+
+void Spool::NoteAccepted(std::string_view voucher_id) {
+  const auto [a, b] = FilterBits(voucher_id, accepted_filter_.size() * 64);
+  accepted_filter_[a / 64] |= std::uint64_t{1} << (a % 64);
+  accepted_filter_[b / 64] |= std::uint64_t{1} << (b % 64);
+}
+
+bool Spool::MaybeAccepted(std::string_view voucher_id) const {
+  const auto [a, b] = FilterBits(voucher_id, accepted_filter_.size() * 64);
+  return (accepted_filter_[a / 64] >> (a % 64) & 1) != 0 &&
+         (accepted_filter_[b / 64] >> (b % 64) & 1) != 0;
 }
 
 std::optional<long> Spool::FirstAccepted(const std::string& voucher_id) {
+  if (!MaybeAccepted(voucher_id)) {
+    return std::nullopt;
+  }
   sqlite::Statement& first =
       db_.Query("SELECT row FROM source WHERE voucher_id = ?1 AND rejected IS NULL LIMIT 1");
   first.Bind(1, voucher_id);

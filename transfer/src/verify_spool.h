@@ -4,6 +4,7 @@
 // whatever the table's size. Every failure throws modTally::Failure (kFile).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -79,8 +80,16 @@ class Spool {
 
  private:
   long Count(std::string_view sql, Outcome outcome);
+  // The filter of the accepted VoucherIDs, which spares FirstAccepted its query for an ID seen
+  // for the first time, as nearly every one is.
+  void NoteAccepted(std::string_view voucher_id);
+  bool MaybeAccepted(std::string_view voucher_id) const;
 
   sqlite::Database db_;
+  // A Bloom filter of fixed size (1 MiB, two bits per ID): it says "maybe" for every ID noted
+  // and for a few others, so memory stays flat whatever the table's size; a "maybe" is settled by
+  // the query.
+  std::vector<std::uint64_t> accepted_filter_ = std::vector<std::uint64_t>(std::size_t{1} << 17);
 };
 
 }  // namespace lirvo::transfer::verify
