@@ -431,17 +431,23 @@ Encoding DetectReplyEncoding(std::string_view body, std::string_view content_typ
   return utf8_or_1252();
 }
 
-std::string DropForbiddenXml(std::string_view text) {
-  // Works on what it has written so far, so that dropping a character never joins its neighbours
-  // into something that would itself have to go ("&\x04#4;", "&#&#4;4;"): the result is clean.
-  std::string out;
-  out.reserve(text.size());
+namespace {
+
+// DropForbiddenXml on `text` itself: what is kept is written over what was read, never ahead of
+// it, as nothing written is longer than what was read.
+void DropForbiddenXmlInPlace(std::string& text) {
+  // Works on what it has written so far (text[0, kept)), so that dropping a character never joins
+  // its neighbours into something that would itself have to go ("&\x04#4;", "&#&#4;4;"): the
+  // result is clean.
+  std::size_t kept = 0;
+  const auto out = [&text, &kept] { return std::string_view(text.data(), kept); };
   bool in_cdata = false;
-  // Where the "&"s that may still start a reference sit in `out`; a ";" that stays ends them all.
+  // Where the "&"s that may still start a reference sit in what is kept; a ";" that stays ends
+  // them all.
   std::vector<std::size_t> ampersands;
   // Bytes that need a look: control characters, and those that may start or end something above
   // (outside a CDATA section "&", ";", "[" and the last bytes of U+FFFE and U+FFFF; inside one
-  // only ">"). Runs of the others are copied whole.
+  // only ">"). Runs of the others are kept whole.
   static constexpr auto kLook = [](bool cdata) {
     std::array<bool, 256> look{};
     for (int b = 0; b < 0x20; ++b) {
@@ -457,14 +463,18 @@ std::string DropForbiddenXml(std::string_view text) {
     return look;
   };
   static constexpr std::array<bool, 256> kOutside = kLook(false), kInside = kLook(true);
-  for (std::size_t at = 0; at < text.size(); ++at) {
+  const std::size_t size = text.size();
+  for (std::size_t at = 0; at < size; ++at) {
     const std::array<bool, 256>& look = in_cdata ? kInside : kOutside;
     std::size_t end = at;
-    while (end < text.size() && !look[static_cast<unsigned char>(text[end])]) {
+    while (end < size && !look[static_cast<unsigned char>(text[end])]) {
       ++end;
     }
-    out.append(text.data() + at, end - at);
-    if (end == text.size()) {
+    if (kept != at) {
+      std::memmove(text.data() + kept, text.data() + at, end - at);
+    }
+    kept += end - at;
+    if (end == size) {
       break;
     }
     at = end;
@@ -473,28 +483,39 @@ std::string DropForbiddenXml(std::string_view text) {
     if (byte < 0x20) {
       continue;  // tab, CR and LF never need a look
     }
-    out += c;
+    text[kept++] = c;
     if (in_cdata) {
-      in_cdata = !out.ends_with("]]>");
-    } else if (c == '[' && out.ends_with("<![CDATA[")) {
+      in_cdata = !out().ends_with("]]>");
+    } else if (c == '[' && out().ends_with("<![CDATA[")) {
       in_cdata = true;
       ampersands.clear();
     } else if (c == '&') {
-      ampersands.push_back(out.size() - 1);
+      ampersands.push_back(kept - 1);
     } else if (c == ';' && !ampersands.empty()) {
       const std::size_t amp = ampersands.back();
-      if (ForbiddenReferenceAt(out, amp) == out.size() - amp) {
-        out.resize(amp);
+      if (ForbiddenReferenceAt(out(), amp) == kept - amp) {
+        kept = amp;
         ampersands.pop_back();
       } else {
         ampersands.clear();
       }
-    } else if ((c == '\xBE' || c == '\xBF') && out.size() >= 3 &&
-               out.compare(out.size() - 3, 2, "\xEF\xBF") == 0) {
-      out.resize(out.size() - 3);  // U+FFFE, U+FFFF
+    } else if ((c == '\xBE' || c == '\xBF') && kept >= 3 &&
+               out().substr(kept - 3, 2) == "\xEF\xBF") {
+      kept -= 3;  // U+FFFE, U+FFFF
     }
   }
-  return out;
+  text.resize(kept);
+}
+
+std::string Dropped(std::string text) {
+  DropForbiddenXmlInPlace(text);
+  return text;
+}
+
+}  // namespace
+
+std::string DropForbiddenXml(std::string_view text) {
+  return Dropped(std::string(text));
 }
 
 std::string DecodeReply(std::string_view body, std::string_view content_type) {
@@ -503,14 +524,14 @@ std::string DecodeReply(std::string_view body, std::string_view content_type) {
       if (body.starts_with("\xFF\xFE")) {
         body.remove_prefix(2);
       }
-      return DropForbiddenXml(Utf16ToUtf8(body, ByteOrder::kLittle));
+      return Dropped(Utf16ToUtf8(body, ByteOrder::kLittle));
     case Encoding::kUtf16Be:
       if (body.starts_with("\xFE\xFF")) {
         body.remove_prefix(2);
       }
-      return DropForbiddenXml(Utf16ToUtf8(body, ByteOrder::kBig));
+      return Dropped(Utf16ToUtf8(body, ByteOrder::kBig));
     case Encoding::kWindows1252:
-      return DropForbiddenXml(Windows1252ToUtf8(body));
+      return Dropped(Windows1252ToUtf8(body));
     case Encoding::kUtf8:
       break;
   }
