@@ -17,15 +17,17 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <lirvo/exit_status.h>
+
 #include "Form1.h"
 #include "LirvoDemo.h"
 #include "dlgExport.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using lirvo::kExitFailure;
+using lirvo::kExitOk;
+using lirvo::kExitUsage;
 
 struct Options {
   bool console = false;

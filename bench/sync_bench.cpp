@@ -149,7 +149,8 @@ void B9_SyncBatchedVsSingle(benchmark::State& state) {
         };
         const transfer::SyncSummary summary = transfer::Sync(options);
         const auto end = std::chrono::steady_clock::now();
-        if (summary.ExitStatus() != 0 || summary.accepted != 2000 || !sending) {
+        if (summary.outcome() != lirvo::RunOutcome::kComplete || summary.accepted != 2000 ||
+            !sending) {
           throw std::runtime_error("the sync of 2,000 rows did not go through");
         }
         return std::chrono::duration<double>(end - *sending).count();

@@ -37,7 +37,7 @@ void B11_VerifySales20k(benchmark::State& state) {
       std::error_code ignored;
       fs::remove(journal.string() + suffix, ignored);
     }
-    if (synced.ExitStatus() != 0 || synced.accepted != 20000) {
+    if (synced.outcome() != lirvo::RunOutcome::kComplete || synced.accepted != 20000) {
       throw std::runtime_error("the sync of sales-20k before verify did not go through");
     }
     for (auto _ : state) {

@@ -7,17 +7,13 @@
 
 #include <string>
 
+#include <lirvo/exit_status.h>
+
 namespace CLI {
 class App;
 }
 
 namespace lirvo::cli {
-
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitRejected = 3;
-inline constexpr int kExitInterrupted = 130;
 
 void AddProbeCommand(CLI::App& app, int& status);
 void AddCurrentCompanyCommand(CLI::App& app, int& status);

@@ -62,6 +62,7 @@ std::string UsageText(const CLI::App& at, const CLI::ParseError& error) {
 }  // namespace lirvo::cli
 
 int main(int argc, char** argv) {
+  using namespace lirvo;
   using namespace lirvo::cli;
   CLI::App app(
       "Talks to the accounting server at http://127.0.0.1:9000, or at $LIRVO_TALLY_URL when that "

@@ -124,7 +124,7 @@ int RunSync(const SyncValues& values) {
   if (summary.stopped && summary.requests == 0) {
     // Nothing was sent: the reason alone says it, without a summary of zeros.
     std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
-    return summary.ExitStatus();
+    return ExitStatusOf(summary.outcome());
   }
   transfer::PrintSummary(std::cout, summary);
   if (!report.Finish(
@@ -135,7 +135,7 @@ int RunSync(const SyncValues& values) {
   if (summary.stopped) {
     std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
   }
-  return summary.ExitStatus();
+  return ExitStatusOf(summary.outcome());
 }
 
 }  // namespace

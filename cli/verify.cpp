@@ -73,7 +73,7 @@ int RunVerify(const VerifyValues& values) {
   if (summary.stopped) {
     std::cerr << "lirvo: the verification could not finish: " << *summary.stopped << '\n';
   }
-  return summary.ExitStatus();
+  return ExitStatusOf(summary.outcome());
 }
 
 int VerifyAfterSync(int sync_status, const VerifyValues& values) {

@@ -12,14 +12,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <lirvo/exit_status.h>
 #include <lirvo/standin/http_server.h>
 #include <lirvo/standin/service.h>
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using lirvo::kExitFailure;
+using lirvo::kExitOk;
+using lirvo::kExitUsage;
 
 // Refuses an empty value, naming what the option needs.
 CLI::Validator NotEmpty(const std::string& what) {

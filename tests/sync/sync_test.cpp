@@ -241,7 +241,7 @@ TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   EXPECT_EQ(rejected[0].row, 3);
   EXPECT_THAT(rejected[0].reason, HasSubstr("Ledger 'Party Two' does not exist!"));
   EXPECT_GT(summary.split_requests, 0);
-  EXPECT_EQ(summary.ExitStatus(), 3);
+  EXPECT_EQ(summary.outcome(), lirvo::RunOutcome::kIncomplete);
 
   // Run again, the refused voucher goes once its ledger is there: the run creates it.
   options.progress = nullptr;
@@ -251,7 +251,7 @@ TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   EXPECT_EQ(again.accepted, 1);
   EXPECT_EQ(again.unchanged, 2);
   EXPECT_TRUE(rejected.empty());
-  EXPECT_EQ(again.ExitStatus(), 0);
+  EXPECT_EQ(again.outcome(), lirvo::RunOutcome::kComplete);
 }
 
 // A re-run reads the books first: what they lack is sent again, what they hold otherwise is named

@@ -51,16 +51,16 @@ std::filesystem::path DefaultJournalPath() {
   return base / "lirvo" / "sync-journal.sqlite";
 }
 
-int SyncSummary::ExitStatus() const {
+RunOutcome SyncSummary::outcome() const {
   if (interrupted) {
-    return 130;
+    return RunOutcome::kInterrupted;
   }
   if (stopped) {
-    return 1;
+    return RunOutcome::kStopped;
   }
   const long failed = rejected_locally + rejected_by_server + differ_in_books + units.failed +
                       ledgers.failed + items.failed;
-  return failed > 0 ? 3 : 0;
+  return failed > 0 ? RunOutcome::kIncomplete : RunOutcome::kComplete;
 }
 
 namespace {

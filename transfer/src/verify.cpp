@@ -205,14 +205,16 @@ std::string_view OutcomeName(Outcome outcome) {
   return "";
 }
 
-int VerifySummary::ExitStatus() const {
+RunOutcome VerifySummary::outcome() const {
   if (interrupted) {
-    return 130;
+    return RunOutcome::kInterrupted;
   }
   if (stopped) {
-    return 1;
+    return RunOutcome::kStopped;
   }
-  return missing + different + not_in_source + masters_missing + masters_different > 0 ? 3 : 0;
+  return missing + different + not_in_source + masters_missing + masters_different > 0
+             ? RunOutcome::kIncomplete
+             : RunOutcome::kComplete;
 }
 
 VerifySummary Verify(const VerifyOptions& options) {
@@ -274,7 +276,7 @@ void PrintVerifySummary(std::ostream& out, const VerifySummary& s) {
       << "; time " << time << '\n';
   if (s.interrupted) {
     out << "Interrupted: the comparison is incomplete.\n";
-  } else if (s.ExitStatus() == 0) {
+  } else if (s.outcome() == RunOutcome::kComplete) {
     out << "Everything the source expects is in the books.\n";
   }
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <lirvo/exit_status.h>
 #include <lirvo/modTally.h>
 #include <lirvo/transfer.h>
 
@@ -173,9 +174,9 @@ struct SyncSummary {
   bool interrupted = false;
   std::optional<std::string> stopped;  // why the run stopped before the end
 
-  // 0 every row is in the books (seen there, or with trust_journal in the journal's word), 3 some
-  // rows were rejected or differ in the books, 1 stopped, 130 interrupted.
-  int ExitStatus() const;
+  // kComplete: every row is in the books (seen there, or with trust_journal in the journal's
+  // word); kIncomplete: some rows were rejected or differ in the books.
+  RunOutcome outcome() const;
 };
 
 // Runs the sync. Never throws for what happens on the way: a failure that stops the run is in

@@ -156,8 +156,8 @@ struct VerifySummary {
   bool interrupted = false;
   std::optional<std::string> stopped;  // why the verification could not finish
 
-  // 0 everything matches, 3 something does not, 1 could not finish, 130 interrupted.
-  int ExitStatus() const;
+  // kComplete: everything matches; kIncomplete: something does not.
+  RunOutcome outcome() const;
 };
 
 // Runs the verification. The source rows are streamed once into a temporary SQLite database on
