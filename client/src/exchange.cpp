@@ -273,11 +273,12 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   const CURLcode code = curl_easy_perform(curl);
   if (watch.cancelled) {
     throw Failure(
-        static_cast<int>(CURLE_ABORTED_BY_CALLBACK),
-        "the exchange with " + ShownUrl(url) + " was cancelled before the server had answered");
+        FailureKind::Cancelled, static_cast<int>(CURLE_ABORTED_BY_CALLBACK),
+        "the exchange with " + ShownUrl(url) + " was cancelled before the server had answered",
+        {FailureCause::From::kCurl, CURLE_ABORTED_BY_CALLBACK});
   }
   if (sink.too_large) {
-    throw Failure(FailureNumber::kReplyTooLarge,
+    throw Failure(FailureKind::Reply, FailureNumber::kReplyTooLarge,
                   "the reply from " + ShownUrl(url) + " is larger than " +
                       std::to_string(kMaxReplyBytes / (1024 * 1024)) + " MiB and was refused");
   }
@@ -285,12 +286,13 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
     const std::string detail = error[0] != '\0' ? error : curl_easy_strerror(code);
     const char* configured = std::getenv("LIRVO_TALLY_URL");
     const bool from_variable = configured != nullptr && url == configured;
-    throw Failure(static_cast<int>(code),
+    throw Failure(FailureKind::Transport, static_cast<int>(code),
                   "cannot exchange a request with " + ShownUrl(url) + ": " + detail +
                       (code == CURLE_URL_MALFORMAT && from_variable
                            ? " (the address is LIRVO_TALLY_URL's: set it to a URL such as " +
                                  std::string(kDefaultUrl) + ")"
-                           : std::string()));
+                           : std::string()),
+                  {FailureCause::From::kCurl, code});
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &sink.reply.status);
   const char* reply_type = nullptr;

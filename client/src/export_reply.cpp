@@ -157,9 +157,10 @@ pugi::xml_node ReadExportReply(pugi::xml_document& document, const Reply& reply,
   };
   if (reply.status < 200 || reply.status >= 300) {
     const std::string said = ReplyExcerpt(reply.text);
-    throw fail(FailureNumber::kHttpStatus,
-               "the server answered HTTP status " + std::to_string(reply.status) +
-                   (said.empty() ? std::string() : " (" + Quoted(said) + ")"));
+    throw Failure(FailureKind::Http, FailureNumber::kHttpStatus,
+                  check.what + ": the server answered HTTP status " + std::to_string(reply.status) +
+                      (said.empty() ? std::string() : " (" + Quoted(said) + ")"),
+                  {FailureCause::From::kHttpStatus, reply.status});
   }
   if (const std::optional<std::string> instead = LoadServerXml(document, reply)) {
     throw fail(FailureNumber::kDocument, "the reply is " + *instead + ", not an export");

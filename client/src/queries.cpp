@@ -73,10 +73,11 @@ Reply QueryReply(const std::string& url, const std::optional<std::string_view>& 
   Reply reply = Exchange(url, request, QueryLimits());
   if (reply.status >= 300) {
     const std::string_view phrase = ReasonPhrase(reply.status);
-    throw Failure(FailureNumber::kHttpStatus, "the server at " + ShownUrl(url) + " answered HTTP " +
-                                                  std::to_string(reply.status) +
-                                                  (phrase.empty() ? "" : " ") +
-                                                  std::string(phrase));
+    throw Failure(FailureKind::Http, FailureNumber::kHttpStatus,
+                  "the server at " + ShownUrl(url) + " answered HTTP " +
+                      std::to_string(reply.status) + (phrase.empty() ? "" : " ") +
+                      std::string(phrase),
+                  {FailureCause::From::kHttpStatus, reply.status});
   }
   return reply;
 }
@@ -109,13 +110,13 @@ std::vector<std::string> CompanyNames(const std::string& url) {
   try {
     return CompanyNamesOf(reply, url);
   } catch (const Failure& report) {
-    if (report.kind() != FailureKind::Document) {
+    if (report.kind() != FailureKind::Reply) {
       throw;
     }
     try {
       return CompanyCollectionNamesOf(QueryReply(url, CompanyCollectionRequest()), url);
     } catch (const Failure& collection) {
-      throw Failure(collection.number(), report.description() + "; " + collection.description());
+      throw Failure(collection, report.description() + "; " + collection.description());
     }
   }
 }

@@ -124,7 +124,7 @@ TEST(RequestFiles, ReadInTheirEncodingOrRefused) {
       modTally::LoadRequestFile(file);
       ADD_FAILURE() << "expected a refusal";
     } catch (const modTally::Failure& failure) {
-      EXPECT_EQ(failure.kind(), modTally::FailureKind::Document);
+      EXPECT_EQ(failure.kind(), modTally::FailureKind::Reply);
       EXPECT_THAT(failure.description(), HasSubstr(c.expected));
       EXPECT_THAT(failure.description(), HasSubstr(file.string()));
     }

@@ -146,13 +146,13 @@ TEST(Exchange, MisbehavingPeersEndInAFailureNamingTheAddress) {
        ""},
       {"never answers", [](int fd, const std::string&) { WaitForHangUp(fd); }, "imed out",
        modTally::FailureKind::Transport, nullptr, 500},
-      {"answers more than the limit", large, "larger than 64 MiB"},
+      {"answers more than the limit", large, "larger than 64 MiB", modTally::FailureKind::Reply},
       {"cuts a UTF-16 reply in a pair",
        [](int fd, const std::string&) {
          RawServer::SendAll(
              fd, RawServer::HttpReply(200, "\xFF\xFE" + Utf16Le("<R>\U0001F600").substr(0, 8)));
        },
-       "cannot read the reply", modTally::FailureKind::Document},
+       "cannot read the reply", modTally::FailureKind::Reply},
       {"trickles the reply byte by byte",
        [](int fd, const std::string&) {
          for (const char c : RawServer::HttpReply(200, "<R>Slow &amp; Steady</R>")) {
@@ -198,10 +198,12 @@ TEST(Exchange, AWaitIsToldAndCanBeCancelled) {
       .cancelled = [&] { return !told.empty(); },
       .waiting = [&](double seconds) { told.push_back(seconds); }};
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_THAT([&] { modTally::Exchange(server.url(), std::string_view("<A/>"), limits); },
-              ::testing::Throws<modTally::Failure>(::testing::Property(
-                  &modTally::Failure::description,
-                  ::testing::AllOf(HasSubstr(server.url()), HasSubstr("cancelled")))));
+  EXPECT_THAT(
+      [&] { modTally::Exchange(server.url(), std::string_view("<A/>"), limits); },
+      ::testing::Throws<modTally::Failure>(::testing::AllOf(
+          ::testing::Property(&modTally::Failure::kind, modTally::FailureKind::Cancelled),
+          ::testing::Property(&modTally::Failure::description,
+                              ::testing::AllOf(HasSubstr(server.url()), HasSubstr("cancelled"))))));
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   EXPECT_LT(took, std::chrono::milliseconds(2'500));
   ASSERT_EQ(told.size(), 1u);

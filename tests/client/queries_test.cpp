@@ -98,7 +98,7 @@ TEST(Queries, ResultShapesForEachReply) {
       EXPECT_EQ(result ? *result.value : kFails, expected) << result.description;
       if (!result) {
         failed(result.description);
-        EXPECT_EQ(result.kind, modTally::FailureKind::Document);
+        EXPECT_EQ(result.kind, modTally::FailureKind::Reply);
       }
     }
     const modTally::CompanyList list = modTally::GetCompanyList();

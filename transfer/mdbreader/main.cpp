@@ -48,10 +48,7 @@ struct TableFreer {
 using TablePtr = std::unique_ptr<MdbTableDef, TableFreer>;
 
 // A failure to report to the library as a kError frame.
-struct Stop {
-  int number;
-  std::string description;
-};
+using Stop = modTally::Failure;
 
 std::string Quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
@@ -110,11 +107,11 @@ struct Database {
 Database Open(const std::string& file) {
   Database db{file, std::unique_ptr<MdbHandle, MdbCloser>(mdb_open(file.c_str(), MDB_NOFLAGS))};
   if (!db.mdb) {
-    throw Stop{FailureNumber::kDatabase, "cannot open " + file + ": not an Access database"};
+    throw Stop(FailureNumber::kDatabase, "cannot open " + file + ": not an Access database");
   }
   if (mdb_read_catalog(db.mdb.get(), MDB_TABLE) == nullptr) {
-    throw Stop{FailureNumber::kDatabase, "cannot read the list of tables in " + file +
-                                             ": the file is damaged or not an Access database"};
+    throw Stop(FailureNumber::kDatabase, "cannot read the list of tables in " + file +
+                                             ": the file is damaged or not an Access database");
   }
   return db;
 }
@@ -144,11 +141,11 @@ class TableReader {
       }
     }
     if (name_.empty()) {
-      throw Stop{FailureNumber::kDatabase, db.file + " has no table " + Quoted(name)};
+      throw Stop(FailureNumber::kDatabase, db.file + " has no table " + Quoted(name));
     }
     if (!table_ || mdb_read_columns(table_.get()) == nullptr) {
-      throw Stop{FailureNumber::kDatabase,
-                 "cannot read the columns of " + db.Where(name_) + ": the file is damaged"};
+      throw Stop(FailureNumber::kDatabase,
+                 "cannot read the columns of " + db.Where(name_) + ": the file is damaged");
     }
     for (guint i = 0; i < table_->columns->len; ++i) {
       const auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table_->columns, i));
@@ -170,19 +167,19 @@ class TableReader {
     if (mdb_fetch_row(table_.get()) == 0) {
       // The table definition counts the rows: reading that ends early means lost pages.
       if (read_ < table_->num_rows) {
-        throw Stop{FailureNumber::kDatabase, "cannot read all rows of " + db_.Where(name_) +
+        throw Stop(FailureNumber::kDatabase, "cannot read all rows of " + db_.Where(name_) +
                                                  ": the file is damaged (" + std::to_string(read_) +
                                                  " of its " + std::to_string(table_->num_rows) +
-                                                 " rows could be read)"};
+                                                 " rows could be read)");
       }
       return false;
     }
     ++read_;
     // More rows than the definition counts: the pages chain round in a circle.
     if (read_ > table_->num_rows) {
-      throw Stop{FailureNumber::kDatabase, "cannot read " + db_.Where(name_) +
+      throw Stop(FailureNumber::kDatabase, "cannot read " + db_.Where(name_) +
                                                ": the file is damaged (more rows than the " +
-                                               std::to_string(table_->num_rows) + " it holds)"};
+                                               std::to_string(table_->num_rows) + " it holds)");
     }
     int start = 0;
     std::size_t length = 0;
@@ -213,9 +210,9 @@ class TableReader {
     const ColumnInfo& column = columns_[static_cast<std::size_t>(field.colnum)];
     std::optional<Cell> cell = lirvo::mdbreader::ReadCell(mdb(), column, field, keyed);
     if (!cell) {
-      throw Stop{FailureNumber::kValue, "the value of column " + Quoted(column.name) + " in row " +
+      throw Stop(FailureNumber::kValue, "the value of column " + Quoted(column.name) + " in row " +
                                             std::to_string(read_) + " of " + db_.Where(name_) +
-                                            " is damaged"};
+                                            " is damaged");
     }
     return std::move(*cell);
   }
@@ -293,12 +290,12 @@ void SendDistinct(Output& out, TableReader& table, std::string_view name) {
     }
   }
   if (wanted == all.size()) {
-    throw Stop{FailureNumber::kDatabase, table.Where() + " has no column " + Quoted(name)};
+    throw Stop(FailureNumber::kDatabase, table.Where() + " has no column " + Quoted(name));
   }
   const ColumnInfo& column = all[wanted];
   if (const char* what = lirvo::mdbreader::UnreadableTypeName(column.type)) {
-    throw Stop{FailureNumber::kValue, "column " + Quoted(column.name) + " of " + table.Where() +
-                                          " holds " + what + ", which have no text form"};
+    throw Stop(FailureNumber::kValue, "column " + Quoted(column.name) + " of " + table.Where() +
+                                          " holds " + what + ", which have no text form");
   }
   // A value stored with the same bytes as one already read has the same text, so only new byte
   // strings are turned into text (most rows repeat a party, an item or a unit). Text and
@@ -392,8 +389,8 @@ int main(int argc, char** argv) {
   } catch (const Stop& stop) {
     std::string& b = out.buffer();
     const std::size_t at = frames::StartFrame(b, frames::kError);
-    frames::AppendField(b, std::to_string(stop.number));
-    frames::AppendField(b, stop.description);
+    frames::AppendField(b, std::to_string(stop.number()));
+    frames::AppendField(b, stop.description());
     frames::FinishFrame(b, at);
     out.Flush();
     return 1;

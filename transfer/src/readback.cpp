@@ -276,7 +276,7 @@ std::vector<BooksMaster> FetchMasters(const std::string& url, const std::string&
   try {
     reply = modTally::Exchange(url, MasterExportRequest(company, type), limits);
   } catch (const Failure& failure) {
-    throw Failure(failure.number(), what + ": " + failure.description());
+    throw Failure(failure, what + ": " + failure.description());
   }
   return ReadMasterReply(reply, type, what);
 }

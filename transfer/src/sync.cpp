@@ -390,12 +390,12 @@ bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
           try {
             journal_.Record(part, accepted, why);
           } catch (const Failure& failure) {
-            throw Failure(failure.number(),
-                          "the server " + std::string(accepted ? "accepted" : "rejected") +
-                              " rows " + std::to_string(part.front()->row) + " to " +
-                              std::to_string(part.back()->row) +
-                              ", but the journal could not record it (" + failure.description() +
-                              "); the next run finds in the books what they hold");
+            throw Failure(failure, "the server " + std::string(accepted ? "accepted" : "rejected") +
+                                       " rows " + std::to_string(part.front()->row) + " to " +
+                                       std::to_string(part.back()->row) +
+                                       ", but the journal could not record it (" +
+                                       failure.description() +
+                                       "); the next run finds in the books what they hold");
           }
           for (const detail::Spooled* voucher : part) {
             if (accepted) {

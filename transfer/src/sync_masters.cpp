@@ -20,7 +20,7 @@ std::unordered_set<std::string> ReadMasters(const std::string& url, const std::s
   try {
     reply = modTally::Exchange(url, modTally::ListOfAccountsRequest(type, company), limits);
   } catch (const Failure& failure) {
-    throw Failure(failure.number(), what + ": " + failure.description());
+    throw Failure(failure, what + ": " + failure.description());
   }
   // Only a list of this company's masters is read: anything else (a web page, a refusal, an
   // empty envelope) would read as "the company holds none" and have the sync create, and so

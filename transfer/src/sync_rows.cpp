@@ -100,9 +100,8 @@ bool SalesSource::Next() {
     }
     row_ = ReadSalesRow(*rows_);
   } catch (const Failure& failure) {
-    throw Failure(failure.number(), "cannot read row " + std::to_string(number_ + 1) + " of " +
-                                        kTable + " in " + path_.string() + ": " +
-                                        failure.description());
+    throw Failure(failure, "cannot read row " + std::to_string(number_ + 1) + " of " + kTable +
+                               " in " + path_.string() + ": " + failure.description());
   }
   ++number_;
   return true;

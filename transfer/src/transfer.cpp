@@ -110,10 +110,10 @@ std::filesystem::path DefaultDatabasePath() {
 }
 
 TransferStopped::TransferStopped(const Failure& cause, const std::string& where, int posted)
-    : Failure(cause.number(), (where.empty() ? std::string("the transfer stopped before sending "
-                                                           "anything: ")
-                                             : "the transfer stopped at " + where + ": ") +
-                                  cause.description()),
+    : Failure(cause, (where.empty() ? std::string("the transfer stopped before sending "
+                                                  "anything: ")
+                                    : "the transfer stopped at " + where + ": ") +
+                         cause.description()),
       posted_(posted) {}
 
 TransferResult DataToTally(const std::string& url, const std::string& company, const StatFn& stat,

@@ -125,10 +125,11 @@ std::optional<modTally::Reply> Run::Receive(const Range& range,
     }
     return reply;
   } catch (const Failure& failure) {
-    if (failure.number() == FailureNumber::kReplyTooLarge && range.from != range.to) {
+    if (failure.kind() == modTally::FailureKind::Reply &&
+        failure.number() == FailureNumber::kReplyTooLarge && range.from != range.to) {
       return std::nullopt;
     }
-    throw Failure(failure.number(), What(range) + ": " + failure.description());
+    throw Failure(failure, What(range) + ": " + failure.description());
   }
 }
 

@@ -46,17 +46,27 @@ inline constexpr int kValue = 401;          // a database value is missing (null
 inline constexpr int kSetting = 402;        // an environment variable holds a value not taken
 }  // namespace FailureNumber
 
-// What kind of thing failed: callers and exit statuses decide by this rather than by the number.
-enum class FailureKind { Transport, Http, Document, File, Database, Value };
+// What kind of thing failed: callers decide by this (and by the cause), never by the number.
+enum class FailureKind {
+  Transport,  // the exchange itself: nothing listening, connection dropped, time-out
+  Http,       // the server answered an HTTP error status or a redirect
+  Reply,      // what came back is not the reply asked for (not XML, a web page, a LINEERROR,
+              // too large)
+  File,       // a file could not be read or written
+  Database,   // a database could not be opened or queried
+  Value,      // a value is missing or unusable (a database value, a setting, an option)
+  Cancelled,  // the caller asked the work to stop
+};
 
-// The kind a failure number belongs to: 1..101 transport, 102 HTTP, 2xx document, 300 file,
-// 400 database, 401 and above value.
+// The kind a number of Lirvo's own belongs to: 102 HTTP, 101 and 2xx reply, 300 file, 400
+// database, 401 and above value. (Other numbers are libcurl's, and the exchange gives their kind
+// itself.)
 constexpr FailureKind KindOfNumber(int number) {
   if (number == FailureNumber::kHttpStatus) {
     return FailureKind::Http;
   }
-  if (number >= 200 && number < 300) {
-    return FailureKind::Document;
+  if (number == FailureNumber::kReplyTooLarge || (number >= 200 && number < 300)) {
+    return FailureKind::Reply;
   }
   if (number >= 300 && number < 400) {
     return FailureKind::File;
@@ -70,21 +80,34 @@ constexpr FailureKind KindOfNumber(int number) {
   return FailureKind::Transport;
 }
 
-// Every failure of the documented operations: a number, a kind and a description a user can act
-// on.
+// The code of the system or library below a failure, kept apart from Lirvo's number.
+struct FailureCause {
+  enum class From { kNone, kCurl, kErrno, kHttpStatus };
+  From from = From::kNone;
+  long code = 0;
+};
+
+// Every failure of the documented operations: a kind, a number (libcurl's code for a transport
+// failure, else one of FailureNumber: the request console shows it), the cause below it, and a
+// description a user can act on.
 class Failure : public std::runtime_error {
  public:
   Failure(int number, const std::string& description)
       : Failure(KindOfNumber(number), number, description) {}
-  Failure(FailureKind kind, int number, const std::string& description)
-      : std::runtime_error(description), number_(number), kind_(kind) {}
+  Failure(FailureKind kind, int number, const std::string& description, FailureCause cause = {})
+      : std::runtime_error(description), number_(number), kind_(kind), cause_(cause) {}
+  // The same failure told with more of where it happened: kind, number and cause kept.
+  Failure(const Failure& failure, const std::string& description)
+      : Failure(failure.kind_, failure.number_, description, failure.cause_) {}
   int number() const noexcept { return number_; }
   FailureKind kind() const noexcept { return kind_; }
+  FailureCause cause() const noexcept { return cause_; }
   std::string description() const { return what(); }
 
  private:
   int number_;
   FailureKind kind_;
+  FailureCause cause_;
 };
 
 // ---------------------------------------------------------------------------------------------
