@@ -135,7 +135,7 @@ void B9_SyncBatchedVsSingle(benchmark::State& state) {
         Standin server;
         const TemporaryJournal journal;
         transfer::SyncOptions options;
-        options.url = server.url();
+        options.server.url = server.url();
         options.company = "Demo Trading Co";
         options.database = kSales20k;
         options.journal = journal.path();

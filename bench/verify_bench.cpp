@@ -28,7 +28,7 @@ void B11_VerifySales20k(benchmark::State& state) {
     const fs::path journal =
         fs::temp_directory_path() / ("lirvo-bench-verify-" + std::to_string(getpid()) + ".sqlite");
     transfer::SyncOptions sync;
-    sync.url = server.url();
+    sync.server.url = server.url();
     sync.company = "Demo Trading Co";
     sync.database = kSales20k;
     sync.journal = journal;

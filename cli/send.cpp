@@ -23,9 +23,8 @@ int Send(const std::string& file) {
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;
   }
-  modTally::TallyUrl = modTally::DefaultAddress();
   try {
-    const modTally::Reply reply = transfer::SendRequest(modTally::TallyUrl, request);
+    const modTally::Reply reply = transfer::SendRequest(modTally::DefaultAddress(), request);
     std::cout << reply.text;
     if (!reply.text.empty() && reply.text.back() != '\n') {
       std::cout << '\n';

@@ -67,7 +67,6 @@ struct SyncValues {
 
 int RunSync(const SyncValues& values) {
   transfer::SyncOptions options;
-  options.url = modTally::DefaultAddress();
   options.database = values.db;
   options.batch = values.batch;
   options.dry_run = values.dry_run;
@@ -77,10 +76,7 @@ int RunSync(const SyncValues& values) {
   try {
     options.journal = values.journal.empty() ? transfer::DefaultJournalPath()
                                              : std::filesystem::path(values.journal);
-    options.query_limits = modTally::QueryLimits();
-    options.import_limits = modTally::ImportLimits();
-    // The server keeps only what Windows-1252 holds of a UTF-8 request.
-    options.windows1252_only = modTally::ConfiguredWireEncoding() == modTally::WireEncoding::kUtf8;
+    options.server = modTally::Server::FromEnvironment();
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;
@@ -90,7 +86,7 @@ int RunSync(const SyncValues& values) {
   if (!report.Open(values.report, "VoucherID,row,reason")) {
     return kExitFailure;
   }
-  const std::optional<std::string> company = CompanyToUse(values.company, options.url);
+  const std::optional<std::string> company = CompanyToUse(values.company, options.server);
   if (!company) {
     return kExitFailure;
   }
@@ -98,7 +94,7 @@ int RunSync(const SyncValues& values) {
 
   const InterruptGuard guard;
   transfer::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
-  options.interrupted = [] { return interrupt_requested.load(); };
+  options.server.cancelled = [] { return interrupt_requested.load(); };
   options.progress = [&progress](const transfer::SyncProgress& p) { progress.Show(p); };
   options.rejected = [&](const transfer::SyncRejection& rejection) {
     report.Add(CsvField(rejection.voucher_id) + ',' + std::to_string(rejection.row) + ',' +
@@ -109,7 +105,7 @@ int RunSync(const SyncValues& values) {
   };
 
   std::cout << (options.dry_run ? "Checking " : "Syncing ") << options.database.string()
-            << " into \"" << options.company << "\" at " << modTally::ShownUrl(options.url)
+            << " into \"" << options.company << "\" at " << modTally::ShownUrl(options.server.url)
             << " (journal " << options.journal.string() << ")\n"
             << std::flush;
   transfer::SyncSummary summary;

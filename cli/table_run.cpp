@@ -10,19 +10,19 @@
 
 namespace lirvo::cli {
 
-std::optional<std::string> CompanyToUse(const std::string& given, const std::string& url) {
+std::optional<std::string> CompanyToUse(const std::string& given, const modTally::Server& server) {
   if (!given.empty()) {
     return given;
   }
   std::string company;
   try {
-    company = transfer::CurrentCompany(url, modTally::QueryLimits());
+    company = transfer::CurrentCompany(server);
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
     return std::nullopt;
   }
   if (company.empty()) {
-    std::cerr << "lirvo: the server at " << modTally::ShownUrl(url)
+    std::cerr << "lirvo: the server at " << modTally::ShownUrl(server.url)
               << " names no current company; open one there or give --company\n";
     return std::nullopt;
   }

@@ -10,12 +10,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <lirvo/modTally.h>
+
 namespace lirvo::cli {
 
 // The company given on the command line, else the server's current one (asked at `url` within
 // the query time limits). Nothing, after saying why on stderr, when the server cannot be asked or
 // names no current company.
-std::optional<std::string> CompanyToUse(const std::string& given, const std::string& url);
+std::optional<std::string> CompanyToUse(const std::string& given, const modTally::Server& server);
 
 // A whole number from `low` to `high`: anything else is named in one short line ("a whole number
 // from 1 to 500, not \"abc\"").

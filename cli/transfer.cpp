@@ -19,7 +19,7 @@ struct TransferOptions {
 };
 
 int Transfer(TransferOptions options) {
-  modTally::TallyUrl = modTally::DefaultAddress();
+  const std::string url = modTally::DefaultAddress();
   if (!options.company) {
     const auto current = modTally::TryGetCurrentCompany();
     if (!current) {
@@ -32,7 +32,7 @@ int Transfer(TransferOptions options) {
 
   try {
     const transfer::TransferResult result = transfer::DataToTally(
-        *options.company,
+        url, *options.company,
         [](const std::string& message) { std::cout << message << "........." << std::endl; },
         options.database);
     std::cout << transfer::FinalMessage(result) << std::endl;

@@ -16,7 +16,6 @@ namespace lirvo::cli {
 
 int RunVerify(const VerifyValues& values) {
   transfer::VerifyOptions options;
-  options.url = modTally::DefaultAddress();
   options.database = values.db;
   options.from = values.from;
   options.to = values.to;
@@ -26,13 +25,12 @@ int RunVerify(const VerifyValues& values) {
     return kExitFailure;
   }
   try {
-    options.limits = modTally::ImportLimits();  // a page of vouchers can take as long as an import
-    options.masters_limits = modTally::QueryLimits();
+    options.server = modTally::Server::FromEnvironment();
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;
   }
-  const std::optional<std::string> company = CompanyToUse(values.company, options.url);
+  const std::optional<std::string> company = CompanyToUse(values.company, options.server);
   if (!company) {
     return kExitFailure;
   }
@@ -55,7 +53,7 @@ int RunVerify(const VerifyValues& values) {
   };
 
   std::cout << "Verifying " << options.database.string() << " against \"" << options.company
-            << "\" at " << modTally::ShownUrl(options.url) << '\n'
+            << "\" at " << modTally::ShownUrl(options.server.url) << '\n'
             << std::flush;
   transfer::VerifySummary summary;
   try {

@@ -197,10 +197,32 @@ WireEncoding ConfiguredWireEncoding() {
                     "\": it takes utf-16 (the default, what the server reads intact) or utf-8");
 }
 
+Server Server::FromEnvironment() {
+  return {DefaultAddress(), QueryLimits(), ImportLimits(), ConfiguredWireEncoding(), {}};
+}
+
+ExchangeLimits Server::Query() const {
+  ExchangeLimits limits = queries;
+  limits.cancelled = cancelled;
+  return limits;
+}
+
+ExchangeLimits Server::Import() const {
+  ExchangeLimits limits = imports;
+  limits.cancelled = cancelled;
+  return limits;
+}
+
 Reply Exchange(const std::string& url, const std::optional<std::string_view>& body,
                const ExchangeLimits& limits) {
+  return Exchange(Server{url, {}, {}, ConfiguredWireEncoding(), {}}, body, limits);
+}
+
+Reply Exchange(const Server& server, const std::optional<std::string_view>& body,
+               const ExchangeLimits& limits) {
+  const std::string& url = server.url;
   // The wire text is settled before anything is sent: a text that is not UTF-8 never leaves.
-  const WireEncoding wire = ConfiguredWireEncoding();
+  const WireEncoding wire = server.encoding;
   const std::string_view text = body.value_or(std::string_view());
   const auto not_utf8 = [&](std::size_t bad) {
     const auto at = lirvo::encoding::PositionOf(text, bad);

@@ -220,7 +220,7 @@ TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   PostLedger(standin.url(), "Party Two", "Sundry Debtors", "Create");
 
   lirvo::transfer::SyncOptions options;
-  options.url = standin.url();
+  options.server.url = standin.url();
   options.company = kCompany;
   options.database = Data("three-rows.mdb");
   options.journal = dir_ / "journal.sqlite";

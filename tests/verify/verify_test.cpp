@@ -281,7 +281,7 @@ TEST(Verify, NamesInAnyScriptMatchAndRangesSplitWhenTheirReplyIsTooLarge) {
     ASSERT_EQ(synced.exit_code, 0) << synced.out << synced.err;
 
     lirvo::transfer::VerifyOptions options;
-    options.url = standin.url();
+    options.server.url = standin.url();
     options.company = kCompany;
     options.database = Data(file);
     options.page_bytes = 1;  // every reply is too large: ranges split down to single days

@@ -268,13 +268,13 @@ std::vector<BooksMaster> ReadMasterReply(const modTally::Reply& reply, MasterTyp
   return masters;
 }
 
-std::vector<BooksMaster> FetchMasters(const std::string& url, const std::string& company,
+std::vector<BooksMaster> FetchMasters(const modTally::Server& server, const std::string& company,
                                       MasterType type, const modTally::ExchangeLimits& limits) {
   const std::string what = std::string("cannot read the ") + CollectionOf(type).type +
-                           " masters of \"" + company + "\" from " + modTally::ShownUrl(url);
+                           " masters of \"" + company + "\" from " + modTally::ShownUrl(server.url);
   modTally::Reply reply;
   try {
-    reply = modTally::Exchange(url, MasterExportRequest(company, type), limits);
+    reply = modTally::Exchange(server, MasterExportRequest(company, type), limits);
   } catch (const Failure& failure) {
     throw Failure(failure, what + ": " + failure.description());
   }

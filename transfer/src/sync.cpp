@@ -110,7 +110,7 @@ class SyncRun {
  public:
   explicit SyncRun(const SyncOptions& options)
       : options_(options),
-        journal_(options.journal, options.dry_run, modTally::ShownUrl(options.url),
+        journal_(options.journal, options.dry_run, modTally::ShownUrl(options.server.url),
                  options.company),
         scan_(Checking(options)),
         run_(scan_, checked_, Scanning(options, this)) {
@@ -128,7 +128,7 @@ class SyncRun {
       options_.progress(last_shown_);
     }
   }
-  bool Interrupted() const { return options_.interrupted && options_.interrupted(); }
+  bool Interrupted() const { return options_.server.Cancelled(); }
   void Reject(const SyncRejection& rejection) {
     if (rejection.differs_in_books) {
       ++summary_.differ_in_books;
@@ -163,12 +163,9 @@ class SyncRun {
 
 VerifyOptions SyncRun::Checking(const SyncOptions& options) {
   VerifyOptions check;
-  check.url = options.url;
+  check.server = options.server;
   check.company = options.company;
   check.database = options.database;
-  check.limits = options.import_limits;
-  check.limits.cancelled = options.interrupted;
-  check.interrupted = options.interrupted;
   check.progress = options.progress;
   return check;
 }
@@ -177,7 +174,7 @@ verify::Scan SyncRun::Scanning(const SyncOptions& options, SyncRun* run) {
   verify::Scan scan;
   scan.row_limit = options.row_limit;
   scan.read_masters = false;
-  if (options.windows1252_only) {
+  if (options.server.encoding == modTally::WireEncoding::kUtf8) {
     scan.check = Windows1252Loss;
   }
   if (options.trust_journal) {
@@ -274,11 +271,11 @@ SyncSummary SyncRun::Go() {
   };
   // Pre-flight: what the company holds, read on a thread of its own while the table is read;
   // abandoned when the run is interrupted or the table cannot be read.
-  modTally::ExchangeLimits preflight_limits = options_.query_limits;
+  modTally::ExchangeLimits preflight_limits = options_.server.queries;
   preflight_limits.cancelled = [this] { return reading_failed_.load() || Interrupted(); };
   std::future<detail::HeldMasters> preflight =
       std::async(std::launch::async, [this, &preflight_limits] {
-        return detail::ReadHeldMasters(options_.url, options_.company, preflight_limits);
+        return detail::ReadHeldMasters(options_.server, options_.company, preflight_limits);
       });
   if (!Read(preflight)) {
     return finish();

@@ -11,14 +11,15 @@ namespace lirvo::transfer::detail {
 using modTally::Failure;
 namespace FailureNumber = modTally::FailureNumber;
 
-std::unordered_set<std::string> ReadMasters(const std::string& url, const std::string& company,
-                                            const char* type, const char* element,
+std::unordered_set<std::string> ReadMasters(const modTally::Server& server,
+                                            const std::string& company, const char* type,
+                                            const char* element,
                                             const modTally::ExchangeLimits& limits) {
   const std::string what = std::string("cannot read the ") + type + " of \"" + company +
-                           "\" from " + modTally::ShownUrl(url);
+                           "\" from " + modTally::ShownUrl(server.url);
   modTally::Reply reply;
   try {
-    reply = modTally::Exchange(url, modTally::ListOfAccountsRequest(type, company), limits);
+    reply = modTally::Exchange(server, modTally::ListOfAccountsRequest(type, company), limits);
   } catch (const Failure& failure) {
     throw Failure(failure, what + ": " + failure.description());
   }
@@ -44,12 +45,12 @@ std::unordered_set<std::string> ReadMasters(const std::string& url, const std::s
   return names;
 }
 
-HeldMasters ReadHeldMasters(const std::string& url, const std::string& company,
+HeldMasters ReadHeldMasters(const modTally::Server& server, const std::string& company,
                             const modTally::ExchangeLimits& limits) {
   HeldMasters held;
-  held.units = ReadMasters(url, company, "Units", "UNIT", limits);
-  held.ledgers = ReadMasters(url, company, "Ledgers", "LEDGER", limits);
-  held.items = ReadMasters(url, company, "Stock Items", "STOCKITEM", limits);
+  held.units = ReadMasters(server, company, "Units", "UNIT", limits);
+  held.ledgers = ReadMasters(server, company, "Ledgers", "LEDGER", limits);
+  held.items = ReadMasters(server, company, "Stock Items", "STOCKITEM", limits);
   return held;
 }
 
@@ -101,10 +102,11 @@ std::string MasterMessage(MasterKind kind, const std::string& name, const std::s
 
 namespace lirvo::transfer {
 
-std::string CurrentCompany(const std::string& url, const modTally::ExchangeLimits& limits) {
+std::string CurrentCompany(const modTally::Server& server) {
   // List of Accounts names the current company whatever the type asked; units make a short reply.
   return modTally::CurrentCompanyOf(
-      modTally::Exchange(url, modTally::ListOfAccountsRequest("Units"), limits), url);
+      modTally::Exchange(server, modTally::ListOfAccountsRequest("Units"), server.Query()),
+      server.url);
 }
 
 }  // namespace lirvo::transfer

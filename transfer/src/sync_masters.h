@@ -12,15 +12,16 @@ namespace lirvo::transfer::detail {
 
 // The names (folded) of the masters of `type` ("Units", element UNIT) that `company` holds. Throws
 // Failure, naming what came back, when the reply is not a list of that company's masters.
-std::unordered_set<std::string> ReadMasters(const std::string& url, const std::string& company,
-                                            const char* type, const char* element,
+std::unordered_set<std::string> ReadMasters(const modTally::Server& server,
+                                            const std::string& company, const char* type,
+                                            const char* element,
                                             const modTally::ExchangeLimits& limits);
 
 // What the company holds: the names (folded) of its units, ledgers and stock items.
 struct HeldMasters {
   std::unordered_set<std::string> units, ledgers, items;
 };
-HeldMasters ReadHeldMasters(const std::string& url, const std::string& company,
+HeldMasters ReadHeldMasters(const modTally::Server& server, const std::string& company,
                             const modTally::ExchangeLimits& limits);
 
 enum class MasterKind { kUnit, kLedger, kItem };

@@ -36,11 +36,8 @@ Poster::Poster(const SyncOptions& options, SyncSummary& summary, Waiting waiting
     : options_(options),
       summary_(summary),
       head_(ImportRequestHead(options.company)),
-      limits_(options.import_limits) {
-  // A request in hand is abandoned as soon as the run is interrupted.
-  if (options.interrupted) {
-    limits_.cancelled = options.interrupted;
-  }
+      limits_(options.server.Import()) {
+  // A request in hand is abandoned as soon as the run is interrupted (the server's flag).
   waiting_ = std::move(waiting);
 }
 
@@ -49,7 +46,7 @@ bool Poster::Post(const std::vector<Item>& items, const Decided& decided) {
 }
 
 bool Poster::Interrupted() const {
-  return options_.interrupted && options_.interrupted();
+  return options_.server.Cancelled();
 }
 
 bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t end, bool split,
@@ -91,7 +88,7 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
     summary_.split_requests += split ? 1 : 0;
     std::optional<modTally::Reply> reply;
     try {
-      reply = modTally::Exchange(options_.url, std::optional<std::string_view>(body_), limits_);
+      reply = modTally::Exchange(options_.server, std::optional<std::string_view>(body_), limits_);
     } catch (const Failure& error) {
       if (Interrupted()) {
         return false;
@@ -121,7 +118,7 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
     trouble = "was answered with something that is not an import reply (" + std::string(what) + ")";
   }
   throw Stopped(number, "the import of " + Described(items, begin, end) + " at " +
-                            modTally::ShownUrl(options_.url) + " " + trouble +
+                            modTally::ShownUrl(options_.server.url) + " " + trouble +
                             " (tried twice); nothing after it was sent");
 }
 

@@ -46,7 +46,7 @@ Run::Run(const VerifyOptions& options, VerifySummary& summary, Scan scan)
     int i = 0;
     for (const MasterType type : {MasterType::kUnit, MasterType::kLedger, MasterType::kStockItem}) {
       masters[static_cast<std::size_t>(i++)] =
-          FetchMasters(options.url, options.company, type, options.masters_limits);
+          FetchMasters(options.server, options.company, type, options.server.Query());
     }
     return masters;
   });
@@ -63,7 +63,7 @@ void Run::Load() {
     const long number = source.number();
     if (number % 256 == 0) {
       Show(SyncPhase::kReading, number - 1, summary_.rows);
-      if (options_.interrupted && options_.interrupted()) {
+      if (options_.server.Cancelled()) {
         summary_.interrupted = true;
         return;
       }

@@ -53,15 +53,15 @@ std::string DescribeRow(const SalesRow& row) {
 
 std::string Run::What(const Range& range) const {
   return "cannot read the sales vouchers of \"" + options_.company + "\" dated " + range.from +
-         " to " + range.to + " from " + modTally::ShownUrl(options_.url);
+         " to " + range.to + " from " + modTally::ShownUrl(options_.server.url);
 }
 
 std::future<modTally::Reply> Run::Fetch(const Range& range) {
   ++summary_.requests;
   return std::async(std::launch::async, [this, range] {
-    return modTally::Exchange(options_.url,
+    return modTally::Exchange(options_.server,
                               VoucherExportRequest(options_.company, range.from, range.to),
-                              options_.limits);
+                              options_.server.Import());
   });
 }
 
@@ -97,7 +97,7 @@ void Run::Compare() {
   std::future<modTally::Reply> fetched = Fetch(ranges.front());
   for (std::size_t i = 0; i < ranges.size(); ++i) {
     const std::optional<modTally::Reply> reply = Receive(ranges[i], fetched);
-    if (options_.interrupted && options_.interrupted()) {
+    if (options_.server.Cancelled()) {
       summary_.interrupted = true;
       return;
     }

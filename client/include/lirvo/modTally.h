@@ -147,6 +147,27 @@ enum class WireEncoding { kUtf16, kUtf8 };
 // Failure (kSetting) naming the variable and its values on anything else.
 WireEncoding ConfiguredWireEncoding();
 
+// Where and how to reach the server: its address, the time limits of queries and of imports, the
+// request encoding, and a flag that aborts the exchange in hand (and tells a run to stop). Every
+// library call that talks to the server takes one; only the documented functions of the original
+// program's callers read TallyUrl.
+struct Server {
+  std::string url = std::string(kDefaultUrl);
+  ExchangeLimits queries{5'000, 10'000};   // the read-only queries (lists, the masters)
+  ExchangeLimits imports{5'000, 120'000};  // imports, and exports as long as one (vouchers)
+  WireEncoding encoding = WireEncoding::kUtf16;
+  std::function<bool()> cancelled{};
+
+  // The server the environment names: LIRVO_TALLY_URL, LIRVO_QUERY_TIMEOUT, LIRVO_IMPORT_TIMEOUT
+  // and LIRVO_TALLY_ENCODING (see DefaultAddress, QueryLimits, ImportLimits,
+  // ConfiguredWireEncoding). Throws Failure (kSetting) naming a variable whose value is not taken.
+  static Server FromEnvironment();
+  // The limits of a query or an import, cancelled with the server's flag.
+  ExchangeLimits Query() const;
+  ExchangeLimits Import() const;
+  bool Cancelled() const { return cancelled && cancelled(); }
+};
+
 // What came back from one exchange.
 struct Reply {
   long status = 0;      // HTTP status code
@@ -164,6 +185,9 @@ struct Reply {
 // error status is not a failure.
 Reply Exchange(const std::string& url, const std::optional<std::string_view>& body,
                const ExchangeLimits& limits = ImportLimits());
+// The same exchange with `server`: its address and request encoding (the environment is not read).
+Reply Exchange(const Server& server, const std::optional<std::string_view>& body,
+               const ExchangeLimits& limits);
 
 // Posts a document: its XML as written by DocumentXml is the body.
 Reply Exchange(const std::string& url, const pugi::xml_document& document);

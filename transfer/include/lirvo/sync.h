@@ -119,7 +119,11 @@ struct SyncRejection {
 };
 
 struct SyncOptions {
-  std::string url;      // the server address
+  // The server; its cancel flag is asked before every request, every few rows and several times
+  // a second while a request or a pre-flight query is in hand: true abandons that request and
+  // stops the run. With the UTF-8 request encoding, in which the server keeps only what
+  // Windows-1252 holds, the rows Windows1252Loss names are rejected locally.
+  modTally::Server server;
   std::string company;  // the company the masters and vouchers go to (not empty)
   std::filesystem::path database;
   std::filesystem::path journal;  // the journal file; created with its folder when missing
@@ -133,14 +137,6 @@ struct SyncOptions {
   // Send the source's version of the rows the books hold in another form (by default they are
   // named and left alone: someone may have corrected them in the books).
   bool overwrite = false;
-  // Reject locally the rows Windows1252Loss names (set when the wire encoding is UTF-8, in which
-  // the server keeps only what Windows-1252 holds).
-  bool windows1252_only = false;
-  modTally::ExchangeLimits query_limits;   // the read-only queries
-  modTally::ExchangeLimits import_limits;  // the imports
-  // Asked before every request, every few rows and several times a second while a request or a
-  // pre-flight query is in hand: true abandons that request and stops the run.
-  std::function<bool()> interrupted;
   std::function<void(const SyncProgress&)> progress;
   // Called for every rejected row as it is known (for the report).
   std::function<void(const SyncRejection&)> rejected;
@@ -188,7 +184,7 @@ SyncSummary Sync(const SyncOptions& options);
 // The company that is current in the server at `url` ("" when it names none). Throws
 // modTally::Failure when the query fails or the reply is not its answer (an HTTP error, a web
 // page, a LINEERROR: see modTally::ReadExportReply).
-std::string CurrentCompany(const std::string& url, const modTally::ExchangeLimits& limits = {});
+std::string CurrentCompany(const modTally::Server& server);
 
 // The summary for people: masters, vouchers, requests and time, one topic a line.
 void PrintSummary(std::ostream& out, const SyncSummary& summary);

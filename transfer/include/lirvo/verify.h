@@ -72,9 +72,9 @@ std::vector<BooksVoucher> ReadVoucherReply(const modTally::Reply& reply, const s
 std::vector<BooksMaster> ReadMasterReply(const modTally::Reply& reply, MasterType type,
                                          const std::string& what);
 
-// Posts the export of the masters of `type` to `url` and reads the reply as above; failures name
+// Posts the export of the masters of `type` to `server` and reads the reply as above; failures name
 // the server, the company and the kind of master.
-std::vector<BooksMaster> FetchMasters(const std::string& url, const std::string& company,
+std::vector<BooksMaster> FetchMasters(const modTally::Server& server, const std::string& company,
                                       MasterType type, const modTally::ExchangeLimits& limits);
 
 // ---------------------------------------------------------------------------------------------
@@ -121,16 +121,15 @@ struct Finding {
 };
 
 struct VerifyOptions {
-  std::string url;      // the server address
+  // The server: vouchers are read under its import limits (a range can take as long as an
+  // import), masters under its query limits; its cancel flag stops the run.
+  modTally::Server server;
   std::string company;  // not empty
   std::filesystem::path database;
   std::string from;                    // YYYYMMDD or empty: the first date in the source
   std::string to;                      // YYYYMMDD or empty: the last date in the source
   int page_rows = 1000;                // source rows per export range, at most about
   std::size_t page_bytes = 8u << 20u;  // a range whose reply is larger is split (when it can be)
-  modTally::ExchangeLimits limits{5'000, 120'000};         // each range of vouchers
-  modTally::ExchangeLimits masters_limits{5'000, 10'000};  // the books' masters (a query)
-  std::function<bool()> interrupted;
   // In the sync's phases: kReading the table's rows, kBooksMasters the books' masters read,
   // kComparing the ranges compared.
   std::function<void(const SyncProgress&)> progress;
