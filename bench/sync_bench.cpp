@@ -52,6 +52,26 @@ void Guarded(benchmark::State& state, Work&& work) {
   }
 }
 
+// The CPU time of mdb-export of the table (user and system), under lirvo-bench-peak.
+double MdbExportCpuSeconds() {
+  SpawnOptions options;
+  options.capture_output = true;
+  const Finished finished =
+      Run({LIRVO_PEAK_PATH, "300", "/usr/bin/mdb-export", kSales20k, "SalesMst"}, options);
+  const std::size_t at = finished.output.rfind("exit=");
+  int exit_code = -1;
+  int signal = 0;
+  long peak = 0;
+  double cpu = 0;
+  if (!finished.ok() || at == std::string::npos ||
+      std::sscanf(finished.output.c_str() + at, "exit=%d signal=%d peak_kib=%ld cpu_s=%lf",
+                  &exit_code, &signal, &peak, &cpu) != 4 ||
+      exit_code != 0) {
+    throw std::runtime_error("mdb-export failed");
+  }
+  return cpu;
+}
+
 double MdbExportSeconds() {
   const Finished finished = Run({"/usr/bin/mdb-export", kSales20k, "SalesMst"});
   if (!finished.ok()) {
@@ -63,6 +83,7 @@ double MdbExportSeconds() {
 struct SyncRun {
   double wall_seconds = 0;
   long peak_kib = 0;
+  double cpu_seconds = 0;  // lirvo's and its reader's, not the server's
 };
 
 // `lirvo sync` of sales-20k into `url` with `journal`, under lirvo-bench-peak.
@@ -83,8 +104,8 @@ SyncRun SyncProcess(const std::string& url, const std::string& journal, int batc
   SyncRun run;
   const std::size_t at = finished.output.rfind("exit=");
   if (!finished.ok() || at == std::string::npos ||
-      std::sscanf(finished.output.c_str() + at, "exit=%d signal=%d peak_kib=%ld", &exit_code,
-                  &signal, &run.peak_kib) != 3 ||
+      std::sscanf(finished.output.c_str() + at, "exit=%d signal=%d peak_kib=%ld cpu_s=%lf",
+                  &exit_code, &signal, &run.peak_kib, &run.cpu_seconds) != 4 ||
       exit_code != 0) {
     throw std::runtime_error("lirvo sync of sales-20k failed");
   }
@@ -102,6 +123,7 @@ void B8_SyncSales20k(benchmark::State& state) {
       const TemporaryJournal journal;
       const SyncRun first = SyncProcess(server.url(), journal.path(), transfer::kDefaultBatch);
       const double export_first = MdbExportSeconds();
+      const double export_cpu = MdbExportCpuSeconds();
       const SyncRun again = SyncProcess(server.url(), journal.path(), transfer::kDefaultBatch);
       const double export_again = MdbExportSeconds();
       const SyncRun trusted =
@@ -113,6 +135,9 @@ void B8_SyncSales20k(benchmark::State& state) {
       state.counters["baseline_s"] = export_first;
       state.counters["ratio"] = first.wall_seconds / export_first;
       state.counters["peak_MiB"] = static_cast<double>(first.peak_kib) / 1024.0;
+      state.counters["cpu_s"] = first.cpu_seconds;
+      state.counters["cpu_baseline_s"] = export_cpu;
+      state.counters["cpu_ratio"] = first.cpu_seconds / export_cpu;
       state.counters["rerun_s"] = again.wall_seconds;
       state.counters["rerun_baseline_s"] = export_again;
       state.counters["rerun_ratio"] = again.wall_seconds / export_again;
