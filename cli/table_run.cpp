@@ -109,9 +109,12 @@ bool ReportFile::Finish(std::ostream& out, const char* prefix, long total) {
   if (!file_.is_open()) {
     return true;
   }
+  // A write that failed on the way (a full disk) shows when the last of it is flushed.
+  errno = 0;
   file_.close();
   if (!file_) {
-    std::cerr << "lirvo: cannot write the report " << path_ << '\n';
+    std::cerr << "lirvo: cannot write the report " << path_ << ": "
+              << (errno != 0 ? std::strerror(errno) : "a write to it failed") << '\n';
     return false;
   }
   return true;

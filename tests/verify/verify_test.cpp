@@ -270,6 +270,11 @@ TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
   EXPECT_THAT(days.out, HasSubstr("555 match, 1 missing from the books, 1 different, 0 in the "
                                   "books but not in the source"));
   EXPECT_THAT(days.out, HasSubstr("0 missing, 0 with another parent or unit"));
+
+  // A report that cannot be written (a full disk) is a failure that says why.
+  const auto full = Lirvo(standin.url(), "verify " + db + " --report /dev/full");
+  EXPECT_EQ(full.exit_code, 1);
+  EXPECT_THAT(full.err, HasSubstr("cannot write the report /dev/full: No space left on device"));
 }
 
 TEST(Verify, NamesInAnyScriptMatchAndRangesSplitWhenTheirReplyIsTooLarge) {
