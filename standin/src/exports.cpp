@@ -255,11 +255,11 @@ std::string ValueOf(const MasterRecord& master, std::string_view path) {
 
 // The stored values of `master` other than those Master writes itself, nested again from their
 // paths: consecutive values under the same list share one list element.
-void OtherValues(std::string& out, const MasterRecord& master) {
+void OtherValues(std::string& out, std::string_view element, const MasterRecord& master) {
   std::vector<std::string_view> open;
   for (const auto& [path, value] : master.values) {
     if (path == "NAME" || path == "NAME.LIST/NAME" || path == "PARENT" || path == "ISSIMPLEUNIT" ||
-        path == "BASEUNITS") {
+        (path == "BASEUNITS" && element == "STOCKITEM")) {
       continue;
     }
     std::vector<std::string_view> parts;
@@ -306,7 +306,7 @@ void Master(std::string& out, std::string_view element, const MasterRecord& mast
   if (element == "STOCKITEM") {
     Leaf(out, "BASEUNITS", "String", ValueOf(master, "BASEUNITS"));
   }
-  OtherValues(out, master);
+  OtherValues(out, element, master);
   out.append("</").append(element).append(">");
 }
 
