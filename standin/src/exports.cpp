@@ -1,12 +1,16 @@
 #include "exports.h"
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 #include <string_view>
+#include <vector>
 
 #include <lirvo/modTally.h>
 
 #include "text.h"
 #include "values.h"
+#include "vouchers.h"
 
 namespace lirvo::standin {
 
@@ -20,9 +24,37 @@ struct CollectionType {
 
 constexpr CollectionType kTypes[] = {{"Voucher", "VOUCHER"},
                                      {"Ledger", "LEDGER"},
+                                     {"Group", "GROUP"},
                                      {"Stock Item", "STOCKITEM"},
+                                     {"Stock Group", "STOCKGROUP"},
+                                     {"Godown", "GODOWN"},
                                      {"Unit", "UNIT"},
                                      {"Company", "COMPANY"}};
+
+// `text` without its blanks, for comparing formulas.
+std::string Squeezed(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Whether `formula` keeps the vouchers of the period SVFROMDATE to SVTODATE, as clients send it
+// beside the two variables: the period itself is read from the variables.
+bool IsPeriodFormula(std::string_view formula) {
+  const std::string squeezed = Squeezed(formula);
+  return EqualsNoCase(squeezed, "($Date>=##SVFROMDATE)AND($Date<=##SVTODATE)") ||
+         EqualsNoCase(squeezed, "$Date>=##SVFROMDATEAND$Date<=##SVTODATE");
+}
+
+// A collection of the vouchers of one type, as TDL names it: TYPE "Vouchers : VoucherType" with
+// the type in CHILDOF.
+bool IsVouchersOfType(std::string_view type) {
+  return EqualsNoCase(Squeezed(type), "Vouchers:VoucherType");
+}
 
 // The voucher type a filter formula selects: `$VoucherTypeName = "Sales"` gives Sales. Nothing
 // for any other formula.
@@ -47,16 +79,52 @@ std::optional<std::string> VoucherTypeOf(std::string_view formula) {
   return std::string(value);
 }
 
-// <NAME TYPE="type">value</NAME>, escaped.
-void Leaf(std::string& out, std::string_view name, std::string_view type, std::string_view value) {
-  out.append("<").append(name).append(" TYPE=\"").append(type).append("\">");
-  out.append(modTally::EscapeXml(value)).append("</").append(name).append(">");
+// `value` escaped as the server writes it: the control characters XML 1.0 forbids (the &#4; its
+// exports put before some values) as character references.
+std::string Escaped(std::string_view value) {
+  std::string out = modTally::EscapeXml(value);
+  if (std::none_of(out.begin(), out.end(), [](char c) { return c >= 0 && c < 0x20; })) {
+    return out;
+  }
+  std::string referenced;
+  for (const char c : out) {
+    if (c >= 0 && c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+      referenced += "&#" + std::to_string(static_cast<int>(c)) + ";";
+    } else {
+      referenced += c;
+    }
+  }
+  return referenced;
 }
 
-void LedgerLeaves(std::string& out, const EntryRecord& entry) {
+// <NAME TYPE="type">value</NAME>, escaped; without TYPE when `type` is empty.
+void Leaf(std::string& out, std::string_view name, std::string_view type, std::string_view value) {
+  out.append("<").append(name);
+  if (!type.empty()) {
+    out.append(" TYPE=\"").append(type).append("\"");
+  }
+  out.append(">").append(Escaped(value)).append("</").append(name).append(">");
+}
+
+// A ledger line; `party` says whether it is the line of the voucher's PARTYLEDGERNAME.
+void LedgerLeaves(std::string& out, const EntryRecord& entry, bool party) {
   Leaf(out, "LEDGERNAME", "String", entry.name);
   Leaf(out, "ISDEEMEDPOSITIVE", "Logical", entry.deemed_positive);
+  Leaf(out, "ISPARTYLEDGER", "Logical", party ? "Yes" : "No");
   Leaf(out, "AMOUNT", "Amount", entry.amount);
+}
+
+void BatchAllocation(std::string& out, const EntryRecord& entry) {
+  out.append("<BATCHALLOCATIONS.LIST>");
+  Leaf(out, "GODOWNNAME", "String", entry.name);
+  Leaf(out, "BATCHNAME", "String", entry.batch_name);
+  Leaf(out, "ORDERNO", "String", entry.order_no);
+  Leaf(out, "TRACKINGNUMBER", "String", entry.tracking_no);
+  Leaf(out, "ORDERDUEDATE", "Date", entry.due_date);
+  Leaf(out, "AMOUNT", "Amount", entry.amount);
+  Leaf(out, "ACTUALQTY", "Quantity", entry.actual_qty);
+  Leaf(out, "BILLEDQTY", "Quantity", entry.billed_qty);
+  out.append("</BATCHALLOCATIONS.LIST>");
 }
 
 void InventoryLeaves(std::string& out, const EntryRecord& entry) {
@@ -68,46 +136,77 @@ void InventoryLeaves(std::string& out, const EntryRecord& entry) {
   Leaf(out, "AMOUNT", "Amount", entry.amount);
 }
 
-// A voucher as the server exports it. The store keeps each inventory line followed by its
-// accounting allocations. A voucher with inventory lines (an item invoice) carries its ledger
-// lines twice, as the server's exports do: LEDGERENTRIES.LIST as they were sent, and
-// ALLLEDGERENTRIES.LIST, the whole accounting view: the party's line first, then each item's
-// allocated ledger with the item under it in INVENTORYALLOCATIONS.LIST, then the other lines. A
-// voucher without inventory lines carries ALLLEDGERENTRIES.LIST alone.
-void Voucher(std::string& out, const VoucherRecord& voucher) {
-  out.append("<VOUCHER REMOTEID=\"")
-      .append(modTally::EscapeXml(voucher.remote_id))
-      .append("\" VCHTYPE=\"")
-      .append(modTally::EscapeXml(voucher.type))
-      .append("\" ACTION=\"Create\">");
-  Leaf(out, "DATE", "Date", voucher.date);
-  Leaf(out, "GUID", "String", voucher.guid);
-  Leaf(out, "VOUCHERTYPENAME", "String", voucher.type);
-  Leaf(out, "VOUCHERNUMBER", "String", voucher.number);
-  Leaf(out, "REFERENCE", "String", voucher.reference);
-  Leaf(out, "PARTYLEDGERNAME", "String", voucher.party);
+// The view and invoice marks of a voucher, as the server's exports carry them: vouchers with
+// items (invoices, orders, notes) in the invoice view, the Sales and Purchase among them as item
+// invoices; the others in the accounting view.
+void VoucherView(std::string& out, const VoucherRecord& voucher, bool items) {
+  const bool invoice = items && (EqualsNoCase(Trim(voucher.type), "Sales") ||
+                                 EqualsNoCase(Trim(voucher.type), "Purchase"));
+  Leaf(out, "PERSISTEDVIEW", "String", items ? "Invoice Voucher View" : "Accounting Voucher View");
+  if (invoice) {
+    Leaf(out, "VCHENTRYMODE", "String", "Item Invoice");
+  }
+  Leaf(out, "ISINVOICE", "Logical", invoice ? "Yes" : "No");
+}
+
+// Each inventory line with its accounting and batch allocations, in the order stored.
+void InventoryLines(std::string& out, const VoucherRecord& voucher) {
   bool open = false;
-  bool items = false;
   for (const EntryRecord& entry : voucher.entries) {
     if (entry.kind == "inventory") {
       out.append(open ? "</ALLINVENTORYENTRIES.LIST>" : "").append("<ALLINVENTORYENTRIES.LIST>");
       InventoryLeaves(out, entry);
-      open = items = true;
+      open = true;
     } else if (entry.kind == "allocation" && open) {
       out.append("<ACCOUNTINGALLOCATIONS.LIST>");
       Leaf(out, "LEDGERNAME", "String", entry.name);
+      Leaf(out, "ISDEEMEDPOSITIVE", "Logical", entry.deemed_positive);
       Leaf(out, "AMOUNT", "Amount", entry.amount);
       out.append("</ACCOUNTINGALLOCATIONS.LIST>");
+    } else if (entry.kind == "batch" && open) {
+      BatchAllocation(out, entry);
     }
   }
   if (open) {
     out.append("</ALLINVENTORYENTRIES.LIST>");
   }
+}
+
+// A voucher as the server exports it. The store keeps each inventory line followed by its
+// accounting and batch allocations. A voucher with inventory lines (an item invoice, an order, a
+// note) carries its ledger lines twice, as the server's exports do: LEDGERENTRIES.LIST as they
+// were sent, and ALLLEDGERENTRIES.LIST, the whole accounting view: the party's line first, then
+// each item's allocated ledger with the item under it in INVENTORYALLOCATIONS.LIST, then the
+// other lines. A voucher without inventory lines (a receipt, a payment) carries
+// ALLLEDGERENTRIES.LIST alone, the party's line first.
+void Voucher(std::string& out, const VoucherRecord& voucher) {
+  const bool items =
+      std::any_of(voucher.entries.begin(), voucher.entries.end(),
+                  [](const EntryRecord& entry) { return entry.kind == "inventory"; });
+  out.append("<VOUCHER REMOTEID=\"")
+      .append(Escaped(voucher.remote_id))
+      .append("\" VCHTYPE=\"")
+      .append(Escaped(voucher.type))
+      .append("\" ACTION=\"Create\" OBJVIEW=\"")
+      .append(items ? "Invoice Voucher View" : "Accounting Voucher View")
+      .append("\">");
+  Leaf(out, "DATE", "Date", voucher.date);
+  Leaf(out, "GUID", "String", voucher.guid);
+  Leaf(out, "NARRATION", "String", voucher.narration);
+  Leaf(out, "VOUCHERTYPENAME", "String", voucher.type);
+  Leaf(out, "VOUCHERNUMBER", "String", voucher.number);
+  Leaf(out, "REFERENCE", "String", voucher.reference);
+  Leaf(out, "PARTYLEDGERNAME", "String", voucher.party);
+  VoucherView(out, voucher, items);
+  InventoryLines(out, voucher);
+  const auto is_party = [&](const EntryRecord& entry) {
+    return EqualsNoCase(Trim(entry.name), Trim(voucher.party));
+  };
   const auto ledger_lines = [&](const char* list, bool party) {
     for (const EntryRecord& entry : voucher.entries) {
-      if (entry.kind == "ledger" && EqualsNoCase(Trim(entry.name), Trim(voucher.party)) == party) {
+      if (entry.kind == "ledger" && is_party(entry) == party) {
         out.append("<").append(list).append(">");
-        LedgerLeaves(out, entry);
+        LedgerLeaves(out, entry, party);
         out.append("</").append(list).append(">");
       }
     }
@@ -120,7 +219,7 @@ void Voucher(std::string& out, const VoucherRecord& voucher) {
     for (const EntryRecord& entry : voucher.entries) {
       if (entry.kind == "ledger") {
         out.append("<LEDGERENTRIES.LIST>");
-        LedgerLeaves(out, entry);
+        LedgerLeaves(out, entry, is_party(entry));
         out.append("</LEDGERENTRIES.LIST>");
       }
     }
@@ -133,6 +232,7 @@ void Voucher(std::string& out, const VoucherRecord& voucher) {
         out.append("<ALLLEDGERENTRIES.LIST>");
         Leaf(out, "LEDGERNAME", "String", entry.name);
         Leaf(out, "ISDEEMEDPOSITIVE", "Logical", item->deemed_positive);
+        Leaf(out, "ISPARTYLEDGER", "Logical", "No");
         Leaf(out, "AMOUNT", "Amount", entry.amount);
         out.append("<INVENTORYALLOCATIONS.LIST>");
         InventoryLeaves(out, *item);
@@ -153,9 +253,50 @@ std::string ValueOf(const MasterRecord& master, std::string_view path) {
   return "";
 }
 
+// The stored values of `master` other than those Master writes itself, nested again from their
+// paths: consecutive values under the same list share one list element.
+void OtherValues(std::string& out, std::string_view element, const MasterRecord& master) {
+  std::vector<std::string_view> open;
+  for (const auto& [path, value] : master.values) {
+    if (path == "NAME" || path == "NAME.LIST/NAME" || path == "PARENT" || path == "ISSIMPLEUNIT" ||
+        (path == "BASEUNITS" && element == "STOCKITEM")) {
+      continue;
+    }
+    std::vector<std::string_view> parts;
+    for (std::string_view rest = path;;) {
+      const std::size_t slash = rest.find('/');
+      parts.push_back(rest.substr(0, slash));
+      if (slash == std::string_view::npos) {
+        break;
+      }
+      rest.remove_prefix(slash + 1);
+    }
+    std::size_t shared = 0;
+    while (shared < open.size() && shared + 1 < parts.size() && open[shared] == parts[shared]) {
+      ++shared;
+    }
+    while (open.size() > shared) {
+      out.append("</").append(open.back()).append(">");
+      open.pop_back();
+    }
+    for (std::size_t i = shared; i + 1 < parts.size(); ++i) {
+      out.append("<").append(parts[i]).append(">");
+      open.push_back(parts[i]);
+    }
+    Leaf(out, parts.back(), "", value);
+  }
+  while (!open.empty()) {
+    out.append("</").append(open.back()).append(">");
+    open.pop_back();
+  }
+}
+
+// A master as the server exports it: NAME, then PARENT (a unit: ISSIMPLEUNIT), a stock item's
+// BASEUNITS, then every other value it holds. A primary group's PARENT is empty (the server
+// writes "&#4; Primary" there; unconfirmed whether in every version).
 void Master(std::string& out, std::string_view element, const MasterRecord& master) {
   out.append("<").append(element).append(" NAME=\"");
-  out.append(modTally::EscapeXml(master.name)).append("\">");
+  out.append(Escaped(master.name)).append("\">");
   Leaf(out, "NAME", "String", master.name);
   if (element == "UNIT") {
     Leaf(out, "ISSIMPLEUNIT", "Logical", ValueOf(master, "ISSIMPLEUNIT"));
@@ -165,7 +306,47 @@ void Master(std::string& out, std::string_view element, const MasterRecord& mast
   if (element == "STOCKITEM") {
     Leaf(out, "BASEUNITS", "String", ValueOf(master, "BASEUNITS"));
   }
+  OtherValues(out, element, master);
   out.append("</").append(element).append(">");
+}
+
+// Applies the FILTERs of `collection` (each a comma-separated list of formula names, defined as
+// SYSTEM TYPE="Formulae" in `message`) to `request`: a voucher type (`$VoucherTypeName = "Sales"`)
+// or the period formula. False for a filter the stand-in cannot apply, or on anything but
+// vouchers.
+bool ReadFilters(const pugi::xml_node& collection, const pugi::xml_node& message,
+                 CollectionRequest& request) {
+  for (const pugi::xml_node filter : collection.children("FILTER")) {
+    const std::string names = LeafText(filter);
+    std::string_view rest = names;
+    while (!rest.empty()) {
+      const std::size_t comma = rest.find(',');
+      const std::string_view name = Trim(rest.substr(0, comma));
+      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+      if (name.empty()) {
+        continue;
+      }
+      std::optional<std::string> formula;
+      for (const pugi::xml_node system : message.children("SYSTEM")) {
+        if (EqualsNoCase(Trim(system.attribute("TYPE").value()), "Formulae") &&
+            EqualsNoCase(Trim(system.attribute("NAME").value()), name)) {
+          formula = LeafText(system);
+        }
+      }
+      if (!formula || request.type != "VOUCHER") {
+        return false;
+      }
+      if (IsPeriodFormula(*formula)) {
+        continue;
+      }
+      const std::optional<std::string> voucher_type = VoucherTypeOf(*formula);
+      if (!voucher_type) {
+        return false;
+      }
+      request.vouchers.type = *voucher_type;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -173,9 +354,10 @@ void Master(std::string& out, std::string_view element, const MasterRecord& mast
 void AppendCompanyCounts(std::string& out, Store& store, std::int64_t company) {
   out += "<CMPINFO><COMPANY>1</COMPANY>";
   for (const std::string_view kind :
-       {"GROUP", "LEDGER", "GODOWN", "STOCKGROUP", "STOCKITEM", "UNIT"}) {
+       {"GROUP", "LEDGER", "GODOWN", "STOCKGROUP", "STOCKITEM", "VOUCHERTYPE", "UNIT"}) {
     out.append("<").append(kind).append(">");
-    out += std::to_string(store.CountMasters(company, kind));
+    out += kind == "VOUCHERTYPE" ? std::to_string(std::size(kVoucherTypes))
+                                 : std::to_string(store.CountMasters(company, kind));
     out.append("</").append(kind).append(">");
   }
   out += "<VOUCHER>" + std::to_string(store.CountVouchers(company)) + "</VOUCHER></CMPINFO>";
@@ -207,6 +389,13 @@ std::optional<CollectionRequest> ReadCollectionRequest(const pugi::xml_node& env
       request.type = known.element;
     }
   }
+  if (IsVouchersOfType(type)) {
+    request.type = "VOUCHER";
+    request.vouchers.type = std::string(Trim(LeafText(collection.child("CHILDOF"))));
+    if (request.vouchers.type.empty()) {
+      return std::nullopt;
+    }
+  }
   if (request.type.empty()) {
     return std::nullopt;
   }
@@ -217,19 +406,8 @@ std::optional<CollectionRequest> ReadCollectionRequest(const pugi::xml_node& env
       return std::nullopt;
     }
   }
-  const std::string filter = LeafText(collection.child("FILTER"));
-  if (!Trim(filter).empty()) {
-    std::optional<std::string> voucher_type;
-    for (const pugi::xml_node system : message.children("SYSTEM")) {
-      if (EqualsNoCase(Trim(system.attribute("TYPE").value()), "Formulae") &&
-          EqualsNoCase(Trim(system.attribute("NAME").value()), Trim(filter))) {
-        voucher_type = VoucherTypeOf(LeafText(system));
-      }
-    }
-    if (!voucher_type || request.type != "VOUCHER") {
-      return std::nullopt;
-    }
-    request.vouchers.type = *voucher_type;
+  if (!ReadFilters(collection, message, request)) {
+    return std::nullopt;
   }
   return request;
 }

@@ -1,8 +1,6 @@
 #include "masters.h"
 
-#include <algorithm>
 #include <optional>
-#include <span>
 #include <string>
 
 #include "text.h"
@@ -12,69 +10,146 @@ namespace lirvo::standin {
 
 namespace {
 
-// The groups every company of the accounting server holds from the start.
-constexpr std::string_view kPredefinedGroups[] = {"Primary",
-                                                  "Capital Account",
-                                                  "Current Assets",
-                                                  "Current Liabilities",
-                                                  "Sundry Debtors",
-                                                  "Sundry Creditors",
-                                                  "Sales Accounts",
-                                                  "Purchase Accounts",
-                                                  "Duties & Taxes",
-                                                  "Direct Expenses",
-                                                  "Indirect Expenses",
-                                                  "Direct Incomes",
-                                                  "Indirect Incomes",
-                                                  "Bank Accounts",
-                                                  "Cash-in-Hand",
-                                                  "Loans (Liability)",
-                                                  "Fixed Assets",
-                                                  "Investments",
-                                                  "Stock-in-Hand",
-                                                  "Deposits (Asset)",
-                                                  "Loans & Advances (Asset)",
-                                                  "Provisions",
-                                                  "Reserves & Surplus",
-                                                  "Secured Loans",
-                                                  "Unsecured Loans",
-                                                  "Bank OD A/c",
-                                                  "Branch / Divisions",
-                                                  "Misc. Expenses (ASSET)",
-                                                  "Suspense A/c"};
+// A master every company of the accounting server holds from the start.
+struct Predefined {
+  std::string_view kind;
+  std::string_view name;
+  std::string_view parent;  // empty: a primary group
+};
 
-// The stock groups every company holds from the start.
-constexpr std::string_view kPredefinedStockGroups[] = {"Primary"};
+// The 28 groups with their parents, the two ledgers and the godown the server creates in every
+// company. The stock group "Primary" is no master: it is the empty parent of stock groups and
+// items, as "Primary" is of groups, where it is refused as a parent by name.
+constexpr Predefined kPredefined[] = {
+    {"GROUP", "Branch / Divisions", ""},
+    {"GROUP", "Capital Account", ""},
+    {"GROUP", "Current Assets", ""},
+    {"GROUP", "Current Liabilities", ""},
+    {"GROUP", "Direct Expenses", ""},
+    {"GROUP", "Direct Incomes", ""},
+    {"GROUP", "Fixed Assets", ""},
+    {"GROUP", "Indirect Expenses", ""},
+    {"GROUP", "Indirect Incomes", ""},
+    {"GROUP", "Investments", ""},
+    {"GROUP", "Loans (Liability)", ""},
+    {"GROUP", "Misc. Expenses (ASSET)", ""},
+    {"GROUP", "Purchase Accounts", ""},
+    {"GROUP", "Sales Accounts", ""},
+    {"GROUP", "Suspense A/c", ""},
+    {"GROUP", "Reserves & Surplus", "Capital Account"},
+    {"GROUP", "Bank Accounts", "Current Assets"},
+    {"GROUP", "Cash-in-Hand", "Current Assets"},
+    {"GROUP", "Deposits (Asset)", "Current Assets"},
+    {"GROUP", "Loans & Advances (Asset)", "Current Assets"},
+    {"GROUP", "Stock-in-Hand", "Current Assets"},
+    {"GROUP", "Sundry Debtors", "Current Assets"},
+    {"GROUP", "Duties & Taxes", "Current Liabilities"},
+    {"GROUP", "Provisions", "Current Liabilities"},
+    {"GROUP", "Sundry Creditors", "Current Liabilities"},
+    {"GROUP", "Bank OD A/c", "Loans (Liability)"},
+    {"GROUP", "Secured Loans", "Loans (Liability)"},
+    {"GROUP", "Unsecured Loans", "Loans (Liability)"},
+    {"LEDGER", "Cash", "Cash-in-Hand"},
+    {"LEDGER", "Profit & Loss A/c", ""},
+    {"GODOWN", "Main Location", ""},
+};
 
 const Kind& KindOf(std::string_view element) {
   return *FindKind(element);
 }
 
-// Refuses `name` when it is neither one of `predefined` nor a master of `kind` in `company`;
-// an empty name is not checked.
-void RequireKnown(Store& store, std::int64_t company, const Kind& kind,
-                  std::span<const std::string_view> predefined, std::string_view name) {
-  if (Trim(name).empty() ||
-      std::any_of(predefined.begin(), predefined.end(),
-                  [&](std::string_view known) { return EqualsNoCase(known, Trim(name)); })) {
+std::string SentValue(const pugi::xml_node& element, const char* name) {
+  return std::string(Trim(LeafText(element.child(name))));
+}
+
+// The value at `path` that the master will hold: the one sent, else the one stored.
+std::string Effective(const pugi::xml_node& element, const std::optional<MasterRecord>& existing,
+                      const char* path) {
+  std::string sent = SentValue(element, path);
+  if (!sent.empty() || !existing) {
+    return sent;
+  }
+  for (const auto& [stored_path, value] : existing->values) {
+    if (stored_path == path) {
+      return std::string(Trim(value));
+    }
+  }
+  return "";
+}
+
+// Refuses `name` unless it is a master of `kind` in `company`; an empty name, and "Primary" where
+// `primary_is_root`, are not checked.
+void RequireParent(Store& store, std::int64_t company, const Kind& kind, std::string_view name,
+                   bool primary_is_root) {
+  name = Trim(name);
+  if (name.empty() || (primary_is_root && EqualsNoCase(name, "Primary"))) {
     return;
   }
   RequireMaster(store, company, kind, name);
 }
 
+// A compound unit ("Ctn of 12 Pkt") names two simple units that exist already, and how many of
+// the second make one of the first. The wording of these refusals is the stand-in's own
+// (unconfirmed); a missing unit is refused as every missing master is.
+void RequireCompoundUnit(Store& store, std::int64_t company, const std::string& label,
+                         const pugi::xml_node& element,
+                         const std::optional<MasterRecord>& existing) {
+  for (const char* path : {"BASEUNITS", "ADDITIONALUNITS"}) {
+    const std::string unit = Effective(element, existing, path);
+    if (unit.empty()) {
+      throw Rejection(label + ": a compound unit needs " + path);
+    }
+    const std::optional<MasterRecord> found = store.FindMaster(company, "UNIT", unit);
+    if (!found) {
+      throw Rejection("Unit " + Quoted(unit) + " does not exist!");
+    }
+    for (const auto& [stored_path, value] : found->values) {
+      if (stored_path == "ISSIMPLEUNIT" && EqualsNoCase(Trim(value), "No")) {
+        throw Rejection(label + ": " + Quoted(found->name) + " in " + path +
+                        " is not a simple unit");
+      }
+    }
+  }
+  const std::string conversion = Effective(element, existing, "CONVERSION");
+  const std::optional<double> factor = ParseAmount(conversion);
+  if (!factor || *factor <= 0) {
+    throw Rejection(label + ": CONVERSION " + Quoted(conversion) + " is not a number above zero");
+  }
+}
+
 // The masters `element` names must exist, as the accounting server requires: the parent group
-// of a ledger or group, the parent stock group of a stock item or stock group, and the base unit
-// of a stock item. Only the values sent are checked.
+// of a ledger or group, the parent stock group of a stock item or stock group, the parent godown
+// of a godown, the base unit of a stock item (which it must have) and the two units of a compound
+// unit. The parents and units sent are checked; presence is checked on what the master will hold.
 void RequireNamedMasters(Store& store, std::int64_t company, const Kind& kind,
-                         const pugi::xml_node& element) {
-  const std::string parent = LeafText(element.child("PARENT"));
+                         const std::string& label, const pugi::xml_node& element,
+                         const std::optional<MasterRecord>& existing) {
+  const std::string parent = SentValue(element, "PARENT");
   if (kind.element == "LEDGER" || kind.element == "GROUP") {
-    RequireKnown(store, company, KindOf("GROUP"), kPredefinedGroups, parent);
+    // "Primary" is where primary groups sit, not a group: sent as a parent it is refused.
+    RequireParent(store, company, KindOf("GROUP"), parent, false);
   } else if (kind.element == "STOCKITEM" || kind.element == "STOCKGROUP") {
-    RequireKnown(store, company, KindOf("STOCKGROUP"), kPredefinedStockGroups, parent);
+    RequireParent(store, company, KindOf("STOCKGROUP"), parent, true);
+  } else if (kind.element == "GODOWN") {
+    // Whether the server takes "Primary" as a godown's parent is unconfirmed; it is let through.
+    RequireParent(store, company, KindOf("GODOWN"), parent, true);
   }
   if (kind.element == "STOCKITEM") {
-    RequireKnown(store, company, KindOf("UNIT"), {}, LeafText(element.child("BASEUNITS")));
+    const std::string base = Effective(element, existing, "BASEUNITS");
+    if (base.empty()) {
+      // The server needs a base unit on every stock item; its wording is unconfirmed.
+      throw Rejection(label + " has no BASEUNITS: a stock item needs a unit");
+    }
+    RequireParent(store, company, KindOf("UNIT"), SentValue(element, "BASEUNITS"), false);
+  }
+  if (kind.element == "UNIT") {
+    if (element.child("NAME.LIST")) {
+      // As a live server answered a unit named in a list.
+      throw Rejection(label + ": BAD UNIT NAME (a unit carries its symbol in NAME, not NAME.LIST)");
+    }
+    if (EqualsNoCase(Effective(element, existing, "ISSIMPLEUNIT"), "No")) {
+      RequireCompoundUnit(store, company, label, element, existing);
+    }
   }
 }
 
@@ -97,6 +172,23 @@ const Kind& StockItemKind() {
   return kKinds[2];
 }
 
+const Kind& GodownKind() {
+  return kKinds[3];
+}
+
+void AddPredefinedMasters(Store& store, std::int64_t company) {
+  for (const Predefined& master : kPredefined) {
+    if (!store.MasterId(company, master.kind, master.name)) {
+      ElementValues values;
+      if (!master.parent.empty()) {
+        values.emplace_back("PARENT", master.parent);
+      }
+      store.AddMaster(company, master.kind,
+                      {0, std::string(master.name), std::string(master.parent), values, true});
+    }
+  }
+}
+
 std::int64_t RequireMaster(Store& store, std::int64_t company, const Kind& kind,
                            std::string_view name) {
   const std::optional<std::int64_t> id = store.MasterId(company, kind.element, name);
@@ -111,9 +203,12 @@ Applied ApplyMaster(Store& store, bool strict, std::int64_t company, const Kind&
   const std::string action = ActionOf(element);
   const std::string attribute_name = element.attribute("NAME").value();
   // The unit carries its name directly; every other master in its name list.
-  const std::string sent_name = kind.element == "UNIT"
-                                    ? LeafText(element.child("NAME"))
-                                    : LeafText(element.child("NAME.LIST").child("NAME"));
+  std::string sent_name = kind.element == "UNIT"
+                              ? LeafText(element.child("NAME"))
+                              : LeafText(element.child("NAME.LIST").child("NAME"));
+  if (Trim(sent_name).empty() && kind.element == "UNIT") {
+    sent_name = LeafText(element.child("NAME.LIST").child("NAME"));
+  }
   const std::string label(kind.label);
   const pugi::xml_node parent_node = element.child("PARENT");
 
@@ -138,6 +233,11 @@ Applied ApplyMaster(Store& store, bool strict, std::int64_t company, const Kind&
     if (!existing) {
       throw Rejection(label + " " + Quoted(target) + " does not exist!");
     }
+    if (existing->predefined) {
+      // The server keeps its own masters; its wording for this refusal is unconfirmed.
+      throw Rejection(label + " " + Quoted(existing->name) +
+                      " is predefined and cannot be deleted!");
+    }
     if (const std::int64_t uses = store.VoucherUses(existing->id); uses > 0) {
       throw Rejection(label + " " + Quoted(existing->name) + " is used in " + std::to_string(uses) +
                       " voucher entries and cannot be deleted!");
@@ -147,7 +247,7 @@ Applied ApplyMaster(Store& store, bool strict, std::int64_t company, const Kind&
   }
 
   const std::string new_name = Trim(sent_name).empty() ? target : sent_name;
-  RequireNamedMasters(store, company, kind, element);
+  RequireNamedMasters(store, company, kind, label + " " + Quoted(new_name), element, existing);
   if (!existing) {
     if (alter && strict) {
       throw Rejection(label + " " + Quoted(target) + " does not exist!");

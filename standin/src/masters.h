@@ -29,6 +29,7 @@ inline constexpr Kind kKinds[] = {{"UNIT", "Unit", "Units"},
 const Kind* FindKind(std::string_view element);
 const Kind& LedgerKind();
 const Kind& StockItemKind();
+const Kind& GodownKind();
 
 enum class Outcome { kCreated, kAltered, kDeleted };
 
@@ -40,10 +41,16 @@ struct Applied {
 };
 
 // Applies one master `element` of `kind` to `company` in `store`. Creating a master that exists
-// alters it; altering one that does not exist creates it unless `strict`. Throws Rejection with the
+// alters it; altering one that does not exist creates it unless `strict`; a predefined master is
+// never deleted. Throws Rejection with the
 // LINEERROR when the master is refused; the store is then left for the caller's savepoint to undo.
 Applied ApplyMaster(Store& store, bool strict, std::int64_t company, const Kind& kind,
                     const pugi::xml_node& element);
+
+// Adds to `company` the masters the server holds in every company (its 28 groups, the ledgers
+// "Cash" and "Profit & Loss A/c", the godown "Main Location"), marked predefined, unless a master
+// of that kind and name is there already.
+void AddPredefinedMasters(Store& store, std::int64_t company);
 
 // The id of the master of `kind` named `name`; Rejection "<Kind> 'name' does not exist!" when
 // there is none.

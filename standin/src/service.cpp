@@ -141,6 +141,7 @@ struct Service::Impl {
     Store::Transaction transaction(store);
     for (const std::string& name : options.companies) {
       company_ids.push_back(store.EnsureCompany(name));
+      AddPredefinedMasters(store, company_ids.back());
     }
     transaction.Commit();
   }
@@ -367,6 +368,8 @@ HttpReply Service::Impl::Import(const pugi::xml_node& envelope) {
       }
     } catch (const Rejection& rejection) {
       counters.Reject(rejection.what());
+    } catch (const ShapeException&) {
+      ++counters.exceptions;
     }
   }
   transaction.Commit();

@@ -8,11 +8,25 @@ namespace lirvo::standin {
 
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // Version 2 added the index that the export of vouchers by date range reads.
 constexpr std::string_view kDateIndex =
     "CREATE INDEX vouchers_by_date ON vouchers(company_id, date)";
+
+// Version 3 marks the masters every company holds from the start and keeps the batch allocations
+// of inventory lines (godown, batch, order and tracking numbers, order due date).
+constexpr std::string_view kBatchColumns = R"sql(
+ALTER TABLE masters ADD COLUMN predefined INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE voucher_entries ADD COLUMN batch_name TEXT NOT NULL DEFAULT '';
+ALTER TABLE voucher_entries ADD COLUMN order_no TEXT NOT NULL DEFAULT '';
+ALTER TABLE voucher_entries ADD COLUMN tracking_no TEXT NOT NULL DEFAULT '';
+ALTER TABLE voucher_entries ADD COLUMN due_date TEXT NOT NULL DEFAULT '';
+)sql";
+
+constexpr std::string_view kEntryColumns =
+    "kind, name, master_id, amount, deemed_positive, actual_qty, billed_qty, rate, batch_name, "
+    "order_no, tracking_no, due_date";
 
 // Names compare case-insensitively (ASCII letters), as the accounting server does.
 constexpr std::string_view kSchema = R"sql(
@@ -25,6 +39,7 @@ CREATE TABLE masters(
   kind TEXT NOT NULL,
   name TEXT NOT NULL COLLATE NOCASE,
   parent TEXT NOT NULL DEFAULT '',
+  predefined INTEGER NOT NULL DEFAULT 0,
   UNIQUE(company_id, kind, name));
 CREATE TABLE master_values(
   master_id INTEGER NOT NULL REFERENCES masters(id) ON DELETE CASCADE,
@@ -56,9 +71,20 @@ CREATE TABLE voucher_entries(
   actual_qty TEXT NOT NULL,
   billed_qty TEXT NOT NULL,
   rate TEXT NOT NULL,
+  batch_name TEXT NOT NULL DEFAULT '',
+  order_no TEXT NOT NULL DEFAULT '',
+  tracking_no TEXT NOT NULL DEFAULT '',
+  due_date TEXT NOT NULL DEFAULT '',
   PRIMARY KEY(voucher_id, position));
 CREATE INDEX voucher_entries_by_master ON voucher_entries(master_id);
 )sql";
+
+// The entry at the row `entries` stands on, its columns in the order of kEntryColumns.
+EntryRecord EntryOf(Statement& entries) {
+  return {entries.Text(0), entries.Text(1), entries.Int(2),   entries.Text(3),
+          entries.Text(4), entries.Text(5), entries.Text(6),  entries.Text(7),
+          entries.Text(8), entries.Text(9), entries.Text(10), entries.Text(11)};
+}
 
 }  // namespace
 
@@ -81,9 +107,13 @@ Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, fa
   if (version == kSchemaVersion) {
     return;
   }
-  if (version == 1) {
+  if (version == 1 || version == 2) {
+    // The predefined masters of each company are added when the service opens it.
     Transaction transaction(*this);
-    db_.Execute(kDateIndex);
+    if (version == 1) {
+      db_.Execute(kDateIndex);
+    }
+    db_.Execute(kBatchColumns);
     db_.Execute("PRAGMA user_version = " + std::to_string(kSchemaVersion));
     transaction.Commit();
     return;
@@ -156,12 +186,13 @@ std::int64_t Store::EnsureCompany(std::string_view name) {
 std::optional<MasterRecord> Store::FindMaster(std::int64_t company, std::string_view kind,
                                               std::string_view name) {
   Statement& find = db_.Query(
-      "SELECT id, name, parent FROM masters WHERE company_id = ?1 AND kind = ?2 AND name = ?3");
+      "SELECT id, name, parent, predefined FROM masters WHERE company_id = ?1 AND kind = ?2 AND "
+      "name = ?3");
   find.Bind(1, company).Bind(2, kind).Bind(3, name);
   if (!find.Step()) {
     return std::nullopt;
   }
-  MasterRecord master{find.Int(0), find.Text(1), find.Text(2), {}};
+  MasterRecord master{find.Int(0), find.Text(1), find.Text(2), {}, find.Int(3) != 0};
   find.Reset();
   master.values = ValuesOf(master.id);
   return master;
@@ -192,11 +223,14 @@ std::optional<std::int64_t> Store::MasterId(std::int64_t company, std::string_vi
 std::int64_t Store::AddMaster(std::int64_t company, std::string_view kind,
                               const MasterRecord& master) {
   item_wrote_ = true;
-  db_.Query("INSERT INTO masters(company_id, kind, name, parent) VALUES(?1, ?2, ?3, ?4)")
+  db_.Query(
+         "INSERT INTO masters(company_id, kind, name, parent, predefined) VALUES(?1, ?2, ?3, ?4, "
+         "?5)")
       .Bind(1, company)
       .Bind(2, kind)
       .Bind(3, master.name)
       .Bind(4, master.parent)
+      .Bind(5, static_cast<std::int64_t>(master.predefined ? 1 : 0))
       .Step();
   const std::int64_t id = db_.LastInsertId();
   WriteValues(id, master.values);
@@ -234,7 +268,8 @@ std::vector<MasterRecord> Store::Masters(std::int64_t company, std::string_view 
   std::vector<MasterRecord> masters;
   // One pass over the masters and their values together, rather than a query per master.
   Statement& list = db_.Query(
-      "SELECT m.id, m.name, m.parent, v.position IS NOT NULL, v.element, v.value FROM masters m "
+      "SELECT m.id, m.name, m.parent, v.position IS NOT NULL, v.element, v.value, m.predefined "
+      "FROM masters m "
       "LEFT JOIN master_values v ON v.master_id = m.id WHERE m.company_id = ?1 AND m.kind = ?2 "
       "ORDER BY m.id, v.position");
   list.Bind(1, company).Bind(2, kind);
@@ -245,7 +280,7 @@ std::vector<MasterRecord> Store::Masters(std::int64_t company, std::string_view 
         if (static_cast<std::int64_t>(masters.size()) >= limit) {
           break;
         }
-        masters.push_back({id, list.Text(1), list.Text(2), {}});
+        masters.push_back({id, list.Text(1), list.Text(2), {}, list.Int(6) != 0});
       }
       if (list.Int(3) != 0) {
         masters.back().values.emplace_back(list.Text(4), list.Text(5));
@@ -338,14 +373,11 @@ std::vector<VoucherRecord> Store::Vouchers(std::int64_t company, std::int64_t li
   }
   list.Reset();
   for (VoucherRecord& voucher : vouchers) {
-    Statement& entries = db_.Query(
-        "SELECT kind, name, master_id, amount, deemed_positive, actual_qty, billed_qty, rate "
-        "FROM voucher_entries WHERE voucher_id = ?1 ORDER BY position");
+    Statement& entries = db_.Query("SELECT " + std::string(kEntryColumns) +
+                                   " FROM voucher_entries WHERE voucher_id = ?1 ORDER BY position");
     entries.Bind(1, voucher.id);
     while (entries.Step()) {
-      voucher.entries.push_back({entries.Text(0), entries.Text(1), entries.Int(2), entries.Text(3),
-                                 entries.Text(4), entries.Text(5), entries.Text(6),
-                                 entries.Text(7)});
+      voucher.entries.push_back(EntryOf(entries));
     }
     entries.Reset();
   }
@@ -363,18 +395,15 @@ void Store::ForEachVoucher(std::int64_t company, const VoucherFilter& filter,
       .Bind(3, filter.to.empty() ? std::string_view("99999999") : filter.to)
       .Bind(4, filter.type);
   // One voucher in memory at a time: its entries are read while the list is being stepped.
-  Statement& entries = db_.Query(
-      "SELECT kind, name, master_id, amount, deemed_positive, actual_qty, billed_qty, rate "
-      "FROM voucher_entries WHERE voucher_id = ?1 ORDER BY position");
+  Statement& entries = db_.Query("SELECT " + std::string(kEntryColumns) +
+                                 " FROM voucher_entries WHERE voucher_id = ?1 ORDER BY position");
   try {
     while (list.Step()) {
       VoucherRecord voucher{list.Int(0),  list.Text(1), list.Text(2), list.Text(3), list.Text(4),
                             list.Text(5), list.Text(6), list.Text(7), list.Text(8), {}};
       entries.Bind(1, voucher.id);
       while (entries.Step()) {
-        voucher.entries.push_back({entries.Text(0), entries.Text(1), entries.Int(2),
-                                   entries.Text(3), entries.Text(4), entries.Text(5),
-                                   entries.Text(6), entries.Text(7)});
+        voucher.entries.push_back(EntryOf(entries));
       }
       entries.Reset();
       visit(voucher);
@@ -425,11 +454,10 @@ void Store::WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>
     const std::size_t count = std::min(kEntriesPerInsert, entries.size() - first);
     std::string& sql = entry_inserts_[count - 1];
     if (sql.empty()) {
-      sql =
-          "INSERT INTO voucher_entries(voucher_id, position, kind, name, master_id, amount, "
-          "deemed_positive, actual_qty, billed_qty, rate) VALUES";
+      sql = "INSERT INTO voucher_entries(voucher_id, position, " + std::string(kEntryColumns) +
+            ") VALUES";
       for (std::size_t row = 0; row < count; ++row) {
-        sql += row == 0 ? "(?,?,?,?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?,?,?,?)";
+        sql += row == 0 ? "(?,?,?,?,?,?,?,?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
       }
     }
     Statement& insert = db_.Query(sql);
@@ -445,8 +473,12 @@ void Store::WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>
           .BindUncopied(at + 6, entry.deemed_positive)
           .BindUncopied(at + 7, entry.actual_qty)
           .BindUncopied(at + 8, entry.billed_qty)
-          .BindUncopied(at + 9, entry.rate);
-      at += 10;
+          .BindUncopied(at + 9, entry.rate)
+          .BindUncopied(at + 10, entry.batch_name)
+          .BindUncopied(at + 11, entry.order_no)
+          .BindUncopied(at + 12, entry.tracking_no)
+          .BindUncopied(at + 13, entry.due_date);
+      at += 14;
     }
     insert.Step();
     insert.Reset();  // no binding outlives the entries

@@ -26,19 +26,26 @@ struct MasterRecord {
   std::string name;
   std::string parent;
   ElementValues values;
+  bool predefined = false;  // one the server holds in every company from the start
 };
 
-// One line of a voucher. `kind` is "ledger", "inventory", or "allocation" (an accounting
-// allocation of the inventory line before it).
+// One line of a voucher. `kind` is "ledger", "inventory", "allocation" (an accounting allocation
+// of the inventory line before it) or "batch" (a batch allocation of that line, `name` its
+// godown).
 struct EntryRecord {
   std::string kind;
-  std::string name;  // ledger or stock item, as sent
+  std::string name;  // ledger, stock item or godown, as sent
   std::int64_t master_id = 0;
   std::string amount;  // as sent
   std::string deemed_positive;
   std::string actual_qty;
   std::string billed_qty;
   std::string rate;
+  // Batch allocations only.
+  std::string batch_name;
+  std::string order_no;
+  std::string tracking_no;
+  std::string due_date;
 };
 
 struct VoucherRecord {
@@ -109,6 +116,7 @@ class Store {
   // The id alone, for checking that a voucher's ledgers and stock items exist.
   std::optional<std::int64_t> MasterId(std::int64_t company, std::string_view kind,
                                        std::string_view name);
+  // Adds `master` (with its `predefined` flag) and returns its id.
   std::int64_t AddMaster(std::int64_t company, std::string_view kind, const MasterRecord& master);
   void ChangeMaster(const MasterRecord& master);
   void RemoveMaster(std::int64_t id);

@@ -20,6 +20,13 @@ class Rejection : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// An item the server takes without a LINEERROR but counts in EXCEPTIONS, as it does a voucher of
+// the wrong shape (the message is for the stand-in's own overview of what happened, not sent).
+class ShapeException : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // `text` in single quotes, as the accounting server quotes names in its messages.
 std::string Quoted(std::string_view text);
 

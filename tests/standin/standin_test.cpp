@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,21 +69,29 @@ std::string ImportRequest(const std::string& items, const std::string& company =
   return ImportMessages({items}, company);
 }
 
-// A request of the collection export (see exports.h) for objects of `type`, vouchers of type
-// Sales between `from` and `to`.
+// A request of the collection export (see exports.h) for objects of `type`; for vouchers, those
+// of `voucher_type` (a FILTER formula; CHILDOF for the type "Vouchers : VoucherType"), with the
+// period formula beside it when `period`, between `from` and `to`.
 std::string CollectionRequest(const std::string& type, const std::string& from = "",
-                              const std::string& to = "", const std::string& company = kCompany) {
-  const std::string filter =
-      "<FILTER>LirvoIsSales</FILTER></COLLECTION><SYSTEM TYPE=\"Formulae\" "
-      "NAME=\"LirvoIsSales\">$VoucherTypeName = \"Sales\"</SYSTEM>";
+                              const std::string& to = "", const std::string& company = kCompany,
+                              const std::string& voucher_type = "Sales", bool period = false) {
+  std::string collection = "<TYPE>" + type + "</TYPE><FETCH>*</FETCH>";
+  std::string formulae;
+  if (type == "Voucher") {
+    collection +=
+        period ? "<FILTER>LirvoOfType, LirvoInPeriod</FILTER>" : "<FILTER>LirvoOfType</FILTER>";
+    formulae = "<SYSTEM TYPE=\"Formulae\" NAME=\"LirvoOfType\">$VoucherTypeName = \"" +
+               voucher_type + "\"</SYSTEM><SYSTEM TYPE=\"Formulae\" NAME=\"LirvoInPeriod\">" +
+               "($Date &gt;= ##SVFROMDATE) AND ($Date &lt;= ##SVTODATE)</SYSTEM>";
+  } else if (type == "Vouchers : VoucherType") {
+    collection += "<CHILDOF>" + voucher_type + "</CHILDOF>";
+  }
   return "<ENVELOPE><HEADER><VERSION>1</VERSION><TALLYREQUEST>Export</TALLYREQUEST><TYPE>Collection"
          "</TYPE><ID>LirvoRead</ID></HEADER><BODY><DESC><STATICVARIABLES><SVCURRENTCOMPANY>" +
          modTally::EscapeXml(company) + "</SVCURRENTCOMPANY><SVEXPORTFORMAT>$$SysName:XML" +
          "</SVEXPORTFORMAT><SVFROMDATE>" + from + "</SVFROMDATE><SVTODATE>" + to + "</SVTODATE>" +
-         "</STATICVARIABLES><TDL><TDLMESSAGE><COLLECTION NAME=\"LirvoRead\" "
-         "ISMODIFY=\"No\"><TYPE>" +
-         type + "</TYPE><FETCH>*</FETCH>" + (type == "Voucher" ? filter : "</COLLECTION>") +
-         "</TDLMESSAGE></TDL></DESC></BODY></ENVELOPE>";
+         "</STATICVARIABLES><TDL><TDLMESSAGE><COLLECTION NAME=\"LirvoRead\" ISMODIFY=\"No\">" +
+         collection + "</COLLECTION>" + formulae + "</TDLMESSAGE></TDL></DESC></BODY></ENVELOPE>";
 }
 
 // A master element of `kind` ("UNIT", "LEDGER", ...) with the NAME and ACTION attributes, `body`
@@ -114,6 +123,45 @@ std::string VoucherXml(const VoucherValues& v) {
          v.sales_ledger + "</LEDGERNAME><AMOUNT>" + v.amount +
          "</AMOUNT></ACCOUNTINGALLOCATIONS.LIST><BATCHALLOCATIONS.LIST><AMOUNT>" + v.amount +
          "</AMOUNT></BATCHALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST></VOUCHER>";
+}
+
+// A voucher of any type, in the shape the server takes it: with `item`, in the invoice view (the
+// party in LEDGERENTRIES.LIST; the item with `batch` in its batch allocation and `ledger` as its
+// accounting allocation); without, in the accounting view (ALLLEDGERENTRIES.LIST: the party, then
+// `ledger`). The party's line carries `party_amount`, debit when negative, and ISDEEMEDPOSITIVE
+// `deemed` (by its sign when empty); the other lines the opposite amount.
+struct Document {
+  std::string type, id;
+  std::string party = "Anand Hardware";
+  std::string party_amount = "-500";
+  std::string item = "Cable Tie";
+  std::string batch = "<GODOWNNAME>Main Location</GODOWNNAME>";
+  std::string ledger = "Sales @ 4%";
+  std::string deemed;
+};
+
+std::string DocumentXml(const Document& d) {
+  const bool debit = d.party_amount.starts_with('-');
+  const std::string other = debit ? d.party_amount.substr(1) : "-" + d.party_amount;
+  const auto line = [](const std::string& tag, const std::string& name, const std::string& amount,
+                       bool deemed_positive) {
+    return "<" + tag + "NAME>" + name + "</" + tag + "NAME><ISDEEMEDPOSITIVE>" +
+           (deemed_positive ? "Yes" : "No") + "</ISDEEMEDPOSITIVE><AMOUNT>" + amount + "</AMOUNT>";
+  };
+  const std::string party =
+      line("LEDGER", d.party, d.party_amount, d.deemed.empty() ? debit : d.deemed == "Yes");
+  const std::string other_line = line("LEDGER", d.ledger, other, !debit);
+  const std::string lines =
+      d.item.empty()
+          ? "<ALLLEDGERENTRIES.LIST>" + party + "</ALLLEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST>" +
+                other_line + "</ALLLEDGERENTRIES.LIST>"
+          : "<LEDGERENTRIES.LIST>" + party + "</LEDGERENTRIES.LIST><ALLINVENTORYENTRIES.LIST>" +
+                line("STOCKITEM", d.item, other, !debit) + "<BATCHALLOCATIONS.LIST>" + d.batch +
+                "</BATCHALLOCATIONS.LIST><ACCOUNTINGALLOCATIONS.LIST>" + other_line +
+                "</ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST>";
+  return "<VOUCHER REMOTEID=\"" + d.id + "\" VCHTYPE=\"" + d.type +
+         "\"><DATE>20260401</DATE><PARTYLEDGERNAME>" + d.party + "</PARTYLEDGERNAME>" + lines +
+         "</VOUCHER>";
 }
 
 // A reply in short: the status when not 200, then the counters that are not 0 (the last ids by
@@ -155,8 +203,9 @@ class ServiceTest : public testing::Test {
   }
   // Posts an import of one master (see MasterXml).
   std::string PostMaster(const std::string& kind, const std::string& name,
-                         const std::string& action, const std::string& new_name) {
-    return Post(ImportRequest(MasterXml(kind, name, action, new_name)));
+                         const std::string& action, const std::string& new_name,
+                         const std::string& body = "") {
+    return Post(ImportRequest(MasterXml(kind, name, action, new_name, body)));
   }
   // The masters the voucher of VoucherValues names: three ledgers, a unit, a stock item.
   void PostVoucherMasters() {
@@ -180,9 +229,14 @@ class ServiceTest : public testing::Test {
 TEST_F(ServiceTest, CreateAlterRenameAndDeleteEveryMasterKind) {
   for (const std::string kind : {"UNIT", "LEDGER", "STOCKITEM", "GODOWN", "GROUP", "STOCKGROUP"}) {
     SCOPED_TRACE(kind);
-    EXPECT_EQ(PostMaster(kind, "First", "Create", "First"), "CREATED=1 LASTMID");
+    // A stock item needs its unit.
+    const std::string body = kind == "STOCKITEM" ? "<BASEUNITS>Nos</BASEUNITS>" : "";
+    if (!body.empty()) {
+      PostMaster("UNIT", "Nos", "Create", "Nos");
+    }
+    EXPECT_EQ(PostMaster(kind, "First", "Create", "First", body), "CREATED=1 LASTMID");
     // Creating it again, in other letter case, alters it.
-    EXPECT_EQ(PostMaster(kind, "FIRST", "Create", "FIRST"), "ALTERED=1 LASTMID");
+    EXPECT_EQ(PostMaster(kind, "FIRST", "Create", "FIRST", body), "ALTERED=1 LASTMID");
     EXPECT_EQ(Stored(kind), Names{"FIRST"});
     // Alter renames through the NAME attribute, which carries the old name.
     EXPECT_EQ(PostMaster(kind, "first", "Alter", "Second"), "ALTERED=1 LASTMID");
@@ -230,6 +284,13 @@ TEST_F(ServiceTest, MastersMustNameMastersTheServerHolds) {
   const auto ledger = [](const std::string& name, const std::string& parent) {
     return MasterXml("LEDGER", name, "Create", name, "<PARENT>" + parent + "</PARENT>");
   };
+  const auto compound = [](const std::string& name, const std::string& base,
+                           const std::string& additional, const std::string& conversion) {
+    return MasterXml("UNIT", name, "Create", name,
+                     "<ISSIMPLEUNIT>No</ISSIMPLEUNIT><BASEUNITS>" + base +
+                         "</BASEUNITS><ADDITIONALUNITS>" + additional +
+                         "</ADDITIONALUNITS><CONVERSION>" + conversion + "</CONVERSION>");
+  };
   const std::pair<std::string, std::string> cases[] = {
       {item("Bolt", "<BASEUNITS>Nos</BASEUNITS>"), "ERRORS=1 | Unit 'Nos' does not exist!"},
       {item("Bolt", "<PARENT>Hardware</PARENT>"),
@@ -244,13 +305,33 @@ TEST_F(ServiceTest, MastersMustNameMastersTheServerHolds) {
            ledger("Abroad Ltd", "Debtors Abroad"),
        "CREATED=2 LASTMID"},
       {MasterXml("UNIT", "Nos", "Create", "Nos") +
-           item("Bolt", "<PARENT>Primary</PARENT><BASEUNITS>nos</BASEUNITS>"),
+           item("Bolt", "<PARENT>primary</PARENT><BASEUNITS>nos</BASEUNITS>"),
        "CREATED=2 LASTMID"},
+      // "Primary" is no group: a primary group has an empty parent.
+      {ledger("Odd", "Primary"), "ERRORS=1 | Group 'Primary' does not exist!"},
+      {item("Nut", ""), "ERRORS=1 | Stock Item 'Nut' has no BASEUNITS: a stock item needs a unit"},
+      {MasterXml("GODOWN", "Shelf", "Create", "Shelf", "<PARENT>Store</PARENT>"),
+       "ERRORS=1 | Godown 'Store' does not exist!"},
+      // A compound unit needs both its simple units first, and a factor.
+      {MasterXml("UNIT", "Pkt", "Create", "Pkt") + compound("Ctn of 12 Pkt", "Ctn", "Pkt", "12"),
+       "CREATED=1 LASTMID ERRORS=1 | Unit 'Ctn' does not exist!"},
+      {MasterXml("UNIT", "Ctn", "Create", "Ctn") + compound("Ctn of 12 Pkt", "Ctn", "Pkt", "12"),
+       "CREATED=2 LASTMID"},
+      {compound("Box of 2 Ctn", "Ctn of 12 Pkt", "Pkt", "2"),
+       "ERRORS=1 | Unit 'Box of 2 Ctn': 'Ctn of 12 Pkt' in BASEUNITS is not a simple unit"},
+      {compound("Ctn of 0 Pkt", "Ctn", "Pkt", "0"),
+       "ERRORS=1 | Unit 'Ctn of 0 Pkt': CONVERSION '0' is not a number above zero"},
+      {"<UNIT NAME=\"Kg\" ACTION=\"Create\"><NAME.LIST><NAME>Kg</NAME></NAME.LIST></UNIT>",
+       "ERRORS=1 | Unit 'Kg': BAD UNIT NAME (a unit carries its symbol in NAME, not NAME.LIST)"},
+      // The server's own masters stay.
+      {MasterXml("LEDGER", "Cash", "Delete", "Cash"),
+       "ERRORS=1 | Ledger 'Cash' is predefined and cannot be deleted!"},
   };
   for (const auto& [items, reply] : cases) {
     EXPECT_EQ(Post(ImportRequest(items)), reply) << items;
   }
   EXPECT_EQ(Stored("STOCKITEM"), Names{"Bolt"});
+  EXPECT_EQ(Stored("UNIT"), (Names{"Nos", "Pkt", "Ctn", "Ctn of 12 Pkt"}));
 }
 
 TEST_F(ServiceTest, ABatchAppliesEveryItemButTheOneRefused) {
@@ -275,10 +356,29 @@ TEST_F(ServiceTest, ABatchAppliesEveryItemButTheOneRefused) {
 }
 
 TEST_F(ServiceTest, ListOfAccountsGivesTheMastersOfEachType) {
+  // The reply to List of Accounts of `type`, and the masters it lists as "KIND name".
+  const auto list = [&](const std::string& type) {
+    const std::string request =
+        "<ENVELOPE><HEADER><TALLYREQUEST>Export Data</TALLYREQUEST></HEADER><BODY><EXPORTDATA>"
+        "<REQUESTDESC><REPORTNAME>List of Accounts</REPORTNAME><STATICVARIABLES><ACCOUNTTYPE>" +
+        type + "</ACCOUNTTYPE></STATICVARIABLES></REQUESTDESC></EXPORTDATA></BODY></ENVELOPE>";
+    std::pair<std::string, Names> reply{service_->Post(request).body, {}};
+    pugi::xml_document document;
+    EXPECT_TRUE(modTally::LoadXml(document, reply.first)) << reply.first;
+    for (const pugi::xml_node master : document.child("ENVELOPE").child("TALLYMESSAGE")) {
+      reply.second.push_back(std::string(master.name()) + " " + master.attribute("NAME").value());
+    }
+    return reply;
+  };
+  // Every company holds the server's own groups, ledgers and godown from the start.
+  const Names predefined = list("All Masters").second;
+  EXPECT_EQ(predefined.size(), 31u);
+  EXPECT_THAT(predefined, testing::IsSupersetOf({"GROUP Bank OD A/c", "LEDGER Cash",
+                                                 "LEDGER Profit & Loss A/c", "GODOWN Main Location"}));
   Post(ImportRequest(
       MasterXml("UNIT", "Nos", "Create", "Nos") +
       MasterXml("LEDGER", "Cash & Co", "Create", "Cash & Co", "<PARENT>Sundry Debtors</PARENT>") +
-      MasterXml("STOCKITEM", "Bolt", "Create", "Bolt") +
+      MasterXml("STOCKITEM", "Bolt", "Create", "Bolt", "<BASEUNITS>Nos</BASEUNITS>") +
       MasterXml("GODOWN", "Main", "Create", "Main") +
       MasterXml("GROUP", "Debtors Abroad", "Create", "Debtors Abroad") +
       MasterXml("STOCKGROUP", "Hardware", "Create", "Hardware")));
@@ -296,11 +396,7 @@ TEST_F(ServiceTest, ListOfAccountsGivesTheMastersOfEachType) {
       {"All Masters", all}};
   for (const auto& [type, masters] : cases) {
     SCOPED_TRACE(type);
-    const std::string request =
-        "<ENVELOPE><HEADER><TALLYREQUEST>Export Data</TALLYREQUEST></HEADER><BODY><EXPORTDATA>"
-        "<REQUESTDESC><REPORTNAME>List of Accounts</REPORTNAME><STATICVARIABLES><ACCOUNTTYPE>" +
-        type + "</ACCOUNTTYPE></STATICVARIABLES></REQUESTDESC></EXPORTDATA></BODY></ENVELOPE>";
-    const std::string body = service_->Post(request).body;
+    const auto [body, names] = list(type);
     // The versioned form is answered alike.
     EXPECT_EQ(service_
                   ->Post("<ENVELOPE><HEADER><VERSION>1</VERSION><TALLYREQUEST>Export"
@@ -309,12 +405,10 @@ TEST_F(ServiceTest, ListOfAccountsGivesTheMastersOfEachType) {
                          type + "</ACCOUNTTYPE></STATICVARIABLES></DESC></BODY></ENVELOPE>")
                   .body,
               body);
-    pugi::xml_document document;
-    ASSERT_TRUE(modTally::LoadXml(document, body)) << body;
     Names listed;
-    for (const pugi::xml_node master : document.child("ENVELOPE").child("TALLYMESSAGE")) {
-      listed.push_back(std::string(master.name()) + " " + master.attribute("NAME").value());
-    }
+    std::ranges::copy_if(names, std::back_inserter(listed), [&](const std::string& name) {
+      return std::ranges::find(predefined, name) == predefined.end();
+    });
     EXPECT_EQ(listed, masters);
     EXPECT_EQ(modTally::ReadCurrentCompanyReply(body), kCompany);
     // Each ledger carries the character reference the server writes there.
@@ -329,6 +423,16 @@ TEST_F(ServiceTest, ListOfAccountsGivesTheMastersOfEachType) {
 
 TEST_F(ServiceTest, CollectionExportReadsBackWhatWasStored) {
   PostVoucherMasters();
+  ASSERT_EQ(Post(ImportRequest(
+                MasterXml("GROUP", "Debtors Abroad", "Create", "Debtors Abroad",
+                          "<PARENT>Sundry Debtors</PARENT>") +
+                MasterXml("STOCKGROUP", "Hardware", "Create", "Hardware") +
+                MasterXml("GODOWN", "Shop", "Create", "Shop", "<PARENT>Main Location</PARENT>") +
+                MasterXml("UNIT", "Box", "Create", "Box", "<ISSIMPLEUNIT>Yes</ISSIMPLEUNIT>") +
+                MasterXml("UNIT", "Box of 10 Nos", "Create", "Box of 10 Nos",
+                          "<ISSIMPLEUNIT>No</ISSIMPLEUNIT><BASEUNITS>Box</BASEUNITS>"
+                          "<ADDITIONALUNITS>Nos</ADDITIONALUNITS><CONVERSION>10</CONVERSION>"))),
+            "CREATED=5 LASTMID");
   const auto voucher = [](const std::string& id, const std::string& date,
                           const std::string& type = "Sales") {
     VoucherValues values;
@@ -342,36 +446,50 @@ TEST_F(ServiceTest, CollectionExportReadsBackWhatWasStored) {
                          voucher("SV-1", "20160331") + voucher("RC-1", "20160401", "Receipt") +
                          voucher("SV-2", "20160401"))),
       "CREATED=5 LASTVCHID");
-  // One voucher whole, as the server exports an item invoice, after the company's counters: the
-  // item with its allocation; the ledger lines as sent; all of them again, the party first and the
-  // sales ledger with the item under it. One line; broken here between elements only.
+  // One voucher whole, as the server exports an item invoice, after the company's counters: its
+  // view; the item with its allocation and batch; the ledger lines as sent; all of them again, the
+  // party first and the sales ledger with the item under it. One line; broken here between
+  // elements only.
   std::string voucher_export =
       R"(<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC><CMPINFO>
-<COMPANY>1</COMPANY><GROUP>0</GROUP><LEDGER>3</LEDGER><GODOWN>0</GODOWN><STOCKGROUP>0</STOCKGROUP>
-<STOCKITEM>1</STOCKITEM><UNIT>1</UNIT><VOUCHER>5</VOUCHER></CMPINFO></DESC><DATA><COLLECTION>
-<VOUCHER REMOTEID="SV-1" VCHTYPE="Sales" ACTION="Create"><DATE TYPE="Date">20160331</DATE>
-<GUID TYPE="String">SV-1</GUID><VOUCHERTYPENAME TYPE="String">Sales</VOUCHERTYPENAME>
-<VOUCHERNUMBER TYPE="String"></VOUCHERNUMBER><REFERENCE TYPE="String">INV/101</REFERENCE>
-<PARTYLEDGERNAME TYPE="String">Anand Hardware</PARTYLEDGERNAME><ALLINVENTORYENTRIES.LIST>
+<COMPANY>1</COMPANY><GROUP>29</GROUP><LEDGER>5</LEDGER><GODOWN>2</GODOWN><STOCKGROUP>1</STOCKGROUP>
+<STOCKITEM>1</STOCKITEM><VOUCHERTYPE>24</VOUCHERTYPE><UNIT>3</UNIT><VOUCHER>5</VOUCHER></CMPINFO>
+</DESC><DATA><COLLECTION>
+<VOUCHER REMOTEID="SV-1" VCHTYPE="Sales" ACTION="Create" OBJVIEW="Invoice Voucher View">
+<DATE TYPE="Date">20160331</DATE><GUID TYPE="String">SV-1</GUID><NARRATION TYPE="String">
+</NARRATION><VOUCHERTYPENAME TYPE="String">Sales</VOUCHERTYPENAME><VOUCHERNUMBER TYPE="String">
+</VOUCHERNUMBER><REFERENCE TYPE="String">INV/101</REFERENCE>
+<PARTYLEDGERNAME TYPE="String">Anand Hardware</PARTYLEDGERNAME>
+<PERSISTEDVIEW TYPE="String">Invoice Voucher View</PERSISTEDVIEW>
+<VCHENTRYMODE TYPE="String">Item Invoice</VCHENTRYMODE><ISINVOICE TYPE="Logical">Yes</ISINVOICE>
+<ALLINVENTORYENTRIES.LIST><STOCKITEMNAME TYPE="String">Cable Tie</STOCKITEMNAME>
+<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><RATE TYPE="Rate"> 100/Nos</RATE>
+<ACTUALQTY TYPE="Quantity"> 10 Nos</ACTUALQTY><BILLEDQTY TYPE="Quantity"></BILLEDQTY>
+<AMOUNT TYPE="Amount">1000</AMOUNT><ACCOUNTINGALLOCATIONS.LIST>
+<LEDGERNAME TYPE="String">Sales @ 4%</LEDGERNAME><ISDEEMEDPOSITIVE TYPE="Logical">
+</ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">1000</AMOUNT></ACCOUNTINGALLOCATIONS.LIST>
+<BATCHALLOCATIONS.LIST><GODOWNNAME TYPE="String"></GODOWNNAME><BATCHNAME TYPE="String"></BATCHNAME>
+<ORDERNO TYPE="String"></ORDERNO><TRACKINGNUMBER TYPE="String"></TRACKINGNUMBER>
+<ORDERDUEDATE TYPE="Date"></ORDERDUEDATE><AMOUNT TYPE="Amount">1000</AMOUNT>
+<ACTUALQTY TYPE="Quantity"></ACTUALQTY><BILLEDQTY TYPE="Quantity"></BILLEDQTY>
+</BATCHALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST><LEDGERENTRIES.LIST>
+<LEDGERNAME TYPE="String">Anand Hardware</LEDGERNAME><ISDEEMEDPOSITIVE TYPE="Logical">
+</ISDEEMEDPOSITIVE><ISPARTYLEDGER TYPE="Logical">Yes</ISPARTYLEDGER>
+<AMOUNT TYPE="Amount">-1040</AMOUNT></LEDGERENTRIES.LIST><LEDGERENTRIES.LIST>
+<LEDGERNAME TYPE="String">Output VAT @ 4%</LEDGERNAME><ISDEEMEDPOSITIVE TYPE="Logical">
+</ISDEEMEDPOSITIVE><ISPARTYLEDGER TYPE="Logical">No</ISPARTYLEDGER><AMOUNT TYPE="Amount">40</AMOUNT>
+</LEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Anand Hardware</LEDGERNAME>
+<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE>
+<ISPARTYLEDGER TYPE="Logical">Yes</ISPARTYLEDGER><AMOUNT TYPE="Amount">-1040</AMOUNT>
+</ALLLEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Sales @ 4%</LEDGERNAME>
+<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><ISPARTYLEDGER TYPE="Logical">No</ISPARTYLEDGER>
+<AMOUNT TYPE="Amount">1000</AMOUNT><INVENTORYALLOCATIONS.LIST>
 <STOCKITEMNAME TYPE="String">Cable Tie</STOCKITEMNAME><ISDEEMEDPOSITIVE TYPE="Logical">
 </ISDEEMEDPOSITIVE><RATE TYPE="Rate"> 100/Nos</RATE><ACTUALQTY TYPE="Quantity"> 10 Nos</ACTUALQTY>
 <BILLEDQTY TYPE="Quantity"></BILLEDQTY><AMOUNT TYPE="Amount">1000</AMOUNT>
-<ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME TYPE="String">Sales @ 4%</LEDGERNAME>
-<AMOUNT TYPE="Amount">1000</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST>
-<LEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Anand Hardware</LEDGERNAME>
-<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">-1040</AMOUNT>
-</LEDGERENTRIES.LIST><LEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Output VAT @ 4%</LEDGERNAME>
-<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">40</AMOUNT>
-</LEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Anand Hardware</LEDGERNAME>
-<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">-1040</AMOUNT>
-</ALLLEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Sales @ 4%</LEDGERNAME>
-<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">1000</AMOUNT>
-<INVENTORYALLOCATIONS.LIST><STOCKITEMNAME TYPE="String">Cable Tie</STOCKITEMNAME>
-<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><RATE TYPE="Rate"> 100/Nos</RATE>
-<ACTUALQTY TYPE="Quantity"> 10 Nos</ACTUALQTY><BILLEDQTY TYPE="Quantity"></BILLEDQTY>
-<AMOUNT TYPE="Amount">1000</AMOUNT></INVENTORYALLOCATIONS.LIST></ALLLEDGERENTRIES.LIST>
-<ALLLEDGERENTRIES.LIST><LEDGERNAME TYPE="String">Output VAT @ 4%</LEDGERNAME>
-<ISDEEMEDPOSITIVE TYPE="Logical"></ISDEEMEDPOSITIVE><AMOUNT TYPE="Amount">40</AMOUNT>
+</INVENTORYALLOCATIONS.LIST></ALLLEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST>
+<LEDGERNAME TYPE="String">Output VAT @ 4%</LEDGERNAME><ISDEEMEDPOSITIVE TYPE="Logical">
+</ISDEEMEDPOSITIVE><ISPARTYLEDGER TYPE="Logical">No</ISPARTYLEDGER><AMOUNT TYPE="Amount">40</AMOUNT>
 </ALLLEDGERENTRIES.LIST></VOUCHER></COLLECTION></DATA></BODY></ENVELOPE>)";
   std::erase(voucher_export, '\n');
   EXPECT_EQ(service_->Post(CollectionRequest("Voucher", "20160331", "20160331")).body,
@@ -397,15 +515,26 @@ TEST_F(ServiceTest, CollectionExportReadsBackWhatWasStored) {
       {CollectionRequest("Voucher", "20160401", "20160430"), {"SV-2", "SV-3"}},
       {CollectionRequest("Voucher", "20160402", "20160501"), {"SV-3", "SV-4"}},
       {CollectionRequest("Voucher"), {"SV-1", "SV-2", "SV-3", "SV-4"}},
+      {CollectionRequest("Voucher", "20160401", "20160430", kCompany, "Sales", true),
+       {"SV-2", "SV-3"}},
+      {CollectionRequest("Voucher", "", "", kCompany, "receipt"), {"RC-1"}},
+      {CollectionRequest("Vouchers : VoucherType", "", "", kCompany, "Receipt"), {"RC-1"}},
       {CollectionRequest("Ledger"),
-       {"Anand Hardware|Sundry Debtors", "Output VAT @ 4%|", "Sales @ 4%|"}},
+       {"Cash|Cash-in-Hand", "Profit & Loss A/c|", "Anand Hardware|Sundry Debtors",
+        "Output VAT @ 4%|", "Sales @ 4%|"}},
       {CollectionRequest("Stock Item"), {"Cable Tie||Nos"}},
-      {CollectionRequest("Unit"), {"Nos|"}},
+      {CollectionRequest("Unit"), {"Nos|", "Box|Yes", "Box of 10 Nos|No|Box|Nos|10"}},
+      {CollectionRequest("Godown"), {"Main Location|", "Shop|Main Location"}},
+      {CollectionRequest("Stock Group"), {"Hardware|"}},
       {CollectionRequest("Company", "", "", "Gamma Ltd"), {"Demo Trading Co|20160401"}},
   };
   for (const auto& [request, expected] : cases) {
     EXPECT_EQ(objects(request), expected) << request;
   }
+  const Names groups = objects(CollectionRequest("Group"));
+  EXPECT_EQ(groups.size(), 29u);
+  EXPECT_THAT(groups, testing::IsSupersetOf({"Capital Account|", "Sundry Debtors|Current Assets",
+                                             "Debtors Abroad|Sundry Debtors"}));
   EXPECT_EQ(Post(CollectionRequest("Ledger", "", "", "Gamma Ltd")),
             "| Could not set 'SVCurrentCompany' to 'Gamma Ltd'");
   EXPECT_EQ(Post(CollectionRequest("Cost Centre")), lirvo::standin::kUnknownRequest);
@@ -472,7 +601,8 @@ TEST_F(ServiceTest, VoucherRejections) {
       {&VoucherValues::party_amount, "--1040",
        "Voucher 'SV-1': amount '--1040' of Ledger 'Anand Hardware' is not a number"},
       {&VoucherValues::party_amount, "1040",
-       "Voucher 'SV-1': the amounts do not balance (they add up to 2080.00)"},
+       "Voucher totals do not match! Dr: 0.00 Cr: 2080.00 Diff: 2080.00"},
+      {&VoucherValues::type, "Sales Return", "Voucher Type 'Sales Return' does not exist!"},
   };
   for (const auto& c : cases) {
     VoucherValues values;
@@ -480,6 +610,116 @@ TEST_F(ServiceTest, VoucherRejections) {
     EXPECT_EQ(Post(ImportRequest(VoucherXml(values))), "ERRORS=1 | " + c.line_error);
   }
   EXPECT_EQ(StandinStore(path()).CountVouchers(kCompany), 0);
+}
+
+// Each of the eight types in its shape, read back alone through its type filter: its view, the
+// party's line with its side, and the batch allocation (godown, order, due date, tracking number).
+TEST_F(ServiceTest, EveryVoucherTypeIsStoredInItsShapeAndReadBackByItsType) {
+  PostVoucherMasters();
+  ASSERT_EQ(PostMaster("GODOWN", "Shop", "Create", "Shop"), "CREATED=1 LASTMID");
+  const std::string order =
+      "<GODOWNNAME>Shop</GODOWNNAME><ORDERNO>O-1</ORDERNO>"
+      "<ORDERDUEDATE JD=\"46142\" P=\"30-Apr-26\">30-Apr-26</ORDERDUEDATE>";
+  const std::string note = "<GODOWNNAME>Shop</GODOWNNAME><TRACKINGNUMBER>T-1</TRACKINGNUMBER>";
+  const std::string item = "Invoice Voucher View", account = "Accounting Voucher View";
+  const struct {
+    Document document;
+    std::string read_back;
+  } cases[] = {
+      {{"Sales Order", "D-1", "Anand Hardware", "-500", "Cable Tie", order},
+       item + " No -500 Yes | Shop O-1 30-Apr-26 "},
+      {{"Delivery Note", "D-2", "Anand Hardware", "-500", "Cable Tie", note},
+       item + " No -500 Yes | Shop   T-1"},
+      {{"Sales", "D-3"}, item + " Yes -500 Yes | Main Location   "},
+      {{"Receipt", "D-4", "Cash", "-500", "", "", "Anand Hardware"}, account + " No -500 Yes |"},
+      {{"Purchase Order", "D-5", "Anand Hardware", "500", "Cable Tie", order},
+       item + " No 500 No | Shop O-1 30-Apr-26 "},
+      {{"Receipt Note", "D-6", "Anand Hardware", "500", "Cable Tie", note},
+       item + " No 500 No | Shop   T-1"},
+      {{"Purchase", "D-7", "Anand Hardware", "500"}, item + " Yes 500 No | Main Location   "},
+      {{"Payment", "D-8", "Cash", "500", "", "", "Anand Hardware"}, account + " No 500 No |"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Post(ImportRequest(DocumentXml(c.document))), "CREATED=1 LASTVCHID")
+        << c.document.type;
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.document.type);
+    pugi::xml_document document;
+    modTally::LoadXml(
+        document,
+        service_->Post(CollectionRequest("Voucher", "", "", kCompany, c.document.type)).body);
+    const pugi::xml_node collection = document.select_node("//COLLECTION").node();
+    ASSERT_EQ(std::distance(collection.begin(), collection.end()), 1);
+    const pugi::xml_node v = collection.child("VOUCHER");
+    const pugi::xml_node party = v.child("ALLLEDGERENTRIES.LIST");
+    const pugi::xml_node batch = v.child("ALLINVENTORYENTRIES.LIST").child("BATCHALLOCATIONS.LIST");
+    std::string read_back = std::string(v.attribute("OBJVIEW").value()) + " " +
+                            v.child("ISINVOICE").text().get() + " " +
+                            party.child("AMOUNT").text().get() + " " +
+                            party.child("ISDEEMEDPOSITIVE").text().get() + " |";
+    for (const char* field : {"GODOWNNAME", "ORDERNO", "ORDERDUEDATE", "TRACKINGNUMBER"}) {
+      read_back += batch ? " " + std::string(batch.child(field).text().get()) : "";
+    }
+    EXPECT_EQ(read_back, c.read_back);
+    EXPECT_EQ(
+        std::string(v.attribute("REMOTEID").value()) + party.child("ISPARTYLEDGER").text().get(),
+        c.document.id + "Yes");
+  }
+}
+
+TEST_F(ServiceTest, DocumentsAreCheckedAsTheServerChecksThem) {
+  PostVoucherMasters();
+  const std::string no_order =
+      "<GODOWNNAME>Main Location</GODOWNNAME><ORDERNO>&#4; Not "
+      "Applicable</ORDERNO><ORDERDUEDATE>1-May-26</ORDERDUEDATE>";
+  const std::pair<Document, std::string> cases[] = {
+      {{"Sales Return", "X-1"}, "ERRORS=1 | Voucher Type 'Sales Return' does not exist!"},
+      {{"Sales", "X-2", "Anand Hardware", "-500", "Cable Tie", "<GODOWNNAME>Back</GODOWNNAME>"},
+       "ERRORS=1 | Godown 'Back' does not exist!"},
+      {{"Sales Order", "X-3"}, "ERRORS=1 | Order No. is missing in Item Allocations"},
+      {{"Purchase Order", "X-4", "Anand Hardware", "500", "Cable Tie", no_order},
+       "ERRORS=1 | Order No. is missing in Item Allocations"},
+      {{"Sales Order", "X-5", "Anand Hardware", "-500", "Cable Tie", "<ORDERNO>O-9</ORDERNO>"},
+       "ERRORS=1 | Due Date of Order is missing in Item Allocations"},
+      {{"Receipt", "X-6", "Cash", "-500", "", "", "Nobody"},
+       "ERRORS=1 | Ledger 'Nobody' does not exist!"},
+      // The party on the wrong side, by its amount or by its ISDEEMEDPOSITIVE: no LINEERROR.
+      {{"Purchase", "X-7", "Anand Hardware", "-500"}, "EXCEPTIONS=1"},
+      {{"Payment", "X-8", "Cash", "-500", "", "", "Anand Hardware"}, "EXCEPTIONS=1"},
+      {{"Sales", "X-9", "Anand Hardware", "-500", "Cable Tie", "", "Sales @ 4%", "No"},
+       "EXCEPTIONS=1"},
+      // The batch goes to the main godown when it names none.
+      {{"Journal", "X-10", "Anand Hardware", "-500", "Cable Tie", ""}, "CREATED=1 LASTVCHID"},
+  };
+  for (const auto& [document, reply] : cases) {
+    EXPECT_EQ(Post(ImportRequest(DocumentXml(document))), reply) << document.id;
+  }
+  EXPECT_EQ(StandinStore(path()).CountVouchers(kCompany), 1);
+}
+
+// A store written before the stand-in kept predefined masters and batches is brought up to date
+// when opened, keeping what it held.
+TEST_F(ServiceTest, AStoreOfTheEarlierSchemaIsMigrated) {
+  PostVoucherMasters();
+  ASSERT_EQ(Post(ImportRequest(VoucherXml({}))), "CREATED=1 LASTVCHID");
+  service_.reset();
+  {
+    lirvo::sqlite::Database db(path(), false);
+    db.Execute(
+        "DELETE FROM voucher_entries WHERE kind = 'batch'; "
+        "DELETE FROM masters WHERE predefined; ALTER TABLE masters DROP COLUMN predefined; "
+        "ALTER TABLE voucher_entries DROP COLUMN batch_name; "
+        "ALTER TABLE voucher_entries DROP COLUMN order_no; "
+        "ALTER TABLE voucher_entries DROP COLUMN tracking_no; "
+        "ALTER TABLE voucher_entries DROP COLUMN due_date; PRAGMA user_version = 2");
+  }
+  Open();
+  EXPECT_EQ(Stored("LEDGER"), (Names{"Anand Hardware", "Output VAT @ 4%", "Sales @ 4%"}));
+  EXPECT_EQ(StandinStore(path()).Vouchers(kCompany).at(0).entries.size(), 4u);
+  // The predefined masters are there again, and a voucher may use them.
+  Document receipt{"Receipt", "R-1", "Cash", "-500", "", "", "Anand Hardware"};
+  EXPECT_EQ(Post(ImportRequest(DocumentXml(receipt))), "CREATED=1 LASTVCHID");
 }
 
 TEST_F(ServiceTest, ImportsGoToTheNamedOpenCompanyOnly) {

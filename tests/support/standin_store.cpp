@@ -61,7 +61,8 @@ std::vector<std::string> StandinStore::Companies() const {
 
 std::vector<std::string> StandinStore::Masters(const std::string& company,
                                                const std::string& kind) const {
-  return Column(Rows("SELECT m.name FROM masters m" + kOfCompany + " AND kind = ?2 ORDER BY m.id",
+  return Column(Rows("SELECT m.name FROM masters m" + kOfCompany +
+                         " AND kind = ?2 AND NOT predefined ORDER BY m.id",
                      {company, kind}));
 }
 
@@ -92,7 +93,7 @@ std::vector<StoredVoucher> StandinStore::Vouchers(const std::string& company) co
     StoredVoucher& voucher =
         vouchers.emplace_back(StoredVoucher{v[1], v[2], v[3], v[4], v[5], v[6], {}});
     for (const Row& e : Rows("SELECT kind, name, amount, actual_qty, rate FROM voucher_entries "
-                             "WHERE voucher_id = ?1 ORDER BY position",
+                             "WHERE voucher_id = ?1 AND kind <> 'batch' ORDER BY position",
                              {v[0]})) {
       voucher.entries.push_back({e[0], e[1], e[2], e[3], e[4]});
     }
@@ -101,9 +102,9 @@ std::vector<StoredVoucher> StandinStore::Vouchers(const std::string& company) co
 }
 
 long long StandinStore::CountMasters(const std::string& company, const std::string& kind) const {
-  return std::stoll(
-      Rows("SELECT count(*) FROM masters" + kOfCompany + " AND (?2 = '' OR kind = ?2)",
-           {company, kind})[0][0]);
+  return std::stoll(Rows("SELECT count(*) FROM masters" + kOfCompany +
+                             " AND (?2 = '' OR kind = ?2) AND NOT predefined",
+                         {company, kind})[0][0]);
 }
 
 long long StandinStore::CountVouchers(const std::string& company) const {

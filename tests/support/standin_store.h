@@ -15,7 +15,7 @@
 namespace lirvo::test {
 
 // One line of a stored voucher, in the order sent: kind "ledger", "inventory" or "allocation"
-// (of the inventory line before it); the values as sent.
+// (of the inventory line before it); the values as sent. Batch allocations are left out.
 struct StoredEntry {
   std::string kind, name, amount, actual_qty, rate;
 };
@@ -41,7 +41,8 @@ class StandinStore {
 
   // Every company the store has had open, in the order first opened.
   std::vector<std::string> Companies() const;
-  // Names of the masters of `kind` in `company`, in the order created.
+  // Names of the masters of `kind` in `company`, in the order created. Here and in CountMasters,
+  // the masters every company holds from the start ("Cash", the 28 groups, ...) are left out.
   std::vector<std::string> Masters(const std::string& company, const std::string& kind) const;
   std::optional<StoredMaster> Master(const std::string& company, const std::string& kind,
                                      const std::string& name) const;

@@ -247,7 +247,7 @@ TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
     INSERT INTO vouchers(company_id, remote_id, guid, date, type, number, reference, party, narration)
       SELECT company_id, 'NOT-IN-SOURCE', guid, date, type, number, reference, party, narration
       FROM vouchers WHERE remote_id = 'LV-0000004';
-    INSERT INTO voucher_entries SELECT (SELECT max(id) FROM vouchers), position, kind, name,
+    INSERT INTO voucher_entries(voucher_id, position, kind, name, master_id, amount, deemed_positive, actual_qty, billed_qty, rate) SELECT (SELECT max(id) FROM vouchers), position, kind, name,
       master_id, amount, deemed_positive, actual_qty, billed_qty, rate FROM voucher_entries
       WHERE voucher_id = (SELECT id FROM vouchers WHERE remote_id = 'LV-0000004');
   )sql");
