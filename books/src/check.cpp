@@ -78,6 +78,24 @@ bool Empty(const std::string& value) {
   return text::Trim(value).empty();
 }
 
+// The first control character in `value` that XML 1.0 cannot carry (all below a blank but tab,
+// CR and LF); 0 when there is none. A message holding one is not XML, and the server would refuse
+// every voucher of the request with it.
+char ForbiddenCharacter(std::string_view value) {
+  for (const char c : value) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r' && c != '\n') {
+      return c;
+    }
+  }
+  return 0;
+}
+
+std::string ForbiddenReason(char c) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  return std::string("holds the control character 0x") + kHex[(c >> 4) & 0xf] + kHex[c & 0xf] +
+         ", which an XML message cannot carry";
+}
+
 }  // namespace
 
 std::string Problem::Text() const {
@@ -133,6 +151,14 @@ std::optional<Problem> Prepare(const Document& document, Prepared& prepared) {
   prepared = Prepared{};
   prepared.shape = &ShapeOf(document.type);
   const Shape& shape = *prepared.shape;
+  for (const auto& [column, value] :
+       {std::pair{"VoucherID", &document.voucher_id}, std::pair{"Number", &document.number},
+        std::pair{"Reference", &document.reference}, std::pair{"Party", &document.party},
+        std::pair{"Narration", &document.narration}}) {
+    if (const char c = ForbiddenCharacter(*value)) {
+      return check.Voucher(column, ForbiddenReason(c));
+    }
+  }
   if (Empty(document.voucher_id)) {
     return check.Voucher("VoucherID", "the voucher has no VoucherID");
   }
@@ -150,6 +176,13 @@ std::optional<Problem> Prepare(const Document& document, Prepared& prepared) {
   Decimal balance;
   for (const Line& line : document.lines) {
     PreparedLine ready{&line, {}, {}, {}};
+    for (const auto& [column, value] :
+         {std::pair{"Ledger", &line.ledger}, std::pair{"Item", &line.item},
+          std::pair{"Godown", &line.godown}, std::pair{"Unit", &line.unit}}) {
+      if (const char c = ForbiddenCharacter(*value)) {
+        return check.OnLine(line, column, ForbiddenReason(c));
+      }
+    }
     const bool item = !Empty(line.item);
     if (Empty(line.ledger)) {
       return check.OnLine(

@@ -11,14 +11,29 @@ namespace {
 using detail::Decimal;
 using detail::Side;
 
-// The text of the first child named `name`, trimmed ("" when there is none).
+// The text of `node` without the blanks and control characters around it: a reply read without
+// the client's decoding still holds the "&#4;" the server writes before some values.
+std::string Value(const pugi::xml_node& node) {
+  const std::string text = modTally::NodeText(node);
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') {
+    ++first;
+  }
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') {
+    --last;
+  }
+  return text.substr(first, last - first);
+}
+
+// The text of the first child named `name` ("" when there is none).
 std::string Leaf(const pugi::xml_node& node, const char* name) {
-  return std::string(text::Trim(modTally::NodeText(node.child(name))));
+  return Value(node.child(name));
 }
 
 std::string LeafEither(const pugi::xml_node& node, const char* first, const char* second) {
   const pugi::xml_node found = node.child(first);
-  return std::string(text::Trim(modTally::NodeText(found ? found : node.child(second))));
+  return Value(found ? found : node.child(second));
 }
 
 // A ledger entry of the voucher as it stands on the wire.

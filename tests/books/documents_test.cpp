@@ -215,6 +215,8 @@ TEST(DocumentChecks, EachFaultIsNamedByVoucherLineAndColumn) {
       {"an order without items", DocumentType::kPurchaseOrder,
        [](Document& d) { d.lines.erase(d.lines.begin()); }, "", "Item",
        "a Purchase Order needs at least one line with an Item"},
+      {"a control character", DocumentType::kSales,
+       [](Document& d) { d.lines[0].item = "Lota\x01"; }, "1", "Item", "control character 0x01"},
       {"lines that leave the party nothing", DocumentType::kPayment,
        [](Document& d) { d.lines[1].amount = "-990"; }, "", "Amount", "add up to 0"},
   };
@@ -297,7 +299,7 @@ TEST(DocumentReadBack, DifferencesAreNamedInVerifysWords) {
 // both ledger lists and the purchase ledger restated with its INVENTORYALLOCATIONS.LIST.
 TEST(DocumentReadBack, TheServersExportShape) {
   const char* exported = R"(<VOUCHER REMOTEID=" V-1" VCHTYPE="Purchase" ACTION="Create">
-    <DATE TYPE="Date">20250401</DATE><PARTYLEDGERNAME TYPE="String"> Rao &amp; Sons</PARTYLEDGERNAME>
+    <DATE TYPE="Date">20250401</DATE><PARTYLEDGERNAME TYPE="String">&#4; Rao &amp; Sons</PARTYLEDGERNAME>
     <REFERENCE>PO &lt;12&gt; &amp; co</REFERENCE><NARRATION>first&#10;second</NARRATION>
     <ALLINVENTORYENTRIES.LIST><STOCKITEMNAME>Brass Lota</STOCKITEMNAME>
       <RATE TYPE="Rate">400.00/Nos</RATE><AMOUNT TYPE="Amount">-1000.00</AMOUNT>
