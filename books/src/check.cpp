@@ -146,6 +146,73 @@ DocumentFailure::DocumentFailure(Problem problem)
 
 namespace detail {
 
+namespace {
+
+// Checks one line and reads its numbers into `ready`; the problem when it fails a check.
+std::optional<Problem> PrepareLine(const Checker& check, const Shape& shape, const Line& line,
+                                   PreparedLine& ready) {
+  for (const auto& [column, value] :
+       {std::pair{"Ledger", &line.ledger}, std::pair{"Item", &line.item},
+        std::pair{"Godown", &line.godown}, std::pair{"Unit", &line.unit}}) {
+    if (const char c = ForbiddenCharacter(*value)) {
+      return check.OnLine(line, column, ForbiddenReason(c));
+    }
+  }
+  const bool item = !Empty(line.item);
+  if (Empty(line.ledger)) {
+    return check.OnLine(
+        line, "Ledger",
+        item ? "the line names no ledger to allocate its item to" : "the line names no ledger");
+  }
+  std::optional<Decimal> amount;
+  if (auto problem = check.Read(line, "Amount", line.amount, amount)) {
+    return problem;
+  }
+  if (!amount) {
+    return check.OnLine(line, "Amount", "the line has no amount");
+  }
+  ready = PreparedLine{&line, *amount, {}, {}};
+  if (auto problem = check.Read(line, "Quantity", line.quantity, ready.quantity)) {
+    return problem;
+  }
+  if (auto problem = check.Read(line, "Rate", line.rate, ready.rate)) {
+    return problem;
+  }
+  if (ready.quantity && Empty(line.unit)) {
+    return check.OnLine(line, "Unit", "a Quantity is given without a Unit");
+  }
+  if (!item) {
+    for (const auto& [column, value] :
+         {std::pair{"Quantity", &line.quantity}, std::pair{"Unit", &line.unit},
+          std::pair{"Rate", &line.rate}, std::pair{"Godown", &line.godown}}) {
+      if (!Empty(*value)) {
+        return check.OnLine(line, column,
+                            std::string(column) + " is given on a line without an Item");
+      }
+    }
+    return std::nullopt;
+  }
+  if (shape.view == View::kAccounting) {
+    return check.OnLine(
+        line, "Item",
+        "a " + std::string(shape.server_name) + " holds ledger lines only, not items");
+  }
+  if (!ready.quantity) {
+    return check.OnLine(line, "Quantity", "a line with an Item needs a Quantity");
+  }
+  for (const auto& [column, value] :
+       {std::pair{"Quantity", ready.quantity}, std::pair{"Amount", std::optional(ready.amount)},
+        std::pair{"Rate", ready.rate}}) {
+    if (value && value->micros < 0) {
+      return check.OnLine(line, column,
+                          "an item's " + std::string(column) + " must not be negative");
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<Problem> Prepare(const Document& document, Prepared& prepared) {
   const Checker check(document);
   prepared = Prepared{};
@@ -175,68 +242,11 @@ std::optional<Problem> Prepare(const Document& document, Prepared& prepared) {
   }
   Decimal balance;
   for (const Line& line : document.lines) {
-    PreparedLine ready{&line, {}, {}, {}};
-    for (const auto& [column, value] :
-         {std::pair{"Ledger", &line.ledger}, std::pair{"Item", &line.item},
-          std::pair{"Godown", &line.godown}, std::pair{"Unit", &line.unit}}) {
-      if (const char c = ForbiddenCharacter(*value)) {
-        return check.OnLine(line, column, ForbiddenReason(c));
-      }
-    }
-    const bool item = !Empty(line.item);
-    if (Empty(line.ledger)) {
-      return check.OnLine(
-          line, "Ledger",
-          item ? "the line names no ledger to allocate its item to" : "the line names no ledger");
-    }
-    std::optional<Decimal> amount;
-    if (auto problem = check.Read(line, "Amount", line.amount, amount)) {
+    PreparedLine ready;
+    if (auto problem = PrepareLine(check, shape, line, ready)) {
       return problem;
     }
-    if (!amount) {
-      return check.OnLine(line, "Amount", "the line has no amount");
-    }
-    ready.amount = *amount;
-    if (auto problem = check.Read(line, "Quantity", line.quantity, ready.quantity)) {
-      return problem;
-    }
-    if (auto problem = check.Read(line, "Rate", line.rate, ready.rate)) {
-      return problem;
-    }
-    if (ready.quantity && Empty(line.unit)) {
-      return check.OnLine(line, "Unit", "a Quantity is given without a Unit");
-    }
-    if (item) {
-      if (shape.view == View::kAccounting) {
-        return check.OnLine(
-            line, "Item",
-            "a " + std::string(shape.server_name) + " holds ledger lines only, not items");
-      }
-      if (!ready.quantity) {
-        return check.OnLine(line, "Quantity", "a line with an Item needs a Quantity");
-      }
-      for (const auto& [column, value] :
-           {std::pair{"Quantity", *ready.quantity}, std::pair{"Amount", ready.amount}}) {
-        if (value.micros < 0) {
-          return check.OnLine(line, column,
-                              "an item's " + std::string(column) + " must not be negative");
-        }
-      }
-      if (ready.rate && ready.rate->micros < 0) {
-        return check.OnLine(line, "Rate", "an item's Rate must not be negative");
-      }
-      prepared.items.push_back(ready);
-    } else {
-      for (const auto& [column, value] :
-           {std::pair{"Quantity", &line.quantity}, std::pair{"Unit", &line.unit},
-            std::pair{"Rate", &line.rate}, std::pair{"Godown", &line.godown}}) {
-        if (!Empty(*value)) {
-          return check.OnLine(line, column,
-                              std::string(column) + " is given on a line without an Item");
-        }
-      }
-      prepared.ledgers.push_back(ready);
-    }
+    (Empty(line.item) ? prepared.ledgers : prepared.items).push_back(ready);
     balance.micros += ready.amount.micros;
     if (balance.micros > kMaxMicros || balance.micros < -kMaxMicros) {
       return check.OnLine(line, "Amount", "the lines add up to more than an amount can hold");

@@ -97,7 +97,8 @@ Problem UnknownType(std::string_view voucher_id, std::string_view voucher_type);
 // party, at least one line; on each line a ledger, numbers in Amount, Quantity and Rate, a Unit
 // with a Quantity and a Quantity on an item line, no item on a receipt or payment and no quantity,
 // rate, unit or godown on a ledger line, items not negative; at least one item on the types the
-// server keeps in its invoice view; and lines that leave the party an amount on its own side.
+// server keeps in its invoice view; lines that leave the party an amount on its own side; and no
+// control character that XML cannot carry in a name or text.
 std::optional<Problem> Check(const Document& document);
 
 // The date of a source as YYYYMMDD: "20250401" and "2025-04-01" (an ISO date, with a time after
