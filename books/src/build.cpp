@@ -1,0 +1,256 @@
+// The VOUCHER message of each document type, appended piece by piece to one string: this runs
+// once for every document of a source, so nothing goes through a DOM.
+#include <array>
+
+#include <lirvo/text.h>
+
+#include "internal.h"
+
+namespace lirvo::books {
+
+namespace {
+
+using detail::Decimal;
+using detail::PreparedLine;
+using detail::Shape;
+using detail::Side;
+using detail::View;
+
+// The characters a value cannot carry as they are: markup characters and quotes (escaped by the
+// client's EscapeXml), and line breaks and tabs (written as character references, so the message
+// stays on one line and the value reads back with them).
+constexpr auto kChanged = [] {
+  std::array<bool, 256> table{};
+  for (const char c : {'&', '<', '>', '"', '\'', '\r', '\n', '\t'}) {
+    table[static_cast<unsigned char>(c)] = true;
+  }
+  return table;
+}();
+
+void AppendText(std::string& out, std::string_view value) {
+  bool plain = true;
+  for (const char c : value) {
+    plain = plain && !kChanged[static_cast<unsigned char>(c)];
+  }
+  if (plain) {
+    out += value;
+    return;
+  }
+  for (const char c : modTally::EscapeXml(value)) {
+    if (c == '\r') {
+      out += "&#13;";
+    } else if (c == '\n') {
+      out += "&#10;";
+    } else if (c == '\t') {
+      out += "&#9;";
+    } else {
+      out += c;
+    }
+  }
+}
+
+class Writer {
+ public:
+  explicit Writer(std::string& out) : out_(out) {}
+
+  void Raw(std::string_view text) { out_ += text; }
+  void Text(std::string_view value) { AppendText(out_, value); }
+  void Element(std::string_view name, std::string_view value) {
+    Open(name);
+    AppendText(out_, value);
+    Close(name);
+  }
+  void Amount(std::string_view name, Decimal value) {
+    Open(name);
+    detail::AppendDecimal(out_, value);
+    Close(name);
+  }
+  void Deemed(Side side) {
+    Raw(side == Side::kDebit ? "<ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE>"
+                             : "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>");
+  }
+  // " 2 Nos": a quantity and its unit as the server writes them.
+  void Quantity(std::string_view name, Decimal quantity, std::string_view unit) {
+    Open(name);
+    out_ += ' ';
+    detail::AppendDecimal(out_, quantity);
+    out_ += ' ';
+    AppendText(out_, unit);
+    Close(name);
+  }
+  // "600/Nos"
+  void Rate(Decimal rate, std::string_view unit) {
+    Raw("<RATE>");
+    detail::AppendDecimal(out_, rate);
+    out_ += '/';
+    AppendText(out_, unit);
+    Raw("</RATE>");
+  }
+  // "<LEDGERENTRIES.LIST>" and the like: a list entry holding one ledger's amount.
+  void LedgerEntry(std::string_view list, std::string_view ledger, Side side, bool party,
+                   Decimal wire_amount) {
+    Open(list);
+    Element("LEDGERNAME", ledger);
+    Deemed(side);
+    Raw(party ? "<ISPARTYLEDGER>Yes</ISPARTYLEDGER>" : "<ISPARTYLEDGER>No</ISPARTYLEDGER>");
+    Amount("AMOUNT", wire_amount);
+    Close(list);
+  }
+
+ private:
+  void Open(std::string_view name) {
+    out_ += '<';
+    out_ += name;
+    out_ += '>';
+  }
+  void Close(std::string_view name) {
+    out_ += "</";
+    out_ += name;
+    out_ += '>';
+  }
+  std::string& out_;
+};
+
+std::string_view Trimmed(const std::string& value) {
+  return text::Trim(value);
+}
+
+// The server's "1-Apr-26" for a YYYYMMDD date, as its exports show beside ORDERDUEDATE.
+std::string ShortDate(std::string_view date) {
+  static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const int month = (date[4] - '0') * 10 + (date[5] - '0');
+  const int day = (date[6] - '0') * 10 + (date[7] - '0');
+  return std::to_string(day) + "-" + std::string(kMonths[month - 1]) + "-" +
+         std::string(date.substr(2, 2));
+}
+
+// One item of an invoice, order or note: ALLINVENTORYENTRIES.LIST with its batch allocation (the
+// godown, and the order or tracking number) and its accounting allocation (the sales or purchase
+// ledger), all three with the item's amount on the lines' side.
+void AppendItem(Writer& w, const Shape& shape, const PreparedLine& item, std::string_view number,
+                std::string_view date) {
+  const Line& line = *item.line;
+  const Decimal amount = detail::OnSide(item.amount, shape.lines);
+  const std::string_view unit = Trimmed(line.unit);
+  const std::string_view godown = Trimmed(line.godown);
+  w.Raw("<ALLINVENTORYENTRIES.LIST>");
+  w.Element("STOCKITEMNAME", Trimmed(line.item));
+  w.Deemed(shape.lines);
+  if (item.rate) {
+    w.Rate(*item.rate, unit);
+  }
+  w.Amount("AMOUNT", amount);
+  w.Quantity("ACTUALQTY", *item.quantity, unit);
+  w.Quantity("BILLEDQTY", *item.quantity, unit);
+  w.Raw("<BATCHALLOCATIONS.LIST>");
+  w.Element("GODOWNNAME", godown.empty() ? detail::kMainLocation : godown);
+  w.Raw("<BATCHNAME>Primary Batch</BATCHNAME>");
+  // An order's items carry its number and due date, or the server refuses the order ("Order No.
+  // is missing in Item Allocations"). A source gives no due date: an order is due on its own
+  // date. Whether the server needs the P attribute its exports show is unconfirmed.
+  if (shape.order) {
+    w.Element("ORDERNO", number);
+    w.Raw("<ORDERDUEDATE P=\"");
+    w.Raw(ShortDate(date));
+    w.Raw("\">");
+    w.Raw(date);
+    w.Raw("</ORDERDUEDATE>");
+  } else {
+    w.Raw("<ORDERNO/>");
+  }
+  // A note's number is its tracking number. Notes and invoices are not tied to an order here;
+  // what the server does with an order or tracking number that matches nothing is unconfirmed.
+  if (shape.note) {
+    w.Element("TRACKINGNUMBER", number);
+  } else {
+    w.Raw("<TRACKINGNUMBER/>");
+  }
+  w.Amount("AMOUNT", amount);
+  w.Quantity("ACTUALQTY", *item.quantity, unit);
+  w.Quantity("BILLEDQTY", *item.quantity, unit);
+  w.Raw("</BATCHALLOCATIONS.LIST>");
+  w.LedgerEntry("ACCOUNTINGALLOCATIONS.LIST", Trimmed(line.ledger), shape.lines, false, amount);
+  w.Raw("</ALLINVENTORYENTRIES.LIST>");
+}
+
+void AppendVoucher(Writer& w, const Document& document, const detail::Prepared& prepared) {
+  const Shape& shape = *prepared.shape;
+  const bool invoice_view = shape.view == View::kInvoice;
+  const std::string_view view = invoice_view ? "Invoice Voucher View" : "Accounting Voucher View";
+  const std::string_view number =
+      Trimmed(document.number).empty() ? Trimmed(document.voucher_id) : Trimmed(document.number);
+  const std::string_view party = Trimmed(document.party);
+  const Side party_side = detail::Other(shape.lines);
+  const Decimal party_amount = detail::OnSide(prepared.party_amount, party_side);
+  // The ledger the server keeps as PARTYLEDGERNAME: the party of an invoice, order or note; the
+  // cash or bank ledger (the first line) of a receipt or payment.
+  const std::string_view party_ledger =
+      invoice_view ? party : Trimmed(prepared.ledgers.front().line->ledger);
+
+  w.Raw("<TALLYMESSAGE xmlns:UDF=\"TallyUDF\"><VOUCHER REMOTEID=\"");
+  w.Text(Trimmed(document.voucher_id));
+  w.Raw("\" VCHTYPE=\"");
+  w.Raw(shape.server_name);
+  w.Raw("\" ACTION=\"Create\" OBJVIEW=\"");
+  w.Raw(view);
+  w.Raw("\">");
+  w.Element("DATE", prepared.date);
+  w.Element("VCHSTATUSDATE", prepared.date);
+  w.Element("NARRATION", document.narration);
+  w.Element("VOUCHERTYPENAME", shape.server_name);
+  w.Element("PARTYLEDGERNAME", party_ledger);
+  w.Element("VOUCHERNUMBER", number);
+  w.Element("REFERENCE", Trimmed(document.reference));
+  w.Element("PERSISTEDVIEW", view);
+  if (shape.invoice) {
+    w.Raw("<VCHENTRYMODE>Item Invoice</VCHENTRYMODE>");
+  }
+  w.Element("EFFECTIVEDATE", prepared.date);
+  w.Raw(shape.invoice ? "<ISINVOICE>Yes</ISINVOICE>" : "<ISINVOICE>No</ISINVOICE>");
+  if (invoice_view) {
+    for (const PreparedLine& item : prepared.items) {
+      AppendItem(w, shape, item, number, prepared.date);
+    }
+    w.LedgerEntry("LEDGERENTRIES.LIST", party, party_side, true, party_amount);
+    for (const PreparedLine& ledger : prepared.ledgers) {
+      w.LedgerEntry("LEDGERENTRIES.LIST", Trimmed(ledger.line->ledger), shape.lines, false,
+                    detail::OnSide(ledger.amount, shape.lines));
+    }
+  } else {
+    w.LedgerEntry("ALLLEDGERENTRIES.LIST", party, party_side, false, party_amount);
+    bool first = true;
+    for (const PreparedLine& ledger : prepared.ledgers) {
+      w.LedgerEntry("ALLLEDGERENTRIES.LIST", Trimmed(ledger.line->ledger), shape.lines, first,
+                    detail::OnSide(ledger.amount, shape.lines));
+      first = false;
+    }
+  }
+  w.Raw("</VOUCHER></TALLYMESSAGE>");
+}
+
+}  // namespace
+
+void AppendMessage(std::string& out, const Document& document) {
+  detail::Prepared prepared;
+  if (std::optional<Problem> problem = detail::Prepare(document, prepared)) {
+    throw DocumentFailure(std::move(*problem));
+  }
+  const std::size_t start = out.size();
+  try {
+    Writer w(out);
+    AppendVoucher(w, document, prepared);
+  } catch (...) {
+    out.resize(start);
+    throw;
+  }
+}
+
+std::string Message(const Document& document) {
+  std::string out;
+  out.reserve(2048);
+  AppendMessage(out, document);
+  return out;
+}
+
+}  // namespace lirvo::books

@@ -1,0 +1,276 @@
+// The local checks of a document: what makes a voucher the server accepts, checked before anything
+// is sent, each failure naming the voucher, the line and the column.
+#include <lirvo/text.h>
+
+#include "internal.h"
+
+namespace lirvo::books {
+
+namespace {
+
+using detail::Decimal;
+
+bool IsDigits(std::string_view text) {
+  for (const char c : text) {
+    if (c < '0' || c > '9') {
+      return false;
+    }
+  }
+  return !text.empty();
+}
+
+int Number(std::string_view digits) {
+  int value = 0;
+  for (const char c : digits) {
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+bool IsCalendarDate(int year, int month, int day) {
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) {
+    return false;
+  }
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month != 2 || day <= 28 || leap;
+}
+
+std::string Quoted(std::string_view value) {
+  return "\"" + std::string(value) + "\"";
+}
+
+// Builds the problems of one document, each naming it.
+class Checker {
+ public:
+  explicit Checker(const Document& document) : document_(document) {}
+
+  Problem Voucher(const char* column, std::string reason) const {
+    return {document_.voucher_id, "", column, std::move(reason)};
+  }
+  Problem OnLine(const Line& line, const char* column, std::string reason) const {
+    // A line without a Line value is named by its place among the voucher's lines.
+    std::string where = std::string(text::Trim(line.line));
+    if (where.empty()) {
+      where = "#" + std::to_string(&line - document_.lines.data() + 1);
+    }
+    return {document_.voucher_id, where, column, std::move(reason)};
+  }
+
+  // The number in `value`, or the problem of a value that is not one.
+  std::optional<Problem> Read(const Line& line, const char* column, const std::string& value,
+                              std::optional<Decimal>& number) const {
+    if (text::Trim(value).empty()) {
+      return std::nullopt;
+    }
+    number = detail::ParseDecimal(value);
+    if (!number) {
+      return OnLine(line, column, Quoted(value) + " is not a number");
+    }
+    return std::nullopt;
+  }
+
+ private:
+  const Document& document_;
+};
+
+bool Empty(const std::string& value) {
+  return text::Trim(value).empty();
+}
+
+// The first control character in `value` that XML 1.0 cannot carry (all below a blank but tab,
+// CR and LF); 0 when there is none. A message holding one is not XML, and the server would refuse
+// every voucher of the request with it.
+char ForbiddenCharacter(std::string_view value) {
+  for (const char c : value) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r' && c != '\n') {
+      return c;
+    }
+  }
+  return 0;
+}
+
+std::string ForbiddenReason(char c) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  return std::string("holds the control character 0x") + kHex[(c >> 4) & 0xf] + kHex[c & 0xf] +
+         ", which an XML message cannot carry";
+}
+
+}  // namespace
+
+std::string Problem::Text() const {
+  std::string text = "voucher " + voucher_id;
+  if (!line.empty()) {
+    text += ", line " + line;
+  }
+  if (!column.empty()) {
+    text += ", " + column;
+  }
+  return text + ": " + reason;
+}
+
+Problem UnknownType(std::string_view voucher_id, std::string_view voucher_type) {
+  std::string names;
+  for (const DocumentType type : kDocumentTypes) {
+    names += (names.empty() ? "" : ", ") + std::string(ServerName(type));
+  }
+  return {std::string(voucher_id), "", "VoucherType",
+          "\"" + std::string(voucher_type) + "\" is not a voucher type; the types are " + names};
+}
+
+std::optional<std::string> SourceDate(std::string_view text) {
+  text = text::Trim(text);
+  std::string digits;
+  if (text.size() == 8 && IsDigits(text)) {
+    digits = text;
+  } else if (text.size() >= 10 && text[4] == '-' && text[7] == '-' &&
+             (text.size() == 10 || text[10] == ' ' || text[10] == 'T')) {
+    digits = std::string(text.substr(0, 4)) + std::string(text.substr(5, 2)) +
+             std::string(text.substr(8, 2));
+    if (!IsDigits(digits)) {
+      return std::nullopt;
+    }
+  } else {
+    return std::nullopt;
+  }
+  if (!IsCalendarDate(Number(digits.substr(0, 4)), Number(digits.substr(4, 2)),
+                      Number(digits.substr(6, 2)))) {
+    return std::nullopt;
+  }
+  return digits;
+}
+
+DocumentFailure::DocumentFailure(Problem problem)
+    : modTally::Failure(modTally::FailureNumber::kValue, problem.Text()),
+      problem_(std::move(problem)) {}
+
+namespace detail {
+
+namespace {
+
+// Checks one line and reads its numbers into `ready`; the problem when it fails a check.
+std::optional<Problem> PrepareLine(const Checker& check, const Shape& shape, const Line& line,
+                                   PreparedLine& ready) {
+  for (const auto& [column, value] :
+       {std::pair{"Ledger", &line.ledger}, std::pair{"Item", &line.item},
+        std::pair{"Godown", &line.godown}, std::pair{"Unit", &line.unit}}) {
+    if (const char c = ForbiddenCharacter(*value)) {
+      return check.OnLine(line, column, ForbiddenReason(c));
+    }
+  }
+  const bool item = !Empty(line.item);
+  if (Empty(line.ledger)) {
+    return check.OnLine(
+        line, "Ledger",
+        item ? "the line names no ledger to allocate its item to" : "the line names no ledger");
+  }
+  std::optional<Decimal> amount;
+  if (auto problem = check.Read(line, "Amount", line.amount, amount)) {
+    return problem;
+  }
+  if (!amount) {
+    return check.OnLine(line, "Amount", "the line has no amount");
+  }
+  ready = PreparedLine{&line, *amount, {}, {}};
+  if (auto problem = check.Read(line, "Quantity", line.quantity, ready.quantity)) {
+    return problem;
+  }
+  if (auto problem = check.Read(line, "Rate", line.rate, ready.rate)) {
+    return problem;
+  }
+  if (ready.quantity && Empty(line.unit)) {
+    return check.OnLine(line, "Unit", "a Quantity is given without a Unit");
+  }
+  if (!item) {
+    for (const auto& [column, value] :
+         {std::pair{"Quantity", &line.quantity}, std::pair{"Unit", &line.unit},
+          std::pair{"Rate", &line.rate}, std::pair{"Godown", &line.godown}}) {
+      if (!Empty(*value)) {
+        return check.OnLine(line, column,
+                            std::string(column) + " is given on a line without an Item");
+      }
+    }
+    return std::nullopt;
+  }
+  if (shape.view == View::kAccounting) {
+    return check.OnLine(
+        line, "Item",
+        "a " + std::string(shape.server_name) + " holds ledger lines only, not items");
+  }
+  if (!ready.quantity) {
+    return check.OnLine(line, "Quantity", "a line with an Item needs a Quantity");
+  }
+  for (const auto& [column, value] :
+       {std::pair{"Quantity", ready.quantity}, std::pair{"Amount", std::optional(ready.amount)},
+        std::pair{"Rate", ready.rate}}) {
+    if (value && value->micros < 0) {
+      return check.OnLine(line, column,
+                          "an item's " + std::string(column) + " must not be negative");
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Problem> Prepare(const Document& document, Prepared& prepared) {
+  const Checker check(document);
+  prepared = Prepared{};
+  prepared.shape = &ShapeOf(document.type);
+  const Shape& shape = *prepared.shape;
+  for (const auto& [column, value] :
+       {std::pair{"VoucherID", &document.voucher_id}, std::pair{"Number", &document.number},
+        std::pair{"Reference", &document.reference}, std::pair{"Party", &document.party},
+        std::pair{"Narration", &document.narration}}) {
+    if (const char c = ForbiddenCharacter(*value)) {
+      return check.Voucher(column, ForbiddenReason(c));
+    }
+  }
+  if (Empty(document.voucher_id)) {
+    return check.Voucher("VoucherID", "the voucher has no VoucherID");
+  }
+  const std::optional<std::string> date = SourceDate(document.date);
+  if (!date) {
+    return check.Voucher("Date", Quoted(document.date) + " is not a calendar date (YYYYMMDD)");
+  }
+  prepared.date = *date;
+  if (Empty(document.party)) {
+    return check.Voucher("Party", "the voucher names no party");
+  }
+  if (document.lines.empty()) {
+    return check.Voucher("VoucherLines", "the voucher has no lines");
+  }
+  Decimal balance;
+  for (const Line& line : document.lines) {
+    PreparedLine ready;
+    if (auto problem = PrepareLine(check, shape, line, ready)) {
+      return problem;
+    }
+    (Empty(line.item) ? prepared.ledgers : prepared.items).push_back(ready);
+    balance.micros += ready.amount.micros;
+    if (balance.micros > kMaxMicros || balance.micros < -kMaxMicros) {
+      return check.OnLine(line, "Amount", "the lines add up to more than an amount can hold");
+    }
+  }
+  if (shape.view == View::kInvoice && prepared.items.empty()) {
+    return check.Voucher(
+        "Item", "a " + std::string(shape.server_name) + " needs at least one line with an Item");
+  }
+  if (balance.micros <= 0) {
+    return check.Voucher("Amount", "the lines add up to " + DecimalText(balance) +
+                                       ", which leaves the party no amount (amounts are "
+                                       "positive; only a line that reduces the voucher is "
+                                       "negative)");
+  }
+  prepared.party_amount = balance;
+  return std::nullopt;
+}
+
+}  // namespace detail
+
+std::optional<Problem> Check(const Document& document) {
+  detail::Prepared prepared;
+  return detail::Prepare(document, prepared);
+}
+
+}  // namespace lirvo::books

@@ -1,0 +1,101 @@
+// What the pieces of the documents library share: exact decimal numbers, each type's shape on the
+// wire, and a document checked and ready to be written.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <lirvo/books/document.h>
+
+namespace lirvo::books::detail {
+
+// ---------------------------------------------------------------------------------------------
+// Numbers. Amounts, quantities and rates are kept as whole millionths, so that the party's amount
+// (the balance of the lines) is exact whatever the number of lines: a sum of doubles would drift
+// by a paisa over enough lines.
+
+struct Decimal {
+  std::int64_t micros = 0;
+};
+
+// The largest magnitude a number may have: 10^11 (ten thousand crore), far beyond any amount, and
+// small enough that adding two never overflows.
+inline constexpr std::int64_t kMaxMicros = 100'000'000'000'000'000;
+
+// `text` as a decimal number: an optional sign, digits with an optional fraction, blanks around
+// it. Digits beyond the sixth decimal are rounded half away from zero. None when the text is not
+// such a number or is beyond kMaxMicros.
+std::optional<Decimal> ParseDecimal(std::string_view text);
+
+// A number at the start of `text` (blanks first ignored) and what follows it, trimmed: " 2.00 Nos"
+// is 2 and "Nos"; none when `text` does not start with a number.
+std::optional<Decimal> LeadingDecimal(std::string_view text, std::string_view* rest = nullptr);
+
+// The shortest text of `value`: "1200", "-0.5", "0".
+void AppendDecimal(std::string& out, Decimal value);
+std::string DecimalText(Decimal value);
+
+// ---------------------------------------------------------------------------------------------
+// Shapes
+
+// The side of a voucher a line is on: debit lines go negative with ISDEEMEDPOSITIVE Yes, credit
+// lines positive with No.
+enum class Side { kDebit, kCredit };
+
+enum class View { kInvoice, kAccounting };
+
+// How one type goes on the wire. Every fact about a type lives in the one table in types.cpp.
+struct Shape {
+  DocumentType type;
+  std::string_view server_name;
+  std::string_view kind_name;
+  View view;
+  Side lines;    // the side of the source's lines; the party is on the other
+  bool invoice;  // ISINVOICE Yes and VCHENTRYMODE "Item Invoice"
+  bool order;    // the number goes in ORDERNO, the due date in ORDERDUEDATE
+  bool note;     // the number goes in TRACKINGNUMBER
+};
+
+const Shape& ShapeOf(DocumentType type);
+
+constexpr Side Other(Side side) {
+  return side == Side::kDebit ? Side::kCredit : Side::kDebit;
+}
+
+// The wire amount of `amount` (in the source's sign) on `side`.
+constexpr Decimal OnSide(Decimal amount, Side side) {
+  return {side == Side::kDebit ? -amount.micros : amount.micros};
+}
+
+// ---------------------------------------------------------------------------------------------
+// A document checked
+
+struct PreparedLine {
+  const Line* line = nullptr;
+  Decimal amount;  // in the source's sign
+  std::optional<Decimal> quantity, rate;
+};
+
+struct Prepared {
+  const Shape* shape = nullptr;
+  std::string date;  // YYYYMMDD
+  std::vector<PreparedLine> items;
+  std::vector<PreparedLine> ledgers;
+  Decimal party_amount;  // the balance of the lines, in the source's sign (above 0)
+};
+
+// Checks `document` and gathers what its message needs into `prepared`; the problem when it
+// fails a check. `prepared` refers to `document`'s lines.
+std::optional<Problem> Prepare(const Document& document, Prepared& prepared);
+
+// Names compare as the server compares them: ASCII letters without regard to case, blanks at the
+// ends ignored.
+bool SameName(std::string_view a, std::string_view b);
+
+// The godown a line without one is kept in.
+inline constexpr std::string_view kMainLocation = "Main Location";
+
+}  // namespace lirvo::books::detail

@@ -1,0 +1,336 @@
+// Documents: each type's shape on the wire, the sign convention, the local checks, and the round
+// trip from a document to its message, read back and compared.
+#include <gtest/gtest.h>
+
+#include <lirvo/books/document.h>
+
+namespace {
+
+using lirvo::books::Document;
+using lirvo::books::DocumentType;
+using lirvo::books::Line;
+
+bool IsInvoiceView(DocumentType type) {
+  return type != DocumentType::kReceipt && type != DocumentType::kPayment;
+}
+
+// A document of `type` with a value in every field: an item with its tax for the invoice view, the
+// bank and a charge for a receipt or payment.
+Document Sample(DocumentType type) {
+  Document d{"V-1", type, "20250401", "INV/7", "PO <12> & co", "Rao & Sons", "first\nsecond", {}};
+  if (IsInvoiceView(type)) {
+    d.lines = {{"1", "Sales @ 5%", "Brass Lota", "Store 2", "2.5", "Nos", "400", "1000"},
+               {"2", "Output GST", "", "", "", "", "", "50"},
+               {"3", "Discount", "", "", "", "", "", "-20"}};
+  } else {
+    d.lines = {{"1", "State Bank", "", "", "", "", "", "990"},
+               {"2", "Bank Charges", "", "", "", "", "", "10"}};
+  }
+  return d;
+}
+
+pugi::xml_document Parsed(const std::string& text) {
+  pugi::xml_document document;
+  EXPECT_TRUE(modTally::LoadXml(document, text)) << text;
+  return document;
+}
+
+std::string At(const pugi::xml_node& node, const std::string& xpath) {
+  const pugi::xpath_node found = node.select_node(xpath.c_str());
+  return found.attribute() ? found.attribute().value() : modTally::NodeText(found.node());
+}
+
+struct ShapeCase {
+  DocumentType type;
+  const char* server_name;
+  const char* kind_name;
+  const char* view;
+  const char* invoice;  // ISINVOICE
+  const char* mode;     // VCHENTRYMODE, "" when none
+  const char* order_no;
+  const char* due_date;  // ORDERDUEDATE and its P attribute
+  const char* tracking;
+};
+
+TEST(DocumentShape, EachTypeGoesInTheServersViewWithItsNumbers) {
+  const ShapeCase cases[] = {
+      {DocumentType::kSalesOrder, "Sales Order", "sales-orders", "Invoice Voucher View", "No", "",
+       "INV/7", "20250401 1-Apr-25", ""},
+      {DocumentType::kDeliveryNote, "Delivery Note", "delivery-notes", "Invoice Voucher View", "No",
+       "", "", " ", "INV/7"},
+      {DocumentType::kSales, "Sales", "sales", "Invoice Voucher View", "Yes", "Item Invoice", "",
+       " ", ""},
+      {DocumentType::kReceipt, "Receipt", "receipts", "Accounting Voucher View", "No", "", "", " ",
+       ""},
+      {DocumentType::kPurchaseOrder, "Purchase Order", "purchase-orders", "Invoice Voucher View",
+       "No", "", "INV/7", "20250401 1-Apr-25", ""},
+      {DocumentType::kReceiptNote, "Receipt Note", "receipt-notes", "Invoice Voucher View", "No",
+       "", "", " ", "INV/7"},
+      {DocumentType::kPurchase, "Purchase", "purchases", "Invoice Voucher View", "Yes",
+       "Item Invoice", "", " ", ""},
+      {DocumentType::kPayment, "Payment", "payments", "Accounting Voucher View", "No", "", "", " ",
+       ""},
+  };
+  for (const ShapeCase& c : cases) {
+    SCOPED_TRACE(c.server_name);
+    EXPECT_EQ(lirvo::books::ServerName(c.type), c.server_name);
+    EXPECT_EQ(lirvo::books::KindName(c.type), c.kind_name);
+    EXPECT_EQ(lirvo::books::TypeOfServerName(std::string(" ") + c.server_name), c.type);
+    EXPECT_EQ(lirvo::books::TypeOfKindName(c.kind_name), c.type);
+    const pugi::xml_document xml = Parsed(lirvo::books::Message(Sample(c.type)));
+    const pugi::xml_node v = xml.select_node("/TALLYMESSAGE/VOUCHER").node();
+    EXPECT_EQ(At(v, "@REMOTEID"), "V-1");
+    EXPECT_EQ(At(v, "@VCHTYPE"), c.server_name);
+    EXPECT_EQ(At(v, "VOUCHERTYPENAME"), c.server_name);
+    EXPECT_EQ(At(v, "@OBJVIEW"), c.view);
+    EXPECT_EQ(At(v, "PERSISTEDVIEW"), c.view);
+    EXPECT_EQ(At(v, "ISINVOICE"), c.invoice);
+    EXPECT_EQ(At(v, "VCHENTRYMODE"), c.mode);
+    EXPECT_EQ(At(v, "VOUCHERNUMBER"), "INV/7");
+    EXPECT_EQ(At(v, "REFERENCE"), "PO <12> & co");
+    EXPECT_EQ(At(v, "NARRATION"), "first\nsecond");
+    const std::string batch = "ALLINVENTORYENTRIES.LIST/BATCHALLOCATIONS.LIST/";
+    EXPECT_EQ(At(v, batch + "ORDERNO"), c.order_no);
+    EXPECT_EQ(At(v, batch + "ORDERDUEDATE") + " " + At(v, batch + "ORDERDUEDATE/@P"), c.due_date);
+    EXPECT_EQ(At(v, batch + "TRACKINGNUMBER"), c.tracking);
+    if (IsInvoiceView(c.type)) {
+      EXPECT_EQ(At(v, "PARTYLEDGERNAME"), "Rao & Sons");
+      EXPECT_EQ(At(v, batch + "GODOWNNAME"), "Store 2");
+      EXPECT_EQ(At(v, "ALLINVENTORYENTRIES.LIST/ACTUALQTY"), " 2.5 Nos");
+      EXPECT_EQ(At(v, "ALLINVENTORYENTRIES.LIST/RATE"), "400/Nos");
+      EXPECT_EQ(At(v, "ALLINVENTORYENTRIES.LIST/ACCOUNTINGALLOCATIONS.LIST/LEDGERNAME"),
+                "Sales @ 5%");
+      EXPECT_EQ(v.select_nodes("LEDGERENTRIES.LIST").size(), 3u);
+      EXPECT_FALSE(v.child("ALLLEDGERENTRIES.LIST"));
+    } else {
+      // The cash or bank ledger (the first line) is the voucher's party ledger.
+      EXPECT_EQ(At(v, "PARTYLEDGERNAME"), "State Bank");
+      EXPECT_EQ(At(v, "ALLLEDGERENTRIES.LIST[ISPARTYLEDGER='Yes']/LEDGERNAME"), "State Bank");
+      EXPECT_EQ(v.select_nodes("ALLLEDGERENTRIES.LIST").size(), 3u);
+      EXPECT_FALSE(v.child("LEDGERENTRIES.LIST") || v.child("ALLINVENTORYENTRIES.LIST"));
+    }
+  }
+}
+
+TEST(DocumentShape, NumberIsTheVoucherIdWhenTheSourceGivesNone) {
+  Document d = Sample(DocumentType::kSalesOrder);
+  d.number = " ";
+  const pugi::xml_document xml = Parsed(lirvo::books::Message(d));
+  EXPECT_EQ(At(xml, "//VOUCHERNUMBER"), "V-1");
+  EXPECT_EQ(At(xml, "//ORDERNO"), "V-1");
+}
+
+// The party's side and amount, and each line's, across the eight types: debit lines negative with
+// ISDEEMEDPOSITIVE Yes, credit lines positive with No, a reducing line keeping its side's flag
+// with the opposite sign; the voucher balances.
+TEST(DocumentSigns, EachTypePutsItsLinesOnTheServersSide) {
+  struct Case {
+    DocumentType type;
+    bool party_debit;
+  };
+  for (const Case& c : {Case{DocumentType::kSalesOrder, true},
+                        {DocumentType::kDeliveryNote, true},
+                        {DocumentType::kSales, true},
+                        {DocumentType::kReceipt, false},
+                        {DocumentType::kPurchaseOrder, false},
+                        {DocumentType::kReceiptNote, false},
+                        {DocumentType::kPurchase, false},
+                        {DocumentType::kPayment, true}}) {
+    SCOPED_TRACE(std::string(lirvo::books::ServerName(c.type)));
+    const pugi::xml_document xml = Parsed(lirvo::books::Message(Sample(c.type)));
+    const char* party_flag = c.party_debit ? "Yes" : "No";
+    const char* line_flag = c.party_debit ? "No" : "Yes";
+    const int line_sign = c.party_debit ? 1 : -1;
+    const std::string party_entry = "//*[LEDGERNAME='Rao & Sons']/";
+    EXPECT_EQ(At(xml, party_entry + "ISDEEMEDPOSITIVE"), party_flag);
+    if (IsInvoiceView(c.type)) {
+      EXPECT_EQ(At(xml, party_entry + "AMOUNT"), c.party_debit ? "-1030" : "1030");
+      EXPECT_EQ(At(xml, "//ALLINVENTORYENTRIES.LIST/ISDEEMEDPOSITIVE"), line_flag);
+      EXPECT_EQ(At(xml, "//ALLINVENTORYENTRIES.LIST/AMOUNT"), std::to_string(line_sign * 1000));
+      EXPECT_EQ(At(xml, "//ACCOUNTINGALLOCATIONS.LIST/ISDEEMEDPOSITIVE"), line_flag);
+      EXPECT_EQ(At(xml, "//ACCOUNTINGALLOCATIONS.LIST/AMOUNT"), std::to_string(line_sign * 1000));
+      EXPECT_EQ(At(xml, "//*[LEDGERNAME='Output GST']/AMOUNT"), std::to_string(line_sign * 50));
+      EXPECT_EQ(At(xml, "//*[LEDGERNAME='Discount']/ISDEEMEDPOSITIVE"), line_flag);
+      EXPECT_EQ(At(xml, "//*[LEDGERNAME='Discount']/AMOUNT"), std::to_string(-line_sign * 20));
+    } else {
+      EXPECT_EQ(At(xml, party_entry + "AMOUNT"), c.party_debit ? "-1000" : "1000");
+      EXPECT_EQ(At(xml, "//*[LEDGERNAME='State Bank']/ISDEEMEDPOSITIVE"), line_flag);
+      EXPECT_EQ(At(xml, "//*[LEDGERNAME='State Bank']/AMOUNT"), std::to_string(line_sign * 990));
+    }
+    double balance = 0;
+    for (const pugi::xpath_node& amount :
+         xml.select_nodes("//LEDGERENTRIES.LIST/AMOUNT | //ALLLEDGERENTRIES.LIST/AMOUNT | "
+                          "//ALLINVENTORYENTRIES.LIST/AMOUNT")) {
+      balance += std::stod(modTally::NodeText(amount.node()));
+    }
+    EXPECT_EQ(balance, 0);
+  }
+}
+
+TEST(DocumentChecks, EachFaultIsNamedByVoucherLineAndColumn) {
+  struct Case {
+    const char* what;
+    DocumentType type;
+    void (*change)(Document&);
+    const char* line;
+    const char* column;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"no id", DocumentType::kSales, [](Document& d) { d.voucher_id = " "; }, "", "VoucherID",
+       "no VoucherID"},
+      {"30 February", DocumentType::kSales, [](Document& d) { d.date = "20250230"; }, "", "Date",
+       "\"20250230\" is not a calendar date"},
+      {"29 February 2100", DocumentType::kSales, [](Document& d) { d.date = "2100-02-29"; }, "",
+       "Date", "not a calendar date"},
+      {"no party", DocumentType::kSales, [](Document& d) { d.party = ""; }, "", "Party",
+       "no party"},
+      {"no lines", DocumentType::kPayment, [](Document& d) { d.lines.clear(); }, "", "VoucherLines",
+       "no lines"},
+      {"no ledger", DocumentType::kSales, [](Document& d) { d.lines[1].ledger = ""; }, "2",
+       "Ledger", "no ledger"},
+      {"no ledger, no line number", DocumentType::kSales,
+       [](Document& d) { d.lines[1] = {"", "", "", "", "", "", "", "5"}; }, "#2", "Ledger",
+       "no ledger"},
+      {"amount with a comma", DocumentType::kSales,
+       [](Document& d) { d.lines[0].amount = "1,000"; }, "1", "Amount",
+       "\"1,000\" is not a number"},
+      {"no amount", DocumentType::kReceipt, [](Document& d) { d.lines[1].amount = ""; }, "2",
+       "Amount", "no amount"},
+      {"quantity with its unit", DocumentType::kSales,
+       [](Document& d) { d.lines[0].quantity = "2 kg"; }, "1", "Quantity", "is not a number"},
+      {"rate", DocumentType::kSales, [](Document& d) { d.lines[0].rate = "1e3"; }, "1", "Rate",
+       "is not a number"},
+      {"quantity without unit", DocumentType::kSales, [](Document& d) { d.lines[0].unit = ""; },
+       "1", "Unit", "without a Unit"},
+      {"item without quantity", DocumentType::kSales, [](Document& d) { d.lines[0].quantity = ""; },
+       "1", "Quantity", "needs a Quantity"},
+      {"negative item", DocumentType::kSales, [](Document& d) { d.lines[0].amount = "-5"; }, "1",
+       "Amount", "must not be negative"},
+      {"item on a receipt", DocumentType::kReceipt, [](Document& d) { d.lines[1].item = "Lota"; },
+       "2", "Item", "holds ledger lines only"},
+      {"godown on a ledger line", DocumentType::kSales,
+       [](Document& d) { d.lines[1].godown = "Store 2"; }, "2", "Godown",
+       "Godown is given on a line without an Item"},
+      {"an order without items", DocumentType::kPurchaseOrder,
+       [](Document& d) { d.lines.erase(d.lines.begin()); }, "", "Item",
+       "a Purchase Order needs at least one line with an Item"},
+      {"a control character", DocumentType::kSales,
+       [](Document& d) { d.lines[0].item = "Lota\x01"; }, "1", "Item", "control character 0x01"},
+      {"lines that leave the party nothing", DocumentType::kPayment,
+       [](Document& d) { d.lines[1].amount = "-990"; }, "", "Amount", "add up to 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Document d = Sample(c.type);
+    c.change(d);
+    const std::optional<lirvo::books::Problem> problem = lirvo::books::Check(d);
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->line, c.line);
+    EXPECT_EQ(problem->column, c.column);
+    EXPECT_NE(problem->reason.find(c.reason), std::string::npos) << problem->reason;
+    try {
+      lirvo::books::Message(d);
+      ADD_FAILURE() << "built";
+    } catch (const lirvo::books::DocumentFailure& failure) {
+      EXPECT_EQ(failure.description(), problem->Text());
+      EXPECT_EQ(failure.description().rfind("voucher " + d.voucher_id, 0), 0u);
+    }
+  }
+  const lirvo::books::Problem unknown = lirvo::books::UnknownType("V-9", "Journal");
+  EXPECT_EQ(unknown.Text().substr(0, 52), "voucher V-9, VoucherType: \"Journal\" is not a voucher");
+  EXPECT_FALSE(lirvo::books::Check(Sample(DocumentType::kSales)));
+}
+
+TEST(DocumentChecks, SourceDates) {
+  EXPECT_EQ(lirvo::books::SourceDate("20240229"), "20240229");
+  EXPECT_EQ(lirvo::books::SourceDate(" 2025-04-01 00:00:00"), "20250401");
+  for (const char* bad : {"20230229", "20251301", "20250400", "2025-4-01", "2025/04/01", "1-Apr-25",
+                          "202504011", ""}) {
+    EXPECT_FALSE(lirvo::books::SourceDate(bad)) << bad;
+  }
+}
+
+lirvo::books::BooksDocument RoundTrip(const Document& d) {
+  const pugi::xml_document xml = Parsed(lirvo::books::Message(d));
+  const auto books = lirvo::books::ReadDocument(xml.select_node("//VOUCHER").node());
+  EXPECT_TRUE(books);
+  return books.value_or(lirvo::books::BooksDocument{});
+}
+
+std::string Differences(const Document& source, const lirvo::books::BooksDocument& books) {
+  std::string text;
+  for (const auto& d : lirvo::books::Compare(source, books)) {
+    text += d.field + ": " + d.source + " | " + d.books + "\n";
+  }
+  return text;
+}
+
+TEST(DocumentReadBack, EachTypeComesBackAsSent) {
+  for (const DocumentType type : lirvo::books::kDocumentTypes) {
+    SCOPED_TRACE(std::string(lirvo::books::ServerName(type)));
+    const Document source = Sample(type);
+    const lirvo::books::BooksDocument books = RoundTrip(source);
+    EXPECT_EQ(Differences(source, books), "");
+    EXPECT_EQ(books.document.voucher_id, "V-1");
+    EXPECT_EQ(books.document.party, "Rao & Sons");
+    EXPECT_EQ(books.party_amount, IsInvoiceView(type) ? "1030" : "1000");
+  }
+}
+
+TEST(DocumentReadBack, DifferencesAreNamedInVerifysWords) {
+  const Document source = Sample(DocumentType::kPurchase);
+  lirvo::books::BooksDocument books = RoundTrip(source);
+  books.document.date = "20250402";
+  books.document.party = "rao & sons ";  // the server's way of comparing names: the same
+  books.party_amount = "1030.004";       // within half a paisa: the same
+  books.document.lines[0].quantity = "2.50";
+  books.document.lines[0].unit = "Kg";
+  books.document.lines[1].amount = "49";
+  books.document.lines.pop_back();
+  EXPECT_EQ(Differences(source, books),
+            "date: 20250401 | 20250402\n"
+            "ledger entries: 2 | 1\n"
+            "line 1 quantity: 2.5 Nos | 2.50 Kg\n"
+            "line 2 amount: 50 | 49\n");
+}
+
+// A purchase as the server exports it: TYPE attributes, blanks before numbers, the party line in
+// both ledger lists and the purchase ledger restated with its INVENTORYALLOCATIONS.LIST.
+TEST(DocumentReadBack, TheServersExportShape) {
+  const char* exported = R"(<VOUCHER REMOTEID=" V-1" VCHTYPE="Purchase" ACTION="Create">
+    <DATE TYPE="Date">20250401</DATE><PARTYLEDGERNAME TYPE="String">&#4; Rao &amp; Sons</PARTYLEDGERNAME>
+    <REFERENCE>PO &lt;12&gt; &amp; co</REFERENCE><NARRATION>first&#10;second</NARRATION>
+    <ALLINVENTORYENTRIES.LIST><STOCKITEMNAME>Brass Lota</STOCKITEMNAME>
+      <RATE TYPE="Rate">400.00/Nos</RATE><AMOUNT TYPE="Amount">-1000.00</AMOUNT>
+      <ACTUALQTY TYPE="Quantity"> 2.50 Nos</ACTUALQTY>
+      <BATCHALLOCATIONS.LIST><GODOWNNAME>Store 2</GODOWNNAME></BATCHALLOCATIONS.LIST>
+      <ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME>Sales @ 5%</LEDGERNAME><AMOUNT>-1000.00</AMOUNT>
+      </ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST>
+    <LEDGERENTRIES.LIST><LEDGERNAME>Rao &amp; Sons</LEDGERNAME><ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>
+      <ISPARTYLEDGER>Yes</ISPARTYLEDGER><AMOUNT> 1030.00</AMOUNT></LEDGERENTRIES.LIST>
+    <LEDGERENTRIES.LIST><LEDGERNAME>Output GST</LEDGERNAME><AMOUNT>-50.00</AMOUNT></LEDGERENTRIES.LIST>
+    <LEDGERENTRIES.LIST><LEDGERNAME>Discount</LEDGERNAME><ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE>
+      <AMOUNT>20.00</AMOUNT></LEDGERENTRIES.LIST>
+    <ALLLEDGERENTRIES.LIST><LEDGERNAME>Rao &amp; Sons</LEDGERNAME><AMOUNT>1030.00</AMOUNT>
+    </ALLLEDGERENTRIES.LIST><ALLLEDGERENTRIES.LIST><LEDGERNAME>Sales @ 5%</LEDGERNAME>
+      <AMOUNT>-1000.00</AMOUNT><INVENTORYALLOCATIONS.LIST/></ALLLEDGERENTRIES.LIST></VOUCHER>)";
+  const pugi::xml_document xml = Parsed(exported);
+  const auto books = lirvo::books::ReadDocument(xml.document_element());
+  ASSERT_TRUE(books);
+  EXPECT_EQ(Differences(Sample(DocumentType::kPurchase), *books), "");
+
+  // Without LEDGERENTRIES.LIST the accounting view is read, the restated ledger left out.
+  pugi::xml_document accounting = Parsed(exported);
+  while (accounting.document_element().remove_child("LEDGERENTRIES.LIST")) {
+  }
+  const auto from_all = lirvo::books::ReadDocument(accounting.document_element());
+  ASSERT_TRUE(from_all);
+  EXPECT_EQ(from_all->party_amount, "1030");
+  EXPECT_EQ(from_all->document.lines.size(), 1u);
+
+  const pugi::xml_document journal = Parsed(R"(<VOUCHER VCHTYPE="Journal"/>)");
+  EXPECT_FALSE(lirvo::books::ReadDocument(journal.document_element()));
+}
+
+}  // namespace

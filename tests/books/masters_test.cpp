@@ -1,0 +1,108 @@
+// Masters from a source's rows: through the builders, with the columns checked; the masters a
+// document needs; the order in which they are created.
+#include <gtest/gtest.h>
+
+#include <lirvo/books/masters.h>
+
+namespace {
+
+using lirvo::books::MasterKind;
+using lirvo::books::MasterRef;
+using lirvo::books::SourceRow;
+
+TEST(SourceMasters, EachTableGoesThroughItsBuilder) {
+  struct Case {
+    const char* table;
+    SourceRow row;
+    const char* element;  // what the request holds
+  };
+  const Case cases[] = {
+      {"units",
+       {{"NAME", "Nos"}, {"IsSimpleUnit", "Yes"}},
+       "<UNIT NAME=\"Nos\" ACTION=\"Create\">"},
+      {"Godowns", {{"Name", "Store 2"}, {"Parent", ""}}, "<GODOWN NAME=\"Store 2\""},
+      {"LedgerGroups",
+       {{"name", " Agents "}, {"parent", "Sundry Creditors"}},
+       "<PARENT>Sundry Creditors</PARENT>"},
+      {"LEDGERS",
+       {{"Name", "Rao & Sons"}, {"Parent", "Agents"}},
+       "<LEDGER NAME=\"Rao &amp; Sons\""},
+      {"StockGroups", {{"Name", "Brassware"}}, "<STOCKGROUP NAME=\"Brassware\""},
+      {"StockItems", {{"Name", "Lota"}, {"BaseUnits", "Nos"}}, "<BASEUNITS>Nos</BASEUNITS>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    const std::optional<MasterKind> kind = lirvo::books::KindOfTable(c.table);
+    ASSERT_TRUE(kind);
+    const auto record = lirvo::books::MasterFromRow(*kind, c.row);
+    EXPECT_EQ(lirvo::books::KindOf(record), *kind);
+    const std::string request = lirvo::books::CreateRequest("Acme", record);
+    EXPECT_NE(request.find(c.element), std::string::npos) << request;
+  }
+  EXPECT_FALSE(lirvo::books::KindOfTable("Vouchers"));
+  EXPECT_EQ(lirvo::books::KindOfKindName("stock-items"), MasterKind::kStockItem);
+}
+
+TEST(SourceMasters, ColumnsTheRecordDoesNotHaveAreRefused) {
+  struct Case {
+    MasterKind kind;
+    SourceRow row;
+    const char* message;
+  };
+  const Case cases[] = {
+      {MasterKind::kLedger,
+       {{"Name", "A"}, {"Colour", "red"}},
+       "table Ledgers, column Colour: a ledgers record has no such field"},
+      {MasterKind::kUnit, {{"Name", "A"}, {"OldName", "B"}}, "table Units, column OldName:"},
+      {MasterKind::kStockItem,
+       {{"BaseUnits", "Nos"}, {"Name", " "}},
+       "table StockItems, column Name: a row has no Name"},
+  };
+  for (const Case& c : cases) {
+    try {
+      lirvo::books::MasterFromRow(c.kind, c.row);
+      ADD_FAILURE() << c.message;
+    } catch (const modTally::Failure& failure) {
+      EXPECT_EQ(failure.description().rfind(c.message, 0), 0u) << failure.description();
+    }
+  }
+}
+
+TEST(SourceMasters, ADocumentNeedsItsNamedMastersButNotThePredefinedOnes) {
+  lirvo::books::Document d{"V-1", lirvo::books::DocumentType::kSales, "20250401", "", "", "Rao", "",
+                           {}};
+  d.lines = {{"1", "Sales", "Lota", "", "2", "Nos", "", "10"},
+             {"2", "SALES", "Bowl", "Main Location", "1", "nos", "", "5"},
+             {"3", "Cash", "", "", "", "", "", "1"}};
+  const std::vector<MasterRef> expected = {{MasterKind::kLedger, "Rao"},
+                                           {MasterKind::kLedger, "Sales"},
+                                           {MasterKind::kUnit, "Nos"},
+                                           {MasterKind::kStockItem, "Lota"},
+                                           {MasterKind::kStockItem, "Bowl"}};
+  EXPECT_EQ(lirvo::books::Needs(d), expected);
+  EXPECT_TRUE(lirvo::books::IsPredefined({MasterKind::kLedgerGroup, "sundry debtors"}));
+  EXPECT_FALSE(lirvo::books::IsPredefined({MasterKind::kLedger, "Sundry Debtors"}));
+}
+
+TEST(SourceMasters, ParentsAndUnitsComeFirst) {
+  const auto row = [](MasterKind kind, SourceRow columns) {
+    return lirvo::books::MasterFromRow(kind, columns);
+  };
+  const std::vector<lirvo::books::MasterRecord> records = {
+      row(MasterKind::kLedger, {{"Name", "Rao"}, {"Parent", "North Agents"}}),
+      row(MasterKind::kLedgerGroup, {{"Name", "North Agents"}, {"Parent", "agents"}}),
+      row(MasterKind::kStockItem, {{"Name", "Lota"}, {"BaseUnits", "Box"}}),
+      row(MasterKind::kLedgerGroup, {{"Name", "Agents"}, {"Parent", "Sundry Creditors"}}),
+      row(MasterKind::kUnit, {{"Name", "Box"}, {"BaseUnits", "Nos"}, {"AdditionalUnits", "Nos"}}),
+      row(MasterKind::kUnit, {{"Name", "Nos"}, {"IsSimpleUnit", "Yes"}}),
+      row(MasterKind::kLedgerGroup, {{"Name", "Loop"}, {"Parent", "Loop"}}),
+  };
+  std::vector<std::string> order;
+  for (const std::size_t i : lirvo::books::DependencyOrder(records)) {
+    order.push_back(lirvo::books::NameOf(records[i]));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"Nos", "Box", "Agents", "North Agents", "Loop", "Rao",
+                                             "Lota"}));
+}
+
+}  // namespace
