@@ -137,7 +137,7 @@ struct Document {
   std::string item = "Cable Tie";
   std::string batch = "<GODOWNNAME>Main Location</GODOWNNAME>";
   std::string ledger = "Sales @ 4%";
-  std::string deemed;
+  std::string deemed{};
 };
 
 std::string DocumentXml(const Document& d) {
