@@ -215,6 +215,52 @@ TEST_F(SyncTest, BadRowsAreRefusedLocallyAndReportedAndProgressSuitsTheOutput) {
 
 // In process: a ledger present at the pre-flight is deleted before the vouchers go, so the one
 // voucher that names it is refused inside a batch; the batch is split to name it.
+// Frames as lirvo-mdb-reader writes them: a 4-byte little-endian length, a kind, the fields.
+std::string Frame(char kind, const std::vector<std::optional<std::string>>& fields) {
+  std::string payload;
+  const auto number = [&payload](std::uint32_t n) {
+    for (int i = 0; i < 4; ++i) {
+      payload += static_cast<char>((n >> (8 * i)) & 0xff);
+    }
+  };
+  for (const auto& field : fields) {
+    number(field ? static_cast<std::uint32_t>(field->size()) : 0xffffffffu);
+    payload += field.value_or("");
+  }
+  std::string frame = payload;
+  payload.clear();
+  number(static_cast<std::uint32_t>(frame.size()));
+  return payload + kind + frame;
+}
+
+// A VoucherID names one voucher: a second row with it is refused, naming the first, whatever
+// comes between them (a reader in place of lirvo-mdb-reader gives a table no fixture has).
+TEST_F(SyncTest, ASecondRowWithAVoucherIdIsRefused) {
+  std::vector<std::optional<std::string>> header{"3"};
+  for (const char* column : {"VoucherID", "VoucherDate", "RefNo", "PartyName", "SalesLedger",
+                             "TaxAc", "ItemName", "Unit", "Qty", "Rate", "Amount", "TaxPer"}) {
+    header.insert(header.end(), {column, std::nullopt});
+  }
+  std::string rows = Frame('H', header);
+  for (const char* id : {"D-1", "D-2", "D-1"}) {
+    rows += Frame('R', {id, "20160401", "R", "Anand Hardware", "Sales @ 4%", "Output VAT @ 4%",
+                        "Cable Tie", "Nos", "2", "10", "20", "4"});
+  }
+  lirvo::test::WriteFile(dir_ / "rows", rows + Frame('D', {}));
+  lirvo::test::WriteFile(dir_ / "tables", Frame('T', {"SalesMst"}) + Frame('D', {}));
+  const fs::path reader = dir_ / "reader.sh";
+  lirvo::test::WriteFile(reader, "#!/bin/sh\ncat \"" + dir_.string() + "/$1\"\n");
+  fs::permissions(reader, fs::perms::owner_all);
+  setenv("LIRVO_MDB_READER", reader.c_str(), 1);
+  StandinProcess standin(LIRVO_STANDIN_PATH);
+  const CommandResult run = Sync(standin.url(), "--db " + Data("three-rows.mdb") + " --journal " +
+                                                    (dir_ / "journal").string() + " --dry-run");
+  unsetenv("LIRVO_MDB_READER");
+  EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
+  EXPECT_THAT(run.out, HasSubstr("2 to send, 1 rejected"));
+  EXPECT_THAT(run.out, HasSubstr("VoucherID \"D-1\" is also on row 1"));
+}
+
 TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   StandinProcess standin(LIRVO_STANDIN_PATH);
   PostLedger(standin.url(), "Party Two", "Sundry Debtors", "Create");
