@@ -188,6 +188,9 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, std::string& sqlstat
         c = ' ';
       }
     }
+    words.erase(std::unique(words.begin(), words.end(),
+                            [](char a, char b) { return a == ' ' && b == ' '; }),
+                words.end());
     const auto last = words.find_last_not_of(' ');
     words.erase(last == std::string::npos ? 0 : last + 1);
     const auto first = words.find_first_not_of(' ');
