@@ -310,6 +310,16 @@ void Connection::Fail(short type, void* handle, std::string_view what) const {
   throw Error(message, state);
 }
 
+std::string Connection::DriverName() const {
+  std::array<SQLCHAR, 256> name{};
+  SQLSMALLINT length = 0;
+  if (!Succeeded(SQLGetInfo(handle_.get(), SQL_DRIVER_NAME, name.data(),
+                            static_cast<SQLSMALLINT>(name.size()), &length))) {
+    return {};
+  }
+  return reinterpret_cast<const char*>(name.data());
+}
+
 std::string Connection::Quote(std::string_view identifier) const {
   if (quote_.empty()) {
     return std::string(identifier);

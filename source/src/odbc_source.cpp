@@ -1,5 +1,8 @@
 // A source over an ODBC data source.
+#include <optional>
+
 #include <lirvo/odbc.h>
+#include <lirvo/text.h>
 
 #include "backends.h"
 
@@ -39,21 +42,36 @@ class OdbcRows final : public Rows {
 class OdbcSource final : public Source {
  public:
   OdbcSource(const std::string& connection_string, const Login& login)
-      : name_("odbc:" + odbc::Scrubbed(connection_string)), connection_(Guarded([&] {
-          return odbc::Connection(environment_, connection_string,
-                                  odbc::Login{login.user, login.password});
-        })) {}
+      : name_("odbc:" + odbc::Scrubbed(connection_string)) {
+    const odbc::Login odbc_login{login.user, login.password};
+    Guarded([&] {
+      connection_.emplace(environment_, connection_string, odbc_login);
+      // PostgreSQL's driver reads a whole result into memory unless told to fetch through a
+      // cursor, a block of rows at a time: connect again so, unless the string says otherwise.
+      const std::string driver = text::FoldCase(connection_->DriverName());
+      if (driver.find("psqlodbc") != std::string::npos &&
+          text::FoldCase(connection_string).find("usedeclarefetch") == std::string::npos) {
+        connection_.reset();
+        std::string cursor = connection_string;
+        while (!cursor.empty() && (cursor.back() == ';' || cursor.back() == ' ')) {
+          cursor.pop_back();
+        }
+        connection_.emplace(environment_, cursor + ";UseDeclareFetch=1;Fetch=1000", odbc_login);
+      }
+      return true;
+    });
+  }
 
   const std::string& name() const override { return name_; }
 
   std::vector<std::string> Tables() override {
-    return Guarded([this] { return connection_.Tables(); });
+    return Guarded([this] { return connection_->Tables(); });
   }
 
   std::vector<std::string> Columns(const std::string& table) override {
     return Guarded([&] {
-      odbc::Statement statement(connection_);
-      statement.Execute("SELECT * FROM " + connection_.Quote(table) + " WHERE 1 = 0",
+      odbc::Statement statement(*connection_);
+      statement.Execute("SELECT * FROM " + connection_->Quote(table) + " WHERE 1 = 0",
                         "read the columns of table \"" + table + "\"");
       return statement.Columns();
     });
@@ -61,11 +79,11 @@ class OdbcSource final : public Source {
 
   std::int64_t RowCount(const std::string& table) override {
     return Guarded([&] {
-      odbc::Statement statement(connection_);
+      odbc::Statement statement(*connection_);
       const std::string what = "count the rows of table \"" + table + "\"";
-      statement.Execute("SELECT COUNT(*) FROM " + connection_.Quote(table), what);
+      statement.Execute("SELECT COUNT(*) FROM " + connection_->Quote(table), what);
       if (!statement.Fetch() || !statement.Row().at(0)) {
-        throw odbc::Error("cannot " + what + " on " + connection_.name() + ": no count came back",
+        throw odbc::Error("cannot " + what + " on " + connection_->name() + ": no count came back",
                           "");
       }
       return std::stoll(*statement.Row()[0]);
@@ -74,8 +92,8 @@ class OdbcSource final : public Source {
 
   std::unique_ptr<Rows> Read(const std::string& table) override {
     return Guarded([&]() -> std::unique_ptr<Rows> {
-      auto statement = std::make_unique<odbc::Statement>(connection_);
-      statement->Execute("SELECT * FROM " + connection_.Quote(table),
+      auto statement = std::make_unique<odbc::Statement>(*connection_);
+      statement->Execute("SELECT * FROM " + connection_->Quote(table),
                          "read table \"" + table + "\"");
       return std::make_unique<OdbcRows>(table, std::move(statement));
     });
@@ -84,7 +102,7 @@ class OdbcSource final : public Source {
  private:
   std::string name_;
   odbc::Environment environment_;
-  odbc::Connection connection_;
+  std::optional<odbc::Connection> connection_;
 };
 
 }  // namespace

@@ -69,12 +69,15 @@ class Connection {
              std::chrono::seconds login_timeout = std::chrono::seconds(15));
   ~Connection();
   Connection(Connection&&) noexcept = default;
-  Connection& operator=(Connection&&) noexcept = default;
+  // Not assignable: the connection held would have to be closed first (hold it in an optional).
+  Connection& operator=(Connection&&) = delete;
 
   // How messages name the data source: its connection string without UID and PWD.
   const std::string& name() const { return name_; }
   // The tables and views the catalog lists, as it spells them. Throws Error.
   std::vector<std::string> Tables();
+  // The driver's file name as it reports it ("psqlodbcw.so"); empty when it does not say.
+  std::string DriverName() const;
   // `identifier` quoted the way the driver quotes identifiers ("Ledgers" becomes "\"Ledgers\"").
   std::string Quote(std::string_view identifier) const;
   // Runs `sql`, which returns no rows. `what` says what is being done, for failures. Throws Error.
