@@ -21,6 +21,20 @@ auto Guarded(Step step) {
   }
 }
 
+// Drivers that read a whole result into memory unless told otherwise, and what tells them to
+// step through it: PostgreSQL's fetches through a cursor a block at a time, SQLite's steps
+// sqlite3_step instead of taking the whole table. A connection string that already names the
+// attribute is left as it is.
+struct Streaming {
+  std::string_view driver;  // in the driver's file name, lower case
+  std::string_view key;     // the attribute, lower case
+  std::string_view attributes;
+};
+constexpr Streaming kStreaming[] = {
+    {"psqlodbc", "usedeclarefetch", ";UseDeclareFetch=1;Fetch=1000"},
+    {"sqlite3odbc", "stepapi", ";StepAPI=1"},
+};
+
 class OdbcRows final : public Rows {
  public:
   OdbcRows(std::string table, std::unique_ptr<odbc::Statement> statement)
@@ -44,19 +58,22 @@ class OdbcSource final : public Source {
   OdbcSource(const std::string& connection_string, const Login& login)
       : name_("odbc:" + odbc::Scrubbed(connection_string)) {
     const odbc::Login odbc_login{login.user, login.password};
+    // Connected once to learn the driver; again when it must be told to stream.
     Guarded([&] {
       connection_.emplace(environment_, connection_string, odbc_login);
-      // PostgreSQL's driver reads a whole result into memory unless told to fetch through a
-      // cursor, a block of rows at a time: connect again so, unless the string says otherwise.
       const std::string driver = text::FoldCase(connection_->DriverName());
-      if (driver.find("psqlodbc") != std::string::npos &&
-          text::FoldCase(connection_string).find("usedeclarefetch") == std::string::npos) {
-        connection_.reset();
-        std::string cursor = connection_string;
-        while (!cursor.empty() && (cursor.back() == ';' || cursor.back() == ' ')) {
-          cursor.pop_back();
+      for (const Streaming& streaming : kStreaming) {
+        if (driver.find(streaming.driver) != std::string::npos &&
+            text::FoldCase(connection_string).find(streaming.key) == std::string::npos) {
+          std::string streamed = connection_string;
+          while (!streamed.empty() && (streamed.back() == ';' || streamed.back() == ' ')) {
+            streamed.pop_back();
+          }
+          connection_.reset();
+          connection_.emplace(environment_, streamed + std::string(streaming.attributes),
+                              odbc_login);
+          break;
         }
-        connection_.emplace(environment_, cursor + ";UseDeclareFetch=1;Fetch=1000", odbc_login);
       }
       return true;
     });
