@@ -22,6 +22,7 @@ void AddBuildCommand(CLI::App& app, int& status);
 void AddSendCommand(CLI::App& app, int& status);
 void AddTransferCommand(CLI::App& app, int& status);
 void AddSyncCommand(CLI::App& app, int& status);
+void AddSourcesCommand(CLI::App& app, int& status);
 
 // Registers `verify` on `app`; its callback stores the exit status in `status`.
 void AddVerifyCommand(CLI::App& app, int& status);

@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
   AddTransferCommand(app, status);
   AddSyncCommand(app, status);
   AddVerifyCommand(app, status);
+  AddSourcesCommand(app, status);
   AddVersionFlags(app);
   try {
     app.parse(argc, argv);

@@ -74,6 +74,10 @@ const std::filesystem::path& SalesDatabase::path() const {
   return handle_->path;
 }
 
+const std::vector<std::string>& SalesDatabase::Tables() const {
+  return handle_->tables;
+}
+
 struct Recordset::State {
   std::shared_ptr<DatabaseHandle> handle;
   std::string statement;

@@ -50,6 +50,8 @@ class SalesDatabase {
   SalesDatabase& operator=(const SalesDatabase&) = delete;
 
   const std::filesystem::path& path() const;
+  // The database's tables, as its catalog spells them.
+  const std::vector<std::string>& Tables() const;
 
   // Runs "Select DISTINCT <column> from <table>" or "Select * from <table>" (keywords and names
   // case-insensitive, names optionally in [brackets]). "Select *" gives the rows in the table's

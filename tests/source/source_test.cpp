@@ -1,0 +1,371 @@
+// Sources of rows: the URI, the layout's rules and years, and the same small layout read from an
+// SQLite file directly and through the SQLite ODBC driver, from PostgreSQL through ODBC with a
+// login, and SalesMst from an Access file; `lirvo sources` over them.
+#include <filesystem>
+#include <fstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <lirvo/odbc.h>
+#include <lirvo/source_layout.h>
+#include <lirvo/sqlite.h>
+#include <lirvo/text.h>
+
+#include "lirvo_command.h"
+#include "postgres_cluster.h"
+
+namespace lirvo::source {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// A value longer than one piece of the ODBC reader, of characters outside ASCII.
+std::string LongNarration() {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) {
+    text += "₹";
+  }
+  return text + "end";
+}
+
+// The layout every source of these tests holds; plain SQL that SQLite and PostgreSQL both take
+// (PostgreSQL folds the unquoted names to lower case, which the layout's lookups ignore).
+std::string LayoutSql() {
+  return "CREATE TABLE Units (Name TEXT, DecimalPlaces TEXT);"
+         "INSERT INTO Units VALUES ('Nos', '0');"
+         "CREATE TABLE Ledgers (Name TEXT, Parent TEXT);"
+         "INSERT INTO Ledgers VALUES ('Cash', 'Cash-in-Hand'), ('Anand Hardware', ''), "
+         "('श्री गणेश ट्रेडर्स', NULL);"
+         "CREATE TABLE Vouchers (VoucherID TEXT, VoucherType TEXT, Date TEXT, Narration TEXT);"
+         "INSERT INTO Vouchers VALUES ('S1', 'Sales', '2016-04-01', '" +
+         LongNarration() +
+         "'), ('R1', ' receipt ', '2017-03-31', ''), ('O1', 'Sales Orders', '2017-04-01', NULL), "
+         "('J1', 'Journal', '2017-05-01', NULL);"
+         "CREATE TABLE VoucherLines (VoucherID TEXT, Line INTEGER, Ledger TEXT, Amount TEXT);";
+}
+
+constexpr const char* kLayoutOffer =
+    "units 1 units\nledgers 3 ledgers\nsales-orders 1 vouchers\nsales 1 vouchers\n"
+    "receipts 1 vouchers\nyears 2016-17 2017-18\nunknown 1 Journal\n";
+
+// The message of the Error `run` throws; "" when it throws none.
+template <class Run>
+std::string ErrorOf(Run run) {
+  try {
+    run();
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return "";
+}
+
+// The offer as lines: "KIND ROWS TABLE", then the years, then the unknown voucher types.
+std::string Text(const Offer& offer) {
+  std::string text;
+  for (const KindRows& kind : offer.kinds) {
+    text += std::string(kind.kind->name) + " " + std::to_string(kind.rows) + " " +
+            text::FoldCase(kind.table) + "\n";
+  }
+  text += "years";
+  for (const std::string& year : offer.years) {
+    text += " " + year;
+  }
+  return text + "\nunknown " + std::to_string(offer.unknown_types) + " " +
+         offer.first_unknown_type + "\n";
+}
+
+// Every row of `rows`, a row a line, values "|"-separated, NULL as "<null>".
+std::string AllRows(Rows& rows) {
+  std::string text;
+  while (rows.Next()) {
+    for (const Value& value : rows.Values()) {
+      text += (value ? *value : "<null>") + "|";
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+class SourceFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("lirvo-source-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // An SQLite file made by `sql`.
+  std::string Database(const std::string& name, const std::string& sql) {
+    const std::string path = (folder_ / name).string();
+    sqlite::Database(path, false).Execute(sql);
+    return path;
+  }
+
+  fs::path folder_;
+};
+
+TEST(SourceUri, TakesTheThreeFormsAndNamesThemForAnythingElse) {
+  const struct {
+    const char* text;
+    Scheme scheme;
+    const char* target;
+  } good[] = {{"sqlite:/data/books.db", Scheme::kSqlite, "/data/books.db"},
+              {"SQLite:books.db", Scheme::kSqlite, "books.db"},
+              {"odbc:DSN=books", Scheme::kOdbc, "DSN=books"},
+              {"odbc:DRIVER={x};SERVER=h:1", Scheme::kOdbc, "DRIVER={x};SERVER=h:1"},
+              {"access:C:/SampleData.mdb", Scheme::kAccess, "C:/SampleData.mdb"}};
+  for (const auto& c : good) {
+    const Uri uri = ParseUri(c.text);
+    EXPECT_EQ(uri.scheme, c.scheme) << c.text;
+    EXPECT_EQ(uri.target, c.target) << c.text;
+  }
+  for (const char* bad : {"mysql:books", "/data/books.db", "sqlite:", "odbc: ", ""}) {
+    EXPECT_THAT(ErrorOf([bad] { ParseUri(bad); }), HasSubstr("\"" + std::string(bad) + "\""))
+        << bad;
+  }
+  EXPECT_THAT(ErrorOf([] { ParseUri("mysql:books"); }),
+              AllOf(HasSubstr("sqlite:PATH"), HasSubstr("odbc:"), HasSubstr("access:PATH")));
+}
+
+TEST(SourceLayout, ReadsDatesIntoIndianFinancialYears) {
+  const struct {
+    const char* date;
+    const char* year;  // "" when the text is no date
+  } cases[] = {{"2016-04-01", "2016-17"},
+               {"20170331", "2016-17"},
+               {"2017-03-31 23:59:59", "2016-17"},
+               {"1999-12-31T10:00", "1999-00"},
+               {"2016-02-30", ""},
+               {"01/04/2016", ""},
+               {"2016-04-01x", ""},
+               {"201604", ""}};
+  for (const auto& c : cases) {
+    const auto day = ParseDate(c.date);
+    EXPECT_EQ(day ? FinancialYear(*day) : "", c.year) << c.date;
+  }
+  const auto range = FinancialYearRange("2016-17");
+  ASSERT_TRUE(range);
+  EXPECT_TRUE(range->Contains(*ParseDate("2016-04-01")));
+  EXPECT_TRUE(range->Contains(*ParseDate("2017-03-31")));
+  EXPECT_FALSE(range->Contains(*ParseDate("2016-03-31")));
+  EXPECT_FALSE(range->Contains(*ParseDate("2017-04-01")));
+  for (const char* bad : {"2016-18", "2016", "2016-2017", "16-17", "2016-1x"}) {
+    EXPECT_FALSE(FinancialYearRange(bad)) << bad;
+  }
+}
+
+// The same layout read straight from SQLite and through the SQLite ODBC driver: the same offer,
+// the same rows (NULL distinct from empty, long and non-ASCII values whole), the same date range.
+TEST_F(SourceFiles, SqliteDirectAndThroughOdbcReadTheSame) {
+  const std::string path = Database("books.db", LayoutSql());
+  std::vector<std::string> uris{"sqlite:" + path};
+  if (const auto driver = test::OdbcDriver("libsqlite3odbc.so")) {
+    uris.push_back("odbc:DRIVER=" + *driver + ";Database=" + path);
+  } else {
+    ADD_FAILURE() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
+  }
+  for (const std::string& uri : uris) {
+    SCOPED_TRACE(uri);
+    const std::unique_ptr<Source> db = Open(ParseUri(uri));
+    EXPECT_EQ(Text(Survey(*db)), kLayoutOffer);
+    EXPECT_EQ(db->FindTable("LEDGERS"), "Ledgers");
+    const auto ledgers = db->Read("Ledgers");
+    EXPECT_EQ(AllRows(*ledgers), "Cash|Cash-in-Hand|\nAnand Hardware||\nश्री गणेश ट्रेडर्स|<null>|\n");
+    const auto vouchers = db->ReadDated("Vouchers", "date", *FinancialYearRange("2016-17"));
+    ASSERT_TRUE(vouchers->Next());
+    EXPECT_EQ(vouchers->Get("narration"), LongNarration());
+    ASSERT_TRUE(vouchers->Next());
+    EXPECT_EQ(vouchers->Get("VoucherID"), "R1");
+    EXPECT_EQ(vouchers->RowNumber(), 2);
+    EXPECT_FALSE(vouchers->Next());
+  }
+}
+
+TEST_F(SourceFiles, ColumnsOutsideTheLayoutAreRefusedNamingTableAndColumn) {
+  const struct {
+    const char* sql;
+    const char* table;
+    const char* words;
+  } cases[] = {
+      {"CREATE TABLE Ledgers (Name, Colour)",
+       "table \"Ledgers\" of sqlite:", "column \"Colour\", which the master record"},
+      {"CREATE TABLE godowns (Name, OldName)", "table \"godowns\"", "column \"OldName\""},
+      {"CREATE TABLE StockItems (BaseUnits)", "StockItems", "no column \"Name\""},
+      {"CREATE TABLE LedgerGroups (Name, IsRevenue, GstType)", "LedgerGroups",
+       "column \"GstType\""},
+      {"CREATE TABLE Vouchers (VoucherID, VoucherType, Date, Amount)", "Vouchers",
+       "column \"Amount\""},
+      {"CREATE TABLE Vouchers (VoucherID, Date)", "Vouchers", "no column \"VoucherType\""},
+      {"CREATE TABLE Vouchers (VoucherID, VoucherType, Date);"
+       "CREATE TABLE VoucherLines (VoucherID, Line, Qty)",
+       "VoucherLines", "column \"Qty\""},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::unique_ptr<Source> db =
+        Open(ParseUri("sqlite:" + Database(std::to_string(++n) + ".db", c.sql)));
+    EXPECT_THAT(ErrorOf([&db] { Survey(*db); }), AllOf(HasSubstr(c.table), HasSubstr(c.words)))
+        << c.sql;
+  }
+}
+
+TEST_F(SourceFiles, SourcesThatCannotBeOpenedSayWhichAndWhy) {
+  std::ofstream(folder_ / "text.db") << "not a database at all, just some words in a file\n";
+  const struct {
+    std::string uri;
+    const char* words;
+  } cases[] = {
+      {"sqlite:" + (folder_ / "missing.db").string(), "no such file"},
+      {"sqlite:" + (folder_ / "text.db").string(), "text.db: file is not a database"},
+      {"access:" + (folder_ / "missing.mdb").string(), "missing.mdb"},
+      {"odbc:DSN=lirvo-no-such-source;PWD=hush-hush", "[IM002]"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_THAT(ErrorOf([&c] { Open(ParseUri(c.uri)); }),
+                AllOf(HasSubstr(c.words), Not(HasSubstr("hush"))))
+        << c.uri;
+  }
+}
+
+TEST(AccessSource, OffersSalesMstAsSalesAndTheMastersItNames) {
+  const std::unique_ptr<Source> db = Open(ParseUri("access:" + test::Data("SampleData.mdb")));
+  EXPECT_EQ(Text(Survey(*db)),
+            "units 5 salesmst\nstock-items 11 salesmst\nledgers 13 salesmst\nsales 12 salesmst\n"
+            "years 2016-17\nunknown 0 \n");
+  const auto rows = db->Read("salesmst");
+  ASSERT_TRUE(rows->Next());
+  EXPECT_EQ(rows->Get("VoucherID"), "SV-2016-0001");
+  EXPECT_EQ(rows->Get("Amount"), "600");
+}
+
+// PostgreSQL through ODBC, one cluster for the suite, read by a login that may read the layout
+// (a table, and a view over someone else's table) but not the payroll.
+class PostgresSource : public ::testing::Test {
+ protected:
+  static constexpr const char* kReader = "books_reader";
+  static constexpr const char* kPassword = "reader-Pa55";
+
+  static void SetUpTestSuite() {
+    if (!test::PostgresCluster::Available() || !test::OdbcDriver("psqlodbcw.so")) {
+      return;
+    }
+    cluster_ = std::make_unique<test::PostgresCluster>();
+    const odbc::Environment environment;
+    odbc::Connection admin(environment, cluster_->ConnectionString(),
+                           {test::PostgresCluster::kAdmin, test::PostgresCluster::kAdminPassword});
+    const std::string sql =
+        LayoutSql() +
+        "CREATE TABLE customers (cust_name TEXT);"
+        "INSERT INTO customers VALUES ('Bharat Electricals'), ('Chandra & Sons');"
+        "CREATE VIEW Godowns AS SELECT cust_name || ' Store' AS Name FROM customers;"
+        "CREATE TABLE payroll (Name TEXT, Salary TEXT);"
+        "CREATE ROLE " +
+        std::string(kReader) + " LOGIN PASSWORD '" + kPassword +
+        "';"
+        "GRANT SELECT ON units, ledgers, vouchers, voucherlines, godowns TO " +
+        kReader + ";";
+    // One statement at a time: the driver need not take several in one call.
+    for (std::size_t start = 0, end = 0; start < sql.size(); start = end + 1) {
+      end = sql.find(';', start);
+      admin.Execute(sql.substr(start, end - start), "load the layout");
+    }
+  }
+  static void TearDownTestSuite() { cluster_.reset(); }
+  void SetUp() override {
+    if (!cluster_) {
+      GTEST_FAIL() << "PostgreSQL (postgresql) or its ODBC driver (odbc-postgresql) is missing";
+    }
+  }
+
+  static std::string Uri() { return "odbc:" + cluster_->ConnectionString(); }
+
+  static std::unique_ptr<test::PostgresCluster> cluster_;
+};
+
+std::unique_ptr<test::PostgresCluster> PostgresSource::cluster_;
+
+TEST_F(PostgresSource, ReadsTheLayoutWithALogin) {
+  const std::unique_ptr<Source> db = Open(ParseUri(Uri()), {kReader, kPassword});
+  EXPECT_EQ(Text(Survey(*db)), std::string("godowns 2 godowns\n") + kLayoutOffer);
+  EXPECT_EQ(AllRows(*db->Read(*db->FindTable("Godowns"))),
+            "Bharat Electricals Store|\nChandra & Sons Store|\n");
+  const auto ledgers = db->Read("ledgers");
+  EXPECT_EQ(AllRows(*ledgers), "Cash|Cash-in-Hand|\nAnand Hardware||\nश्री गणेश ट्रेडर्स|<null>|\n");
+}
+
+TEST_F(PostgresSource, RefusalsGiveTheDriversReasonAndNeverThePassword) {
+  const std::string closed = "odbc:DRIVER=" + *test::OdbcDriver("psqlodbcw.so") +
+                             ";SERVER=127.0.0.1;PORT=1;DATABASE=postgres";
+  const struct {
+    std::string uri;
+    Login login;
+    std::string table;  // read after connecting; "" to connect only
+    const char* words[2];
+  } cases[] = {
+      {Uri(), {kReader, "Wrong-Secret-9"}, "", {"[08001]", "authentication failed for user"}},
+      {Uri(), {kReader, kPassword}, "payroll", {"read table \"payroll\"", "[42501]"}},
+      {closed, {kReader, "Wrong-Secret-9"}, "", {"cannot connect to DRIVER=", "refused"}},
+  };
+  for (const auto& c : cases) {
+    const std::string message = ErrorOf([&c] {
+      const std::unique_ptr<Source> db = Open(ParseUri(c.uri), c.login);
+      if (!c.table.empty()) {
+        db->Read(c.table);
+      }
+    });
+    EXPECT_THAT(message, AllOf(HasSubstr(c.words[0]), HasSubstr(c.words[1]),
+                               Not(HasSubstr(c.login.password)), Not(HasSubstr("PWD"))))
+        << c.words[0];
+  }
+}
+
+TEST_F(PostgresSource, SourcesCommandListsTheOfferAndKeepsThePasswordOut) {
+  const std::string source = "--source '" + Uri() + "' --user " + kReader;
+  const test::CommandResult good =
+      test::RunCommand("LIRVO_SOURCE_PASSWORD=" + std::string(kPassword) +
+                       " " LIRVO_CLI_PATH " sources " + source + " </dev/null");
+  EXPECT_EQ(good.exit_code, 0) << good.err;
+  EXPECT_THAT(good.out, HasSubstr("sales                     1  from vouchers\n"));
+  EXPECT_THAT(good.out, HasSubstr("years 2016-17 2017-18\n"));
+  const test::CommandResult wrong =
+      test::RunCommand("LIRVO_SOURCE_PASSWORD=Wrong-Secret-9 " LIRVO_CLI_PATH " sources " + source);
+  EXPECT_EQ(wrong.exit_code, 1);
+  EXPECT_THAT(wrong.err, AllOf(HasSubstr("[08001]"), Not(HasSubstr("Wrong-Secret-9"))));
+}
+
+TEST_F(SourceFiles, SourcesCommandExitStatuses) {
+  const std::string path = Database("books.db", LayoutSql());
+  const test::CommandResult good =
+      test::RunCommand(LIRVO_CLI_PATH " sources --source sqlite:" + path);
+  EXPECT_EQ(good.exit_code, 0) << good.err;
+  EXPECT_EQ(good.out,
+            "units                     1  from Units\n"
+            "ledgers                   3  from Ledgers\n"
+            "sales-orders              1  from Vouchers\n"
+            "sales                     1  from Vouchers\n"
+            "receipts                  1  from Vouchers\n"
+            "years 2016-17 2017-18\n");
+  EXPECT_THAT(good.err, HasSubstr("(the first: \"Journal\")"));
+  const struct {
+    std::string arguments;
+    int status;
+    const char* words;
+  } cases[] = {{"--source mysql:books", 2, "sqlite:PATH"},
+               {"", 2, "--source"},
+               {"--source sqlite:" + path + "-missing", 1, "no such file"}};
+  for (const auto& c : cases) {
+    const test::CommandResult result = test::RunCommand(LIRVO_CLI_PATH " sources " + c.arguments);
+    EXPECT_EQ(result.exit_code, c.status) << c.arguments;
+    EXPECT_THAT(result.err, HasSubstr(c.words)) << c.arguments;
+  }
+}
+
+}  // namespace
+}  // namespace lirvo::source
