@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <lirvo/memory.h>
+
 #include "commands.h"
 
 namespace lirvo::cli {
@@ -64,6 +66,7 @@ std::string UsageText(const CLI::App& at, const CLI::ParseError& error) {
 int main(int argc, char** argv) {
   using namespace lirvo;
   using namespace lirvo::cli;
+  KeepFreedMemory();
   CLI::App app(
       "Talks to the accounting server at http://127.0.0.1:9000, or at $LIRVO_TALLY_URL when that "
       "is set.",

@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 
 #include <lirvo/exit_status.h>
+#include <lirvo/memory.h>
 #include <lirvo/standin/http_server.h>
 #include <lirvo/standin/service.h>
 
@@ -33,6 +34,7 @@ CLI::Validator NotEmpty(const std::string& what) {
 
 int main(int argc, char** argv) {
   using namespace lirvo::standin;
+  lirvo::KeepFreedMemory();
   Options options;
   int port = 9000;
   CLI::App app(

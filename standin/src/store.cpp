@@ -8,7 +8,7 @@ namespace lirvo::standin {
 
 namespace {
 
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 // Version 2 added the index that the export of vouchers by date range reads.
 constexpr std::string_view kDateIndex =
@@ -60,7 +60,11 @@ CREATE TABLE vouchers(
   narration TEXT NOT NULL);
 CREATE INDEX vouchers_by_remote_id ON vouchers(company_id, remote_id);
 CREATE INDEX vouchers_by_date ON vouchers(company_id, date);
-CREATE TABLE voucher_entries(
+)sql";
+
+// A voucher's lines are kept together, in their order, under their voucher (WITHOUT ROWID): an
+// export reads them with one seek per voucher rather than one per line. Version 4 moved them so.
+constexpr std::string_view kEntryDefinitions = R"sql((
   voucher_id INTEGER NOT NULL REFERENCES vouchers(id) ON DELETE CASCADE,
   position INTEGER NOT NULL,
   kind TEXT NOT NULL,
@@ -75,9 +79,14 @@ CREATE TABLE voucher_entries(
   order_no TEXT NOT NULL DEFAULT '',
   tracking_no TEXT NOT NULL DEFAULT '',
   due_date TEXT NOT NULL DEFAULT '',
-  PRIMARY KEY(voucher_id, position));
-CREATE INDEX voucher_entries_by_master ON voucher_entries(master_id);
-)sql";
+  PRIMARY KEY(voucher_id, position)) WITHOUT ROWID)sql";
+
+std::string EntriesTable(std::string_view name) {
+  return "CREATE TABLE " + std::string(name) + std::string(kEntryDefinitions) + ";";
+}
+
+constexpr std::string_view kEntriesIndex =
+    "CREATE INDEX voucher_entries_by_master ON voucher_entries(master_id)";
 
 // The entry at the row `entries` stands on, its columns in the order of kEntryColumns.
 EntryRecord EntryOf(Statement& entries) {
@@ -107,13 +116,22 @@ Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, fa
   if (version == kSchemaVersion) {
     return;
   }
-  if (version == 1 || version == 2) {
+  if (version >= 1 && version < kSchemaVersion) {
     // The predefined masters of each company are added when the service opens it.
     Transaction transaction(*this);
     if (version == 1) {
       db_.Execute(kDateIndex);
     }
-    db_.Execute(kBatchColumns);
+    if (version <= 2) {
+      db_.Execute(kBatchColumns);
+    }
+    db_.Execute(EntriesTable("voucher_entries_clustered"));
+    db_.Execute("INSERT INTO voucher_entries_clustered(voucher_id, position, " +
+                std::string(kEntryColumns) + ") SELECT voucher_id, position, " +
+                std::string(kEntryColumns) + " FROM voucher_entries");
+    db_.Execute("DROP TABLE voucher_entries");
+    db_.Execute("ALTER TABLE voucher_entries_clustered RENAME TO voucher_entries");
+    db_.Execute(kEntriesIndex);
     db_.Execute("PRAGMA user_version = " + std::to_string(kSchemaVersion));
     transaction.Commit();
     return;
@@ -129,6 +147,8 @@ Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, fa
   }
   Transaction transaction(*this);
   db_.Execute(kSchema);
+  db_.Execute(EntriesTable("voucher_entries"));
+  db_.Execute(kEntriesIndex);
   db_.Execute("PRAGMA user_version = " + std::to_string(kSchemaVersion));
   transaction.Commit();
 }

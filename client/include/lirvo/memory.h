@@ -1,0 +1,18 @@
+// How the programs that exchange large texts with the server set up the allocator.
+#pragma once
+
+#include <malloc.h>
+
+namespace lirvo {
+
+// Requests, replies and exports run to megabytes, one after another. By default glibc gives blocks
+// that large their own mapping and returns them at once, so that each new one is faulted in again
+// page by page (for an export of 20,000 vouchers that cost as much as converting it). Called at
+// the start of main: blocks up to 32 MiB (glibc's largest setting) come from the heap, and freed
+// memory is kept for the next one unless more than 256 MiB lies unused.
+inline void KeepFreedMemory() {
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+}
+
+}  // namespace lirvo
