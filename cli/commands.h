@@ -30,6 +30,8 @@ void AddVerifyCommand(CLI::App& app, int& status);
 // verify's options, and the run itself (also after `sync --verify`).
 struct VerifyValues {
   std::string db;
+  std::string source;  // instead of db: a source URI (and its login's user)
+  std::string user;
   std::string company;
   std::string from;
   std::string to;

@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <lirvo/sales_rows.h>
 #include <lirvo/source_layout.h>
 
 #include "commands.h"
@@ -86,28 +87,44 @@ int RunSources(const SourcesValues& values) {
 
 }  // namespace
 
-void AddSourceOptions(CLI::App& command, std::string& uri, std::string& user) {
-  command
-      .add_option("--source", uri,
-                  "the source database: sqlite:PATH, odbc:CONNECTION-STRING (odbc:DSN=NAME) or "
-                  "access:PATH")
-      ->required()
-      ->type_name("URI")
-      ->check(CLI::Validator(
-          [](const std::string& text) -> std::string {
-            try {
-              source::ParseUri(text);
-              return {};
-            } catch (const source::Error& error) {
-              return error.what();
-            }
-          },
-          "URI"));
+transfer::SalesRows OpenSalesSource(const std::string& uri, const std::string& user) {
+  return source::SalesRowsOf(source::Open(source::ParseUri(uri), SourceLogin(user)));
+}
+
+void AddRowsOptions(CLI::App& command, std::string& db, std::string& uri, std::string& user) {
+  CLI::Option* const access =
+      command.add_option("--db", db, "the Access database (its table SalesMst)");
+  AddSourceOptions(command, uri, user, false)->excludes(access);
+}
+
+void RequireRows(const std::string& db, const std::string& uri) {
+  if (db.empty() && uri.empty()) {
+    throw CLI::RequiredError("--db FILE or --source URI (where the rows of SalesMst come from)");
+  }
+}
+
+CLI::Option* AddSourceOptions(CLI::App& command, std::string& uri, std::string& user,
+                              bool required) {
+  CLI::Option* const option =
+      command.add_option("--source", uri,
+                         "the source database: sqlite:PATH, odbc:CONNECTION-STRING "
+                         "(odbc:DSN=NAME) or access:PATH");
+  option->required(required)->type_name("URI")->check(CLI::Validator(
+      [](const std::string& text) -> std::string {
+        try {
+          source::ParseUri(text);
+          return {};
+        } catch (const source::Error& error) {
+          return error.what();
+        }
+      },
+      "URI"));
   command
       .add_option("--user", user,
                   "the login's user name (ODBC); its password comes from $LIRVO_SOURCE_PASSWORD "
                   "or is asked for on the terminal")
       ->type_name("NAME");
+  return option;
 }
 
 source::Login SourceLogin(const std::string& user) {

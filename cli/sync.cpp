@@ -13,6 +13,7 @@
 #include <lirvo/sync.h>
 
 #include "commands.h"
+#include "source_login.h"
 #include "table_run.h"
 
 namespace lirvo::cli {
@@ -54,6 +55,8 @@ class InterruptGuard {
 
 struct SyncValues {
   std::string db;
+  std::string source;
+  std::string user;
   std::string company;
   int batch = transfer::kDefaultBatch;
   std::string journal;
@@ -82,6 +85,14 @@ int RunSync(const SyncValues& values) {
     return kExitFailure;
   }
 
+  if (!values.source.empty()) {
+    try {
+      options.rows = OpenSalesSource(values.source, values.user);
+    } catch (const modTally::Failure& failure) {
+      std::cerr << "lirvo: " << failure.description() << '\n';
+      return kExitFailure;
+    }
+  }
   ReportFile report;
   if (!report.Open(values.report, "VoucherID,row,reason")) {
     return kExitFailure;
@@ -104,9 +115,10 @@ int RunSync(const SyncValues& values) {
                    "\"): " + rejection.reason);
   };
 
-  std::cout << (options.dry_run ? "Checking " : "Syncing ") << options.database.string()
-            << " into \"" << options.company << "\" at " << modTally::ShownUrl(options.server.url)
-            << " (journal " << options.journal.string() << ")\n"
+  std::cout << (options.dry_run ? "Checking " : "Syncing ")
+            << (options.rows ? options.rows->name : options.database.string()) << " into \""
+            << options.company << "\" at " << modTally::ShownUrl(options.server.url) << " (journal "
+            << options.journal.string() << ")\n"
             << std::flush;
   transfer::SyncSummary summary;
   try {
@@ -146,7 +158,7 @@ void AddSyncCommand(CLI::App& app, int& status) {
       "source.\nExit status: 0 every row is in the books, 1 stopped (reason on stderr), 2 usage "
       "error, 3 some rows "
       "were rejected or are held otherwise in the books, 130 interrupted.");
-  sync->add_option("--db", values->db, "the Access database (its table SalesMst)")->required();
+  AddRowsOptions(*sync, values->db, values->source, values->user);
   sync->add_option("--company", values->company, "the company (default: the server's current one)");
   sync->add_option("--batch", values->batch, "vouchers or masters per request")
       ->check(WholeNumber(1, transfer::kLargestBatch))
@@ -174,9 +186,11 @@ void AddSyncCommand(CLI::App& app, int& status) {
                  "afterwards, compare the books with the whole table as lirvo verify does")
       ->excludes(limit);
   sync->callback([values, &status] {
+    RequireRows(values->db, values->source);
     status = RunSync(*values);
     if (values->verify && !values->dry_run) {
-      status = VerifyAfterSync(status, {values->db, values->company, "", "", ""});
+      status = VerifyAfterSync(
+          status, {values->db, values->source, values->user, values->company, "", "", ""});
     }
   });
 }

@@ -10,6 +10,7 @@
 #include <lirvo/verify.h>
 
 #include "commands.h"
+#include "source_login.h"
 #include "table_run.h"
 
 namespace lirvo::cli {
@@ -20,6 +21,14 @@ int RunVerify(const VerifyValues& values) {
   options.from = values.from;
   options.to = values.to;
 
+  if (!values.source.empty()) {
+    try {
+      options.rows = OpenSalesSource(values.source, values.user);
+    } catch (const modTally::Failure& failure) {
+      std::cerr << "lirvo: " << failure.description() << '\n';
+      return kExitFailure;
+    }
+  }
   ReportFile report;
   if (!report.Open(values.report, "VoucherID,row,status,field,source,books")) {
     return kExitFailure;
@@ -52,8 +61,9 @@ int RunVerify(const VerifyValues& values) {
                    finding.source + "\", books \"" + finding.books + "\"");
   };
 
-  std::cout << "Verifying " << options.database.string() << " against \"" << options.company
-            << "\" at " << modTally::ShownUrl(options.server.url) << '\n'
+  std::cout << "Verifying " << (options.rows ? options.rows->name : options.database.string())
+            << " against \"" << options.company << "\" at "
+            << modTally::ShownUrl(options.server.url) << '\n'
             << std::flush;
   transfer::VerifySummary summary;
   try {
@@ -93,7 +103,7 @@ void AddVerifyCommand(CLI::App& app, int& status) {
       "each row matches, is missing, or differs (field, source and books value); sales vouchers "
       "the source does not hold are named too.\nExit status: 0 everything matches, 1 could not "
       "finish (reason on stderr), 2 usage error, 3 something does not match.");
-  verify->add_option("--db", values->db, "the Access database (its table SalesMst)")->required();
+  AddRowsOptions(*verify, values->db, values->source, values->user);
   verify->add_option("--company", values->company,
                      "the company (default: the server's current one)");
   verify->add_option("--from", values->from, "first date, YYYYMMDD (default: the source's first)")
@@ -104,6 +114,7 @@ void AddVerifyCommand(CLI::App& app, int& status) {
                      "write every row that does not match to this CSV file "
                      "(VoucherID,row,status,field,source,books)");
   verify->callback([values, &status] {
+    RequireRows(values->db, values->source);
     if (!values->from.empty() && !values->to.empty() && values->from > values->to) {
       throw CLI::ValidationError("--from", "--from " + values->from + " comes after --to " +
                                                values->to + ": the range would be empty");

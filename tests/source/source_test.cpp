@@ -14,6 +14,7 @@
 
 #include "lirvo_command.h"
 #include "postgres_cluster.h"
+#include "standin_process.h"
 
 namespace lirvo::source {
 namespace {
@@ -47,6 +48,19 @@ std::string LayoutSql() {
          "('J1', 'Journal', '2017-05-01', NULL);"
          "CREATE TABLE VoucherLines (VoucherID TEXT, Line INTEGER, Ledger TEXT, Amount TEXT);";
 }
+
+// Three sales in SalesMst's shape, as SQL that SQLite and PostgreSQL both take.
+constexpr const char* kSalesSql =
+    "CREATE TABLE SalesMst (VoucherID TEXT, VoucherDate DATE, RefNo TEXT, PartyName TEXT, "
+    "SalesLedger TEXT, TaxAc TEXT, ItemName TEXT, Unit TEXT, Qty NUMERIC, Rate NUMERIC, "
+    "Amount NUMERIC, TaxPer NUMERIC);"
+    "INSERT INTO SalesMst VALUES "
+    "('S-1', '2016-04-02', 'INV-1', 'Bharat Electricals', 'Sales @ 4%', 'Output VAT @ 4%', "
+    "'LED Bulb 9W', 'Nos', 4, 17, 68, 4),"
+    "('S-2', '2016-05-03', 'INV-2', 'Chandra & Sons', 'Sales @ 12.5%', 'Output VAT @ 12.5%', "
+    "'MCB 16A', 'Nos', 7, 24, 168, 12.5),"
+    "('S-3', '2017-01-31', 'INV-3', 'श्री गणेश ट्रेडर्स', 'Sales @ 4%', 'Output VAT @ 4%', "
+    "'LED Bulb 9W', 'Nos', 1, 17, 17, 4);";
 
 constexpr const char* kLayoutOffer =
     "units 1 units\nledgers 3 ledgers\nsales-orders 1 vouchers\nsales 1 vouchers\n"
@@ -261,7 +275,7 @@ class PostgresSource : public ::testing::Test {
     odbc::Connection admin(environment, cluster_->ConnectionString(),
                            {test::PostgresCluster::kAdmin, test::PostgresCluster::kAdminPassword});
     const std::string sql =
-        LayoutSql() +
+        LayoutSql() + kSalesSql +
         "CREATE TABLE customers (cust_name TEXT);"
         "INSERT INTO customers VALUES ('Bharat Electricals'), ('Chandra & Sons');"
         "CREATE VIEW Godowns AS SELECT cust_name || ' Store' AS Name FROM customers;"
@@ -269,7 +283,7 @@ class PostgresSource : public ::testing::Test {
         "CREATE ROLE " +
         std::string(kReader) + " LOGIN PASSWORD '" + kPassword +
         "';"
-        "GRANT SELECT ON units, ledgers, vouchers, voucherlines, godowns TO " +
+        "GRANT SELECT ON units, ledgers, vouchers, voucherlines, godowns, salesmst TO " +
         kReader + ";";
     // One statement at a time: the driver need not take several in one call.
     for (std::size_t start = 0, end = 0; start < sql.size(); start = end + 1) {
@@ -293,7 +307,15 @@ std::unique_ptr<test::PostgresCluster> PostgresSource::cluster_;
 
 TEST_F(PostgresSource, ReadsTheLayoutWithALogin) {
   const std::unique_ptr<Source> db = Open(ParseUri(Uri()), {kReader, kPassword});
-  EXPECT_EQ(Text(Survey(*db)), std::string("godowns 2 godowns\n") + kLayoutOffer);
+  std::string offer = std::string("godowns 2 godowns\n") + kLayoutOffer;
+  // SalesMst offers its sales and the masters its rows name, after each kind's own table.
+  for (const auto& [after, line] :
+       {std::pair{"units 1 units\n", "units 1 salesmst\nstock-items 2 salesmst\n"},
+        std::pair{"ledgers 3 ledgers\n", "ledgers 7 salesmst\n"},
+        std::pair{"sales 1 vouchers\n", "sales 3 salesmst\n"}}) {
+    offer.insert(offer.find(after) + std::string_view(after).size(), line);
+  }
+  EXPECT_EQ(Text(Survey(*db)), offer);
   EXPECT_EQ(AllRows(*db->Read(*db->FindTable("Godowns"))),
             "Bharat Electricals Store|\nChandra & Sons Store|\n");
   const auto ledgers = db->Read("ledgers");
@@ -338,6 +360,32 @@ TEST_F(PostgresSource, SourcesCommandListsTheOfferAndKeepsThePasswordOut) {
       test::RunCommand("LIRVO_SOURCE_PASSWORD=Wrong-Secret-9 " LIRVO_CLI_PATH " sources " + source);
   EXPECT_EQ(wrong.exit_code, 1);
   EXPECT_THAT(wrong.err, AllOf(HasSubstr("[08001]"), Not(HasSubstr("Wrong-Secret-9"))));
+}
+
+// SalesMst from PostgreSQL through ODBC with a login goes into the books as from any other
+// source: the same rows in an SQLite file verify clean against what it sent, and a re-run sends
+// nothing.
+TEST_F(PostgresSource, SyncMovesSalesMstWithALoginAndVerifyAgreesFromSqlite) {
+  const test::StandinProcess standin(LIRVO_STANDIN_PATH);
+  const fs::path folder = fs::temp_directory_path() / ("lirvo-pg-sync-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  const std::string sqlite = (folder / "sales.db").string();
+  sqlite::Database(sqlite, false).Execute(kSalesSql);
+  const std::string lirvo = "LIRVO_TALLY_URL=" + standin.url() +
+                            " LIRVO_SOURCE_PASSWORD=" + kPassword + " " LIRVO_CLI_PATH " ";
+  const std::string from_pg = "--source '" + Uri() + "' --user " + kReader + " --journal " +
+                              (folder / "journal").string() + " </dev/null";
+  const test::CommandResult sent = test::RunCommand(lirvo + "sync " + from_pg);
+  EXPECT_EQ(sent.exit_code, 0) << sent.out << sent.err;
+  EXPECT_THAT(sent.out, HasSubstr("Vouchers: 3 accepted"));
+  EXPECT_THAT(sent.out + sent.err, Not(HasSubstr(kPassword)));
+  const test::CommandResult verified = test::RunCommand(lirvo + "verify --source sqlite:" + sqlite);
+  EXPECT_EQ(verified.exit_code, 0) << verified.out << verified.err;
+  EXPECT_THAT(verified.out, HasSubstr("3 match"));
+  const test::CommandResult again = test::RunCommand(lirvo + "sync " + from_pg);
+  EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
+  EXPECT_THAT(again.out, HasSubstr("3 already in the books as in the source"));
+  fs::remove_all(folder);
 }
 
 TEST_F(SourceFiles, SourcesCommandExitStatuses) {

@@ -166,6 +166,7 @@ VerifyOptions SyncRun::Checking(const SyncOptions& options) {
   check.server = options.server;
   check.company = options.company;
   check.database = options.database;
+  check.rows = options.rows;
   check.progress = options.progress;
   return check;
 }

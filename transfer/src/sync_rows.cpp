@@ -82,15 +82,26 @@ SalesSource::SalesSource(const std::filesystem::path& database) : path_(database
   rows_ = std::make_unique<Recordset>(db.Open(std::string("Select * from ") + kTable));
 }
 
+SalesSource::SalesSource(SalesRows rows) : path_(rows.name), other_(std::move(rows)) {}
+
 SalesSource::~SalesSource() = default;
 SalesSource::SalesSource(SalesSource&&) noexcept = default;
 SalesSource& SalesSource::operator=(SalesSource&&) noexcept = default;
 
 long SalesSource::RowCount() const {
-  return rows_->RecordCount();
+  return other_ ? other_->count() : rows_->RecordCount();
 }
 
 bool SalesSource::Next() {
+  if (other_) {
+    std::optional<SalesRow> row = other_->next();
+    if (!row) {
+      return false;
+    }
+    row_ = std::move(*row);
+    ++number_;
+    return true;
+  }
   try {
     if (number_ > 0) {
       rows_->MoveNext();

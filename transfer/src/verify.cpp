@@ -53,7 +53,7 @@ Run::Run(const VerifyOptions& options, VerifySummary& summary, Scan scan)
 }
 
 void Run::Load() {
-  SalesSource source(options_.database);
+  SalesSource source = options_.rows ? SalesSource(*options_.rows) : SalesSource(options_.database);
   summary_.rows =
       scan_.row_limit > 0 ? std::min(scan_.row_limit, source.RowCount()) : source.RowCount();
   Show(SyncPhase::kReading, 0, summary_.rows);

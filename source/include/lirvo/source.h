@@ -12,14 +12,17 @@
 #include <string_view>
 #include <vector>
 
+#include <lirvo/modTally.h>
+
 namespace lirvo::source {
 
 // Any failure of a source: a URI that does not parse, a database that cannot be opened or read,
 // a table or column that does not fit the layout. The message names the source (never its
 // password), the table and, where it applies, the row and the column.
-class Error : public std::runtime_error {
+class Error : public modTally::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Error(const std::string& message)
+      : Failure(modTally::FailureKind::Database, modTally::FailureNumber::kDatabase, message) {}
 };
 
 // The three forms of --source.

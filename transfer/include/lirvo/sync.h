@@ -23,12 +23,24 @@ namespace lirvo::transfer {
 // ---------------------------------------------------------------------------------------------
 // The source
 
-// The rows of SalesMst in `database`, read in one forward pass ("Select * from SalesMst"), each
-// with its row number (1 for the first row). Memory does not grow with the table.
+// Rows of SalesMst's shape read from another kind of source (an SQLite file, an ODBC data
+// source): how many there are, and each in turn, its values as the Access reader gives them
+// (dates YYYYMMDD), nothing after the last. Both throw modTally::Failure naming the source and
+// the row.
+struct SalesRows {
+  std::string name;  // the source, as messages name it
+  std::function<long()> count;
+  std::function<std::optional<SalesRow>()> next;
+};
+
+// The rows of SalesMst in `database`, read in one forward pass ("Select * from SalesMst"), or of
+// other SalesRows, each with its row number (1 for the first row). Memory does not grow with the
+// table.
 class SalesSource {
  public:
   // Opens the table. Throws modTally::Failure (kDatabase) naming the file when it cannot be read.
   explicit SalesSource(const std::filesystem::path& database);
+  explicit SalesSource(SalesRows rows);
   ~SalesSource();
   SalesSource(SalesSource&&) noexcept;
   SalesSource& operator=(SalesSource&&) noexcept;
@@ -47,6 +59,7 @@ class SalesSource {
  private:
   std::filesystem::path path_;
   std::unique_ptr<Recordset> rows_;
+  std::optional<SalesRows> other_;
   SalesRow row_;
   long number_ = 0;
 };
@@ -126,6 +139,7 @@ struct SyncOptions {
   modTally::Server server;
   std::string company;  // the company the masters and vouchers go to (not empty)
   std::filesystem::path database;
+  std::optional<SalesRows> rows;  // read instead of `database` when set
   std::filesystem::path journal;  // the journal file; created with its folder when missing
   int batch = kDefaultBatch;      // vouchers (and masters) per request, 1..kLargestBatch
   bool dry_run = false;           // pre-flight and local checks only; nothing is posted

@@ -126,6 +126,7 @@ struct VerifyOptions {
   modTally::Server server;
   std::string company;  // not empty
   std::filesystem::path database;
+  std::optional<SalesRows> rows;       // read instead of `database` when set
   std::string from;                    // YYYYMMDD or empty: the first date in the source
   std::string to;                      // YYYYMMDD or empty: the last date in the source
   int page_rows = 1000;                // source rows per export range, at most about

@@ -1,0 +1,18 @@
+// SalesMst's rows from any source, as the sync and the verification read them.
+#pragma once
+
+#include <memory>
+
+#include <lirvo/source.h>
+#include <lirvo/sync.h>
+
+namespace lirvo::source {
+
+// The rows of `source`'s SalesMst (or a view of that name, compared without regard to case) as
+// the sync reads rows: each column by its name (one the table lacks reads as NULL), a date in any
+// form ParseDate takes written YYYYMMDD, every other value as the source gives it. What is
+// returned keeps the source open as long as any copy of it lives. Throws Error when the source
+// has no SalesMst.
+transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source);
+
+}  // namespace lirvo::source

@@ -1,0 +1,83 @@
+#include "lirvo/sales_rows.h"
+
+#include <array>
+#include <cstdio>
+
+#include "lirvo/source_layout.h"
+
+namespace lirvo::source {
+
+namespace {
+
+using Member = std::optional<std::string> transfer::SalesRow::*;
+
+constexpr std::array<std::pair<const char*, Member>, 12> kColumns{{
+    {"VoucherID", &transfer::SalesRow::VoucherID},
+    {"VoucherDate", &transfer::SalesRow::VoucherDate},
+    {"RefNo", &transfer::SalesRow::RefNo},
+    {"PartyName", &transfer::SalesRow::PartyName},
+    {"SalesLedger", &transfer::SalesRow::SalesLedger},
+    {"TaxAc", &transfer::SalesRow::TaxAc},
+    {"ItemName", &transfer::SalesRow::ItemName},
+    {"Unit", &transfer::SalesRow::Unit},
+    {"Qty", &transfer::SalesRow::Qty},
+    {"Rate", &transfer::SalesRow::Rate},
+    {"Amount", &transfer::SalesRow::Amount},
+    {"TaxPer", &transfer::SalesRow::TaxPer},
+}};
+
+// A date as the Access reader writes it (YYYYMMDD); a text that is no date stays as it is, for the
+// row's checks to name.
+std::string AccessDate(const std::string& text) {
+  const std::optional<std::chrono::year_month_day> day = ParseDate(text);
+  if (!day) {
+    return text;
+  }
+  char written[16];
+  std::snprintf(written, sizeof written, "%04d%02u%02u", static_cast<int>(day->year()),
+                static_cast<unsigned>(day->month()), static_cast<unsigned>(day->day()));
+  return written;
+}
+
+}  // namespace
+
+transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source) {
+  const std::optional<std::string> table = source->FindTable(kSalesTable);
+  if (!table) {
+    throw Error(source->name() + " has no table or view " + std::string(kSalesTable));
+  }
+  // The rows go before the source they read from, whichever copy goes last.
+  struct Reading {
+    std::shared_ptr<Source> source;
+    std::unique_ptr<Rows> rows;
+  };
+  const auto reading = std::make_shared<Reading>(Reading{source, source->Read(*table)});
+  Rows* const rows = reading->rows.get();
+  std::array<std::optional<std::size_t>, kColumns.size()> at;
+  for (std::size_t i = 0; i < kColumns.size(); ++i) {
+    at[i] = rows->Find(kColumns[i].first);
+  }
+  transfer::SalesRows sales;
+  sales.name = source->name() + " (" + *table + ")";
+  sales.count = [reading, name = *table] {
+    return static_cast<long>(reading->source->RowCount(name));
+  };
+  sales.next = [reading, rows, at]() -> std::optional<transfer::SalesRow> {
+    if (!rows->Next()) {
+      return std::nullopt;
+    }
+    transfer::SalesRow row;
+    for (std::size_t i = 0; i < kColumns.size(); ++i) {
+      if (at[i]) {
+        row.*kColumns[i].second = rows->Values()[*at[i]];
+      }
+    }
+    if (row.VoucherDate) {
+      row.VoucherDate = AccessDate(*row.VoucherDate);
+    }
+    return row;
+  };
+  return sales;
+}
+
+}  // namespace lirvo::source
