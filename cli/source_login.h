@@ -5,6 +5,10 @@
 
 #include <memory>
 
+#include <optional>
+#include <vector>
+
+#include <lirvo/books/masters.h>
 #include <lirvo/source.h>
 #include <lirvo/sync.h>
 
@@ -15,6 +19,8 @@ class Option;
 
 namespace lirvo::cli {
 
+class ReportFile;
+
 // Adds --source URI (required unless `required` is false; a URI of an unknown form is a usage
 // error naming the three forms) and --user NAME to `command`, storing them in `uri` and `user`.
 // Returns the --source option.
@@ -24,6 +30,18 @@ CLI::Option* AddSourceOptions(CLI::App& command, std::string& uri, std::string& 
 // The SalesMst rows of the source `uri` names, opened with `user`'s login, for the sync or the
 // verification.
 transfer::SalesRows OpenSalesSource(const std::string& uri, const std::string& user);
+
+// The master kinds `names` lists (the --kinds names: units, godowns, ledger-groups, ledgers,
+// stock-groups, stock-items), and in `sales` whether it lists "sales"; every kind and the sales
+// when `names` is empty; nothing when a name is no kind.
+std::optional<std::vector<books::MasterKind>> MasterKindsOf(const std::vector<std::string>& names,
+                                                            bool& sales);
+
+// Feeds the masters of `kinds` that `db` holds into `company` (lirvo::feed), printing one line per
+// kind and every rejection (also into `report`). Returns the exit status of what it did.
+int FeedSourceMasters(source::Source& db, const modTally::Server& server,
+                      const std::string& company, const std::vector<books::MasterKind>& kinds,
+                      bool dry_run, ReportFile& report, long& rejected);
 
 // Adds where the rows of SalesMst come from: --db FILE (an Access database) or --source URI with
 // --user NAME, one or the other. RequireRows, called first thing in the command's callback, makes

@@ -10,6 +10,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <lirvo/sales_rows.h>
+#include <lirvo/source_layout.h>
 #include <lirvo/sync.h>
 
 #include "commands.h"
@@ -57,6 +59,7 @@ struct SyncValues {
   std::string db;
   std::string source;
   std::string user;
+  std::vector<std::string> kinds;
   std::string company;
   int batch = transfer::kDefaultBatch;
   std::string journal;
@@ -85,9 +88,17 @@ int RunSync(const SyncValues& values) {
     return kExitFailure;
   }
 
+  // From a source: its masters first, then its SalesMst (when the kinds take it in).
+  std::shared_ptr<source::Source> db;
+  std::vector<books::MasterKind> master_kinds;
   if (!values.source.empty()) {
+    bool sales = true;
+    master_kinds = MasterKindsOf(values.kinds, sales).value_or(master_kinds);
     try {
-      options.rows = OpenSalesSource(values.source, values.user);
+      db = source::Open(source::ParseUri(values.source), SourceLogin(values.user));
+      if (sales && (!values.kinds.empty() || db->FindTable(source::kSalesTable))) {
+        options.rows = source::SalesRowsOf(db);
+      }
     } catch (const modTally::Failure& failure) {
       std::cerr << "lirvo: " << failure.description() << '\n';
       return kExitFailure;
@@ -116,10 +127,25 @@ int RunSync(const SyncValues& values) {
   };
 
   std::cout << (options.dry_run ? "Checking " : "Syncing ")
-            << (options.rows ? options.rows->name : options.database.string()) << " into \""
-            << options.company << "\" at " << modTally::ShownUrl(options.server.url) << " (journal "
-            << options.journal.string() << ")\n"
+            << (options.rows ? options.rows->name
+                : db         ? db->name()
+                             : options.database.string())
+            << " into \"" << options.company << "\" at " << modTally::ShownUrl(options.server.url)
+            << " (journal " << options.journal.string() << ")\n"
             << std::flush;
+  long masters_rejected = 0;
+  int fed = kExitOk;
+  if (db && !master_kinds.empty()) {
+    fed = FeedSourceMasters(*db, options.server, options.company, master_kinds, options.dry_run,
+                            report, masters_rejected);
+    if (fed != kExitOk && fed != kExitRejected) {
+      report.Finish(std::cout, "Rejected: ", masters_rejected);
+      return fed;
+    }
+  }
+  if (db && !options.rows) {
+    return report.Finish(std::cout, "Rejected: ", masters_rejected) ? fed : kExitFailure;
+  }
   transfer::SyncSummary summary;
   try {
     summary = transfer::Sync(options);
@@ -135,15 +161,16 @@ int RunSync(const SyncValues& values) {
     return ExitStatusOf(summary.outcome());
   }
   transfer::PrintSummary(std::cout, summary);
-  if (!report.Finish(
-          std::cout, "Rejected: ",
-          summary.rejected_locally + summary.rejected_by_server + summary.differ_in_books)) {
+  if (!report.Finish(std::cout, "Rejected: ",
+                     masters_rejected + summary.rejected_locally + summary.rejected_by_server +
+                         summary.differ_in_books)) {
     return kExitFailure;
   }
   if (summary.stopped) {
     std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
   }
-  return ExitStatusOf(summary.outcome());
+  const int status = ExitStatusOf(summary.outcome());
+  return status == kExitOk ? fed : status;
 }
 
 }  // namespace
@@ -159,6 +186,17 @@ void AddSyncCommand(CLI::App& app, int& status) {
       "error, 3 some rows "
       "were rejected or are held otherwise in the books, 130 interrupted.");
   AddRowsOptions(*sync, values->db, values->source, values->user);
+  sync->add_option("--kinds", values->kinds,
+                   "with --source, what to move, comma-separated: units, godowns, ledger-groups, "
+                   "ledgers, stock-groups, stock-items (the source's master tables) and sales (its "
+                   "SalesMst); default all the source holds")
+      ->delimiter(',')
+      ->check(CLI::Validator(
+          [](const std::string& name) -> std::string {
+            bool sales = false;
+            return MasterKindsOf({name}, sales) ? "" : "\"" + name + "\" is no kind to move";
+          },
+          "KIND"));
   sync->add_option("--company", values->company, "the company (default: the server's current one)");
   sync->add_option("--batch", values->batch, "vouchers or masters per request")
       ->check(WholeNumber(1, transfer::kLargestBatch))
@@ -187,6 +225,9 @@ void AddSyncCommand(CLI::App& app, int& status) {
       ->excludes(limit);
   sync->callback([values, &status] {
     RequireRows(values->db, values->source);
+    if (!values->kinds.empty() && values->source.empty()) {
+      throw CLI::ValidationError("--kinds", "takes effect with --source only");
+    }
     status = RunSync(*values);
     if (values->verify && !values->dry_run) {
       status = VerifyAfterSync(

@@ -15,6 +15,7 @@
 #include "lirvo_command.h"
 #include "postgres_cluster.h"
 #include "standin_process.h"
+#include "standin_store.h"
 
 namespace lirvo::source {
 namespace {
@@ -48,6 +49,8 @@ std::string LayoutSql() {
          "('J1', 'Journal', '2017-05-01', NULL);"
          "CREATE TABLE VoucherLines (VoucherID TEXT, Line INTEGER, Ledger TEXT, Amount TEXT);";
 }
+
+constexpr const char* kCompanyName = "Demo Trading Co";  // the stand-in's company
 
 // Three sales in SalesMst's shape, as SQL that SQLite and PostgreSQL both take.
 constexpr const char* kSalesSql =
@@ -374,7 +377,7 @@ TEST_F(PostgresSource, SyncMovesSalesMstWithALoginAndVerifyAgreesFromSqlite) {
   const std::string lirvo = "LIRVO_TALLY_URL=" + standin.url() +
                             " LIRVO_SOURCE_PASSWORD=" + kPassword + " " LIRVO_CLI_PATH " ";
   const std::string from_pg = "--source '" + Uri() + "' --user " + kReader + " --journal " +
-                              (folder / "journal").string() + " </dev/null";
+                              (folder / "journal").string() + " --kinds sales </dev/null";
   const test::CommandResult sent = test::RunCommand(lirvo + "sync " + from_pg);
   EXPECT_EQ(sent.exit_code, 0) << sent.out << sent.err;
   EXPECT_THAT(sent.out, HasSubstr("Vouchers: 3 accepted"));
@@ -386,6 +389,50 @@ TEST_F(PostgresSource, SyncMovesSalesMstWithALoginAndVerifyAgreesFromSqlite) {
   EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
   EXPECT_THAT(again.out, HasSubstr("3 already in the books as in the source"));
   fs::remove_all(folder);
+}
+
+// Every master kind a source holds goes into the books in the order the server needs, a master
+// whose parent or unit is nowhere is named and not sent, the books' own are left alone, and a
+// re-run creates nothing.
+TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
+  const std::string path = Database(
+      "masters.db",
+      "CREATE TABLE StockItems(Name, BaseUnits); INSERT INTO StockItems VALUES ('LED Bulb', "
+      "'Nos'), ('Odd Item', 'Crates');"
+      "CREATE TABLE Ledgers(Name, Parent); INSERT INTO Ledgers VALUES ('Anand Hardware', "
+      "'Retail Customers'), ('Orphan', 'No Such Group'), ('cash', 'Cash-in-Hand');"
+      "CREATE TABLE LedgerGroups(Name, Parent); INSERT INTO LedgerGroups VALUES ('Retail "
+      "Customers', 'Sundry Debtors');"
+      "CREATE TABLE Units(Name, IsSimpleUnit); INSERT INTO Units VALUES ('Nos', 'Yes');"
+      "CREATE TABLE Godowns(Name); INSERT INTO Godowns VALUES ('Shop');"
+      "CREATE TABLE StockGroups(Name); INSERT INTO StockGroups VALUES ('Lighting');");
+  const std::string data = (folder_ / "books.db").string();
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
+  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
+                           " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
+                           (folder_ / "journal").string();
+  const test::CommandResult first = test::RunCommand(sync);
+  EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
+  EXPECT_THAT(first.out, HasSubstr("ledgers: 3 in the source, 1 already in the books, 1 created, "
+                                   "1 rejected\n"));
+  EXPECT_THAT(first.out, HasSubstr("Rejected: Ledgers row 2 (\"Orphan\"): it needs the ledger "
+                                   "group \"No Such Group\", which is neither in the books, nor "
+                                   "in the source, nor predefined"));
+  EXPECT_THAT(first.out, HasSubstr("Rejected: StockItems row 2 (\"Odd Item\"): it needs the unit "
+                                   "\"Crates\""));
+  const test::StandinStore store(data);
+  EXPECT_EQ(store.Master(kCompanyName, "LEDGER", "Anand Hardware")->parent, "Retail Customers");
+  for (const char* kind : {"UNIT", "GODOWN", "GROUP", "STOCKGROUP", "STOCKITEM"}) {
+    EXPECT_EQ(store.CountMasters(kCompanyName, kind), 1) << kind;
+  }
+  const test::CommandResult again = test::RunCommand(sync + " --kinds units,ledgers,sales");
+  EXPECT_EQ(again.exit_code, 1) << again.out << again.err;  // asked for sales it does not hold
+  EXPECT_THAT(again.err, HasSubstr("has no table or view SalesMst"));
+  const test::CommandResult rerun = test::RunCommand(sync + " --kinds units,ledgers");
+  EXPECT_THAT(rerun.out, AllOf(HasSubstr("units: 1 in the source, 1 already in the books, 0 "
+                                         "created"),
+                               HasSubstr("ledgers: 3 in the source, 2 already in the books, 0 "
+                                         "created, 1 rejected")));
 }
 
 TEST_F(SourceFiles, SourcesCommandExitStatuses) {

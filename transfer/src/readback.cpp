@@ -203,6 +203,20 @@ std::string VoucherExportRequest(const std::string& company, std::string_view fr
                       "$VoucherTypeName = &quot;Sales&quot;</SYSTEM>");
 }
 
+std::string CollectionRequest(const std::string& company, std::string_view type,
+                              std::string_view fetch) {
+  std::string id = "Lirvo";
+  for (const char c : type) {
+    if (c != ' ') {
+      id += c;
+    }
+  }
+  return Envelope(id, Company(company),
+                  "<COLLECTION NAME=\"" + id + "\" ISMODIFY=\"No\"><TYPE>" +
+                      modTally::EscapeXml(type) + "</TYPE><FETCH>" + modTally::EscapeXml(fetch) +
+                      "</FETCH></COLLECTION>");
+}
+
 std::string MasterExportRequest(const std::string& company, MasterType type) {
   const MasterCollection c = CollectionOf(type);
   return Envelope(c.id, Company(company),

@@ -60,6 +60,10 @@ struct BooksMaster {
 std::string VoucherExportRequest(const std::string& company, std::string_view from,
                                  std::string_view to);
 std::string MasterExportRequest(const std::string& company, MasterType type);
+// The export of every object of the collection type `type` ("Godown", "Stock Group", ...) of
+// `company`, with the fields `fetch` ("Name, Parent").
+std::string CollectionRequest(const std::string& company, std::string_view type,
+                              std::string_view fetch);
 
 // Reads a reply to those requests. Tolerant of the shapes server versions give (objects anywhere
 // under ENVELOPE, in COLLECTION or TALLYMESSAGE; leaves with or without TYPE attributes; either

@@ -1,0 +1,292 @@
+#include "lirvo/feed.h"
+
+#include <ostream>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <lirvo/export_reply.h>
+#include <lirvo/judge.h>
+#include <lirvo/source_layout.h>
+#include <lirvo/text.h>
+#include <lirvo/verify.h>
+
+namespace lirvo::feed {
+
+namespace {
+
+using books::MasterKind;
+using modTally::Failure;
+
+// The collection type the server exports a kind as, and the element each master comes in.
+struct Collection {
+  const char* type;
+  const char* element;
+};
+
+Collection CollectionOf(MasterKind kind) {
+  switch (kind) {
+    case MasterKind::kUnit:
+      return {"Unit", "UNIT"};
+    case MasterKind::kGodown:
+      return {"Godown", "GODOWN"};
+    case MasterKind::kLedgerGroup:
+      return {"Group", "GROUP"};
+    case MasterKind::kLedger:
+      return {"Ledger", "LEDGER"};
+    case MasterKind::kStockGroup:
+      return {"Stock Group", "STOCKGROUP"};
+    case MasterKind::kStockItem:
+      return {"Stock Item", "STOCKITEM"};
+  }
+  return {"Ledger", "LEDGER"};
+}
+
+// How a message names one master of a kind.
+const char* Singular(MasterKind kind) {
+  constexpr std::array<const char*, books::kMasterKinds.size()> kNames = {
+      "unit", "godown", "ledger group", "ledger", "stock group", "stock item"};
+  return kNames[static_cast<std::size_t>(kind)];
+}
+
+std::size_t IndexOf(MasterKind kind) {
+  return static_cast<std::size_t>(kind);
+}
+
+// A name as the server compares names: blanks at the ends and the case of letters ignored.
+std::string Key(std::string_view name) {
+  return text::FoldCase(text::Trim(name));
+}
+
+using Names = std::array<std::unordered_set<std::string>, books::kMasterKinds.size()>;
+
+// The names (keyed) of the masters of `kind` that `company` holds. Throws Failure naming what came
+// back when the reply is not that company's list.
+std::unordered_set<std::string> HeldNames(const MastersOptions& options, MasterKind kind) {
+  const Collection collection = CollectionOf(kind);
+  const std::string what = std::string("cannot read the ") + collection.type + " masters of \"" +
+                           options.company + "\" from " + modTally::ShownUrl(options.server.url);
+  modTally::Reply reply;
+  try {
+    reply = modTally::Exchange(
+        options.server, transfer::CollectionRequest(options.company, collection.type, "Name"),
+        options.server.Query());
+  } catch (const Failure& failure) {
+    throw Failure(failure, what + ": " + failure.description());
+  }
+  pugi::xml_document document;
+  const pugi::xml_node root = modTally::ReadExportReply(document, reply, {what, options.company});
+  std::unordered_set<std::string> names;
+  for (const pugi::xml_node master :
+       root.child("BODY").child("DATA").child("COLLECTION").children(collection.element)) {
+    const pugi::xml_attribute named = master.attribute("NAME");
+    names.insert(Key(named ? named.value() : modTally::NodeText(master.child("NAME"))));
+  }
+  return names;
+}
+
+struct Read {
+  books::MasterRecord record;
+  std::string table;
+  long row;
+};
+
+class Feed {
+ public:
+  Feed(source::Source& source, const MastersOptions& options)
+      : source_(source), options_(options) {}
+
+  MastersSummary Go();
+
+ private:
+  void ReadTable(MasterKind kind);
+  // Why `record` cannot be created for want of a master, or nothing.
+  std::optional<std::string> Missing(const books::MasterRecord& record) const;
+  // False when the feed has to stop.
+  bool Create(const Read& read);
+  void Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
+            MasterOutcome::What what, const std::string& reason = {});
+
+  source::Source& source_;
+  const MastersOptions& options_;
+  MastersSummary summary_;
+  std::vector<Read> read_;
+  Names held_;
+  Names in_source_;
+};
+
+void Feed::Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
+                MasterOutcome::What what, const std::string& reason) {
+  KindCounts& counts = summary_.kinds[IndexOf(kind)];
+  (what == MasterOutcome::What::kCreated   ? counts.created
+   : what == MasterOutcome::What::kInBooks ? counts.in_books
+                                           : counts.rejected) += 1;
+  if (options_.each) {
+    options_.each({kind, table, row, name, what, reason});
+  }
+}
+
+void Feed::ReadTable(MasterKind kind) {
+  const std::optional<std::string> table = source_.FindTable(books::TableName(kind));
+  if (!table) {
+    return;
+  }
+  source::CheckColumns(source_, books::TableName(kind));
+  const std::unique_ptr<source::Rows> rows = source_.Read(*table);
+  while (rows->Next()) {
+    ++summary_.kinds[IndexOf(kind)].in_source;
+    books::SourceRow row;
+    for (std::size_t i = 0; i < rows->Columns().size(); ++i) {
+      if (rows->Values()[i]) {
+        row.emplace_back(rows->Columns()[i], *rows->Values()[i]);
+      }
+    }
+    const long number = static_cast<long>(rows->RowNumber());
+    try {
+      books::MasterRecord record = books::MasterFromRow(kind, row);
+      in_source_[IndexOf(kind)].insert(Key(books::NameOf(record)));
+      read_.push_back({std::move(record), *table, number});
+    } catch (const Failure& failure) {
+      std::string name;
+      for (const auto& [column, value] : row) {
+        name = text::EqualsNoCase(column, "Name") ? value : name;
+      }
+      Tell(kind, *table, number, name, MasterOutcome::What::kRejected, failure.description());
+    }
+  }
+}
+
+std::optional<std::string> Feed::Missing(const books::MasterRecord& record) const {
+  for (const books::MasterRef& need : books::Needs(record)) {
+    const std::string key = Key(need.name);
+    if (!held_[IndexOf(need.kind)].contains(key) && !in_source_[IndexOf(need.kind)].contains(key)) {
+      return std::string("it needs the ") + Singular(need.kind) + " \"" + need.name +
+             "\", which is neither in the books, nor in the source, nor predefined";
+    }
+  }
+  return std::nullopt;
+}
+
+bool Feed::Create(const Read& read) {
+  const MasterKind kind = books::KindOf(read.record);
+  const std::string& name = books::NameOf(read.record);
+  std::string request;
+  try {
+    request = books::CreateRequest(options_.company, read.record);
+  } catch (const Failure& failure) {
+    Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, failure.description());
+    return true;
+  }
+  if (options_.dry_run) {
+    Tell(kind, read.table, read.row, name, MasterOutcome::What::kCreated);
+    return true;
+  }
+  const std::string what = std::string(Singular(kind)) + " \"" + name + "\" (" + read.table +
+                           " row " + std::to_string(read.row) + ")";
+  ++summary_.requests;
+  modTally::Reply reply;
+  try {
+    reply = modTally::Exchange(options_.server, request, options_.server.Import());
+  } catch (const Failure& failure) {
+    summary_.interrupted = options_.server.Cancelled();
+    summary_.stopped = "the request for the " + what + " failed: " + failure.description();
+    return false;
+  }
+  const transfer::ImportVerdict verdict =
+      transfer::JudgeImport(reply, transfer::CountSentObjects(request));
+  switch (verdict.outcome) {
+    case transfer::ImportOutcome::kAccepted:
+      Tell(kind, read.table, read.row, name, MasterOutcome::What::kCreated);
+      return true;
+    case transfer::ImportOutcome::kRejected:
+      Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, verdict.reason);
+      return true;
+    case transfer::ImportOutcome::kNotImportReply:
+      break;
+  }
+  summary_.stopped = "the request for the " + what + " was answered with " + verdict.reason +
+                     "; nothing after it was sent";
+  return false;
+}
+
+MastersSummary Feed::Go() {
+  for (const MasterKind kind : books::kMasterKinds) {
+    for (const MasterKind wanted : options_.kinds) {
+      if (wanted == kind) {
+        ReadTable(kind);
+        break;
+      }
+    }
+  }
+  for (const MasterKind kind : books::kMasterKinds) {
+    if (!in_source_[IndexOf(kind)].empty()) {
+      held_[IndexOf(kind)] = HeldNames(options_, kind);
+    }
+  }
+  // What a master needs may be of a kind not fed: the books are asked for those too.
+  for (const Read& read : read_) {
+    for (const books::MasterRef& need : books::Needs(read.record)) {
+      if (in_source_[IndexOf(need.kind)].empty() && held_[IndexOf(need.kind)].empty()) {
+        held_[IndexOf(need.kind)] = HeldNames(options_, need.kind);
+      }
+    }
+  }
+  std::vector<books::MasterRecord> records;
+  std::vector<const Read*> to_create;
+  for (const Read& read : read_) {
+    const MasterKind kind = books::KindOf(read.record);
+    const std::string& name = books::NameOf(read.record);
+    if (held_[IndexOf(kind)].contains(Key(name))) {
+      Tell(kind, read.table, read.row, name, MasterOutcome::What::kInBooks);
+    } else if (const std::optional<std::string> missing = Missing(read.record)) {
+      Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *missing);
+    } else {
+      records.push_back(read.record);
+      to_create.push_back(&read);
+    }
+  }
+  for (const std::size_t i : books::DependencyOrder(records)) {
+    if (options_.server.Cancelled()) {
+      summary_.interrupted = true;
+      break;
+    }
+    if (!Create(*to_create[i])) {
+      break;
+    }
+  }
+  return summary_;
+}
+
+}  // namespace
+
+RunOutcome MastersSummary::outcome() const {
+  if (interrupted) {
+    return RunOutcome::kInterrupted;
+  }
+  if (stopped) {
+    return RunOutcome::kStopped;
+  }
+  for (const KindCounts& counts : kinds) {
+    if (counts.rejected > 0) {
+      return RunOutcome::kIncomplete;
+    }
+  }
+  return RunOutcome::kComplete;
+}
+
+MastersSummary FeedMasters(source::Source& source, const MastersOptions& options) {
+  return Feed(source, options).Go();
+}
+
+void PrintMastersSummary(std::ostream& out, const MastersSummary& summary, bool dry_run) {
+  for (const MasterKind kind : books::kMasterKinds) {
+    const KindCounts& c = summary.kinds[IndexOf(kind)];
+    if (c.in_source == 0) {
+      continue;
+    }
+    out << "Masters from the source, " << books::KindName(kind) << ": " << c.in_source
+        << " in the source, " << c.in_books << " already in the books, " << c.created
+        << (dry_run ? " to create, " : " created, ") << c.rejected << " rejected\n";
+  }
+}
+
+}  // namespace lirvo::feed
