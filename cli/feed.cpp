@@ -9,24 +9,60 @@
 
 namespace lirvo::cli {
 
-std::optional<std::vector<books::MasterKind>> MasterKindsOf(const std::vector<std::string>& names,
-                                                            bool& sales) {
+std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names) {
+  KindsToMove kinds;
   if (names.empty()) {
-    sales = true;
-    return std::vector<books::MasterKind>(books::kMasterKinds.begin(), books::kMasterKinds.end());
+    kinds.masters.assign(books::kMasterKinds.begin(), books::kMasterKinds.end());
+    kinds.documents.assign(books::kDocumentTypes.begin(), books::kDocumentTypes.end());
+    return kinds;
   }
-  std::vector<books::MasterKind> kinds;
-  sales = false;
+  kinds.sales_table = false;
   for (const std::string& name : names) {
-    if (text::EqualsNoCase(text::Trim(name), "sales")) {
-      sales = true;
-    } else if (const std::optional<books::MasterKind> kind = books::KindOfKindName(name)) {
-      kinds.push_back(*kind);
+    if (const std::optional<books::MasterKind> kind = books::KindOfKindName(name)) {
+      kinds.masters.push_back(*kind);
+    } else if (const std::optional<books::DocumentType> type = books::TypeOfKindName(name)) {
+      kinds.documents.push_back(*type);
+      kinds.sales_table = kinds.sales_table || *type == books::DocumentType::kSales;
     } else {
       return std::nullopt;
     }
   }
   return kinds;
+}
+
+int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
+                        const std::string& company, const std::vector<books::DocumentType>& types,
+                        bool dry_run, bool overwrite, ReportFile& report, long& rejected) {
+  feed::DocumentsOptions options;
+  options.server = server;
+  options.company = company;
+  options.types = types;
+  options.dry_run = dry_run;
+  options.overwrite = overwrite;
+  options.each = [&](const feed::DocumentOutcome& document) {
+    using What = feed::DocumentOutcome::What;
+    if (document.what != What::kRejected && document.what != What::kHeldOtherwise) {
+      return;
+    }
+    ++rejected;
+    report.Add(CsvField(document.voucher_id) + ',' + std::to_string(document.row) + ',' +
+                   CsvField(document.reason),
+               std::string(document.what == What::kRejected ? "Rejected: " : "Held otherwise: ") +
+                   "Vouchers row " + std::to_string(document.row) + " (VoucherID \"" +
+                   document.voucher_id + "\"): " + document.reason);
+  };
+  feed::DocumentsSummary summary;
+  try {
+    summary = feed::FeedDocuments(db, options);
+  } catch (const modTally::Failure& failure) {
+    std::cerr << "lirvo: " << failure.description() << '\n';
+    return kExitFailure;
+  }
+  feed::PrintDocumentsSummary(std::cout, summary, dry_run);
+  if (summary.stopped) {
+    std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
+  }
+  return ExitStatusOf(summary.outcome());
 }
 
 int FeedSourceMasters(source::Source& db, const modTally::Server& server,

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include <lirvo/books/document.h>
 #include <lirvo/books/masters.h>
 #include <lirvo/source.h>
 #include <lirvo/sync.h>
@@ -31,11 +32,24 @@ CLI::Option* AddSourceOptions(CLI::App& command, std::string& uri, std::string& 
 // verification.
 transfer::SalesRows OpenSalesSource(const std::string& uri, const std::string& user);
 
-// The master kinds `names` lists (the --kinds names: units, godowns, ledger-groups, ledgers,
-// stock-groups, stock-items), and in `sales` whether it lists "sales"; every kind and the sales
-// when `names` is empty; nothing when a name is no kind.
-std::optional<std::vector<books::MasterKind>> MasterKindsOf(const std::vector<std::string>& names,
-                                                            bool& sales);
+// What --kinds asks to move from a source: master kinds, document types, and whether SalesMst
+// (read as sales) is taken in.
+struct KindsToMove {
+  std::vector<books::MasterKind> masters;
+  std::vector<books::DocumentType> documents;
+  bool sales_table = true;
+};
+// The kinds `names` lists by their --kinds names (units, godowns, ledger-groups, ledgers,
+// stock-groups, stock-items, sales-orders, delivery-notes, sales, receipts, purchase-orders,
+// receipt-notes, purchases, payments; "sales" takes SalesMst in too); every kind when `names` is
+// empty; nothing when a name is no kind.
+std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names);
+
+// Feeds the documents of `types` that `db` holds into `company` (lirvo::feed), as
+// FeedSourceMasters does the masters.
+int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
+                        const std::string& company, const std::vector<books::DocumentType>& types,
+                        bool dry_run, bool overwrite, ReportFile& report, long& rejected);
 
 // Feeds the masters of `kinds` that `db` holds into `company` (lirvo::feed), printing one line per
 // kind and every rejection (also into `report`). Returns the exit status of what it did.

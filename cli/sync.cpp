@@ -90,13 +90,11 @@ int RunSync(const SyncValues& values) {
 
   // From a source: its masters first, then its SalesMst (when the kinds take it in).
   std::shared_ptr<source::Source> db;
-  std::vector<books::MasterKind> master_kinds;
+  const KindsToMove kinds = KindsOf(values.kinds).value_or(KindsToMove{});
   if (!values.source.empty()) {
-    bool sales = true;
-    master_kinds = MasterKindsOf(values.kinds, sales).value_or(master_kinds);
     try {
       db = source::Open(source::ParseUri(values.source), SourceLogin(values.user));
-      if (sales && (!values.kinds.empty() || db->FindTable(source::kSalesTable))) {
+      if (kinds.sales_table && db->FindTable(source::kSalesTable)) {
         options.rows = source::SalesRowsOf(db);
       }
     } catch (const modTally::Failure& failure) {
@@ -135,13 +133,19 @@ int RunSync(const SyncValues& values) {
             << std::flush;
   long masters_rejected = 0;
   int fed = kExitOk;
-  if (db && !master_kinds.empty()) {
-    fed = FeedSourceMasters(*db, options.server, options.company, master_kinds, options.dry_run,
+  const auto worse = [](int a, int b) { return a == kExitOk ? b : b == kExitOk ? a : a; };
+  if (db && !kinds.masters.empty()) {
+    fed = FeedSourceMasters(*db, options.server, options.company, kinds.masters, options.dry_run,
                             report, masters_rejected);
-    if (fed != kExitOk && fed != kExitRejected) {
-      report.Finish(std::cout, "Rejected: ", masters_rejected);
-      return fed;
-    }
+  }
+  if (db && !kinds.documents.empty() && (fed == kExitOk || fed == kExitRejected)) {
+    fed = worse(fed,
+                FeedSourceDocuments(*db, options.server, options.company, kinds.documents,
+                                    options.dry_run, options.overwrite, report, masters_rejected));
+  }
+  if (fed != kExitOk && fed != kExitRejected) {
+    report.Finish(std::cout, "Rejected: ", masters_rejected);
+    return fed;
   }
   if (db && !options.rows) {
     return report.Finish(std::cout, "Rejected: ", masters_rejected) ? fed : kExitFailure;
@@ -188,13 +192,13 @@ void AddSyncCommand(CLI::App& app, int& status) {
   AddRowsOptions(*sync, values->db, values->source, values->user);
   sync->add_option("--kinds", values->kinds,
                    "with --source, what to move, comma-separated: units, godowns, ledger-groups, "
-                   "ledgers, stock-groups, stock-items (the source's master tables) and sales (its "
-                   "SalesMst); default all the source holds")
+                   "ledgers, stock-groups, stock-items (the source's master tables), sales-orders, "
+                   "delivery-notes, sales (with SalesMst), receipts, purchase-orders, "
+                   "receipt-notes, purchases, payments (its Vouchers); default all it holds")
       ->delimiter(',')
       ->check(CLI::Validator(
           [](const std::string& name) -> std::string {
-            bool sales = false;
-            return MasterKindsOf({name}, sales) ? "" : "\"" + name + "\" is no kind to move";
+            return KindsOf({name}) ? "" : "\"" + name + "\" is no kind to move";
           },
           "KIND"));
   sync->add_option("--company", values->company, "the company (default: the server's current one)");

@@ -1,5 +1,7 @@
 #include "lirvo/feed.h"
 
+#include "held.h"
+
 #include <ostream>
 #include <unordered_map>
 #include <unordered_set>
@@ -16,73 +18,6 @@ namespace {
 
 using books::MasterKind;
 using modTally::Failure;
-
-// The collection type the server exports a kind as, and the element each master comes in.
-struct Collection {
-  const char* type;
-  const char* element;
-};
-
-Collection CollectionOf(MasterKind kind) {
-  switch (kind) {
-    case MasterKind::kUnit:
-      return {"Unit", "UNIT"};
-    case MasterKind::kGodown:
-      return {"Godown", "GODOWN"};
-    case MasterKind::kLedgerGroup:
-      return {"Group", "GROUP"};
-    case MasterKind::kLedger:
-      return {"Ledger", "LEDGER"};
-    case MasterKind::kStockGroup:
-      return {"Stock Group", "STOCKGROUP"};
-    case MasterKind::kStockItem:
-      return {"Stock Item", "STOCKITEM"};
-  }
-  return {"Ledger", "LEDGER"};
-}
-
-// How a message names one master of a kind.
-const char* Singular(MasterKind kind) {
-  constexpr std::array<const char*, books::kMasterKinds.size()> kNames = {
-      "unit", "godown", "ledger group", "ledger", "stock group", "stock item"};
-  return kNames[static_cast<std::size_t>(kind)];
-}
-
-std::size_t IndexOf(MasterKind kind) {
-  return static_cast<std::size_t>(kind);
-}
-
-// A name as the server compares names: blanks at the ends and the case of letters ignored.
-std::string Key(std::string_view name) {
-  return text::FoldCase(text::Trim(name));
-}
-
-using Names = std::array<std::unordered_set<std::string>, books::kMasterKinds.size()>;
-
-// The names (keyed) of the masters of `kind` that `company` holds. Throws Failure naming what came
-// back when the reply is not that company's list.
-std::unordered_set<std::string> HeldNames(const MastersOptions& options, MasterKind kind) {
-  const Collection collection = CollectionOf(kind);
-  const std::string what = std::string("cannot read the ") + collection.type + " masters of \"" +
-                           options.company + "\" from " + modTally::ShownUrl(options.server.url);
-  modTally::Reply reply;
-  try {
-    reply = modTally::Exchange(
-        options.server, transfer::CollectionRequest(options.company, collection.type, "Name"),
-        options.server.Query());
-  } catch (const Failure& failure) {
-    throw Failure(failure, what + ": " + failure.description());
-  }
-  pugi::xml_document document;
-  const pugi::xml_node root = modTally::ReadExportReply(document, reply, {what, options.company});
-  std::unordered_set<std::string> names;
-  for (const pugi::xml_node master :
-       root.child("BODY").child("DATA").child("COLLECTION").children(collection.element)) {
-    const pugi::xml_attribute named = master.attribute("NAME");
-    names.insert(Key(named ? named.value() : modTally::NodeText(master.child("NAME"))));
-  }
-  return names;
-}
 
 struct Read {
   books::MasterRecord record;
@@ -219,14 +154,14 @@ MastersSummary Feed::Go() {
   }
   for (const MasterKind kind : books::kMasterKinds) {
     if (!in_source_[IndexOf(kind)].empty()) {
-      held_[IndexOf(kind)] = HeldNames(options_, kind);
+      held_[IndexOf(kind)] = HeldNames(options_.server, options_.company, kind);
     }
   }
   // What a master needs may be of a kind not fed: the books are asked for those too.
   for (const Read& read : read_) {
     for (const books::MasterRef& need : books::Needs(read.record)) {
       if (in_source_[IndexOf(need.kind)].empty() && held_[IndexOf(need.kind)].empty()) {
-        held_[IndexOf(need.kind)] = HeldNames(options_, need.kind);
+        held_[IndexOf(need.kind)] = HeldNames(options_.server, options_.company, need.kind);
       }
     }
   }

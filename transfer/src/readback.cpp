@@ -191,7 +191,7 @@ std::string VoucherType(const pugi::xml_node& node) {
 }  // namespace
 
 std::string VoucherExportRequest(const std::string& company, std::string_view from,
-                                 std::string_view to) {
+                                 std::string_view to, std::string_view type) {
   return Envelope(kVoucherCollection,
                   Company(company) + "<SVFROMDATE>" + modTally::EscapeXml(from) +
                       "</SVFROMDATE><SVTODATE>" + modTally::EscapeXml(to) + "</SVTODATE>",
@@ -200,7 +200,8 @@ std::string VoucherExportRequest(const std::string& company, std::string_view fr
                       "VoucherTypeName, VoucherNumber, Reference, PartyLedgerName, "
                       "AllLedgerEntries, AllInventoryEntries</FETCH><FILTER>LirvoIsSales</FILTER>"
                       "</COLLECTION><SYSTEM TYPE=\"Formulae\" NAME=\"LirvoIsSales\">"
-                      "$VoucherTypeName = &quot;Sales&quot;</SYSTEM>");
+                      "$VoucherTypeName = &quot;" +
+                      modTally::EscapeXml(type) + "&quot;</SYSTEM>");
 }
 
 std::string CollectionRequest(const std::string& company, std::string_view type,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <lirvo/books/document.h>
 #include <lirvo/books/masters.h>
 #include <lirvo/exit_status.h>
 #include <lirvo/modTally.h>
@@ -63,5 +64,56 @@ MastersSummary FeedMasters(source::Source& source, const MastersOptions& options
 
 // The summary for people: one line per kind the source holds ("to create" in a dry run).
 void PrintMastersSummary(std::ostream& out, const MastersSummary& summary, bool dry_run);
+
+// What became of one document of the source.
+struct DocumentOutcome {
+  enum class What { kSent, kInBooks, kRejected, kHeldOtherwise };
+  std::optional<books::DocumentType> type;  // none: its VoucherType names no document type
+  std::string voucher_id;
+  long row = 0;  // in Vouchers, from 1
+  What what = What::kSent;
+  std::string reason;  // why it was rejected, or how the books hold it otherwise
+};
+
+struct DocumentsOptions {
+  modTally::Server server;
+  std::string company;
+  std::vector<books::DocumentType> types{books::kDocumentTypes.begin(),
+                                         books::kDocumentTypes.end()};
+  bool dry_run = false;
+  // Send the source's version of the documents the books hold otherwise (by default they are
+  // named and left alone: someone may have corrected them in the books).
+  bool overwrite = false;
+  int batch = 100;  // documents per request
+  std::function<void(const DocumentOutcome&)> each;
+};
+
+struct TypeCounts {
+  long in_source = 0;
+  long in_books = 0;  // the books hold it as the source has it: not sent
+  long sent = 0;      // accepted (with dry_run: to send)
+  long rejected = 0;
+  long held_otherwise = 0;
+};
+
+struct DocumentsSummary {
+  std::array<TypeCounts, books::kDocumentTypes.size()> types{};  // in the order of kDocumentTypes
+  long unknown_types = 0;  // Vouchers rows whose VoucherType names no document type (rejected)
+  long requests = 0;
+  std::optional<std::string> stopped;
+  bool interrupted = false;
+  RunOutcome outcome() const;
+};
+
+// Reads the source's Vouchers (of `options.types`) with their VoucherLines (the lines spooled to
+// a temporary file, so memory does not grow with them), checks each document (books::Check, and
+// that the books hold every master it names), reads the books' documents of each type back over
+// the source's dates month by month, and sends in batches what the books lack (and, with
+// `overwrite`, what they hold otherwise); a batch the server refuses is sent again one document
+// at a time to find which. A document the books hold as the source has it is not sent, so a
+// re-run sends nothing. Throws modTally::Failure when the source or the books cannot be read.
+DocumentsSummary FeedDocuments(source::Source& source, const DocumentsOptions& options);
+
+void PrintDocumentsSummary(std::ostream& out, const DocumentsSummary& summary, bool dry_run);
 
 }  // namespace lirvo::feed

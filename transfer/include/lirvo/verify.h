@@ -55,10 +55,10 @@ struct BooksMaster {
   std::string base_units;  // stock items
 };
 
-// The collection export of the sales vouchers of `company` dated `from` to `to` (YYYYMMDD, both
-// included), and of every master of `type`: the request shapes of contracts item 6.
+// The collection export of the vouchers of type `type` of `company` dated `from` to `to`
+// (YYYYMMDD, both included), and of every master of `type`.
 std::string VoucherExportRequest(const std::string& company, std::string_view from,
-                                 std::string_view to);
+                                 std::string_view to, std::string_view type = "Sales");
 std::string MasterExportRequest(const std::string& company, MasterType type);
 // The export of every object of the collection type `type` ("Godown", "Stock Group", ...) of
 // `company`, with the fields `fetch` ("Name, Parent").
