@@ -10,6 +10,8 @@
 #include <array>
 #include <cctype>
 
+#include <lirvo/encoding.h>
+
 namespace lirvo::odbc {
 
 namespace {
@@ -112,24 +114,6 @@ std::string AttributeValue(std::string_view value) {
   return braced + "}";
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 void Utf16ToUtf8(std::u16string_view in, std::string& out) {
   out.clear();
@@ -138,12 +122,12 @@ void Utf16ToUtf8(std::u16string_view in, std::string& out) {
     const char16_t unit = in[i];
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
         in[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (in[i + 1] - 0xDC00));
+      encoding::AppendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (in[i + 1] - 0xDC00));
       ++i;
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
+      encoding::AppendUtf8(out, 0xFFFD);
     } else {
-      AppendUtf8(out, unit);
+      encoding::AppendUtf8(out, unit);
     }
   }
 }

@@ -13,6 +13,9 @@
 
 namespace lirvo::encoding {
 
+// Appends the UTF-8 bytes of the code point `c` (at most U+10FFFF) to `out`.
+void AppendUtf8(std::string& out, char32_t c);
+
 // A text that is not valid in the encoding it is read in; `offset` is the byte where reading
 // stopped.
 class Error : public std::runtime_error {
