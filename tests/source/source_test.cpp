@@ -66,6 +66,32 @@ constexpr const char* kSalesSql =
     "('S-3', '2017-01-31', 'INV-3', 'श्री गणेश ट्रेडर्स', 'Sales @ 4%', 'Output VAT @ 4%', "
     "'LED Bulb 9W', 'Nos', 1, 17, 17, 4);";
 
+// A shop's masters and documents of five types, two of them faulty (a type that is none, a
+// ledger nowhere), as SQL that SQLite and PostgreSQL both take.
+constexpr const char* kShopSql =
+    "CREATE TABLE Units (Name TEXT); INSERT INTO Units VALUES ('Nos');"
+    "CREATE TABLE Ledgers (Name TEXT, Parent TEXT); INSERT INTO Ledgers VALUES ('Anand "
+    "Hardware', 'Sundry Debtors'), ('Sales @ 4%', 'Sales Accounts'), ('Output VAT', 'Duties & "
+    "Taxes'), ('Purchases', 'Purchase Accounts'), ('Supplier Co', 'Sundry Creditors'), ('HDFC "
+    "Bank', 'Bank Accounts'), ('Rent', 'Indirect Expenses');"
+    "CREATE TABLE StockItems (Name TEXT, BaseUnits TEXT); INSERT INTO StockItems VALUES ('LED "
+    "Bulb', 'Nos');"
+    "CREATE TABLE Vouchers (VoucherID TEXT, VoucherType TEXT, Date TEXT, Number TEXT, Party "
+    "TEXT);"
+    "INSERT INTO Vouchers VALUES ('S1', 'Sales', '2016-04-02', 'S/1', 'Anand Hardware'), "
+    "('P1', 'purchases', '2016-04-05', '', 'Supplier Co'), ('R1', 'Receipt', '2016-04-10', '', "
+    "'Anand Hardware'), ('PY1', 'Payment', '2016-05-01', '', 'Rent'), ('SO1', 'Sales Order', "
+    "'20160401', 'SO/1', 'Anand Hardware'), ('X1', 'Journal', '2016-04-03', '', 'Rent'), "
+    "('X2', 'Sales', '2016-04-04', '', 'Anand Hardware');"
+    "CREATE TABLE VoucherLines (VoucherID TEXT, Line INTEGER, Ledger TEXT, Item TEXT, Quantity "
+    "NUMERIC, Unit TEXT, Rate NUMERIC, Amount NUMERIC);"
+    "INSERT INTO VoucherLines VALUES ('S1', 2, 'Output VAT', NULL, NULL, NULL, NULL, 2.72), "
+    "('S1', 1, 'Sales @ 4%', 'LED Bulb', 4, 'Nos', 17, 68), ('P1', 1, 'Purchases', 'LED Bulb', "
+    "10, 'Nos', 12, 120), ('R1', 1, 'HDFC Bank', NULL, NULL, NULL, NULL, 70.72), ('PY1', 1, "
+    "'HDFC Bank', NULL, NULL, NULL, NULL, 500), ('SO1', 1, 'Sales @ 4%', 'LED Bulb', 2, 'Nos', "
+    "17, 34), ('X1', 1, 'Rent', NULL, NULL, NULL, NULL, 1), ('X2', 1, 'Unknown Ledger', 'LED "
+    "Bulb', 1, 'Nos', 17, 17);";
+
 constexpr const char* kLayoutOffer =
     "units 1 units\nledgers 3 ledgers\nsales-orders 1 vouchers\nsales 1 vouchers\n"
     "receipts 1 vouchers\nyears 2016-17 2017-18\nunknown 1 Journal\n";
@@ -396,6 +422,42 @@ TEST_F(PostgresSource, SyncMovesSalesMstWithALoginAndVerifyAgreesFromSqlite) {
   fs::remove_all(folder);
 }
 
+// The shop's masters and documents through ODBC from a database of their own, with a login: the
+// same outcome as from SQLite, and a re-run sends nothing.
+TEST_F(PostgresSource, SyncFeedsMastersAndDocumentsWithALogin) {
+  const odbc::Environment environment;
+  const odbc::Login admin{test::PostgresCluster::kAdmin, test::PostgresCluster::kAdminPassword};
+  odbc::Connection(environment, cluster_->ConnectionString(), admin)
+      .Execute("CREATE DATABASE shop", "create the shop's database");
+  std::string uri = Uri();
+  uri.replace(uri.find("DATABASE=postgres"), 17, "DATABASE=shop");
+  {
+    odbc::Connection shop(environment, uri.substr(5), admin);
+    const std::string sql =
+        std::string(kShopSql) + "GRANT SELECT ON ALL TABLES IN SCHEMA public TO " + kReader + ";";
+    for (std::size_t start = 0, end = 0; start < sql.size(); start = end + 1) {
+      end = sql.find(';', start);
+      shop.Execute(sql.substr(start, end - start), "load the shop");
+    }
+  }
+  const test::StandinProcess standin(LIRVO_STANDIN_PATH);
+  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
+                           " LIRVO_SOURCE_PASSWORD=" + kPassword +
+                           " " LIRVO_CLI_PATH " sync --source '" + uri + "' --user " + kReader +
+                           " </dev/null";  // no SalesMst: no journal is opened
+  const test::CommandResult first = test::RunCommand(sync);
+  EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
+  EXPECT_THAT(first.out, AllOf(HasSubstr("ledgers: 7 in the source, 0 already in the books, 7 "
+                                         "created"),
+                               HasSubstr("receipts: 1 in the source, 0 already in the books as in "
+                                         "the source, 1 sent")));
+  const test::CommandResult again = test::RunCommand(sync);
+  EXPECT_THAT(again.out, AllOf(HasSubstr("ledgers: 7 in the source, 7 already in the books, 0 "
+                                         "created"),
+                               HasSubstr("receipts: 1 in the source, 1 already in the books as in "
+                                         "the source, 0 sent")));
+}
+
 // Every master kind a source holds goes into the books in the order the server needs, a master
 // whose parent or unit is nowhere is named and not sent, the books' own are left alone, and a
 // re-run creates nothing.
@@ -441,27 +503,7 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
 // named and not sent; a re-run reads the books back and sends nothing; a voucher changed in the
 // books is named and left alone unless --overwrite.
 TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
-  const std::string path = Database(
-      "documents.db",
-      "CREATE TABLE Units(Name); INSERT INTO Units VALUES ('Nos');"
-      "CREATE TABLE Ledgers(Name, Parent); INSERT INTO Ledgers VALUES ('Anand Hardware', "
-      "'Sundry Debtors'), ('Sales @ 4%', 'Sales Accounts'), ('Output VAT', 'Duties & Taxes'), "
-      "('Purchases', 'Purchase Accounts'), ('Supplier Co', 'Sundry Creditors'), ('HDFC Bank', "
-      "'Bank Accounts'), ('Rent', 'Indirect Expenses');"
-      "CREATE TABLE StockItems(Name, BaseUnits); INSERT INTO StockItems VALUES ('LED Bulb', 'Nos');"
-      "CREATE TABLE Vouchers(VoucherID, VoucherType, Date, Number, Party);"
-      "INSERT INTO Vouchers VALUES ('S1', 'Sales', '2016-04-02', 'S/1', 'Anand Hardware'), "
-      "('P1', 'purchases', '2016-04-05', '', 'Supplier Co'), ('R1', 'Receipt', '2016-04-10', '', "
-      "'Anand Hardware'), ('PY1', 'Payment', '2016-05-01', '', 'Rent'), ('SO1', 'Sales Order', "
-      "'20160401', 'SO/1', 'Anand Hardware'), ('X1', 'Journal', '2016-04-03', '', 'Rent'), "
-      "('X2', 'Sales', '2016-04-04', '', 'Anand Hardware');"
-      "CREATE TABLE VoucherLines(VoucherID, Line, Ledger, Item, Quantity, Unit, Rate, Amount);"
-      "INSERT INTO VoucherLines VALUES ('S1', 2, 'Output VAT', NULL, NULL, NULL, NULL, 2.72), "
-      "('S1', 1, 'Sales @ 4%', 'LED Bulb', 4, 'Nos', 17, 68), ('P1', 1, 'Purchases', 'LED Bulb', "
-      "10, 'Nos', 12, 120), ('R1', 1, 'HDFC Bank', NULL, NULL, NULL, NULL, 70.72), ('PY1', 1, "
-      "'HDFC Bank', NULL, NULL, NULL, NULL, 500), ('SO1', 1, 'Sales @ 4%', 'LED Bulb', 2, 'Nos', "
-      "17, 34), ('X1', 1, 'Rent', NULL, NULL, NULL, NULL, 1), ('X2', 1, 'Unknown Ledger', 'LED "
-      "Bulb', 1, 'Nos', 17, 17);");
+  const std::string path = Database("documents.db", kShopSql);
   const std::string data = (folder_ / "books.db").string();
   test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
   const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
