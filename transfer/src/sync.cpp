@@ -141,7 +141,8 @@ class SyncRun {
   }
   // Reads the table and the books; false when the run ends there.
   bool Read(std::future<detail::HeldMasters>& preflight);
-  void Decide(const verify::CheckedRow& checked);
+  // Whether the row is to be sent.
+  bool Decide(const verify::CheckedRow& checked);
   void Send(const std::vector<Missing>& missing);
   // Each returns false when interrupted.
   bool SendMasters(detail::Poster& poster, const std::vector<Missing>& missing);
@@ -180,7 +181,7 @@ verify::Scan SyncRun::Scanning(const SyncOptions& options, SyncRun* run) {
   }
   if (options.trust_journal) {
     // Without the books, each row is decided as it is read.
-    scan.each = [run](const verify::CheckedRow& checked) { run->Decide(checked); };
+    scan.each = [run](const verify::CheckedRow& checked) { return run->Decide(checked); };
   }
   return scan;
 }
@@ -224,7 +225,7 @@ bool SyncRun::Read(std::future<detail::HeldMasters>& preflight) {
   return true;
 }
 
-void SyncRun::Decide(const verify::CheckedRow& checked) {
+bool SyncRun::Decide(const verify::CheckedRow& checked) {
   const SalesRow& row = checked.row;
   const std::string& id = *row.VoucherID;
   message_.clear();
@@ -232,14 +233,14 @@ void SyncRun::Decide(const verify::CheckedRow& checked) {
     AppendSalesVoucherMessage(message_, row, VoucherForm::kInvoice);
   } catch (const Failure& failure) {
     Reject({id, checked.number, failure.description(), true});
-    return;
+    return false;
   }
   const std::string digest = Digest(message_);
   if (summary_.books_checked && !checked.missing && checked.differences.empty()) {
     // In the books as in the source: the journal learns it where it says otherwise.
     journal_.NoteInBooks(id, digest);
     ++summary_.unchanged;
-    return;
+    return false;
   }
   const std::optional<detail::Journal::Entry> entry = journal_.Find(id);
   const bool accepted_as_is = entry && entry->accepted && entry->digest == digest;
@@ -254,14 +255,15 @@ void SyncRun::Decide(const verify::CheckedRow& checked) {
     send = true;
   } else {
     Reject({id, checked.number, Differences(checked.differences), false, true});
-    return;
+    return false;
   }
   if (!send) {
     ++summary_.unchanged;
-    return;
+    return false;
   }
   journal_.Spool(checked.number, id, digest, message_);
   ++to_send_;
+  return true;
 }
 
 SyncSummary SyncRun::Go() {

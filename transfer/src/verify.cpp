@@ -79,14 +79,15 @@ void Run::Load() {
                  ", and a VoucherID names one voucher";
       }
     }
+    bool needs = !reason;
     if (scan_.each && !reason) {
       // Decided at once, without the comparison: only what the duplicates check needs is kept.
       spool_.AddKey(number, *row.VoucherID);
-      scan_.each(CheckedRow{number, row, false, {}});
+      needs = scan_.each(CheckedRow{number, row, false, {}});
     } else {
       spool_.AddRow(number, row, reason);
     }
-    if (!reason) {
+    if (needs) {
       const std::string& date = *row.VoucherDate;
       const bool in_range = (options_.from.empty() || date >= options_.from) &&
                             (options_.to.empty() || date <= options_.to);

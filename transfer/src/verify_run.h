@@ -54,8 +54,9 @@ struct Scan {
   std::function<std::optional<std::string>(const SalesRow&)> check;
   bool read_masters = true;  // read the books' masters beside the table (the verification)
   // When set, each accepted row is handed here as it is read, and not kept for a comparison
-  // (the sync that takes the journal's word).
-  std::function<void(const CheckedRow&)> each;
+  // (the sync that takes the journal's word); the masters are noted only of the rows for which
+  // it returns true (those still to be sent: the others' masters are in the books on that word).
+  std::function<bool(const CheckedRow&)> each;
 };
 
 class Run {
