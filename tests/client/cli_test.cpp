@@ -78,8 +78,10 @@ TEST(Cli, HelpVersionAndUsageErrorsBehaveAlikeInEveryProgramAndCommand) {
       {LIRVO_CLI_PATH, "build ledger --action Modify --Name x", 2, "--action"},
       {LIRVO_CLI_PATH, "build ledger --action Alter --Name x", 2, "--OldName"},
       // Options are checked before anything is asked of a server, each in one short line.
-      {LIRVO_CLI_PATH, "sync", 2, "--db FILE or --source URI (where the rows of SalesMst come from) is required"},
-      {LIRVO_CLI_PATH, "verify", 2, "--db FILE or --source URI (where the rows of SalesMst come from) is required"},
+      {LIRVO_CLI_PATH, "sync", 2,
+       "--db FILE or --source URI (where the rows of SalesMst come from) is required"},
+      {LIRVO_CLI_PATH, "verify", 2,
+       "--db FILE or --source URI (where the rows of SalesMst come from) is required"},
       {LIRVO_CLI_PATH, "sync --db x --limit 0", 2, "--limit: a whole number from 1 up, not \"0\""},
       {LIRVO_CLI_PATH, "sync --db x --batch abc", 2, "a whole number from 1 to 500, not \"abc\""},
       {LIRVO_CLI_PATH, "verify --db x --from 20161301", 2, "--from: a date is a day of the"},

@@ -373,8 +373,9 @@ TEST_F(ServiceTest, ListOfAccountsGivesTheMastersOfEachType) {
   // Every company holds the server's own groups, ledgers and godown from the start.
   const Names predefined = list("All Masters").second;
   EXPECT_EQ(predefined.size(), 31u);
-  EXPECT_THAT(predefined, testing::IsSupersetOf({"GROUP Bank OD A/c", "LEDGER Cash",
-                                                 "LEDGER Profit & Loss A/c", "GODOWN Main Location"}));
+  EXPECT_THAT(predefined,
+              testing::IsSupersetOf({"GROUP Bank OD A/c", "LEDGER Cash", "LEDGER Profit & Loss A/c",
+                                     "GODOWN Main Location"}));
   Post(ImportRequest(
       MasterXml("UNIT", "Nos", "Create", "Nos") +
       MasterXml("LEDGER", "Cash & Co", "Create", "Cash & Co", "<PARENT>Sundry Debtors</PARENT>") +
