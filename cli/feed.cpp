@@ -32,8 +32,10 @@ std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names) {
 
 int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
                         const std::string& company, const std::vector<books::DocumentType>& types,
-                        bool dry_run, bool overwrite, ReportFile& report, long& rejected) {
+                        bool dry_run, bool overwrite, int batch, ReportFile& report,
+                        long& rejected) {
   feed::DocumentsOptions options;
+  options.batch = batch;
   options.server = server;
   options.company = company;
   options.types = types;

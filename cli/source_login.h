@@ -49,7 +49,8 @@ std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names);
 // FeedSourceMasters does the masters.
 int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
                         const std::string& company, const std::vector<books::DocumentType>& types,
-                        bool dry_run, bool overwrite, ReportFile& report, long& rejected);
+                        bool dry_run, bool overwrite, int batch, ReportFile& report,
+                        long& rejected);
 
 // Feeds the masters of `kinds` that `db` holds into `company` (lirvo::feed), printing one line per
 // kind and every rejection (also into `report`). Returns the exit status of what it did.

@@ -139,9 +139,9 @@ int RunSync(const SyncValues& values) {
                             report, masters_rejected);
   }
   if (db && !kinds.documents.empty() && (fed == kExitOk || fed == kExitRejected)) {
-    fed = worse(fed,
-                FeedSourceDocuments(*db, options.server, options.company, kinds.documents,
-                                    options.dry_run, options.overwrite, report, masters_rejected));
+    fed = worse(fed, FeedSourceDocuments(*db, options.server, options.company, kinds.documents,
+                                         options.dry_run, options.overwrite, options.batch, report,
+                                         masters_rejected));
   }
   if (fed != kExitOk && fed != kExitRejected) {
     report.Finish(std::cout, "Rejected: ", masters_rejected);

@@ -84,7 +84,7 @@ struct DocumentsOptions {
   // Send the source's version of the documents the books hold otherwise (by default they are
   // named and left alone: someone may have corrected them in the books).
   bool overwrite = false;
-  int batch = 100;  // documents per request
+  int batch = 200;  // documents per request
   std::function<void(const DocumentOutcome&)> each;
 };
 
