@@ -469,7 +469,7 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
       "CREATE TABLE Ledgers(Name, Parent); INSERT INTO Ledgers VALUES ('Anand Hardware', "
       "'Retail Customers'), ('Orphan', 'No Such Group'), ('cash', 'Cash-in-Hand');"
       "CREATE TABLE LedgerGroups(Name, Parent); INSERT INTO LedgerGroups VALUES ('Retail "
-      "Customers', 'Sundry Debtors');"
+      "Customers', 'Customers'), ('Customers', 'Sundry Debtors');"
       "CREATE TABLE Units(Name, IsSimpleUnit); INSERT INTO Units VALUES ('Nos', 'Yes');"
       "CREATE TABLE Godowns(Name); INSERT INTO Godowns VALUES ('Shop');"
       "CREATE TABLE StockGroups(Name); INSERT INTO StockGroups VALUES ('Lighting');");
@@ -489,7 +489,8 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
                                    "\"Crates\""));
   const test::StandinStore store(data);
   EXPECT_EQ(store.Master(kCompanyName, "LEDGER", "Anand Hardware")->parent, "Retail Customers");
-  for (const char* kind : {"UNIT", "GODOWN", "GROUP", "STOCKGROUP", "STOCKITEM"}) {
+  EXPECT_EQ(store.CountMasters(kCompanyName, "GROUP"), 2);  // the parent group first
+  for (const char* kind : {"UNIT", "GODOWN", "STOCKGROUP", "STOCKITEM"}) {
     EXPECT_EQ(store.CountMasters(kCompanyName, kind), 1) << kind;
   }
   const test::CommandResult rerun = test::RunCommand(sync + " --kinds units,ledgers");
