@@ -185,8 +185,9 @@ void AddSyncCommand(CLI::App& app, int& status) {
       "sync",
       "Move every row of SalesMst into the server: the masters it needs, then the vouchers in "
       "batches; the books are read back first, so a re-run sends only what they lack or what "
-      "changed in the "
-      "source.\nExit status: 0 every row is in the books, 1 stopped (reason on stderr), 2 usage "
+      "changed in the source. With --source, the source's master tables and Vouchers go in "
+      "first, each kind in the order the server needs (--kinds picks them).\nExit status: 0 every "
+      "row is in the books, 1 stopped (reason on stderr), 2 usage "
       "error, 3 some rows "
       "were rejected or are held otherwise in the books, 130 interrupted.");
   AddRowsOptions(*sync, values->db, values->source, values->user);
