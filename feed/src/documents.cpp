@@ -147,7 +147,8 @@ class Feed {
                                                     const std::string& to);
   // False when the feed has to stop.
   bool Send(const std::vector<const Read*>& batch);
-  void Tell(const Read& read, DocumentOutcome::What what, const std::string& reason = {});
+  void Tell(const Read& read, DocumentOutcome::What what, const std::string& reason = {},
+            bool lacks_master = false, std::vector<books::FieldDifference> differences = {});
 
   source::Source& source_;
   const DocumentsOptions& options_;
@@ -156,7 +157,8 @@ class Feed {
   std::array<bool, books::kMasterKinds.size()> asked_{};
 };
 
-void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason) {
+void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason,
+                bool lacks_master, std::vector<books::FieldDifference> differences) {
   TypeCounts& counts = summary_.types[TypeIndex(read.document.type)];
   using What = DocumentOutcome::What;
   (what == What::kSent       ? counts.sent
@@ -164,7 +166,8 @@ void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string&
    : what == What::kRejected ? counts.rejected
                              : counts.held_otherwise) += 1;
   if (options_.each) {
-    options_.each({read.document.type, read.document.voucher_id, read.row, what, reason});
+    options_.each({read.document.type, read.document.voucher_id, read.row, what, reason,
+                   lacks_master, std::move(differences)});
   }
 }
 
@@ -204,7 +207,7 @@ std::vector<Read> Feed::ReadType(DocumentType type, LineSpool& lines, const std:
     if (const std::optional<books::Problem> problem = books::Check(document.document)) {
       Tell(document, DocumentOutcome::What::kRejected, problem->Text());
     } else if (const std::optional<std::string> missing = MissingMaster(document.document)) {
-      Tell(document, DocumentOutcome::What::kRejected, *missing);
+      Tell(document, DocumentOutcome::What::kRejected, *missing, true);
     } else {
       document.document.date = *books::SourceDate(document.document.date);
       read.push_back(std::move(document));
@@ -345,8 +348,7 @@ DocumentsSummary Feed::Go() {
         to_send.push_back(&r);
         continue;
       }
-      const std::vector<books::FieldDifference> differences =
-          books::Compare(r.document, found->second);
+      std::vector<books::FieldDifference> differences = books::Compare(r.document, found->second);
       if (differences.empty()) {
         Tell(r, DocumentOutcome::What::kInBooks);
       } else if (options_.overwrite) {
@@ -359,7 +361,8 @@ DocumentsSummary Feed::Go() {
         }
         Tell(r, DocumentOutcome::What::kHeldOtherwise,
              "the books hold it otherwise (" + said +
-                 "); left alone, --overwrite sends the source's version");
+                 "); left alone, --overwrite sends the source's version",
+             false, std::move(differences));
       }
     }
     for (std::size_t at = 0; at < to_send.size(); at += static_cast<std::size_t>(options_.batch)) {

@@ -73,6 +73,10 @@ struct DocumentOutcome {
   long row = 0;  // in Vouchers, from 1
   What what = What::kSent;
   std::string reason;  // why it was rejected, or how the books hold it otherwise
+  // kRejected: the document passed its own checks but names a master the books do not hold.
+  bool lacks_master = false;
+  // kHeldOtherwise: every field in which the books' copy differs from the source.
+  std::vector<books::FieldDifference> differences;
 };
 
 struct DocumentsOptions {
