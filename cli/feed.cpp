@@ -1,6 +1,8 @@
 // What `lirvo sync --source` does before the sales: the source's masters fed into the books.
 #include <iostream>
 
+#include <CLI/CLI.hpp>
+
 #include <lirvo/feed.h>
 #include <lirvo/text.h>
 
@@ -28,6 +30,22 @@ std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names) {
     }
   }
   return kinds;
+}
+
+void AddKindsOption(CLI::App& command, std::vector<std::string>& kinds, const std::string& verb) {
+  command
+      .add_option("--kinds", kinds,
+                  "with --source, what to " + verb +
+                      ", comma-separated: units, godowns, ledger-groups, ledgers, stock-groups, "
+                      "stock-items (the source's master tables), sales-orders, delivery-notes, "
+                      "sales (with SalesMst), receipts, purchase-orders, receipt-notes, "
+                      "purchases, payments (its Vouchers); default all it holds")
+      ->delimiter(',')
+      ->check(CLI::Validator(
+          [verb](const std::string& name) -> std::string {
+            return KindsOf({name}) ? "" : "\"" + name + "\" is no kind to " + verb;
+          },
+          "KIND"));
 }
 
 int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
