@@ -25,12 +25,14 @@ namespace {
 // summary line per kind. Returns the exit status of what it found.
 int VerifySourceKinds(source::Source& db, const modTally::Server& server,
                       const std::string& company, const KindsToMove& kinds,
+                      const std::optional<source::DateRange>& range,
                       const std::function<void(const transfer::Finding&)>& finding) {
   feed::SourceVerifyOptions options;
   options.server = server;
   options.company = company;
   options.kinds = kinds.masters;
   options.types = kinds.documents;
+  options.range = range;
   options.finding = finding;
   feed::SourceVerifySummary summary;
   try {
@@ -123,7 +125,8 @@ int RunVerify(const VerifyValues& values) {
             << std::flush;
   int status = kExitOk;
   if (db) {
-    status = VerifySourceKinds(*db, options.server, options.company, kinds, options.finding);
+    status = VerifySourceKinds(*db, options.server, options.company, kinds,
+                               RangeOf({values.from, values.to, ""}), options.finding);
     if (!options.rows || (status != kExitOk && status != kExitRejected)) {
       return report.Finish(std::cout, "", findings) ? status : kExitFailure;
     }
@@ -173,21 +176,20 @@ void AddVerifyCommand(CLI::App& app, int& status) {
   AddKindsOption(*verify, values->kinds, "verify");
   verify->add_option("--company", values->company,
                      "the company (default: the server's current one)");
-  verify->add_option("--from", values->from, "first date, YYYYMMDD (default: the source's first)")
-      ->check(CalendarDate());
-  verify->add_option("--to", values->to, "last date, YYYYMMDD (default: the source's last)")
-      ->check(CalendarDate());
+  auto dates = std::make_shared<DateRangeValues>();
+  AddDateRangeOptions(*verify, *dates);
   verify->add_option("--report", values->report,
                      "write every row that does not match to this CSV file "
                      "(VoucherID,row,status,field,source,books)");
-  verify->callback([values, &status] {
+  verify->callback([values, dates, &status] {
     RequireRows(values->db, values->source);
     if (!values->kinds.empty() && values->source.empty()) {
       throw CLI::ValidationError("--kinds", "takes effect with --source only");
     }
-    if (!values->from.empty() && !values->to.empty() && values->from > values->to) {
-      throw CLI::ValidationError("--from", "--from " + values->from + " comes after --to " +
-                                               values->to + ": the range would be empty");
+    // Without dates, verify takes the source's first and last.
+    if (const std::optional<source::DateRange> range = RangeOf(*dates)) {
+      values->from = dates->from.empty() && dates->year.empty() ? "" : Yyyymmdd(range->from);
+      values->to = dates->to.empty() && dates->year.empty() ? "" : Yyyymmdd(range->to);
     }
     status = RunVerify(*values);
   });

@@ -68,6 +68,7 @@ void Verification::Documents(source::Source& source) {
   documents.server = options_.server;
   documents.company = options_.company;
   documents.types = options_.types;
+  documents.range = options_.range;
   documents.dry_run = true;
   documents.each = [this](const DocumentOutcome& document) {
     using What = DocumentOutcome::What;

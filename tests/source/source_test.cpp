@@ -478,6 +478,9 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
   const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
                            " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
                            (folder_ / "journal").string();
+  // Ledgers alone bring along the source's groups they sit under, however deep.
+  EXPECT_THAT(test::RunCommand(sync + " --kinds ledgers --dry-run").out,
+              HasSubstr("ledger-groups: 2 in the source, 0 already in the books, 2 to create"));
   const test::CommandResult first = test::RunCommand(sync);
   EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
   EXPECT_THAT(first.out, HasSubstr("ledgers: 3 in the source, 1 already in the books, 1 created, "
@@ -510,6 +513,16 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
   const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
                            " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
                            (folder_ / "journal").string();
+  // Documents dated before --from are not read; those read bring their masters along.
+  const test::CommandResult later =
+      test::RunCommand(sync + " --kinds sales,receipts --from 20160405");
+  EXPECT_EQ(later.exit_code, 0) << later.out << later.err;
+  EXPECT_THAT(later.out, AllOf(HasSubstr("receipts: 1 in the source, 0 already in the books as in "
+                                         "the source, 1 sent"),
+                               Not(HasSubstr("sales:")),
+                               // the masters the receipt names come along
+                               HasSubstr("ledgers: 2 in the source, 0 already in the books, 2 "
+                                         "created")));
   const test::CommandResult first = test::RunCommand(sync);
   EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
   EXPECT_THAT(first.out, AllOf(HasSubstr("sales: 2 in the source, 0 already in the books as in the "

@@ -235,6 +235,22 @@ std::string Frame(char kind, const std::vector<std::optional<std::string>>& fiel
 
 // A VoucherID names one voucher: a second row with it is refused, naming the first, whatever
 // comes between them (a reader in place of lirvo-mdb-reader gives a table no fixture has).
+// --from, --to and --year choose the rows by VoucherDate; a year badly written, or with --to, and
+// an empty range are usage errors.
+TEST_F(SyncTest, DatesChooseTheRows) {
+  StandinProcess standin(LIRVO_STANDIN_PATH);
+  const std::string args =
+      "--db " + Data("three-rows.mdb") + " --journal " + (dir_ / "journal").string() + " --dry-run";
+  const CommandResult later = Sync(standin.url(), args + " --from 20160502");
+  EXPECT_EQ(later.exit_code, 0) << later.out << later.err;
+  EXPECT_THAT(later.out, HasSubstr("Vouchers: 2 to send"));
+  EXPECT_THAT(Sync(standin.url(), args + " --year 2015-16").out, HasSubstr("Vouchers: 0 to send"));
+  for (const char* bad :
+       {" --year 2016-18", " --year 2016-17 --to 20160502", " --from 20160502 --to 20160501"}) {
+    EXPECT_EQ(Sync(standin.url(), args + bad).exit_code, 2) << bad;
+  }
+}
+
 TEST_F(SyncTest, ASecondRowWithAVoucherIdIsRefused) {
   std::vector<std::optional<std::string>> header{"3"};
   for (const char* column : {"VoucherID", "VoucherDate", "RefNo", "PartyName", "SalesLedger",
