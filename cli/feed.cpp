@@ -69,8 +69,9 @@ int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
     report.Add(CsvField(document.voucher_id) + ',' + std::to_string(document.row) + ',' +
                    CsvField(document.reason),
                std::string(document.what == What::kRejected ? "Rejected: " : "Held otherwise: ") +
-                   "Vouchers row " + std::to_string(document.row) + " (VoucherID \"" +
-                   document.voucher_id + "\"): " + document.reason);
+                   (document.orphan_line ? "VoucherLines row " : "Vouchers row ") +
+                   std::to_string(document.row) + " (VoucherID \"" + document.voucher_id +
+                   "\"): " + document.reason);
   };
   feed::DocumentsSummary summary;
   try {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <ostream>
 
@@ -83,6 +84,31 @@ class LineSpool {
     return lines;
   }
 
+  // Notes that Vouchers holds `voucher_id`, for EachOrphan.
+  void Note(const std::string& voucher_id) {
+    if (!noting_) {
+      db_.Execute("CREATE TABLE IF NOT EXISTS vouchers(id TEXT PRIMARY KEY) WITHOUT ROWID");
+      noting_.emplace(db_);
+    }
+    db_.Query("INSERT OR IGNORE INTO vouchers VALUES(?1)").Bind(1, voucher_id).Run();
+  }
+
+  // Calls `each` with the row in VoucherLines and the VoucherID of every line whose VoucherID
+  // was not noted, in the table's order.
+  void EachOrphan(const std::function<void(long row, const std::string& voucher_id)>& each) {
+    if (noting_) {
+      noting_->Commit();
+      noting_.reset();
+    }
+    sqlite::Statement& query = db_.Query(
+        "SELECT seq, voucher_id FROM lines WHERE voucher_id NOT IN (SELECT id FROM vouchers)"
+        " ORDER BY seq");
+    while (query.Step()) {
+      each(static_cast<long>(query.Int(0)), query.Text(1));
+    }
+    query.Reset();
+  }
+
  private:
   static constexpr std::array<const char*, 9> kColumns = {
       "VoucherID", "Line", "Ledger", "Item", "Godown", "Quantity", "Unit", "Rate", "Amount"};
@@ -97,6 +123,7 @@ class LineSpool {
   }
 
   sqlite::Database db_;
+  std::optional<sqlite::Transaction> noting_;
 };
 
 struct Read {
@@ -190,8 +217,13 @@ std::vector<Read> Feed::ReadType(DocumentType type, LineSpool& lines, const std:
   std::vector<Read> read;
   while (rows->Next()) {
     const std::optional<DocumentType> of = TypeOf(ValueAt(*rows, kind));
-    // A row of no known type is every kind's business only when every kind is fed.
-    if (!of && first && options_.types.size() == books::kDocumentTypes.size()) {
+    // A row of no known type, and a line of no voucher, are every kind's business only when
+    // every kind is fed.
+    const bool every_kind = first && options_.types.size() == books::kDocumentTypes.size();
+    if (every_kind) {
+      lines.Note(ValueAt(*rows, id));
+    }
+    if (!of && every_kind) {
       ++summary_.unknown_types;
       if (options_.each) {
         options_.each({std::nullopt, ValueAt(*rows, id), static_cast<long>(rows->RowNumber()),
@@ -336,6 +368,19 @@ DocumentsSummary Feed::Go() {
       continue;
     }
     std::vector<Read> read = ReadType(type, lines, *vouchers, first_type);
+    if (first_type && options_.types.size() == books::kDocumentTypes.size()) {
+      // A line whose VoucherID no voucher has would otherwise be left out without a word.
+      lines.EachOrphan([this](long row, const std::string& voucher_id) {
+        ++summary_.orphan_lines;
+        if (options_.each) {
+          DocumentOutcome outcome{std::nullopt, voucher_id, row, DocumentOutcome::What::kRejected,
+                                  "its VoucherID \"" + voucher_id +
+                                      "\" is no voucher's in Vouchers: the line is not sent"};
+          outcome.orphan_line = true;
+          options_.each(outcome);
+        }
+      });
+    }
     first_type = false;
     if (read.empty()) {
       continue;
@@ -398,7 +443,7 @@ RunOutcome DocumentsSummary::outcome() const {
   if (stopped) {
     return RunOutcome::kStopped;
   }
-  long failed = unknown_types;
+  long failed = unknown_types + orphan_lines;
   for (const TypeCounts& counts : types) {
     failed += counts.rejected + counts.held_otherwise;
   }
@@ -423,6 +468,10 @@ void PrintDocumentsSummary(std::ostream& out, const DocumentsSummary& summary, b
   if (summary.unknown_types > 0) {
     out << "Documents from the source whose VoucherType names no document type: "
         << summary.unknown_types << " rejected\n";
+  }
+  if (summary.orphan_lines > 0) {
+    out << "Lines of VoucherLines whose VoucherID no voucher has: " << summary.orphan_lines
+        << " rejected\n";
   }
 }
 

@@ -73,7 +73,7 @@ void Verification::Documents(source::Source& source) {
   documents.each = [this](const DocumentOutcome& document) {
     using What = DocumentOutcome::What;
     if (!document.type) {
-      ++summary_.unknown_types;
+      ++(document.orphan_line ? summary_.orphan_lines : summary_.unknown_types);
       Tell({document.voucher_id, document.row, Outcome::kNotExpected, "", document.reason, ""});
       return;
     }
@@ -165,6 +165,10 @@ void PrintSourceVerifySummary(std::ostream& out, const SourceVerifySummary& summ
   }
   if (summary.unknown_types > 0) {
     out << "Documents whose VoucherType names no document type: " << summary.unknown_types
+        << " not expected\n";
+  }
+  if (summary.orphan_lines > 0) {
+    out << "Lines of VoucherLines whose VoucherID no voucher has: " << summary.orphan_lines
         << " not expected\n";
   }
   if (any && summary.outcome() == RunOutcome::kComplete) {

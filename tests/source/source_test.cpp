@@ -68,7 +68,7 @@ constexpr const char* kSalesSql =
     "'LED Bulb 9W', 'Nos', 1, 17, 17, 4);";
 
 // A shop's masters and documents of five types, two of them faulty (a type that is none, a
-// ledger nowhere), as SQL that SQLite and PostgreSQL both take.
+// ledger nowhere), and a line of no voucher, as SQL that SQLite and PostgreSQL both take.
 constexpr const char* kShopSql =
     "CREATE TABLE Units (Name TEXT); INSERT INTO Units VALUES ('Nos');"
     "CREATE TABLE Ledgers (Name TEXT, Parent TEXT); INSERT INTO Ledgers VALUES ('Anand "
@@ -91,7 +91,7 @@ constexpr const char* kShopSql =
     "10, 'Nos', 12, 120), ('R1', 1, 'HDFC Bank', NULL, NULL, NULL, NULL, 70.72), ('PY1', 1, "
     "'HDFC Bank', NULL, NULL, NULL, NULL, 500), ('SO1', 1, 'Sales @ 4%', 'LED Bulb', 2, 'Nos', "
     "17, 34), ('X1', 1, 'Rent', NULL, NULL, NULL, NULL, 1), ('X2', 1, 'Unknown Ledger', 'LED "
-    "Bulb', 1, 'Nos', 17, 17);";
+    "Bulb', 1, 'Nos', 17, 17), ('S-1', 3, 'Output VAT', NULL, NULL, NULL, NULL, 1);";
 
 constexpr const char* kLayoutOffer =
     "units 1 units\nledgers 3 ledgers\nsales-orders 1 vouchers\nsales 1 vouchers\n"
@@ -609,7 +609,9 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
                                          "the source, 1 sent"),
                                HasSubstr("\"Journal\" is not a voucher type"),
                                HasSubstr("(VoucherID \"X2\"): it names the ledger \"Unknown "
-                                         "Ledger\", which the books do not hold")));
+                                         "Ledger\", which the books do not hold"),
+                               HasSubstr("Rejected: VoucherLines row 9 (VoucherID \"S-1\"): its "
+                                         "VoucherID \"S-1\" is no voucher's in Vouchers")));
   std::map<std::string, std::string> types;
   for (const test::StoredVoucher& voucher : test::StandinStore(data).Vouchers(kCompanyName)) {
     types[voucher.remote_id] = voucher.type;

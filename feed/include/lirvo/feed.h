@@ -82,6 +82,8 @@ struct DocumentOutcome {
   bool lacks_master = false;
   // kHeldOtherwise: every field in which the books' copy differs from the source.
   std::vector<books::FieldDifference> differences;
+  // kRejected: a line of VoucherLines (`row` is its row there) whose VoucherID no voucher has.
+  bool orphan_line = false;
 };
 
 struct DocumentsOptions {
@@ -111,6 +113,7 @@ struct TypeCounts {
 struct DocumentsSummary {
   std::array<TypeCounts, books::kDocumentTypes.size()> types{};  // in the order of kDocumentTypes
   long unknown_types = 0;  // Vouchers rows whose VoucherType names no document type (rejected)
+  long orphan_lines = 0;   // VoucherLines rows whose VoucherID no voucher has (rejected)
   long requests = 0;
   std::optional<std::string> stopped;
   bool interrupted = false;
@@ -163,6 +166,7 @@ struct SourceVerifySummary {
   std::array<VerifyCounts, books::kMasterKinds.size()> masters{};      // as kMasterKinds
   std::array<VerifyCounts, books::kDocumentTypes.size()> documents{};  // as kDocumentTypes
   long unknown_types = 0;  // Vouchers rows whose VoucherType names no document type
+  long orphan_lines = 0;   // VoucherLines rows whose VoucherID no voucher has
   // kComplete when nothing is missing or different; rows that fail the local checks do not
   // count, as in transfer::Verify.
   RunOutcome outcome() const;
