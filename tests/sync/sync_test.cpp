@@ -22,6 +22,7 @@
 
 #include "fault_proxy.h"
 #include "lirvo_command.h"
+#include "reader_frames.h"
 #include "standin_process.h"
 #include "standin_store.h"
 
@@ -32,6 +33,7 @@ using Clock = std::chrono::steady_clock;
 using lirvo::test::CommandResult;
 using lirvo::test::Data;
 using lirvo::test::FaultProxy;
+using lirvo::test::Frame;
 using lirvo::test::RawServer;
 using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
@@ -213,28 +215,6 @@ TEST_F(SyncTest, BadRowsAreRefusedLocallyAndReportedAndProgressSuitsTheOutput) {
   }
 }
 
-// In process: a ledger present at the pre-flight is deleted before the vouchers go, so the one
-// voucher that names it is refused inside a batch; the batch is split to name it.
-// Frames as lirvo-mdb-reader writes them: a 4-byte little-endian length, a kind, the fields.
-std::string Frame(char kind, const std::vector<std::optional<std::string>>& fields) {
-  std::string payload;
-  const auto number = [&payload](std::uint32_t n) {
-    for (int i = 0; i < 4; ++i) {
-      payload += static_cast<char>((n >> (8 * i)) & 0xff);
-    }
-  };
-  for (const auto& field : fields) {
-    number(field ? static_cast<std::uint32_t>(field->size()) : 0xffffffffu);
-    payload += field.value_or("");
-  }
-  std::string frame = payload;
-  payload.clear();
-  number(static_cast<std::uint32_t>(frame.size()));
-  return payload + kind + frame;
-}
-
-// A VoucherID names one voucher: a second row with it is refused, naming the first, whatever
-// comes between them (a reader in place of lirvo-mdb-reader gives a table no fixture has).
 // --from, --to and --year choose the rows by VoucherDate; a year badly written, or with --to, and
 // an empty range are usage errors.
 TEST_F(SyncTest, DatesChooseTheRows) {
@@ -251,6 +231,8 @@ TEST_F(SyncTest, DatesChooseTheRows) {
   }
 }
 
+// A VoucherID names one voucher: a second row with it is refused, naming the first, whatever
+// comes between them (a reader in place of lirvo-mdb-reader gives a table no fixture has).
 TEST_F(SyncTest, ASecondRowWithAVoucherIdIsRefused) {
   std::vector<std::optional<std::string>> header{"3"};
   for (const char* column : {"VoucherID", "VoucherDate", "RefNo", "PartyName", "SalesLedger",
@@ -277,6 +259,8 @@ TEST_F(SyncTest, ASecondRowWithAVoucherIdIsRefused) {
   EXPECT_THAT(run.out, HasSubstr("VoucherID \"D-1\" is also on row 1"));
 }
 
+// In process: a ledger present at the pre-flight is deleted before the vouchers go, so the one
+// voucher that names it is refused inside a batch; the batch is split to name it.
 TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   StandinProcess standin(LIRVO_STANDIN_PATH);
   PostLedger(standin.url(), "Party Two", "Sundry Debtors", "Create");
