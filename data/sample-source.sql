@@ -4,8 +4,7 @@
 -- and hand-made masters of all six kinds and documents of all eight types are added, dated over the
 -- financial years 2016-17 and 2017-18. Every value is fixed: the file is the same on every build.
 --
--- Amounts are positive, as the layout wants them; a discount is a negative line. Parties keep
--- bill-wise details off, so that their vouchers need no bill allocations.
+-- Amounts are positive, as the layout wants them; a discount is a negative line.
 
 BEGIN;
 
