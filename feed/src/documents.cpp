@@ -42,14 +42,16 @@ std::string ValueAt(const source::Rows& rows, const std::optional<std::size_t>& 
 }
 
 // The lines of VoucherLines, spooled to a private temporary file by VoucherID, so that each
-// voucher finds its own whatever order the table holds them in.
+// voucher finds its own whatever order the table holds them in; beside them the VoucherIDs of
+// Vouchers, so that a line of no voucher is found.
 class LineSpool {
  public:
   LineSpool(source::Source& source, const std::string& table) : db_("", Options()) {
     db_.Execute(
         "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA temp_store=FILE;"
         "CREATE TABLE lines(voucher_id TEXT, seq INTEGER, line TEXT, ledger TEXT, item TEXT,"
-        " godown TEXT, quantity TEXT, unit TEXT, rate TEXT, amount TEXT)");
+        " godown TEXT, quantity TEXT, unit TEXT, rate TEXT, amount TEXT);"
+        "CREATE TABLE vouchers(id TEXT PRIMARY KEY) WITHOUT ROWID");
     const std::unique_ptr<source::Rows> rows = source.Read(table);
     std::array<std::optional<std::size_t>, kColumns.size()> at;
     for (std::size_t i = 0; i < kColumns.size(); ++i) {
@@ -87,7 +89,6 @@ class LineSpool {
   // Notes that Vouchers holds `voucher_id`, for EachOrphan.
   void Note(const std::string& voucher_id) {
     if (!noting_) {
-      db_.Execute("CREATE TABLE IF NOT EXISTS vouchers(id TEXT PRIMARY KEY) WITHOUT ROWID");
       noting_.emplace(db_);
     }
     db_.Query("INSERT OR IGNORE INTO vouchers VALUES(?1)").Bind(1, voucher_id).Run();

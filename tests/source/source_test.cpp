@@ -743,11 +743,18 @@ TEST_F(SourceFiles, SourcesCommandExitStatuses) {
       {"verify --source sqlite:" + Database("other.db", "CREATE TABLE Customers (Name)"), 1,
        "holds no table of the kinds to verify"},
       {"verify --db x.mdb --kinds units", 2, "--kinds"},
+      // A line of no voucher is named, even with no voucher at all (no server is asked).
+      {"sync --company X --source sqlite:" +
+           Database("lines.db",
+                    "CREATE TABLE Vouchers (VoucherID, VoucherType, Date);"
+                    "CREATE TABLE VoucherLines (VoucherID, Amount); INSERT INTO VoucherLines "
+                    "VALUES ('V9', 5)"),
+       3, "Rejected: VoucherLines row 1 (VoucherID \"V9\")"},
   };
   for (const auto& c : cases) {
     const test::CommandResult result = test::RunCommand(LIRVO_CLI_PATH " " + c.arguments);
     EXPECT_EQ(result.exit_code, c.status) << c.arguments;
-    EXPECT_THAT(result.err, HasSubstr(c.words)) << c.arguments;
+    EXPECT_THAT(result.out + result.err, HasSubstr(c.words)) << c.arguments;
   }
 }
 
