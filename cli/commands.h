@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <lirvo/exit_status.h>
 
@@ -36,6 +37,7 @@ struct VerifyValues {
   std::string from;
   std::string to;
   std::string report;
+  std::vector<std::string> kinds;  // with source: --kinds, as sync takes them
 };
 int RunVerify(const VerifyValues& values);
 // The status of `sync --verify`: the sync's when it stopped; otherwise verify's failure, or 3 when

@@ -1,6 +1,8 @@
 // What `lirvo sync --source` does before the sales: the source's masters fed into the books.
 #include <iostream>
 
+#include <CLI/CLI.hpp>
+
 #include <lirvo/feed.h>
 #include <lirvo/text.h>
 
@@ -30,6 +32,22 @@ std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names) {
   return kinds;
 }
 
+void AddKindsOption(CLI::App& command, std::vector<std::string>& kinds, const std::string& verb) {
+  command
+      .add_option("--kinds", kinds,
+                  "with --source, what to " + verb +
+                      ", comma-separated: units, godowns, ledger-groups, ledgers, stock-groups, "
+                      "stock-items (the source's master tables), sales-orders, delivery-notes, "
+                      "sales (with SalesMst), receipts, purchase-orders, receipt-notes, "
+                      "purchases, payments (its Vouchers); default all it holds")
+      ->delimiter(',')
+      ->check(CLI::Validator(
+          [verb](const std::string& name) -> std::string {
+            return KindsOf({name}) ? "" : "\"" + name + "\" is no kind to " + verb;
+          },
+          "KIND"));
+}
+
 int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
                         const std::string& company, const std::vector<books::DocumentType>& types,
                         const std::optional<source::DateRange>& range, bool dry_run, bool overwrite,
@@ -51,8 +69,9 @@ int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
     report.Add(CsvField(document.voucher_id) + ',' + std::to_string(document.row) + ',' +
                    CsvField(document.reason),
                std::string(document.what == What::kRejected ? "Rejected: " : "Held otherwise: ") +
-                   "Vouchers row " + std::to_string(document.row) + " (VoucherID \"" +
-                   document.voucher_id + "\"): " + document.reason);
+                   (document.orphan_line ? "VoucherLines row " : "Vouchers row ") +
+                   std::to_string(document.row) + " (VoucherID \"" + document.voucher_id +
+                   "\"): " + document.reason);
   };
   feed::DocumentsSummary summary;
   try {

@@ -28,10 +28,6 @@ class ReportFile;
 CLI::Option* AddSourceOptions(CLI::App& command, std::string& uri, std::string& user,
                               bool required = true);
 
-// The SalesMst rows of the source `uri` names, opened with `user`'s login, for the sync or the
-// verification.
-transfer::SalesRows OpenSalesSource(const std::string& uri, const std::string& user);
-
 // What --kinds asks to move from a source: master kinds, document types, and whether SalesMst
 // (read as sales) is taken in.
 struct KindsToMove {
@@ -44,6 +40,10 @@ struct KindsToMove {
 // receipt-notes, purchases, payments; "sales" takes SalesMst in too); every kind when `names` is
 // empty; nothing when a name is no kind.
 std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names);
+
+// Adds --kinds LIST (KindsOf's names, comma-separated; any other is a usage error) to `command`,
+// whose help says what it does with them (`verb`: "move", "verify").
+void AddKindsOption(CLI::App& command, std::vector<std::string>& kinds, const std::string& verb);
 
 // Feeds the documents of `types` that `db` holds into `company` (lirvo::feed), as
 // FeedSourceMasters does the masters.

@@ -10,7 +10,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <lirvo/sales_rows.h>
 #include <lirvo/source_layout.h>
 
 #include "commands.h"
@@ -86,10 +85,6 @@ int RunSources(const SourcesValues& values) {
 }
 
 }  // namespace
-
-transfer::SalesRows OpenSalesSource(const std::string& uri, const std::string& user) {
-  return source::SalesRowsOf(source::Open(source::ParseUri(uri), SourceLogin(user)));
-}
 
 void AddRowsOptions(CLI::App& command, std::string& db, std::string& uri, std::string& user) {
   CLI::Option* const access =

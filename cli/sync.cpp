@@ -213,17 +213,7 @@ void AddSyncCommand(CLI::App& app, int& status) {
       "error, 3 some rows "
       "were rejected or are held otherwise in the books, 130 interrupted.");
   AddRowsOptions(*sync, values->db, values->source, values->user);
-  sync->add_option("--kinds", values->kinds,
-                   "with --source, what to move, comma-separated: units, godowns, ledger-groups, "
-                   "ledgers, stock-groups, stock-items (the source's master tables), sales-orders, "
-                   "delivery-notes, sales (with SalesMst), receipts, purchase-orders, "
-                   "receipt-notes, purchases, payments (its Vouchers); default all it holds")
-      ->delimiter(',')
-      ->check(CLI::Validator(
-          [](const std::string& name) -> std::string {
-            return KindsOf({name}) ? "" : "\"" + name + "\" is no kind to move";
-          },
-          "KIND"));
+  AddKindsOption(*sync, values->kinds, "move");
   sync->add_option("--company", values->company, "the company (default: the server's current one)");
   sync->add_option("--batch", values->batch, "vouchers or masters per request")
       ->check(WholeNumber(1, transfer::kLargestBatch))
@@ -265,7 +255,8 @@ void AddSyncCommand(CLI::App& app, int& status) {
       status = VerifyAfterSync(
           status, {values->db, values->source, values->user, values->company,
                    values->range ? date(values->dates.from, values->range->from) : std::string(),
-                   values->range ? date(values->dates.to, values->range->to) : std::string(), ""});
+                   values->range ? date(values->dates.to, values->range->to) : std::string(), "",
+                   values->kinds});
     }
   });
 }

@@ -1,12 +1,16 @@
-// verify: compare the books with SalesMst row by row, matched by VoucherID = REMOTEID; see the
-// README's "Checking what landed".
+// verify: compare the books with SalesMst row by row, matched by VoucherID = REMOTEID, and with a
+// source's masters and documents of every kind; see the README's "Checking what landed".
 #include <unistd.h>
 
+#include <functional>
 #include <iostream>
 #include <memory>
 
 #include <CLI/CLI.hpp>
 
+#include <lirvo/feed.h>
+#include <lirvo/sales_rows.h>
+#include <lirvo/source_layout.h>
 #include <lirvo/verify.h>
 
 #include "commands.h"
@@ -15,15 +19,66 @@
 
 namespace lirvo::cli {
 
+namespace {
+
+// The source's master tables and Vouchers of `kinds` against the books (lirvo::feed), one
+// summary line per kind. Returns the exit status of what it found.
+int VerifySourceKinds(source::Source& db, const modTally::Server& server,
+                      const std::string& company, const KindsToMove& kinds,
+                      const std::optional<source::DateRange>& range,
+                      const std::function<void(const transfer::Finding&)>& finding) {
+  feed::SourceVerifyOptions options;
+  options.server = server;
+  options.company = company;
+  options.kinds = kinds.masters;
+  options.types = kinds.documents;
+  options.range = range;
+  options.finding = finding;
+  feed::SourceVerifySummary summary;
+  try {
+    summary = feed::VerifySource(db, options);
+  } catch (const modTally::Failure& failure) {
+    std::cerr << "lirvo: the verification could not finish: " << failure.description() << '\n';
+    return kExitFailure;
+  }
+  feed::PrintSourceVerifySummary(std::cout, summary);
+  return ExitStatusOf(summary.outcome());
+}
+
+// Whether `db` holds a master table or Vouchers for `kinds`.
+bool HoldsAny(source::Source& db, const KindsToMove& kinds) {
+  for (const books::MasterKind kind : kinds.masters) {
+    if (db.FindTable(books::TableName(kind))) {
+      return true;
+    }
+  }
+  return !kinds.documents.empty() && db.FindTable(source::kVouchersTable);
+}
+
+}  // namespace
+
 int RunVerify(const VerifyValues& values) {
   transfer::VerifyOptions options;
   options.database = values.db;
   options.from = values.from;
   options.to = values.to;
 
+  // A source's masters and documents are verified first, then its SalesMst (when the kinds take
+  // it in) as an Access file's.
+  std::shared_ptr<source::Source> db;
+  const KindsToMove kinds = KindsOf(values.kinds).value_or(KindsToMove{});
   if (!values.source.empty()) {
     try {
-      options.rows = OpenSalesSource(values.source, values.user);
+      db = source::Open(source::ParseUri(values.source), SourceLogin(values.user));
+      if (kinds.sales_table && db->FindTable(source::kSalesTable)) {
+        options.rows = source::SalesRowsOf(db);
+      } else if (!HoldsAny(*db, kinds)) {
+        // Nothing to compare is no proof that the books are right.
+        std::cerr << "lirvo: " << db->name()
+                  << " holds no table of the kinds to verify (Godowns, Units, StockGroups, "
+                     "StockItems, LedgerGroups, Ledgers, Vouchers, SalesMst): nothing to compare\n";
+        return kExitFailure;
+      }
     } catch (const modTally::Failure& failure) {
       std::cerr << "lirvo: " << failure.description() << '\n';
       return kExitFailure;
@@ -61,10 +116,21 @@ int RunVerify(const VerifyValues& values) {
                    finding.source + "\", books \"" + finding.books + "\"");
   };
 
-  std::cout << "Verifying " << (options.rows ? options.rows->name : options.database.string())
+  std::cout << "Verifying "
+            << (options.rows ? options.rows->name
+                : db         ? db->name()
+                             : options.database.string())
             << " against \"" << options.company << "\" at "
             << modTally::ShownUrl(options.server.url) << '\n'
             << std::flush;
+  int status = kExitOk;
+  if (db) {
+    status = VerifySourceKinds(*db, options.server, options.company, kinds,
+                               RangeOf({values.from, values.to, ""}), options.finding);
+    if (!options.rows || (status != kExitOk && status != kExitRejected)) {
+      return report.Finish(std::cout, "", findings) ? status : kExitFailure;
+    }
+  }
   transfer::VerifySummary summary;
   try {
     summary = transfer::Verify(options);
@@ -81,7 +147,8 @@ int RunVerify(const VerifyValues& values) {
   if (summary.stopped) {
     std::cerr << "lirvo: the verification could not finish: " << *summary.stopped << '\n';
   }
-  return ExitStatusOf(summary.outcome());
+  const int sales = ExitStatusOf(summary.outcome());
+  return sales == kExitOk ? status : sales;
 }
 
 int VerifyAfterSync(int sync_status, const VerifyValues& values) {
@@ -101,9 +168,12 @@ void AddVerifyCommand(CLI::App& app, int& status) {
       "verify",
       "Compare the company's books with every row of SalesMst, matched by VoucherID = REMOTEID: "
       "each row matches, is missing, or differs (field, source and books value); sales vouchers "
-      "the source does not hold are named too.\nExit status: 0 everything matches, 1 could not "
-      "finish (reason on stderr), 2 usage error, 3 something does not match.");
+      "the source does not hold are named too. With --source, also its master tables (each "
+      "master the books lack is named) and its Vouchers of every type (each document missing, "
+      "or every field that differs); --kinds picks them.\nExit status: 0 everything matches, 1 "
+      "could not finish (reason on stderr), 2 usage error, 3 something does not match.");
   AddRowsOptions(*verify, values->db, values->source, values->user);
+  AddKindsOption(*verify, values->kinds, "verify");
   verify->add_option("--company", values->company,
                      "the company (default: the server's current one)");
   auto dates = std::make_shared<DateRangeValues>();
@@ -113,6 +183,9 @@ void AddVerifyCommand(CLI::App& app, int& status) {
                      "(VoucherID,row,status,field,source,books)");
   verify->callback([values, dates, &status] {
     RequireRows(values->db, values->source);
+    if (!values->kinds.empty() && values->source.empty()) {
+      throw CLI::ValidationError("--kinds", "takes effect with --source only");
+    }
     // Without dates, verify takes the source's first and last.
     if (const std::optional<source::DateRange> range = RangeOf(*dates)) {
       values->from = dates->from.empty() && dates->year.empty() ? "" : Yyyymmdd(range->from);

@@ -219,7 +219,7 @@ std::vector<MasterRef> Needs(const MasterRecord& record) {
   } else if (const auto* item = std::get_if<modTallyIm::StockItemMaster>(&record)) {
     Add(needs, MasterKind::kUnit, item->BaseUnits);
     Add(needs, MasterKind::kUnit, item->AdditionalUnits);
-    // The stock item record has no Parent field: an item goes under the stock group "Primary".
+    Add(needs, MasterKind::kStockGroup, item->Parent);
   }
   return needs;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <ostream>
 
@@ -41,14 +42,16 @@ std::string ValueAt(const source::Rows& rows, const std::optional<std::size_t>& 
 }
 
 // The lines of VoucherLines, spooled to a private temporary file by VoucherID, so that each
-// voucher finds its own whatever order the table holds them in.
+// voucher finds its own whatever order the table holds them in; beside them the VoucherIDs of
+// Vouchers, so that a line of no voucher is found.
 class LineSpool {
  public:
   LineSpool(source::Source& source, const std::string& table) : db_("", Options()) {
     db_.Execute(
         "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA temp_store=FILE;"
         "CREATE TABLE lines(voucher_id TEXT, seq INTEGER, line TEXT, ledger TEXT, item TEXT,"
-        " godown TEXT, quantity TEXT, unit TEXT, rate TEXT, amount TEXT)");
+        " godown TEXT, quantity TEXT, unit TEXT, rate TEXT, amount TEXT);"
+        "CREATE TABLE vouchers(id TEXT PRIMARY KEY) WITHOUT ROWID");
     const std::unique_ptr<source::Rows> rows = source.Read(table);
     std::array<std::optional<std::size_t>, kColumns.size()> at;
     for (std::size_t i = 0; i < kColumns.size(); ++i) {
@@ -83,6 +86,30 @@ class LineSpool {
     return lines;
   }
 
+  // Notes that Vouchers holds `voucher_id`, for EachOrphan.
+  void Note(const std::string& voucher_id) {
+    if (!noting_) {
+      noting_.emplace(db_);
+    }
+    db_.Query("INSERT OR IGNORE INTO vouchers VALUES(?1)").Bind(1, voucher_id).Run();
+  }
+
+  // Calls `each` with the row in VoucherLines and the VoucherID of every line whose VoucherID
+  // was not noted, in the table's order.
+  void EachOrphan(const std::function<void(long row, const std::string& voucher_id)>& each) {
+    if (noting_) {
+      noting_->Commit();
+      noting_.reset();
+    }
+    sqlite::Statement& query = db_.Query(
+        "SELECT seq, voucher_id FROM lines WHERE voucher_id NOT IN (SELECT id FROM vouchers)"
+        " ORDER BY seq");
+    while (query.Step()) {
+      each(static_cast<long>(query.Int(0)), query.Text(1));
+    }
+    query.Reset();
+  }
+
  private:
   static constexpr std::array<const char*, 9> kColumns = {
       "VoucherID", "Line", "Ledger", "Item", "Godown", "Quantity", "Unit", "Rate", "Amount"};
@@ -97,6 +124,7 @@ class LineSpool {
   }
 
   sqlite::Database db_;
+  std::optional<sqlite::Transaction> noting_;
 };
 
 struct Read {
@@ -156,7 +184,8 @@ class Feed {
                                                     const std::string& to);
   // False when the feed has to stop.
   bool Send(const std::vector<const Read*>& batch);
-  void Tell(const Read& read, DocumentOutcome::What what, const std::string& reason = {});
+  void Tell(const Read& read, DocumentOutcome::What what, const std::string& reason = {},
+            bool lacks_master = false, std::vector<books::FieldDifference> differences = {});
 
   source::Source& source_;
   const DocumentsOptions& options_;
@@ -165,7 +194,8 @@ class Feed {
   std::array<bool, books::kMasterKinds.size()> asked_{};
 };
 
-void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason) {
+void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason,
+                bool lacks_master, std::vector<books::FieldDifference> differences) {
   TypeCounts& counts = summary_.types[TypeIndex(read.document.type)];
   using What = DocumentOutcome::What;
   (what == What::kSent       ? counts.sent
@@ -173,7 +203,8 @@ void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string&
    : what == What::kRejected ? counts.rejected
                              : counts.held_otherwise) += 1;
   if (options_.each) {
-    options_.each({read.document.type, read.document.voucher_id, read.row, what, reason});
+    options_.each({read.document.type, read.document.voucher_id, read.row, what, reason,
+                   lacks_master, std::move(differences)});
   }
 }
 
@@ -187,8 +218,13 @@ std::vector<Read> Feed::ReadType(DocumentType type, LineSpool& lines, const std:
   std::vector<Read> read;
   while (rows->Next()) {
     const std::optional<DocumentType> of = TypeOf(ValueAt(*rows, kind));
-    // A row of no known type is every kind's business only when every kind is fed.
-    if (!of && first && options_.types.size() == books::kDocumentTypes.size()) {
+    // A row of no known type, and a line of no voucher, are every kind's business only when
+    // every kind is fed.
+    const bool every_kind = first && options_.types.size() == books::kDocumentTypes.size();
+    if (every_kind) {
+      lines.Note(ValueAt(*rows, id));
+    }
+    if (!of && every_kind) {
       ++summary_.unknown_types;
       if (options_.each) {
         options_.each({std::nullopt, ValueAt(*rows, id), static_cast<long>(rows->RowNumber()),
@@ -213,7 +249,7 @@ std::vector<Read> Feed::ReadType(DocumentType type, LineSpool& lines, const std:
     if (const std::optional<books::Problem> problem = books::Check(document.document)) {
       Tell(document, DocumentOutcome::What::kRejected, problem->Text());
     } else if (const std::optional<std::string> missing = MissingMaster(document.document)) {
-      Tell(document, DocumentOutcome::What::kRejected, *missing);
+      Tell(document, DocumentOutcome::What::kRejected, *missing, true);
     } else {
       document.document.date = *books::SourceDate(document.document.date);
       read.push_back(std::move(document));
@@ -333,6 +369,19 @@ DocumentsSummary Feed::Go() {
       continue;
     }
     std::vector<Read> read = ReadType(type, lines, *vouchers, first_type);
+    if (first_type && options_.types.size() == books::kDocumentTypes.size()) {
+      // A line whose VoucherID no voucher has would otherwise be left out without a word.
+      lines.EachOrphan([this](long row, const std::string& voucher_id) {
+        ++summary_.orphan_lines;
+        if (options_.each) {
+          DocumentOutcome outcome{std::nullopt, voucher_id, row, DocumentOutcome::What::kRejected,
+                                  "its VoucherID \"" + voucher_id +
+                                      "\" is no voucher's in Vouchers: the line is not sent"};
+          outcome.orphan_line = true;
+          options_.each(outcome);
+        }
+      });
+    }
     first_type = false;
     if (read.empty()) {
       continue;
@@ -354,8 +403,7 @@ DocumentsSummary Feed::Go() {
         to_send.push_back(&r);
         continue;
       }
-      const std::vector<books::FieldDifference> differences =
-          books::Compare(r.document, found->second);
+      std::vector<books::FieldDifference> differences = books::Compare(r.document, found->second);
       if (differences.empty()) {
         Tell(r, DocumentOutcome::What::kInBooks);
       } else if (options_.overwrite) {
@@ -368,7 +416,8 @@ DocumentsSummary Feed::Go() {
         }
         Tell(r, DocumentOutcome::What::kHeldOtherwise,
              "the books hold it otherwise (" + said +
-                 "); left alone, --overwrite sends the source's version");
+                 "); left alone, --overwrite sends the source's version",
+             false, std::move(differences));
       }
     }
     for (std::size_t at = 0; at < to_send.size(); at += static_cast<std::size_t>(options_.batch)) {
@@ -395,7 +444,7 @@ RunOutcome DocumentsSummary::outcome() const {
   if (stopped) {
     return RunOutcome::kStopped;
   }
-  long failed = unknown_types;
+  long failed = unknown_types + orphan_lines;
   for (const TypeCounts& counts : types) {
     failed += counts.rejected + counts.held_otherwise;
   }
@@ -420,6 +469,10 @@ void PrintDocumentsSummary(std::ostream& out, const DocumentsSummary& summary, b
   if (summary.unknown_types > 0) {
     out << "Documents from the source whose VoucherType names no document type: "
         << summary.unknown_types << " rejected\n";
+  }
+  if (summary.orphan_lines > 0) {
+    out << "Lines of VoucherLines whose VoucherID no voucher has: " << summary.orphan_lines
+        << " rejected\n";
   }
 }
 

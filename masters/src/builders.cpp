@@ -136,6 +136,7 @@ constexpr auto kLedgerRows = std::to_array<Row<L>>({
 
 using S = StockItemMaster;
 constexpr auto kStockItemRows = std::to_array<Row<S>>({
+    {"PARENT", &S::Parent, kIfSet},
     {"CATEGORY", &S::Category, kIfSet},
     {"TAXCLASSIFICATIONNAME", &S::TaxClassificationName, kIfSet},
     {"COSTINGMETHOD", &S::CostingMethod, kIfSet},

@@ -60,6 +60,7 @@ constexpr std::array kLedgerFields = {
 constexpr std::array kStockItemFields = {
     LIRVO_FIELD(StockItemMaster, OldName),
     LIRVO_FIELD(StockItemMaster, Name),
+    LIRVO_FIELD(StockItemMaster, Parent),
     LIRVO_FIELD(StockItemMaster, AdditionalUnits),
     LIRVO_FIELD(StockItemMaster, AllowUseOfExpiredItems),
     LIRVO_FIELD(StockItemMaster, BaseUnits),

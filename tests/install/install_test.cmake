@@ -14,7 +14,7 @@ set(prefix ${WORK_DIR}/prefix)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
 set(expected
-  bin/lirvo bin/tally-standin bin/lirvo-mdb-reader bin/SampleData.mdb
+  bin/lirvo bin/tally-standin bin/lirvo-mdb-reader bin/SampleData.mdb bin/SampleSource.sqlite
   include/lirvo/modTally.h include/lirvo/modTallyIm.h
   lib/cmake/Lirvo/LirvoConfig.cmake lib/cmake/Lirvo/LirvoConfigVersion.cmake)
 if(WITH_GUI)

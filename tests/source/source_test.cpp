@@ -3,6 +3,7 @@
 // login, and SalesMst from an Access file; `lirvo sources` over them.
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include <gmock/gmock.h>
@@ -68,7 +69,7 @@ constexpr const char* kSalesSql =
     "'LED Bulb 9W', 'Nos', 1, 17, 17, 4);";
 
 // A shop's masters and documents of five types, two of them faulty (a type that is none, a
-// ledger nowhere), as SQL that SQLite and PostgreSQL both take.
+// ledger nowhere), and a line of no voucher, as SQL that SQLite and PostgreSQL both take.
 constexpr const char* kShopSql =
     "CREATE TABLE Units (Name TEXT); INSERT INTO Units VALUES ('Nos');"
     "CREATE TABLE Ledgers (Name TEXT, Parent TEXT); INSERT INTO Ledgers VALUES ('Anand "
@@ -91,7 +92,7 @@ constexpr const char* kShopSql =
     "10, 'Nos', 12, 120), ('R1', 1, 'HDFC Bank', NULL, NULL, NULL, NULL, 70.72), ('PY1', 1, "
     "'HDFC Bank', NULL, NULL, NULL, NULL, 500), ('SO1', 1, 'Sales @ 4%', 'LED Bulb', 2, 'Nos', "
     "17, 34), ('X1', 1, 'Rent', NULL, NULL, NULL, NULL, 1), ('X2', 1, 'Unknown Ledger', 'LED "
-    "Bulb', 1, 'Nos', 17, 17);";
+    "Bulb', 1, 'Nos', 17, 17), ('S-1', 3, 'Output VAT', NULL, NULL, NULL, NULL, 1);";
 
 constexpr const char* kLayoutOffer =
     "units 1 units\nledgers 3 ledgers\nsales-orders 1 vouchers\nsales 1 vouchers\n"
@@ -133,6 +134,39 @@ std::string AllRows(Rows& rows) {
     text += "\n";
   }
   return text;
+}
+
+// How often `part` occurs in `text`.
+int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+// The whole sample source (data/sample-source.sql) through `lirvo` (a command line with its
+// environment) from `source` (its --source and --user): every master and document accepted,
+// verified clean, and a re-run sends nothing.
+void ExpectSampleMoves(const std::string& lirvo, const std::string& source) {
+  const test::CommandResult sent = test::RunCommand(lirvo + "sync " + source);
+  EXPECT_EQ(sent.exit_code, 0) << sent.out << sent.err;
+  EXPECT_THAT(sent.out, AllOf(HasSubstr("stock-items: 15 in the source, 0 already in the books, 15 "
+                                        "created, 0 rejected"),
+                              HasSubstr("sales: 36 in the source, 0 already in the books as in the "
+                                        "source, 36 sent, 0 rejected"),
+                              HasSubstr("receipt-notes: 24 in the source, 0 already in the books "
+                                        "as in the source, 24 sent, 0 rejected")));
+  const test::CommandResult verified = test::RunCommand(lirvo + "verify " + source);
+  EXPECT_EQ(verified.exit_code, 0) << verified.out << verified.err;
+  EXPECT_THAT(verified.out,
+              AllOf(HasSubstr("ledgers: 24 in the source, 24 in the books, 0 missing"),
+                    HasSubstr("payments: 24 in the source, 24 match, 0 missing"),
+                    HasSubstr("Everything the source expects is in the books.")));
+  const test::CommandResult again = test::RunCommand(lirvo + "sync " + source);
+  EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
+  EXPECT_EQ(Count(again.out, " 0 created, 0 rejected\n"), 6) << again.out;
+  EXPECT_EQ(Count(again.out, " 0 sent, 0 rejected, 0 held otherwise\n"), 8) << again.out;
 }
 
 class SourceFiles : public ::testing::Test {
@@ -459,14 +493,55 @@ TEST_F(PostgresSource, SyncFeedsMastersAndDocumentsWithALogin) {
                                          "the source, 0 sent")));
 }
 
+// The sample source copied into a PostgreSQL database of its own (every column text) moves
+// through ODBC with a login as it does from SQLite.
+TEST_F(PostgresSource, SampleSourceMovesEveryKindWithALogin) {
+  const odbc::Environment environment;
+  const odbc::Login admin{test::PostgresCluster::kAdmin, test::PostgresCluster::kAdminPassword};
+  odbc::Connection(environment, cluster_->ConnectionString(), admin)
+      .Execute("CREATE DATABASE sample", "create the sample's database");
+  std::string uri = Uri();
+  uri.replace(uri.find("DATABASE=postgres"), 17, "DATABASE=sample");
+  {
+    odbc::Connection sample(environment, uri.substr(5), admin);
+    const std::unique_ptr<Source> from = Open(ParseUri("sqlite:" LIRVO_SAMPLE_SOURCE));
+    for (const std::string& table : from->Tables()) {
+      const std::unique_ptr<Rows> rows = from->Read(table);
+      std::string columns, values;
+      for (const std::string& column : rows->Columns()) {
+        columns += (columns.empty() ? "" : ", ") + column + " TEXT";
+      }
+      while (rows->Next()) {
+        std::string row;
+        for (const Value& value : rows->Values()) {
+          std::string quoted = value ? "'" : "NULL";
+          for (const char c : value.value_or("")) {
+            quoted += c == '\'' ? "''" : std::string(1, c);
+          }
+          row += (row.empty() ? "" : ", ") + quoted + (value ? "'" : "");
+        }
+        values += (values.empty() ? "(" : ", (") + row + ")";
+      }
+      sample.Execute("CREATE TABLE " + table + " (" + columns + ")", "create " + table);
+      sample.Execute("INSERT INTO " + table + " VALUES " + values, "load " + table);
+    }
+    sample.Execute("GRANT SELECT ON ALL TABLES IN SCHEMA public TO " + std::string(kReader),
+                   "let the reader read");
+  }
+  const test::StandinProcess standin(LIRVO_STANDIN_PATH);
+  ExpectSampleMoves("LIRVO_TALLY_URL=" + standin.url() + " LIRVO_SOURCE_PASSWORD=" + kPassword +
+                        " " LIRVO_CLI_PATH " ",
+                    "--source '" + uri + "' --user " + kReader + " </dev/null");
+}
+
 // Every master kind a source holds goes into the books in the order the server needs, a master
 // whose parent or unit is nowhere is named and not sent, the books' own are left alone, and a
 // re-run creates nothing.
 TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
   const std::string path = Database(
       "masters.db",
-      "CREATE TABLE StockItems(Name, BaseUnits); INSERT INTO StockItems VALUES ('LED Bulb', "
-      "'Nos'), ('Odd Item', 'Crates');"
+      "CREATE TABLE StockItems(Name, BaseUnits, Parent); INSERT INTO StockItems VALUES ('LED "
+      "Bulb', 'Nos', 'Lighting'), ('Odd Item', 'Crates', ''), ('Stray Item', 'Nos', 'Nowhere');"
       "CREATE TABLE Ledgers(Name, Parent); INSERT INTO Ledgers VALUES ('Anand Hardware', "
       "'Retail Customers'), ('Orphan', 'No Such Group'), ('cash', 'Cash-in-Hand');"
       "CREATE TABLE LedgerGroups(Name, Parent); INSERT INTO LedgerGroups VALUES ('Retail "
@@ -491,8 +566,11 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
                                    "in the source, nor predefined"));
   EXPECT_THAT(first.out, HasSubstr("Rejected: StockItems row 2 (\"Odd Item\"): it needs the unit "
                                    "\"Crates\""));
+  EXPECT_THAT(first.out, HasSubstr("Rejected: StockItems row 3 (\"Stray Item\"): it needs the "
+                                   "stock group \"Nowhere\""));
   const test::StandinStore store(data);
   EXPECT_EQ(store.Master(kCompanyName, "LEDGER", "Anand Hardware")->parent, "Retail Customers");
+  EXPECT_EQ(store.Master(kCompanyName, "STOCKITEM", "LED Bulb")->parent, "Lighting");
   EXPECT_EQ(store.CountMasters(kCompanyName, "GROUP"), 2);  // the parent group first
   for (const char* kind : {"UNIT", "GODOWN", "STOCKGROUP", "STOCKITEM"}) {
     EXPECT_EQ(store.CountMasters(kCompanyName, kind), 1) << kind;
@@ -532,7 +610,9 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
                                          "the source, 1 sent"),
                                HasSubstr("\"Journal\" is not a voucher type"),
                                HasSubstr("(VoucherID \"X2\"): it names the ledger \"Unknown "
-                                         "Ledger\", which the books do not hold")));
+                                         "Ledger\", which the books do not hold"),
+                               HasSubstr("Rejected: VoucherLines row 9 (VoucherID \"S-1\"): its "
+                                         "VoucherID \"S-1\" is no voucher's in Vouchers")));
   std::map<std::string, std::string> types;
   for (const test::StoredVoucher& voucher : test::StandinStore(data).Vouchers(kCompanyName)) {
     types[voucher.remote_id] = voucher.type;
@@ -584,6 +664,60 @@ TEST_F(SourceFiles, AnAccessFileWithTheLayoutMovesAsSqliteDoes) {
                                    "source, 0 sent"));
 }
 
+// The sample source moves every kind from SQLite, directly and through the SQLite ODBC driver.
+// Then verify names a voucher changed in the books field by field, and a master deleted there
+// with the documents that name it.
+TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
+  std::vector<std::string> uris{"sqlite:" LIRVO_SAMPLE_SOURCE};
+  if (const auto driver = test::OdbcDriver("libsqlite3odbc.so")) {
+    uris.push_back("odbc:DRIVER=" + *driver + ";Database=" LIRVO_SAMPLE_SOURCE);
+  } else {
+    ADD_FAILURE() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
+  }
+  std::string data, lirvo;
+  for (const std::string& uri : uris) {
+    SCOPED_TRACE(uri);
+    data = (folder_ / ("books-" + std::to_string(&uri - uris.data()) + ".db")).string();
+    const test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
+    lirvo = "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " ";
+    ExpectSampleMoves(lirvo, "--source '" + uri + "'");  // no SalesMst: no journal is opened
+  }
+  const test::StandinStore store(data);
+  EXPECT_EQ(store.Master(kCompanyName, "STOCKITEM", "LED Bulb 9W")->parent, "Lighting");
+  EXPECT_EQ(store.Master(kCompanyName, "STOCKGROUP", "Lighting")->parent, "Electricals");
+  EXPECT_EQ(store.Master(kCompanyName, "GODOWN", "Pune Warehouse Bay 2")->parent, "Pune Warehouse");
+
+  const test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
+  lirvo = "LIRVO_TALLY_URL=" + standin.url() +
+          " " LIRVO_CLI_PATH " verify --source sqlite:" + LIRVO_SAMPLE_SOURCE;
+  const test::CommandResult year = test::RunCommand(lirvo + " --kinds sales --year 2017-18");
+  EXPECT_EQ(year.exit_code, 0) << year.out << year.err;
+  EXPECT_THAT(year.out, AllOf(HasSubstr("sales: 10 in the source, 10 match"),
+                              Not(HasSubstr("ledgers:")), Not(HasSubstr("receipts:"))));
+  // RC-0004 is paid into HDFC Bank with no charges; eight receipts name "Bank Charges".
+  sqlite::Database(data, false)
+      .Execute(
+          "UPDATE voucher_entries SET amount = '-2100' WHERE name = 'HDFC Bank' AND voucher_id = "
+          "(SELECT id FROM vouchers WHERE remote_id = 'RC-0004');"
+          "DELETE FROM masters WHERE name = 'Bank Charges'");
+  const std::string report = (folder_ / "report.csv").string();
+  const test::CommandResult found = test::RunCommand(lirvo + " --report " + report);
+  EXPECT_EQ(found.exit_code, 3) << found.out << found.err;
+  EXPECT_THAT(found.out,
+              AllOf(HasSubstr("ledgers: 24 in the source, 23 in the books, 1 missing from the "
+                              "books, 0 not expected"),
+                    HasSubstr("receipts: 24 in the source, 15 match, 8 missing from the books, 1 "
+                              "different, 0 not expected"),
+                    HasSubstr("payments: 24 in the source, 24 match"),
+                    Not(HasSubstr("Everything the source expects"))));
+  std::ifstream file(report);
+  const std::string csv{std::istreambuf_iterator<char>(file), {}};
+  EXPECT_THAT(csv,
+              AllOf(HasSubstr("Ledgers: Bank Charges,23,master missing,,,\n"),
+                    HasSubstr("RC-0004,40,different,line 1 amount,2000,2100\n"),
+                    HasSubstr("RC-0003,32,missing,,\"it names the ledger \"\"Bank Charges\"\"")));
+}
+
 TEST_F(SourceFiles, SourcesCommandExitStatuses) {
   const std::string path = Database("books.db", LayoutSql());
   const test::CommandResult good =
@@ -601,13 +735,26 @@ TEST_F(SourceFiles, SourcesCommandExitStatuses) {
     std::string arguments;
     int status;
     const char* words;
-  } cases[] = {{"--source mysql:books", 2, "sqlite:PATH"},
-               {"", 2, "--source"},
-               {"--source sqlite:" + path + "-missing", 1, "no such file"}};
+  } cases[] = {
+      {"sources --source mysql:books", 2, "sqlite:PATH"},
+      {"sources", 2, "--source"},
+      {"sources --source sqlite:" + path + "-missing", 1, "no such file"},
+      // Nothing to compare proves nothing: no server is asked.
+      {"verify --source sqlite:" + Database("other.db", "CREATE TABLE Customers (Name)"), 1,
+       "holds no table of the kinds to verify"},
+      {"verify --db x.mdb --kinds units", 2, "--kinds"},
+      // A line of no voucher is named, even with no voucher at all (no server is asked).
+      {"sync --company X --source sqlite:" +
+           Database("lines.db",
+                    "CREATE TABLE Vouchers (VoucherID, VoucherType, Date);"
+                    "CREATE TABLE VoucherLines (VoucherID, Amount); INSERT INTO VoucherLines "
+                    "VALUES ('V9', 5)"),
+       3, "Rejected: VoucherLines row 1 (VoucherID \"V9\")"},
+  };
   for (const auto& c : cases) {
-    const test::CommandResult result = test::RunCommand(LIRVO_CLI_PATH " sources " + c.arguments);
+    const test::CommandResult result = test::RunCommand(LIRVO_CLI_PATH " " + c.arguments);
     EXPECT_EQ(result.exit_code, c.status) << c.arguments;
-    EXPECT_THAT(result.err, HasSubstr(c.words)) << c.arguments;
+    EXPECT_THAT(result.out + result.err, HasSubstr(c.words)) << c.arguments;
   }
 }
 

@@ -14,6 +14,7 @@
 #include <lirvo/exit_status.h>
 #include <lirvo/modTally.h>
 #include <lirvo/source.h>
+#include <lirvo/verify.h>
 
 namespace lirvo::feed {
 
@@ -77,6 +78,12 @@ struct DocumentOutcome {
   long row = 0;  // in Vouchers, from 1
   What what = What::kSent;
   std::string reason;  // why it was rejected, or how the books hold it otherwise
+  // kRejected: the document passed its own checks but names a master the books do not hold.
+  bool lacks_master = false;
+  // kHeldOtherwise: every field in which the books' copy differs from the source.
+  std::vector<books::FieldDifference> differences;
+  // kRejected: a line of VoucherLines (`row` is its row there) whose VoucherID no voucher has.
+  bool orphan_line = false;
 };
 
 struct DocumentsOptions {
@@ -106,6 +113,7 @@ struct TypeCounts {
 struct DocumentsSummary {
   std::array<TypeCounts, books::kDocumentTypes.size()> types{};  // in the order of kDocumentTypes
   long unknown_types = 0;  // Vouchers rows whose VoucherType names no document type (rejected)
+  long orphan_lines = 0;   // VoucherLines rows whose VoucherID no voucher has (rejected)
   long requests = 0;
   std::optional<std::string> stopped;
   bool interrupted = false;
@@ -129,5 +137,50 @@ void PrintDocumentsSummary(std::ostream& out, const DocumentsSummary& summary, b
 std::vector<books::MasterRef> DocumentsNeed(source::Source& source,
                                             const std::vector<books::DocumentType>& types,
                                             const std::optional<source::DateRange>& range);
+
+// Checking what landed from a source: `lirvo verify --source` for its masters and documents.
+
+struct SourceVerifyOptions {
+  modTally::Server server;
+  std::string company;
+  std::vector<books::MasterKind> kinds{books::kMasterKinds.begin(), books::kMasterKinds.end()};
+  std::vector<books::DocumentType> types{books::kDocumentTypes.begin(),
+                                         books::kDocumentTypes.end()};
+  std::optional<source::DateRange> range;  // only the documents dated in it (none: every date)
+  // Told every master and document that is not in the books as the source has it, as it is
+  // known: kMasterMissing (voucher_id "TABLE: NAME"), kMissing, kDifferent (one finding per
+  // field) or kNotExpected (the reason in `source`).
+  std::function<void(const transfer::Finding&)> finding;
+};
+
+// How the masters of one kind, or the documents of one type, stand.
+struct VerifyCounts {
+  long in_source = 0;
+  long match = 0;         // in the books (a document: as the source has it)
+  long missing = 0;       // not in the books
+  long different = 0;     // documents: in the books otherwise
+  long not_expected = 0;  // failing the local checks: a sync would never send them
+};
+
+struct SourceVerifySummary {
+  std::array<VerifyCounts, books::kMasterKinds.size()> masters{};      // as kMasterKinds
+  std::array<VerifyCounts, books::kDocumentTypes.size()> documents{};  // as kDocumentTypes
+  long unknown_types = 0;  // Vouchers rows whose VoucherType names no document type
+  long orphan_lines = 0;   // VoucherLines rows whose VoucherID no voucher has
+  // kComplete when nothing is missing or different; rows that fail the local checks do not
+  // count, as in transfer::Verify.
+  RunOutcome outcome() const;
+};
+
+// Compares the books of `options.company` with the source's master tables and documents of the
+// kinds asked for, reading both as a dry run of FeedMasters and FeedDocuments does: a master the
+// books do not hold by its name is missing; a document is read back by type and month and
+// compared field by field (books::Compare), matched by VoucherID = REMOTEID; one naming a master
+// the books lack is missing. Throws modTally::Failure when the source or the books cannot be
+// read.
+SourceVerifySummary VerifySource(source::Source& source, const SourceVerifyOptions& options);
+
+// The summary for people: one line per kind the source holds, then whether all is well.
+void PrintSourceVerifySummary(std::ostream& out, const SourceVerifySummary& summary);
 
 }  // namespace lirvo::feed

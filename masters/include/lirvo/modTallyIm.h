@@ -70,6 +70,7 @@ struct LedgerMaster {
 struct StockItemMaster {
   std::string OldName;
   std::string Name;
+  std::string Parent;  // the stock group it is under; empty: "Primary"
   std::string AdditionalUnits;
   std::string AllowUseOfExpiredItems;
   std::string BaseUnits;

@@ -1,0 +1,179 @@
+// Checking what landed from a source. The feeds' dry runs read the source and the books exactly
+// as a sync does: what a dry run would create or send is what the books lack, what it would leave
+// alone as held otherwise differs, and what it rejects for the source's own faults is not
+// expected.
+#include <ostream>
+
+#include <lirvo/feed.h>
+
+#include "held.h"
+
+namespace lirvo::feed {
+
+namespace {
+
+using transfer::Finding;
+using transfer::Outcome;
+
+class Verification {
+ public:
+  explicit Verification(const SourceVerifyOptions& options) : options_(options) {}
+
+  SourceVerifySummary Go(source::Source& source);
+
+ private:
+  void Masters(source::Source& source);
+  void Documents(source::Source& source);
+  void Tell(Finding finding) const {
+    if (options_.finding) {
+      options_.finding(finding);
+    }
+  }
+
+  const SourceVerifyOptions& options_;
+  SourceVerifySummary summary_;
+};
+
+void Verification::Masters(source::Source& source) {
+  MastersOptions masters;
+  masters.server = options_.server;
+  masters.company = options_.company;
+  masters.kinds = options_.kinds;
+  masters.dry_run = true;
+  masters.each = [this](const MasterOutcome& master) {
+    VerifyCounts& counts = summary_.masters[IndexOf(master.kind)];
+    const std::string key = master.table + ": " + master.name;
+    switch (master.what) {
+      case MasterOutcome::What::kInBooks:
+        ++counts.match;
+        break;
+      case MasterOutcome::What::kCreated:  // a dry run's "to create": the books lack it
+        ++counts.missing;
+        Tell({key, master.row, Outcome::kMasterMissing, "", "", ""});
+        break;
+      case MasterOutcome::What::kRejected:
+        ++counts.not_expected;
+        Tell({key, master.row, Outcome::kNotExpected, "", master.reason, ""});
+        break;
+    }
+  };
+  const MastersSummary fed = FeedMasters(source, masters);
+  for (std::size_t i = 0; i < fed.kinds.size(); ++i) {
+    summary_.masters[i].in_source = fed.kinds[i].in_source;
+  }
+}
+
+void Verification::Documents(source::Source& source) {
+  DocumentsOptions documents;
+  documents.server = options_.server;
+  documents.company = options_.company;
+  documents.types = options_.types;
+  documents.range = options_.range;
+  documents.dry_run = true;
+  documents.each = [this](const DocumentOutcome& document) {
+    using What = DocumentOutcome::What;
+    if (!document.type) {
+      ++(document.orphan_line ? summary_.orphan_lines : summary_.unknown_types);
+      Tell({document.voucher_id, document.row, Outcome::kNotExpected, "", document.reason, ""});
+      return;
+    }
+    VerifyCounts& counts = summary_.documents[static_cast<std::size_t>(*document.type)];
+    switch (document.what) {
+      case What::kInBooks:
+        ++counts.match;
+        break;
+      case What::kSent:  // a dry run's "to send": the books lack it
+        ++counts.missing;
+        Tell({document.voucher_id, document.row, Outcome::kMissing, "", "", ""});
+        break;
+      case What::kHeldOtherwise:
+        ++counts.different;
+        for (const books::FieldDifference& d : document.differences) {
+          Tell(
+              {document.voucher_id, document.row, Outcome::kDifferent, d.field, d.source, d.books});
+        }
+        break;
+      case What::kRejected:
+        // Sound in itself but naming a master the books lack, it cannot be in the books.
+        ++(document.lacks_master ? counts.missing : counts.not_expected);
+        Tell({document.voucher_id, document.row,
+              document.lacks_master ? Outcome::kMissing : Outcome::kNotExpected, "",
+              document.reason, ""});
+        break;
+    }
+  };
+  const DocumentsSummary fed = FeedDocuments(source, documents);
+  for (std::size_t i = 0; i < fed.types.size(); ++i) {
+    summary_.documents[i].in_source = fed.types[i].in_source;
+  }
+}
+
+SourceVerifySummary Verification::Go(source::Source& source) {
+  if (!options_.kinds.empty()) {
+    Masters(source);
+  }
+  if (!options_.types.empty()) {
+    Documents(source);
+  }
+  return summary_;
+}
+
+// "3 match" or "3 in the books", then the counts that are not.
+void PrintCounts(std::ostream& out, const VerifyCounts& c, bool documents) {
+  out << c.in_source << " in the source, " << c.match
+      << (documents ? " match, " : " in the books, ") << c.missing << " missing from the books, ";
+  if (documents) {
+    out << c.different << " different, ";
+  }
+  out << c.not_expected << " not expected: failed local checks\n";
+}
+
+}  // namespace
+
+RunOutcome SourceVerifySummary::outcome() const {
+  long amiss = 0;
+  for (const VerifyCounts& c : masters) {
+    amiss += c.missing + c.different;
+  }
+  for (const VerifyCounts& c : documents) {
+    amiss += c.missing + c.different;
+  }
+  return amiss > 0 ? RunOutcome::kIncomplete : RunOutcome::kComplete;
+}
+
+SourceVerifySummary VerifySource(source::Source& source, const SourceVerifyOptions& options) {
+  return Verification(options).Go(source);
+}
+
+void PrintSourceVerifySummary(std::ostream& out, const SourceVerifySummary& summary) {
+  bool any = false;
+  for (const books::MasterKind kind : books::kMasterKinds) {
+    const VerifyCounts& c = summary.masters[IndexOf(kind)];
+    if (c.in_source > 0) {
+      out << "Masters, " << books::KindName(kind) << ": ";
+      PrintCounts(out, c, false);
+      any = true;
+    }
+  }
+  for (const books::DocumentType type : books::kDocumentTypes) {
+    const VerifyCounts& c = summary.documents[static_cast<std::size_t>(type)];
+    if (c.in_source > 0) {
+      out << "Documents, " << books::KindName(type) << ": ";
+      PrintCounts(out, c, true);
+      any = true;
+    }
+  }
+  if (summary.unknown_types > 0) {
+    out << "Documents whose VoucherType names no document type: " << summary.unknown_types
+        << " not expected\n";
+  }
+  if (summary.orphan_lines > 0) {
+    out << "Lines of VoucherLines whose VoucherID no voucher has: " << summary.orphan_lines
+        << " not expected\n";
+  }
+  if (any && summary.outcome() == RunOutcome::kComplete) {
+    out << "Everything the source expects is in the books.\n";
+  }
+}
+
+}  // namespace lirvo::feed
