@@ -204,7 +204,7 @@ void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string&
                              : counts.held_otherwise) += 1;
   if (options_.each) {
     options_.each({read.document.type, read.document.voucher_id, read.row, what, reason,
-                   lacks_master, std::move(differences)});
+                   lacks_master, std::move(differences), false});
   }
 }
 
@@ -227,9 +227,14 @@ std::vector<Read> Feed::ReadType(DocumentType type, LineSpool& lines, const std:
     if (!of && every_kind) {
       ++summary_.unknown_types;
       if (options_.each) {
-        options_.each({std::nullopt, ValueAt(*rows, id), static_cast<long>(rows->RowNumber()),
+        options_.each({std::nullopt,
+                       ValueAt(*rows, id),
+                       static_cast<long>(rows->RowNumber()),
                        DocumentOutcome::What::kRejected,
-                       books::UnknownType(ValueAt(*rows, id), ValueAt(*rows, kind)).Text()});
+                       books::UnknownType(ValueAt(*rows, id), ValueAt(*rows, kind)).Text(),
+                       false,
+                       {},
+                       false});
       }
     }
     if (of != type || !InRange(ValueAt(*rows, date))) {
@@ -374,10 +379,15 @@ DocumentsSummary Feed::Go() {
       lines.EachOrphan([this](long row, const std::string& voucher_id) {
         ++summary_.orphan_lines;
         if (options_.each) {
-          DocumentOutcome outcome{std::nullopt, voucher_id, row, DocumentOutcome::What::kRejected,
+          DocumentOutcome outcome{std::nullopt,
+                                  voucher_id,
+                                  row,
+                                  DocumentOutcome::What::kRejected,
                                   "its VoucherID \"" + voucher_id +
-                                      "\" is no voucher's in Vouchers: the line is not sent"};
-          outcome.orphan_line = true;
+                                      "\" is no voucher's in Vouchers: the line is not sent",
+                                  false,
+                                  {},
+                                  true};
           options_.each(outcome);
         }
       });

@@ -60,7 +60,6 @@ constexpr std::array kLedgerFields = {
 constexpr std::array kStockItemFields = {
     LIRVO_FIELD(StockItemMaster, OldName),
     LIRVO_FIELD(StockItemMaster, Name),
-    LIRVO_FIELD(StockItemMaster, Parent),
     LIRVO_FIELD(StockItemMaster, AdditionalUnits),
     LIRVO_FIELD(StockItemMaster, AllowUseOfExpiredItems),
     LIRVO_FIELD(StockItemMaster, BaseUnits),
@@ -86,6 +85,7 @@ constexpr std::array kStockItemFields = {
     LIRVO_FIELD(StockItemMaster, TreatPurchasesAsConsumed),
     LIRVO_FIELD(StockItemMaster, TreatRejectsAsScrap),
     LIRVO_FIELD(StockItemMaster, ValuationMethod),
+    LIRVO_FIELD(StockItemMaster, Parent),
 };
 
 constexpr std::array kGodownFields = {

@@ -70,7 +70,6 @@ struct LedgerMaster {
 struct StockItemMaster {
   std::string OldName;
   std::string Name;
-  std::string Parent;  // the stock group it is under; empty: "Primary"
   std::string AdditionalUnits;
   std::string AllowUseOfExpiredItems;
   std::string BaseUnits;
@@ -96,6 +95,9 @@ struct StockItemMaster {
   std::string TreatPurchasesAsConsumed;
   std::string TreatRejectsAsScrap;
   std::string ValuationMethod;
+  // The stock group it is under; empty: "Primary". Last, after the record's original fields, so
+  // that a record written field by field in their order still fills the same fields.
+  std::string Parent;
 };
 
 struct GodownMaster {
