@@ -44,6 +44,10 @@ constexpr Budget kBudgets[] = {
     {10, "sync re-run, --trust-journal, vs mdb-export", "B8_SyncSales20k", 1, "x trusted"},
     {11, "lirvo verify sales-20k vs mdb-export (wall)", "B11_VerifySales20k", 4, "x"},
     {11, "lirvo verify sales-20k, peak RSS", "B11_VerifySales20k", 64, "MiB"},
+    {12, "sync --source sqlite, CPU vs sqlite3 -csv dump", "B12_SyncSourceSqlite", 3, "x"},
+    {12, "sync --source sqlite, peak RSS", "B12_SyncSourceSqlite", 64, "MiB"},
+    {12, "sync --source sqlite, peak RSS vs at a quarter", "B12_SyncSourceSqlite", 1.1, "x growth"},
+    {13, "sync --source odbc (PostgreSQL), CPU vs sqlite", "B13_SyncSourceOdbc", 2, "x"},
 };
 
 std::string Time(double seconds) {
