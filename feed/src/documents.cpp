@@ -88,9 +88,6 @@ class Spool {
         "CREATE TABLE vouchers(type INTEGER, day TEXT, row INTEGER, voucher_id TEXT, date TEXT,"
         " number TEXT, reference TEXT, party TEXT, narration TEXT,"
         " PRIMARY KEY(type, day, row)) WITHOUT ROWID");
-    lines_.emplace(
-        db_.Prepare("SELECT line, ledger, item, godown, quantity, unit, rate, amount FROM lines"
-                    " WHERE voucher_id = ?1 ORDER BY n, seq"));
   }
 
   void AddLines(source::Rows& rows) {
@@ -146,41 +143,74 @@ class Spool {
   }
 
   // The documents of `type` dated from `from` to `to`, or (with no range) those whose date is
-  // none, by day and row, each with its lines, until `each` returns false.
+  // none, by day and row, each with its lines, until `each` returns false. One query joins each
+  // voucher to its lines, so that a voucher costs no statement of its own.
   template <class Each>
   bool ForEachDocument(DocumentType type,
                        const std::optional<std::pair<std::string, std::string>>& range, Each each) {
     sqlite::Statement query = db_.Prepare(
-        range ? "SELECT row, voucher_id, date, number, reference, party, narration FROM vouchers"
-                " WHERE type = ?1 AND day BETWEEN ?2 AND ?3 ORDER BY day, row"
-              : "SELECT row, voucher_id, date, number, reference, party, narration FROM vouchers"
-                " WHERE type = ?1 AND day = '' ORDER BY row");
+        std::string("SELECT v.row, v.voucher_id, v.date, v.number, v.reference, v.party,"
+                    " v.narration, l.n, l.seq, l.line, l.ledger, l.item, l.godown, l.quantity,"
+                    " l.unit, l.rate, l.amount FROM vouchers v LEFT JOIN lines l"
+                    " ON l.voucher_id = v.voucher_id WHERE v.type = ?1 AND ") +
+        (range ? "v.day BETWEEN ?2 AND ?3" : "v.day = ''") + " ORDER BY v.day, v.row");
     query.Bind(1, static_cast<std::int64_t>(TypeIndex(type)));
     if (range) {
       query.Bind(2, range->first).Bind(3, range->second);
     }
+    std::optional<Read> read;
+    std::vector<std::pair<std::int64_t, std::int64_t>> order;  // each line's (n, seq)
+    const auto give = [&] {
+      InLineOrder(read->document.lines, order);
+      return each(std::move(*read));
+    };
     while (query.Step()) {
-      Read read{{query.Text(1), type, query.Text(2), query.Text(3), query.Text(4), query.Text(5),
-                 query.Text(6), LinesOf(query.Text(1))},
-                static_cast<long>(query.Int(0))};
-      if (!each(std::move(read))) {
-        return false;
+      const long row = static_cast<long>(query.Int(0));
+      if (!read || read->row != row) {
+        if (read && !give()) {
+          return false;
+        }
+        read = Read{{query.Text(1),
+                     type,
+                     query.Text(2),
+                     query.Text(3),
+                     query.Text(4),
+                     query.Text(5),
+                     query.Text(6),
+                     {}},
+                    row};
+        order.clear();
+      }
+      if (query.OptionalText(8)) {  // a line, not the NULLs of a voucher without any
+        order.emplace_back(query.Int(7), query.Int(8));
+        read->document.lines.push_back({query.Text(9), query.Text(10), query.Text(11),
+                                        query.Text(12), query.Text(13), query.Text(14),
+                                        query.Text(15), query.Text(16)});
       }
     }
-    return true;
+    return !read || give();
   }
 
  private:
-  std::vector<books::Line> LinesOf(const std::string& voucher_id) {
-    sqlite::Statement& query = *lines_;
-    query.Bind(1, voucher_id);
-    std::vector<books::Line> lines;
-    while (query.Step()) {
-      lines.push_back({query.Text(0), query.Text(1), query.Text(2), query.Text(3), query.Text(4),
-                       query.Text(5), query.Text(6), query.Text(7)});
+  // Puts `lines` in the order of their Line numbers, then of their rows (`order` gives each
+  // line's); the join usually gives them so already.
+  static void InLineOrder(std::vector<books::Line>& lines,
+                          std::vector<std::pair<std::int64_t, std::int64_t>>& order) {
+    if (std::is_sorted(order.begin(), order.end())) {
+      return;
     }
-    query.Reset();
-    return lines;
+    std::vector<std::size_t> index(lines.size());
+    for (std::size_t i = 0; i < index.size(); ++i) {
+      index[i] = i;
+    }
+    std::sort(index.begin(), index.end(),
+              [&order](std::size_t a, std::size_t b) { return order[a] < order[b]; });
+    std::vector<books::Line> sorted;
+    sorted.reserve(lines.size());
+    for (const std::size_t i : index) {
+      sorted.push_back(std::move(lines[i]));
+    }
+    lines = std::move(sorted);
   }
 
   static sqlite::OpenOptions Options() {
@@ -193,7 +223,6 @@ class Spool {
   }
 
   sqlite::Database db_;
-  std::optional<sqlite::Statement> lines_;  // a voucher's lines, in order
 };
 
 class Feed {
@@ -228,6 +257,7 @@ class Feed {
   const DocumentsOptions& options_;
   DocumentsSummary summary_;
   Names held_;
+  Names found_;  // the names, as documents spell them, found in held_
   std::array<bool, books::kMasterKinds.size()> asked_{};
   std::vector<Read> queued_;  // at most one batch
 };
@@ -282,10 +312,16 @@ std::optional<std::string> Feed::MissingMaster(const Document& document) {
       held_[kind] = HeldNames(options_.server, options_.company, need.kind);
       asked_[kind] = true;
     }
+    // A name found once is found again without folding it: documents name the same few
+    // ledgers, items and parties over and over.
+    if (found_[kind].contains(need.name)) {
+      continue;
+    }
     if (!held_[kind].contains(Key(need.name))) {
       return std::string("it names the ") + Singular(need.kind) + " \"" + need.name +
              "\", which the books do not hold";
     }
+    found_[kind].insert(need.name);
   }
   return std::nullopt;
 }
