@@ -2,6 +2,7 @@
 // books' copies read back by type and month, and what the books lack sent in batches.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <ostream>
 #include <span>
@@ -106,8 +107,8 @@ class Spool {
     loading.Commit();
   }
 
-  // Spools the Vouchers rows for which `take(row, type)` holds; those of no type are given to it
-  // too, with no type.
+  // Spools the Vouchers rows for which `take(rows, id, voucher type, date, type)` holds; those of
+  // no type are given to it too, with no type.
   template <class Take>
   void AddVouchers(source::Rows& rows, Take take) {
     const auto at = Positions(rows, kVoucherColumns);
@@ -116,7 +117,7 @@ class Spool {
         db_.Prepare("INSERT INTO vouchers VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
     while (rows.Next()) {
       const std::optional<DocumentType> type = TypeOf(ValueAt(rows, at[1]));
-      if (!take(rows, ValueAt(rows, at[0]), ValueAt(rows, at[1]), type)) {
+      if (!take(rows, ValueAt(rows, at[0]), ValueAt(rows, at[1]), ValueAt(rows, at[2]), type)) {
         continue;
       }
       const std::optional<std::string> day = books::SourceDate(ValueAt(rows, at[2]));
@@ -243,6 +244,15 @@ class Feed {
   template <class ReadBooks>
   bool Take(Read read, Held& held, ReadBooks books);
   std::optional<std::string> MissingMaster(const Document& document);
+  // Whether a document dated `date` is to be fed: always without a range, and when the date does
+  // not read as one (its checks reject it).
+  bool InRange(const std::string& date) const {
+    if (!options_.range) {
+      return true;
+    }
+    const std::optional<std::chrono::year_month_day> day = source::ParseDate(date);
+    return !day || options_.range->Contains(*day);
+  }
   // The books' documents of `type` dated from `from` to `to`, by VoucherID.
   std::unordered_map<std::string, books::BooksDocument> Books(DocumentType type,
                                                               const std::string& from,
@@ -281,28 +291,29 @@ void Feed::Load(Spool& spool, const std::string& vouchers, const std::string& li
   for (const DocumentType type : options_.types) {
     fed[TypeIndex(type)] = true;
   }
-  spool.AddVouchers(*source_.Read(vouchers),
-                    [&](const source::Rows& rows, const std::string& id,
-                        const std::string& voucher_type, std::optional<DocumentType> type) {
-                      if (!type) {
-                        // A row of no known type is every kind's business only when every kind
-                        // is fed.
-                        if (every_type) {
-                          ++summary_.unknown_types;
-                          if (options_.each) {
-                            options_.each({std::nullopt, id, static_cast<long>(rows.RowNumber()),
-                                           DocumentOutcome::What::kRejected,
-                                           books::UnknownType(id, voucher_type).Text()});
-                          }
-                        }
-                        return false;
-                      }
-                      if (!fed[TypeIndex(*type)]) {
-                        return false;
-                      }
-                      ++summary_.types[TypeIndex(*type)].in_source;
-                      return true;
-                    });
+  spool.AddVouchers(
+      *source_.Read(vouchers),
+      [&](const source::Rows& rows, const std::string& id, const std::string& voucher_type,
+          const std::string& date, std::optional<DocumentType> type) {
+        if (!type) {
+          // A row of no known type is every kind's business only when every kind
+          // is fed.
+          if (every_type) {
+            ++summary_.unknown_types;
+            if (options_.each) {
+              options_.each({std::nullopt, id, static_cast<long>(rows.RowNumber()),
+                             DocumentOutcome::What::kRejected,
+                             books::UnknownType(id, voucher_type).Text()});
+            }
+          }
+          return false;
+        }
+        if (!fed[TypeIndex(*type)] || !InRange(date)) {
+          return false;
+        }
+        ++summary_.types[TypeIndex(*type)].in_source;
+        return true;
+      });
 }
 
 std::optional<std::string> Feed::MissingMaster(const Document& document) {
