@@ -270,6 +270,7 @@ class Feed {
   Names found_;  // the names, as documents spell them, found in held_
   std::array<bool, books::kMasterKinds.size()> asked_{};
   std::vector<Read> queued_;  // at most one batch
+  std::string request_;       // the request of the batch being sent
 };
 
 void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason) {
@@ -423,7 +424,11 @@ bool Feed::Send(std::span<const Read> batch) {
     }
     return true;
   }
-  std::string request = transfer::ImportRequestHead(options_.company);
+  // Written into the same buffer every time: a batch runs to hundreds of kilobytes, and growing a
+  // fresh string to that size copied it over and over.
+  std::string& request = request_;
+  request.clear();  // keeping its capacity
+  request += transfer::ImportRequestHead(options_.company);
   for (const Read& read : batch) {
     books::AppendMessage(request, read.document);
   }
