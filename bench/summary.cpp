@@ -132,7 +132,9 @@ std::map<std::string, Figures> CollectingReporter::Collected() const {
 void PrintSummary(std::ostream& out, const std::map<std::string, Figures>& figures) {
   char line[256];
   out << "\nBudgets: medians over the repetitions of paired ratios (ours and the baseline run in "
-         "turns);\n1-5 compare CPU time (5 with the child processes'), 6 wall time\n";
+         "turns);\n1-5 compare CPU time (5 with the child processes'), 6 wall time, 12-13 the CPU "
+         "time of "
+         "the lirvo process\n";
   std::snprintf(line, sizeof line, "%-2s  %-50s %12s %12s %10s %10s  %s\n", "#", "figure", "ours",
                 "baseline", "measured", "budget", "verdict");
   out << line;

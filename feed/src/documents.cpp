@@ -149,7 +149,9 @@ class Spool {
   template <class Each>
   bool ForEachDocument(DocumentType type,
                        const std::optional<std::pair<std::string, std::string>>& range, Each each) {
-    sqlite::Statement query = db_.Prepare(
+    // Prepared once and kept (a range's documents take a few milliseconds; preparing the join
+    // for each of them cost a fiftieth of the feed).
+    sqlite::Statement& query = db_.Query(
         std::string("SELECT v.row, v.voucher_id, v.date, v.number, v.reference, v.party,"
                     " v.narration, l.n, l.seq, l.line, l.ledger, l.item, l.godown, l.quantity,"
                     " l.unit, l.rate, l.amount FROM vouchers v LEFT JOIN lines l"
