@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "database.h"
+#include "source_bench.h"
 #include "split.h"
 #include "summary.h"
 
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
   // The measurements that run in a fresh process of their own (see database.h and split.h).
   if (argc > 1 && std::strcmp(argv[1], "--transfer-split") == 0) {
     return lirvo::bench::TransferSplitCommand(argc, argv);
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--make-source") == 0) {
+    return lirvo::bench::MakeSourceCommand(argc, argv);
   }
   if (argc > 1 && std::strcmp(argv[1], "--database-pass") == 0) {
     return lirvo::bench::DatabasePassCommand(argc, argv);

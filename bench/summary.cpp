@@ -44,6 +44,10 @@ constexpr Budget kBudgets[] = {
     {10, "sync re-run, --trust-journal, vs mdb-export", "B8_SyncSales20k", 1, "x trusted"},
     {11, "lirvo verify sales-20k vs mdb-export (wall)", "B11_VerifySales20k", 4, "x"},
     {11, "lirvo verify sales-20k, peak RSS", "B11_VerifySales20k", 64, "MiB"},
+    {12, "sync --source sqlite, CPU vs sqlite3 -csv dump", "B12_SyncSourceSqlite", 3, "x"},
+    {12, "sync --source sqlite, peak RSS", "B12_SyncSourceSqlite", 64, "MiB"},
+    {12, "sync --source sqlite, peak RSS vs at a quarter", "B12_SyncSourceSqlite", 1.1, "x growth"},
+    {13, "sync --source odbc (PostgreSQL), CPU vs sqlite", "B13_SyncSourceOdbc", 2, "x"},
 };
 
 std::string Time(double seconds) {
@@ -128,7 +132,9 @@ std::map<std::string, Figures> CollectingReporter::Collected() const {
 void PrintSummary(std::ostream& out, const std::map<std::string, Figures>& figures) {
   char line[256];
   out << "\nBudgets: medians over the repetitions of paired ratios (ours and the baseline run in "
-         "turns);\n1-5 compare CPU time (5 with the child processes'), 6 wall time\n";
+         "turns);\n1-5 compare CPU time (5 with the child processes'), 6 wall time, 12-13 the CPU "
+         "time of "
+         "the lirvo process\n";
   std::snprintf(line, sizeof line, "%-2s  %-50s %12s %12s %10s %10s  %s\n", "#", "figure", "ours",
                 "baseline", "measured", "budget", "verdict");
   out << line;

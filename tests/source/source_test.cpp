@@ -718,6 +718,51 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
                     HasSubstr("RC-0003,32,missing,,\"it names the ledger \"\"Bank Charges\"\"")));
 }
 
+// More documents than one read-back of the books takes, dated over many days and listed out of
+// order, their lines in reverse order: each goes with its lines in the order of their Line
+// numbers, and a re-run finds every one in the books.
+TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll) {
+  const std::string path = Database(
+      "many.db",
+      "CREATE TABLE Units(Name); INSERT INTO Units VALUES ('Nos');"
+      "CREATE TABLE StockItems(Name, BaseUnits); INSERT INTO StockItems VALUES ('LED Bulb', "
+      "'Nos');"
+      "CREATE TABLE Ledgers(Name, Parent); INSERT INTO Ledgers VALUES ('Anand Hardware', 'Sundry "
+      "Debtors'), ('Sales @ 4%', 'Sales Accounts'), ('Output VAT', 'Duties & Taxes'), "
+      "('Freight', 'Indirect Incomes');"
+      "CREATE TABLE Vouchers(VoucherID, VoucherType, Date, Party);"
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1100) INSERT INTO "
+      "Vouchers SELECT 'S' || i, 'Sales', date('2016-04-01', '+' || (i % 20) || ' days'), "
+      "'Anand Hardware' FROM n;"
+      "CREATE TABLE VoucherLines(VoucherID, Line, Ledger, Item, Quantity, Unit, Rate, Amount);"
+      "WITH RECURSIVE n(i) AS (SELECT 1100 UNION ALL SELECT i - 1 FROM n WHERE i > 1) INSERT INTO "
+      "VoucherLines SELECT 'S' || i, 3, 'Freight', NULL, NULL, NULL, NULL, 5 FROM n UNION ALL "
+      "SELECT 'S' || i, 2, 'Output VAT', NULL, NULL, NULL, NULL, 2.72 FROM n UNION ALL SELECT "
+      "'S' || i, 1, 'Sales @ 4%', 'LED Bulb', 4, 'Nos', 17, 68 FROM n;");
+  const std::string data = (folder_ / "books.db").string();
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
+  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
+                           " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
+                           (folder_ / "journal").string();
+  const test::CommandResult first = test::RunCommand(sync);
+  EXPECT_EQ(first.exit_code, 0) << first.out << first.err;
+  EXPECT_THAT(first.out, HasSubstr("sales: 1100 in the source, 0 already in the books as in the "
+                                   "source, 1100 sent, 0 rejected"));
+  const std::vector<test::StoredVoucher> stored = test::StandinStore(data).Vouchers(kCompanyName);
+  ASSERT_EQ(stored.size(), 1100u);
+  std::vector<std::string> ledgers;
+  for (const test::StoredEntry& entry : stored.back().entries) {
+    if (entry.kind == "ledger" && entry.name != "Anand Hardware") {
+      ledgers.push_back(entry.name);
+    }
+  }
+  EXPECT_EQ(ledgers, (std::vector<std::string>{"Output VAT", "Freight"}));
+  const test::CommandResult rerun = test::RunCommand(sync);
+  EXPECT_EQ(rerun.exit_code, 0) << rerun.out << rerun.err;
+  EXPECT_THAT(rerun.out, HasSubstr("sales: 1100 in the source, 1100 already in the books as in "
+                                   "the source, 0 sent"));
+}
+
 TEST_F(SourceFiles, SourcesCommandExitStatuses) {
   const std::string path = Database("books.db", LayoutSql());
   const test::CommandResult good =

@@ -120,10 +120,11 @@ struct DocumentsSummary {
   RunOutcome outcome() const;
 };
 
-// Reads the source's Vouchers (of `options.types`) with their VoucherLines (the lines spooled to
-// a temporary file, so memory does not grow with them), checks each document (books::Check, and
-// that the books hold every master it names), reads the books' documents of each type back over
-// the source's dates month by month, and sends in batches what the books lack (and, with
+// Reads the source's Vouchers (of `options.types`) with their VoucherLines (both spooled to a
+// temporary file and walked a type and a range of days at a time, so memory does not grow with
+// the source), checks each document (books::Check, and that the books hold every master it
+// names), reads the books' documents of each type back over ranges of the source's days holding
+// about 500 of its documents each, and sends in batches what the books lack (and, with
 // `overwrite`, what they hold otherwise); a batch the server refuses is sent again one document
 // at a time to find which. A document the books hold as the source has it is not sent, so a
 // re-run sends nothing. Throws modTally::Failure when the source or the books cannot be read.
