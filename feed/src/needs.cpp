@@ -1,10 +1,11 @@
 // The masters a source's documents name, read from Vouchers and VoucherLines without building the
 // documents: what the masters feed is to create when documents go without their masters' kinds.
 #include <algorithm>
-#include <unordered_set>
+#include <optional>
 
 #include <lirvo/feed.h>
 #include <lirvo/source_layout.h>
+#include <lirvo/sqlite.h>
 
 #include "held.h"
 
@@ -28,8 +29,19 @@ std::vector<books::MasterRef> DocumentsNeed(source::Source& source,
     }
   };
 
-  // The vouchers fed, by VoucherID; their parties.
-  std::unordered_set<std::string> fed;
+  // The vouchers fed, by VoucherID, in a private temporary file (memory stays flat whatever the
+  // source's size); their parties.
+  sqlite::OpenOptions spool_options;
+  spool_options.name = "the temporary file of the documents' VoucherIDs";
+  spool_options.raise = [](const std::string& message) {
+    throw modTally::Failure(modTally::FailureNumber::kFile, message);
+  };
+  sqlite::Database fed("", spool_options);
+  fed.Execute(
+      "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA temp_store=FILE;"
+      "CREATE TABLE ids(id TEXT PRIMARY KEY) WITHOUT ROWID");
+  std::optional<sqlite::Transaction> noting(std::in_place, fed);
+  sqlite::Statement note = fed.Prepare("INSERT OR IGNORE INTO ids VALUES(?1)");
   const std::unique_ptr<source::Rows> read = source.Read(*vouchers);
   const auto id = read->Find("VoucherID"), type = read->Find("VoucherType"),
              date = read->Find("Date"), party = read->Find("Party");
@@ -49,15 +61,21 @@ std::vector<books::MasterRef> DocumentsNeed(source::Source& source,
         continue;
       }
     }
-    fed.insert(text(*read, id));
+    note.Bind(1, text(*read, id)).Run();
     add(books::MasterKind::kLedger, *read, party);
   }
+  noting->Commit();
+  noting.reset();
+  sqlite::Statement is_fed = fed.Prepare("SELECT 1 FROM ids WHERE id = ?1");
 
   const std::unique_ptr<source::Rows> line = source.Read(*lines);
   const auto of = line->Find("VoucherID"), ledger = line->Find("Ledger"), item = line->Find("Item"),
              godown = line->Find("Godown"), unit = line->Find("Unit");
   while (line->Next()) {
-    if (!fed.contains(text(*line, of))) {
+    is_fed.Bind(1, text(*line, of));
+    const bool wanted = is_fed.Step();
+    is_fed.Reset();
+    if (!wanted) {
       continue;
     }
     add(books::MasterKind::kLedger, *line, ledger);
