@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -137,6 +138,7 @@ dlgExport::dlgExport(QWidget* parent) : QDialog(parent) {
   MSHFlexGrid1_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   MSHFlexGrid1_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   MSHFlexGrid1_->verticalHeader()->hide();
+  MSHFlexGrid1_->verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 4);
   MSHFlexGrid1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   MSHFlexGrid1_->setSelectionBehavior(QAbstractItemView::SelectRows);
   connect(MSHFlexGrid1_, &QTableView::doubleClicked, this,
