@@ -70,8 +70,8 @@ TEST(ExportDialog, StartsClearedWithAMaskedPasswordProcessDoesNothingAndCloseUnl
   EXPECT_TRUE(dialog.isNull());
 }
 
-// A shop's masters and documents: sales (one naming a ledger nowhere), a purchase, a receipt, a
-// payment, a sales order and a journal (no document kind), all in 2016-17.
+// A shop's masters and documents: sales (one naming a ledger nowhere, one in SalesMst), a
+// purchase, a receipt, a payment, a sales order and a journal (no document kind), all in 2016-17.
 constexpr const char* kShopSql =
     "CREATE TABLE Units (Name TEXT); INSERT INTO Units VALUES ('Nos');"
     "CREATE TABLE Ledgers (Name TEXT, Parent TEXT); INSERT INTO Ledgers VALUES ('Anand "
@@ -93,7 +93,11 @@ constexpr const char* kShopSql =
     "('S1', 1, 'Sales @ 4%', 'LED Bulb', 4, 'Nos', 17, 68), ('P1', 1, 'Purchases', 'LED Bulb', "
     "10, 'Nos', 12, 120), ('R1', 1, 'HDFC Bank', NULL, NULL, NULL, NULL, 70.72), ('PY1', 1, "
     "'HDFC Bank', NULL, NULL, NULL, NULL, 500), ('SO1', 1, 'Sales @ 4%', 'LED Bulb', 2, 'Nos', "
-    "17, 34), ('X2', 1, 'Unknown Ledger', 'LED Bulb', 1, 'Nos', 17, 17);";
+    "17, 34), ('X2', 1, 'Unknown Ledger', 'LED Bulb', 1, 'Nos', 17, 17);"
+    "CREATE TABLE SalesMst (VoucherID TEXT, VoucherDate TEXT, RefNo TEXT, PartyName TEXT, "
+    "SalesLedger TEXT, TaxAc TEXT, ItemName TEXT, Unit TEXT, Qty NUMERIC, Rate NUMERIC, Amount "
+    "NUMERIC, TaxPer NUMERIC); INSERT INTO SalesMst VALUES ('SM1', '2016-04-06', 'INV-9', "
+    "'Anand Hardware', 'Sales @ 4%', 'Output VAT', 'LED Bulb', 'Nos', 2, 17, 34, 4);";
 
 // Enough godowns (one request each) for a run to be stopped in the middle.
 constexpr long kManyGodowns = 3000;
@@ -214,7 +218,7 @@ TEST_F(ExportRun, ProcessMovesTheTickedKindsOnlyAndTheGridAgreesWithTheBooks) {
   // Units, Stock Items, Ledgers; Receipts, Sales, Sales Orders, Payments, Purchases.
   EXPECT_EQ(offered, "Check2 Check4 Check6 Check9 Check10 Check12 Check13 Check14 ");
   EXPECT_EQ(Check("Check6")->toolTip(), "7 in Ledgers");
-  EXPECT_EQ(Check("Check10")->toolTip(), "2 in Vouchers");
+  EXPECT_EQ(Check("Check10")->toolTip(), "2 in Vouchers, 1 in SalesMst");
 
   // Sales and Receipts ticked: the source's master tables go in with them.
   Check("Check10")->setChecked(true);
@@ -223,7 +227,7 @@ TEST_F(ExportRun, ProcessMovesTheTickedKindsOnlyAndTheGridAgreesWithTheBooks) {
   WaitForTheEnd();
   EXPECT_EQ(Child<QPushButton>(*dialog_, "Command1")->text(), "Process");
   EXPECT_EQ(Rows(), (Names{"Units|1|0|1|1|0", "Stock Items|1|0|1|1|0", "Ledgers|7|0|7|7|0",
-                           "Sales|2|0|2|1|1", "Receipts|1|0|1|1|0", "Totals|12|0|12|11|1"}));
+                           "Sales|3|0|3|2|1", "Receipts|1|0|1|1|0", "Totals|13|0|13|12|1"}));
   const StandinStore store(Store());
   EXPECT_EQ(store.Masters(kStandinCompany, "LEDGER").size(), 7U);
   EXPECT_EQ(store.CountMasters("Second Co"), 0);
@@ -232,7 +236,7 @@ TEST_F(ExportRun, ProcessMovesTheTickedKindsOnlyAndTheGridAgreesWithTheBooks) {
     vouchers.push_back(voucher.remote_id + " " + voucher.type);
   }
   std::sort(vouchers.begin(), vouchers.end());
-  EXPECT_EQ(vouchers, (Names{"R1 Receipt", "S1 Sales"}));
+  EXPECT_EQ(vouchers, (Names{"R1 Receipt", "S1 Sales", "SM1 Sales"}));
   EXPECT_TRUE(messages_.shown.empty());
 
   // The Sales row's rejection, listed and saved.
@@ -258,6 +262,7 @@ TEST_F(ExportRun, ProcessMovesTheTickedKindsOnlyAndTheGridAgreesWithTheBooks) {
   Process();
   WaitForTheEnd();
   EXPECT_EQ(Rows()[2], "Ledgers|7|7|0|0|0");
+  EXPECT_EQ(Rows()[3], "Sales|3|2|1|0|1");
 }
 
 // Stop ends the run after the request in hand: what the grid counts as accepted is what the
