@@ -32,13 +32,14 @@ std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names) {
 
 int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
                         const std::string& company, const std::vector<books::DocumentType>& types,
-                        bool dry_run, bool overwrite, int batch, ReportFile& report,
-                        long& rejected) {
+                        const std::optional<source::DateRange>& range, bool dry_run, bool overwrite,
+                        int batch, ReportFile& report, long& rejected) {
   feed::DocumentsOptions options;
   options.batch = batch;
   options.server = server;
   options.company = company;
   options.types = types;
+  options.range = range;
   options.dry_run = dry_run;
   options.overwrite = overwrite;
   options.each = [&](const feed::DocumentOutcome& document) {
@@ -69,11 +70,13 @@ int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
 
 int FeedSourceMasters(source::Source& db, const modTally::Server& server,
                       const std::string& company, const std::vector<books::MasterKind>& kinds,
-                      bool dry_run, ReportFile& report, long& rejected) {
+                      const std::vector<books::MasterRef>& also, bool dry_run, ReportFile& report,
+                      long& rejected) {
   feed::MastersOptions options;
   options.server = server;
   options.company = company;
   options.kinds = kinds;
+  options.also = also;
   options.dry_run = dry_run;
   options.each = [&](const feed::MasterOutcome& master) {
     if (master.what != feed::MasterOutcome::What::kRejected) {

@@ -49,14 +49,16 @@ std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names);
 // FeedSourceMasters does the masters.
 int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
                         const std::string& company, const std::vector<books::DocumentType>& types,
-                        bool dry_run, bool overwrite, int batch, ReportFile& report,
-                        long& rejected);
+                        const std::optional<source::DateRange>& range, bool dry_run, bool overwrite,
+                        int batch, ReportFile& report, long& rejected);
 
-// Feeds the masters of `kinds` that `db` holds into `company` (lirvo::feed), printing one line per
-// kind and every rejection (also into `report`). Returns the exit status of what it did.
+// Feeds the masters of `kinds` that `db` holds, and those `also` names, into `company`
+// (lirvo::feed), printing one line per kind and every rejection (also into `report`). Returns the
+// exit status of what it did.
 int FeedSourceMasters(source::Source& db, const modTally::Server& server,
                       const std::string& company, const std::vector<books::MasterKind>& kinds,
-                      bool dry_run, ReportFile& report, long& rejected);
+                      const std::vector<books::MasterRef>& also, bool dry_run, ReportFile& report,
+                      long& rejected);
 
 // Adds where the rows of SalesMst come from: --db FILE (an Access database) or --source URI with
 // --user NAME, one or the other. RequireRows, called first thing in the command's callback, makes

@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <lirvo/feed.h>
 #include <lirvo/sales_rows.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sync.h>
@@ -69,6 +70,8 @@ struct SyncValues {
   bool verify = false;
   bool trust_journal = false;
   bool overwrite = false;
+  DateRangeValues dates;
+  std::optional<source::DateRange> range;  // from `dates`
 };
 
 int RunSync(const SyncValues& values) {
@@ -91,11 +94,20 @@ int RunSync(const SyncValues& values) {
   // From a source: its masters first, then its SalesMst (when the kinds take it in).
   std::shared_ptr<source::Source> db;
   const KindsToMove kinds = KindsOf(values.kinds).value_or(KindsToMove{});
-  if (!values.source.empty()) {
+  if (values.source.empty() && values.range) {
+    // The dates are applied as the rows come: the Access file is read as a source.
+    try {
+      options.rows =
+          source::SalesRowsOf(source::Open({source::Scheme::kAccess, values.db}), values.range);
+    } catch (const modTally::Failure& failure) {
+      std::cerr << "lirvo: " << failure.description() << '\n';
+      return kExitFailure;
+    }
+  } else if (!values.source.empty()) {
     try {
       db = source::Open(source::ParseUri(values.source), SourceLogin(values.user));
       if (kinds.sales_table && db->FindTable(source::kSalesTable)) {
-        options.rows = source::SalesRowsOf(db);
+        options.rows = source::SalesRowsOf(db, values.range);
       }
     } catch (const modTally::Failure& failure) {
       std::cerr << "lirvo: " << failure.description() << '\n';
@@ -134,14 +146,24 @@ int RunSync(const SyncValues& values) {
   long masters_rejected = 0;
   int fed = kExitOk;
   const auto worse = [](int a, int b) { return a == kExitOk ? b : b == kExitOk ? a : a; };
-  if (db && !kinds.masters.empty()) {
-    fed = FeedSourceMasters(*db, options.server, options.company, kinds.masters, options.dry_run,
-                            report, masters_rejected);
+  // Documents fed without their masters' kinds bring the masters they name along.
+  std::vector<books::MasterRef> also;
+  if (db && !kinds.documents.empty() && kinds.masters.size() < books::kMasterKinds.size()) {
+    try {
+      also = feed::DocumentsNeed(*db, kinds.documents, values.range);
+    } catch (const modTally::Failure& failure) {
+      std::cerr << "lirvo: " << failure.description() << '\n';
+      return kExitFailure;
+    }
+  }
+  if (db && (!kinds.masters.empty() || !also.empty())) {
+    fed = FeedSourceMasters(*db, options.server, options.company, kinds.masters, also,
+                            options.dry_run, report, masters_rejected);
   }
   if (db && !kinds.documents.empty() && (fed == kExitOk || fed == kExitRejected)) {
     fed = worse(fed, FeedSourceDocuments(*db, options.server, options.company, kinds.documents,
-                                         options.dry_run, options.overwrite, options.batch, report,
-                                         masters_rejected));
+                                         values.range, options.dry_run, options.overwrite,
+                                         options.batch, report, masters_rejected));
   }
   if (fed != kExitOk && fed != kExitRejected) {
     report.Finish(std::cout, "Rejected: ", masters_rejected);
@@ -217,6 +239,7 @@ void AddSyncCommand(CLI::App& app, int& status) {
       sync->add_option("--limit", values->limit,
                        "only the first N rows of the table (to try a sync on part of it first)")
           ->check(WholeNumber(1, std::numeric_limits<long>::max()));
+  AddDateRangeOptions(*sync, values->dates);
   sync->add_flag("--dry-run", values->dry_run,
                  "read the company's masters and check the rows; send nothing");
   sync->add_flag("--trust-journal", values->trust_journal,
@@ -233,10 +256,16 @@ void AddSyncCommand(CLI::App& app, int& status) {
     if (!values->kinds.empty() && values->source.empty()) {
       throw CLI::ValidationError("--kinds", "takes effect with --source only");
     }
+    values->range = RangeOf(values->dates);
     status = RunSync(*values);
     if (values->verify && !values->dry_run) {
+      const auto date = [&values](const std::string& given, std::chrono::year_month_day day) {
+        return given.empty() && values->dates.year.empty() ? std::string() : Yyyymmdd(day);
+      };
       status = VerifyAfterSync(
-          status, {values->db, values->source, values->user, values->company, "", "", ""});
+          status, {values->db, values->source, values->user, values->company,
+                   values->range ? date(values->dates.from, values->range->from) : std::string(),
+                   values->range ? date(values->dates.to, values->range->to) : std::string(), ""});
     }
   });
 }

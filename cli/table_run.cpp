@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <limits>
 
+#include <lirvo/source_layout.h>
 #include <lirvo/sync.h>
 
 namespace lirvo::cli {
@@ -57,6 +59,58 @@ CLI::Validator CalendarDate() {
         return {};
       },
       "YYYYMMDD");
+}
+
+void AddDateRangeOptions(CLI::App& command, DateRangeValues& values) {
+  CLI::Option* from =
+      command.add_option("--from", values.from, "first date, YYYYMMDD")->check(CalendarDate());
+  CLI::Option* to =
+      command.add_option("--to", values.to, "last date, YYYYMMDD")->check(CalendarDate());
+  command
+      .add_option("--year", values.year,
+                  "a financial year, 1 April to 31 March, written 2016-17 (instead of --from and "
+                  "--to)")
+      ->check(CLI::Validator(
+          [](const std::string& year) -> std::string {
+            return source::FinancialYearRange(year)
+                       ? ""
+                       : "a financial year is written like 2016-17 (1 April 2016 to 31 March "
+                         "2017), not \"" +
+                             year + "\"";
+          },
+          "YYYY-YY"))
+      ->excludes(from)
+      ->excludes(to);
+}
+
+std::optional<source::DateRange> RangeOf(const DateRangeValues& values) {
+  if (!values.year.empty()) {
+    return source::FinancialYearRange(values.year);
+  }
+  if (values.from.empty() && values.to.empty()) {
+    return std::nullopt;
+  }
+  using namespace std::chrono;
+  source::DateRange range{year_month_day(year(1), January, day(1)),
+                          year_month_day(year(9999), December, day(31))};
+  if (!values.from.empty()) {
+    range.from = *source::ParseDate(values.from);
+  }
+  if (!values.to.empty()) {
+    range.to = *source::ParseDate(values.to);
+  }
+  if (range.to < range.from) {
+    throw CLI::ValidationError("--from", "--from " + values.from + " comes after --to " +
+                                             values.to + ": the range would be empty");
+  }
+  return range;
+}
+
+std::string Yyyymmdd(std::chrono::year_month_day day) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d%02u%02u", static_cast<int>(day.year()),
+                static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
+  return text;
 }
 
 std::string CsvField(const std::string& value) {

@@ -2,6 +2,7 @@
 // the --report CSV file, and the line that says how many report rows the terminal did not show.
 #pragma once
 
+#include <chrono>
 #include <fstream>
 #include <optional>
 #include <ostream>
@@ -11,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include <lirvo/modTally.h>
+#include <lirvo/source.h>
 
 namespace lirvo::cli {
 
@@ -25,6 +27,20 @@ CLI::Validator WholeNumber(long low, long high);
 
 // A day of the calendar written YYYYMMDD.
 CLI::Validator CalendarDate();
+
+// The dates a command takes rows of: --from and --to (YYYYMMDD, either alone) or --year (an
+// Indian financial year, 1 April to 31 March, written 2016-17), one or the other.
+struct DateRangeValues {
+  std::string from;
+  std::string to;
+  std::string year;
+};
+void AddDateRangeOptions(CLI::App& command, DateRangeValues& values);
+// The range `values` gives; nothing when none was given. Throws CLI::ValidationError for --year
+// with --from or --to, or --from after --to.
+std::optional<source::DateRange> RangeOf(const DateRangeValues& values);
+// `day` written YYYYMMDD.
+std::string Yyyymmdd(std::chrono::year_month_day day);
 
 // A field of a CSV line, quoted when it holds a comma, a quote or a line break.
 std::string CsvField(const std::string& value);

@@ -106,18 +106,17 @@ void AddVerifyCommand(CLI::App& app, int& status) {
   AddRowsOptions(*verify, values->db, values->source, values->user);
   verify->add_option("--company", values->company,
                      "the company (default: the server's current one)");
-  verify->add_option("--from", values->from, "first date, YYYYMMDD (default: the source's first)")
-      ->check(CalendarDate());
-  verify->add_option("--to", values->to, "last date, YYYYMMDD (default: the source's last)")
-      ->check(CalendarDate());
+  auto dates = std::make_shared<DateRangeValues>();
+  AddDateRangeOptions(*verify, *dates);
   verify->add_option("--report", values->report,
                      "write every row that does not match to this CSV file "
                      "(VoucherID,row,status,field,source,books)");
-  verify->callback([values, &status] {
+  verify->callback([values, dates, &status] {
     RequireRows(values->db, values->source);
-    if (!values->from.empty() && !values->to.empty() && values->from > values->to) {
-      throw CLI::ValidationError("--from", "--from " + values->from + " comes after --to " +
-                                               values->to + ": the range would be empty");
+    // Without dates, verify takes the source's first and last.
+    if (const std::optional<source::DateRange> range = RangeOf(*dates)) {
+      values->from = dates->from.empty() && dates->year.empty() ? "" : Yyyymmdd(range->from);
+      values->to = dates->to.empty() && dates->year.empty() ? "" : Yyyymmdd(range->to);
     }
     status = RunVerify(*values);
   });

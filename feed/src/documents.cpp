@@ -142,6 +142,15 @@ class Feed {
   std::vector<Read> ReadType(DocumentType type, LineSpool& lines, const std::string& table,
                              bool first);
   std::optional<std::string> MissingMaster(const Document& document);
+  // Whether a document dated `date` is to be fed: always without a range, and when the date does
+  // not read as one (its checks reject it).
+  bool InRange(const std::string& date) const {
+    if (!options_.range) {
+      return true;
+    }
+    const std::optional<std::chrono::year_month_day> day = source::ParseDate(date);
+    return !day || options_.range->Contains(*day);
+  }
   // The books' documents of `type` dated from `from` to `to`, by VoucherID.
   std::map<std::string, books::BooksDocument> Books(DocumentType type, const std::string& from,
                                                     const std::string& to);
@@ -187,7 +196,7 @@ std::vector<Read> Feed::ReadType(DocumentType type, LineSpool& lines, const std:
                        books::UnknownType(ValueAt(*rows, id), ValueAt(*rows, kind)).Text()});
       }
     }
-    if (of != type) {
+    if (of != type || !InRange(ValueAt(*rows, date))) {
       continue;
     }
     ++summary_.types[TypeIndex(type)].in_source;

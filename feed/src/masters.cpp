@@ -20,9 +20,12 @@ using books::MasterKind;
 using modTally::Failure;
 
 struct Read {
-  books::MasterRecord record;
+  MasterKind kind;
+  books::MasterRecord record;  // empty for a row that makes no master
   std::string table;
   long row;
+  std::string refused;  // why the row makes no master (its record is then empty)
+  std::string name;     // the row's Name, for a row that makes no master
 };
 
 class Feed {
@@ -34,6 +37,9 @@ class Feed {
 
  private:
   void ReadTable(MasterKind kind);
+  // Which rows of read_ are fed: those of options_.kinds and the masters options_.also names, with
+  // whatever of the source they need, however deep.
+  std::vector<bool> Wanted() const;
   // Why `record` cannot be created for want of a master, or nothing.
   std::optional<std::string> Missing(const books::MasterRecord& record) const;
   // False when the feed has to stop.
@@ -68,7 +74,6 @@ void Feed::ReadTable(MasterKind kind) {
   source::CheckColumns(source_, books::TableName(kind));
   const std::unique_ptr<source::Rows> rows = source_.Read(*table);
   while (rows->Next()) {
-    ++summary_.kinds[IndexOf(kind)].in_source;
     books::SourceRow row;
     for (std::size_t i = 0; i < rows->Columns().size(); ++i) {
       if (rows->Values()[i]) {
@@ -77,17 +82,61 @@ void Feed::ReadTable(MasterKind kind) {
     }
     const long number = static_cast<long>(rows->RowNumber());
     try {
-      books::MasterRecord record = books::MasterFromRow(kind, row);
-      in_source_[IndexOf(kind)].insert(Key(books::NameOf(record)));
-      read_.push_back({std::move(record), *table, number});
+      read_.push_back({kind, books::MasterFromRow(kind, row), *table, number, {}, {}});
     } catch (const Failure& failure) {
       std::string name;
       for (const auto& [column, value] : row) {
         name = text::EqualsNoCase(column, "Name") ? value : name;
       }
-      Tell(kind, *table, number, name, MasterOutcome::What::kRejected, failure.description());
+      read_.push_back({kind, {}, *table, number, failure.description(), name});
     }
   }
+}
+
+std::vector<bool> Feed::Wanted() const {
+  std::array<bool, books::kMasterKinds.size()> whole{};
+  for (const MasterKind kind : options_.kinds) {
+    whole[IndexOf(kind)] = true;
+  }
+  // Each row by kind and name; the first of a name when a table repeats it.
+  std::array<std::unordered_map<std::string, std::size_t>, books::kMasterKinds.size()> index;
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    const Read& read = read_[i];
+    index[IndexOf(read.kind)].emplace(
+        Key(read.refused.empty() ? books::NameOf(read.record) : read.name), i);
+  }
+  std::vector<bool> wanted(read_.size(), false);
+  std::vector<std::size_t> open;
+  const auto want = [&](std::size_t i) {
+    if (!wanted[i]) {
+      wanted[i] = true;
+      open.push_back(i);
+    }
+  };
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    if (whole[IndexOf(read_[i].kind)]) {
+      want(i);
+    }
+  }
+  const auto want_ref = [&](const books::MasterRef& ref) {
+    const auto found = index[IndexOf(ref.kind)].find(Key(ref.name));
+    if (found != index[IndexOf(ref.kind)].end()) {
+      want(found->second);
+    }
+  };
+  for (const books::MasterRef& ref : options_.also) {
+    want_ref(ref);
+  }
+  while (!open.empty()) {
+    const std::size_t i = open.back();
+    open.pop_back();
+    if (read_[i].refused.empty()) {
+      for (const books::MasterRef& need : books::Needs(read_[i].record)) {
+        want_ref(need);
+      }
+    }
+  }
+  return wanted;
 }
 
 std::optional<std::string> Feed::Missing(const books::MasterRecord& record) const {
@@ -144,14 +193,27 @@ bool Feed::Create(const Read& read) {
 }
 
 MastersSummary Feed::Go() {
+  // Every master table is read: what the kinds fed need may be in any of them.
   for (const MasterKind kind : books::kMasterKinds) {
-    for (const MasterKind wanted : options_.kinds) {
-      if (wanted == kind) {
-        ReadTable(kind);
-        break;
-      }
-    }
+    ReadTable(kind);
   }
+  const std::vector<bool> wanted = Wanted();
+  std::vector<Read> fed;
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    if (!wanted[i]) {
+      continue;
+    }
+    Read& read = read_[i];
+    const MasterKind kind = read.kind;
+    ++summary_.kinds[IndexOf(kind)].in_source;
+    if (!read.refused.empty()) {
+      Tell(kind, read.table, read.row, read.name, MasterOutcome::What::kRejected, read.refused);
+      continue;
+    }
+    in_source_[IndexOf(kind)].insert(Key(books::NameOf(read.record)));
+    fed.push_back(std::move(read));
+  }
+  read_ = std::move(fed);
   for (const MasterKind kind : books::kMasterKinds) {
     if (!in_source_[IndexOf(kind)].empty()) {
       held_[IndexOf(kind)] = HeldNames(options_.server, options_.company, kind);

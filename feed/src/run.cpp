@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 
 #include <lirvo/feed.h>
 #include <lirvo/feed_run.h>
@@ -18,39 +19,24 @@ bool IsSales(const source::Kind* kind) {
 // Keeps the table of kinds and tells it on every change.
 class Table {
  public:
-  Table(const RunOptions& options, const source::Offer& offer) : options_(options) {
-    const bool documents = std::any_of(options.kinds.begin(), options.kinds.end(),
-                                       [](const source::Kind* kind) { return kind->document(); });
+  Table(const RunOptions& options, const source::Offer& offer) : options_(options), offer_(offer) {
+    kinds_.reserve(source::Kinds().size());  // rows stay where they are as kinds are added
     for (const source::Kind& kind : source::Kinds()) {
-      const bool asked =
-          std::find(options.kinds.begin(), options.kinds.end(), &kind) != options.kinds.end();
-      KindStatus status;
-      status.kind = &kind;
-      bool own_table = false;
-      for (const source::KindRows& rows : offer.kinds) {
-        // A master kind's own table only: the names SalesMst implies are created by its sales.
-        if (rows.kind == &kind &&
-            (kind.document() || text::EqualsNoCase(rows.table, kind.table) || IsSales(&kind))) {
-          status.in_source += static_cast<long>(rows.rows);
-          own_table = own_table || !kind.document();
-        }
+      if (std::find(options.kinds.begin(), options.kinds.end(), &kind) != options.kinds.end()) {
+        Add(kind);
       }
-      // Documents need the masters they name: the source's master tables go in with them.
-      if (!asked && !(documents && own_table)) {
-        continue;
-      }
-      kinds_.push_back(status);
-      started_.emplace_back();
     }
   }
 
-  KindStatus* Find(std::string_view name) {
+  // The kind's row; a master kind fed only for the documents gets one when first met.
+  KindStatus& Get(std::string_view name) {
+    const source::Kind* kind = source::FindKind(name);
     for (KindStatus& status : kinds_) {
-      if (status.kind->name == name) {
-        return &status;
+      if (status.kind == kind) {
+        return status;
       }
     }
-    return nullptr;
+    return Add(*kind);
   }
 
   // Marks the start of the kind's part; its time runs from here until Finish.
@@ -88,11 +74,32 @@ class Table {
   std::vector<KindStatus>& kinds() { return kinds_; }
 
  private:
+  // A row for `kind`, in the order of source::Kinds() (the kinds are one array, so their
+  // addresses are in that order), with the rows the offer gives it.
+  KindStatus& Add(const source::Kind& kind) {
+    KindStatus status;
+    status.kind = &kind;
+    for (const source::KindRows& rows : offer_.kinds) {
+      // A master kind's own table only: the names SalesMst implies are created by its sales.
+      if (rows.kind == &kind &&
+          (kind.document() || text::EqualsNoCase(rows.table, kind.table) || IsSales(&kind))) {
+        status.in_source += static_cast<long>(rows.rows);
+      }
+    }
+    const auto after = std::find_if(kinds_.begin(), kinds_.end(), [&kind](const KindStatus& s) {
+      return std::less<>()(&kind, s.kind);
+    });
+    const auto at = static_cast<std::size_t>(after - kinds_.begin());
+    started_.insert(started_.begin() + static_cast<std::ptrdiff_t>(at), std::nullopt);
+    return *kinds_.insert(after, status);
+  }
+
   std::size_t Index(const KindStatus& status) const {
     return static_cast<std::size_t>(&status - kinds_.data());
   }
 
   const RunOptions& options_;
+  const source::Offer& offer_;
   std::vector<KindStatus> kinds_;
   std::vector<std::optional<Clock::time_point>> started_;
 };
@@ -113,19 +120,26 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
   masters.server = options.server;
   masters.company = options.company;
   masters.kinds.clear();
+  std::vector<books::DocumentType> types;
   for (const KindStatus& status : table.kinds()) {
     if (const auto kind = books::KindOfKindName(status.kind->name)) {
       masters.kinds.push_back(*kind);
+    } else if (const auto type = books::TypeOfKindName(status.kind->name)) {
+      types.push_back(*type);
     }
   }
-  if (masters.kinds.empty()) {
+  // Documents without their masters' kinds bring the masters they name along, as the sync does.
+  if (!types.empty() && masters.kinds.size() < books::kMasterKinds.size()) {
+    masters.also = DocumentsNeed(source, types, options.range);
+  }
+  if (masters.kinds.empty() && masters.also.empty()) {
     return;
   }
   for (const books::MasterKind kind : masters.kinds) {
-    table.Start(*table.Find(books::KindName(kind)));
+    table.Start(table.Get(books::KindName(kind)));
   }
   masters.each = [&table](const MasterOutcome& master) {
-    KindStatus& status = *table.Find(books::KindName(master.kind));
+    KindStatus& status = table.Get(books::KindName(master.kind));
     using What = MasterOutcome::What;
     Count(status, master.what == What::kInBooks, master.what == What::kCreated);
     if (master.what == What::kRejected) {
@@ -135,10 +149,11 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
     table.Changed(status);
   };
   const MastersSummary fed = FeedMasters(source, masters);
-  for (const books::MasterKind kind : masters.kinds) {
-    KindStatus& status = *table.Find(books::KindName(kind));
-    status.in_source = fed.kinds[static_cast<std::size_t>(kind)].in_source;
-    table.Finish(status);
+  for (KindStatus& status : table.kinds()) {
+    if (const auto kind = books::KindOfKindName(status.kind->name)) {
+      status.in_source = fed.kinds[static_cast<std::size_t>(*kind)].in_source;
+      table.Finish(status);
+    }
   }
   summary.stopped = fed.stopped;
   summary.interrupted = fed.interrupted;
@@ -150,6 +165,7 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
   documents.server = options.server;
   documents.company = options.company;
   documents.batch = options.batch;
+  documents.range = options.range;
   documents.types.clear();
   for (const KindStatus& status : table.kinds()) {
     if (const auto type = books::TypeOfKindName(status.kind->name)) {
@@ -160,14 +176,14 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
     return;
   }
   for (const books::DocumentType type : documents.types) {
-    KindStatus& status = *table.Find(books::KindName(type));
+    KindStatus& status = table.Get(books::KindName(type));
     table.Start(status);
     if (IsSales(status.kind)) {
       status.in_source = 0;  // counted again below: Vouchers now, SalesMst after
     }
   }
   documents.each = [&table](const DocumentOutcome& document) {
-    KindStatus* status = document.type ? table.Find(books::KindName(*document.type)) : nullptr;
+    KindStatus* status = document.type ? &table.Get(books::KindName(*document.type)) : nullptr;
     using What = DocumentOutcome::What;
     if (status != nullptr) {
       Count(*status, document.what == What::kInBooks, document.what == What::kSent);
@@ -183,7 +199,7 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
   };
   const DocumentsSummary fed = FeedDocuments(source, documents);
   for (const books::DocumentType type : documents.types) {
-    KindStatus& status = *table.Find(books::KindName(type));
+    KindStatus& status = table.Get(books::KindName(type));
     status.in_source = fed.types[static_cast<std::size_t>(type)].in_source;
     if (!IsSales(status.kind)) {
       table.Finish(status);
@@ -195,10 +211,12 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
 
 void SyncTheSales(const std::shared_ptr<source::Source>& source, const RunOptions& options,
                   Table& table, RunSummary& summary) {
-  KindStatus* status = table.Find(books::KindName(books::DocumentType::kSales));
-  if (status == nullptr) {
+  const auto asked = std::find_if(table.kinds().begin(), table.kinds().end(),
+                                  [](const KindStatus& status) { return IsSales(status.kind); });
+  if (asked == table.kinds().end()) {
     return;
   }
+  KindStatus* status = &*asked;
   if (!source->FindTable(source::kSalesTable)) {
     table.Finish(*status);
     return;
@@ -209,7 +227,7 @@ void SyncTheSales(const std::shared_ptr<source::Source>& source, const RunOption
   transfer::SyncOptions sync;
   sync.server = options.server;
   sync.company = options.company;
-  sync.rows = source::SalesRowsOf(source);
+  sync.rows = source::SalesRowsOf(source, options.range);
   sync.journal = options.journal;
   sync.batch = options.batch;
   sync.progress = [&](const transfer::SyncProgress& progress) {
@@ -267,9 +285,11 @@ RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& 
                             "no company to move " + source->name() + " into");
   }
   RunSummary summary;
+  std::optional<source::Offer> offer;
   std::optional<Table> table;
   try {
-    table.emplace(options, options.offer ? *options.offer : source::Survey(*source));
+    offer.emplace(options.offer ? *options.offer : source::Survey(*source));
+    table.emplace(options, *offer);
     table->Tell();
     const auto go_on = [&] {
       if (!summary.interrupted && options.server.Cancelled()) {

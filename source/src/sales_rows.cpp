@@ -41,7 +41,8 @@ std::string AccessDate(const std::string& text) {
 
 }  // namespace
 
-transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source) {
+transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source,
+                                const std::optional<DateRange>& range) {
   const std::optional<std::string> table = source->FindTable(kSalesTable);
   if (!table) {
     throw Error(source->name() + " has no table or view " + std::string(kSalesTable));
@@ -51,7 +52,10 @@ transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source) {
     std::shared_ptr<Source> source;
     std::unique_ptr<Rows> rows;
   };
-  const auto reading = std::make_shared<Reading>(Reading{source, source->Read(*table)});
+  const auto read = [&source, &table, &range] {
+    return range ? source->ReadDated(*table, "VoucherDate", *range) : source->Read(*table);
+  };
+  const auto reading = std::make_shared<Reading>(Reading{source, read()});
   Rows* const rows = reading->rows.get();
   std::array<std::optional<std::size_t>, kColumns.size()> at;
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
@@ -59,9 +63,20 @@ transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source) {
   }
   transfer::SalesRows sales;
   sales.name = source->name() + " (" + *table + ")";
-  sales.count = [reading, name = *table] {
-    return static_cast<long>(reading->source->RowCount(name));
-  };
+  if (range) {
+    sales.count = [reading, name = *table, range = *range] {
+      const std::unique_ptr<Rows> counted = reading->source->ReadDated(name, "VoucherDate", range);
+      long count = 0;
+      while (counted->Next()) {
+        ++count;
+      }
+      return count;
+    };
+  } else {
+    sales.count = [reading, name = *table] {
+      return static_cast<long>(reading->source->RowCount(name));
+    };
+  }
   sales.next = [reading, rows, at]() -> std::optional<transfer::SalesRow> {
     if (!rows->Next()) {
       return std::nullopt;

@@ -15,6 +15,7 @@
 
 #include "lirvo_command.h"
 #include "postgres_cluster.h"
+#include "reader_frames.h"
 #include "standin_process.h"
 #include "standin_store.h"
 
@@ -478,6 +479,9 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
   const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
                            " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
                            (folder_ / "journal").string();
+  // Ledgers alone bring along the source's groups they sit under, however deep.
+  EXPECT_THAT(test::RunCommand(sync + " --kinds ledgers --dry-run").out,
+              HasSubstr("ledger-groups: 2 in the source, 0 already in the books, 2 to create"));
   const test::CommandResult first = test::RunCommand(sync);
   EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
   EXPECT_THAT(first.out, HasSubstr("ledgers: 3 in the source, 1 already in the books, 1 created, "
@@ -510,6 +514,16 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
   const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
                            " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
                            (folder_ / "journal").string();
+  // Documents dated before --from are not read; those read bring their masters along.
+  const test::CommandResult later =
+      test::RunCommand(sync + " --kinds sales,receipts --from 20160405");
+  EXPECT_EQ(later.exit_code, 0) << later.out << later.err;
+  EXPECT_THAT(later.out, AllOf(HasSubstr("receipts: 1 in the source, 0 already in the books as in "
+                                         "the source, 1 sent"),
+                               Not(HasSubstr("sales:")),
+                               // the masters the receipt names come along
+                               HasSubstr("ledgers: 2 in the source, 0 already in the books, 2 "
+                                         "created")));
   const test::CommandResult first = test::RunCommand(sync);
   EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
   EXPECT_THAT(first.out, AllOf(HasSubstr("sales: 2 in the source, 0 already in the books as in the "
@@ -544,6 +558,30 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
   EXPECT_EQ(overwritten.exit_code, 0) << overwritten.out << overwritten.err;
   EXPECT_THAT(overwritten.out, HasSubstr("payments: 1 in the source, 0 already in the books as in "
                                          "the source, 1 sent"));
+}
+
+// An Access file holding the layout's tables moves as the SQLite file does (a reader in place of
+// lirvo-mdb-reader serves the SQLite file's tables: no fixture holds them).
+TEST_F(SourceFiles, AnAccessFileWithTheLayoutMovesAsSqliteDoes) {
+  const test::SqliteAsAccessReader reader(folder_, Database("documents.db", kShopSql));
+  const std::string data = (folder_ / "books.db").string();
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
+  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
+                           " " LIRVO_CLI_PATH " sync --source access:" + test::Data("empty.mdb") +
+                           " --journal " + (folder_ / "journal").string();
+  const test::CommandResult first = test::RunCommand(sync);
+  EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
+  EXPECT_THAT(first.out, AllOf(HasSubstr("ledgers: 7 in the source, 0 already in the books, 7 "
+                                         "created, 0 rejected"),
+                               HasSubstr("sales: 2 in the source, 0 already in the books as in the "
+                                         "source, 1 sent, 1 rejected"),
+                               HasSubstr("payments: 1 in the source, 0 already in the books as in "
+                                         "the source, 1 sent")));
+  EXPECT_EQ(test::StandinStore(data).Vouchers(kCompanyName).size(), 5U);
+  const test::CommandResult rerun = test::RunCommand(sync + " --kinds sales-orders,receipts");
+  EXPECT_EQ(rerun.exit_code, 0) << rerun.out << rerun.err;
+  EXPECT_THAT(rerun.out, HasSubstr("receipts: 1 in the source, 1 already in the books as in the "
+                                   "source, 0 sent"));
 }
 
 TEST_F(SourceFiles, SourcesCommandExitStatuses) {

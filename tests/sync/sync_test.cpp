@@ -22,6 +22,7 @@
 
 #include "fault_proxy.h"
 #include "lirvo_command.h"
+#include "reader_frames.h"
 #include "standin_process.h"
 #include "standin_store.h"
 
@@ -32,6 +33,7 @@ using Clock = std::chrono::steady_clock;
 using lirvo::test::CommandResult;
 using lirvo::test::Data;
 using lirvo::test::FaultProxy;
+using lirvo::test::Frame;
 using lirvo::test::RawServer;
 using lirvo::test::StandinProcess;
 using lirvo::test::StandinStore;
@@ -213,24 +215,20 @@ TEST_F(SyncTest, BadRowsAreRefusedLocallyAndReportedAndProgressSuitsTheOutput) {
   }
 }
 
-// In process: a ledger present at the pre-flight is deleted before the vouchers go, so the one
-// voucher that names it is refused inside a batch; the batch is split to name it.
-// Frames as lirvo-mdb-reader writes them: a 4-byte little-endian length, a kind, the fields.
-std::string Frame(char kind, const std::vector<std::optional<std::string>>& fields) {
-  std::string payload;
-  const auto number = [&payload](std::uint32_t n) {
-    for (int i = 0; i < 4; ++i) {
-      payload += static_cast<char>((n >> (8 * i)) & 0xff);
-    }
-  };
-  for (const auto& field : fields) {
-    number(field ? static_cast<std::uint32_t>(field->size()) : 0xffffffffu);
-    payload += field.value_or("");
+// --from, --to and --year choose the rows by VoucherDate; a year badly written, or with --to, and
+// an empty range are usage errors.
+TEST_F(SyncTest, DatesChooseTheRows) {
+  StandinProcess standin(LIRVO_STANDIN_PATH);
+  const std::string args =
+      "--db " + Data("three-rows.mdb") + " --journal " + (dir_ / "journal").string() + " --dry-run";
+  const CommandResult later = Sync(standin.url(), args + " --from 20160502");
+  EXPECT_EQ(later.exit_code, 0) << later.out << later.err;
+  EXPECT_THAT(later.out, HasSubstr("Vouchers: 2 to send"));
+  EXPECT_THAT(Sync(standin.url(), args + " --year 2015-16").out, HasSubstr("Vouchers: 0 to send"));
+  for (const char* bad :
+       {" --year 2016-18", " --year 2016-17 --to 20160502", " --from 20160502 --to 20160501"}) {
+    EXPECT_EQ(Sync(standin.url(), args + bad).exit_code, 2) << bad;
   }
-  std::string frame = payload;
-  payload.clear();
-  number(static_cast<std::uint32_t>(frame.size()));
-  return payload + kind + frame;
 }
 
 // A VoucherID names one voucher: a second row with it is refused, naming the first, whatever
@@ -261,6 +259,8 @@ TEST_F(SyncTest, ASecondRowWithAVoucherIdIsRefused) {
   EXPECT_THAT(run.out, HasSubstr("VoucherID \"D-1\" is also on row 1"));
 }
 
+// In process: a ledger present at the pre-flight is deleted before the vouchers go, so the one
+// voucher that names it is refused inside a batch; the batch is split to name it.
 TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   StandinProcess standin(LIRVO_STANDIN_PATH);
   PostLedger(standin.url(), "Party Two", "Sundry Debtors", "Create");

@@ -34,6 +34,10 @@ struct MastersOptions {
   // The kinds to feed, whichever order they are given in (they go in the order of
   // books::kMasterKinds); a kind whose table the source lacks is passed over.
   std::vector<books::MasterKind> kinds{books::kMasterKinds.begin(), books::kMasterKinds.end()};
+  // Masters fed besides those of `kinds`, by kind and name (those the documents fed need); a name
+  // the source does not hold is passed over. Whatever a master fed needs (a parent, a unit) is
+  // fed too when the source holds it, whatever its kind.
+  std::vector<books::MasterRef> also;
   bool dry_run = false;                            // read and check everything, send nothing
   std::function<void(const MasterOutcome&)> each;  // told every master's outcome as it is known
 };
@@ -53,8 +57,8 @@ struct MastersSummary {
   RunOutcome outcome() const;
 };
 
-// Reads the master tables of `source` for `options.kinds` (each checked against the layout; a row
-// that does not make a master is rejected with the reason), reads which of those kinds' masters
+// Reads the master tables of `source` (each checked against the layout; a row of a master fed that
+// does not make one is rejected with the reason), reads which of the masters fed
 // the company holds, and creates the others, one request each, in the order books::
 // DependencyOrder gives. A master whose parent, base unit or additional unit is neither in the
 // books, nor in the source, nor predefined is rejected locally naming it. A reply that is not an
@@ -85,6 +89,9 @@ struct DocumentsOptions {
   // named and left alone: someone may have corrected them in the books).
   bool overwrite = false;
   int batch = 200;  // documents per request
+  // Only the documents dated in it (none: every date). A document whose date does not read as one
+  // is read, for its checks to reject.
+  std::optional<source::DateRange> range;
   std::function<void(const DocumentOutcome&)> each;
 };
 
@@ -115,5 +122,12 @@ struct DocumentsSummary {
 DocumentsSummary FeedDocuments(source::Source& source, const DocumentsOptions& options);
 
 void PrintDocumentsSummary(std::ostream& out, const DocumentsSummary& summary, bool dry_run);
+
+// The masters the source's documents of `types` dated in `range` name (their parties, ledgers,
+// stock items, units and godowns), each once: what MastersOptions::also takes when documents
+// are fed without their masters' kinds. Throws modTally::Failure when the source cannot be read.
+std::vector<books::MasterRef> DocumentsNeed(source::Source& source,
+                                            const std::vector<books::DocumentType>& types,
+                                            const std::optional<source::DateRange>& range);
 
 }  // namespace lirvo::feed

@@ -45,9 +45,9 @@ struct RunOptions {
   modTally::Server server;
   std::string company;
   // The kinds to move, whichever order they come in (they go in the order of source::Kinds()).
-  // With any document kind, every master table the source holds goes in first as well (the
-  // masters the documents name; those the books hold are left alone), as the sync does; SalesMst's
-  // sales create the units, items and ledgers they need themselves.
+  // Documents without every master kind bring the masters they name along (feed::DocumentsNeed),
+  // each kind in a row of its own, as the sync does; SalesMst's sales create the units, items and
+  // ledgers they need themselves.
   std::vector<const source::Kind*> kinds;
   // Documents dated outside it are left out. Unconfirmed whether the server itself refuses
   // documents outside the company's books period; they are simply not sent.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include <lirvo/source.h>
 #include <lirvo/sync.h>
@@ -12,7 +13,9 @@ namespace lirvo::source {
 // the sync reads rows: each column by its name (one the table lacks reads as NULL), a date in any
 // form ParseDate takes written YYYYMMDD, every other value as the source gives it. What is
 // returned keeps the source open as long as any copy of it lives. Throws Error when the source
-// has no SalesMst.
-transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source);
+// has no SalesMst. With `range`, only the rows whose VoucherDate lies in it (a date that does not
+// read as one is passed on, for the sync's checks to reject); they are counted by reading them.
+transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source,
+                                const std::optional<DateRange>& range = std::nullopt);
 
 }  // namespace lirvo::source
