@@ -208,11 +208,12 @@ int main(int argc, char** argv) {
         options.source.empty()
             ? settings.value(QStringLiteral("export/source")).toString().toStdString()
             : options.source;
-    if (!options.source.empty()) {
-      settings.setValue(QStringLiteral("export/source"), QString::fromStdString(options.source));
-    }
     if (!source.empty()) {
       exporter->setSource(source);
+      if (!options.source.empty() && !exporter->sourceName().empty()) {
+        settings.setValue(QStringLiteral("export/source"),
+                          QString::fromStdString(exporter->sourceName()));
+      }
       if (screenshot && exporter->logsInAtOnce()) {
         // The picture is taken after the login, with every kind the source holds ticked, and
         // with --click Command1 after the run.

@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <lirvo/design.h>
+#include <lirvo/odbc.h>
 #include <lirvo/text.h>
 
 #include "StatusModel.h"
@@ -31,6 +32,9 @@ namespace {
 namespace source = lirvo::source;
 namespace feed = lirvo::feed;
 using Clock = std::chrono::steady_clock;
+
+// The title as designed; with a source, the source follows it.
+constexpr const char* kTitle = "Data Transformation - QX to Tally ";
 
 // The grid is drawn again at most this often while a transfer runs.
 constexpr auto kRefreshEvery = std::chrono::milliseconds(100);
@@ -79,7 +83,7 @@ QGroupBox* AddFrame(QWidget* parent, const char* name, const char* caption, QRec
 
 dlgExport::dlgExport(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("dlgExport"));
-  setWindowTitle(QStringLiteral("Data Transformation - QX to Tally "));
+  setWindowTitle(QString::fromUtf8(kTitle));
   setAttribute(Qt::WA_DeleteOnClose);
   setFont(DesignFont());
   setFixedSize(Twips(0, 0, 8520, 7035).size());
@@ -104,12 +108,16 @@ dlgExport::dlgExport(QWidget* parent) : QDialog(parent) {
   tvFY_->setGeometry(Twips(2280, 750, 5745, 315));
   tvFY_->setEditable(true);
   tvFY_->setEditText(QStringLiteral("Combo1"));
-  // With an ODBC source, Return in the password box (or leaving it) logs in.
-  connect(txtPassword_, &QLineEdit::editingFinished, this, [this] {
-    if (uri_ && uri_->scheme == source::Scheme::kOdbc && !busy() && !source_) {
+  // With an ODBC source, Return in the password box logs in, and so does leaving the box with a
+  // password typed (a Return fires both: the second finds the login under way).
+  const auto login = [this](bool typed) {
+    if (uri_ && uri_->scheme == source::Scheme::kOdbc && !busy() && !source_ && typed) {
       Login();
     }
-  });
+  };
+  connect(txtPassword_, &QLineEdit::returnPressed, this, [login] { login(true); });
+  connect(txtPassword_, &QLineEdit::editingFinished, this,
+          [this, login] { login(!txtPassword_->text().isEmpty()); });
 
   QGroupBox* frame1 = AddFrame(this, "Frame1", "Masters", Twips(150, 1350, 4035, 1455));
   QGroupBox* frame3 = AddFrame(this, "Frame3", "Documents", Twips(4290, 1350, 4035, 1455));
@@ -260,8 +268,11 @@ void dlgExport::setSource(const std::string& uri) {
     Fail(tr("Cannot use the source: %1").arg(QString::fromStdString(failure.description())));
     return;
   }
-  uriText_ = uri;
-  setWindowTitle(windowTitle() + QStringLiteral("- ") + QString::fromStdString(uri));
+  // A connection string's own login (UID, PWD) is neither shown nor remembered.
+  uriText_ =
+      uri_->scheme == source::Scheme::kOdbc ? "odbc:" + lirvo::odbc::Scrubbed(uri_->target) : uri;
+  setWindowTitle(QString::fromUtf8(kTitle) + QStringLiteral("- ") +
+                 QString::fromStdString(uriText_));
   const bool login = uri_->scheme == source::Scheme::kOdbc;
   txtUserName_->setEnabled(login);
   txtPassword_->setEnabled(login);

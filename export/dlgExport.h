@@ -45,6 +45,8 @@ class dlgExport : public QDialog {
   // it); the others are opened at once. An unknown form is reported and leaves the dialog as
   // without a source.
   void setSource(const std::string& uri);
+  // The source as shown and remembered: its URI without the login a connection string holds.
+  const std::string& sourceName() const { return uriText_; }
   // The sync journal for SalesMst; the default one ($XDG_STATE_HOME/lirvo/...) unless set.
   void setJournal(const std::filesystem::path& journal) { journal_ = journal; }
 

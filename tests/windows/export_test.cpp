@@ -337,7 +337,8 @@ TEST_F(ExportRun, LoginFailuresAreOneMessageWithTheReason) {
 }
 
 // An ODBC source takes the login: a wrong password is refused with the driver's reason (never
-// the password) and the login can be tried again; the right one fills the list.
+// the password) and the login can be tried again; the right one fills the list. A password in the
+// connection string is never shown.
 TEST_F(ExportRun, PostgresLoginWithAWrongThenTheRightPassword) {
   if (!PostgresCluster::Available() || !OdbcDriver("psqlodbcw.so")) {
     GTEST_FAIL() << "PostgreSQL (postgresql) or its ODBC driver (odbc-postgresql) is missing";
@@ -375,6 +376,16 @@ TEST_F(ExportRun, PostgresLoginWithAWrongThenTheRightPassword) {
   EXPECT_TRUE(Check("Check2")->isEnabled());
   EXPECT_EQ(Check("Check2")->toolTip(), "2 in units");
   EXPECT_TRUE(password->text().isEmpty());
+
+  // A password in the connection string logs in too, and is not shown in the title.
+  delete dialog_.data();
+  Open("odbc:" + cluster.ConnectionString() + ";PWD=" + PostgresCluster::kAdminPassword);
+  QTest::keyClicks(Child<QLineEdit>(*dialog_, "txtUserName"), PostgresCluster::kAdmin);
+  QTest::keyClick(Child<QLineEdit>(*dialog_, "txtPassword"), Qt::Key_Return);
+  WaitForLogin();
+  EXPECT_EQ(login_, true);
+  EXPECT_THAT(dialog_->windowTitle().toStdString(),
+              AllOf(HasSubstr("odbc:DRIVER="), Not(HasSubstr(PostgresCluster::kAdminPassword))));
 }
 
 }  // namespace
