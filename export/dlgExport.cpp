@@ -293,17 +293,22 @@ void dlgExport::Login() {
   const source::Login login{txtUserName_->text().toStdString(), txtPassword_->text().toStdString()};
   const source::Uri uri = *uri_;
   const std::shared_ptr<std::atomic<bool>> cancel = cancel_;
+  // How to try again: an ODBC source logs in from the password box, the others from Process.
+  const QString again = uri.scheme == source::Scheme::kOdbc
+                            ? tr("press Return in the password box to log in again")
+                            : tr("press Process to open the source again");
   setCursor(Qt::BusyCursor);
+  Command1_->setEnabled(false);
   Background<LoginResult>(
-      [uri, login, cancel]() {
+      [uri, login, cancel, again]() {
         LoginResult result;
         modTally::Server& server = result.server;
         try {
           server = modTally::Server::FromEnvironment();
           server.cancelled = [cancel] { return cancel->load(); };
         } catch (const modTally::Failure& failure) {
-          result.failure = tr("Cannot reach the accounting server: %1\nCorrect the setting and "
-                              "open this window again.")
+          result.failure = tr("Cannot reach the accounting server: %1\nCorrect the setting, "
+                              "then open this window again.")
                                .arg(QString::fromStdString(failure.description()));
           return result;
         }
@@ -312,14 +317,12 @@ void dlgExport::Login() {
           result.offer = source::Survey(*result.source);
         } catch (const modTally::Failure& failure) {
           result.source.reset();
-          result.failure =
-              tr("Cannot read the source: %1\n%2")
-                  .arg(QString::fromStdString(failure.description()),
-                       uri.scheme == source::Scheme::kOdbc
-                           ? tr("Check the user name and password, then press Return in the "
-                                "password box to log in again.")
-                           : tr("Check that the source is there and readable, then open this "
-                                "window again."));
+          result.failure = tr("Cannot read the source: %1\n%2, then %3.")
+                               .arg(QString::fromStdString(failure.description()),
+                                    uri.scheme == source::Scheme::kOdbc
+                                        ? tr("Check the user name and password")
+                                        : tr("Check that the source is there and readable"),
+                                    again);
           return result;
         }
         try {
@@ -335,13 +338,13 @@ void dlgExport::Login() {
           if (result.companies.empty()) {
             result.failure =
                 tr("The accounting server at %1 has no company open.\nOpen the company to move "
-                   "the data into there, then log in again.")
-                    .arg(QString::fromStdString(modTally::ShownUrl(server.url)));
+                   "the data into there, then %2.")
+                    .arg(QString::fromStdString(modTally::ShownUrl(server.url)), again);
           }
         } catch (const modTally::Failure& failure) {
           result.failure = tr("Cannot list the companies of the accounting server: %1\nStart the "
-                              "server (or correct LIRVO_TALLY_URL), then log in again.")
-                               .arg(QString::fromStdString(failure.description()));
+                              "server (or correct LIRVO_TALLY_URL), then %2.")
+                               .arg(QString::fromStdString(failure.description()), again);
         }
         return result;
       },
@@ -351,6 +354,7 @@ void dlgExport::Login() {
 void dlgExport::LoggedIn(LoginResult& result) {
   unsetCursor();
   if (!result.failure.isEmpty()) {
+    Command1_->setEnabled(logsInAtOnce());  // Process opens the source again
     Fail(result.failure);
     emit loginFinished(false);
     if (closeWhenDone_) {
@@ -405,8 +409,14 @@ void dlgExport::Command1_Click() {
     Command1_->setEnabled(false);
     return;
   }
-  if (!source_ || busy()) {
-    return;  // nothing to work from yet
+  if (!source_) {
+    if (logsInAtOnce()) {
+      Login();  // the last attempt failed: try again
+    }
+    return;
+  }
+  if (busy()) {
+    return;
   }
   StartRun();
 }

@@ -307,7 +307,7 @@ TEST_F(ExportRun, StopAndCloseInterruptARunAndTheGridSaysWhatArrived) {
 }
 
 // A source that cannot be read and a server that does not answer each end the login with one
-// message saying why and what to do.
+// message saying why and what to do; Process then tries again.
 TEST_F(ExportRun, LoginFailuresAreOneMessageWithTheReason) {
   const struct {
     bool serve;
@@ -331,9 +331,15 @@ TEST_F(ExportRun, LoginFailuresAreOneMessageWithTheReason) {
     Open(c.uri);
     EXPECT_EQ(login_, false) << c.uri;
     ASSERT_EQ(messages_.shown.size(), 1U) << c.uri;
-    EXPECT_THAT(messages_.shown[0].text, AllOf(HasSubstr(c.words[0]), HasSubstr(c.words[1])));
-    EXPECT_FALSE(Child<QPushButton>(*dialog_, "Command1")->isEnabled());
+    EXPECT_THAT(messages_.shown[0].text,
+                AllOf(HasSubstr(c.words[0]), HasSubstr(c.words[1]), HasSubstr("press Process")));
   }
+  // Process opens the source again once the server is there.
+  Serve();
+  Click(*dialog_, "Command1");
+  WaitForLogin();
+  EXPECT_EQ(login_, true);
+  EXPECT_EQ(Entries().size(), 4U);
 }
 
 // An ODBC source takes the login: a wrong password is refused with the driver's reason (never
