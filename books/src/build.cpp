@@ -49,6 +49,28 @@ void AppendText(std::string& out, std::string_view value) {
   }
 }
 
+// The bill a party's line makes or settles: none when `type` is empty.
+struct Bill {
+  std::string_view type;  // "New Ref", "Agst Ref" or "On Account"
+  std::string_view name;  // the bill's name; none on account
+};
+
+// The party's bill. A bill-wise party (a customer or a supplier, as a rule) needs one on every
+// voucher that posts to it, or the server refuses the import: an invoice makes a new bill named by
+// its reference (else its number); a receipt or payment settles the bill its reference names, or
+// stands on account without one. Orders and notes post nothing and carry none. Whether the server
+// takes a bill on a ledger that is not bill-wise without a word, as expected, is unconfirmed; so
+// is the on-account bill without a NAME.
+Bill PartyBill(const Shape& shape, std::string_view reference, std::string_view number) {
+  if (shape.invoice) {
+    return {"New Ref", reference.empty() ? number : reference};
+  }
+  if (shape.view == View::kAccounting) {
+    return reference.empty() ? Bill{"On Account", {}} : Bill{"Agst Ref", reference};
+  }
+  return {};
+}
+
 class Writer {
  public:
   explicit Writer(std::string& out) : out_(out) {}
@@ -86,14 +108,24 @@ class Writer {
     AppendText(out_, unit);
     Raw("</RATE>");
   }
-  // "<LEDGERENTRIES.LIST>" and the like: a list entry holding one ledger's amount.
+  // "<LEDGERENTRIES.LIST>" and the like: a list entry holding one ledger's amount, and the bill
+  // it makes or settles, if any, for the whole amount.
   void LedgerEntry(std::string_view list, std::string_view ledger, Side side, bool party,
-                   Decimal wire_amount) {
+                   Decimal wire_amount, const Bill& bill = {}) {
     Open(list);
     Element("LEDGERNAME", ledger);
     Deemed(side);
     Raw(party ? "<ISPARTYLEDGER>Yes</ISPARTYLEDGER>" : "<ISPARTYLEDGER>No</ISPARTYLEDGER>");
     Amount("AMOUNT", wire_amount);
+    if (!bill.type.empty()) {
+      Raw("<BILLALLOCATIONS.LIST>");
+      if (!bill.name.empty()) {
+        Element("NAME", bill.name);
+      }
+      Element("BILLTYPE", bill.type);
+      Amount("AMOUNT", wire_amount);
+      Raw("</BILLALLOCATIONS.LIST>");
+    }
     Close(list);
   }
 
@@ -181,6 +213,7 @@ void AppendVoucher(Writer& w, const Document& document, const detail::Prepared& 
   const std::string_view number =
       Trimmed(document.number).empty() ? Trimmed(document.voucher_id) : Trimmed(document.number);
   const std::string_view party = Trimmed(document.party);
+  const Bill bill = PartyBill(shape, Trimmed(document.reference), number);
   const Side party_side = detail::Other(shape.lines);
   const Decimal party_amount = detail::OnSide(prepared.party_amount, party_side);
   // The ledger the server keeps as PARTYLEDGERNAME: the party of an invoice, order or note; the
@@ -212,13 +245,13 @@ void AppendVoucher(Writer& w, const Document& document, const detail::Prepared& 
     for (const PreparedLine& item : prepared.items) {
       AppendItem(w, shape, item, number, prepared.date);
     }
-    w.LedgerEntry("LEDGERENTRIES.LIST", party, party_side, true, party_amount);
+    w.LedgerEntry("LEDGERENTRIES.LIST", party, party_side, true, party_amount, bill);
     for (const PreparedLine& ledger : prepared.ledgers) {
       w.LedgerEntry("LEDGERENTRIES.LIST", Trimmed(ledger.line->ledger), shape.lines, false,
                     detail::OnSide(ledger.amount, shape.lines));
     }
   } else {
-    w.LedgerEntry("ALLLEDGERENTRIES.LIST", party, party_side, false, party_amount);
+    w.LedgerEntry("ALLLEDGERENTRIES.LIST", party, party_side, false, party_amount, bill);
     bool first = true;
     for (const PreparedLine& ledger : prepared.ledgers) {
       w.LedgerEntry("ALLLEDGERENTRIES.LIST", Trimmed(ledger.line->ledger), shape.lines, first,

@@ -54,8 +54,20 @@ class LineReader {
     }
     entry.master_id = RequireMaster(store_, company_, LedgerKind(), entry.name);
     entry.amount = LeafText(line.child("AMOUNT"));
-    Count(Amount(entry.amount, "Ledger", entry.name));
+    const double amount = Amount(entry.amount, "Ledger", entry.name);
+    Count(amount);
     entry.deemed_positive = LeafText(line.child("ISDEEMEDPOSITIVE"));
+    // The bills a line makes or settles add up to its amount, as the server requires. They are
+    // not kept: the books' copy of a voucher is read back without them.
+    double billed = 0;
+    bool bills = false;
+    for (const pugi::xml_node bill : line.children("BILLALLOCATIONS.LIST")) {
+      bills = true;
+      billed += Amount(LeafText(bill.child("AMOUNT")), "the bill of Ledger", entry.name);
+    }
+    if (bills && std::fabs(billed - amount) > 0.005) {
+      throw Rejection("Bill-Allocation totals do not match");
+    }
     return entry;
   }
 

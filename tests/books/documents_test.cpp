@@ -50,26 +50,27 @@ struct ShapeCase {
   const char* order_no;
   const char* due_date;  // ORDERDUEDATE and its P attribute
   const char* tracking;
+  const char* bill;  // the party's BILLTYPE and NAME
 };
 
 TEST(DocumentShape, EachTypeGoesInTheServersViewWithItsNumbers) {
   const ShapeCase cases[] = {
       {DocumentType::kSalesOrder, "Sales Order", "sales-orders", "Invoice Voucher View", "No", "",
-       "INV/7", "20250401 1-Apr-25", ""},
+       "INV/7", "20250401 1-Apr-25", "", "|"},
       {DocumentType::kDeliveryNote, "Delivery Note", "delivery-notes", "Invoice Voucher View", "No",
-       "", "", " ", "INV/7"},
+       "", "", " ", "INV/7", "|"},
       {DocumentType::kSales, "Sales", "sales", "Invoice Voucher View", "Yes", "Item Invoice", "",
-       " ", ""},
+       " ", "", "New Ref|PO <12> & co"},
       {DocumentType::kReceipt, "Receipt", "receipts", "Accounting Voucher View", "No", "", "", " ",
-       ""},
+       "", "Agst Ref|PO <12> & co"},
       {DocumentType::kPurchaseOrder, "Purchase Order", "purchase-orders", "Invoice Voucher View",
-       "No", "", "INV/7", "20250401 1-Apr-25", ""},
+       "No", "", "INV/7", "20250401 1-Apr-25", "", "|"},
       {DocumentType::kReceiptNote, "Receipt Note", "receipt-notes", "Invoice Voucher View", "No",
-       "", "", " ", "INV/7"},
+       "", "", " ", "INV/7", "|"},
       {DocumentType::kPurchase, "Purchase", "purchases", "Invoice Voucher View", "Yes",
-       "Item Invoice", "", " ", ""},
+       "Item Invoice", "", " ", "", "New Ref|PO <12> & co"},
       {DocumentType::kPayment, "Payment", "payments", "Accounting Voucher View", "No", "", "", " ",
-       ""},
+       "", "Agst Ref|PO <12> & co"},
   };
   for (const ShapeCase& c : cases) {
     SCOPED_TRACE(c.server_name);
@@ -93,6 +94,10 @@ TEST(DocumentShape, EachTypeGoesInTheServersViewWithItsNumbers) {
     EXPECT_EQ(At(v, batch + "ORDERNO"), c.order_no);
     EXPECT_EQ(At(v, batch + "ORDERDUEDATE") + " " + At(v, batch + "ORDERDUEDATE/@P"), c.due_date);
     EXPECT_EQ(At(v, batch + "TRACKINGNUMBER"), c.tracking);
+    const std::string party_bill = "//*[LEDGERNAME='Rao & Sons']/BILLALLOCATIONS.LIST/";
+    EXPECT_EQ(At(v, party_bill + "BILLTYPE") + "|" + At(v, party_bill + "NAME"), c.bill);
+    EXPECT_EQ(v.select_nodes("//BILLALLOCATIONS.LIST").size(),
+              std::string(c.bill) == "|" ? 0U : 1U);
     if (IsInvoiceView(c.type)) {
       EXPECT_EQ(At(v, "PARTYLEDGERNAME"), "Rao & Sons");
       EXPECT_EQ(At(v, batch + "GODOWNNAME"), "Store 2");
@@ -112,12 +117,22 @@ TEST(DocumentShape, EachTypeGoesInTheServersViewWithItsNumbers) {
   }
 }
 
+// Without a number the VoucherID stands for it; without a reference an invoice's bill is named
+// by its number and a receipt stands on account.
 TEST(DocumentShape, NumberIsTheVoucherIdWhenTheSourceGivesNone) {
   Document d = Sample(DocumentType::kSalesOrder);
   d.number = " ";
   const pugi::xml_document xml = Parsed(lirvo::books::Message(d));
   EXPECT_EQ(At(xml, "//VOUCHERNUMBER"), "V-1");
   EXPECT_EQ(At(xml, "//ORDERNO"), "V-1");
+  Document sale = Sample(DocumentType::kSales);
+  sale.reference = "";
+  EXPECT_EQ(At(Parsed(lirvo::books::Message(sale)), "//BILLALLOCATIONS.LIST/NAME"), "INV/7");
+  Document receipt = Sample(DocumentType::kReceipt);
+  receipt.reference = "";
+  const pugi::xml_document on_account = Parsed(lirvo::books::Message(receipt));
+  EXPECT_EQ(At(on_account, "//BILLALLOCATIONS.LIST/BILLTYPE"), "On Account");
+  EXPECT_FALSE(on_account.select_node("//BILLALLOCATIONS.LIST/NAME"));
 }
 
 // The party's side and amount, and each line's, across the eight types: debit lines negative with
@@ -143,6 +158,10 @@ TEST(DocumentSigns, EachTypePutsItsLinesOnTheServersSide) {
     const int line_sign = c.party_debit ? 1 : -1;
     const std::string party_entry = "//*[LEDGERNAME='Rao & Sons']/";
     EXPECT_EQ(At(xml, party_entry + "ISDEEMEDPOSITIVE"), party_flag);
+    if (xml.select_node("//BILLALLOCATIONS.LIST")) {
+      EXPECT_EQ(At(xml, party_entry + "BILLALLOCATIONS.LIST/AMOUNT"),
+                At(xml, party_entry + "AMOUNT"));
+    }
     if (IsInvoiceView(c.type)) {
       EXPECT_EQ(At(xml, party_entry + "AMOUNT"), c.party_debit ? "-1030" : "1030");
       EXPECT_EQ(At(xml, "//ALLINVENTORYENTRIES.LIST/ISDEEMEDPOSITIVE"), line_flag);

@@ -138,6 +138,7 @@ struct Document {
   std::string batch = "<GODOWNNAME>Main Location</GODOWNNAME>";
   std::string ledger = "Sales @ 4%";
   std::string deemed{};
+  std::string bill{};  // inside the party's line
 };
 
 std::string DocumentXml(const Document& d) {
@@ -149,7 +150,8 @@ std::string DocumentXml(const Document& d) {
            (deemed_positive ? "Yes" : "No") + "</ISDEEMEDPOSITIVE><AMOUNT>" + amount + "</AMOUNT>";
   };
   const std::string party =
-      line("LEDGER", d.party, d.party_amount, d.deemed.empty() ? debit : d.deemed == "Yes");
+      line("LEDGER", d.party, d.party_amount, d.deemed.empty() ? debit : d.deemed == "Yes") +
+      d.bill;
   const std::string other_line = line("LEDGER", d.ledger, other, !debit);
   const std::string lines =
       d.item.empty()
@@ -690,6 +692,11 @@ TEST_F(ServiceTest, DocumentsAreCheckedAsTheServerChecksThem) {
       {{"Payment", "X-8", "Cash", "-500", "", "", "Anand Hardware"}, "EXCEPTIONS=1"},
       {{"Sales", "X-9", "Anand Hardware", "-500", "Cable Tie", "", "Sales @ 4%", "No"},
        "EXCEPTIONS=1"},
+      {{"Sales", "X-11", "Anand Hardware", "-500", "Cable Tie",
+        "<GODOWNNAME>Main Location</GODOWNNAME>", "Sales @ 4%", "",
+        "<BILLALLOCATIONS.LIST><NAME>X-11</NAME><BILLTYPE>New Ref</BILLTYPE><AMOUNT>-400</AMOUNT>"
+        "</BILLALLOCATIONS.LIST>"},
+       "ERRORS=1 | Bill-Allocation totals do not match"},
       // The batch goes to the main godown when it names none.
       {{"Journal", "X-10", "Anand Hardware", "-500", "Cable Tie", ""}, "CREATED=1 LASTVCHID"},
   };
