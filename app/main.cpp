@@ -9,12 +9,14 @@
 #include <CLI/CLI.hpp>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSettings>
 #include <QTimer>
 
 #include <lirvo/exit_status.h>
@@ -34,6 +36,7 @@ struct Options {
   bool exporter = false;
   std::string screenshot;
   std::string click;
+  std::string source;
 };
 
 // Parses the arguments before any display is needed, so --help and --version work without one.
@@ -50,6 +53,11 @@ int Parse(int argc, char** argv, Options& options) {
   CLI::Option* exporter =
       app.add_flag("--export", options.exporter, "Open the export selection dialog instead");
   console->excludes(exporter);
+  app.add_option("--source", options.source,
+                 "With --export: the source to move from (sqlite:PATH, odbc:CONNECTION-STRING or "
+                 "access:PATH); remembered for the next --export without it")
+      ->type_name("URI")
+      ->needs(exporter);
   CLI::Option* screenshot =
       app.add_option(
              "--screenshot", options.screenshot,
@@ -173,12 +181,15 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(lirvo::widgets::kApplicationTitle));
+  QApplication::setOrganizationName(QStringLiteral("Lirvo"));  // where QSettings keeps its file
   const bool screenshot = !options.screenshot.empty();
 
   // Each window deletes itself when closed. The window shows first; its load (the server queries,
   // each announced as it starts) runs from the event loop right after.
   QWidget* window = nullptr;
   std::function<void()> load = [] {};
+  int status = kExitOk;
+  bool deferred = false;  // the screenshot waits for the window's own work
   if (options.console) {
     auto* console = new Form1;
     if (screenshot) {
@@ -187,7 +198,44 @@ int main(int argc, char** argv) {
     load = [console] { console->Form_Load(); };
     window = console;
   } else if (options.exporter) {
-    window = new dlgExport;
+    auto* exporter = new dlgExport;
+    if (screenshot) {
+      exporter->showMessage = PrintMessage;
+    }
+    // The source given, else the last one used; without either the dialog only lays out.
+    QSettings settings;
+    const std::string source =
+        options.source.empty()
+            ? settings.value(QStringLiteral("export/source")).toString().toStdString()
+            : options.source;
+    if (!source.empty()) {
+      exporter->setSource(source);
+      if (!options.source.empty() && !exporter->sourceName().empty()) {
+        settings.setValue(QStringLiteral("export/source"),
+                          QString::fromStdString(exporter->sourceName()));
+      }
+      if (screenshot && exporter->logsInAtOnce()) {
+        // The picture is taken after the login, with every kind the source holds ticked, and
+        // with --click Command1 after the run.
+        deferred = true;
+        QObject::connect(exporter, &dlgExport::loginFinished, exporter, [&, exporter](bool ok) {
+          for (QCheckBox* check : exporter->findChildren<QCheckBox*>()) {
+            check->setChecked(check->isEnabled());
+          }
+          if (ok && options.click == "Command1") {
+            exporter->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+          } else {
+            status = TakeScreenshot(*exporter, options);
+          }
+        });
+        QObject::connect(exporter, &dlgExport::runFinished, exporter, [&, exporter] {
+          Options after = options;
+          after.click.clear();
+          status = TakeScreenshot(*exporter, after);
+        });
+      }
+    }
+    window = exporter;
   } else {
     auto* demo = new LirvoDemo;
     if (screenshot) {
@@ -197,10 +245,9 @@ int main(int argc, char** argv) {
     window = demo;
   }
   window->show();
-  int status = kExitOk;
   QTimer::singleShot(0, window, [&] {
     load();
-    if (screenshot) {
+    if (screenshot && !deferred) {
       status = TakeScreenshot(*window, options);
     }
   });

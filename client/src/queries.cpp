@@ -69,8 +69,7 @@ std::string_view ReasonPhrase(long status) {
 
 // One query exchange under the query limits. A redirect or an HTTP error status is a failure:
 // the server answers its queries with 200, so anything else is not the server's answer.
-Reply QueryReply(const std::string& url, const std::optional<std::string_view>& request) {
-  Reply reply = Exchange(url, request, QueryLimits());
+Reply QueryReply(const std::string& url, Reply reply) {
   if (reply.status >= 300) {
     const std::string_view phrase = ReasonPhrase(reply.status);
     throw Failure(FailureKind::Http, FailureNumber::kHttpStatus,
@@ -80,6 +79,10 @@ Reply QueryReply(const std::string& url, const std::optional<std::string_view>& 
                   {FailureCause::From::kHttpStatus, reply.status});
   }
   return reply;
+}
+
+Reply QueryReply(const std::string& url, const std::optional<std::string_view>& request) {
+  return QueryReply(url, Exchange(url, request, QueryLimits()));
 }
 
 // The probe's answer: the server names itself in a RESPONSE; XML without one is the fixed line
@@ -105,8 +108,10 @@ std::string ProbeAnswer(const Reply& reply, const std::string& url) {
 // The company list: "List of Companies", or where the server does not give one (a LINEERROR such
 // as "Could not find Report", a refusal, no COMPANYNAME list) the Company collection. A failure
 // to reach the server, or an HTTP error, is not retried.
-std::vector<std::string> CompanyNames(const std::string& url) {
-  const Reply reply = QueryReply(url, kListOfCompaniesRequest);
+// `post` sends a request and gives back the reply, a failure for an HTTP error status.
+template <class Post>
+std::vector<std::string> CompanyNames(const std::string& url, Post&& post) {
+  const Reply reply = post(kListOfCompaniesRequest);
   try {
     return CompanyNamesOf(reply, url);
   } catch (const Failure& report) {
@@ -114,7 +119,7 @@ std::vector<std::string> CompanyNames(const std::string& url) {
       throw;
     }
     try {
-      return CompanyCollectionNamesOf(QueryReply(url, CompanyCollectionRequest()), url);
+      return CompanyCollectionNamesOf(post(CompanyCollectionRequest()), url);
     } catch (const Failure& collection) {
       throw Failure(collection, report.description() + "; " + collection.description());
     }
@@ -198,7 +203,17 @@ QueryResult<std::string> TryGetCurrentCompany() {
 }
 
 QueryResult<std::vector<std::string>> TryGetCompanyList() {
-  return Attempt<std::vector<std::string>>([] { return CompanyNames(DefaultAddress()); });
+  return Attempt<std::vector<std::string>>([] {
+    const std::string url = DefaultAddress();
+    return CompanyNames(url,
+                        [&url](const std::string& request) { return QueryReply(url, request); });
+  });
+}
+
+std::vector<std::string> ListCompanies(const Server& server) {
+  return CompanyNames(server.url, [&server](const std::string& request) {
+    return QueryReply(server.url, Exchange(server, request, server.Query()));
+  });
 }
 
 std::string GetTallyVersion() {

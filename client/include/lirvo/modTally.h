@@ -303,4 +303,8 @@ QueryResult<std::string> TryGetCurrentCompany();
 // names none.
 QueryResult<std::vector<std::string>> TryGetCompanyList();
 
+// The company names `server` has open, asked as TryGetCompanyList asks them but at the server's
+// address, in its encoding, within its query limits and with its cancel flag. Throws Failure.
+std::vector<std::string> ListCompanies(const Server& server);
+
 }  // namespace modTally

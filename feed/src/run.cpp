@@ -1,0 +1,318 @@
+#include <algorithm>
+#include <functional>
+
+#include <lirvo/feed.h>
+#include <lirvo/feed_run.h>
+#include <lirvo/sales_rows.h>
+#include <lirvo/text.h>
+
+namespace lirvo::feed {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool IsSales(const source::Kind* kind) {
+  return kind->name == books::KindName(books::DocumentType::kSales);
+}
+
+// Keeps the table of kinds and tells it on every change.
+class Table {
+ public:
+  Table(const RunOptions& options, const source::Offer& offer) : options_(options), offer_(offer) {
+    kinds_.reserve(source::Kinds().size());  // rows stay where they are as kinds are added
+    for (const source::Kind& kind : source::Kinds()) {
+      if (std::find(options.kinds.begin(), options.kinds.end(), &kind) != options.kinds.end()) {
+        Add(kind);
+      }
+    }
+  }
+
+  // The kind's row; a master kind fed only for the documents gets one when first met.
+  KindStatus& Get(std::string_view name) {
+    const source::Kind* kind = source::FindKind(name);
+    for (KindStatus& status : kinds_) {
+      if (status.kind == kind) {
+        return status;
+      }
+    }
+    return Add(*kind);
+  }
+
+  // Marks the start of the kind's part; its time runs from here until Finish.
+  void Start(KindStatus& status) {
+    const std::size_t at = Index(status);
+    if (!started_[at]) {
+      started_[at] = Clock::now();
+    }
+  }
+
+  // Brings the kind's time up to now and tells the table.
+  void Changed(KindStatus& status) {
+    Start(status);
+    status.time = Clock::now() - *started_[Index(status)];
+    Tell();
+  }
+
+  void Finish(KindStatus& status) {
+    status.done = true;
+    Changed(status);
+  }
+
+  void Reject(const KindStatus* status, std::string id, std::string reason) {
+    if (options_.rejected) {
+      options_.rejected({status ? status->kind : nullptr, std::move(id), std::move(reason)});
+    }
+  }
+
+  void Tell() const {
+    if (options_.progress) {
+      options_.progress(kinds_);
+    }
+  }
+
+  std::vector<KindStatus>& kinds() { return kinds_; }
+
+ private:
+  // A row for `kind`, in the order of source::Kinds() (the kinds are one array, so their
+  // addresses are in that order), with the rows the offer gives it.
+  KindStatus& Add(const source::Kind& kind) {
+    KindStatus status;
+    status.kind = &kind;
+    for (const source::KindRows& rows : offer_.kinds) {
+      // A master kind's own table only: the names SalesMst implies are created by its sales.
+      if (rows.kind == &kind &&
+          (kind.document() || text::EqualsNoCase(rows.table, kind.table) || IsSales(&kind))) {
+        status.in_source += static_cast<long>(rows.rows);
+      }
+    }
+    const auto after = std::find_if(kinds_.begin(), kinds_.end(), [&kind](const KindStatus& s) {
+      return std::less<>()(&kind, s.kind);
+    });
+    const auto at = static_cast<std::size_t>(after - kinds_.begin());
+    started_.insert(started_.begin() + static_cast<std::ptrdiff_t>(at), std::nullopt);
+    return *kinds_.insert(after, status);
+  }
+
+  std::size_t Index(const KindStatus& status) const {
+    return static_cast<std::size_t>(&status - kinds_.data());
+  }
+
+  const RunOptions& options_;
+  const source::Offer& offer_;
+  std::vector<KindStatus> kinds_;
+  std::vector<std::optional<Clock::time_point>> started_;
+};
+
+// Counts one outcome: `sent` when it was put to the books, `accepted` when they took it.
+void Count(KindStatus& status, bool in_books, bool accepted) {
+  if (in_books) {
+    ++status.in_books;
+    return;
+  }
+  ++status.sent;
+  ++(accepted ? status.accepted : status.rejected);
+}
+
+void FeedTheMasters(source::Source& source, const RunOptions& options, Table& table,
+                    RunSummary& summary) {
+  MastersOptions masters;
+  masters.server = options.server;
+  masters.company = options.company;
+  masters.kinds.clear();
+  std::vector<books::DocumentType> types;
+  for (const KindStatus& status : table.kinds()) {
+    if (const auto kind = books::KindOfKindName(status.kind->name)) {
+      masters.kinds.push_back(*kind);
+    } else if (const auto type = books::TypeOfKindName(status.kind->name)) {
+      types.push_back(*type);
+    }
+  }
+  // Documents without their masters' kinds bring the masters they name along, as the sync does.
+  if (!types.empty() && masters.kinds.size() < books::kMasterKinds.size()) {
+    masters.also = DocumentsNeed(source, types, options.range);
+  }
+  if (masters.kinds.empty() && masters.also.empty()) {
+    return;
+  }
+  for (const books::MasterKind kind : masters.kinds) {
+    table.Start(table.Get(books::KindName(kind)));
+  }
+  masters.each = [&table](const MasterOutcome& master) {
+    KindStatus& status = table.Get(books::KindName(master.kind));
+    using What = MasterOutcome::What;
+    Count(status, master.what == What::kInBooks, master.what == What::kCreated);
+    if (master.what == What::kRejected) {
+      table.Reject(&status, master.name,
+                   master.table + " row " + std::to_string(master.row) + ": " + master.reason);
+    }
+    table.Changed(status);
+  };
+  const MastersSummary fed = FeedMasters(source, masters);
+  for (KindStatus& status : table.kinds()) {
+    if (const auto kind = books::KindOfKindName(status.kind->name)) {
+      status.in_source = fed.kinds[static_cast<std::size_t>(*kind)].in_source;
+      table.Finish(status);
+    }
+  }
+  summary.stopped = fed.stopped;
+  summary.interrupted = fed.interrupted;
+}
+
+void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& table,
+                      RunSummary& summary) {
+  DocumentsOptions documents;
+  documents.server = options.server;
+  documents.company = options.company;
+  documents.batch = options.batch;
+  documents.range = options.range;
+  documents.types.clear();
+  for (const KindStatus& status : table.kinds()) {
+    if (const auto type = books::TypeOfKindName(status.kind->name)) {
+      documents.types.push_back(*type);
+    }
+  }
+  if (documents.types.empty() || !source.FindTable(source::kVouchersTable)) {
+    return;
+  }
+  for (const books::DocumentType type : documents.types) {
+    KindStatus& status = table.Get(books::KindName(type));
+    table.Start(status);
+    if (IsSales(status.kind)) {
+      status.in_source = 0;  // counted again below: Vouchers now, SalesMst after
+    }
+  }
+  documents.each = [&table](const DocumentOutcome& document) {
+    KindStatus* status = document.type ? &table.Get(books::KindName(*document.type)) : nullptr;
+    using What = DocumentOutcome::What;
+    if (status != nullptr) {
+      Count(*status, document.what == What::kInBooks, document.what == What::kSent);
+    }
+    if (document.what == What::kRejected || document.what == What::kHeldOtherwise) {
+      table.Reject(status, document.voucher_id,
+                   (document.what == What::kHeldOtherwise ? "held otherwise in the books: " : "") +
+                       document.reason);
+    }
+    if (status != nullptr) {
+      table.Changed(*status);
+    }
+  };
+  const DocumentsSummary fed = FeedDocuments(source, documents);
+  for (const books::DocumentType type : documents.types) {
+    KindStatus& status = table.Get(books::KindName(type));
+    status.in_source = fed.types[static_cast<std::size_t>(type)].in_source;
+    if (!IsSales(status.kind)) {
+      table.Finish(status);
+    }
+  }
+  summary.stopped = fed.stopped;
+  summary.interrupted = fed.interrupted;
+}
+
+void SyncTheSales(const std::shared_ptr<source::Source>& source, const RunOptions& options,
+                  Table& table, RunSummary& summary) {
+  const auto asked = std::find_if(table.kinds().begin(), table.kinds().end(),
+                                  [](const KindStatus& status) { return IsSales(status.kind); });
+  if (asked == table.kinds().end()) {
+    return;
+  }
+  KindStatus* status = &*asked;
+  if (!source->FindTable(source::kSalesTable)) {
+    table.Finish(*status);
+    return;
+  }
+  table.Start(*status);
+  const KindStatus before = *status;
+  long refused = 0;  // by the server so far, for the live figure of accepted
+  transfer::SyncOptions sync;
+  sync.server = options.server;
+  sync.company = options.company;
+  sync.rows = source::SalesRowsOf(source, options.range);
+  sync.journal = options.journal;
+  sync.batch = options.batch;
+  sync.progress = [&](const transfer::SyncProgress& progress) {
+    if (progress.phase == transfer::SyncPhase::kReading) {
+      status->in_source = before.in_source + progress.total;
+    } else if (progress.phase == transfer::SyncPhase::kVouchers) {
+      status->sent = before.sent + progress.done;
+      status->accepted = before.accepted + progress.done - refused;
+    }
+    table.Changed(*status);
+  };
+  sync.rejected = [&](const transfer::SyncRejection& rejection) {
+    if (!rejection.local && !rejection.differs_in_books) {
+      ++refused;
+    }
+    ++status->rejected;
+    table.Reject(
+        status, rejection.voucher_id,
+        (rejection.differs_in_books ? "held otherwise in the books: " : "") + rejection.reason);
+    table.Changed(*status);
+  };
+  const transfer::SyncSummary synced = transfer::Sync(sync);
+  status->in_source = before.in_source + synced.rows;
+  status->in_books = before.in_books + synced.unchanged;
+  status->accepted = before.accepted + synced.accepted;
+  status->rejected = before.rejected + synced.rejected_locally + synced.rejected_by_server +
+                     synced.differ_in_books;
+  status->sent = before.sent + synced.accepted + synced.rejected_locally +
+                 synced.rejected_by_server + synced.differ_in_books;
+  table.Finish(*status);
+  summary.stopped = synced.stopped;
+  summary.interrupted = synced.interrupted;
+}
+
+}  // namespace
+
+RunOutcome RunSummary::outcome() const {
+  if (interrupted) {
+    return RunOutcome::kInterrupted;
+  }
+  if (stopped) {
+    return RunOutcome::kStopped;
+  }
+  for (const KindStatus& status : kinds) {
+    if (status.rejected > 0) {
+      return RunOutcome::kIncomplete;
+    }
+  }
+  return RunOutcome::kComplete;
+}
+
+RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& options) {
+  if (options.company.empty()) {
+    throw modTally::Failure(modTally::FailureNumber::kSetting,
+                            "no company to move " + source->name() + " into");
+  }
+  RunSummary summary;
+  std::optional<source::Offer> offer;
+  std::optional<Table> table;
+  try {
+    offer.emplace(options.offer ? *options.offer : source::Survey(*source));
+    table.emplace(options, *offer);
+    table->Tell();
+    const auto go_on = [&] {
+      if (!summary.interrupted && options.server.Cancelled()) {
+        summary.interrupted = true;
+      }
+      return !summary.stopped && !summary.interrupted;
+    };
+    if (go_on()) {
+      FeedTheMasters(*source, options, *table, summary);
+    }
+    if (go_on()) {
+      FeedTheDocuments(*source, options, *table, summary);
+    }
+    if (go_on()) {
+      SyncTheSales(source, options, *table, summary);
+    }
+  } catch (const modTally::Failure& failure) {
+    summary.stopped = failure.description();
+  }
+  if (table) {
+    summary.kinds = table->kinds();
+  }
+  return summary;
+}
+
+}  // namespace lirvo::feed
