@@ -15,6 +15,7 @@ constexpr std::array kHeaders{"Item",     "In source", "In books", "Sent",
 void StatusModel::Reset(const std::vector<const lirvo::source::Kind*>& kinds) {
   beginResetModel();
   rows_.clear();
+  unkinded_.clear();
   for (const lirvo::source::Kind* kind : kinds) {
     Row row;
     row.status.kind = kind;
@@ -47,6 +48,11 @@ void StatusModel::Update(const std::vector<lirvo::feed::KindStatus>& kinds,
     rows_ = std::move(rows);
     endResetModel();
   }
+  for (const lirvo::feed::KindRejection& rejection : rejected) {
+    if (rejection.kind == nullptr) {
+      unkinded_.emplace_back(rejection.id, rejection.reason);
+    }
+  }
   for (Row& row : rows_) {
     for (const lirvo::feed::KindStatus& status : kinds) {
       if (status.kind == row.status.kind) {
@@ -66,6 +72,9 @@ void StatusModel::Update(const std::vector<lirvo::feed::KindStatus>& kinds,
 
 const std::vector<StatusModel::Rejection>& StatusModel::RejectionsAt(int row) const {
   static const std::vector<Rejection> kNone;
+  if (row == static_cast<int>(rows_.size())) {
+    return unkinded_;
+  }
   return row >= 0 && row < static_cast<int>(rows_.size())
              ? rows_[static_cast<std::size_t>(row)].rejections
              : kNone;
@@ -91,6 +100,7 @@ lirvo::feed::KindStatus StatusModel::Totals() const {
     total.time += row.status.time;
     total.done = total.done && row.status.done;
   }
+  total.rejected += static_cast<long>(unkinded_.size());
   return total;
 }
 
@@ -117,8 +127,9 @@ QVariant StatusModel::data(const QModelIndex& index, int role) const {
     bold.setBold(true);
     return bold;
   }
-  if (role == Qt::ToolTipRole && !totals && !RejectionsAt(index.row()).empty()) {
-    return tr("Double-click to see the rejected rows and why");
+  if (role == Qt::ToolTipRole && !RejectionsAt(index.row()).empty()) {
+    return totals ? tr("Double-click to see the rejected rows that are of no kind, and why")
+                  : tr("Double-click to see the rejected rows and why");
   }
   if (role != Qt::DisplayRole) {
     return {};

@@ -45,4 +45,7 @@ class StatusModel : public QAbstractTableModel {
   lirvo::feed::KindStatus Totals() const;
 
   std::vector<Row> rows_;
+  // Rejections of no kind (a Vouchers row whose type names none, a line of no voucher): counted
+  // and listed on the totals row.
+  std::vector<Rejection> unkinded_;
 };

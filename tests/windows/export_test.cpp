@@ -24,6 +24,7 @@
 #include <lirvo/odbc.h>
 #include <lirvo/sqlite.h>
 
+#include "StatusModel.h"
 #include "dlgExport.h"
 #include "postgres_cluster.h"
 #include "raw_server.h"
@@ -68,6 +69,22 @@ TEST(ExportDialog, StartsClearedWithAMaskedPasswordProcessDoesNothingAndCloseUnl
   Click(*dialog, "Command2");
   FlushDeferredDeletes();
   EXPECT_TRUE(dialog.isNull());
+}
+
+// A rejection of no kind (a Vouchers row whose type names none) is counted and listed on the totals
+// row, so that nothing rejected goes unshown.
+TEST(StatusGrid, RejectionsOfNoKindGoOnTheTotalsRow) {
+  StatusModel model;
+  const lirvo::source::Kind* sales = lirvo::source::FindKind("sales");
+  model.Reset({sales});
+  lirvo::feed::KindStatus status;
+  status.kind = sales;
+  status.rejected = 1;
+  model.Update({status}, {{sales, "S9", "no lines"}, {nullptr, "J1", "\"Journal\" is no type"}});
+  EXPECT_EQ(model.index(1, 5).data().toString(), "2");
+  ASSERT_EQ(model.RejectionsAt(1).size(), 1U);
+  EXPECT_EQ(model.RejectionsAt(1).front().first, "J1");
+  EXPECT_EQ(model.RejectionsAt(0).front().first, "S9");
 }
 
 // A shop's masters and documents: sales (one naming a ledger nowhere, one in SalesMst), a
