@@ -8,6 +8,7 @@
 #include <ostream>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <lirvo/export_reply.h>
 #include <lirvo/feed.h>
@@ -76,8 +77,9 @@ class Feed {
   Names held_;
   Names found_;  // the names, as documents spell them, found in held_
   std::array<bool, books::kMasterKinds.size()> asked_{};
-  std::vector<Read> queued_;  // at most one batch
-  std::string request_;       // the request of the batch being sent
+  std::vector<Read> queued_;                 // at most one batch
+  std::unordered_set<std::string> matched_;  // of a range's books' copies, those the source has
+  std::string request_;                      // the request of the batch being sent
 };
 
 void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason,
@@ -214,6 +216,9 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
   }
   const auto found = held->find(read.document.voucher_id);
   if (found != held->end()) {
+    if (options_.tell_books_only) {
+      matched_.insert(found->first);
+    }
     std::vector<books::FieldDifference> differences = books::Compare(read.document, found->second);
     if (differences.empty()) {
       Tell(read, DocumentOutcome::What::kInBooks);
@@ -337,6 +342,21 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
         })) {
       return false;
     }
+    if (options_.tell_books_only && held && options_.each) {
+      for (const auto& [id, books] : *held) {
+        if (!matched_.contains(id)) {
+          options_.each({type,
+                         id,
+                         0,
+                         DocumentOutcome::What::kOnlyInBooks,
+                         "dated " + books.document.date,
+                         false,
+                         {},
+                         false});
+        }
+      }
+    }
+    matched_.clear();
   }
   return Flush();
 }

@@ -70,6 +70,7 @@ void Verification::Documents(source::Source& source) {
   documents.types = options_.types;
   documents.range = options_.range;
   documents.dry_run = true;
+  documents.tell_books_only = true;
   documents.each = [this](const DocumentOutcome& document) {
     using What = DocumentOutcome::What;
     if (!document.type) {
@@ -85,6 +86,10 @@ void Verification::Documents(source::Source& source) {
       case What::kSent:  // a dry run's "to send": the books lack it
         ++counts.missing;
         Tell({document.voucher_id, document.row, Outcome::kMissing, "", "", ""});
+        break;
+      case What::kOnlyInBooks:
+        ++counts.not_in_source;
+        Tell({document.voucher_id, 0, Outcome::kNotInSource, "", "", document.reason});
         break;
       case What::kHeldOtherwise:
         ++counts.different;
@@ -125,7 +130,11 @@ void PrintCounts(std::ostream& out, const VerifyCounts& c, bool documents) {
   if (documents) {
     out << c.different << " different, ";
   }
-  out << c.not_expected << " not expected: failed local checks\n";
+  out << c.not_expected << " not expected: failed local checks";
+  if (c.not_in_source > 0) {
+    out << "; " << c.not_in_source << " in the books but not in the source";
+  }
+  out << '\n';
 }
 
 }  // namespace
@@ -136,7 +145,7 @@ RunOutcome SourceVerifySummary::outcome() const {
     amiss += c.missing + c.different;
   }
   for (const VerifyCounts& c : documents) {
-    amiss += c.missing + c.different;
+    amiss += c.missing + c.different + c.not_in_source;
   }
   return amiss > 0 ? RunOutcome::kIncomplete : RunOutcome::kComplete;
 }

@@ -694,12 +694,14 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
   EXPECT_EQ(year.exit_code, 0) << year.out << year.err;
   EXPECT_THAT(year.out, AllOf(HasSubstr("sales: 10 in the source, 10 match"),
                               Not(HasSubstr("ledgers:")), Not(HasSubstr("receipts:"))));
-  // RC-0004 is paid into HDFC Bank with no charges; eight receipts name "Bank Charges".
+  // RC-0004 is paid into HDFC Bank with no charges; eight receipts name "Bank Charges"; PY-0002
+  // goes by another VoucherID in the books.
   sqlite::Database(data, false)
       .Execute(
           "UPDATE voucher_entries SET amount = '-2100' WHERE name = 'HDFC Bank' AND voucher_id = "
           "(SELECT id FROM vouchers WHERE remote_id = 'RC-0004');"
-          "DELETE FROM masters WHERE name = 'Bank Charges'");
+          "DELETE FROM masters WHERE name = 'Bank Charges';"
+          "UPDATE vouchers SET remote_id = 'PY-9999' WHERE remote_id = 'PY-0002'");
   const std::string report = (folder_ / "report.csv").string();
   const test::CommandResult found = test::RunCommand(lirvo + " --report " + report);
   EXPECT_EQ(found.exit_code, 3) << found.out << found.err;
@@ -708,13 +710,16 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
                               "books, 0 not expected"),
                     HasSubstr("receipts: 24 in the source, 15 match, 8 missing from the books, 1 "
                               "different, 0 not expected"),
-                    HasSubstr("payments: 24 in the source, 24 match"),
+                    HasSubstr("payments: 24 in the source, 23 match, 1 missing from the books, 0 "
+                              "different, 0 not expected: failed local checks; 1 in the books "
+                              "but not in the source"),
                     Not(HasSubstr("Everything the source expects"))));
   std::ifstream file(report);
   const std::string csv{std::istreambuf_iterator<char>(file), {}};
   EXPECT_THAT(csv,
               AllOf(HasSubstr("Ledgers: Bank Charges,23,master missing,,,\n"),
                     HasSubstr("RC-0004,40,different,line 1 amount,2000,2100\n"),
+                    HasSubstr("PY-9999,,not in source,,,dated 20160518\n"),
                     HasSubstr("RC-0003,32,missing,,\"it names the ledger \"\"Bank Charges\"\"")));
 }
 

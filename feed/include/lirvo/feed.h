@@ -72,7 +72,9 @@ void PrintMastersSummary(std::ostream& out, const MastersSummary& summary, bool 
 
 // What became of one document of the source.
 struct DocumentOutcome {
-  enum class What { kSent, kInBooks, kRejected, kHeldOtherwise };
+  // kOnlyInBooks: a document of the books that the source does not hold (told only with
+  // DocumentsOptions::tell_books_only; `row` is 0, `reason` says its date).
+  enum class What { kSent, kInBooks, kRejected, kHeldOtherwise, kOnlyInBooks };
   std::optional<books::DocumentType> type;  // none: its VoucherType names no document type
   std::string voucher_id;
   long row = 0;  // in Vouchers, from 1
@@ -95,6 +97,9 @@ struct DocumentsOptions {
   // Send the source's version of the documents the books hold otherwise (by default they are
   // named and left alone: someone may have corrected them in the books).
   bool overwrite = false;
+  // Also tell (as kOnlyInBooks) each document the books hold, of a type fed and dated within a
+  // range read back, whose VoucherID the source does not hold: what verify names.
+  bool tell_books_only = false;
   int batch = 200;  // documents per request
   // Only the documents dated in it (none: every date). A document whose date does not read as one
   // is read, for its checks to reject.
@@ -157,10 +162,11 @@ struct SourceVerifyOptions {
 // How the masters of one kind, or the documents of one type, stand.
 struct VerifyCounts {
   long in_source = 0;
-  long match = 0;         // in the books (a document: as the source has it)
-  long missing = 0;       // not in the books
-  long different = 0;     // documents: in the books otherwise
-  long not_expected = 0;  // failing the local checks: a sync would never send them
+  long match = 0;          // in the books (a document: as the source has it)
+  long missing = 0;        // not in the books
+  long different = 0;      // documents: in the books otherwise
+  long not_expected = 0;   // failing the local checks: a sync would never send them
+  long not_in_source = 0;  // documents: in the books, dated within the source's, not in it
 };
 
 struct SourceVerifySummary {
