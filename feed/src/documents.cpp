@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <ostream>
 #include <span>
 #include <unordered_map>
@@ -32,6 +33,19 @@ using Read = SpooledDocument;
 // How many of the source's documents of a type the books are read back for at once: a reply of
 // about 1.5 MB, and what is held of it, whatever the source's size.
 constexpr long kRangeDocuments = 500;
+
+// The day after `day`, both YYYYMMDD.
+std::string DayAfter(const std::string& day) {
+  using namespace std::chrono;
+  const year_month_day date{year{std::stoi(day.substr(0, 4))},
+                            month{static_cast<unsigned>(std::stoi(day.substr(4, 2)))},
+                            std::chrono::day{static_cast<unsigned>(std::stoi(day.substr(6, 2)))}};
+  const year_month_day next{sys_days{date} + days{1}};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d%02u%02u", static_cast<int>(next.year()),
+                static_cast<unsigned>(next.month()), static_cast<unsigned>(next.day()));
+  return text;
+}
 
 class Feed {
  public:
@@ -334,6 +348,13 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
     ranges.back().second = day;
     count += documents;
   });
+  if (options_.tell_books_only) {
+    // One range follows another without a gap, so that the books' documents dated between two
+    // of the source's days are read back too, for verify to name those the source lacks.
+    for (std::size_t i = 1; i < ranges.size(); ++i) {
+      ranges[i].first = DayAfter(ranges[i - 1].second);
+    }
+  }
   for (const auto& range : ranges) {
     Held held;
     if (!spool.ForEachDocument(type, range, [&](Read read) {

@@ -737,7 +737,7 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
       "('Freight', 'Indirect Incomes');"
       "CREATE TABLE Vouchers(VoucherID, VoucherType, Date, Party);"
       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1100) INSERT INTO "
-      "Vouchers SELECT 'S' || i, 'Sales', date('2016-04-01', '+' || (i % 20) || ' days'), "
+      "Vouchers SELECT 'S' || i, 'Sales', date('2016-04-01', '+' || (2 * (i % 20)) || ' days'), "
       "'Anand Hardware' FROM n;"
       "CREATE TABLE VoucherLines(VoucherID, Line, Ledger, Item, Quantity, Unit, Rate, Amount);"
       "WITH RECURSIVE n(i) AS (SELECT 1100 UNION ALL SELECT i - 1 FROM n WHERE i > 1) INSERT INTO "
@@ -766,6 +766,15 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
   EXPECT_EQ(rerun.exit_code, 0) << rerun.out << rerun.err;
   EXPECT_THAT(rerun.out, HasSubstr("sales: 1100 in the source, 1100 already in the books as in "
                                    "the source, 0 sent"));
+  // A voucher of the books dated on a day of no document, between two ranges read back, that the
+  // source does not hold: verify names it.
+  sqlite::Database(data, false)
+      .Execute("UPDATE vouchers SET remote_id = 'GAP', date = '20160418' WHERE remote_id = 'S1'");
+  const test::CommandResult verified = test::RunCommand(
+      "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " verify --source sqlite:" + path);
+  EXPECT_EQ(verified.exit_code, 3) << verified.out << verified.err;
+  EXPECT_THAT(verified.out, HasSubstr("1 missing from the books, 0 different, 0 not expected: "
+                                      "failed local checks; 1 in the books but not in the source"));
 }
 
 TEST_F(SourceFiles, SourcesCommandExitStatuses) {
