@@ -12,6 +12,7 @@
 #include <lirvo/encoding.h>
 
 #include "inputs.h"
+#include "paired.h"
 #include "processes.h"
 #include "split.h"
 
@@ -26,17 +27,6 @@ constexpr std::size_t kBodyBytes = 2048;
 
 double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Runs a benchmark's body: a failure it throws ends the benchmark with an error instead of ending
-// lirvo-bench, and the stand-in of the body is stopped on the way out.
-template <class Body>
-void Guarded(benchmark::State& state, Body body) {
-  try {
-    body();
-  } catch (const std::exception& failure) {
-    state.SkipWithError(failure.what());
-  }
 }
 
 // A file under /tmp holding `text`, removed when destroyed.

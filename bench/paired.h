@@ -4,10 +4,12 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <ctime>
+#include <exception>
 #include <vector>
 
 namespace lirvo::bench {
@@ -89,6 +91,17 @@ inline void Report(benchmark::State& state, const PairedFigures& figures) {
   state.counters["baseline_s"] = figures.baseline;
   state.counters["ratio"] = figures.ratio;
   state.counters["page_faults"] = static_cast<double>(figures.page_faults);
+}
+
+// Runs a benchmark's `body`; an exception it throws (a child that failed, a file that cannot be
+// written) marks the benchmark skipped with its message instead of ending lirvo-bench.
+template <class Body>
+void Guarded(benchmark::State& state, Body body) {
+  try {
+    body();
+  } catch (const std::exception& failure) {
+    state.SkipWithError(failure.what());
+  }
 }
 
 }  // namespace lirvo::bench

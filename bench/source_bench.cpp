@@ -22,6 +22,7 @@
 
 #include <lirvo/sqlite.h>
 
+#include "paired.h"
 #include "postgres_cluster.h"
 #include "processes.h"
 
@@ -290,15 +291,6 @@ Measured DumpCsv(const std::string& source) {
   std::error_code ignored;
   fs::remove(out, ignored);
   return measured;
-}
-
-template <class Work>
-void Guarded(benchmark::State& state, Work&& work) {
-  try {
-    work();
-  } catch (const std::exception& error) {
-    state.SkipWithError(error.what());
-  }
 }
 
 // Benchmark 12: the source synced from SQLite into a fresh stand-in against sqlite3's CSV dump

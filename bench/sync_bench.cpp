@@ -11,6 +11,7 @@
 
 #include <lirvo/sync.h>
 
+#include "paired.h"
 #include "processes.h"
 
 namespace lirvo::bench {
@@ -42,15 +43,6 @@ class TemporaryJournal {
   static inline int count_ = 0;
   fs::path path_;
 };
-
-template <class Work>
-void Guarded(benchmark::State& state, Work&& work) {
-  try {
-    work();
-  } catch (const std::exception& error) {
-    state.SkipWithError(error.what());
-  }
-}
 
 // The CPU time of mdb-export of the table (user and system), under lirvo-bench-peak.
 double MdbExportCpuSeconds() {
