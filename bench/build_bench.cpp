@@ -53,19 +53,19 @@ BENCHMARK(B1_BuildLedger)->Iterations(1)->UseManualTime()->Unit(benchmark::kNano
 // BuildSalesVoucher against the same 76 pieces, values already in text form, appended to a string
 // reserved for them.
 void B2_BuildSalesVoucher(benchmark::State& state) {
-  const transfer::SalesRow row = FirstSampleRow();
+  const books::SalesRow row = FirstSampleRow();
   const std::vector<std::string> pieces = VoucherPieces(row);
   const std::size_t size =
       std::accumulate(pieces.begin(), pieces.end(), std::size_t{0},
                       [](std::size_t sum, const std::string& piece) { return sum + piece.size(); });
   if (pieces.size() != 76 || std::accumulate(pieces.begin(), pieces.end(), std::string()) !=
-                                 transfer::BuildSalesVoucher(row, "")) {
+                                 books::BuildSalesVoucher(row, "")) {
     state.SkipWithError("the 76 pieces do not join to the voucher BuildSalesVoucher writes");
   }
   for (auto _ : state) {
     Report(state, MeasurePaired(
                       [&] {
-                        std::string text = transfer::BuildSalesVoucher(row, "");
+                        std::string text = books::BuildSalesVoucher(row, "");
                         benchmark::DoNotOptimize(text.data());
                       },
                       [&] {

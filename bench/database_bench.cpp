@@ -15,14 +15,14 @@
 #include <stdexcept>
 
 // mdbtools.h includes glib inside an extern "C" block; glib must come first (see
-// transfer/mdbreader/values.h).
+// access/mdbreader/values.h).
 #include <glib.h>
 // clang-format off
 #include <mdbtools.h>
 // clang-format on
 
+#include <lirvo/books/sales.h>
 #include <lirvo/salesdb.h>
-#include <lirvo/transfer.h>
 
 #include "database.h"
 #include "processes.h"
@@ -52,18 +52,18 @@ double CpuSeconds() {
 // The six queries, each result read to its end; the number of rows read.
 long TransferQueries() {
   long rows_read = 0;
-  transfer::SalesDatabase database(kDatabase);
+  access::SalesDatabase database(kDatabase);
   for (const char* column : kDistinctColumns) {
-    transfer::Recordset values =
+    access::Recordset values =
         database.Open(std::string("Select DISTINCT ") + column + " from SalesMst");
     for (; !values.AtEnd(); values.MoveNext()) {
       benchmark::DoNotOptimize(&values.Field(column));
       ++rows_read;
     }
   }
-  transfer::Recordset rows = database.Open("Select * from SalesMst");
+  access::Recordset rows = database.Open("Select * from SalesMst");
   for (; !rows.AtEnd(); rows.MoveNext()) {
-    const transfer::SalesRow row = transfer::ReadSalesRow(rows);
+    const books::SalesRow row = books::ReadSalesRow(rows);
     benchmark::DoNotOptimize(&row);
     ++rows_read;
   }

@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 
+#include <lirvo/books/send.h>
+
 #include "inputs.h"
 #include "paired.h"
 
@@ -45,7 +47,7 @@ void Label(benchmark::State& state, std::size_t messages) {
 
 // What a request is sent as: the document laid out and written in one pass.
 void LayOut(const pugi::xml_document& document) {
-  const std::string text = transfer::LaidOutXml(document);
+  const std::string text = books::LaidOutXml(document);
   benchmark::DoNotOptimize(text.data());
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include <lirvo/books/sales.h>
 #include <lirvo/salesdb.h>
 
 namespace lirvo::bench {
@@ -23,20 +24,20 @@ modTallyIm::LedgerMaster VatOutputLedger() {
   return ledger;
 }
 
-transfer::SalesRow FirstSampleRow() {
-  transfer::SalesDatabase database(LIRVO_SAMPLE_DATA);
-  const transfer::Recordset rows = database.Open("Select * from SalesMst");
-  return transfer::ReadSalesRow(rows);
+books::SalesRow FirstSampleRow() {
+  access::SalesDatabase database(LIRVO_SAMPLE_DATA);
+  const access::Recordset rows = database.Open("Select * from SalesMst");
+  return books::ReadSalesRow(rows);
 }
 
-std::vector<std::string> VoucherPieces(const transfer::SalesRow& row) {
+std::vector<std::string> VoucherPieces(const books::SalesRow& row) {
   const auto text = [](const std::optional<std::string>& value) {
     return modTally::EscapeXml(value.value_or(std::string()));
   };
-  const double amount = transfer::ReadNumber(row.Amount.value_or("0"));
-  const double tax_percent = transfer::ReadNumber(row.TaxPer.value_or("0"));
-  const std::string tax = transfer::FormatAmount((amount * tax_percent) / 100);
-  const std::string gross = transfer::FormatAmount(-(amount + (tax_percent * amount) / 100));
+  const double amount = books::ReadNumber(row.Amount.value_or("0"));
+  const double tax_percent = books::ReadNumber(row.TaxPer.value_or("0"));
+  const std::string tax = books::FormatAmount((amount * tax_percent) / 100);
+  const std::string gross = books::FormatAmount(-(amount + (tax_percent * amount) / 100));
   const std::string id = text(row.VoucherID);
   const std::string date = text(row.VoucherDate);
   const std::string party = text(row.PartyName);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <lirvo/books/sales.h>
 #include <lirvo/modTallyIm.h>
-#include <lirvo/transfer.h>
 #include <pugixml.hpp>
 
 namespace lirvo::bench {
@@ -19,10 +19,10 @@ inline constexpr const char* kCompany = "Demo Trading Co";
 modTallyIm::LedgerMaster VatOutputLedger();
 
 // The first row of SalesMst in SampleData.mdb.
-transfer::SalesRow FirstSampleRow();
+books::SalesRow FirstSampleRow();
 
 // The 76 pieces of the sales voucher of `row`, values filled in, as the voucher joins them.
-std::vector<std::string> VoucherPieces(const transfer::SalesRow& row);
+std::vector<std::string> VoucherPieces(const books::SalesRow& row);
 
 // An "All Masters" import for kCompany holding `messages` TALLYMESSAGE elements, each one customer
 // ledger as BuildLedger writes it (about 262 bytes a message), on one line.

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 
+#include <lirvo/books/judge.h>
 #include <lirvo/encoding.h>
 
 #include "inputs.h"
@@ -130,7 +131,7 @@ void B6_SequentialExchanges(benchmark::State& state) {
           failed = reply.status != 200;
         }
         ours = Since(start);
-        failed = failed || transfer::IsRejection(reply);  // the import itself, checked untimed
+        failed = failed || books::IsRejection(reply);  // the import itself, checked untimed
       };
       const auto run_curl = [&] {
         const Finished finished =

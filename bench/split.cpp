@@ -7,7 +7,10 @@
 #include <iostream>
 #include <type_traits>
 
+#include <lirvo/books/sales.h>
+#include <lirvo/books/send.h>
 #include <lirvo/salesdb.h>
+#include <lirvo/transfer.h>
 
 #include "inputs.h"
 
@@ -46,7 +49,7 @@ struct Split {
     pugi::xml_document document;
     const std::string body = Time(formatting, [&] {
       modTally::LoadXml(document, request);
-      return transfer::LaidOutXml(document);
+      return books::LaidOutXml(document);
     });
     Time(network, [&] { modTally::Exchange(url, std::string_view(body)); });
   }
@@ -54,7 +57,7 @@ struct Split {
 
 void TransferStepByStep(Split& split) {
   auto database =
-      split.Time(split.database, [] { return transfer::SalesDatabase(LIRVO_SAMPLE_DATA); });
+      split.Time(split.database, [] { return access::SalesDatabase(LIRVO_SAMPLE_DATA); });
   for (const transfer::MasterPhase& phase : transfer::MasterPhases()) {
     const char* const column = phase.column;
     auto values = split.Time(split.database, [&] {
@@ -69,10 +72,9 @@ void TransferStepByStep(Split& split) {
   }
   auto rows = split.Time(split.database, [&] { return database.Open("Select * from SalesMst"); });
   for (int i = 0; i < transfer::kRowLimit && !rows.AtEnd(); ++i) {
-    const transfer::SalesRow row =
-        split.Time(split.database, [&] { return transfer::ReadSalesRow(rows); });
-    split.Post(
-        split.Time(split.building, [&] { return transfer::BuildSalesVoucher(row, kCompany); }));
+    const books::SalesRow row =
+        split.Time(split.database, [&] { return books::ReadSalesRow(rows); });
+    split.Post(split.Time(split.building, [&] { return books::BuildSalesVoucher(row, kCompany); }));
     split.Time(split.database, [&] { rows.MoveNext(); });
   }
 }

@@ -113,13 +113,13 @@ void B8_SyncSales20k(benchmark::State& state) {
     for (auto _ : state) {
       Standin server;
       const TemporaryJournal journal;
-      const SyncRun first = SyncProcess(server.url(), journal.path(), transfer::kDefaultBatch);
+      const SyncRun first = SyncProcess(server.url(), journal.path(), sync::kDefaultBatch);
       const double export_first = MdbExportSeconds();
       const double export_cpu = MdbExportCpuSeconds();
-      const SyncRun again = SyncProcess(server.url(), journal.path(), transfer::kDefaultBatch);
+      const SyncRun again = SyncProcess(server.url(), journal.path(), sync::kDefaultBatch);
       const double export_again = MdbExportSeconds();
       const SyncRun trusted =
-          SyncProcess(server.url(), journal.path(), transfer::kDefaultBatch, {"--trust-journal"});
+          SyncProcess(server.url(), journal.path(), sync::kDefaultBatch, {"--trust-journal"});
       const double export_trusted = MdbExportSeconds();
       state.SetIterationTime(first.wall_seconds);
       state.counters["ours_s"] = first.wall_seconds;
@@ -151,7 +151,7 @@ void B9_SyncBatchedVsSingle(benchmark::State& state) {
       const auto run = [](int batch) {
         Standin server;
         const TemporaryJournal journal;
-        transfer::SyncOptions options;
+        sync::SyncOptions options;
         options.server.url = server.url();
         options.company = "Demo Trading Co";
         options.database = kSales20k;
@@ -159,12 +159,12 @@ void B9_SyncBatchedVsSingle(benchmark::State& state) {
         options.batch = batch;
         options.row_limit = 2000;
         std::optional<std::chrono::steady_clock::time_point> sending;
-        options.progress = [&sending](const transfer::SyncProgress& progress) {
-          if (progress.phase != transfer::SyncPhase::kReading && !sending) {
+        options.progress = [&sending](const sync::SyncProgress& progress) {
+          if (progress.phase != sync::SyncPhase::kReading && !sending) {
             sending = std::chrono::steady_clock::now();
           }
         };
-        const transfer::SyncSummary summary = transfer::Sync(options);
+        const sync::SyncSummary summary = sync::Sync(options);
         const auto end = std::chrono::steady_clock::now();
         if (summary.outcome() != lirvo::RunOutcome::kComplete || summary.accepted != 2000 ||
             !sending) {
@@ -172,7 +172,7 @@ void B9_SyncBatchedVsSingle(benchmark::State& state) {
         }
         return std::chrono::duration<double>(end - *sending).count();
       };
-      const double batched = run(transfer::kDefaultBatch);
+      const double batched = run(sync::kDefaultBatch);
       const double single = run(1);
       state.SetIterationTime(batched);
       state.counters["ours_s"] = batched;

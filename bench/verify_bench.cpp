@@ -27,12 +27,12 @@ void B11_VerifySales20k(benchmark::State& state) {
     Standin server;
     const fs::path journal =
         fs::temp_directory_path() / ("lirvo-bench-verify-" + std::to_string(getpid()) + ".sqlite");
-    transfer::SyncOptions sync;
+    sync::SyncOptions sync;
     sync.server.url = server.url();
     sync.company = "Demo Trading Co";
     sync.database = kSales20k;
     sync.journal = journal;
-    const transfer::SyncSummary synced = transfer::Sync(sync);
+    const sync::SyncSummary synced = sync::Sync(sync);
     for (const char* suffix : {"", "-wal", "-shm"}) {
       std::error_code ignored;
       fs::remove(journal.string() + suffix, ignored);

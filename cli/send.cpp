@@ -6,8 +6,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include <lirvo/judge.h>
-#include <lirvo/transfer.h>
+#include <lirvo/books/judge.h>
+#include <lirvo/books/send.h>
 
 #include "commands.h"
 
@@ -24,17 +24,17 @@ int Send(const std::string& file) {
     return kExitFailure;
   }
   try {
-    const modTally::Reply reply = transfer::SendRequest(modTally::DefaultAddress(), request);
+    const modTally::Reply reply = books::SendRequest(modTally::DefaultAddress(), request);
     std::cout << reply.text;
     if (!reply.text.empty() && reply.text.back() != '\n') {
       std::cout << '\n';
     }
     // A request of objects is judged by whether the reply accounts for every one of them; any
     // other request (no TALLYMESSAGE) by whether the reply counts something done.
-    const transfer::SentObjects sent = transfer::CountSentObjects(request);
-    const transfer::ImportVerdict verdict =
-        transfer::JudgeImport(reply, sent.objects > 0 ? std::optional(sent) : std::nullopt);
-    if (verdict.outcome != transfer::ImportOutcome::kAccepted) {
+    const books::SentObjects sent = books::CountSentObjects(request);
+    const books::ImportVerdict verdict =
+        books::JudgeImport(reply, sent.objects > 0 ? std::optional(sent) : std::nullopt);
+    if (verdict.outcome != books::ImportOutcome::kAccepted) {
       std::cout.flush();
       std::cerr << "lirvo: the server rejected " << file << ": " << verdict.reason << '\n';
       return kExitRejected;

@@ -62,7 +62,7 @@ struct SyncValues {
   std::string user;
   std::vector<std::string> kinds;
   std::string company;
-  int batch = transfer::kDefaultBatch;
+  int batch = sync::kDefaultBatch;
   std::string journal;
   std::string report;
   bool dry_run = false;
@@ -75,7 +75,7 @@ struct SyncValues {
 };
 
 int RunSync(const SyncValues& values) {
-  transfer::SyncOptions options;
+  sync::SyncOptions options;
   options.database = values.db;
   options.batch = values.batch;
   options.dry_run = values.dry_run;
@@ -83,8 +83,8 @@ int RunSync(const SyncValues& values) {
   options.trust_journal = values.trust_journal;
   options.overwrite = values.overwrite;
   try {
-    options.journal = values.journal.empty() ? transfer::DefaultJournalPath()
-                                             : std::filesystem::path(values.journal);
+    options.journal =
+        values.journal.empty() ? sync::DefaultJournalPath() : std::filesystem::path(values.journal);
     options.server = modTally::Server::FromEnvironment();
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
@@ -125,10 +125,10 @@ int RunSync(const SyncValues& values) {
   options.company = *company;
 
   const InterruptGuard guard;
-  transfer::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
+  sync::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
   options.server.cancelled = [] { return interrupt_requested.load(); };
-  options.progress = [&progress](const transfer::SyncProgress& p) { progress.Show(p); };
-  options.rejected = [&](const transfer::SyncRejection& rejection) {
+  options.progress = [&progress](const sync::SyncProgress& p) { progress.Show(p); };
+  options.rejected = [&](const sync::SyncRejection& rejection) {
     report.Add(CsvField(rejection.voucher_id) + ',' + std::to_string(rejection.row) + ',' +
                    CsvField(rejection.reason),
                (rejection.differs_in_books ? "Held otherwise: row " : "Rejected: row ") +
@@ -172,9 +172,9 @@ int RunSync(const SyncValues& values) {
   if (db && !options.rows) {
     return report.Finish(std::cout, "Rejected: ", masters_rejected) ? fed : kExitFailure;
   }
-  transfer::SyncSummary summary;
+  sync::SyncSummary summary;
   try {
-    summary = transfer::Sync(options);
+    summary = sync::Sync(options);
   } catch (const modTally::Failure& failure) {
     progress.Finish();
     std::cerr << "lirvo: " << failure.description() << '\n';
@@ -186,7 +186,7 @@ int RunSync(const SyncValues& values) {
     std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
     return ExitStatusOf(summary.outcome());
   }
-  transfer::PrintSummary(std::cout, summary);
+  sync::PrintSummary(std::cout, summary);
   if (!report.Finish(std::cout, "Rejected: ",
                      masters_rejected + summary.rejected_locally + summary.rejected_by_server +
                          summary.differ_in_books)) {
@@ -216,7 +216,7 @@ void AddSyncCommand(CLI::App& app, int& status) {
   AddKindsOption(*sync, values->kinds, "move");
   sync->add_option("--company", values->company, "the company (default: the server's current one)");
   sync->add_option("--batch", values->batch, "vouchers or masters per request")
-      ->check(WholeNumber(1, transfer::kLargestBatch))
+      ->check(WholeNumber(1, sync::kLargestBatch))
       ->capture_default_str();
   sync->add_option("--journal", values->journal,
                    "the journal file (default: $XDG_STATE_HOME/lirvo/sync-journal.sqlite or "

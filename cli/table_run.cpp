@@ -7,6 +7,7 @@
 #include <iostream>
 #include <limits>
 
+#include <lirvo/books/sales.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sync.h>
 
@@ -18,7 +19,7 @@ std::optional<std::string> CompanyToUse(const std::string& given, const modTally
   }
   std::string company;
   try {
-    company = transfer::CurrentCompany(server);
+    company = sync::CurrentCompany(server);
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
     return std::nullopt;
@@ -53,7 +54,7 @@ CLI::Validator WholeNumber(long low, long high) {
 CLI::Validator CalendarDate() {
   return CLI::Validator(
       [](const std::string& value) -> std::string {
-        if (!transfer::IsCalendarDate(value)) {
+        if (!books::IsCalendarDate(value)) {
           return "a date is a day of the calendar written YYYYMMDD, not \"" + value + "\"";
         }
         return {};

@@ -26,7 +26,7 @@ namespace {
 int VerifySourceKinds(source::Source& db, const modTally::Server& server,
                       const std::string& company, const KindsToMove& kinds,
                       const std::optional<source::DateRange>& range,
-                      const std::function<void(const transfer::Finding&)>& finding) {
+                      const std::function<void(const verify::Finding&)>& finding) {
   feed::SourceVerifyOptions options;
   options.server = server;
   options.company = company;
@@ -58,7 +58,7 @@ bool HoldsAny(source::Source& db, const KindsToMove& kinds) {
 }  // namespace
 
 int RunVerify(const VerifyValues& values) {
-  transfer::VerifyOptions options;
+  verify::VerifyOptions options;
   options.database = values.db;
   options.from = values.from;
   options.to = values.to;
@@ -100,13 +100,13 @@ int RunVerify(const VerifyValues& values) {
   }
   options.company = *company;
 
-  transfer::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
-  options.progress = [&progress](const transfer::SyncProgress& p) { progress.Show(p); };
+  sync::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
+  options.progress = [&progress](const verify::SyncProgress& p) { progress.Show(p); };
   long findings = 0;
-  options.finding = [&](const transfer::Finding& finding) {
+  options.finding = [&](const verify::Finding& finding) {
     ++findings;
     const std::string row = finding.row > 0 ? std::to_string(finding.row) : std::string();
-    const std::string outcome(transfer::OutcomeName(finding.outcome));
+    const std::string outcome(verify::OutcomeName(finding.outcome));
     report.Add(CsvField(finding.voucher_id) + ',' + row + ',' + outcome + ',' +
                    CsvField(finding.field) + ',' + CsvField(finding.source) + ',' +
                    CsvField(finding.books),
@@ -131,16 +131,16 @@ int RunVerify(const VerifyValues& values) {
       return report.Finish(std::cout, "", findings) ? status : kExitFailure;
     }
   }
-  transfer::VerifySummary summary;
+  verify::VerifySummary summary;
   try {
-    summary = transfer::Verify(options);
+    summary = verify::Verify(options);
   } catch (const modTally::Failure& failure) {
     progress.Finish();
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitUsage;
   }
   progress.Finish();
-  transfer::PrintVerifySummary(std::cout, summary);
+  verify::PrintVerifySummary(std::cout, summary);
   if (!report.Finish(std::cout, "", findings)) {
     return kExitFailure;
   }

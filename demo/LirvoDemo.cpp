@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <lirvo/books/send.h>
 #include <lirvo/design.h>
 #include <lirvo/modTally.h>
 #include <lirvo/transfer.h>
@@ -132,7 +133,7 @@ void LirvoDemo::Stat(const std::string& message) {
 }
 
 std::string LirvoDemo::SendToTally(const std::string& request) {
-  return lirvo::transfer::SendToTally(request);
+  return lirvo::books::SendToTally(request);
 }
 
 void LirvoDemo::DataToTally() {

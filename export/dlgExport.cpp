@@ -326,7 +326,7 @@ void dlgExport::Login() {
           return result;
         }
         try {
-          const std::string current = lirvo::transfer::CurrentCompany(server);
+          const std::string current = lirvo::sync::CurrentCompany(server);
           if (!current.empty()) {
             result.companies.push_back(current);
           }
@@ -443,7 +443,7 @@ void dlgExport::StartRun() {
   options.kinds = kinds;
   options.offer = offer_;
   try {
-    options.journal = journal_.empty() ? lirvo::transfer::DefaultJournalPath() : journal_;
+    options.journal = journal_.empty() ? lirvo::sync::DefaultJournalPath() : journal_;
   } catch (const modTally::Failure& failure) {
     Fail(tr("Cannot keep the journal of the transfer: %1\nSet XDG_STATE_HOME or HOME to a folder "
             "that can be written.")

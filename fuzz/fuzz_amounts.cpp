@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include <lirvo/books/sales.h>
 #include <lirvo/modTally.h>
-#include <lirvo/transfer.h>
 
 namespace {
 
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   double value = 0;
   try {
-    value = lirvo::transfer::ReadNumber(text);
+    value = lirvo::books::ReadNumber(text);
   } catch (const modTally::Failure& failure) {
     Require(failure.number() == modTally::FailureNumber::kValue && reference.overflow);
     return 0;
@@ -106,13 +106,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     spaced += c;
     spaced += (c % 3 == 0) ? " " : (c % 3 == 1) ? "\t" : "\n";
   }
-  Require(lirvo::transfer::ReadNumber(spaced) == value);
-  Require(lirvo::transfer::ReadNumber(std::string(text) + "%") == value);
+  Require(lirvo::books::ReadNumber(spaced) == value);
+  Require(lirvo::books::ReadNumber(std::string(text) + "%") == value);
 
-  const std::string amount = lirvo::transfer::FormatAmount(value);
+  const std::string amount = lirvo::books::FormatAmount(value);
   Require(IsAmountText(amount));
   Require((amount[0] == '-') == (value < 0 && amount != "0"));
-  const double back = lirvo::transfer::ReadNumber(amount);
+  const double back = lirvo::books::ReadNumber(amount);
   Require(std::fabs(back - value) <= std::fabs(value) * 1e-14 + DBL_TRUE_MIN);
   return 0;
 }

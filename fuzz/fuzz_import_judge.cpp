@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include <lirvo/judge.h>
+#include <lirvo/books/judge.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) {
@@ -17,17 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data) + 2, size - 2);
   const modTally::Reply reply{status, "Location: http://elsewhere/\r\n", text};
 
-  const lirvo::transfer::SentObjects counted = lirvo::transfer::CountSentObjects(text);
+  const lirvo::books::SentObjects counted = lirvo::books::CountSentObjects(text);
   if (counted.deletions < 0 || counted.deletions > counted.objects ||
       (counted.objects != 1 && !counted.only.empty())) {
     std::abort();
   }
 
-  const std::optional<lirvo::transfer::SentObjects> sent =
+  const std::optional<lirvo::books::SentObjects> sent =
       data[0] == 255 ? std::nullopt
-                     : std::optional(lirvo::transfer::SentObjects{data[0], data[0] % 3 == 0, {}});
-  const lirvo::transfer::ImportVerdict verdict = lirvo::transfer::JudgeImport(reply, sent);
-  const bool accepted = verdict.outcome == lirvo::transfer::ImportOutcome::kAccepted;
+                     : std::optional(lirvo::books::SentObjects{data[0], data[0] % 3 == 0, {}});
+  const lirvo::books::ImportVerdict verdict = lirvo::books::JudgeImport(reply, sent);
+  const bool accepted = verdict.outcome == lirvo::books::ImportOutcome::kAccepted;
   if (accepted != verdict.reason.empty()) {
     std::abort();
   }
@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((status < 200 || status >= 300) && accepted) {
     std::abort();
   }
-  if (!sent && (lirvo::transfer::IsRejection(reply) == accepted ||
-                lirvo::transfer::RejectionText(reply) != verdict.reason)) {
+  if (!sent && (lirvo::books::IsRejection(reply) == accepted ||
+                lirvo::books::RejectionText(reply) != verdict.reason)) {
     std::abort();
   }
   return 0;

@@ -5,13 +5,14 @@
 #include <cstdlib>
 #include <string>
 
+#include <lirvo/books/readback.h>
 #include <lirvo/verify.h>
 
 namespace {
 
-using lirvo::transfer::MasterType;
+using lirvo::books::MasterType;
 
-lirvo::transfer::SalesRow Row() {
+lirvo::books::SalesRow Row() {
   return {"SV-1", "20160401", "INV/101", "Chandra & Sons", "Sales", "Output VAT", "Brass Lota",
           "Nos",  "2",        "600",     "1200",           "12.5"};
 }
@@ -33,16 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const modTally::Reply reply{200, "", std::string(reinterpret_cast<const char*>(data), size)};
   ReadOrFail([&] {
     for (const auto& voucher :
-         lirvo::transfer::ReadVoucherReply(reply, "page", "20160401", "20160430")) {
+         lirvo::books::ReadVoucherReply(reply, "page", "20160401", "20160430")) {
       if (voucher.date.size() == 8 && (voucher.date < "20160401" || voucher.date > "20160430")) {
         std::abort();
       }
-      lirvo::transfer::CompareVoucher(Row(), voucher);
+      lirvo::verify::CompareVoucher(Row(), voucher);
     }
   });
   for (const MasterType type : {MasterType::kLedger, MasterType::kStockItem, MasterType::kUnit}) {
     ReadOrFail([&] {
-      for (const auto& master : lirvo::transfer::ReadMasterReply(reply, type, "page")) {
+      for (const auto& master : lirvo::books::ReadMasterReply(reply, type, "page")) {
         if (master.name.empty()) {
           std::abort();
         }

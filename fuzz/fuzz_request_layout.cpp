@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include <lirvo/books/send.h>
 #include <lirvo/modTally.h>
-#include <lirvo/transfer.h>
 
 namespace {
 
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string sent;
   try {
-    sent = lirvo::transfer::LaidOutXml(document);
+    sent = lirvo::books::LaidOutXml(document);
   } catch (const modTally::Failure& failure) {
     // The only refusal of a loaded document: nesting too deep.
     Require(failure.number() == modTally::FailureNumber::kDepth);

@@ -9,12 +9,13 @@
 #include <optional>
 #include <string>
 
+#include <lirvo/books/sales.h>
+#include <lirvo/books/send.h>
 #include <lirvo/modTally.h>
-#include <lirvo/transfer.h>
 
 namespace {
 
-using lirvo::transfer::SalesRow;
+using lirvo::books::SalesRow;
 using Value = std::optional<std::string>;
 
 void Require(bool condition) {
@@ -109,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string request;
   try {
-    request = lirvo::transfer::BuildSalesVoucher(row, "");
+    request = lirvo::books::BuildSalesVoucher(row, "");
   } catch (const modTally::Failure& failure) {
     Require(failure.number() == modTally::FailureNumber::kValue);
     return 0;
@@ -122,9 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckValues(document, row, unchanged);
 
   // The amounts: the party pays the gross amount, which is the sales amount and the tax.
-  const double party = lirvo::transfer::ReadNumber(At(document, "//LEDGERENTRIES.LIST[1]/AMOUNT"));
-  const double tax = lirvo::transfer::ReadNumber(At(document, "//LEDGERENTRIES.LIST[2]/AMOUNT"));
-  const double amount = lirvo::transfer::ReadNumber(*row.Amount);
+  const double party = lirvo::books::ReadNumber(At(document, "//LEDGERENTRIES.LIST[1]/AMOUNT"));
+  const double tax = lirvo::books::ReadNumber(At(document, "//LEDGERENTRIES.LIST[2]/AMOUNT"));
+  const double amount = lirvo::books::ReadNumber(*row.Amount);
   const double scale = std::fabs(party) + std::fabs(tax) + std::fabs(amount);
   Require(std::fabs(party + tax + amount) <= scale * 1e-13 + 1e-300);
 
@@ -132,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // character (line ends are written as references there); element text has its line ends
   // normalised, as any XML reader does.
   pugi::xml_document received;
-  Require(modTally::LoadXml(received, lirvo::transfer::LaidOutXml(document)));
+  Require(modTally::LoadXml(received, lirvo::books::LaidOutXml(document)));
   const auto on_the_wire = [](const std::string& value, bool attribute) {
     return attribute ? value : AfterLineEnds(value);
   };

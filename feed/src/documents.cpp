@@ -11,13 +11,13 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include <lirvo/books/judge.h>
+#include <lirvo/books/sales.h>
 #include <lirvo/export_reply.h>
 #include <lirvo/feed.h>
-#include <lirvo/judge.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sqlite.h>
 #include <lirvo/text.h>
-#include <lirvo/transfer.h>
 #include <lirvo/verify.h>
 
 #include "document_spool.h"
@@ -196,7 +196,7 @@ std::unordered_map<std::string, books::BooksDocument> Feed::Books(DocumentType t
   try {
     reply = modTally::Exchange(
         options_.server,
-        transfer::VoucherExportRequest(options_.company, from, to, books::ServerName(type)),
+        books::VoucherExportRequest(options_.company, from, to, books::ServerName(type)),
         options_.server.Import());
   } catch (const Failure& failure) {
     throw Failure(failure, what + ": " + failure.description());
@@ -279,11 +279,11 @@ bool Feed::Send(std::span<const Read> batch) {
   // fresh string to that size copied it over and over.
   std::string& request = request_;
   request.clear();  // keeping its capacity
-  request += transfer::ImportRequestHead(options_.company);
+  request += books::ImportRequestHead(options_.company);
   for (const Read& read : batch) {
     books::AppendMessage(request, read.document);
   }
-  request += transfer::kImportRequestTail;
+  request += books::kImportRequestTail;
   const std::string what = batch.size() == 1
                                ? "voucher \"" + batch.front().document.voucher_id + "\""
                                : std::to_string(batch.size()) + " vouchers";
@@ -299,21 +299,21 @@ bool Feed::Send(std::span<const Read> batch) {
   }
   // One VOUCHER per document: counted as sent rather than parsed back out of the request (which
   // cost a tenth of the feed's time).
-  transfer::SentObjects sent{static_cast<long>(batch.size()), 0, {}};
+  books::SentObjects sent{static_cast<long>(batch.size()), 0, {}};
   if (batch.size() == 1) {
     sent.only = "voucher \"" + std::string(text::Trim(batch.front().document.voucher_id)) + "\"";
   }
-  const transfer::ImportVerdict verdict = transfer::JudgeImport(reply, sent);
-  if (verdict.outcome == transfer::ImportOutcome::kNotImportReply) {
+  const books::ImportVerdict verdict = books::JudgeImport(reply, sent);
+  if (verdict.outcome == books::ImportOutcome::kNotImportReply) {
     summary_.stopped = "the import of " + what + " was answered with " + verdict.reason +
                        "; nothing after it was sent";
     return false;
   }
-  if (verdict.outcome == transfer::ImportOutcome::kAccepted || batch.size() == 1) {
+  if (verdict.outcome == books::ImportOutcome::kAccepted || batch.size() == 1) {
     for (const Read& read : batch) {
       Tell(read,
-           verdict.outcome == transfer::ImportOutcome::kAccepted ? DocumentOutcome::What::kSent
-                                                                 : DocumentOutcome::What::kRejected,
+           verdict.outcome == books::ImportOutcome::kAccepted ? DocumentOutcome::What::kSent
+                                                              : DocumentOutcome::What::kRejected,
            verdict.reason);
     }
     return true;

@@ -1,8 +1,8 @@
 #include "held.h"
 
+#include <lirvo/books/readback.h>
 #include <lirvo/export_reply.h>
 #include <lirvo/text.h>
-#include <lirvo/verify.h>
 
 namespace lirvo::feed {
 
@@ -53,8 +53,8 @@ std::unordered_set<std::string> HeldNames(const modTally::Server& server,
                            company + "\" from " + modTally::ShownUrl(server.url);
   modTally::Reply reply;
   try {
-    reply = modTally::Exchange(
-        server, transfer::CollectionRequest(company, collection.type, "Name"), server.Query());
+    reply = modTally::Exchange(server, books::CollectionRequest(company, collection.type, "Name"),
+                               server.Query());
   } catch (const modTally::Failure& failure) {
     throw modTally::Failure(failure, what + ": " + failure.description());
   }

@@ -6,8 +6,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include <lirvo/books/judge.h>
 #include <lirvo/export_reply.h>
-#include <lirvo/judge.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/text.h>
 #include <lirvo/verify.h>
@@ -175,16 +175,15 @@ bool Feed::Create(const Read& read) {
     summary_.stopped = "the request for the " + what + " failed: " + failure.description();
     return false;
   }
-  const transfer::ImportVerdict verdict =
-      transfer::JudgeImport(reply, transfer::CountSentObjects(request));
+  const books::ImportVerdict verdict = books::JudgeImport(reply, books::CountSentObjects(request));
   switch (verdict.outcome) {
-    case transfer::ImportOutcome::kAccepted:
+    case books::ImportOutcome::kAccepted:
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kCreated);
       return true;
-    case transfer::ImportOutcome::kRejected:
+    case books::ImportOutcome::kRejected:
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, verdict.reason);
       return true;
-    case transfer::ImportOutcome::kNotImportReply:
+    case books::ImportOutcome::kNotImportReply:
       break;
   }
   summary_.stopped = "the request for the " + what + " was answered with " + verdict.reason +

@@ -224,22 +224,22 @@ void SyncTheSales(const std::shared_ptr<source::Source>& source, const RunOption
   table.Start(*status);
   const KindStatus before = *status;
   long refused = 0;  // by the server so far, for the live figure of accepted
-  transfer::SyncOptions sync;
+  sync::SyncOptions sync;
   sync.server = options.server;
   sync.company = options.company;
   sync.rows = source::SalesRowsOf(source, options.range);
   sync.journal = options.journal;
   sync.batch = options.batch;
-  sync.progress = [&](const transfer::SyncProgress& progress) {
-    if (progress.phase == transfer::SyncPhase::kReading) {
+  sync.progress = [&](const sync::SyncProgress& progress) {
+    if (progress.phase == sync::SyncPhase::kReading) {
       status->in_source = before.in_source + progress.total;
-    } else if (progress.phase == transfer::SyncPhase::kVouchers) {
+    } else if (progress.phase == sync::SyncPhase::kVouchers) {
       status->sent = before.sent + progress.done;
       status->accepted = before.accepted + progress.done - refused;
     }
     table.Changed(*status);
   };
-  sync.rejected = [&](const transfer::SyncRejection& rejection) {
+  sync.rejected = [&](const sync::SyncRejection& rejection) {
     if (!rejection.local && !rejection.differs_in_books) {
       ++refused;
     }
@@ -249,7 +249,7 @@ void SyncTheSales(const std::shared_ptr<source::Source>& source, const RunOption
         (rejection.differs_in_books ? "held otherwise in the books: " : "") + rejection.reason);
     table.Changed(*status);
   };
-  const transfer::SyncSummary synced = transfer::Sync(sync);
+  const sync::SyncSummary synced = sync::Sync(sync);
   status->in_source = before.in_source + synced.rows;
   status->in_books = before.in_books + synced.unchanged;
   status->accepted = before.accepted + synced.accepted;

@@ -12,8 +12,8 @@ namespace lirvo::feed {
 
 namespace {
 
-using transfer::Finding;
-using transfer::Outcome;
+using verify::Finding;
+using verify::Outcome;
 
 class Verification {
  public:

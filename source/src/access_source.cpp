@@ -24,7 +24,7 @@ std::string SelectAll(const std::string& table) {
 
 class AccessRows final : public Rows {
  public:
-  AccessRows(std::string table, transfer::Recordset records)
+  AccessRows(std::string table, access::Recordset records)
       : Rows(std::move(table), records.FieldNames()), records_(std::move(records)) {}
 
   bool Next() override {
@@ -44,14 +44,13 @@ class AccessRows final : public Rows {
   }
 
  private:
-  transfer::Recordset records_;
+  access::Recordset records_;
 };
 
 class AccessSource final : public Source {
  public:
   explicit AccessSource(const std::string& path)
-      : name_("access:" + path),
-        database_(Guarded([&] { return transfer::SalesDatabase(path); })) {}
+      : name_("access:" + path), database_(Guarded([&] { return access::SalesDatabase(path); })) {}
 
   const std::string& name() const override { return name_; }
 
@@ -73,7 +72,7 @@ class AccessSource final : public Source {
 
  private:
   std::string name_;
-  transfer::SalesDatabase database_;
+  access::SalesDatabase database_;
 };
 
 }  // namespace

@@ -9,21 +9,21 @@ namespace lirvo::source {
 
 namespace {
 
-using Member = std::optional<std::string> transfer::SalesRow::*;
+using Member = std::optional<std::string> books::SalesRow::*;
 
 constexpr std::array<std::pair<const char*, Member>, 12> kColumns{{
-    {"VoucherID", &transfer::SalesRow::VoucherID},
-    {"VoucherDate", &transfer::SalesRow::VoucherDate},
-    {"RefNo", &transfer::SalesRow::RefNo},
-    {"PartyName", &transfer::SalesRow::PartyName},
-    {"SalesLedger", &transfer::SalesRow::SalesLedger},
-    {"TaxAc", &transfer::SalesRow::TaxAc},
-    {"ItemName", &transfer::SalesRow::ItemName},
-    {"Unit", &transfer::SalesRow::Unit},
-    {"Qty", &transfer::SalesRow::Qty},
-    {"Rate", &transfer::SalesRow::Rate},
-    {"Amount", &transfer::SalesRow::Amount},
-    {"TaxPer", &transfer::SalesRow::TaxPer},
+    {"VoucherID", &books::SalesRow::VoucherID},
+    {"VoucherDate", &books::SalesRow::VoucherDate},
+    {"RefNo", &books::SalesRow::RefNo},
+    {"PartyName", &books::SalesRow::PartyName},
+    {"SalesLedger", &books::SalesRow::SalesLedger},
+    {"TaxAc", &books::SalesRow::TaxAc},
+    {"ItemName", &books::SalesRow::ItemName},
+    {"Unit", &books::SalesRow::Unit},
+    {"Qty", &books::SalesRow::Qty},
+    {"Rate", &books::SalesRow::Rate},
+    {"Amount", &books::SalesRow::Amount},
+    {"TaxPer", &books::SalesRow::TaxPer},
 }};
 
 // A date as the Access reader writes it (YYYYMMDD); a text that is no date stays as it is, for the
@@ -41,8 +41,8 @@ std::string AccessDate(const std::string& text) {
 
 }  // namespace
 
-transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source,
-                                const std::optional<DateRange>& range) {
+books::SalesRows SalesRowsOf(std::shared_ptr<Source> source,
+                             const std::optional<DateRange>& range) {
   const std::optional<std::string> table = source->FindTable(kSalesTable);
   if (!table) {
     throw Error(source->name() + " has no table or view " + std::string(kSalesTable));
@@ -61,7 +61,7 @@ transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source,
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
     at[i] = rows->Find(kColumns[i].first);
   }
-  transfer::SalesRows sales;
+  books::SalesRows sales;
   sales.name = source->name() + " (" + *table + ")";
   if (range) {
     sales.count = [reading, name = *table, range = *range] {
@@ -77,11 +77,11 @@ transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source,
       return static_cast<long>(reading->source->RowCount(name));
     };
   }
-  sales.next = [reading, rows, at]() -> std::optional<transfer::SalesRow> {
+  sales.next = [reading, rows, at]() -> std::optional<books::SalesRow> {
     if (!rows->Next()) {
       return std::nullopt;
     }
-    transfer::SalesRow row;
+    books::SalesRow row;
     for (std::size_t i = 0; i < kColumns.size(); ++i) {
       if (at[i]) {
         row.*kColumns[i].second = rows->Values()[*at[i]];

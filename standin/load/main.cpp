@@ -15,7 +15,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include <lirvo/judge.h>
+#include <lirvo/books/judge.h>
 #include <lirvo/modTally.h>
 #include <lirvo/modTallyIm.h>
 
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
             AddVoucher(request, settings.batch == 1 ? id : id + "-" + std::to_string(k), customer);
           }
           const modTally::Reply reply = modTally::Exchange(settings.url, request);
-          if (lirvo::transfer::CreatedCount(reply) == 1 + settings.batch) {
+          if (lirvo::books::CreatedCount(reply) == 1 + settings.batch) {
             ++acknowledged;
             continue;
           }

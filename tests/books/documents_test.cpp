@@ -4,7 +4,11 @@
 
 #include <lirvo/books/document.h>
 
+#include "parsed.h"
+
 namespace {
+
+using lirvo::test::Parsed;
 
 using lirvo::books::Document;
 using lirvo::books::DocumentType;
@@ -27,12 +31,6 @@ Document Sample(DocumentType type) {
                {"2", "Bank Charges", "", "", "", "", "", "10"}};
   }
   return d;
-}
-
-pugi::xml_document Parsed(const std::string& text) {
-  pugi::xml_document document;
-  EXPECT_TRUE(modTally::LoadXml(document, text)) << text;
-  return document;
 }
 
 std::string At(const pugi::xml_node& node, const std::string& xpath) {

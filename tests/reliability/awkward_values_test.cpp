@@ -6,9 +6,11 @@
 
 #include <cmath>
 
+#include <lirvo/books/judge.h>
+#include <lirvo/books/sales.h>
+#include <lirvo/books/send.h>
 #include <lirvo/modTally.h>
 #include <lirvo/modTallyIm.h>
-#include <lirvo/transfer.h>
 
 #include "raw_server.h"
 #include "standin_process.h"
@@ -19,8 +21,8 @@ namespace {
 using lirvo::test::kStandinCompany;
 
 bool Accepted(const std::string& request) {
-  const modTally::Reply reply = lirvo::transfer::SendRequest(request);
-  return !lirvo::transfer::IsRejection(reply);
+  const modTally::Reply reply = lirvo::books::SendRequest(request);
+  return !lirvo::books::IsRejection(reply);
 }
 
 TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
@@ -31,9 +33,9 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
 
   // VoucherID, VoucherDate, RefNo, PartyName, SalesLedger, TaxAc, ItemName, Unit, Qty, Rate,
   // Amount, TaxPer.
-  const lirvo::transfer::SalesRow row("V\t1 & <2>", "20160401", "first line\nsecond\tline",
-                                      "Anand & \"Sons\" <Pvt>", "Sales 'A' \t 4%", "VAT\t4% ]]>",
-                                      "Cable Tie \xc3\xa9", "Nos", "3", "50", "1000", "4");
+  const lirvo::books::SalesRow row("V\t1 & <2>", "20160401", "first line\nsecond\tline",
+                                   "Anand & \"Sons\" <Pvt>", "Sales 'A' \t 4%", "VAT\t4% ]]>",
+                                   "Cable Tie \xc3\xa9", "Nos", "3", "50", "1000", "4");
   const auto ledger = [](const std::string& name, const char* parent) {
     modTallyIm::LedgerMaster master;
     master.Name = name;
@@ -51,7 +53,7 @@ TEST(AwkwardValues, ArriveUnchangedInTheServersStore) {
         ledger(*row.TaxAc, "Duties & Taxes"),
         modTallyIm::BuildUnit(kStandinCompany, unit, "Create"),
         modTallyIm::BuildStockItem(kStandinCompany, item, "Create"),
-        lirvo::transfer::BuildSalesVoucher(row, kStandinCompany)}) {
+        lirvo::books::BuildSalesVoucher(row, kStandinCompany)}) {
     ASSERT_TRUE(Accepted(request)) << request;
   }
 
@@ -81,9 +83,9 @@ TEST(AwkwardValues, AmountsBeyondADoubleAreToldApartByTheirSize) {
   for (const auto& [text, value] : cases) {
     const std::string shown = text.substr(0, 12) + "... (" + std::to_string(text.size()) + ")";
     if (std::isnan(value)) {
-      EXPECT_THROW(lirvo::transfer::ReadNumber(text), modTally::Failure) << shown;
+      EXPECT_THROW(lirvo::books::ReadNumber(text), modTally::Failure) << shown;
     } else {
-      EXPECT_NEAR(lirvo::transfer::ReadNumber(text), value, value * 1e-15) << shown;
+      EXPECT_NEAR(lirvo::books::ReadNumber(text), value, value * 1e-15) << shown;
     }
   }
 }

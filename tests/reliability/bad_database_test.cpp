@@ -138,7 +138,7 @@ TEST(BadDatabase, AReaderThatCrashesHangsOrStopsShortFailsInTime) {
     const auto start = std::chrono::steady_clock::now();
     std::string failure = "no failure";
     try {
-      lirvo::transfer::SalesDatabase db(kSample);
+      lirvo::access::SalesDatabase db(kSample);
       for (auto rows = db.Open("Select * from SalesMst"); !rows.AtEnd(); rows.MoveNext()) {
       }
     } catch (const modTally::Failure& caught) {

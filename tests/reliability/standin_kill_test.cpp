@@ -16,10 +16,10 @@
 
 #include <gtest/gtest.h>
 
-#include <lirvo/judge.h>
+#include <lirvo/books/judge.h>
+#include <lirvo/books/sales.h>
 #include <lirvo/modTally.h>
 #include <lirvo/modTallyIm.h>
-#include <lirvo/transfer.h>
 
 #include "raw_server.h"
 #include "standin_process.h"
@@ -60,7 +60,7 @@ std::string Import(int n) {
   const std::string amount = std::to_string(Amount(n));
   // VoucherID, VoucherDate, RefNo, PartyName, SalesLedger, TaxAc, ItemName, Unit, Qty, Rate,
   // Amount, TaxPer.
-  std::string voucher = lirvo::transfer::BuildSalesVoucher(
+  std::string voucher = lirvo::books::BuildSalesVoucher(
       {"K-" + std::to_string(n), "20160401", "", Customer(n), "Sales", "Output VAT", "Cable Tie",
        "Nos", "1", amount, amount, "4"},
       kStandinCompany);
@@ -69,7 +69,7 @@ std::string Import(int n) {
 
 // Acknowledged: the server took the import and counts `created` items made.
 bool Acknowledged(const modTally::Reply& reply, int created) {
-  return lirvo::transfer::CreatedCount(reply) == created;
+  return lirvo::books::CreatedCount(reply) == created;
 }
 
 TEST(StandinUnderLoad, KilledAndRestartedKeepsEveryAcknowledgedImportWhole) {

@@ -17,6 +17,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <lirvo/books/judge.h>
+#include <lirvo/books/sales.h>
 #include <lirvo/sqlite.h>
 #include <lirvo/sync.h>
 
@@ -93,12 +95,11 @@ void Execute(const fs::path& file, const std::string& sql) {
 // `url`.
 void PostLedger(const std::string& url, const std::string& name, const std::string& parent,
                 const std::string& action) {
-  const std::string request = lirvo::transfer::ImportRequestHead(kCompany) +
-                              "<TALLYMESSAGE><LEDGER NAME=\"" + name + "\" ACTION=\"" + action +
-                              "\"><NAME.LIST><NAME>" + name + "</NAME></NAME.LIST><PARENT>" +
-                              parent + "</PARENT></LEDGER></TALLYMESSAGE>" +
-                              std::string(lirvo::transfer::kImportRequestTail);
-  EXPECT_FALSE(lirvo::transfer::IsRejection(modTally::Exchange(url, request))) << request;
+  const std::string request =
+      lirvo::books::ImportRequestHead(kCompany) + "<TALLYMESSAGE><LEDGER NAME=\"" + name +
+      "\" ACTION=\"" + action + "\"><NAME.LIST><NAME>" + name + "</NAME></NAME.LIST><PARENT>" +
+      parent + "</PARENT></LEDGER></TALLYMESSAGE>" + std::string(lirvo::books::kImportRequestTail);
+  EXPECT_FALSE(lirvo::books::IsRejection(modTally::Exchange(url, request))) << request;
 }
 
 // `lirvo ARGUMENTS` against `url` on its own thread, through a shell that first writes its
@@ -112,35 +113,35 @@ std::future<CommandResult> Started(const fs::path& pid_file, const std::string& 
 }
 
 TEST(SyncLocalCheck, RefusesWhatCannotBecomeAVoucherAndTrimsTheBlanksAtTheEnds) {
-  const lirvo::transfer::SalesRow good{"V1",   "20160401", "R1", "Party", "Sales", "VAT",
-                                       "Item", "Nos",      "2",  "5",     "10",    "4"};
-  EXPECT_EQ(lirvo::transfer::LocalCheck(good), std::nullopt);
-  using Member = std::optional<std::string> lirvo::transfer::SalesRow::*;
+  const lirvo::books::SalesRow good{"V1",   "20160401", "R1", "Party", "Sales", "VAT",
+                                    "Item", "Nos",      "2",  "5",     "10",    "4"};
+  EXPECT_EQ(lirvo::books::LocalCheck(good), std::nullopt);
+  using Member = std::optional<std::string> lirvo::books::SalesRow::*;
   const struct {
     Member member;
     std::optional<std::string> value;
     const char* reason;
   } cases[] = {
-      {&lirvo::transfer::SalesRow::PartyName, "  ", "no PartyName"},
-      {&lirvo::transfer::SalesRow::TaxAc, std::nullopt, "no TaxAc"},
-      {&lirvo::transfer::SalesRow::VoucherDate, "1/4/2016", "is not a date"},
-      {&lirvo::transfer::SalesRow::VoucherDate, "20160231", "is not a date"},
-      {&lirvo::transfer::SalesRow::Amount, "1,000", "is not a number"},
-      {&lirvo::transfer::SalesRow::Amount, "1e400", "is not a number"},
-      {&lirvo::transfer::SalesRow::TaxPer, "VAT", "is not a number"},
-      {&lirvo::transfer::SalesRow::TaxPer, "1e308", "too large"},
+      {&lirvo::books::SalesRow::PartyName, "  ", "no PartyName"},
+      {&lirvo::books::SalesRow::TaxAc, std::nullopt, "no TaxAc"},
+      {&lirvo::books::SalesRow::VoucherDate, "1/4/2016", "is not a date"},
+      {&lirvo::books::SalesRow::VoucherDate, "20160231", "is not a date"},
+      {&lirvo::books::SalesRow::Amount, "1,000", "is not a number"},
+      {&lirvo::books::SalesRow::Amount, "1e400", "is not a number"},
+      {&lirvo::books::SalesRow::TaxPer, "VAT", "is not a number"},
+      {&lirvo::books::SalesRow::TaxPer, "1e308", "too large"},
   };
   for (const auto& c : cases) {
-    lirvo::transfer::SalesRow row = good;
+    lirvo::books::SalesRow row = good;
     row.*c.member = c.value;
-    EXPECT_THAT(lirvo::transfer::LocalCheck(row).value_or("accepted"), HasSubstr(c.reason))
+    EXPECT_THAT(lirvo::books::LocalCheck(row).value_or("accepted"), HasSubstr(c.reason))
         << c.value.value_or("null");
   }
   // Sync and verify take a row the same way: blanks at the ends of every value go, as the server
   // ignores them in names.
-  const lirvo::transfer::SalesRow row =
-      lirvo::transfer::Normalized({" V1", "20160401 ", std::nullopt, "Chandra & Sons ", "Sales",
-                                   "VAT", "Item", "Nos", "2", "5", "10", "4"});
+  const lirvo::books::SalesRow row =
+      lirvo::books::Normalized({" V1", "20160401 ", std::nullopt, "Chandra & Sons ", "Sales", "VAT",
+                                "Item", "Nos", "2", "5", "10", "4"});
   EXPECT_EQ(row.VoucherID, "V1");
   EXPECT_EQ(row.VoucherDate, "20160401");
   EXPECT_EQ(row.RefNo, std::nullopt);
@@ -265,21 +266,21 @@ TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   StandinProcess standin(LIRVO_STANDIN_PATH);
   PostLedger(standin.url(), "Party Two", "Sundry Debtors", "Create");
 
-  lirvo::transfer::SyncOptions options;
+  lirvo::sync::SyncOptions options;
   options.server.url = standin.url();
   options.company = kCompany;
   options.database = Data("three-rows.mdb");
   options.journal = dir_ / "journal.sqlite";
-  std::vector<lirvo::transfer::SyncRejection> rejected;
+  std::vector<lirvo::sync::SyncRejection> rejected;
   bool deleted = false;
-  options.progress = [&](const lirvo::transfer::SyncProgress& progress) {
-    if (progress.phase == lirvo::transfer::SyncPhase::kVouchers && !deleted) {
+  options.progress = [&](const lirvo::sync::SyncProgress& progress) {
+    if (progress.phase == lirvo::sync::SyncPhase::kVouchers && !deleted) {
       deleted = true;
       PostLedger(standin.url(), "Party Two", "Sundry Debtors", "Delete");
     }
   };
-  options.rejected = [&](const lirvo::transfer::SyncRejection& r) { rejected.push_back(r); };
-  const lirvo::transfer::SyncSummary summary = lirvo::transfer::Sync(options);
+  options.rejected = [&](const lirvo::sync::SyncRejection& r) { rejected.push_back(r); };
+  const lirvo::sync::SyncSummary summary = lirvo::sync::Sync(options);
   EXPECT_EQ(summary.ledgers.present, 1);
   EXPECT_EQ(summary.accepted, 2);
   ASSERT_EQ(rejected.size(), 1u);
@@ -292,7 +293,7 @@ TEST_F(SyncTest, AVoucherTheServerRefusesInABatchIsNamedAndTheOthersAccepted) {
   // Run again, the refused voucher goes once its ledger is there: the run creates it.
   options.progress = nullptr;
   rejected.clear();
-  const lirvo::transfer::SyncSummary again = lirvo::transfer::Sync(options);
+  const lirvo::sync::SyncSummary again = lirvo::sync::Sync(options);
   EXPECT_EQ(again.ledgers.created, 1);
   EXPECT_EQ(again.accepted, 1);
   EXPECT_EQ(again.unchanged, 2);

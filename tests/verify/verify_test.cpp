@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <lirvo/books/readback.h>
 #include <lirvo/sqlite.h>
 #include <lirvo/verify.h>
 
@@ -18,15 +19,15 @@
 namespace {
 
 namespace fs = std::filesystem;
+using lirvo::books::BooksVoucher;
+using lirvo::books::ReadVoucherReply;
+using lirvo::books::SalesRow;
 using lirvo::test::Data;
 using lirvo::test::Lirvo;
 using lirvo::test::RawServer;
 using lirvo::test::StandinProcess;
 using lirvo::test::TempDir;
-using lirvo::transfer::BooksVoucher;
-using lirvo::transfer::CompareVoucher;
-using lirvo::transfer::ReadVoucherReply;
-using lirvo::transfer::SalesRow;
+using lirvo::verify::CompareVoucher;
 using ::testing::HasSubstr;
 
 constexpr const char* kCompany = lirvo::test::kStandinCompany;
@@ -285,14 +286,14 @@ TEST(Verify, NamesInAnyScriptMatchAndRangesSplitWhenTheirReplyIsTooLarge) {
                                                  " --journal " + dir.File("journal").string());
     ASSERT_EQ(synced.exit_code, 0) << synced.out << synced.err;
 
-    lirvo::transfer::VerifyOptions options;
+    lirvo::verify::VerifyOptions options;
     options.server.url = standin.url();
     options.company = kCompany;
     options.database = Data(file);
     options.page_bytes = 1;  // every reply is too large: ranges split down to single days
-    std::vector<lirvo::transfer::Finding> findings;
-    options.finding = [&](const lirvo::transfer::Finding& f) { findings.push_back(f); };
-    const auto summary = lirvo::transfer::Verify(options);
+    std::vector<lirvo::verify::Finding> findings;
+    options.finding = [&](const lirvo::verify::Finding& f) { findings.push_back(f); };
+    const auto summary = lirvo::verify::Verify(options);
     EXPECT_EQ(summary.outcome(), lirvo::RunOutcome::kComplete)
         << file << ": " << summary.stopped.value_or("");
     EXPECT_EQ(summary.matched, summary.rows) << file;

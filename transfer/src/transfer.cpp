@@ -1,12 +1,26 @@
 // DataToTally: the six phases that move SalesMst into the server, masters first, then vouchers.
 #include <optional>
 
-#include <lirvo/judge.h>
+#include <lirvo/books/judge.h>
+#include <lirvo/books/sales.h>
+#include <lirvo/books/send.h>
 #include <lirvo/modTallyIm.h>
 #include <lirvo/salesdb.h>
 #include <lirvo/transfer.h>
 
 namespace lirvo::transfer {
+
+using access::FieldValue;
+using access::Recordset;
+using access::SalesDatabase;
+using books::BuildSalesVoucher;
+using books::CountSentObjects;
+using books::ImportOutcome;
+using books::ImportVerdict;
+using books::JudgeImport;
+using books::ReadSalesRow;
+using books::SalesRow;
+using books::SendRequest;
 
 namespace {
 

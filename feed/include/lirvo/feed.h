@@ -156,7 +156,7 @@ struct SourceVerifyOptions {
   // Told every master and document that is not in the books as the source has it, as it is
   // known: kMasterMissing (voucher_id "TABLE: NAME"), kMissing, kDifferent (one finding per
   // field) or kNotExpected (the reason in `source`).
-  std::function<void(const transfer::Finding&)> finding;
+  std::function<void(const verify::Finding&)> finding;
 };
 
 // How the masters of one kind, or the documents of one type, stand.
@@ -175,7 +175,7 @@ struct SourceVerifySummary {
   long unknown_types = 0;  // Vouchers rows whose VoucherType names no document type
   long orphan_lines = 0;   // VoucherLines rows whose VoucherID no voucher has
   // kComplete when nothing is missing or different; rows that fail the local checks do not
-  // count, as in transfer::Verify.
+  // count, as in verify::Verify.
   RunOutcome outcome() const;
 };
 

@@ -53,7 +53,7 @@ struct RunOptions {
   // documents outside the company's books period; they are simply not sent.
   std::optional<source::DateRange> range;
   std::filesystem::path journal;  // the sync's journal, for SalesMst
-  int batch = transfer::kDefaultBatch;
+  int batch = sync::kDefaultBatch;
   // What Survey found in the source, for the rows in the source before each kind is read
   // (surveyed here when none is given).
   std::optional<source::Offer> offer;
@@ -73,7 +73,7 @@ struct RunSummary {
 
 // Moves the kinds asked from `source` into `options.company`: the masters with FeedMasters, the
 // documents with FeedDocuments, then, when Sales is asked and the source has SalesMst, its rows
-// through transfer::Sync with the journal. A failure on the way (the source or the books cannot
+// through sync::Sync with the journal. A failure on the way (the source or the books cannot
 // be read, the server stops answering) ends the run with the reason in `stopped`; counts up to
 // there stay. Throws modTally::Failure only when the options are unusable (no company).
 RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& options);

@@ -4,8 +4,8 @@
 #include <memory>
 #include <optional>
 
+#include <lirvo/books/sales.h>
 #include <lirvo/source.h>
-#include <lirvo/sync.h>
 
 namespace lirvo::source {
 
@@ -15,7 +15,7 @@ namespace lirvo::source {
 // returned keeps the source open as long as any copy of it lives. Throws Error when the source
 // has no SalesMst. With `range`, only the rows whose VoucherDate lies in it (a date that does not
 // read as one is passed on, for the sync's checks to reject); they are counted by reading them.
-transfer::SalesRows SalesRowsOf(std::shared_ptr<Source> source,
-                                const std::optional<DateRange>& range = std::nullopt);
+books::SalesRows SalesRowsOf(std::shared_ptr<Source> source,
+                             const std::optional<DateRange>& range = std::nullopt);
 
 }  // namespace lirvo::source

@@ -1,0 +1,198 @@
+// The sync's rows: the streamed table, the local checks a row must pass before it is sent, and
+// the digest that tells a changed voucher from one already accepted.
+#include <lirvo/books/sales.h>
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+
+#include <lirvo/encoding.h>
+#include <lirvo/salesdb.h>
+#include <lirvo/text.h>
+
+namespace lirvo::books {
+
+namespace {
+
+using modTally::Failure;
+
+constexpr const char* kTable = "SalesMst";
+
+bool Blank(const std::optional<std::string>& value) {
+  return !value || text::Trim(*value).empty();
+}
+
+// Whether the whole of `value` (blanks around it aside) is one decimal number.
+bool IsPlainNumber(std::string_view value) {
+  value = text::Trim(value);
+  if (!value.empty() && value.front() == '+') {
+    value.remove_prefix(1);
+  }
+  double number = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  return error == std::errc() && end == value.data() + value.size() && std::isfinite(number);
+}
+
+// Every value of `row` without the blanks at its ends.
+void NormalizeInPlace(SalesRow& row) {
+  for (std::optional<std::string>* value :
+       {&row.VoucherID, &row.VoucherDate, &row.RefNo, &row.PartyName, &row.SalesLedger, &row.TaxAc,
+        &row.ItemName, &row.Unit, &row.Qty, &row.Rate, &row.Amount, &row.TaxPer}) {
+    if (*value) {
+      const std::string_view trimmed = text::Trim(**value);
+      if (trimmed.size() != (*value)->size()) {
+        **value = std::string(trimmed);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+SalesRow Normalized(SalesRow row) {
+  NormalizeInPlace(row);
+  return row;
+}
+
+const SalesRow& SalesSource::Normalize() {
+  NormalizeInPlace(row_);
+  return row_;
+}
+
+bool IsCalendarDate(std::string_view date) {
+  if (date.size() != 8 || date.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
+  }
+  const auto number = [&date](std::size_t at, std::size_t length) {
+    unsigned value = 0;
+    for (const char digit : date.substr(at, length)) {
+      value = value * 10 + static_cast<unsigned>(digit - '0');
+    }
+    return value;
+  };
+  const std::chrono::year_month_day day{std::chrono::year{static_cast<int>(number(0, 4))},
+                                        std::chrono::month{number(4, 2)},
+                                        std::chrono::day{number(6, 2)}};
+  return day.ok();
+}
+
+SalesSource::SalesSource(const std::filesystem::path& database) : path_(database) {
+  access::SalesDatabase db(database);
+  rows_ = std::make_unique<access::Recordset>(db.Open(std::string("Select * from ") + kTable));
+}
+
+SalesSource::SalesSource(SalesRows rows) : path_(rows.name), other_(std::move(rows)) {}
+
+SalesSource::~SalesSource() = default;
+SalesSource::SalesSource(SalesSource&&) noexcept = default;
+SalesSource& SalesSource::operator=(SalesSource&&) noexcept = default;
+
+long SalesSource::RowCount() const {
+  return other_ ? other_->count() : rows_->RecordCount();
+}
+
+bool SalesSource::Next() {
+  if (other_) {
+    std::optional<SalesRow> row = other_->next();
+    if (!row) {
+      return false;
+    }
+    row_ = std::move(*row);
+    ++number_;
+    return true;
+  }
+  try {
+    if (number_ > 0) {
+      rows_->MoveNext();
+    }
+    if (rows_->AtEnd()) {
+      return false;
+    }
+    row_ = ReadSalesRow(*rows_);
+  } catch (const Failure& failure) {
+    throw Failure(failure, "cannot read row " + std::to_string(number_ + 1) + " of " + kTable +
+                               " in " + path_.string() + ": " + failure.description());
+  }
+  ++number_;
+  return true;
+}
+
+std::optional<std::string> LocalCheck(const SalesRow& row) {
+  const std::pair<const std::optional<std::string> SalesRow::*, const char*> required[] = {
+      {&SalesRow::VoucherID, "VoucherID (the voucher's REMOTEID)"},
+      {&SalesRow::VoucherDate, "VoucherDate"},
+      {&SalesRow::PartyName, "PartyName (the party ledger)"},
+      {&SalesRow::SalesLedger, "SalesLedger"},
+      {&SalesRow::TaxAc, "TaxAc (the tax ledger)"},
+      {&SalesRow::ItemName, "ItemName (the stock item)"},
+      {&SalesRow::Unit, "Unit"},
+      {&SalesRow::Amount, "Amount"},
+      {&SalesRow::TaxPer, "TaxPer (the tax rate)"},
+  };
+  for (const auto& [member, what] : required) {
+    if (Blank(row.*member)) {
+      return std::string("no ") + what;
+    }
+  }
+  if (!IsCalendarDate(text::Trim(*row.VoucherDate))) {
+    return "VoucherDate \"" + *row.VoucherDate + "\" is not a date (YYYYMMDD)";
+  }
+  if (!IsPlainNumber(*row.Amount)) {
+    return "Amount \"" + *row.Amount + "\" is not a number";
+  }
+  if (row.TaxPer->find_first_of("0123456789") == std::string::npos) {
+    return "TaxPer \"" + *row.TaxPer + "\" is not a number";
+  }
+  try {
+    const SalesVoucherFigures figures = VoucherFigures(row);
+    if (!std::isfinite(figures.gross) || !std::isfinite(figures.tax)) {
+      return "Amount " + *row.Amount + " with TaxPer " + *row.TaxPer +
+             " gives a total too large for a voucher";
+    }
+  } catch (const Failure& failure) {
+    return failure.description();
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Windows1252Loss(const SalesRow& row) {
+  const std::pair<const std::optional<std::string> SalesRow::*, const char*> sent[] = {
+      {&SalesRow::VoucherID, "VoucherID"},
+      {&SalesRow::VoucherDate, "VoucherDate"},
+      {&SalesRow::RefNo, "RefNo"},
+      {&SalesRow::PartyName, "PartyName"},
+      {&SalesRow::SalesLedger, "SalesLedger"},
+      {&SalesRow::TaxAc, "TaxAc"},
+      {&SalesRow::ItemName, "ItemName"},
+      {&SalesRow::Unit, "Unit"},
+      {&SalesRow::Qty, "Qty"},
+      {&SalesRow::Rate, "Rate"},
+      {&SalesRow::Amount, "Amount"},
+  };
+  for (const auto& [member, column] : sent) {
+    const std::optional<std::string>& value = row.*member;
+    if (!value) {
+      continue;
+    }
+    std::size_t at = 0;
+    try {
+      at = encoding::FindOutsideWindows1252(*value);
+    } catch (const encoding::Error&) {
+      return std::string(column) + " \"" + *value +
+             "\" is not valid UTF-8 text, and the server would not keep it as it is";
+    }
+    if (at != std::string_view::npos) {
+      std::size_t end = at + 1;
+      while (end < value->size() && (static_cast<unsigned char>((*value)[end]) & 0xC0) == 0x80) {
+        ++end;
+      }
+      return std::string(column) + " \"" + *value + "\" holds \"" + value->substr(at, end - at) +
+             "\", which the server stores as \"?\" when the request is UTF-8 "
+             "(LIRVO_TALLY_ENCODING=utf-8); unset LIRVO_TALLY_ENCODING to send UTF-16, which "
+             "keeps every character";
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace lirvo::books

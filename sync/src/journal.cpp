@@ -1,0 +1,282 @@
+// The sync's journal over SQLite: WAL with synchronous=FULL, so a committed outcome survives a
+// crash of the program or the machine, and one transaction per reply.
+#include "journal.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <lirvo/modTally.h>
+#include <lirvo/text.h>
+
+namespace lirvo::sync::detail {
+
+namespace {
+
+using modTally::Failure;
+namespace FailureNumber = modTally::FailureNumber;
+
+// The file to open: the journal itself, its folder created first; an empty journal in memory when
+// a read-only journal does not exist.
+std::string FileToOpen(const std::filesystem::path& path, bool read_only, bool exists) {
+  if (read_only) {
+    return exists ? path.string() : ":memory:";
+  }
+  if (path.has_parent_path()) {
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    if (error) {
+      throw Failure(FailureNumber::kFile, "cannot create the folder of the sync journal " +
+                                              path.string() + ": " + error.message());
+    }
+  }
+  return path.string();
+}
+
+// What to do about a failure of the journal, from SQLite's words for it.
+std::string Advice(const std::string& message, const std::string& where) {
+  const auto says = [&message](const char* words) {
+    return message.find(words) != std::string::npos;
+  };
+  if (says("not a database") || says("malformed")) {
+    return "; move " + where +
+           " away (or give another --journal) and run again: a fresh journal is safe, the run "
+           "finds in the books what is already there";
+  }
+  if (says("readonly") || says("unable to open") || says("access permission")) {
+    return "; check that the folder can be written, or give --journal FILE in one that can";
+  }
+  if (says("disk is full") || says("disk I/O")) {
+    return "; free some space on that disk and run again";
+  }
+  return {};
+}
+
+// An in-memory journal stays read-write so that its tables can be created.
+sqlite::OpenOptions Options(const std::string& where, bool read_only) {
+  sqlite::OpenOptions options;
+  options.read_only = read_only;
+  options.busy_timeout_ms = 10'000;
+  options.name = "the sync journal " + where;
+  options.raise = [where](const std::string& message) {
+    throw Failure(FailureNumber::kFile, message + Advice(message, where));
+  };
+  return options;
+}
+
+std::optional<JournalLock> LockUnlessReadOnly(const std::filesystem::path& path, bool read_only) {
+  if (read_only) {
+    return std::nullopt;
+  }
+  FileToOpen(path, false, false);  // creates the folder
+  return std::make_optional<JournalLock>(path);
+}
+
+bool Exists(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+}  // namespace
+
+JournalLock::JournalLock(const std::filesystem::path& journal) {
+  const std::string path = journal.string() + ".lock";
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    throw Failure(FailureNumber::kFile, "cannot lock the sync journal " + journal.string() + " (" +
+                                            path + "): " + std::strerror(errno) +
+                                            "; check that the folder can be written");
+  }
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    char holder[32] = {};
+    const ssize_t got = ::pread(fd_, holder, sizeof holder - 1, 0);
+    ::close(fd_);
+    fd_ = -1;
+    if (error == EWOULDBLOCK) {
+      const std::string pid(holder, got > 0 ? static_cast<std::size_t>(got) : 0);
+      throw Failure(FailureNumber::kFile,
+                    "the sync journal " + journal.string() + " is in use by another run" +
+                        (pid.empty() ? std::string() : " (process " + pid + ")") +
+                        "; wait for it to end, or give another --journal");
+    }
+    throw Failure(FailureNumber::kFile,
+                  "cannot lock the sync journal " + journal.string() + ": " + std::strerror(error));
+  }
+  const std::string pid = std::to_string(::getpid());
+  if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, pid.data(), pid.size(), 0) < 0) {
+    // The lock holds without the process id; only the message of a second run is the poorer.
+  }
+}
+
+JournalLock::~JournalLock() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // releases the lock
+  }
+}
+
+Journal::Journal(const std::filesystem::path& path, bool read_only, std::string server,
+                 std::string company)
+    : Journal(path, read_only, Exists(path), std::move(server), std::move(company)) {}
+
+Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
+                 std::string company)
+    : lock_(LockUnlessReadOnly(path, read_only)),
+      where_(path.string()),
+      server_(std::move(server)),
+      company_(text::FoldCase(company)),
+      db_(FileToOpen(path, read_only, exists), Options(where_, read_only && exists)),
+      read_only_(read_only) {
+  if (!read_only) {
+    db_.Execute("PRAGMA journal_mode=WAL");
+    db_.Execute("PRAGMA synchronous=FULL");
+  }
+  db_.Execute("PRAGMA temp_store=FILE");
+  if (!read_only || !exists) {
+    db_.Execute(
+        "CREATE TABLE IF NOT EXISTS vouchers("
+        " server TEXT NOT NULL, company TEXT NOT NULL, voucher_id TEXT NOT NULL,"
+        " digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT NULL,"
+        " recorded TEXT NOT NULL, PRIMARY KEY(server, company, voucher_id))");
+  }
+  db_.Execute(
+      "CREATE TEMP TABLE in_books(voucher_id TEXT PRIMARY KEY, digest TEXT NOT NULL);"
+      "CREATE TEMP TABLE spool(seq INTEGER PRIMARY KEY, row INTEGER NOT NULL,"
+      " voucher_id TEXT NOT NULL, digest TEXT NOT NULL, message TEXT NOT NULL)");
+  // The server and the company stay bound for the whole run; each lookup binds the VoucherID.
+  find_ = std::make_unique<sqlite::Statement>(
+      db_, "SELECT digest, outcome FROM vouchers WHERE server=?1 AND company=?2 AND voucher_id=?3");
+  find_->Bind(1, server_).Bind(2, company_);
+  in_books_ = std::make_unique<sqlite::Statement>(
+      db_, "INSERT OR REPLACE INTO in_books(voucher_id, digest) VALUES(?1, ?2)");
+  spool_ = std::make_unique<sqlite::Statement>(
+      db_, "INSERT INTO spool(row, voucher_id, digest, message) VALUES(?1, ?2, ?3, ?4)");
+  spooled_ = std::make_unique<sqlite::Statement>(
+      db_,
+      "SELECT seq, row, voucher_id, digest, message FROM spool WHERE seq > ?1 ORDER BY seq "
+      "LIMIT ?2");
+  if (!read_only) {
+    record_ = std::make_unique<sqlite::Statement>(
+        db_,
+        "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
+        " VALUES(?1, ?2, ?3, ?4, ?5, ?6, strftime('%Y-%m-%dT%H:%M:%SZ','now'))"
+        " ON CONFLICT(server, company, voucher_id) DO UPDATE SET digest=excluded.digest,"
+        " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded");
+  }
+}
+
+std::optional<Journal::Entry> Journal::Find(const std::string& voucher_id) {
+  find_->Bind(3, voucher_id);
+  std::optional<Entry> entry;
+  if (find_->Step()) {
+    entry = Entry{find_->Text(0), find_->Text(1) == "accepted"};
+  }
+  find_->Rewind();
+  return entry;
+}
+
+void Journal::Begin() {
+  db_.Execute("BEGIN");
+}
+
+void Journal::Commit() {
+  db_.Execute("COMMIT");
+}
+
+void Journal::NoteInBooks(const std::string& voucher_id, const std::string& digest) {
+  in_books_->Bind(1, voucher_id).Bind(2, digest).Run();
+}
+
+void Journal::RecordInBooks() {
+  if (read_only_) {
+    return;
+  }
+  sqlite::Transaction transaction(db_, "BEGIN IMMEDIATE");
+  db_.Query(
+         "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
+         " SELECT ?1, ?2, voucher_id, digest, 'accepted', 'found in the books',"
+         " strftime('%Y-%m-%dT%H:%M:%SZ','now') FROM temp.in_books WHERE true"
+         " ON CONFLICT(server, company, voucher_id) DO UPDATE SET digest=excluded.digest,"
+         " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded"
+         " WHERE vouchers.outcome <> 'accepted' OR vouchers.digest <> excluded.digest")
+      .Bind(1, server_)
+      .Bind(2, company_)
+      .Run();
+  db_.Execute("DELETE FROM temp.in_books");
+  transaction.Commit();
+}
+
+void Journal::Spool(long row, const std::string& voucher_id, const std::string& digest,
+                    const std::string& message) {
+  spool_->Bind(1, static_cast<std::int64_t>(row))
+      .Bind(2, voucher_id)
+      .Bind(3, digest)
+      .Bind(4, message)
+      .Run();
+}
+
+std::vector<Spooled> Journal::SpooledAfter(std::int64_t seq, int limit) {
+  spooled_->Bind(1, seq).Bind(2, static_cast<std::int64_t>(limit));
+  std::vector<Spooled> found;
+  while (spooled_->Step()) {
+    found.push_back({spooled_->Int(0), static_cast<long>(spooled_->Int(1)), spooled_->Text(2),
+                     spooled_->Text(3), spooled_->Text(4)});
+  }
+  spooled_->Reset();
+  return found;
+}
+
+void Journal::Record(const std::vector<const Spooled*>& vouchers, bool accepted,
+                     const std::string& reason) {
+  if (!record_) {
+    return;
+  }
+  sqlite::Transaction transaction(db_, "BEGIN IMMEDIATE");
+  for (const Spooled* voucher : vouchers) {
+    record_->Bind(1, server_)
+        .Bind(2, company_)
+        .Bind(3, voucher->voucher_id)
+        .Bind(4, voucher->digest)
+        .Bind(5, accepted ? "accepted" : "rejected")
+        .Bind(6, reason)
+        .Run();
+  }
+  transaction.Commit();
+}
+
+std::string Digest(std::string_view text) {
+  // Eight bytes at a time, each word mixed in by multiplication and a shift (the mixing of
+  // MurmurHash's finaliser): enough to tell a changed voucher from an unchanged one, and fast on
+  // every row of a large table.
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  std::uint64_t hash = 0xCBF29CE484222325ULL ^ (text.size() * kMultiplier);
+  const auto mix = [&hash](std::uint64_t word) {
+    hash ^= word;
+    hash *= kMultiplier;
+    hash ^= hash >> 29;
+  };
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, 8);
+    mix(word);
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, text.data() + i, text.size() - i);
+  mix(tail);
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDULL;
+  hash ^= hash >> 33;
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string digest(16, '0');
+  for (int d = 15; d >= 0; --d) {
+    digest[static_cast<std::size_t>(d)] = kDigits[hash & 0xF];
+    hash >>= 4;
+  }
+  return digest;
+}
+
+}  // namespace lirvo::sync::detail

@@ -1,0 +1,95 @@
+// The sync's journal: an SQLite file that records, per server address, company and VoucherID, the
+// digest of the voucher as it was sent and what the server did with it; and, for one run, a spool
+// of the vouchers to send kept in temporary tables of the same connection (on disk, so memory stays
+// flat whatever the table's size).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <lirvo/sqlite.h>
+
+namespace lirvo::sync::detail {
+
+// A stable digest of a voucher's text (16 hexadecimal digits): equal texts, equal digests. The
+// journal keeps it to tell a changed row from one sent before.
+std::string Digest(std::string_view text);
+
+// A voucher waiting to be sent.
+struct Spooled {
+  std::int64_t seq = 0;
+  long row = 0;
+  std::string voucher_id;
+  std::string digest;
+  std::string message;  // its TALLYMESSAGE
+};
+
+// An exclusive lock on a file beside the journal (`<journal>.lock`, holding the process id), held
+// for the life of the object, so that two syncs never work from one journal at once. The lock goes
+// with the process, however it ends.
+class JournalLock {
+ public:
+  // Throws modTally::Failure (kFile) naming the journal and the process that holds it.
+  explicit JournalLock(const std::filesystem::path& journal);
+  ~JournalLock();
+  JournalLock(const JournalLock&) = delete;
+  JournalLock& operator=(const JournalLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+class Journal {
+ public:
+  // Opens (creating the file and its folder) the journal at `path`; with `read_only`, opens an
+  // existing journal without writing to it, or an empty one in memory when there is none. Throws
+  // modTally::Failure (kFile) naming the file.
+  Journal(const std::filesystem::path& path, bool read_only, std::string server,
+          std::string company);
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  struct Entry {
+    std::string digest;
+    bool accepted = false;
+  };
+  // What the journal holds for `voucher_id` in this server and company.
+  std::optional<Entry> Find(const std::string& voucher_id);
+
+  // The reading pass runs in one transaction of the temporary tables.
+  void Begin();
+  void Commit();
+  // Notes that the books hold `voucher_id` as the source has it (`digest`): RecordInBooks then
+  // records it as accepted where the journal says otherwise.
+  void NoteInBooks(const std::string& voucher_id, const std::string& digest);
+  void RecordInBooks();
+  void Spool(long row, const std::string& voucher_id, const std::string& digest,
+             const std::string& message);
+  // Up to `limit` spooled vouchers after `seq`, in the order spooled.
+  std::vector<Spooled> SpooledAfter(std::int64_t seq, int limit);
+
+  // Records the outcome of one reply for `vouchers` in one transaction, durable on return:
+  // accepted, or rejected with `reason`.
+  void Record(const std::vector<const Spooled*>& vouchers, bool accepted,
+              const std::string& reason);
+
+ private:
+  // `exists`: whether the file was there before opening.
+  Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
+          std::string company);
+
+  std::optional<JournalLock> lock_;
+  std::string where_;
+  std::string server_;
+  std::string company_;
+  sqlite::Database db_;
+  std::unique_ptr<sqlite::Statement> find_, in_books_, spool_, spooled_, record_;
+  bool read_only_;
+};
+
+}  // namespace lirvo::sync::detail

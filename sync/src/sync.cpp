@@ -1,0 +1,440 @@
+// The sync: the company's masters read beside one streaming pass over the table, the books read
+// back and every row decided against them and the journal, then the missing masters and the
+// vouchers in batches, every outcome recorded in the journal as soon as the server has answered.
+#include <lirvo/sync.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include <lirvo/text.h>
+
+#include <lirvo/verify/run.h>
+#include "journal.h"
+#include "sync_masters.h"
+#include "sync_post.h"
+
+namespace lirvo::sync {
+
+using books::AppendSalesVoucherMessage;
+using books::SalesRow;
+using books::VoucherForm;
+using books::Windows1252Loss;
+using verify::FieldDifference;
+using verify::Finding;
+using verify::VerifyOptions;
+using verify::VerifySummary;
+
+namespace {
+
+using modTally::Failure;
+namespace FailureNumber = modTally::FailureNumber;
+using Clock = std::chrono::steady_clock;
+using detail::Digest;
+using detail::Item;
+using detail::MasterKind;
+using detail::Poster;
+
+}  // namespace
+
+std::filesystem::path DefaultJournalPath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  std::filesystem::path base;
+  if (state && *state && std::filesystem::path(state).is_absolute()) {
+    base = state;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !std::filesystem::path(home).is_absolute()) {
+      // Not the current folder: a journal there would be lost or shared by accident.
+      throw Failure(FailureNumber::kSetting,
+                    "neither XDG_STATE_HOME nor HOME names a folder for the sync journal; give "
+                    "--journal FILE");
+    }
+    base = std::filesystem::path(home) / ".local" / "state";
+  }
+  return base / "lirvo" / "sync-journal.sqlite";
+}
+
+RunOutcome SyncSummary::outcome() const {
+  if (interrupted) {
+    return RunOutcome::kInterrupted;
+  }
+  if (stopped) {
+    return RunOutcome::kStopped;
+  }
+  const long failed = rejected_locally + rejected_by_server + differ_in_books + units.failed +
+                      ledgers.failed + items.failed;
+  return failed > 0 ? RunOutcome::kIncomplete : RunOutcome::kComplete;
+}
+
+namespace {
+
+// The masters the company lacks, in dependency order.
+struct Missing {
+  MasterKind kind;
+  const verify::Needs::Need* need;
+  MasterCounts* counts;
+};
+
+std::vector<Missing> MissingMasters(verify::Run& run, const detail::HeldMasters& held,
+                                    SyncSummary& summary) {
+  std::vector<Missing> missing;
+  const auto count = [&missing](MasterKind kind, const verify::Needs& needs,
+                                const std::unordered_set<std::string>& holds,
+                                MasterCounts& counts) {
+    counts.needed = static_cast<long>(needs.all().size());
+    for (const verify::Needs::Need& need : needs.all()) {
+      if (holds.count(text::FoldCase(need.name))) {
+        ++counts.present;
+      } else {
+        missing.push_back({kind, &need, &counts});
+      }
+    }
+  };
+  count(MasterKind::kUnit, run.units(), held.units, summary.units);
+  count(MasterKind::kLedger, run.ledgers(), held.ledgers, summary.ledgers);
+  count(MasterKind::kItem, run.items(), held.items, summary.items);
+  return missing;
+}
+
+// "amount: 1040 in the source, 1000 in the books; date: ..."
+std::string Differences(const std::vector<FieldDifference>& differences) {
+  std::string text = "the books hold this voucher otherwise (";
+  for (std::size_t i = 0; i < differences.size(); ++i) {
+    const FieldDifference& d = differences[i];
+    text += (i ? "; " : "") + d.field + ": \"" + d.source + "\" in the source, \"" + d.books +
+            "\" in the books";
+  }
+  return text + "); left alone, --overwrite sends the source's version";
+}
+
+// One sync: the table scanned once (the verification's scan), the books read back, each row
+// decided, then the missing masters and the vouchers to send posted.
+class SyncRun {
+ public:
+  explicit SyncRun(const SyncOptions& options)
+      : options_(options),
+        journal_(options.journal, options.dry_run, modTally::ShownUrl(options.server.url),
+                 options.company),
+        scan_(Checking(options)),
+        run_(scan_, checked_, Scanning(options, this)) {
+    summary_.dry_run = options.dry_run;
+  }
+
+  SyncSummary Go();
+
+ private:
+  static VerifyOptions Checking(const SyncOptions& options);
+  static verify::Scan Scanning(const SyncOptions& options, SyncRun* run);
+  void Show(SyncPhase phase, long done, long total) {
+    last_shown_ = {phase, done, total};
+    if (options_.progress) {
+      options_.progress(last_shown_);
+    }
+  }
+  bool Interrupted() const { return options_.server.Cancelled(); }
+  void Reject(const SyncRejection& rejection) {
+    if (rejection.differs_in_books) {
+      ++summary_.differ_in_books;
+    } else {
+      (rejection.local ? summary_.rejected_locally : summary_.rejected_by_server) += 1;
+    }
+    if (options_.rejected) {
+      options_.rejected(rejection);
+    }
+  }
+  // Reads the table and the books; false when the run ends there.
+  bool Read(std::future<detail::HeldMasters>& preflight);
+  // Whether the row is to be sent.
+  bool Decide(const verify::CheckedRow& checked);
+  void Send(const std::vector<Missing>& missing);
+  // Each returns false when interrupted.
+  bool SendMasters(detail::Poster& poster, const std::vector<Missing>& missing);
+  bool SendVouchers(detail::Poster& poster, long& unsent);
+
+  const SyncOptions& options_;
+  SyncSummary summary_;
+  detail::Journal journal_;
+  VerifyOptions scan_;
+  VerifySummary checked_;
+  verify::Run run_;
+  long to_send_ = 0;
+  std::string message_;
+  SyncProgress last_shown_;  // told again, with the wait, while a request is in hand
+  // Set when the table cannot be read: the pre-flight's queries are abandoned, so that the
+  // failure is reported at once rather than after their wait.
+  std::atomic<bool> reading_failed_{false};
+};
+
+VerifyOptions SyncRun::Checking(const SyncOptions& options) {
+  VerifyOptions check;
+  check.server = options.server;
+  check.company = options.company;
+  check.database = options.database;
+  check.rows = options.rows;
+  check.progress = options.progress;
+  return check;
+}
+
+verify::Scan SyncRun::Scanning(const SyncOptions& options, SyncRun* run) {
+  verify::Scan scan;
+  scan.row_limit = options.row_limit;
+  scan.read_masters = false;
+  if (options.server.encoding == modTally::WireEncoding::kUtf8) {
+    scan.check = Windows1252Loss;
+  }
+  if (options.trust_journal) {
+    // Without the books, each row is decided as it is read.
+    scan.each = [run](const verify::CheckedRow& checked) { return run->Decide(checked); };
+  }
+  return scan;
+}
+
+bool SyncRun::Read(std::future<detail::HeldMasters>& preflight) {
+  try {
+    journal_.Begin();
+    run_.Load();
+    journal_.Commit();
+    summary_.rows = checked_.rows;
+    summary_.books_checked = !options_.trust_journal && !checked_.interrupted;
+    if (summary_.books_checked) {
+      run_.Compare();
+    }
+  } catch (const Failure& failure) {
+    reading_failed_ = true;
+    if (Interrupted()) {
+      summary_.interrupted = true;  // the read-back's request in hand was abandoned
+      summary_.skipped = summary_.rows;
+    } else {
+      summary_.stopped = (summary_.books_checked ? "cannot check the books: " : "") +
+                         failure.description() + "; nothing was sent";
+    }
+    preflight.wait();
+    return false;
+  }
+  if (checked_.interrupted) {
+    summary_.interrupted = true;
+    summary_.skipped = summary_.rows;
+    return false;
+  }
+  run_.ForEachRefused([this](const Finding& refused) {
+    Reject({refused.voucher_id, refused.row, refused.source, true});
+  });
+  if (summary_.books_checked) {
+    journal_.Begin();
+    run_.ForEachChecked([this](const verify::CheckedRow& checked) { Decide(checked); });
+    journal_.Commit();
+    journal_.RecordInBooks();
+  }
+  return true;
+}
+
+bool SyncRun::Decide(const verify::CheckedRow& checked) {
+  const SalesRow& row = checked.row;
+  const std::string& id = *row.VoucherID;
+  message_.clear();
+  try {
+    AppendSalesVoucherMessage(message_, row, VoucherForm::kInvoice);
+  } catch (const Failure& failure) {
+    Reject({id, checked.number, failure.description(), true});
+    return false;
+  }
+  const std::string digest = Digest(message_);
+  if (summary_.books_checked && !checked.missing && checked.differences.empty()) {
+    // In the books as in the source: the journal learns it where it says otherwise.
+    journal_.NoteInBooks(id, digest);
+    ++summary_.unchanged;
+    return false;
+  }
+  const std::optional<detail::Journal::Entry> entry = journal_.Find(id);
+  const bool accepted_as_is = entry && entry->accepted && entry->digest == digest;
+  bool send = false;
+  if (!summary_.books_checked) {
+    send = !accepted_as_is;
+  } else if (checked.missing) {
+    send = true;
+    summary_.missing_in_books += entry && entry->accepted ? 1 : 0;
+  } else if (options_.overwrite || (entry && entry->accepted && !accepted_as_is)) {
+    // Overwritten on request, or changed in the source since the books took it.
+    send = true;
+  } else {
+    Reject({id, checked.number, Differences(checked.differences), false, true});
+    return false;
+  }
+  if (!send) {
+    ++summary_.unchanged;
+    return false;
+  }
+  journal_.Spool(checked.number, id, digest, message_);
+  ++to_send_;
+  return true;
+}
+
+SyncSummary SyncRun::Go() {
+  const Clock::time_point start = Clock::now();
+  const auto finish = [&] {
+    summary_.time = Clock::now() - start;
+    return summary_;
+  };
+  // Pre-flight: what the company holds, read on a thread of its own while the table is read;
+  // abandoned when the run is interrupted or the table cannot be read.
+  modTally::ExchangeLimits preflight_limits = options_.server.queries;
+  preflight_limits.cancelled = [this] { return reading_failed_.load() || Interrupted(); };
+  std::future<detail::HeldMasters> preflight =
+      std::async(std::launch::async, [this, &preflight_limits] {
+        return detail::ReadHeldMasters(options_.server, options_.company, preflight_limits);
+      });
+  if (!Read(preflight)) {
+    return finish();
+  }
+  std::optional<detail::HeldMasters> held;
+  try {
+    held = preflight.get();
+  } catch (const Failure& failure) {
+    // An interrupt abandons the queries: then the run ends as interrupted, not stopped.
+    if (Interrupted()) {
+      summary_.interrupted = true;
+    } else {
+      summary_.stopped = failure.description();
+    }
+    summary_.skipped = to_send_;
+    return finish();
+  }
+  const std::vector<Missing> missing = MissingMasters(run_, *held, summary_);
+  if (options_.dry_run) {
+    for (const Missing& m : missing) {
+      ++m.counts->created;
+    }
+    summary_.accepted = to_send_;
+    return finish();
+  }
+  Send(missing);
+  return finish();
+}
+
+void SyncRun::Send(const std::vector<Missing>& missing) {
+  Poster poster(options_, summary_, [this](std::chrono::duration<double> waited, long objects) {
+    if (options_.progress) {
+      SyncProgress waiting = last_shown_;
+      waiting.waiting = waited;
+      waiting.batch = objects;
+      options_.progress(waiting);
+    }
+  });
+  long unsent = to_send_;
+  try {
+    if (!SendMasters(poster, missing) || !SendVouchers(poster, unsent)) {
+      summary_.interrupted = true;
+    }
+  } catch (const Failure& failure) {
+    summary_.stopped = failure.description();
+  }
+  summary_.skipped = unsent;
+}
+
+bool SyncRun::SendMasters(Poster& poster, const std::vector<Missing>& missing) {
+  long done = 0;
+  const long total = static_cast<long>(missing.size());
+  const auto batch_size = static_cast<std::size_t>(options_.batch);
+  Show(SyncPhase::kMasters, 0, total);
+  for (std::size_t first = 0; first < missing.size(); first += batch_size) {
+    const std::size_t last = std::min(missing.size(), first + batch_size);
+    std::vector<std::string> messages;
+    std::vector<Item> batch;
+    messages.reserve(last - first);
+    for (std::size_t i = first; i < last; ++i) {
+      const verify::Needs::Need& need = *missing[i].need;
+      messages.push_back(MasterMessage(missing[i].kind, need.name, need.detail, options_.company));
+    }
+    for (std::size_t i = first; i < last; ++i) {
+      batch.push_back({"master \"" + missing[i].need->name + "\"", &messages[i - first]});
+    }
+    const bool finished = poster.Post(
+        batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
+          for (std::size_t i = begin; i < end; ++i) {
+            MasterCounts& counts = *missing[first + i].counts;
+            (accepted ? counts.created : counts.failed) += 1;
+            if (!accepted && summary_.master_failures.size() < 10) {
+              summary_.master_failures.push_back(batch[i].label + ": " + why);
+            }
+          }
+          done += static_cast<long>(end - begin);
+          Show(SyncPhase::kMasters, done, total);
+        });
+    if (!finished) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
+  long done = 0;
+  Show(SyncPhase::kVouchers, 0, to_send_);
+  std::int64_t after = 0;
+  for (;;) {
+    const std::vector<detail::Spooled> spooled = journal_.SpooledAfter(after, options_.batch);
+    if (spooled.empty()) {
+      return true;
+    }
+    after = spooled.back().seq;
+    std::vector<Item> batch;
+    batch.reserve(spooled.size());
+    for (const detail::Spooled& voucher : spooled) {
+      batch.push_back(
+          {"voucher \"" + voucher.voucher_id + "\" (row " + std::to_string(voucher.row) + ")",
+           &voucher.message, voucher.row});
+    }
+    const bool finished = poster.Post(
+        batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
+          std::vector<const detail::Spooled*> part;
+          for (std::size_t i = begin; i < end; ++i) {
+            part.push_back(&spooled[i]);
+          }
+          try {
+            journal_.Record(part, accepted, why);
+          } catch (const Failure& failure) {
+            throw Failure(failure, "the server " + std::string(accepted ? "accepted" : "rejected") +
+                                       " rows " + std::to_string(part.front()->row) + " to " +
+                                       std::to_string(part.back()->row) +
+                                       ", but the journal could not record it (" +
+                                       failure.description() +
+                                       "); the next run finds in the books what they hold");
+          }
+          for (const detail::Spooled* voucher : part) {
+            if (accepted) {
+              ++summary_.accepted;
+            } else {
+              Reject({voucher->voucher_id, voucher->row, why, false});
+            }
+          }
+          done += static_cast<long>(part.size());
+          unsent -= static_cast<long>(part.size());
+          Show(SyncPhase::kVouchers, done, to_send_);
+        });
+    if (!finished) {
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+SyncSummary Sync(const SyncOptions& options) {
+  if (text::Trim(options.company).empty()) {
+    throw Failure(FailureNumber::kValue, "the sync needs a company to send to");
+  }
+  if (options.batch < 1 || options.batch > kLargestBatch) {
+    throw Failure(FailureNumber::kValue,
+                  "the batch size must be between 1 and " + std::to_string(kLargestBatch));
+  }
+  return SyncRun(options).Go();
+}
+
+}  // namespace lirvo::sync

@@ -1,0 +1,132 @@
+// The sync's posting of batches.
+#include "sync_post.h"
+
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include <lirvo/books/judge.h>
+#include <lirvo/books/sales.h>
+
+namespace lirvo::sync::detail {
+
+using books::ImportOutcome;
+using books::ImportRequestHead;
+using books::ImportVerdict;
+using books::JudgeImport;
+using books::kImportRequestTail;
+using books::SentObjects;
+
+namespace {
+
+using modTally::Failure;
+
+// "200 vouchers (rows 1-200)", "voucher \"V7\" (row 7)", "13 masters".
+std::string Described(const std::vector<Item>& items, std::size_t begin, std::size_t end) {
+  if (end - begin == 1) {
+    return items[begin].label;
+  }
+  const bool vouchers = items[begin].row > 0;
+  std::string text = std::to_string(end - begin) + (vouchers ? " vouchers" : " masters");
+  if (vouchers) {
+    text += " (rows " + std::to_string(items[begin].row) + "-" +
+            std::to_string(items[end - 1].row) + ")";
+  }
+  return text;
+}
+
+constexpr std::string_view kNotImport = "the server's reply is not an import response: ";
+
+}  // namespace
+
+Poster::Poster(const SyncOptions& options, SyncSummary& summary, Waiting waiting)
+    : options_(options),
+      summary_(summary),
+      head_(ImportRequestHead(options.company)),
+      limits_(options.server.Import()) {
+  // A request in hand is abandoned as soon as the run is interrupted (the server's flag).
+  waiting_ = std::move(waiting);
+}
+
+bool Poster::Post(const std::vector<Item>& items, const Decided& decided) {
+  return Part(items, 0, items.size(), false, decided);
+}
+
+bool Poster::Interrupted() const {
+  return options_.server.Cancelled();
+}
+
+bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t end, bool split,
+                  const Decided& decided) {
+  if (begin == end) {
+    return true;
+  }
+  if (Interrupted()) {
+    return false;
+  }
+  body_ = head_;
+  for (std::size_t i = begin; i < end; ++i) {
+    body_ += *items[i].message;
+  }
+  body_ += kImportRequestTail;
+  const long objects = static_cast<long>(end - begin);
+  SentObjects sent{objects, 0, {}};
+  if (objects == 1) {
+    sent.only = items[begin].label;
+  }
+  if (waiting_) {
+    limits_.waiting = [this, objects](double seconds) {
+      waiting_(std::chrono::duration<double>(seconds), objects);
+    };
+  }
+  // Only a rejection the server states is a row's fault. A request that fails, times out or is
+  // answered with something that is not an import reply says nothing about its rows: it is tried
+  // once more, and then the run stops, since the next request would fare no better.
+  std::string trouble;
+  int number = modTally::FailureNumber::kHttpStatus;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (attempt > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      if (Interrupted()) {
+        return false;
+      }
+    }
+    ++summary_.requests;
+    summary_.split_requests += split ? 1 : 0;
+    std::optional<modTally::Reply> reply;
+    try {
+      reply = modTally::Exchange(options_.server, std::optional<std::string_view>(body_), limits_);
+    } catch (const Failure& error) {
+      if (Interrupted()) {
+        return false;
+      }
+      trouble = "failed: " + error.description();
+      number = error.number();
+      continue;
+    }
+    const ImportVerdict verdict = JudgeImport(*reply, sent);
+    if (verdict.outcome == ImportOutcome::kAccepted) {
+      decided(begin, end, true, {});
+      return true;
+    }
+    if (verdict.outcome == ImportOutcome::kRejected) {
+      if (objects == 1) {
+        decided(begin, end, false, verdict.reason);
+        return true;
+      }
+      const std::size_t middle = begin + (end - begin) / 2;
+      return Part(items, begin, middle, true, decided) && Part(items, middle, end, true, decided);
+    }
+    std::string_view what = verdict.reason;
+    if (what.starts_with(kNotImport)) {
+      what.remove_prefix(kNotImport.size());
+    }
+    number = modTally::FailureNumber::kHttpStatus;
+    trouble = "was answered with something that is not an import reply (" + std::string(what) + ")";
+  }
+  throw Stopped(number, "the import of " + Described(items, begin, end) + " at " +
+                            modTally::ShownUrl(options_.server.url) + " " + trouble +
+                            " (tried twice); nothing after it was sent");
+}
+
+}  // namespace lirvo::sync::detail

@@ -1,0 +1,61 @@
+// The sync's posting: batches sent one request at a time, a batch the server rejects split in
+// halves until every rejected item is named with the server's own reason, and a server that does
+// not answer as an import server stopping the run.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <lirvo/sync.h>
+
+namespace lirvo::sync::detail {
+
+// A run that cannot go on: the server is gone, timed out, or answered something that is not an
+// import reply, twice for the same request. The description says what the server did, to which
+// request, and that nothing after it was sent.
+class Stopped : public modTally::Failure {
+ public:
+  using modTally::Failure::Failure;
+};
+
+struct Item {
+  std::string label;  // for messages: "voucher \"X\" (row 7)" or "master \"Y\""
+  const std::string* message;
+  long row = 0;  // the row of a voucher; 0 for a master
+};
+
+// Posts items in batches, one request at a time, and splits a batch the server rejects in halves
+// until every rejected item is alone, so each gets the server's own reason. `decided` receives
+// each part as its outcome is known.
+class Poster {
+ public:
+  using Decided = std::function<void(std::size_t begin, std::size_t end, bool accepted,
+                                     const std::string& reason)>;
+  // Told, a few times a second while a request is in hand, how long it has waited and how many
+  // objects it carries.
+  using Waiting = std::function<void(std::chrono::duration<double> waited, long objects)>;
+
+  Poster(const SyncOptions& options, SyncSummary& summary, Waiting waiting = {});
+
+  // Posts items [0, size). Returns false when interrupted (also in the middle of a request)
+  // before every item was decided. Throws Stopped when a request failed, timed out or was not
+  // answered with an import reply, and again when tried once more.
+  bool Post(const std::vector<Item>& items, const Decided& decided);
+
+ private:
+  bool Interrupted() const;
+  bool Part(const std::vector<Item>& items, std::size_t begin, std::size_t end, bool split,
+            const Decided& decided);
+
+  const SyncOptions& options_;
+  SyncSummary& summary_;
+  const std::string head_;
+  modTally::ExchangeLimits limits_;
+  Waiting waiting_;
+  std::string body_;
+};
+
+}  // namespace lirvo::sync::detail
