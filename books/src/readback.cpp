@@ -41,10 +41,6 @@ std::string Envelope(const std::string& id, const std::string& statics,
          collection + "</TDLMESSAGE></TDL></DESC></BODY></ENVELOPE>";
 }
 
-std::string Company(const std::string& company) {
-  return "<SVCURRENTCOMPANY>" + modTally::EscapeXml(company) + "</SVCURRENTCOMPANY>";
-}
-
 // The text of the first child named `name`, trimmed ("" when there is none).
 std::string Leaf(const pugi::xml_node& node, const char* name) {
   return std::string(text::Trim(modTally::NodeText(node.child(name))));
@@ -193,7 +189,7 @@ std::string VoucherType(const pugi::xml_node& node) {
 std::string VoucherExportRequest(const std::string& company, std::string_view from,
                                  std::string_view to, std::string_view type) {
   return Envelope(kVoucherCollection,
-                  Company(company) + "<SVFROMDATE>" + modTally::EscapeXml(from) +
+                  modTally::CompanyVariable(company) + "<SVFROMDATE>" + modTally::EscapeXml(from) +
                       "</SVFROMDATE><SVTODATE>" + modTally::EscapeXml(to) + "</SVTODATE>",
                   std::string("<COLLECTION NAME=\"") + kVoucherCollection +
                       "\" ISMODIFY=\"No\"><TYPE>Voucher</TYPE><FETCH>Date, Guid, RemoteId, "
@@ -212,7 +208,7 @@ std::string CollectionRequest(const std::string& company, std::string_view type,
       id += c;
     }
   }
-  return Envelope(id, Company(company),
+  return Envelope(id, modTally::CompanyVariable(company),
                   "<COLLECTION NAME=\"" + id + "\" ISMODIFY=\"No\"><TYPE>" +
                       modTally::EscapeXml(type) + "</TYPE><FETCH>" + modTally::EscapeXml(fetch) +
                       "</FETCH></COLLECTION>");
@@ -220,7 +216,7 @@ std::string CollectionRequest(const std::string& company, std::string_view type,
 
 std::string MasterExportRequest(const std::string& company, MasterType type) {
   const MasterCollection c = CollectionOf(type);
-  return Envelope(c.id, Company(company),
+  return Envelope(c.id, modTally::CompanyVariable(company),
                   std::string("<COLLECTION NAME=\"") + c.id + "\" ISMODIFY=\"No\"><TYPE>" + c.type +
                       "</TYPE><FETCH>" + c.fetch + "</FETCH></COLLECTION>");
 }

@@ -18,48 +18,13 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// A value as XML character data or attribute value. Line breaks and tabs become character
-// references, so the request stays on one line and the value reads back with them (a reader
-// turns a raw tab in an attribute value into a blank).
-std::string Text(const std::optional<std::string>& value) {
-  const std::string escaped = modTally::EscapeXml(value.value_or(std::string()));
-  std::string text;
-  text.reserve(escaped.size());
-  for (const char c : escaped) {
-    if (c == '\r') {
-      text += "&#13;";
-    } else if (c == '\n') {
-      text += "&#10;";
-    } else if (c == '\t') {
-      text += "&#9;";
-    } else {
-      text += c;
-    }
-  }
-  return text;
-}
-
-// The characters Text changes: the markup characters and quotes, line breaks and tabs.
-constexpr auto kChanged = [] {
-  std::array<bool, 256> table{};
-  for (const char c : {'&', '<', '>', '"', '\'', '\r', '\n', '\t'}) {
-    table[static_cast<unsigned char>(c)] = true;
-  }
-  return table;
-}();
-
-// Appends the value as Text writes it. Most values hold nothing to change and go in as they are.
+// Appends the value as XML character data or attribute value (modTally::AppendXmlText): line
+// breaks and tabs become character references, so the request stays on one line and the value
+// reads back with them (a reader turns a raw tab in an attribute value into a blank).
 void AppendText(std::string& out, const std::optional<std::string>& value) {
-  if (!value) {
-    return;
+  if (value) {
+    modTally::AppendXmlText(out, *value);
   }
-  for (const char c : *value) {
-    if (kChanged[static_cast<unsigned char>(c)]) {
-      out += Text(value);
-      return;
-    }
-  }
-  out += *value;
 }
 
 // Appends FormatAmount's text of `value`, without building strings on the way.
@@ -415,32 +380,11 @@ SalesVoucherFigures VoucherFigures(const SalesRow& row) {
   return figures;
 }
 
-std::string ImportRequestHead(const std::string& company) {
-  std::string head =
-      "<ENVELOPE>"
-      "<HEADER>"
-      "<TALLYREQUEST>Import Data</TALLYREQUEST>"
-      "</HEADER>"
-      "<BODY>"
-      "<IMPORTDATA>"
-      "<REQUESTDESC>"
-      "<REPORTNAME>All Masters</REPORTNAME>"
-      "<STATICVARIABLES>"
-      "<SVCURRENTCOMPANY>";
-  AppendText(head, company);
-  head +=
-      "</SVCURRENTCOMPANY>"
-      "</STATICVARIABLES>"
-      "</REQUESTDESC>"
-      "<REQUESTDATA>";
-  return head;
-}
-
 std::string BuildSalesVoucher(const SalesRow& row, const std::string& company) {
-  std::string v = ImportRequestHead(company);
+  std::string v = modTally::ImportRequestHead(company);
   v.reserve(4096);
   AppendSalesVoucherMessage(v, row);
-  v += kImportRequestTail;
+  v += modTally::kImportRequestTail;
   return v;
 }
 

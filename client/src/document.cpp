@@ -70,60 +70,99 @@ std::string NodeText(const pugi::xml_node& node) {
   return text;
 }
 
+namespace {
+
+// The character reference that stands for `c` in XML text: the markup characters and quotes, and
+// with `line_breaks` line breaks and tabs; empty for any other character.
+std::string_view Reference(char c, bool line_breaks) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&apos;";
+    case '\r':
+      return line_breaks ? "&#13;" : "";
+    case '\n':
+      return line_breaks ? "&#10;" : "";
+    case '\t':
+      return line_breaks ? "&#9;" : "";
+    default:
+      return {};
+  }
+}
+
+// Appends `text` with each character that has a reference replaced by it; the runs between go in
+// whole, so a value with nothing to replace is one append.
+void AppendEscaped(std::string& out, std::string_view text, bool line_breaks) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::string_view reference = Reference(text[i], line_breaks);
+    if (!reference.empty()) {
+      out.append(text.substr(run, i - run)).append(reference);
+      run = i + 1;
+    }
+  }
+  out.append(text.substr(run));
+}
+
+}  // namespace
+
 std::string EscapeXml(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
+  AppendEscaped(out, text, false);
   return out;
 }
 
+void AppendXmlText(std::string& out, std::string_view text) {
+  AppendEscaped(out, text, true);
+}
+
+std::string CompanyVariable(std::string_view company) {
+  std::string variable = "<SVCURRENTCOMPANY>";
+  AppendXmlText(variable, company);
+  variable += "</SVCURRENTCOMPANY>";
+  return variable;
+}
+
+namespace {
+
+// The import request up to <REQUESTDATA>, the request named `request`.
+std::string ImportHead(std::string_view request, std::string_view company) {
+  std::string head;
+  head.reserve(240 + company.size());
+  head.append("<ENVELOPE><HEADER><TALLYREQUEST>")
+      .append(request)
+      .append(
+          "</TALLYREQUEST></HEADER><BODY><IMPORTDATA><REQUESTDESC>"
+          "<REPORTNAME>All Masters</REPORTNAME><STATICVARIABLES>")
+      .append(CompanyVariable(company))
+      .append("</STATICVARIABLES></REQUESTDESC><REQUESTDATA>");
+  return head;
+}
+
+}  // namespace
+
+std::string ImportRequestHead(std::string_view company) {
+  return ImportHead("Import Data", company);
+}
+
 std::string ImportEnvelopeText(const std::string& company) {
+  const std::string markup = ImportHead(" Import Data ", company) + std::string(kImportRequestTail);
+  // One element a line: a line ends after every tag that another tag follows, and at the end.
   std::string text;
-  text.reserve(400 + company.size());
-  for (const std::string_view line : {
-           std::string_view("<ENVELOPE>"),
-           std::string_view("<HEADER>"),
-           std::string_view("<TALLYREQUEST> Import Data </TALLYREQUEST>"),
-           std::string_view("</HEADER>"),
-           std::string_view("<BODY>"),
-           std::string_view("<IMPORTDATA>"),
-           std::string_view("<REQUESTDESC>"),
-           std::string_view("<REPORTNAME>All Masters</REPORTNAME>"),
-           std::string_view("<STATICVARIABLES>"),
-       }) {
-    text.append(line).append("\r\n");
-  }
-  text.append("<SVCURRENTCOMPANY>").append(EscapeXml(company)).append("</SVCURRENTCOMPANY>\r\n");
-  for (const std::string_view line : {
-           std::string_view("</STATICVARIABLES>"),
-           std::string_view("</REQUESTDESC>"),
-           std::string_view("<REQUESTDATA>"),
-           std::string_view("</REQUESTDATA>"),
-           std::string_view("</IMPORTDATA>"),
-           std::string_view("</BODY>"),
-           std::string_view("</ENVELOPE>"),
-       }) {
-    text.append(line).append("\r\n");
+  text.reserve(markup.size() + 40);
+  for (std::size_t i = 0; i < markup.size(); ++i) {
+    text += markup[i];
+    if (markup[i] == '>' && (i + 1 == markup.size() || markup[i + 1] == '<')) {
+      text += "\r\n";
+    }
   }
   return text;
 }

@@ -83,7 +83,7 @@ std::string ListOfAccountsRequest(std::string_view type,
       "<STATICVARIABLES>",
   });
   if (company) {
-    text += "<SVCURRENTCOMPANY>" + EscapeXml(*company) + "</SVCURRENTCOMPANY>\r\n";
+    text += CompanyVariable(*company) + "\r\n";
   }
   text += JoinLines({"<SVEXPORTFORMAT> $$SysName:XML </SVEXPORTFORMAT>"});
   text += "<ACCOUNTTYPE>" + EscapeXml(type) + "</ACCOUNTTYPE>\r\n";

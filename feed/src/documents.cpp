@@ -279,11 +279,11 @@ bool Feed::Send(std::span<const Read> batch) {
   // fresh string to that size copied it over and over.
   std::string& request = request_;
   request.clear();  // keeping its capacity
-  request += books::ImportRequestHead(options_.company);
+  request += modTally::ImportRequestHead(options_.company);
   for (const Read& read : batch) {
     books::AppendMessage(request, read.document);
   }
-  request += books::kImportRequestTail;
+  request += modTally::kImportRequestTail;
   const std::string what = batch.size() == 1
                                ? "voucher \"" + batch.front().document.voucher_id + "\""
                                : std::to_string(batch.size()) + " vouchers";

@@ -11,10 +11,8 @@
 namespace lirvo::sync::detail {
 
 using books::ImportOutcome;
-using books::ImportRequestHead;
 using books::ImportVerdict;
 using books::JudgeImport;
-using books::kImportRequestTail;
 using books::SentObjects;
 
 namespace {
@@ -42,7 +40,7 @@ constexpr std::string_view kNotImport = "the server's reply is not an import res
 Poster::Poster(const SyncOptions& options, SyncSummary& summary, Waiting waiting)
     : options_(options),
       summary_(summary),
-      head_(ImportRequestHead(options.company)),
+      head_(modTally::ImportRequestHead(options.company)),
       limits_(options.server.Import()) {
   // A request in hand is abandoned as soon as the run is interrupted (the server's flag).
   waiting_ = std::move(waiting);
@@ -68,7 +66,7 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
   for (std::size_t i = begin; i < end; ++i) {
     body_ += *items[i].message;
   }
-  body_ += kImportRequestTail;
+  body_ += modTally::kImportRequestTail;
   const long objects = static_cast<long>(end - begin);
   SentObjects sent{objects, 0, {}};
   if (objects == 1) {

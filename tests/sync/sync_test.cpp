@@ -96,9 +96,9 @@ void Execute(const fs::path& file, const std::string& sql) {
 void PostLedger(const std::string& url, const std::string& name, const std::string& parent,
                 const std::string& action) {
   const std::string request =
-      lirvo::books::ImportRequestHead(kCompany) + "<TALLYMESSAGE><LEDGER NAME=\"" + name +
+      modTally::ImportRequestHead(kCompany) + "<TALLYMESSAGE><LEDGER NAME=\"" + name +
       "\" ACTION=\"" + action + "\"><NAME.LIST><NAME>" + name + "</NAME></NAME.LIST><PARENT>" +
-      parent + "</PARENT></LEDGER></TALLYMESSAGE>" + std::string(lirvo::books::kImportRequestTail);
+      parent + "</PARENT></LEDGER></TALLYMESSAGE>" + std::string(modTally::kImportRequestTail);
   EXPECT_FALSE(lirvo::books::IsRejection(modTally::Exchange(url, request))) << request;
 }
 

@@ -219,12 +219,29 @@ std::string NodeText(const pugi::xml_node& node);
 // escaped as well so the result is also safe inside an attribute value.
 std::string EscapeXml(std::string_view text);
 
+// Appends `text` as EscapeXml writes it, with line breaks and tabs as character references as
+// well, so that a value stays on one line of a request and reads back with them.
+void AppendXmlText(std::string& out, std::string_view text);
+
+// The static variable that names the company a request is for:
+// <SVCURRENTCOMPANY>company</SVCURRENTCOMPANY>, the name written as AppendXmlText writes it.
+std::string CompanyVariable(std::string_view company);
+
+// The start of a one-line "Import Data" request for the report "All Masters" in `company`, up to
+// and including <REQUESTDATA>; kImportRequestTail closes it. Between them go any number of
+// TALLYMESSAGEs (a batch).
+std::string ImportRequestHead(std::string_view company);
+inline constexpr std::string_view kImportRequestTail =
+    "</REQUESTDATA></IMPORTDATA></BODY></ENVELOPE>";
+
 // A new document holding the "Import Data" envelope for the report "All Masters" in `company`,
 // with an empty REQUESTDATA element. The company name is escaped as character data, so any name
 // gives a well-formed envelope whose SVCURRENTCOMPANY reads back as the name.
 pugi::xml_document CreateImportEnvelope(const std::string& company);
 
-// The envelope's text before loading: seventeen lines, each followed by CR LF.
+// The envelope's text before loading: ImportRequestHead and kImportRequestTail with one element a
+// line, each followed by CR LF, and the request named " Import Data " as the master requests have
+// always named it: seventeen lines.
 std::string ImportEnvelopeText(const std::string& company);
 
 // Sets attribute `name` of `element` to `value`, replacing an attribute of the same name.

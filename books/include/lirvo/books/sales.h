@@ -64,12 +64,6 @@ SalesVoucherFigures VoucherFigures(const SalesRow& row);
 // modTally::Failure (kValue) when Amount or TaxPer is null or too large.
 std::string BuildSalesVoucher(const SalesRow& row, const std::string& company);
 
-// The start of a one-line "Import Data" request for `company` up to and including <REQUESTDATA>;
-// kImportRequestTail closes it. Between them go any number of TALLYMESSAGEs (a batch).
-std::string ImportRequestHead(const std::string& company);
-inline constexpr std::string_view kImportRequestTail =
-    "</REQUESTDATA></IMPORTDATA></BODY></ENVELOPE>";
-
 // The forms of the sales voucher message. kDemo is the one BuildSalesVoucher writes, byte for byte
 // as the demo transfer has always sent it. kInvoice is lirvo sync's: the voucher as the server
 // itself exports an item invoice (OBJVIEW and PERSISTEDVIEW "Invoice Voucher View", VCHENTRYMODE
