@@ -11,6 +11,7 @@
 
 #include <lirvo/modTally.h>
 #include <lirvo/text.h>
+#include <lirvo/verify/sales_fields.h>
 
 namespace lirvo::sync::detail {
 
@@ -145,7 +146,8 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
   db_.Execute(
       "CREATE TEMP TABLE in_books(voucher_id TEXT PRIMARY KEY, digest TEXT NOT NULL);"
       "CREATE TEMP TABLE spool(seq INTEGER PRIMARY KEY, row INTEGER NOT NULL,"
-      " voucher_id TEXT NOT NULL, digest TEXT NOT NULL, message TEXT NOT NULL)");
+      " voucher_id TEXT NOT NULL, digest TEXT NOT NULL, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10,"
+      " f11, f12)");
   // The server and the company stay bound for the whole run; each lookup binds the VoucherID.
   find_ = std::make_unique<sqlite::Statement>(
       db_, "SELECT digest, outcome FROM vouchers WHERE server=?1 AND company=?2 AND voucher_id=?3");
@@ -153,11 +155,13 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
   in_books_ = std::make_unique<sqlite::Statement>(
       db_, "INSERT OR REPLACE INTO in_books(voucher_id, digest) VALUES(?1, ?2)");
   spool_ = std::make_unique<sqlite::Statement>(
-      db_, "INSERT INTO spool(row, voucher_id, digest, message) VALUES(?1, ?2, ?3, ?4)");
+      db_,
+      "INSERT INTO spool VALUES(NULL, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14,"
+      " ?15)");
   spooled_ = std::make_unique<sqlite::Statement>(
       db_,
-      "SELECT seq, row, voucher_id, digest, message FROM spool WHERE seq > ?1 ORDER BY seq "
-      "LIMIT ?2");
+      "SELECT seq, row, voucher_id, digest, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12"
+      " FROM spool WHERE seq > ?1 ORDER BY seq LIMIT ?2");
   if (!read_only) {
     record_ = std::make_unique<sqlite::Statement>(
         db_,
@@ -209,13 +213,10 @@ void Journal::RecordInBooks() {
   transaction.Commit();
 }
 
-void Journal::Spool(long row, const std::string& voucher_id, const std::string& digest,
-                    const std::string& message) {
-  spool_->Bind(1, static_cast<std::int64_t>(row))
-      .Bind(2, voucher_id)
-      .Bind(3, digest)
-      .Bind(4, message)
-      .Run();
+void Journal::Spool(long row, const std::string& digest, const books::SalesRow& sales) {
+  spool_->Bind(1, static_cast<std::int64_t>(row)).Bind(2, *sales.VoucherID).Bind(3, digest);
+  verify::BindSalesFields(*spool_, 4, sales);
+  spool_->Run();
 }
 
 std::vector<Spooled> Journal::SpooledAfter(std::int64_t seq, int limit) {
@@ -223,7 +224,7 @@ std::vector<Spooled> Journal::SpooledAfter(std::int64_t seq, int limit) {
   std::vector<Spooled> found;
   while (spooled_->Step()) {
     found.push_back({spooled_->Int(0), static_cast<long>(spooled_->Int(1)), spooled_->Text(2),
-                     spooled_->Text(3), spooled_->Text(4)});
+                     spooled_->Text(3), verify::SalesFieldsAt(*spooled_, 4)});
   }
   spooled_->Reset();
   return found;

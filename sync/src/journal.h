@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include <lirvo/books/sales.h>
 #include <lirvo/sqlite.h>
 
 namespace lirvo::sync::detail {
@@ -26,7 +27,7 @@ struct Spooled {
   long row = 0;
   std::string voucher_id;
   std::string digest;
-  std::string message;  // its TALLYMESSAGE
+  books::SalesRow sales;  // as checked; its message is built again when it is sent
 };
 
 // An exclusive lock on a file beside the journal (`<journal>.lock`, holding the process id), held
@@ -68,8 +69,9 @@ class Journal {
   // records it as accepted where the journal says otherwise.
   void NoteInBooks(const std::string& voucher_id, const std::string& digest);
   void RecordInBooks();
-  void Spool(long row, const std::string& voucher_id, const std::string& digest,
-             const std::string& message);
+  // Spools a voucher to send: its row as checked, not its message, which is many times larger
+  // and is built again, identically, when it is sent.
+  void Spool(long row, const std::string& digest, const books::SalesRow& sales);
   // Up to `limit` spooled vouchers after `seq`, in the order spooled.
   std::vector<Spooled> SpooledAfter(std::int64_t seq, int limit);
 

@@ -166,7 +166,8 @@ class SyncRun {
   verify::Run run_;
   long to_send_ = 0;
   std::string message_;
-  SyncProgress last_shown_;  // told again, with the wait, while a request is in hand
+  std::vector<std::string> messages_;  // of the batch being sent
+  SyncProgress last_shown_;            // told again, with the wait, while a request is in hand
   // Set when the table cannot be read: the pre-flight's queries are abandoned, so that the
   // failure is reported at once rather than after their wait.
   std::atomic<bool> reading_failed_{false};
@@ -271,7 +272,7 @@ bool SyncRun::Decide(const verify::CheckedRow& checked) {
     ++summary_.unchanged;
     return false;
   }
-  journal_.Spool(checked.number, id, digest, message_);
+  journal_.Spool(checked.number, digest, row);
   ++to_send_;
   return true;
 }
@@ -384,12 +385,18 @@ bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
       return true;
     }
     after = spooled.back().seq;
+    // The messages again, as they were when checked (the spool keeps the rows, not the far
+    // larger messages); their strings are reused from batch to batch.
+    messages_.resize(std::max(messages_.size(), spooled.size()));
     std::vector<Item> batch;
     batch.reserve(spooled.size());
-    for (const detail::Spooled& voucher : spooled) {
+    for (std::size_t i = 0; i < spooled.size(); ++i) {
+      const detail::Spooled& voucher = spooled[i];
+      messages_[i].clear();
+      AppendSalesVoucherMessage(messages_[i], voucher.sales, VoucherForm::kInvoice);
       batch.push_back(
           {"voucher \"" + voucher.voucher_id + "\" (row " + std::to_string(voucher.row) + ")",
-           &voucher.message, voucher.row});
+           &messages_[i], voucher.row});
     }
     const bool finished = poster.Post(
         batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {

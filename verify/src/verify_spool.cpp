@@ -1,6 +1,7 @@
 #include <lirvo/verify/spool.h>
 
 #include <lirvo/modTally.h>
+#include <lirvo/verify/sales_fields.h>
 
 namespace lirvo::verify {
 
@@ -22,19 +23,9 @@ CREATE TABLE elsewhere_fields(voucher_id TEXT NOT NULL, field TEXT NOT NULL, sou
   books TEXT NOT NULL);
 )sql";
 
-constexpr std::optional<std::string> SalesRow::*kFields[] = {
-    &SalesRow::VoucherID,   &SalesRow::VoucherDate, &SalesRow::RefNo,    &SalesRow::PartyName,
-    &SalesRow::SalesLedger, &SalesRow::TaxAc,       &SalesRow::ItemName, &SalesRow::Unit,
-    &SalesRow::Qty,         &SalesRow::Rate,        &SalesRow::Amount,   &SalesRow::TaxPer};
-
 // The row read back from columns 1.. of `query` (column 0 is the row number).
 SalesRow RowOf(const sqlite::Statement& query) {
-  SalesRow row;
-  int column = 1;
-  for (std::optional<std::string> SalesRow::*member : kFields) {
-    row.*member = query.OptionalText(column++);
-  }
-  return row;
+  return SalesFieldsAt(query, 1);
 }
 
 sqlite::OpenOptions TemporaryFile() {
@@ -61,11 +52,8 @@ void Spool::AddRow(long number, const SalesRow& row, const std::optional<std::st
       "qty, rate, amount, taxper, rejected) "
       "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
   insert.Bind(1, std::int64_t{number});
-  int column = 2;
-  for (std::optional<std::string> SalesRow::*member : kFields) {
-    insert.Bind(column++, row.*member);
-  }
-  insert.Bind(column, rejected);
+  BindSalesFields(insert, 2, row);
+  insert.Bind(2 + static_cast<int>(std::size(kSalesFields)), rejected);
   insert.Run();
   if (!rejected && row.VoucherID) {
     NoteAccepted(*row.VoucherID);
