@@ -17,6 +17,7 @@
 #include <lirvo/feed.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sqlite.h>
+#include <lirvo/sync/post.h>
 #include <lirvo/text.h>
 #include <lirvo/verify.h>
 
@@ -93,7 +94,7 @@ class Feed {
   std::array<bool, books::kMasterKinds.size()> asked_{};
   std::vector<Read> queued_;                 // at most one batch
   std::unordered_set<std::string> matched_;  // of a range's books' copies, those the source has
-  std::string request_;                      // the request of the batch being sent
+  std::vector<std::string> messages_;        // of the batch being sent
 };
 
 void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason,
@@ -275,56 +276,36 @@ bool Feed::Send(std::span<const Read> batch) {
     }
     return true;
   }
-  // Written into the same buffer every time: a batch runs to hundreds of kilobytes, and growing a
-  // fresh string to that size copied it over and over.
-  std::string& request = request_;
-  request.clear();  // keeping its capacity
-  request += modTally::ImportRequestHead(options_.company);
-  for (const Read& read : batch) {
-    books::AppendMessage(request, read.document);
+  // Each document's message in a string of its own, reused from batch to batch: a batch the
+  // server refuses is sent again in halves until each refused document is alone.
+  messages_.resize(std::max(messages_.size(), batch.size()));
+  std::vector<sync::Item> items;
+  items.reserve(batch.size());
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    messages_[i].clear();
+    books::AppendMessage(messages_[i], batch[i].document);
+    items.push_back({"voucher \"" + std::string(text::Trim(batch[i].document.voucher_id)) +
+                         "\" (Vouchers row " + std::to_string(batch[i].row) + ")",
+                     &messages_[i], batch[i].row});
   }
-  request += modTally::kImportRequestTail;
-  const std::string what = batch.size() == 1
-                               ? "voucher \"" + batch.front().document.voucher_id + "\""
-                               : std::to_string(batch.size()) + " vouchers";
-  ++summary_.requests;
-  modTally::Reply reply;
+  sync::PostCounts counts;
+  sync::Poster poster(options_.server, options_.company, counts);
+  bool finished = false;
   try {
-    reply = modTally::Exchange(options_.server, request, options_.server.Import());
+    finished = poster.Post(items, [&](std::size_t begin, std::size_t end, bool accepted,
+                                      const std::string& reason) {
+      for (std::size_t i = begin; i < end; ++i) {
+        Tell(batch[i], accepted ? DocumentOutcome::What::kSent : DocumentOutcome::What::kRejected,
+             reason);
+      }
+    });
+    summary_.interrupted = !finished;
   } catch (const Failure& failure) {
     summary_.interrupted = options_.server.Cancelled();
-    summary_.stopped = "the import of " + what + " failed: " + failure.description() +
-                       "; nothing after it was sent";
-    return false;
+    summary_.stopped = failure.description();
   }
-  // One VOUCHER per document: counted as sent rather than parsed back out of the request (which
-  // cost a tenth of the feed's time).
-  books::SentObjects sent{static_cast<long>(batch.size()), 0, {}};
-  if (batch.size() == 1) {
-    sent.only = "voucher \"" + std::string(text::Trim(batch.front().document.voucher_id)) + "\"";
-  }
-  const books::ImportVerdict verdict = books::JudgeImport(reply, sent);
-  if (verdict.outcome == books::ImportOutcome::kNotImportReply) {
-    summary_.stopped = "the import of " + what + " was answered with " + verdict.reason +
-                       "; nothing after it was sent";
-    return false;
-  }
-  if (verdict.outcome == books::ImportOutcome::kAccepted || batch.size() == 1) {
-    for (const Read& read : batch) {
-      Tell(read,
-           verdict.outcome == books::ImportOutcome::kAccepted ? DocumentOutcome::What::kSent
-                                                              : DocumentOutcome::What::kRejected,
-           verdict.reason);
-    }
-    return true;
-  }
-  // The server refused something in the batch: each document again on its own finds which.
-  for (std::size_t i = 0; i < batch.size(); ++i) {
-    if (!Send(batch.subspan(i, 1))) {
-      return false;
-    }
-  }
-  return true;
+  summary_.requests += counts.requests;
+  return finished;
 }
 
 bool Feed::FeedType(Spool& spool, DocumentType type) {

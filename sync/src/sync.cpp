@@ -15,10 +15,10 @@
 
 #include <lirvo/text.h>
 
+#include <lirvo/sync/post.h>
 #include <lirvo/verify/run.h>
 #include "journal.h"
 #include "sync_masters.h"
-#include "sync_post.h"
 
 namespace lirvo::sync {
 
@@ -37,9 +37,7 @@ using modTally::Failure;
 namespace FailureNumber = modTally::FailureNumber;
 using Clock = std::chrono::steady_clock;
 using detail::Digest;
-using detail::Item;
 using detail::MasterKind;
-using detail::Poster;
 
 }  // namespace
 
@@ -155,8 +153,8 @@ class SyncRun {
   bool Decide(const verify::CheckedRow& checked);
   void Send(const std::vector<Missing>& missing);
   // Each returns false when interrupted.
-  bool SendMasters(detail::Poster& poster, const std::vector<Missing>& missing);
-  bool SendVouchers(detail::Poster& poster, long& unsent);
+  bool SendMasters(Poster& poster, const std::vector<Missing>& missing);
+  bool SendVouchers(Poster& poster, long& unsent);
 
   const SyncOptions& options_;
   SyncSummary summary_;
@@ -320,14 +318,16 @@ SyncSummary SyncRun::Go() {
 }
 
 void SyncRun::Send(const std::vector<Missing>& missing) {
-  Poster poster(options_, summary_, [this](std::chrono::duration<double> waited, long objects) {
-    if (options_.progress) {
-      SyncProgress waiting = last_shown_;
-      waiting.waiting = waited;
-      waiting.batch = objects;
-      options_.progress(waiting);
-    }
-  });
+  PostCounts counts;
+  Poster poster(options_.server, options_.company, counts,
+                [this](std::chrono::duration<double> waited, long objects) {
+                  if (options_.progress) {
+                    SyncProgress waiting = last_shown_;
+                    waiting.waiting = waited;
+                    waiting.batch = objects;
+                    options_.progress(waiting);
+                  }
+                });
   long unsent = to_send_;
   try {
     if (!SendMasters(poster, missing) || !SendVouchers(poster, unsent)) {
@@ -336,6 +336,8 @@ void SyncRun::Send(const std::vector<Missing>& missing) {
   } catch (const Failure& failure) {
     summary_.stopped = failure.description();
   }
+  summary_.requests += counts.requests;
+  summary_.split_requests += counts.split_requests;
   summary_.skipped = unsent;
 }
 

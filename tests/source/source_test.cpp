@@ -14,6 +14,7 @@
 #include <lirvo/sqlite.h>
 #include <lirvo/text.h>
 
+#include "fault_proxy.h"
 #include "lirvo_command.h"
 #include "postgres_cluster.h"
 #include "reader_frames.h"
@@ -725,7 +726,9 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
 
 // More documents than one read-back of the books takes, dated over many days and listed out of
 // order, their lines in reverse order: each goes with its lines in the order of their Line
-// numbers, and a re-run finds every one in the books.
+// numbers, and a re-run finds every one in the books. A document whose import the server does not
+// account for is found by halving its batch (a request for each half that holds it, not one for
+// each document of the batch) and alone is rejected.
 TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll) {
   const std::string path = Database(
       "many.db",
@@ -746,13 +749,18 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
       "'S' || i, 1, 'Sales @ 4%', 'LED Bulb', 4, 'Nos', 17, 68 FROM n;");
   const std::string data = (folder_ / "books.db").string();
   test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
-  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
-                           " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
+  const std::string sync = " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
                            (folder_ / "journal").string();
-  const test::CommandResult first = test::RunCommand(sync);
-  EXPECT_EQ(first.exit_code, 0) << first.out << first.err;
+  test::FaultProxy proxy(standin.url(), test::FaultProxy::Kind::kImport,
+                         test::FaultProxy::Mode::kShortCount, "REMOTEID=\"S550\"");
+  const test::CommandResult first = test::RunCommand("LIRVO_TALLY_URL=" + proxy.url() + sync);
+  EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
   EXPECT_THAT(first.out, HasSubstr("sales: 1100 in the source, 0 already in the books as in the "
-                                   "source, 1100 sent, 0 rejected"));
+                                   "source, 1099 sent, 1 rejected"));
+  EXPECT_THAT(first.out, HasSubstr("(VoucherID \"S550\"): the server's counters account for 0"));
+  // A batch of 200 halved down to the one document: 200, 100, 50, 25, 13 or 12, ... 1.
+  EXPECT_GE(proxy.faulted(), 8);
+  EXPECT_LE(proxy.faulted(), 10);
   const std::vector<test::StoredVoucher> stored = test::StandinStore(data).Vouchers(kCompanyName);
   ASSERT_EQ(stored.size(), 1100u);
   std::vector<std::string> ledgers;
@@ -762,7 +770,7 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
     }
   }
   EXPECT_EQ(ledgers, (std::vector<std::string>{"Output VAT", "Freight"}));
-  const test::CommandResult rerun = test::RunCommand(sync);
+  const test::CommandResult rerun = test::RunCommand("LIRVO_TALLY_URL=" + standin.url() + sync);
   EXPECT_EQ(rerun.exit_code, 0) << rerun.out << rerun.err;
   EXPECT_THAT(rerun.out, HasSubstr("sales: 1100 in the source, 1100 already in the books as in "
                                    "the source, 0 sent"));

@@ -130,9 +130,11 @@ struct DocumentsSummary {
 // the source), checks each document (books::Check, and that the books hold every master it
 // names), reads the books' documents of each type back over ranges of the source's days holding
 // about 500 of its documents each, and sends in batches what the books lack (and, with
-// `overwrite`, what they hold otherwise); a batch the server refuses is sent again one document
-// at a time to find which. A document the books hold as the source has it is not sent, so a
-// re-run sends nothing. Throws modTally::Failure when the source or the books cannot be read.
+// `overwrite`, what they hold otherwise); a batch the server refuses is sent again in halves
+// until each refused document is alone with the server's reason; a request that fails or is not
+// answered with an import reply is tried once more, then stops the feed. A document the books hold
+// as the source has it is not sent, so a re-run sends nothing. Throws modTally::Failure when the
+// source or the books cannot be read.
 DocumentsSummary FeedDocuments(source::Source& source, const DocumentsOptions& options);
 
 void PrintDocumentsSummary(std::ostream& out, const DocumentsSummary& summary, bool dry_run);

@@ -1,5 +1,5 @@
-// The sync's posting of batches.
-#include "sync_post.h"
+// Posting batches to the books, halving the rejected ones.
+#include <lirvo/sync/post.h>
 
 #include <chrono>
 #include <optional>
@@ -8,7 +8,7 @@
 #include <lirvo/books/judge.h>
 #include <lirvo/books/sales.h>
 
-namespace lirvo::sync::detail {
+namespace lirvo::sync {
 
 using books::ImportOutcome;
 using books::ImportVerdict;
@@ -37,11 +37,12 @@ constexpr std::string_view kNotImport = "the server's reply is not an import res
 
 }  // namespace
 
-Poster::Poster(const SyncOptions& options, SyncSummary& summary, Waiting waiting)
-    : options_(options),
-      summary_(summary),
-      head_(modTally::ImportRequestHead(options.company)),
-      limits_(options.server.Import()) {
+Poster::Poster(const modTally::Server& server, const std::string& company, PostCounts& counts,
+               Waiting waiting)
+    : server_(server),
+      counts_(counts),
+      head_(modTally::ImportRequestHead(company)),
+      limits_(server.Import()) {
   // A request in hand is abandoned as soon as the run is interrupted (the server's flag).
   waiting_ = std::move(waiting);
 }
@@ -51,7 +52,7 @@ bool Poster::Post(const std::vector<Item>& items, const Decided& decided) {
 }
 
 bool Poster::Interrupted() const {
-  return options_.server.Cancelled();
+  return server_.Cancelled();
 }
 
 bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t end, bool split,
@@ -89,11 +90,11 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
         return false;
       }
     }
-    ++summary_.requests;
-    summary_.split_requests += split ? 1 : 0;
+    ++counts_.requests;
+    counts_.split_requests += split ? 1 : 0;
     std::optional<modTally::Reply> reply;
     try {
-      reply = modTally::Exchange(options_.server, std::optional<std::string_view>(body_), limits_);
+      reply = modTally::Exchange(server_, std::optional<std::string_view>(body_), limits_);
     } catch (const Failure& error) {
       if (Interrupted()) {
         return false;
@@ -123,8 +124,8 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
     trouble = "was answered with something that is not an import reply (" + std::string(what) + ")";
   }
   throw Stopped(number, "the import of " + Described(items, begin, end) + " at " +
-                            modTally::ShownUrl(options_.server.url) + " " + trouble +
+                            modTally::ShownUrl(server_.url) + " " + trouble +
                             " (tried twice); nothing after it was sent");
 }
 
-}  // namespace lirvo::sync::detail
+}  // namespace lirvo::sync

@@ -1,6 +1,7 @@
-// The sync's posting: batches sent one request at a time, a batch the server rejects split in
+// Posting to the books: batches sent one request at a time, a batch the server rejects split in
 // halves until every rejected item is named with the server's own reason, and a server that does
-// not answer as an import server stopping the run.
+// not answer as an import server stopping the run. The sync and the feed of a source's documents
+// both post through it.
 #pragma once
 
 #include <chrono>
@@ -9,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include <lirvo/sync.h>
+#include <lirvo/modTally.h>
 
-namespace lirvo::sync::detail {
+namespace lirvo::sync {
 
 // A run that cannot go on: the server is gone, timed out, or answered something that is not an
 // import reply, twice for the same request. The description says what the server did, to which
@@ -27,6 +28,12 @@ struct Item {
   long row = 0;  // the row of a voucher; 0 for a master
 };
 
+// What a Poster counts as it goes.
+struct PostCounts {
+  long requests = 0;
+  long split_requests = 0;  // halves of a rejected batch
+};
+
 // Posts items in batches, one request at a time, and splits a batch the server rejects in halves
 // until every rejected item is alone, so each gets the server's own reason. `decided` receives
 // each part as its outcome is known.
@@ -38,7 +45,10 @@ class Poster {
   // objects it carries.
   using Waiting = std::function<void(std::chrono::duration<double> waited, long objects)>;
 
-  Poster(const SyncOptions& options, SyncSummary& summary, Waiting waiting = {});
+  // Posts into `company` at `server` (whose cancel flag is asked before each request and while
+  // one is in hand), counting into `counts`.
+  Poster(const modTally::Server& server, const std::string& company, PostCounts& counts,
+         Waiting waiting = {});
 
   // Posts items [0, size). Returns false when interrupted (also in the middle of a request)
   // before every item was decided. Throws Stopped when a request failed, timed out or was not
@@ -50,12 +60,12 @@ class Poster {
   bool Part(const std::vector<Item>& items, std::size_t begin, std::size_t end, bool split,
             const Decided& decided);
 
-  const SyncOptions& options_;
-  SyncSummary& summary_;
+  const modTally::Server& server_;
+  PostCounts& counts_;
   const std::string head_;
   modTally::ExchangeLimits limits_;
   Waiting waiting_;
   std::string body_;
 };
 
-}  // namespace lirvo::sync::detail
+}  // namespace lirvo::sync
