@@ -20,6 +20,7 @@
 #include <lirvo/transfer.h>
 #include <lirvo/verify.h>
 
+#include "document_journal.h"
 #include "document_spool.h"
 #include "held.h"
 
@@ -50,7 +51,7 @@ std::string DayAfter(const std::string& day) {
 class Feed {
  public:
   Feed(source::Source& source, const DocumentsOptions& options)
-      : source_(source), options_(options) {}
+      : source_(source), options_(options), journal_(options) {}
   DocumentsSummary Go();
 
  private:
@@ -94,6 +95,7 @@ class Feed {
   std::vector<Read> queued_;                 // at most one batch
   std::unordered_set<std::string> matched_;  // of a range's books' copies, those the source has
   std::string request_;                      // the request of the batch being sent
+  DocumentJournal journal_;
 };
 
 void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason,
@@ -220,11 +222,16 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
     Tell(read, DocumentOutcome::What::kRejected, problem->Text());
     return true;
   }
+  read.document.date = *books::SourceDate(read.document.date);
+  if (journal_.Trusted(read.document)) {
+    ++summary_.types[TypeIndex(read.document.type)].trusted;
+    Tell(read, DocumentOutcome::What::kInBooks);
+    return true;
+  }
   if (const std::optional<std::string> missing = MissingMaster(read.document)) {
     Tell(read, DocumentOutcome::What::kRejected, *missing, true);
     return true;
   }
-  read.document.date = *books::SourceDate(read.document.date);
   if (!held) {
     held = books();
   }
@@ -235,6 +242,7 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
     }
     std::vector<books::FieldDifference> differences = books::Compare(read.document, found->second);
     if (differences.empty()) {
+      journal_.NoteInBooks(read.document);
       Tell(read, DocumentOutcome::What::kInBooks);
       return true;
     }
@@ -280,8 +288,11 @@ bool Feed::Send(std::span<const Read> batch) {
   std::string& request = request_;
   request.clear();  // keeping its capacity
   request += transfer::ImportRequestHead(options_.company);
+  journal_.Start();
   for (const Read& read : batch) {
+    const std::size_t at = request.size();
     books::AppendMessage(request, read.document);
+    journal_.Add(std::string_view(request).substr(at));
   }
   request += transfer::kImportRequestTail;
   const std::string what = batch.size() == 1
@@ -315,6 +326,15 @@ bool Feed::Send(std::span<const Read> batch) {
            verdict.outcome == transfer::ImportOutcome::kAccepted ? DocumentOutcome::What::kSent
                                                                  : DocumentOutcome::What::kRejected,
            verdict.reason);
+    }
+    const bool accepted = verdict.outcome == transfer::ImportOutcome::kAccepted;
+    try {
+      journal_.Record(batch.front().document.type, batch, accepted, verdict.reason);
+    } catch (const Failure& failure) {
+      summary_.stopped = "the server " + std::string(accepted ? "accepted" : "rejected") + " " +
+                         what + ", but the journal could not record it (" + failure.description() +
+                         "); the next run finds in the books what they hold";
+      return false;
     }
     return true;
   }
@@ -402,6 +422,7 @@ DocumentsSummary Feed::Go() {
       break;
     }
   }
+  journal_.RecordNoted();
   return summary_;
 }
 
@@ -432,9 +453,9 @@ void PrintDocumentsSummary(std::ostream& out, const DocumentsSummary& summary, b
       continue;
     }
     out << "Documents from the source, " << books::KindName(type) << ": " << c.in_source
-        << " in the source, " << c.in_books << " already in the books as in the source, " << c.sent
-        << (dry_run ? " to send, " : " sent, ") << c.rejected << " rejected, " << c.held_otherwise
-        << " held otherwise\n";
+        << " in the source, " << c.in_books << " already in the books as in the source"
+        << OnTheJournalsWord(c.trusted) << ", " << c.sent << (dry_run ? " to send, " : " sent, ")
+        << c.rejected << " rejected, " << c.held_otherwise << " held otherwise\n";
   }
   if (summary.unknown_types > 0) {
     out << "Documents from the source whose VoucherType names no document type: "

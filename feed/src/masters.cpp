@@ -2,13 +2,18 @@
 
 #include "held.h"
 
+#include <optional>
 #include <ostream>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include <lirvo/export_reply.h>
+#include <lirvo/fed_journal.h>
 #include <lirvo/judge.h>
 #include <lirvo/source_layout.h>
+#include <lirvo/sync.h>
 #include <lirvo/text.h>
 #include <lirvo/verify.h>
 
@@ -26,6 +31,10 @@ struct Read {
   long row;
   std::string refused;  // why the row makes no master (its record is then empty)
   std::string name;     // the row's Name, for a row that makes no master
+  // With a journal: the name as the server compares it, and the digest of the request that
+  // creates the master ("" when it cannot be built).
+  std::string key;
+  std::string digest;
 };
 
 class Feed {
@@ -42,6 +51,14 @@ class Feed {
   std::vector<bool> Wanted() const;
   // Why `record` cannot be created for want of a master, or nothing.
   std::optional<std::string> Missing(const books::MasterRecord& record) const;
+  // Finds each master's key and digest, and with trust_journal whether the journal holds it as
+  // accepted, unchanged (one flag per master of read_).
+  std::vector<bool> Journaled();
+  // The books' names of `kind`, read once.
+  void Ask(MasterKind kind);
+  transfer::FedJournal::Entry EntryOf(const Read& read) const {
+    return {books::KindName(read.kind), read.key, read.digest};
+  }
   // False when the feed has to stop.
   bool Create(const Read& read);
   void Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
@@ -52,7 +69,9 @@ class Feed {
   MastersSummary summary_;
   std::vector<Read> read_;
   Names held_;
+  std::array<bool, books::kMasterKinds.size()> asked_{};
   Names in_source_;
+  std::optional<transfer::FedJournal> journal_;
 };
 
 void Feed::Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
@@ -82,13 +101,13 @@ void Feed::ReadTable(MasterKind kind) {
     }
     const long number = static_cast<long>(rows->RowNumber());
     try {
-      read_.push_back({kind, books::MasterFromRow(kind, row), *table, number, {}, {}});
+      read_.push_back({kind, books::MasterFromRow(kind, row), *table, number, {}, {}, {}, {}});
     } catch (const Failure& failure) {
       std::string name;
       for (const auto& [column, value] : row) {
         name = text::EqualsNoCase(column, "Name") ? value : name;
       }
-      read_.push_back({kind, {}, *table, number, failure.description(), name});
+      read_.push_back({kind, {}, *table, number, failure.description(), name, {}, {}});
     }
   }
 }
@@ -177,19 +196,54 @@ bool Feed::Create(const Read& read) {
   }
   const transfer::ImportVerdict verdict =
       transfer::JudgeImport(reply, transfer::CountSentObjects(request));
-  switch (verdict.outcome) {
-    case transfer::ImportOutcome::kAccepted:
-      Tell(kind, read.table, read.row, name, MasterOutcome::What::kCreated);
-      return true;
-    case transfer::ImportOutcome::kRejected:
-      Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, verdict.reason);
-      return true;
-    case transfer::ImportOutcome::kNotImportReply:
-      break;
+  if (verdict.outcome != transfer::ImportOutcome::kNotImportReply) {
+    const bool accepted = verdict.outcome == transfer::ImportOutcome::kAccepted;
+    Tell(kind, read.table, read.row, name,
+         accepted ? MasterOutcome::What::kCreated : MasterOutcome::What::kRejected,
+         accepted ? std::string() : verdict.reason);
+    if (journal_ && !read.digest.empty()) {
+      const transfer::FedJournal::Entry entry = EntryOf(read);
+      try {
+        journal_->Record({&entry, 1}, accepted, verdict.reason);
+      } catch (const Failure& failure) {
+        summary_.stopped = "the server " + std::string(accepted ? "accepted" : "rejected") +
+                           " the " + what + ", but the journal could not record it (" +
+                           failure.description() +
+                           "); the next run finds in the books what they hold";
+        return false;
+      }
+    }
+    return true;
   }
   summary_.stopped = "the request for the " + what + " was answered with " + verdict.reason +
                      "; nothing after it was sent";
   return false;
+}
+
+void Feed::Ask(MasterKind kind) {
+  if (!asked_[IndexOf(kind)]) {
+    held_[IndexOf(kind)] = HeldNames(options_.server, options_.company, kind);
+    asked_[IndexOf(kind)] = true;
+  }
+}
+
+std::vector<bool> Feed::Journaled() {
+  std::vector<bool> trusted(read_.size(), false);
+  if (options_.journal.empty() || read_.empty()) {
+    return trusted;
+  }
+  journal_.emplace(options_.journal, options_.dry_run, options_.server.url, options_.company);
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    Read& read = read_[i];
+    read.key = Key(books::NameOf(read.record));
+    try {
+      read.digest = transfer::Digest(books::CreateRequest(options_.company, read.record));
+    } catch (const Failure&) {
+      continue;  // rejected when it is to be created
+    }
+    trusted[i] = options_.trust_journal && journal_->Accepted(EntryOf(read));
+  }
+  return trusted;
 }
 
 MastersSummary Feed::Go() {
@@ -214,32 +268,43 @@ MastersSummary Feed::Go() {
     fed.push_back(std::move(read));
   }
   read_ = std::move(fed);
-  for (const MasterKind kind : books::kMasterKinds) {
-    if (!in_source_[IndexOf(kind)].empty()) {
-      held_[IndexOf(kind)] = HeldNames(options_.server, options_.company, kind);
-    }
-  }
-  // What a master needs may be of a kind not fed: the books are asked for those too.
-  for (const Read& read : read_) {
-    for (const books::MasterRef& need : books::Needs(read.record)) {
-      if (in_source_[IndexOf(need.kind)].empty() && held_[IndexOf(need.kind)].empty()) {
-        held_[IndexOf(need.kind)] = HeldNames(options_.server, options_.company, need.kind);
+  const std::vector<bool> trusted = Journaled();
+  // The books are asked for the kinds of the masters not taken from the journal, and for those of
+  // what they need that the source does not hold (which may be of a kind not fed).
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    if (!trusted[i]) {
+      Ask(read_[i].kind);
+      for (const books::MasterRef& need : books::Needs(read_[i].record)) {
+        if (!in_source_[IndexOf(need.kind)].contains(Key(need.name))) {
+          Ask(need.kind);
+        }
       }
     }
   }
   std::vector<books::MasterRecord> records;
   std::vector<const Read*> to_create;
-  for (const Read& read : read_) {
+  std::vector<transfer::FedJournal::Entry> in_books;
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    const Read& read = read_[i];
     const MasterKind kind = books::KindOf(read.record);
     const std::string& name = books::NameOf(read.record);
-    if (held_[IndexOf(kind)].contains(Key(name))) {
+    if (trusted[i]) {
+      ++summary_.kinds[IndexOf(kind)].trusted;
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kInBooks);
+    } else if (held_[IndexOf(kind)].contains(Key(name))) {
+      Tell(kind, read.table, read.row, name, MasterOutcome::What::kInBooks);
+      if (journal_ && !read.digest.empty()) {
+        in_books.push_back(EntryOf(read));
+      }
     } else if (const std::optional<std::string> missing = Missing(read.record)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *missing);
     } else {
       records.push_back(read.record);
       to_create.push_back(&read);
     }
+  }
+  if (journal_) {
+    journal_->RecordInBooks(in_books);
   }
   for (const std::size_t i : books::DependencyOrder(records)) {
     if (options_.server.Cancelled()) {
@@ -281,7 +346,8 @@ void PrintMastersSummary(std::ostream& out, const MastersSummary& summary, bool 
       continue;
     }
     out << "Masters from the source, " << books::KindName(kind) << ": " << c.in_source
-        << " in the source, " << c.in_books << " already in the books, " << c.created
+        << " in the source, " << c.in_books << " already in the books"
+        << OnTheJournalsWord(c.trusted) << ", " << c.created
         << (dry_run ? " to create, " : " created, ") << c.rejected << " rejected\n";
   }
 }
