@@ -31,9 +31,10 @@ struct Read {
   long row;
   std::string refused;  // why the row makes no master (its record is then empty)
   std::string name;     // the row's Name, for a row that makes no master
-  // With a journal: the name as the server compares it, and the digest of the request that
-  // creates the master ("" when it cannot be built).
+  // With a journal: the name as the server compares it, and the request that creates the master
+  // with its digest (both "" when it cannot be built).
   std::string key;
+  std::string request;
   std::string digest;
 };
 
@@ -101,13 +102,13 @@ void Feed::ReadTable(MasterKind kind) {
     }
     const long number = static_cast<long>(rows->RowNumber());
     try {
-      read_.push_back({kind, books::MasterFromRow(kind, row), *table, number, {}, {}, {}, {}});
+      read_.push_back({kind, books::MasterFromRow(kind, row), *table, number, {}, {}, {}, {}, {}});
     } catch (const Failure& failure) {
       std::string name;
       for (const auto& [column, value] : row) {
         name = text::EqualsNoCase(column, "Name") ? value : name;
       }
-      read_.push_back({kind, {}, *table, number, failure.description(), name, {}, {}});
+      read_.push_back({kind, {}, *table, number, failure.description(), name, {}, {}, {}});
     }
   }
 }
@@ -172,9 +173,11 @@ std::optional<std::string> Feed::Missing(const books::MasterRecord& record) cons
 bool Feed::Create(const Read& read) {
   const MasterKind kind = books::KindOf(read.record);
   const std::string& name = books::NameOf(read.record);
-  std::string request;
+  std::string request = read.request;
   try {
-    request = books::CreateRequest(options_.company, read.record);
+    if (request.empty()) {
+      request = books::CreateRequest(options_.company, read.record);
+    }
   } catch (const Failure& failure) {
     Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, failure.description());
     return true;
@@ -237,7 +240,8 @@ std::vector<bool> Feed::Journaled() {
     Read& read = read_[i];
     read.key = Key(books::NameOf(read.record));
     try {
-      read.digest = transfer::Digest(books::CreateRequest(options_.company, read.record));
+      read.request = books::CreateRequest(options_.company, read.record);
+      read.digest = transfer::Digest(read.request);
     } catch (const Failure&) {
       continue;  // rejected when it is to be created
     }

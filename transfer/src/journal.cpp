@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include <lirvo/modTally.h>
 #include <lirvo/text.h>
@@ -148,7 +149,7 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
   const std::string fed_table =
       "fed(server TEXT NOT NULL, company TEXT NOT NULL, kind TEXT NOT NULL, key TEXT NOT NULL,"
       " digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT NULL,"
-      " recorded TEXT NOT NULL, PRIMARY KEY(server, company, kind, key))";
+      " recorded TEXT NOT NULL, PRIMARY KEY(server, company, kind, key)) WITHOUT ROWID";
   if (!read_only || !exists) {
     db_.Execute("CREATE TABLE IF NOT EXISTS " + fed_table);
   } else if (!sqlite::Statement(
@@ -178,7 +179,7 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
   if (!read_only) {
     const std::string upsert =
         "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
-        " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, strftime('%Y-%m-%dT%H:%M:%SZ','now'))"
+        " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"
         " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
         " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
     record_fed_ = std::make_unique<sqlite::Statement>(db_, upsert);
@@ -288,6 +289,11 @@ namespace {
 void Upsert(sqlite::Database& db, sqlite::Statement& statement, const std::string& server,
             const std::string& company, std::span<const FedJournal::Entry> entries,
             std::string_view outcome, std::string_view reason) {
+  // The time once for the reply rather than once for each of its entries.
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  char recorded[32] = {};
+  std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&now, &utc));
   sqlite::Transaction transaction(db, "BEGIN IMMEDIATE");
   for (const FedJournal::Entry& entry : entries) {
     statement.BindUncopied(1, server)
@@ -297,6 +303,7 @@ void Upsert(sqlite::Database& db, sqlite::Statement& statement, const std::strin
         .BindUncopied(5, entry.digest)
         .BindUncopied(6, outcome)
         .BindUncopied(7, reason)
+        .BindUncopied(8, recorded)
         .Run();
   }
   transaction.Commit();
