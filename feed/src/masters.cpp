@@ -62,6 +62,9 @@ class Feed {
   }
   // False when the feed has to stop.
   bool Create(const Read& read);
+  // Records the verdict of the masters in journaled_; false (the feed stopped, saying why unless
+  // it had stopped already) when the journal cannot.
+  bool Journal(bool accepted, const std::string& reason);
   void Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
             MasterOutcome::What what, const std::string& reason = {});
 
@@ -73,7 +76,14 @@ class Feed {
   std::array<bool, books::kMasterKinds.size()> asked_{};
   Names in_source_;
   std::optional<transfer::FedJournal> journal_;
+  // Answered by the server, not yet recorded: the masters accepted go to the journal a hundred at
+  // a time (and when the feed ends), as one master costs a request of its own and a durable
+  // transaction for each would add a disk flush to every one; a crash loses at most the record of
+  // those, which the next run then reads back rather than trusts.
+  std::vector<transfer::FedJournal::Entry> journaled_;
 };
+
+constexpr std::size_t kJournaledAtOnce = 100;
 
 void Feed::Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
                 MasterOutcome::What what, const std::string& reason) {
@@ -205,15 +215,13 @@ bool Feed::Create(const Read& read) {
          accepted ? MasterOutcome::What::kCreated : MasterOutcome::What::kRejected,
          accepted ? std::string() : verdict.reason);
     if (journal_ && !read.digest.empty()) {
-      const transfer::FedJournal::Entry entry = EntryOf(read);
-      try {
-        journal_->Record({&entry, 1}, accepted, verdict.reason);
-      } catch (const Failure& failure) {
-        summary_.stopped = "the server " + std::string(accepted ? "accepted" : "rejected") +
-                           " the " + what + ", but the journal could not record it (" +
-                           failure.description() +
-                           "); the next run finds in the books what they hold";
+      // Each refusal has its reason: recorded at once, after the masters accepted before it.
+      if (!accepted && !Journal(true, {})) {
         return false;
+      }
+      journaled_.push_back(EntryOf(read));
+      if (!accepted || journaled_.size() >= kJournaledAtOnce) {
+        return Journal(accepted, verdict.reason);
       }
     }
     return true;
@@ -248,6 +256,26 @@ std::vector<bool> Feed::Journaled() {
     trusted[i] = options_.trust_journal && journal_->Accepted(EntryOf(read));
   }
   return trusted;
+}
+
+bool Feed::Journal(bool accepted, const std::string& reason) {
+  if (journaled_.empty()) {
+    return true;
+  }
+  const long count = static_cast<long>(journaled_.size());
+  try {
+    journal_->Record(journaled_, accepted, reason);
+  } catch (const Failure& failure) {
+    if (!summary_.stopped) {
+      summary_.stopped = "the server " + std::string(accepted ? "accepted" : "rejected") + " " +
+                         std::to_string(count) + (count == 1 ? " master" : " masters") +
+                         ", but the journal could not record it (" + failure.description() +
+                         "); the next run finds in the books what they hold";
+    }
+    return false;
+  }
+  journaled_.clear();
+  return true;
 }
 
 MastersSummary Feed::Go() {
@@ -319,6 +347,7 @@ MastersSummary Feed::Go() {
       break;
     }
   }
+  Journal(true, {});
   return summary_;
 }
 
