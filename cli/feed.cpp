@@ -48,18 +48,20 @@ void AddKindsOption(CLI::App& command, std::vector<std::string>& kinds, const st
           "KIND"));
 }
 
-int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
-                        const std::string& company, const std::vector<books::DocumentType>& types,
-                        const std::optional<source::DateRange>& range, bool dry_run, bool overwrite,
-                        int batch, ReportFile& report, long& rejected) {
+int FeedSourceDocuments(source::Source& db, const sync::SyncOptions& sync,
+                        const std::vector<books::DocumentType>& types,
+                        const std::optional<source::DateRange>& range, ReportFile& report,
+                        long& rejected) {
   feed::DocumentsOptions options;
-  options.batch = batch;
-  options.server = server;
-  options.company = company;
+  options.batch = sync.batch;
+  options.server = sync.server;
+  options.company = sync.company;
   options.types = types;
   options.range = range;
-  options.dry_run = dry_run;
-  options.overwrite = overwrite;
+  options.dry_run = sync.dry_run;
+  options.overwrite = sync.overwrite;
+  options.journal = sync.journal;
+  options.trust_journal = sync.trust_journal;
   options.each = [&](const feed::DocumentOutcome& document) {
     using What = feed::DocumentOutcome::What;
     if (document.what != What::kRejected && document.what != What::kHeldOtherwise) {
@@ -80,23 +82,25 @@ int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;
   }
-  feed::PrintDocumentsSummary(std::cout, summary, dry_run);
+  feed::PrintDocumentsSummary(std::cout, summary, sync.dry_run);
   if (summary.stopped) {
     std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
   }
   return ExitStatusOf(summary.outcome());
 }
 
-int FeedSourceMasters(source::Source& db, const modTally::Server& server,
-                      const std::string& company, const std::vector<books::MasterKind>& kinds,
-                      const std::vector<books::MasterRef>& also, bool dry_run, ReportFile& report,
+int FeedSourceMasters(source::Source& db, const sync::SyncOptions& sync,
+                      const std::vector<books::MasterKind>& kinds,
+                      const std::vector<books::MasterRef>& also, ReportFile& report,
                       long& rejected) {
   feed::MastersOptions options;
-  options.server = server;
-  options.company = company;
+  options.server = sync.server;
+  options.company = sync.company;
   options.kinds = kinds;
   options.also = also;
-  options.dry_run = dry_run;
+  options.dry_run = sync.dry_run;
+  options.journal = sync.journal;
+  options.trust_journal = sync.trust_journal;
   options.each = [&](const feed::MasterOutcome& master) {
     if (master.what != feed::MasterOutcome::What::kRejected) {
       return;
@@ -114,7 +118,7 @@ int FeedSourceMasters(source::Source& db, const modTally::Server& server,
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;
   }
-  feed::PrintMastersSummary(std::cout, summary, dry_run);
+  feed::PrintMastersSummary(std::cout, summary, sync.dry_run);
   if (summary.stopped) {
     std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
   }

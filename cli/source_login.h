@@ -45,19 +45,19 @@ std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names);
 // whose help says what it does with them (`verb`: "move", "verify").
 void AddKindsOption(CLI::App& command, std::vector<std::string>& kinds, const std::string& verb);
 
-// Feeds the documents of `types` that `db` holds into `company` (lirvo::feed), as
+// Feeds the documents of `types` that `db` holds into the sync's company (lirvo::feed), as
 // FeedSourceMasters does the masters.
-int FeedSourceDocuments(source::Source& db, const modTally::Server& server,
-                        const std::string& company, const std::vector<books::DocumentType>& types,
-                        const std::optional<source::DateRange>& range, bool dry_run, bool overwrite,
-                        int batch, ReportFile& report, long& rejected);
+int FeedSourceDocuments(source::Source& db, const sync::SyncOptions& sync,
+                        const std::vector<books::DocumentType>& types,
+                        const std::optional<source::DateRange>& range, ReportFile& report,
+                        long& rejected);
 
-// Feeds the masters of `kinds` that `db` holds, and those `also` names, into `company`
-// (lirvo::feed), printing one line per kind and every rejection (also into `report`). Returns the
-// exit status of what it did.
-int FeedSourceMasters(source::Source& db, const modTally::Server& server,
-                      const std::string& company, const std::vector<books::MasterKind>& kinds,
-                      const std::vector<books::MasterRef>& also, bool dry_run, ReportFile& report,
+// Feeds the masters of `kinds` that `db` holds, and those `also` names, into the sync's company
+// (lirvo::feed) with its server, journal, dry run and trust in the journal, printing one line per
+// kind and every rejection (also into `report`). Returns the exit status of what it did.
+int FeedSourceMasters(source::Source& db, const sync::SyncOptions& sync,
+                      const std::vector<books::MasterKind>& kinds,
+                      const std::vector<books::MasterRef>& also, ReportFile& report,
                       long& rejected);
 
 // Adds where the rows of SalesMst come from: --db FILE (an Access database) or --source URI with

@@ -157,13 +157,11 @@ int RunSync(const SyncValues& values) {
     }
   }
   if (db && (!kinds.masters.empty() || !also.empty())) {
-    fed = FeedSourceMasters(*db, options.server, options.company, kinds.masters, also,
-                            options.dry_run, report, masters_rejected);
+    fed = FeedSourceMasters(*db, options, kinds.masters, also, report, masters_rejected);
   }
   if (db && !kinds.documents.empty() && (fed == kExitOk || fed == kExitRejected)) {
-    fed = worse(fed, FeedSourceDocuments(*db, options.server, options.company, kinds.documents,
-                                         values.range, options.dry_run, options.overwrite,
-                                         options.batch, report, masters_rejected));
+    fed = worse(fed, FeedSourceDocuments(*db, options, kinds.documents, values.range, report,
+                                         masters_rejected));
   }
   if (fed != kExitOk && fed != kExitRejected) {
     report.Finish(std::cout, "Rejected: ", masters_rejected);
@@ -234,7 +232,9 @@ void AddSyncCommand(CLI::App& app, int& status) {
                  "read the company's masters and check the rows; send nothing");
   sync->add_flag("--trust-journal", values->trust_journal,
                  "do not read the books back first: take the rows the journal holds as accepted, "
-                 "unchanged, to be in the books (only when nothing has changed there since)");
+                 "unchanged, to be in the books (only when nothing has changed there since); with "
+                 "--source, the same for its masters and documents: a kind, or a range of days, "
+                 "whose every one the journal holds so is not read back");
   sync->add_flag("--overwrite", values->overwrite,
                  "send the source's version of the rows the books hold in another form (by "
                  "default they are named and left alone)");

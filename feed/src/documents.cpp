@@ -21,6 +21,7 @@
 #include <lirvo/text.h>
 #include <lirvo/verify.h>
 
+#include "document_journal.h"
 #include "document_spool.h"
 #include "held.h"
 
@@ -51,7 +52,7 @@ std::string DayAfter(const std::string& day) {
 class Feed {
  public:
   Feed(source::Source& source, const DocumentsOptions& options)
-      : source_(source), options_(options) {}
+      : source_(source), options_(options), journal_(options) {}
   DocumentsSummary Go();
 
  private:
@@ -95,6 +96,7 @@ class Feed {
   std::vector<Read> queued_;                 // at most one batch
   std::unordered_set<std::string> matched_;  // of a range's books' copies, those the source has
   std::vector<std::string> messages_;        // of the batch being sent
+  DocumentJournal journal_;
 };
 
 void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason,
@@ -221,11 +223,16 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
     Tell(read, DocumentOutcome::What::kRejected, problem->Text());
     return true;
   }
+  read.document.date = *books::SourceDate(read.document.date);
+  if (journal_.Trusted(read.document)) {
+    ++summary_.types[TypeIndex(read.document.type)].trusted;
+    Tell(read, DocumentOutcome::What::kInBooks);
+    return true;
+  }
   if (const std::optional<std::string> missing = MissingMaster(read.document)) {
     Tell(read, DocumentOutcome::What::kRejected, *missing, true);
     return true;
   }
-  read.document.date = *books::SourceDate(read.document.date);
   if (!held) {
     held = books();
   }
@@ -236,6 +243,7 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
     }
     std::vector<books::FieldDifference> differences = books::Compare(read.document, found->second);
     if (differences.empty()) {
+      journal_.NoteInBooks(read.document);
       Tell(read, DocumentOutcome::What::kInBooks);
       return true;
     }
@@ -281,9 +289,11 @@ bool Feed::Send(std::span<const Read> batch) {
   messages_.resize(std::max(messages_.size(), batch.size()));
   std::vector<sync::Item> items;
   items.reserve(batch.size());
+  journal_.Start();
   for (std::size_t i = 0; i < batch.size(); ++i) {
     messages_[i].clear();
     books::AppendMessage(messages_[i], batch[i].document);
+    journal_.Add(messages_[i]);
     items.push_back({"voucher \"" + std::string(text::Trim(batch[i].document.voucher_id)) +
                          "\" (Vouchers row " + std::to_string(batch[i].row) + ")",
                      &messages_[i], batch[i].row});
@@ -297,6 +307,19 @@ bool Feed::Send(std::span<const Read> batch) {
       for (std::size_t i = begin; i < end; ++i) {
         Tell(batch[i], accepted ? DocumentOutcome::What::kSent : DocumentOutcome::What::kRejected,
              reason);
+      }
+      try {
+        journal_.Record(batch.front().document.type, batch.subspan(begin, end - begin), begin,
+                        accepted, reason);
+      } catch (const Failure& failure) {
+        throw Failure(
+            failure,
+            "the server " + std::string(accepted ? "accepted" : "rejected") + " " +
+                items[begin].label +
+                (end - begin > 1 ? " and the " + std::to_string(end - begin - 1) + " after it"
+                                 : "") +
+                ", but the journal could not record it (" + failure.description() +
+                "); the next run finds in the books what they hold");
       }
     });
     summary_.interrupted = !finished;
@@ -383,6 +406,7 @@ DocumentsSummary Feed::Go() {
       break;
     }
   }
+  journal_.RecordNoted();
   return summary_;
 }
 
@@ -413,9 +437,9 @@ void PrintDocumentsSummary(std::ostream& out, const DocumentsSummary& summary, b
       continue;
     }
     out << "Documents from the source, " << books::KindName(type) << ": " << c.in_source
-        << " in the source, " << c.in_books << " already in the books as in the source, " << c.sent
-        << (dry_run ? " to send, " : " sent, ") << c.rejected << " rejected, " << c.held_otherwise
-        << " held otherwise\n";
+        << " in the source, " << c.in_books << " already in the books as in the source"
+        << OnTheJournalsWord(c.trusted) << ", " << c.sent << (dry_run ? " to send, " : " sent, ")
+        << c.rejected << " rejected, " << c.held_otherwise << " held otherwise\n";
   }
   if (summary.unknown_types > 0) {
     out << "Documents from the source whose VoucherType names no document type: "

@@ -46,6 +46,12 @@ std::string Key(std::string_view name) {
   return text::FoldCase(text::Trim(name));
 }
 
+std::string OnTheJournalsWord(long trusted) {
+  return trusted == 0 ? std::string()
+                      : " (" + std::to_string(trusted) +
+                            " of them on the journal's word: the books were not read)";
+}
+
 std::unordered_set<std::string> HeldNames(const modTally::Server& server,
                                           const std::string& company, MasterKind kind) {
   const Collection collection = CollectionOf(kind);

@@ -25,6 +25,10 @@ std::string Key(std::string_view name);
 
 using Names = std::array<std::unordered_set<std::string>, books::kMasterKinds.size()>;
 
+// How a summary line says that `trusted` of what is in the books were taken from the journal:
+// "" when none were.
+std::string OnTheJournalsWord(long trusted);
+
 // The names (as Key gives them) of the masters of `kind` that `company` holds. Throws
 // modTally::Failure naming what came back when the reply is not that company's list.
 std::unordered_set<std::string> HeldNames(const modTally::Server& server,

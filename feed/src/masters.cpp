@@ -2,13 +2,18 @@
 
 #include "held.h"
 
+#include <optional>
 #include <ostream>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include <lirvo/books/judge.h>
 #include <lirvo/export_reply.h>
 #include <lirvo/source_layout.h>
+#include <lirvo/sync.h>
+#include <lirvo/sync/fed_journal.h>
 #include <lirvo/text.h>
 #include <lirvo/verify.h>
 
@@ -26,6 +31,11 @@ struct Read {
   long row;
   std::string refused;  // why the row makes no master (its record is then empty)
   std::string name;     // the row's Name, for a row that makes no master
+  // With a journal: the name as the server compares it, and the request that creates the master
+  // with its digest (both "" when it cannot be built).
+  std::string key;
+  std::string request;
+  std::string digest;
 };
 
 class Feed {
@@ -42,8 +52,19 @@ class Feed {
   std::vector<bool> Wanted() const;
   // Why `record` cannot be created for want of a master, or nothing.
   std::optional<std::string> Missing(const books::MasterRecord& record) const;
+  // Finds each master's key and digest, and with trust_journal whether the journal holds it as
+  // accepted, unchanged (one flag per master of read_).
+  std::vector<bool> Journaled();
+  // The books' names of `kind`, read once.
+  void Ask(MasterKind kind);
+  sync::FedJournal::Entry EntryOf(const Read& read) const {
+    return {books::KindName(read.kind), read.key, read.digest};
+  }
   // False when the feed has to stop.
   bool Create(const Read& read);
+  // Records the verdict of the masters in journaled_; false (the feed stopped, saying why unless
+  // it had stopped already) when the journal cannot.
+  bool Journal(bool accepted, const std::string& reason);
   void Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
             MasterOutcome::What what, const std::string& reason = {});
 
@@ -52,8 +73,17 @@ class Feed {
   MastersSummary summary_;
   std::vector<Read> read_;
   Names held_;
+  std::array<bool, books::kMasterKinds.size()> asked_{};
   Names in_source_;
+  std::optional<sync::FedJournal> journal_;
+  // Answered by the server, not yet recorded: the masters accepted go to the journal a hundred at
+  // a time (and when the feed ends), as one master costs a request of its own and a durable
+  // transaction for each would add a disk flush to every one; a crash loses at most the record of
+  // those, which the next run then reads back rather than trusts.
+  std::vector<sync::FedJournal::Entry> journaled_;
 };
+
+constexpr std::size_t kJournaledAtOnce = 100;
 
 void Feed::Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
                 MasterOutcome::What what, const std::string& reason) {
@@ -82,13 +112,13 @@ void Feed::ReadTable(MasterKind kind) {
     }
     const long number = static_cast<long>(rows->RowNumber());
     try {
-      read_.push_back({kind, books::MasterFromRow(kind, row), *table, number, {}, {}});
+      read_.push_back({kind, books::MasterFromRow(kind, row), *table, number, {}, {}, {}, {}, {}});
     } catch (const Failure& failure) {
       std::string name;
       for (const auto& [column, value] : row) {
         name = text::EqualsNoCase(column, "Name") ? value : name;
       }
-      read_.push_back({kind, {}, *table, number, failure.description(), name});
+      read_.push_back({kind, {}, *table, number, failure.description(), name, {}, {}, {}});
     }
   }
 }
@@ -153,9 +183,11 @@ std::optional<std::string> Feed::Missing(const books::MasterRecord& record) cons
 bool Feed::Create(const Read& read) {
   const MasterKind kind = books::KindOf(read.record);
   const std::string& name = books::NameOf(read.record);
-  std::string request;
+  std::string request = read.request;
   try {
-    request = books::CreateRequest(options_.company, read.record);
+    if (request.empty()) {
+      request = books::CreateRequest(options_.company, read.record);
+    }
   } catch (const Failure& failure) {
     Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, failure.description());
     return true;
@@ -176,19 +208,73 @@ bool Feed::Create(const Read& read) {
     return false;
   }
   const books::ImportVerdict verdict = books::JudgeImport(reply, books::CountSentObjects(request));
-  switch (verdict.outcome) {
-    case books::ImportOutcome::kAccepted:
-      Tell(kind, read.table, read.row, name, MasterOutcome::What::kCreated);
-      return true;
-    case books::ImportOutcome::kRejected:
-      Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, verdict.reason);
-      return true;
-    case books::ImportOutcome::kNotImportReply:
-      break;
+  if (verdict.outcome != books::ImportOutcome::kNotImportReply) {
+    const bool accepted = verdict.outcome == books::ImportOutcome::kAccepted;
+    Tell(kind, read.table, read.row, name,
+         accepted ? MasterOutcome::What::kCreated : MasterOutcome::What::kRejected,
+         accepted ? std::string() : verdict.reason);
+    if (journal_ && !read.digest.empty()) {
+      // Each refusal has its reason: recorded at once, after the masters accepted before it.
+      if (!accepted && !Journal(true, {})) {
+        return false;
+      }
+      journaled_.push_back(EntryOf(read));
+      if (!accepted || journaled_.size() >= kJournaledAtOnce) {
+        return Journal(accepted, verdict.reason);
+      }
+    }
+    return true;
   }
   summary_.stopped = "the request for the " + what + " was answered with " + verdict.reason +
                      "; nothing after it was sent";
   return false;
+}
+
+void Feed::Ask(MasterKind kind) {
+  if (!asked_[IndexOf(kind)]) {
+    held_[IndexOf(kind)] = HeldNames(options_.server, options_.company, kind);
+    asked_[IndexOf(kind)] = true;
+  }
+}
+
+std::vector<bool> Feed::Journaled() {
+  std::vector<bool> trusted(read_.size(), false);
+  if (options_.journal.empty() || read_.empty()) {
+    return trusted;
+  }
+  journal_.emplace(options_.journal, options_.dry_run, options_.server.url, options_.company);
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    Read& read = read_[i];
+    read.key = Key(books::NameOf(read.record));
+    try {
+      read.request = books::CreateRequest(options_.company, read.record);
+      read.digest = sync::Digest(read.request);
+    } catch (const Failure&) {
+      continue;  // rejected when it is to be created
+    }
+    trusted[i] = options_.trust_journal && journal_->Accepted(EntryOf(read));
+  }
+  return trusted;
+}
+
+bool Feed::Journal(bool accepted, const std::string& reason) {
+  if (journaled_.empty()) {
+    return true;
+  }
+  const long count = static_cast<long>(journaled_.size());
+  try {
+    journal_->Record(journaled_, accepted, reason);
+  } catch (const Failure& failure) {
+    if (!summary_.stopped) {
+      summary_.stopped = "the server " + std::string(accepted ? "accepted" : "rejected") + " " +
+                         std::to_string(count) + (count == 1 ? " master" : " masters") +
+                         ", but the journal could not record it (" + failure.description() +
+                         "); the next run finds in the books what they hold";
+    }
+    return false;
+  }
+  journaled_.clear();
+  return true;
 }
 
 MastersSummary Feed::Go() {
@@ -213,32 +299,43 @@ MastersSummary Feed::Go() {
     fed.push_back(std::move(read));
   }
   read_ = std::move(fed);
-  for (const MasterKind kind : books::kMasterKinds) {
-    if (!in_source_[IndexOf(kind)].empty()) {
-      held_[IndexOf(kind)] = HeldNames(options_.server, options_.company, kind);
-    }
-  }
-  // What a master needs may be of a kind not fed: the books are asked for those too.
-  for (const Read& read : read_) {
-    for (const books::MasterRef& need : books::Needs(read.record)) {
-      if (in_source_[IndexOf(need.kind)].empty() && held_[IndexOf(need.kind)].empty()) {
-        held_[IndexOf(need.kind)] = HeldNames(options_.server, options_.company, need.kind);
+  const std::vector<bool> trusted = Journaled();
+  // The books are asked for the kinds of the masters not taken from the journal, and for those of
+  // what they need that the source does not hold (which may be of a kind not fed).
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    if (!trusted[i]) {
+      Ask(read_[i].kind);
+      for (const books::MasterRef& need : books::Needs(read_[i].record)) {
+        if (!in_source_[IndexOf(need.kind)].contains(Key(need.name))) {
+          Ask(need.kind);
+        }
       }
     }
   }
   std::vector<books::MasterRecord> records;
   std::vector<const Read*> to_create;
-  for (const Read& read : read_) {
+  std::vector<sync::FedJournal::Entry> in_books;
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    const Read& read = read_[i];
     const MasterKind kind = books::KindOf(read.record);
     const std::string& name = books::NameOf(read.record);
-    if (held_[IndexOf(kind)].contains(Key(name))) {
+    if (trusted[i]) {
+      ++summary_.kinds[IndexOf(kind)].trusted;
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kInBooks);
+    } else if (held_[IndexOf(kind)].contains(Key(name))) {
+      Tell(kind, read.table, read.row, name, MasterOutcome::What::kInBooks);
+      if (journal_ && !read.digest.empty()) {
+        in_books.push_back(EntryOf(read));
+      }
     } else if (const std::optional<std::string> missing = Missing(read.record)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *missing);
     } else {
       records.push_back(read.record);
       to_create.push_back(&read);
     }
+  }
+  if (journal_) {
+    journal_->RecordInBooks(in_books);
   }
   for (const std::size_t i : books::DependencyOrder(records)) {
     if (options_.server.Cancelled()) {
@@ -249,6 +346,7 @@ MastersSummary Feed::Go() {
       break;
     }
   }
+  Journal(true, {});
   return summary_;
 }
 
@@ -280,7 +378,8 @@ void PrintMastersSummary(std::ostream& out, const MastersSummary& summary, bool 
       continue;
     }
     out << "Masters from the source, " << books::KindName(kind) << ": " << c.in_source
-        << " in the source, " << c.in_books << " already in the books, " << c.created
+        << " in the source, " << c.in_books << " already in the books"
+        << OnTheJournalsWord(c.trusted) << ", " << c.created
         << (dry_run ? " to create, " : " created, ") << c.rejected << " rejected\n";
   }
 }

@@ -119,6 +119,7 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
   MastersOptions masters;
   masters.server = options.server;
   masters.company = options.company;
+  masters.journal = options.journal;
   masters.kinds.clear();
   std::vector<books::DocumentType> types;
   for (const KindStatus& status : table.kinds()) {
@@ -166,6 +167,7 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
   documents.company = options.company;
   documents.batch = options.batch;
   documents.range = options.range;
+  documents.journal = options.journal;
   documents.types.clear();
   for (const KindStatus& status : table.kinds()) {
     if (const auto type = books::TypeOfKindName(status.kind->name)) {

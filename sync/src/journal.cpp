@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include <lirvo/modTally.h>
 #include <lirvo/text.h>
@@ -143,6 +144,20 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
         " digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT NULL,"
         " recorded TEXT NOT NULL, PRIMARY KEY(server, company, voucher_id))");
   }
+  // What is fed from a source has a table of its own, so that a journal written before it keeps
+  // working: created when the journal is written, and, in an older journal read without writing,
+  // stood in for by an empty one of the connection's own.
+  const std::string fed_table =
+      "fed(server TEXT NOT NULL, company TEXT NOT NULL, kind TEXT NOT NULL, key TEXT NOT NULL,"
+      " digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT NULL,"
+      " recorded TEXT NOT NULL, PRIMARY KEY(server, company, kind, key)) WITHOUT ROWID";
+  if (!read_only || !exists) {
+    db_.Execute("CREATE TABLE IF NOT EXISTS " + fed_table);
+  } else if (!sqlite::Statement(
+                  db_, "SELECT 1 FROM main.sqlite_master WHERE type='table' AND name='fed'")
+                  .Step()) {
+    db_.Execute("CREATE TEMP TABLE " + fed_table);
+  }
   db_.Execute(
       "CREATE TEMP TABLE in_books(voucher_id TEXT PRIMARY KEY, digest TEXT NOT NULL);"
       "CREATE TEMP TABLE spool(seq INTEGER PRIMARY KEY, row INTEGER NOT NULL,"
@@ -162,7 +177,18 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
       db_,
       "SELECT seq, row, voucher_id, digest, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12"
       " FROM spool WHERE seq > ?1 ORDER BY seq LIMIT ?2");
+  find_fed_ = std::make_unique<sqlite::Statement>(
+      db_, "SELECT digest, outcome FROM fed WHERE server=?1 AND company=?2 AND kind=?3 AND key=?4");
+  find_fed_->Bind(1, server_).Bind(2, company_);
   if (!read_only) {
+    const std::string upsert =
+        "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
+        " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"
+        " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
+        " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
+    record_fed_ = std::make_unique<sqlite::Statement>(db_, upsert);
+    fed_in_books_ = std::make_unique<sqlite::Statement>(
+        db_, upsert + " WHERE fed.outcome <> 'accepted' OR fed.digest <> excluded.digest");
     record_ = std::make_unique<sqlite::Statement>(
         db_,
         "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
@@ -248,6 +274,62 @@ void Journal::Record(const std::vector<const Spooled*>& vouchers, bool accepted,
   transaction.Commit();
 }
 
+std::optional<Journal::Entry> Journal::FindFed(std::string_view kind, std::string_view key) {
+  find_fed_->Bind(3, kind).Bind(4, key);
+  std::optional<Entry> entry;
+  if (find_fed_->Step()) {
+    entry = Entry{find_fed_->Text(0), find_fed_->Text(1) == "accepted"};
+  }
+  find_fed_->Rewind();
+  return entry;
+}
+
+namespace {
+
+// Runs `statement` for each of `entries` with `outcome` and `reason`, in one transaction.
+void Upsert(sqlite::Database& db, sqlite::Statement& statement, const std::string& server,
+            const std::string& company, std::span<const FedJournal::Entry> entries,
+            std::string_view outcome, std::string_view reason) {
+  // The time once for the reply rather than once for each of its entries.
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  char recorded[32] = {};
+  std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&now, &utc));
+  sqlite::Transaction transaction(db, "BEGIN IMMEDIATE");
+  for (const FedJournal::Entry& entry : entries) {
+    statement.BindUncopied(1, server)
+        .BindUncopied(2, company)
+        .BindUncopied(3, entry.kind)
+        .BindUncopied(4, entry.key)
+        .BindUncopied(5, entry.digest)
+        .BindUncopied(6, outcome)
+        .BindUncopied(7, reason)
+        .BindUncopied(8, recorded)
+        .Run();
+  }
+  transaction.Commit();
+}
+
+}  // namespace
+
+void Journal::RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
+                        const std::string& reason) {
+  if (record_fed_ && !entries.empty()) {
+    Upsert(db_, *record_fed_, server_, company_, entries, accepted ? "accepted" : "rejected",
+           reason);
+  }
+}
+
+void Journal::RecordFedInBooks(std::span<const FedJournal::Entry> entries) {
+  if (fed_in_books_ && !entries.empty()) {
+    Upsert(db_, *fed_in_books_, server_, company_, entries, "accepted", "found in the books");
+  }
+}
+
+}  // namespace lirvo::sync::detail
+
+namespace lirvo::sync {
+
 std::string Digest(std::string_view text) {
   // Eight bytes at a time, each word mixed in by multiplication and a shift (the mixing of
   // MurmurHash's finaliser): enough to tell a changed voucher from an unchanged one, and fast on
@@ -280,4 +362,24 @@ std::string Digest(std::string_view text) {
   return digest;
 }
 
-}  // namespace lirvo::sync::detail
+FedJournal::FedJournal(const std::filesystem::path& path, bool read_only, const std::string& url,
+                       const std::string& company)
+    : journal_(
+          std::make_unique<detail::Journal>(path, read_only, modTally::ShownUrl(url), company)) {}
+
+FedJournal::~FedJournal() = default;
+
+bool FedJournal::Accepted(const Entry& entry) {
+  const std::optional<detail::Journal::Entry> found = journal_->FindFed(entry.kind, entry.key);
+  return found && found->accepted && found->digest == entry.digest;
+}
+
+void FedJournal::Record(std::span<const Entry> entries, bool accepted, const std::string& reason) {
+  journal_->RecordFed(entries, accepted, reason);
+}
+
+void FedJournal::RecordInBooks(std::span<const Entry> entries) {
+  journal_->RecordFedInBooks(entries);
+}
+
+}  // namespace lirvo::sync

@@ -1,25 +1,24 @@
 // The sync's journal: an SQLite file that records, per server address, company and VoucherID, the
-// digest of the voucher as it was sent and what the server did with it; and, for one run, a spool
-// of the vouchers to send kept in temporary tables of the same connection (on disk, so memory stays
-// flat whatever the table's size).
+// digest of the voucher as it was sent and what the server did with it (and the same per kind and
+// key for the masters and documents fed from a source); and, for one run, a spool of the vouchers
+// to send kept in temporary tables of the same connection (on disk, so memory stays flat whatever
+// the table's size).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <lirvo/books/sales.h>
 #include <lirvo/sqlite.h>
+#include <lirvo/sync/fed_journal.h>
 
 namespace lirvo::sync::detail {
-
-// A stable digest of a voucher's text (16 hexadecimal digits): equal texts, equal digests. The
-// journal keeps it to tell a changed row from one sent before.
-std::string Digest(std::string_view text);
 
 // A voucher waiting to be sent.
 struct Spooled {
@@ -80,6 +79,12 @@ class Journal {
   void Record(const std::vector<const Spooled*>& vouchers, bool accepted,
               const std::string& reason);
 
+  // The same for what is fed from a source, by kind and key (see FedJournal).
+  std::optional<Entry> FindFed(std::string_view kind, std::string_view key);
+  void RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
+                 const std::string& reason);
+  void RecordFedInBooks(std::span<const FedJournal::Entry> entries);
+
  private:
   // `exists`: whether the file was there before opening.
   Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
@@ -91,6 +96,7 @@ class Journal {
   std::string company_;
   sqlite::Database db_;
   std::unique_ptr<sqlite::Statement> find_, in_books_, spool_, spooled_, record_;
+  std::unique_ptr<sqlite::Statement> find_fed_, record_fed_, fed_in_books_;
   bool read_only_;
 };
 

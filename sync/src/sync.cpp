@@ -36,7 +36,6 @@ namespace {
 using modTally::Failure;
 namespace FailureNumber = modTally::FailureNumber;
 using Clock = std::chrono::steady_clock;
-using detail::Digest;
 using detail::MasterKind;
 
 }  // namespace

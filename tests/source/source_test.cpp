@@ -150,7 +150,9 @@ int Count(const std::string& text, const std::string& part) {
 // environment) from `source` (its --source and --user): every master and document accepted,
 // verified clean, and a re-run sends nothing.
 void ExpectSampleMoves(const std::string& lirvo, const std::string& source) {
-  const test::CommandResult sent = test::RunCommand(lirvo + "sync " + source);
+  const test::TempDir folder("lirvo-sample-journal");
+  const std::string sync = lirvo + "sync --journal " + folder.File("journal").string() + " ";
+  const test::CommandResult sent = test::RunCommand(sync + source);
   EXPECT_EQ(sent.exit_code, 0) << sent.out << sent.err;
   EXPECT_THAT(sent.out, AllOf(HasSubstr("stock-items: 15 in the source, 0 already in the books, 15 "
                                         "created, 0 rejected"),
@@ -164,7 +166,7 @@ void ExpectSampleMoves(const std::string& lirvo, const std::string& source) {
               AllOf(HasSubstr("ledgers: 24 in the source, 24 in the books, 0 missing"),
                     HasSubstr("payments: 24 in the source, 24 match, 0 missing"),
                     HasSubstr("Everything the source expects is in the books.")));
-  const test::CommandResult again = test::RunCommand(lirvo + "sync " + source);
+  const test::CommandResult again = test::RunCommand(sync + source);
   EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
   EXPECT_EQ(Count(again.out, " 0 created, 0 rejected\n"), 6) << again.out;
   EXPECT_EQ(Count(again.out, " 0 sent, 0 rejected, 0 held otherwise\n"), 8) << again.out;
@@ -477,10 +479,11 @@ TEST_F(PostgresSource, SyncFeedsMastersAndDocumentsWithALogin) {
     }
   }
   const test::StandinProcess standin(LIRVO_STANDIN_PATH);
+  const test::TempDir journal("lirvo-pg-journal");
   const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
                            " LIRVO_SOURCE_PASSWORD=" + kPassword +
                            " " LIRVO_CLI_PATH " sync --source '" + uri + "' --user " + kReader +
-                           " </dev/null";  // no SalesMst: no journal is opened
+                           " --journal " + journal.File("journal").string() + " </dev/null";
   const test::CommandResult first = test::RunCommand(sync);
   EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
   EXPECT_THAT(first.out, AllOf(HasSubstr("ledgers: 7 in the source, 0 already in the books, 7 "
@@ -681,7 +684,7 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
     data = (folder_ / ("books-" + std::to_string(&uri - uris.data()) + ".db")).string();
     const test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
     lirvo = "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " ";
-    ExpectSampleMoves(lirvo, "--source '" + uri + "'");  // no SalesMst: no journal is opened
+    ExpectSampleMoves(lirvo, "--source '" + uri + "'");
   }
   const test::StandinStore store(data);
   EXPECT_EQ(store.Master(kCompanyName, "STOCKITEM", "LED Bulb 9W")->parent, "Lighting");
@@ -783,6 +786,76 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
   EXPECT_EQ(verified.exit_code, 3) << verified.out << verified.err;
   EXPECT_THAT(verified.out, HasSubstr("1 missing from the books, 0 different, 0 not expected: "
                                       "failed local checks; 1 in the books but not in the source"));
+}
+
+// The journal keeps a source's masters and documents: with --trust-journal an unchanged re-run
+// asks the server nothing, what changed in the source since it was accepted is read back as
+// usual; without it the books are the truth. A journal from before the source's table works.
+TEST_F(SourceFiles, TrustJournalTakesTheJournalsWordForWhatIsUnchanged) {
+  const std::string path = Database("documents.db", kShopSql);
+  const std::string data = (folder_ / "books.db").string();
+  const std::string journal =
+      Database("journal",
+               "CREATE TABLE vouchers(server TEXT NOT NULL, company TEXT NOT NULL, voucher_id "
+               "TEXT NOT NULL, digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT "
+               "NULL, recorded TEXT NOT NULL, PRIMARY KEY(server, company, voucher_id))");
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
+  const test::FaultProxy proxy(standin.url(), test::FaultProxy::Kind::kImport,
+                               test::FaultProxy::Mode::kForward);
+  // Every kind but the sales, one of which names a ledger nowhere (so is never journaled).
+  const std::string sync = "LIRVO_TALLY_URL=" + proxy.url() +
+                           " " LIRVO_CLI_PATH " sync --company '" + kCompanyName +
+                           "' --source sqlite:" + path + " --journal " + journal +
+                           " --kinds units,ledgers,stock-items,sales-orders,receipts,purchases,"
+                           "payments";
+  const auto run = [&](const std::string& more) {
+    const test::CommandResult result = test::RunCommand(sync + more);
+    EXPECT_EQ(result.exit_code, 0) << more << result.out << result.err;
+    return result.out;
+  };
+  EXPECT_THAT(test::RunCommand(sync + " --dry-run --trust-journal").out,
+              HasSubstr("ledgers: 7 in the source, 0 already in the books, 7 to create"));
+  const auto count = [&journal](const std::string& rows) {
+    sqlite::Database db(journal, true);
+    sqlite::Statement& query = db.Query("SELECT count(*) FROM " + rows);
+    return query.Step() ? query.Int(0) : -1;
+  };
+  EXPECT_EQ(count("sqlite_master WHERE name = 'fed'"), 0);  // a dry run writes nothing
+  run("");
+  // Those the journal lacks are noted when found in the books.
+  sqlite::Database(journal, false).Execute("DELETE FROM fed WHERE kind IN ('payments', 'units')");
+  run("");
+  EXPECT_EQ(count("fed WHERE outcome = 'accepted'"), 13);
+
+  std::size_t asked = proxy.requests().size();
+  EXPECT_THAT(run(" --trust-journal"),
+              AllOf(HasSubstr("ledgers: 7 in the source, 7 already in the books (7 of them on the "
+                              "journal's word: the books were not read), 0 created"),
+                    HasSubstr("payments: 1 in the source, 1 already in the books as in the source "
+                              "(1 of them on the journal's word")));
+  EXPECT_EQ(proxy.requests().size(), asked);
+
+  // Deleted from the books: the journal's word is not taken without the flag.
+  sqlite::Database(data, false)
+      .Execute(
+          "DELETE FROM voucher_entries WHERE voucher_id = (SELECT id FROM vouchers WHERE "
+          "remote_id = 'R1'); DELETE FROM vouchers WHERE remote_id = 'R1'");
+  EXPECT_THAT(run(""), HasSubstr("receipts: 1 in the source, 0 already in the books as in the "
+                                 "source, 1 sent"));
+
+  // Changed in the source: a ledger's parent, a purchase's amount.
+  sqlite::Database(path, false)
+      .Execute(
+          "UPDATE Ledgers SET Parent = 'Direct Expenses' WHERE Name = 'Rent';"
+          "UPDATE VoucherLines SET Amount = 130 WHERE VoucherID = 'P1'");
+  asked = proxy.requests().size();
+  const test::CommandResult changed = test::RunCommand(sync + " --trust-journal");
+  EXPECT_EQ(changed.exit_code, 3) << changed.out << changed.err;
+  EXPECT_THAT(changed.out, AllOf(HasSubstr("ledgers: 7 in the source, 7 already in the books (6 of "
+                                           "them on the journal's word"),
+                                 HasSubstr("purchases: 1 in the source, 0 already in the books as "
+                                           "in the source, 0 sent, 0 rejected, 1 held otherwise")));
+  EXPECT_GT(proxy.requests().size(), asked);
 }
 
 TEST_F(SourceFiles, SourcesCommandExitStatuses) {

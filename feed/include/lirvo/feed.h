@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -39,13 +40,20 @@ struct MastersOptions {
   // the source does not hold is passed over. Whatever a master fed needs (a parent, a unit) is
   // fed too when the source holds it, whatever its kind.
   std::vector<books::MasterRef> also;
-  bool dry_run = false;                            // read and check everything, send nothing
+  bool dry_run = false;  // read and check everything, send nothing
+  // The sync's journal (none when empty): each master's outcome is recorded in it as the server
+  // answers, and those found in the books are noted as accepted. With `trust_journal`, a master it
+  // holds as accepted, unchanged, is taken to be in the books: a kind whose every master is so
+  // taken is not read back.
+  std::filesystem::path journal;
+  bool trust_journal = false;
   std::function<void(const MasterOutcome&)> each;  // told every master's outcome as it is known
 };
 
 struct KindCounts {
   long in_source = 0;
   long in_books = 0;  // left alone: the books hold a master of that kind and name
+  long trusted = 0;   // of in_books, taken from the journal without reading the books
   long created = 0;   // (with dry_run: to create)
   long rejected = 0;
 };
@@ -104,12 +112,18 @@ struct DocumentsOptions {
   // Only the documents dated in it (none: every date). A document whose date does not read as one
   // is read, for its checks to reject.
   std::optional<source::DateRange> range;
+  // The sync's journal (none when empty), kept as for the masters (MastersOptions::journal): with
+  // `trust_journal`, a document it holds as accepted, unchanged, is taken to be in the books, and
+  // a range of days whose every document is so taken is not read back.
+  std::filesystem::path journal;
+  bool trust_journal = false;
   std::function<void(const DocumentOutcome&)> each;
 };
 
 struct TypeCounts {
   long in_source = 0;
   long in_books = 0;  // the books hold it as the source has it: not sent
+  long trusted = 0;   // of in_books, taken from the journal without reading the books
   long sent = 0;      // accepted (with dry_run: to send)
   long rejected = 0;
   long held_otherwise = 0;

@@ -52,7 +52,7 @@ struct RunOptions {
   // Documents dated outside it are left out. Unconfirmed whether the server itself refuses
   // documents outside the company's books period; they are simply not sent.
   std::optional<source::DateRange> range;
-  std::filesystem::path journal;  // the sync's journal, for SalesMst
+  std::filesystem::path journal;  // the sync's journal: every kind's outcomes are recorded in it
   int batch = sync::kDefaultBatch;
   // What Survey found in the source, for the rows in the source before each kind is read
   // (surveyed here when none is given).

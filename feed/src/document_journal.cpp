@@ -1,0 +1,79 @@
+#include "document_journal.h"
+
+#include <lirvo/feed.h>
+#include <lirvo/sync.h>
+
+namespace lirvo::feed {
+
+namespace {
+
+// How many documents found in the books are noted before they are recorded: one transaction for
+// about one read-back of the books.
+constexpr std::size_t kNotedAtOnce = 500;
+
+}  // namespace
+
+DocumentJournal::DocumentJournal(const DocumentsOptions& options)
+    : options_(options),
+      recording_(!options.journal.empty() && !options.dry_run),
+      trusting_(!options.journal.empty() && options.trust_journal) {}
+
+sync::FedJournal& DocumentJournal::Open() {
+  if (!journal_) {
+    journal_.emplace(options_.journal, options_.dry_run, options_.server.url, options_.company);
+  }
+  return *journal_;
+}
+
+std::string DocumentJournal::DigestOf(const books::Document& document) {
+  message_.clear();
+  try {
+    books::AppendMessage(message_, document);
+  } catch (const modTally::Failure&) {
+    return {};  // rejected when it is sent
+  }
+  return sync::Digest(message_);
+}
+
+bool DocumentJournal::Trusted(const books::Document& document) {
+  if (!trusting_) {
+    return false;
+  }
+  const std::string digest = DigestOf(document);
+  return !digest.empty() &&
+         Open().Accepted({books::KindName(document.type), document.voucher_id, digest});
+}
+
+void DocumentJournal::NoteInBooks(const books::Document& document) {
+  if (!recording_) {
+    return;
+  }
+  std::string digest = DigestOf(document);
+  if (!digest.empty()) {
+    noted_.push_back({document.type, document.voucher_id, std::move(digest)});
+  }
+  if (noted_.size() >= kNotedAtOnce) {
+    RecordNoted();
+  }
+}
+
+void DocumentJournal::RecordNoted() {
+  if (noted_.empty()) {
+    return;
+  }
+  std::vector<sync::FedJournal::Entry> entries;
+  entries.reserve(noted_.size());
+  for (const Noted& noted : noted_) {
+    entries.push_back({books::KindName(noted.type), noted.voucher_id, noted.digest});
+  }
+  Open().RecordInBooks(entries);
+  noted_.clear();
+}
+
+void DocumentJournal::Add(std::string_view message) {
+  if (recording_) {
+    digests_.push_back(sync::Digest(message));
+  }
+}
+
+}  // namespace lirvo::feed

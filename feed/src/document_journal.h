@@ -1,0 +1,75 @@
+// The sync's journal in the documents feed: each batch's verdict recorded as the server gives it,
+// the documents found in the books noted as accepted, and, with --trust-journal, the documents it
+// holds as accepted, unchanged, taken to be in the books without reading them back.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <lirvo/books/document.h>
+#include <lirvo/sync/fed_journal.h>
+
+namespace lirvo::feed {
+
+struct DocumentsOptions;
+
+class DocumentJournal {
+ public:
+  // The journal of `options` (none when it names no file; read only in a dry run), opened when
+  // first needed: a source without documents leaves it alone. Each call below throws
+  // modTally::Failure (kFile) when it cannot be opened or written.
+  explicit DocumentJournal(const DocumentsOptions& options);
+
+  // Whether the journal is to be trusted and holds `document` (dated YYYYMMDD, as sent) as
+  // accepted with the digest of its message as it would be sent now.
+  bool Trusted(const books::Document& document);
+
+  // Notes that the books hold `document` as the source has it; the notes are recorded every few
+  // hundred and by RecordNoted.
+  void NoteInBooks(const books::Document& document);
+  void RecordNoted();
+
+  // The messages of the request being built: Start before the first, Add with the text of each
+  // as appended, in the order of the batch.
+  void Start() { digests_.clear(); }
+  void Add(std::string_view message);
+  // Records what the server said to `part`, whose messages were added in its order from the
+  // `first`th on, durable on return.
+  template <class Part>
+  void Record(books::DocumentType type, const Part& part, std::size_t first, bool accepted,
+              const std::string& reason) {
+    if (!recording_) {
+      return;
+    }
+    std::vector<sync::FedJournal::Entry> entries;
+    entries.reserve(std::size(part));
+    std::size_t i = first;
+    for (const auto& read : part) {
+      entries.push_back({books::KindName(type), read.document.voucher_id, digests_.at(i++)});
+    }
+    Open().Record(entries, accepted, reason);
+  }
+
+ private:
+  // The digest of `document`'s message, or "" when it cannot be built.
+  std::string DigestOf(const books::Document& document);
+  sync::FedJournal& Open();
+
+  const DocumentsOptions& options_;
+  std::optional<sync::FedJournal> journal_;
+  bool recording_ = false;  // a journal that is written: not in a dry run
+  bool trusting_ = false;
+  std::string message_;               // scratch for one message
+  std::vector<std::string> digests_;  // of the request being built
+  // Found in the books, not yet recorded: type, VoucherID and digest.
+  struct Noted {
+    books::DocumentType type;
+    std::string voucher_id;
+    std::string digest;
+  };
+  std::vector<Noted> noted_;
+};
+
+}  // namespace lirvo::feed
