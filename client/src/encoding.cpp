@@ -3,6 +3,9 @@
 #include "lirvo/encoding.h"
 
 #include <endian.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -223,7 +226,23 @@ std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order) {
       next += 2;
     };
     while (at < limit) {
-      // A run of ASCII, eight bytes at a time, each byte widened to a unit.
+      // A run of ASCII, sixteen or eight bytes at a time, each byte widened to a unit.
+#if defined(__SSE2__)
+      const __m128i zero = _mm_setzero_si128();
+      while (at + 16 <= limit) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf8.data() + at));
+        if (_mm_movemask_epi8(bytes) != 0) {
+          break;
+        }
+        const bool little = low == 0;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(next),
+                         little ? _mm_unpacklo_epi8(bytes, zero) : _mm_unpacklo_epi8(zero, bytes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(next + 16),
+                         little ? _mm_unpackhi_epi8(bytes, zero) : _mm_unpackhi_epi8(zero, bytes));
+        next += 32;
+        at += 16;
+      }
+#endif
       while (at + 8 <= limit) {
         std::uint64_t word = 0;
         std::memcpy(&word, utf8.data() + at, 8);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,150 +63,314 @@ struct SpooledDocument {
   long row;
 };
 
-// The source's documents spooled to a private temporary file: every row of VoucherLines, kept in
-// the order of their VoucherID and Line, and the rows of Vouchers of the types being fed, kept in
-// the order of their type and the day each is dated ("" when its date is not one). The feed then
-// walks one type and a range of days at a time, each voucher finding its own lines whatever order
-// the tables hold them in, and memory does not grow with the source. Both tables are clustered on
-// the order they are read in (WITHOUT ROWID), so that a voucher's lines are one short scan; when
-// the source is in the usual order (documents numbered as they are dated, lines after their
-// voucher), the spool is written and read nearly in sequence.
+// A line's Line as a number, as SQL's CAST to INTEGER reads it: blanks first skipped, a sign, the
+// digits up to the first character that is none ("2", " 3", "4.5" and "10x" are 2, 3, 4 and 10),
+// 0 without any, held at the bounds of 64 bits.
+inline std::int64_t LineNumber(std::string_view text) {
+  std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
+  if (at == std::string_view::npos) {
+    return 0;
+  }
+  const bool negative = text[at] == '-';
+  at += text[at] == '-' || text[at] == '+' ? 1 : 0;
+  std::uint64_t magnitude = 0;
+  constexpr std::uint64_t kBound = std::uint64_t{1} << 63;  // -2^63; 2^63 - 1 on the other side
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    magnitude = std::min(magnitude * 10 + static_cast<std::uint64_t>(text[at] - '0'), kBound);
+    if (magnitude == kBound) {
+      break;
+    }
+  }
+  if (negative) {
+    return magnitude == kBound ? std::numeric_limits<std::int64_t>::min()
+                               : -static_cast<std::int64_t>(magnitude);
+  }
+  return static_cast<std::int64_t>(std::min(magnitude, kBound - 1));
+}
+
+// The source's documents spooled to a private temporary file: the rows of VoucherLines, and the
+// rows of Vouchers of the types being fed with their lines, kept in the order of their type, the
+// day each is dated (none when its date is not one) and their row. The feed then walks one type
+// and a range of days at a time, each voucher with its own lines whatever order the tables hold
+// them in, and memory does not grow with the source.
+//
+// What costs is SQLite's work for each row written and read, and above all for each look-up by
+// VoucherID, so the spool keeps few rows and looks up as little as it can:
+// - the lines of a voucher that follow one another in VoucherLines (as a rule all of them) are one
+//   row of `runs`, their values packed into one BLOB, under the row of the first;
+// - a voucher is one row of `vouchers`, its lines packed beside it, under an integer key made of
+//   its type, day and row, so that a range of days is one sequential read;
+// - when both tables are in the order of their VoucherIDs (as sources are when documents are
+//   numbered as they are dated and lines follow their voucher), each voucher finds its lines by
+//   reading `runs` alongside, in step; otherwise `runs` is indexed by VoucherID and each voucher
+//   looks its lines up.
 class Spool {
  public:
   Spool() : db_("", Options()) {
     db_.Execute(
         "PRAGMA page_size=16384; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
         "PRAGMA temp_store=FILE; PRAGMA cache_size=-8192;"
-        "CREATE TABLE lines(voucher_id TEXT, n INTEGER, seq INTEGER, line TEXT, ledger TEXT,"
-        " item TEXT, godown TEXT, quantity TEXT, unit TEXT, rate TEXT, amount TEXT,"
-        " PRIMARY KEY(voucher_id, n, seq)) WITHOUT ROWID;"
-        "CREATE TABLE vouchers(type INTEGER, day TEXT, row INTEGER, voucher_id TEXT, date TEXT,"
-        " number TEXT, reference TEXT, party TEXT, narration TEXT,"
-        " PRIMARY KEY(type, day, row)) WITHOUT ROWID;"
-        "CREATE TABLE ids(id TEXT PRIMARY KEY) WITHOUT ROWID");
+        "CREATE TABLE runs(seq INTEGER PRIMARY KEY, voucher_id TEXT, count INTEGER, lines BLOB);"
+        "CREATE TABLE vouchers(key INTEGER PRIMARY KEY, voucher_id TEXT, date TEXT, number TEXT,"
+        " reference TEXT, party TEXT, narration TEXT, lines BLOB);"
+        "CREATE TABLE ids(id TEXT PRIMARY KEY) WITHOUT ROWID;"
+        "CREATE TABLE orphans(seq INTEGER PRIMARY KEY);"
+        "CREATE TABLE unknown(row INTEGER PRIMARY KEY, voucher_id TEXT, voucher_type TEXT)");
   }
 
   void AddLines(source::Rows& rows) {
     const auto at = Positions(rows, kLineColumns);
     sqlite::Transaction loading(db_);
-    sqlite::Statement insert = db_.Prepare(
-        "INSERT INTO lines VALUES(?1, CAST(?3 AS INTEGER), ?2, ?3, ?4, ?5, ?6, ?7, ?8,"
-        " ?9, ?10)");
-    while (rows.Next()) {
-      insert.BindUncopied(1, ValueAt(rows, at[0])).Bind(2, rows.RowNumber());
-      for (std::size_t i = 1; i < kLineColumns.size(); ++i) {
-        insert.BindUncopied(static_cast<int>(i) + 2, ValueAt(rows, at[i]));
+    sqlite::Statement insert = db_.Prepare("INSERT INTO runs VALUES(?1, ?2, ?3, ?4)");
+    // The run being gathered: the lines of one VoucherID in consecutive rows, from row `first`.
+    std::string id;
+    std::int64_t first = 0;
+    std::int64_t count = 0;
+    std::string packed;
+    const auto write = [&] {
+      if (count > 0) {
+        insert.Bind(1, first).BindUncopied(2, id).Bind(3, count).BindUncopiedBlob(4, packed).Run();
       }
-      insert.Run();
+      count = 0;
+      packed.clear();
+    };
+    while (rows.Next()) {
+      const std::string& voucher_id = ValueAt(rows, at[0]);
+      // A run stays small whatever a voucher's size: a long one is cut into several.
+      if (count == 0 || voucher_id != id || packed.size() >= kRunBytes) {
+        in_step_ = in_step_ && (count == 0 || id <= voucher_id);
+        write();
+        id = voucher_id;
+        first = rows.RowNumber();
+      }
+      const std::int64_t row = rows.RowNumber();
+      packed.append(reinterpret_cast<const char*>(&row), sizeof row);
+      for (std::size_t i = 1; i < kLineColumns.size(); ++i) {
+        Pack(packed, ValueAt(rows, at[i]));
+      }
+      ++count;
     }
+    write();
     loading.Commit();
+    if (!in_step_) {
+      IndexRuns();
+    }
   }
 
   // Spools the Vouchers rows for which `take(rows, id, voucher type, date, type)` holds; those of
   // no type are given to it too, with no type. With `note_ids`, every row's VoucherID is noted
-  // for EachOrphan, whether spooled or not.
+  // for EachOrphan, whether spooled or not, and the rows of no type for EachUnknown. False when
+  // the rows turned out not to be in the order of their VoucherIDs although the lines are: nothing
+  // of them is kept, and the caller calls IndexRuns and gives them again from the first.
   template <class Take>
-  void AddVouchers(source::Rows& rows, bool note_ids, Take take) {
+  bool AddVouchers(source::Rows& rows, bool note_ids, Take take) {
     const auto at = Positions(rows, kVoucherColumns);
     sqlite::Transaction loading(db_);
     sqlite::Statement insert =
-        db_.Prepare("INSERT INTO vouchers VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+        db_.Prepare("INSERT INTO vouchers VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
     sqlite::Statement note = db_.Prepare("INSERT OR IGNORE INTO ids VALUES(?1)");
+    sqlite::Statement unknown = db_.Prepare("INSERT INTO unknown VALUES(?1, ?2, ?3)");
+    sqlite::Statement orphan = db_.Prepare("INSERT INTO orphans VALUES(?1)");
+    sqlite::Statement runs = db_.Prepare(
+        in_step_ ? "SELECT seq, voucher_id, lines FROM runs ORDER BY seq"
+                 : "SELECT seq, voucher_id, lines FROM runs WHERE voucher_id = ?1 ORDER BY seq");
+    bool more = in_step_ && runs.Step();  // in step: `runs` is at the first run not yet taken
+    std::optional<std::string> last_id;
+    std::string lines;
     while (rows.Next()) {
-      if (note_ids) {
-        note.BindUncopied(1, ValueAt(rows, at[0])).Run();
+      const std::string& id = ValueAt(rows, at[0]);
+      lines.clear();
+      if (in_step_) {
+        if (last_id && !(*last_id < id)) {
+          // Without a journal nothing rolls back: what was spooled of them is deleted.
+          in_step_ = false;
+          runs.Reset();
+          loading.Commit();
+          db_.Execute("DELETE FROM vouchers; DELETE FROM orphans; DELETE FROM unknown");
+          return false;
+        }
+        last_id = id;
+        // Both tables go by VoucherID: a run before this voucher's is no voucher's.
+        while (more && *runs.View(1) < id) {
+          orphan.Bind(1, runs.Int(0)).Run();
+          more = runs.Step();
+        }
+        while (more && *runs.View(1) == id) {
+          lines += *runs.View(2);
+          more = runs.Step();
+        }
+      } else if (note_ids) {
+        note.BindUncopied(1, id).Run();
       }
       const std::optional<DocumentType> type = TypeOf(ValueAt(rows, at[1]));
-      if (!take(rows, ValueAt(rows, at[0]), ValueAt(rows, at[1]), ValueAt(rows, at[2]), type)) {
+      if (!take(rows, id, ValueAt(rows, at[1]), ValueAt(rows, at[2]), type)) {
+        if (!type && note_ids) {
+          unknown.Bind(1, rows.RowNumber())
+              .BindUncopied(2, id)
+              .BindUncopied(3, ValueAt(rows, at[1]));
+          unknown.Run();
+        }
         continue;
       }
-      const std::optional<std::string> day = books::SourceDate(ValueAt(rows, at[2]));
-      insert.Bind(1, static_cast<std::int64_t>(TypeIndex(*type))).Bind(2, day.value_or(""));
-      insert.Bind(3, rows.RowNumber()).BindUncopied(4, ValueAt(rows, at[0]));
-      for (std::size_t i = 2; i < kVoucherColumns.size(); ++i) {
-        insert.BindUncopied(static_cast<int>(i) + 3, ValueAt(rows, at[i]));
+      if (!in_step_) {
+        runs.Reset();
+        runs.BindUncopied(1, id);
+        while (runs.Step()) {
+          lines += *runs.View(2);
+        }
       }
-      insert.Run();
+      const std::optional<std::string> day = books::SourceDate(ValueAt(rows, at[2]));
+      insert.Bind(1, Key(*type, day ? DayNumber(*day) : 0, rows.RowNumber()));
+      for (std::size_t i = 0; i < kVoucherColumns.size(); ++i) {
+        if (i != 1) {  // the type is in the key
+          insert.BindUncopied(static_cast<int>(i < 1 ? i : i - 1) + 2, ValueAt(rows, at[i]));
+        }
+      }
+      insert.BindUncopiedBlob(8, lines).Run();
+    }
+    for (; more; more = runs.Step()) {
+      orphan.Bind(1, runs.Int(0)).Run();
     }
     loading.Commit();
+    return true;
+  }
+
+  // Lets each voucher look its lines up by VoucherID, for rows that are not in step with them.
+  void IndexRuns() {
+    db_.Execute("CREATE INDEX IF NOT EXISTS runs_by_id ON runs(voucher_id, seq)");
+  }
+
+  // Calls `each(row, voucher_id, voucher_type)` for every row of Vouchers of no type, in the
+  // table's order, as noted by AddVouchers.
+  template <class Each>
+  void EachUnknown(Each each) {
+    sqlite::Statement query = db_.Prepare("SELECT row, voucher_id, voucher_type FROM unknown");
+    while (query.Step()) {
+      each(static_cast<long>(query.Int(0)), query.Text(1), query.Text(2));
+    }
   }
 
   // Calls `each(row, voucher_id)` for every line of VoucherLines, in the table's order, whose
-  // VoucherID was not noted by AddVouchers.
+  // VoucherID no row of Vouchers has (noted by AddVouchers).
   template <class Each>
   void EachOrphan(Each each) {
     sqlite::Statement query = db_.Prepare(
-        "SELECT seq, voucher_id FROM lines WHERE voucher_id NOT IN (SELECT id FROM ids)"
-        " ORDER BY seq");
+        in_step_ ? "SELECT r.seq, r.count, r.voucher_id FROM orphans o JOIN runs r ON r.seq = o.seq"
+                   " ORDER BY o.seq"
+                 : "SELECT seq, count, voucher_id FROM runs WHERE voucher_id NOT IN"
+                   " (SELECT id FROM ids) ORDER BY seq");
     while (query.Step()) {
-      each(static_cast<long>(query.Int(0)), query.Text(1));
+      const std::string voucher_id = query.Text(2);
+      for (std::int64_t i = 0; i < query.Int(1); ++i) {
+        each(static_cast<long>(query.Int(0) + i), voucher_id);
+      }
     }
   }
 
   // The days on which documents of `type` are dated, in order, each with how many.
   template <class Each>
   void ForEachDay(DocumentType type, Each each) {
-    sqlite::Statement query = db_.Prepare(
-        "SELECT day, count(*) FROM vouchers WHERE type = ?1 AND day > '' GROUP BY day"
-        " ORDER BY day");
-    query.Bind(1, static_cast<std::int64_t>(TypeIndex(type)));
+    sqlite::Statement& query = db_.Query("SELECT key FROM vouchers WHERE key BETWEEN ?1 AND ?2");
+    query.Bind(1, Key(type, 1, 0)).Bind(2, Key(type, kDays - 1, kRows - 1));
+    std::int64_t day = 0;
+    std::int64_t count = 0;
     while (query.Step()) {
-      each(query.Text(0), query.Int(1));
+      const std::int64_t next = (query.Int(0) / kRows) % kDays;
+      if (count > 0 && next != day) {
+        each(DayText(day), count);
+        count = 0;
+      }
+      day = next;
+      ++count;
+    }
+    if (count > 0) {
+      each(DayText(day), count);
     }
   }
 
   // The documents of `type` dated from `from` to `to`, or (with no range) those whose date is
-  // none, by day and row, each with its lines, until `each` returns false. One query joins each
-  // voucher to its lines, so that a voucher costs no statement of its own.
+  // none, by day and row, each with its lines, until `each` returns false.
   template <class Each>
   bool ForEachDocument(DocumentType type,
                        const std::optional<std::pair<std::string, std::string>>& range, Each each) {
-    // Prepared once and kept (a range's documents take a few milliseconds; preparing the join
-    // for each of them cost a fiftieth of the feed).
     sqlite::Statement& query = db_.Query(
-        std::string("SELECT v.row, v.voucher_id, v.date, v.number, v.reference, v.party,"
-                    " v.narration, l.n, l.seq, l.line, l.ledger, l.item, l.godown, l.quantity,"
-                    " l.unit, l.rate, l.amount FROM vouchers v LEFT JOIN lines l"
-                    " ON l.voucher_id = v.voucher_id WHERE v.type = ?1 AND ") +
-        (range ? "v.day BETWEEN ?2 AND ?3" : "v.day = ''") + " ORDER BY v.day, v.row");
-    query.Bind(1, static_cast<std::int64_t>(TypeIndex(type)));
-    if (range) {
-      query.Bind(2, range->first).Bind(3, range->second);
-    }
-    std::optional<SpooledDocument> read;
-    std::vector<std::pair<std::int64_t, std::int64_t>> order;  // each line's (n, seq)
-    const auto give = [&] {
-      InLineOrder(read->document.lines, order);
-      return each(std::move(*read));
-    };
+        "SELECT key, voucher_id, date, number, reference, party, narration, lines FROM vouchers"
+        " WHERE key BETWEEN ?1 AND ?2 ORDER BY key");
+    query.Bind(1, Key(type, range ? DayNumber(range->first) : 0, 0))
+        .Bind(2, Key(type, range ? DayNumber(range->second) : 0, kRows - 1));
+    std::vector<std::pair<std::int64_t, std::int64_t>> order;  // each line's (Line, row)
     while (query.Step()) {
-      const long row = static_cast<long>(query.Int(0));
-      if (!read || read->row != row) {
-        if (read && !give()) {
-          return false;
-        }
-        read = SpooledDocument{{query.Text(1),
-                                type,
-                                query.Text(2),
-                                query.Text(3),
-                                query.Text(4),
-                                query.Text(5),
-                                query.Text(6),
-                                {}},
-                               row};
-        order.clear();
-      }
-      if (query.OptionalText(8)) {  // a line, not the NULLs of a voucher without any
-        order.emplace_back(query.Int(7), query.Int(8));
-        read->document.lines.push_back({query.Text(9), query.Text(10), query.Text(11),
-                                        query.Text(12), query.Text(13), query.Text(14),
-                                        query.Text(15), query.Text(16)});
+      SpooledDocument read{{query.Text(1),
+                            type,
+                            query.Text(2),
+                            query.Text(3),
+                            query.Text(4),
+                            query.Text(5),
+                            query.Text(6),
+                            {}},
+                           static_cast<long>(query.Int(0) % kRows)};
+      order.clear();
+      Unpack(query.View(7).value_or(""), read.document.lines, order);
+      InLineOrder(read.document.lines, order);
+      if (!each(std::move(read))) {
+        return false;
       }
     }
-    return !read || give();
+    return true;
   }
 
  private:
+  // A voucher's key: its type, its day (YYYYMMDD as a number, 0 for none) and its row, so that
+  // the keys of a type go by day and row.
+  static constexpr std::int64_t kRows = std::int64_t{1} << 32;
+  static constexpr std::int64_t kDays = std::int64_t{1} << 27;  // above 99991231
+  static std::int64_t Key(DocumentType type, std::int64_t day, std::int64_t row) {
+    if (row >= kRows) {
+      throw modTally::Failure(modTally::FailureNumber::kDatabase,
+                              "Vouchers has more than " + std::to_string(kRows - 1) +
+                                  " rows: row " + std::to_string(row) + " cannot be spooled");
+    }
+    return (static_cast<std::int64_t>(TypeIndex(type)) * kDays + day) * kRows + row;
+  }
+  static std::int64_t DayNumber(const std::string& day) { return std::stoll(day); }
+  static std::string DayText(std::int64_t day) {
+    std::string text = std::to_string(day);
+    return std::string(8 - std::min<std::size_t>(text.size(), 8), '0') + text;
+  }
+
+  // The most a run of lines packs before the next line starts another.
+  static constexpr std::size_t kRunBytes = 64 * 1024;
+
+  // A value packed as its length (four bytes) and its bytes.
+  static void Pack(std::string& packed, const std::string& value) {
+    const auto size = static_cast<std::uint32_t>(value.size());
+    packed.append(reinterpret_cast<const char*>(&size), sizeof size);
+    packed += value;
+  }
+  template <class Number>
+  static Number Unpacked(std::string_view& packed) {
+    Number number = 0;
+    std::memcpy(&number, packed.data(), sizeof number);
+    packed.remove_prefix(sizeof number);
+    return number;
+  }
+
+  // Appends the lines packed in `packed` (each its row and its values), each with its (Line, row).
+  static void Unpack(std::string_view packed, std::vector<books::Line>& lines,
+                     std::vector<std::pair<std::int64_t, std::int64_t>>& order) {
+    while (!packed.empty()) {
+      const auto row = Unpacked<std::int64_t>(packed);
+      books::Line& line = lines.emplace_back();
+      for (std::string* field : {&line.line, &line.ledger, &line.item, &line.godown, &line.quantity,
+                                 &line.unit, &line.rate, &line.amount}) {
+        const auto size = Unpacked<std::uint32_t>(packed);
+        field->assign(packed.substr(0, size));
+        packed.remove_prefix(size);
+      }
+      order.emplace_back(LineNumber(line.line), row);
+    }
+  }
+
   // Puts `lines` in the order of their Line numbers, then of their rows (`order` gives each
   // line's); the join usually gives them so already.
   static void InLineOrder(std::vector<books::Line>& lines,
@@ -236,6 +402,9 @@ class Spool {
   }
 
   sqlite::Database db_;
+  // Whether the runs are in the order of their VoucherIDs, so that vouchers in that order too are
+  // matched with them in step; they are indexed for look-ups once this is false.
+  bool in_step_ = true;
 };
 
 }  // namespace lirvo::feed

@@ -120,52 +120,58 @@ void Feed::Load(Spool& spool, const std::string& vouchers, const std::string& li
   for (const DocumentType type : options_.types) {
     fed[TypeIndex(type)] = true;
   }
-  spool.AddVouchers(
-      *source_.Read(vouchers), every_type,
-      [&](const source::Rows& rows, const std::string& id, const std::string& voucher_type,
-          const std::string& date, std::optional<DocumentType> type) {
-        if (!type) {
-          // A row of no known type is every kind's business only when every kind
-          // is fed.
-          if (every_type) {
-            ++summary_.unknown_types;
-            if (options_.each) {
-              options_.each({std::nullopt,
-                             id,
-                             static_cast<long>(rows.RowNumber()),
-                             DocumentOutcome::What::kRejected,
-                             books::UnknownType(id, voucher_type).Text(),
-                             false,
-                             {},
-                             false});
-            }
-          }
-          return false;
-        }
-        if (!fed[TypeIndex(*type)] || !InRange(date)) {
-          return false;
-        }
-        ++summary_.types[TypeIndex(*type)].in_source;
-        return true;
-      });
-  if (every_type) {
-    // A line whose VoucherID no voucher has would otherwise be left out without a word; it is
-    // every kind's business only when every kind is fed.
-    spool.EachOrphan([this](long row, const std::string& voucher_id) {
-      ++summary_.orphan_lines;
-      if (options_.each) {
-        options_.each({std::nullopt,
-                       voucher_id,
-                       row,
-                       DocumentOutcome::What::kRejected,
-                       "its VoucherID \"" + voucher_id +
-                           "\" is no voucher's in Vouchers: the line is not sent",
-                       false,
-                       {},
-                       true});
-      }
+  const auto take = [&](const source::Rows&, const std::string&, const std::string&,
+                        const std::string& date, std::optional<DocumentType> type) {
+    if (!type) {
+      // A row of no known type is every kind's business only when every kind is fed.
+      summary_.unknown_types += every_type ? 1 : 0;
+      return false;
+    }
+    if (!fed[TypeIndex(*type)] || !InRange(date)) {
+      return false;
+    }
+    ++summary_.types[TypeIndex(*type)].in_source;
+    return true;
+  };
+  // Read a second time, counted afresh, when Vouchers is not in the order of its lines.
+  while (!spool.AddVouchers(*source_.Read(vouchers), every_type, take)) {
+    spool.IndexRuns();
+    summary_.unknown_types = 0;
+    for (TypeCounts& counts : summary_.types) {
+      counts.in_source = 0;
+    }
+  }
+  if (!every_type) {
+    return;
+  }
+  if (options_.each) {
+    spool.EachUnknown([this](long row, const std::string& id, const std::string& voucher_type) {
+      options_.each({std::nullopt,
+                     id,
+                     row,
+                     DocumentOutcome::What::kRejected,
+                     books::UnknownType(id, voucher_type).Text(),
+                     false,
+                     {},
+                     false});
     });
   }
+  // A line whose VoucherID no voucher has would otherwise be left out without a word; it is
+  // every kind's business only when every kind is fed.
+  spool.EachOrphan([this](long row, const std::string& voucher_id) {
+    ++summary_.orphan_lines;
+    if (options_.each) {
+      options_.each(
+          {std::nullopt,
+           voucher_id,
+           row,
+           DocumentOutcome::What::kRejected,
+           "its VoucherID \"" + voucher_id + "\" is no voucher's in Vouchers: the line is not sent",
+           false,
+           {},
+           true});
+    }
+  });
 }
 
 std::optional<std::string> Feed::MissingMaster(const Document& document) {

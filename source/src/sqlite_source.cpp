@@ -38,14 +38,24 @@ class SqliteRows final : public Rows {
 
   bool Next() override {
     ++row_number_;
-    const bool row = Guarded(
-        "cannot read row " + std::to_string(row_number_) + " of table \"" + table_ + "\" of ",
-        [this] { return statement_.Step(); });
+    bool row = false;
+    try {
+      row = statement_.Step();
+    } catch (const sqlite::Error& error) {
+      // The message is written only when it is needed: rows are read by the hundred thousand.
+      throw Error("cannot read row " + std::to_string(row_number_) + " of table \"" + table_ +
+                  "\" of " + error.what());
+    }
     if (!row) {
       return false;
     }
+    // Each value is written over the last row's, so that a long one reuses its string.
     for (std::size_t i = 0; i < values_.size(); ++i) {
-      values_[i] = statement_.OptionalText(static_cast<int>(i));
+      if (const std::optional<std::string_view> value = statement_.View(static_cast<int>(i))) {
+        values_[i] ? values_[i]->assign(*value) : values_[i].emplace(*value);
+      } else {
+        values_[i].reset();
+      }
     }
     return true;
   }

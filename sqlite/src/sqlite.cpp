@@ -33,6 +33,14 @@ Statement& Statement::BindUncopied(int index, std::string_view text) {
   return *this;
 }
 
+Statement& Statement::BindUncopiedBlob(int index, std::string_view bytes) {
+  if (sqlite3_bind_blob64(statement_.get(), index, bytes.data(), bytes.size(), SQLITE_STATIC) !=
+      SQLITE_OK) {
+    db_->Fail();
+  }
+  return *this;
+}
+
 Statement& Statement::Bind(int index, std::int64_t number) {
   if (sqlite3_bind_int64(statement_.get(), index, number) != SQLITE_OK) {
     db_->Fail();
@@ -68,16 +76,23 @@ void Statement::Run() {
 }
 
 std::string Statement::Text(int column) const {
-  return OptionalText(column).value_or(std::string());
+  const std::optional<std::string_view> text = View(column);
+  return text ? std::string(*text) : std::string();
 }
 
 std::optional<std::string> Statement::OptionalText(int column) const {
+  const std::optional<std::string_view> text = View(column);
+  return text ? std::optional<std::string>(std::in_place, *text) : std::nullopt;
+}
+
+std::optional<std::string_view> Statement::View(int column) const {
+  // A BLOB comes as its bytes (the database is UTF-8: nothing is converted).
   const unsigned char* text = sqlite3_column_text(statement_.get(), column);
   if (text == nullptr) {
     return std::nullopt;
   }
-  return std::string(reinterpret_cast<const char*>(text),
-                     static_cast<std::size_t>(sqlite3_column_bytes(statement_.get(), column)));
+  return std::string_view(reinterpret_cast<const char*>(text),
+                          static_cast<std::size_t>(sqlite3_column_bytes(statement_.get(), column)));
 }
 
 std::int64_t Statement::Int(int column) const {

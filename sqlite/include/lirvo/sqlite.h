@@ -41,6 +41,8 @@ class Statement {
   // for the last time with this binding. For bulk inserts, where the copy costs more than the
   // insert's own work on short values.
   Statement& BindUncopied(int index, std::string_view text);
+  // Binds `bytes` as a BLOB without copying it, on the terms of BindUncopied.
+  Statement& BindUncopiedBlob(int index, std::string_view bytes);
   // NULL when `text` holds nothing.
   Statement& Bind(int index, const std::optional<std::string>& text);
   // Steps once: true while a row is available, false when done.
@@ -51,6 +53,9 @@ class Statement {
   std::string Text(int column) const;
   // The column's text; nothing for NULL.
   std::optional<std::string> OptionalText(int column) const;
+  // The column's text (or a BLOB's bytes) where SQLite holds it, valid until the next step or
+  // reset; nothing for NULL. Read without a copy, for rows read by the hundred thousand.
+  std::optional<std::string_view> View(int column) const;
   std::int64_t Int(int column) const;
   // How many columns each row has.
   int Columns() const;
