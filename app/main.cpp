@@ -166,6 +166,7 @@ int TakeScreenshot(QWidget& window, const Options& options) {
 
 }  // namespace
 
+// Long: the options read and each window started in turn, clearer whole.
 int main(int argc, char** argv) {
   Options options;
   if (const int status = Parse(argc, argv, options); status >= 0) {

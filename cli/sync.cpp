@@ -74,6 +74,8 @@ struct SyncValues {
   std::optional<source::DateRange> range;  // from `dates`
 };
 
+// Long: the command's one sequence (source, report, company, masters, documents, sales, summary),
+// each step a few lines that read best in order.
 int RunSync(const SyncValues& values) {
   sync::SyncOptions options;
   options.database = values.db;
@@ -199,6 +201,7 @@ int RunSync(const SyncValues& values) {
 
 }  // namespace
 
+// Long: one option after another, each with its help text.
 void AddSyncCommand(CLI::App& app, int& status) {
   auto values = std::make_shared<SyncValues>();
   CLI::App* sync = app.add_subcommand(

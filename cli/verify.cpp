@@ -57,6 +57,7 @@ bool HoldsAny(source::Source& db, const KindsToMove& kinds) {
 
 }  // namespace
 
+// Long: the options turned into the run's and its report written, in the order they are used.
 int RunVerify(const VerifyValues& values) {
   verify::VerifyOptions options;
   options.database = values.db;

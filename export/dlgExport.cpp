@@ -1,3 +1,5 @@
+// The export dialog: one Qt class whose slots share the dialog's state (its controls, the login,
+// the run on a worker thread and its status grid), so it stays in one file of about 620 lines.
 #include "dlgExport.h"
 
 #include <chrono>
@@ -81,6 +83,7 @@ QGroupBox* AddFrame(QWidget* parent, const char* name, const char* caption, QRec
 
 }  // namespace
 
+// Long: the dialog's controls laid out at their design positions, one after another.
 dlgExport::dlgExport(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("dlgExport"));
   setWindowTitle(QString::fromUtf8(kTitle));
@@ -286,6 +289,7 @@ void dlgExport::setSource(const std::string& uri) {
   }
 }
 
+// Long: the login's steps on the worker and their answers back on the window, clearer whole.
 void dlgExport::Login() {
   if (busy() || !uri_) {
     return;
@@ -421,6 +425,7 @@ void dlgExport::Command1_Click() {
   StartRun();
 }
 
+// Long: the run's options gathered from the controls and its callbacks wired, clearer whole.
 void dlgExport::StartRun() {
   std::vector<const source::Kind*> kinds;
   for (const auto& [kind, check] : checks_) {

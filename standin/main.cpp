@@ -32,6 +32,7 @@ CLI::Validator NotEmpty(const std::string& what) {
 
 }  // namespace
 
+// Long: the options read and checked in the order --help lists them.
 int main(int argc, char** argv) {
   using namespace lirvo::standin;
   lirvo::KeepFreedMemory();

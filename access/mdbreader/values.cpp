@@ -136,6 +136,7 @@ std::size_t FixedSize(int type) {
   }
 }
 
+// Long: one case per column type libmdb stores, clearer side by side.
 std::optional<Cell> ReadCell(MdbHandle* mdb, const ColumnInfo& column, const MdbField& field,
                              bool keyed) {
   if (column.type == MDB_BOOL) {

@@ -285,6 +285,7 @@ void ReaderProcess::Fail(const std::string& reason) {
   throw Failure(FailureNumber::kDatabase, description);
 }
 
+// Long: one loop over the pipe: a frame held, more read, or the wait's deadline, clearer whole.
 ReaderProcess::Frame ReaderProcess::Next() {
   if (done_) {
     return {frames::kDone, {}};

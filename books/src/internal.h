@@ -98,4 +98,11 @@ bool SameName(std::string_view a, std::string_view b);
 // The godown a line without one is kept in.
 inline constexpr std::string_view kMainLocation = "Main Location";
 
+// ---------------------------------------------------------------------------------------------
+// The sales voucher
+
+// Appends FormatAmount's text of `value`, without building strings on the way. Throws
+// modTally::Failure (kValue) when `value` is not finite.
+void AppendAmount(std::string& out, double value);
+
 }  // namespace lirvo::books::detail

@@ -92,6 +92,7 @@ Line ReadItem(const pugi::xml_node& node, Side lines) {
 
 }  // namespace
 
+// Long: the voucher's fields read in the order the export writes them, clearer whole.
 std::optional<BooksDocument> ReadDocument(const pugi::xml_node& voucher) {
   std::string type_name(text::Trim(voucher.attribute("VCHTYPE").value()));
   if (type_name.empty()) {

@@ -158,6 +158,7 @@ void AppendCdata(std::string& out, const char* text) {
 // processing instructions, elements with a value of their own, which only a caller building a
 // document can make), are written as the document writer writes them, unchanged inside but laid
 // out like a leaf.
+// Long: one pass over the tree with its own stack, which split would have to be handed around.
 std::string WriteLaidOut(const pugi::xml_document& document) {
   const pugi::xml_node root = document.document_element();
   if (!root) {

@@ -1,5 +1,5 @@
 // UTF-8, UTF-16 and Windows-1252 conversions and the reply decoder. The conversions and the
-// decoder share their tables and the UTF-8 stepping, so they stay in one file of about 440 lines.
+// decoder share their tables and the UTF-8 stepping, so they stay in one file of about 570 lines.
 #include "lirvo/encoding.h"
 
 #include <endian.h>
@@ -206,6 +206,7 @@ std::size_t FindInvalidUtf8(std::string_view text) {
   return std::string_view::npos;
 }
 
+// Long: the sixteen-byte fast path for ASCII beside the one decoding loop it falls back to.
 std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order) {
   // Converted block by block into a buffer on the stack and appended: the result is reserved at
   // its size for ASCII text but never zero-filled first (requests and exports run to megabytes,
@@ -272,6 +273,7 @@ std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order) {
   return out;
 }
 
+// Long: one decoding loop over the code units, its surrogate and error cases together.
 std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order) {
   if (bytes.size() % 2 != 0) {
     throw Error("the UTF-16 text ends in the middle of a character (" +
@@ -454,6 +456,7 @@ namespace {
 
 // DropForbiddenXml on `text` itself: what is kept is written over what was read, never ahead of
 // it, as nothing written is longer than what was read.
+// Long: one in-place pass whose read and write positions must stay together.
 void DropForbiddenXmlInPlace(std::string& text) {
   // Works on what it has written so far (text[0, kept)), so that dropping a character never joins
   // its neighbours into something that would itself have to go ("&\x04#4;", "&#&#4;4;"): the

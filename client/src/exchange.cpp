@@ -218,6 +218,7 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   return Exchange(Server{url, {}, {}, ConfiguredWireEncoding(), {}}, body, limits);
 }
 
+// Long: one exchange from setting up the handle to judging the reply; its steps share the handle.
 Reply Exchange(const Server& server, const std::optional<std::string_view>& body,
                const ExchangeLimits& limits) {
   const std::string& url = server.url;

@@ -277,6 +277,8 @@ bool Feed::Journal(bool accepted, const std::string& reason) {
   return true;
 }
 
+// Long: the masters' one pass in order (read, want, trust, ask the books, decide, create), its
+// steps sharing the lists they build.
 MastersSummary Feed::Go() {
   // Every master table is read: what the kinds fed need may be in any of them.
   for (const MasterKind kind : books::kMasterKinds) {

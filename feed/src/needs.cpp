@@ -11,6 +11,7 @@
 
 namespace lirvo::feed {
 
+// Long: one pass over the documents' lines noting each master they name, clearer whole.
 std::vector<books::MasterRef> DocumentsNeed(source::Source& source,
                                             const std::vector<books::DocumentType>& types,
                                             const std::optional<source::DateRange>& range) {

@@ -3,6 +3,7 @@
 
 namespace modTallyIm {
 
+// Long: the nine sample requests listed in order, data more than logic.
 std::vector<std::pair<std::string, std::string>> SampleRequests(const std::string& company) {
   std::vector<std::pair<std::string, std::string>> requests;
   requests.reserve(9);

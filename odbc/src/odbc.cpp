@@ -1,6 +1,8 @@
 // The unixODBC wrappers. Text comes from the driver as UTF-16 (SQL_C_WCHAR) and is converted
 // here, so that values read the same whatever client encoding the driver would choose for narrow
-// text.
+// text. The connection string's handling, the diagnostics and the three handle wrappers stay
+// together: every wrapper reports through the diagnostics with the password removed (hence a little
+// over 450 lines).
 #include "lirvo/odbc.h"
 
 #include <sql.h>

@@ -235,6 +235,7 @@ std::optional<DateRange> FinancialYearRange(std::string_view year) {
                    year_month_day(std::chrono::year(start + 1), March, day(31))};
 }
 
+// Long: one question per kind of what a source offers, listed in order.
 Offer Survey(Source& source) {
   Offer offer;
   std::set<int> years;

@@ -84,6 +84,7 @@ void AddVoucher(pugi::xml_document& envelope, const std::string& id, const std::
 
 }  // namespace
 
+// Long: the options, the setup and the timed load in order, clearer whole.
 int main(int argc, char** argv) {
   Settings settings;
   CLI::App app(

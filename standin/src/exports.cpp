@@ -1,3 +1,6 @@
+// The stand-in's collection exports: vouchers and masters written as the server exports them, and
+// the collection requests read, filtered and answered. Both follow the server's export shape and
+// change together, so they stay in one file of a little under 500 lines.
 #include "exports.h"
 
 #include <algorithm>
@@ -208,6 +211,7 @@ void InventoryLines(std::string& out, const VoucherRecord& voucher) {
 // each item's allocated ledger with the item under it in INVENTORYALLOCATIONS.LIST, then the
 // other lines. A voucher without inventory lines (a receipt, a payment) carries
 // ALLLEDGERENTRIES.LIST alone, the party's line first.
+// Long: the voucher's elements in the order the server exports them.
 void Voucher(std::string& out, const VoucherRecord& voucher) {
   const bool items =
       std::any_of(voucher.entries.begin(), voucher.entries.end(),

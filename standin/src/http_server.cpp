@@ -42,6 +42,7 @@ struct HttpServer::Impl {
   std::atomic<bool> finished{false};
 };
 
+// Long: the server's limits, timeouts and handler set up in one place, clearer whole.
 HttpServer::HttpServer(Service& service, bool one_at_a_time)
     : impl_(std::make_unique<Impl>(service)) {
   httplib::Server& server = impl_->server;

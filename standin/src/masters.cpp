@@ -198,6 +198,7 @@ std::int64_t RequireMaster(Store& store, std::int64_t company, const Kind& kind,
   return *id;
 }
 
+// Long: a master's checks and its store in the order the server applies them.
 Applied ApplyMaster(Store& store, bool strict, std::int64_t company, const Kind& kind,
                     const pugi::xml_node& element) {
   const std::string action = ActionOf(element);

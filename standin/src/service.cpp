@@ -298,6 +298,7 @@ HttpReply Service::Impl::ListOfAccounts(const pugi::xml_node& statics) {
   return GstReferencesInserted(XmlReply(200, document));
 }
 
+// Long: every object of an import applied and counted in one pass, clearer whole.
 HttpReply Service::Impl::Import(const pugi::xml_node& envelope) {
   const pugi::xml_node import = envelope.child("BODY").child("IMPORTDATA");
   const pugi::xml_node description = import.child("REQUESTDESC");

@@ -185,6 +185,7 @@ const VoucherType* FindVoucherType(std::string_view name) {
   return nullptr;
 }
 
+// Long: a voucher's checks and its store in the order the server applies them.
 Applied ApplyVoucher(Store& store, bool strict, std::int64_t company,
                      const pugi::xml_node& element) {
   const std::string action = ActionOf(element);

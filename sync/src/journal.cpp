@@ -2,11 +2,14 @@
 // crash of the program or the machine, and one transaction per reply.
 #include "journal.h"
 
+#include <lirvo/sync.h>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -380,6 +383,27 @@ void FedJournal::Record(std::span<const Entry> entries, bool accepted, const std
 
 void FedJournal::RecordInBooks(std::span<const Entry> entries) {
   journal_->RecordFedInBooks(entries);
+}
+
+using modTally::Failure;
+namespace FailureNumber = modTally::FailureNumber;
+
+std::filesystem::path DefaultJournalPath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  std::filesystem::path base;
+  if (state && *state && std::filesystem::path(state).is_absolute()) {
+    base = state;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !std::filesystem::path(home).is_absolute()) {
+      // Not the current folder: a journal there would be lost or shared by accident.
+      throw Failure(FailureNumber::kSetting,
+                    "neither XDG_STATE_HOME nor HOME names a folder for the sync journal; give "
+                    "--journal FILE");
+    }
+    base = std::filesystem::path(home) / ".local" / "state";
+  }
+  return base / "lirvo" / "sync-journal.sqlite";
 }
 
 }  // namespace lirvo::sync

@@ -55,6 +55,7 @@ bool Poster::Interrupted() const {
   return server_.Cancelled();
 }
 
+// Long: one request: sent, retried, judged and split, its outcomes recorded together.
 bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t end, bool split,
                   const Decided& decided) {
   if (begin == end) {

@@ -188,4 +188,16 @@ void ProgressPrinter::Finish() {
   started_ = false;
 }
 
+RunOutcome SyncSummary::outcome() const {
+  if (interrupted) {
+    return RunOutcome::kInterrupted;
+  }
+  if (stopped) {
+    return RunOutcome::kStopped;
+  }
+  const long failed = rejected_locally + rejected_by_server + differ_in_books + units.failed +
+                      ledgers.failed + items.failed;
+  return failed > 0 ? RunOutcome::kIncomplete : RunOutcome::kComplete;
+}
+
 }  // namespace lirvo::sync

@@ -130,6 +130,7 @@ TransferStopped::TransferStopped(const Failure& cause, const std::string& where,
                          cause.description()),
       posted_(posted) {}
 
+// Long: the six phases in the order they run, clearer whole.
 TransferResult DataToTally(const std::string& url, const std::string& company, const StatFn& stat,
                            const std::filesystem::path& database) {
   TransferResult result;

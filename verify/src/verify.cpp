@@ -58,6 +58,7 @@ Run::Run(const VerifyOptions& options, VerifySummary& summary, Scan scan)
   });
 }
 
+// Long: one streaming pass over the table: each row checked, noted and spooled.
 void Run::Load() {
   SalesSource source = options_.rows ? SalesSource(*options_.rows) : SalesSource(options_.database);
   summary_.rows =

@@ -116,6 +116,7 @@ const BooksLedgerLine* FirstOther(const std::vector<BooksLedgerLine>& lines,
 
 }  // namespace
 
+// Long: the voucher's fields compared in the order the report names them.
 std::vector<FieldDifference> CompareVoucher(const SalesRow& row, const BooksVoucher& books) {
   const SalesVoucherFigures figures = VoucherFigures(row);
   Comparison c;
