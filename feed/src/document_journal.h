@@ -36,7 +36,7 @@ class DocumentJournal {
   void Start() { digests_.clear(); }
   void Add(std::string_view message);
   // Records what the server said to `part`, whose messages were added in its order from the
-  // `first`th on, durable on return.
+  // `first`th on, committed on return.
   template <class Part>
   void Record(books::DocumentType type, const Part& part, std::size_t first, bool accepted,
               const std::string& reason) {

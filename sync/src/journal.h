@@ -74,7 +74,7 @@ class Journal {
   // Up to `limit` spooled vouchers after `seq`, in the order spooled.
   std::vector<Spooled> SpooledAfter(std::int64_t seq, int limit);
 
-  // Records the outcome of one reply for `vouchers` in one transaction, durable on return:
+  // Records the outcome of one reply for `vouchers` in one transaction, committed on return:
   // accepted, or rejected with `reason`.
   void Record(const std::vector<const Spooled*>& vouchers, bool accepted,
               const std::string& reason);

@@ -43,7 +43,7 @@ class FedJournal {
 
   // Whether the journal holds `entry` as accepted with the same digest.
   bool Accepted(const Entry& entry);
-  // Records what the server said to one reply for `entries`, in one transaction, durable on
+  // Records what the server said to one reply for `entries`, in one transaction, committed on
   // return: accepted, or rejected with `reason`. Throws modTally::Failure (kFile) when it cannot.
   void Record(std::span<const Entry> entries, bool accepted, const std::string& reason);
   // Records `entries`, found in the books as the source has them, as accepted where the journal
