@@ -99,6 +99,7 @@ int FeedSourceMasters(source::Source& db, const sync::SyncOptions& sync,
   options.kinds = kinds;
   options.also = also;
   options.dry_run = sync.dry_run;
+  options.batch = sync.batch;
   options.journal = sync.journal;
   options.trust_journal = sync.trust_journal;
   options.each = [&](const feed::MasterOutcome& master) {

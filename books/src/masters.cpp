@@ -151,6 +151,15 @@ const std::string& NameOf(const MasterRecord& record) {
   return std::visit([](const auto& master) -> const std::string& { return master.Name; }, record);
 }
 
+std::string MessageOf(const std::string& request) {
+  const std::size_t from = request.find("<TALLYMESSAGE");
+  const std::size_t to = request.rfind("</TALLYMESSAGE>");
+  if (from == std::string::npos || to == std::string::npos || to < from) {
+    throw Failure(FailureNumber::kDocument, "a master request holds no TALLYMESSAGE");
+  }
+  return request.substr(from, to + std::string_view("</TALLYMESSAGE>").size() - from);
+}
+
 std::string CreateRequest(const std::string& company, const MasterRecord& record) {
   struct Build {
     const std::string& company;

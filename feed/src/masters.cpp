@@ -2,6 +2,7 @@
 
 #include "held.h"
 
+#include <algorithm>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -9,11 +10,11 @@
 #include <unordered_set>
 #include <vector>
 
-#include <lirvo/books/judge.h>
 #include <lirvo/export_reply.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sync.h>
 #include <lirvo/sync/fed_journal.h>
+#include <lirvo/sync/post.h>
 #include <lirvo/text.h>
 #include <lirvo/verify.h>
 
@@ -60,11 +61,13 @@ class Feed {
   sync::FedJournal::Entry EntryOf(const Read& read) const {
     return {books::KindName(read.kind), read.key, read.digest};
   }
-  // False when the feed has to stop.
-  bool Create(const Read& read);
-  // Records the verdict of the masters in journaled_; false (the feed stopped, saying why unless
-  // it had stopped already) when the journal cannot.
-  bool Journal(bool accepted, const std::string& reason);
+  // Creates the masters of `ordered`, given in the order the server needs them.
+  void Create(const std::vector<const Read*>& ordered);
+  // Posts `level` (masters none of which needs another of them) in batches; false when the feed
+  // has to stop.
+  bool Post(const std::vector<const Read*>& level, const std::vector<std::string>& messages);
+  void Decided(const std::vector<const Read*>& level, std::size_t begin, std::size_t end,
+               bool accepted, const std::string& reason, const std::vector<sync::Item>& items);
   void Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
             MasterOutcome::What what, const std::string& reason = {});
 
@@ -76,14 +79,7 @@ class Feed {
   std::array<bool, books::kMasterKinds.size()> asked_{};
   Names in_source_;
   std::optional<sync::FedJournal> journal_;
-  // Answered by the server, not yet recorded: the masters accepted go to the journal a hundred at
-  // a time (and when the feed ends), as one master costs a request of its own and a durable
-  // transaction for each would add a disk flush to every one; a crash loses at most the record of
-  // those, which the next run then reads back rather than trusts.
-  std::vector<sync::FedJournal::Entry> journaled_;
 };
-
-constexpr std::size_t kJournaledAtOnce = 100;
 
 void Feed::Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
                 MasterOutcome::What what, const std::string& reason) {
@@ -180,54 +176,111 @@ std::optional<std::string> Feed::Missing(const books::MasterRecord& record) cons
   return std::nullopt;
 }
 
-bool Feed::Create(const Read& read) {
-  const MasterKind kind = books::KindOf(read.record);
-  const std::string& name = books::NameOf(read.record);
-  std::string request = read.request;
-  try {
-    if (request.empty()) {
-      request = books::CreateRequest(options_.company, read.record);
+// Each master's level is one more than the highest of the masters of this run it needs (its
+// parent, its units), so the masters of a level need none of each other and share requests,
+// whatever order the server takes a request's masters in; the levels go in turn.
+void Feed::Create(const std::vector<const Read*>& ordered) {
+  std::array<std::unordered_map<std::string, std::size_t>, books::kMasterKinds.size()> level_of;
+  std::vector<std::vector<const Read*>> levels;
+  std::vector<std::vector<std::string>> messages;
+  for (const Read* read : ordered) {
+    const MasterKind kind = books::KindOf(read->record);
+    const std::string& name = books::NameOf(read->record);
+    std::string message;
+    try {
+      message = books::MessageOf(read->request.empty()
+                                     ? books::CreateRequest(options_.company, read->record)
+                                     : read->request);
+    } catch (const Failure& failure) {
+      Tell(kind, read->table, read->row, name, MasterOutcome::What::kRejected,
+           failure.description());
+      continue;
     }
-  } catch (const Failure& failure) {
-    Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, failure.description());
-    return true;
+    if (options_.dry_run) {
+      Tell(kind, read->table, read->row, name, MasterOutcome::What::kCreated);
+      continue;
+    }
+    std::size_t level = 0;
+    for (const books::MasterRef& need : books::Needs(read->record)) {
+      const auto found = level_of[IndexOf(need.kind)].find(Key(need.name));
+      if (found != level_of[IndexOf(need.kind)].end()) {
+        level = std::max(level, found->second + 1);
+      }
+    }
+    level_of[IndexOf(kind)].emplace(Key(name), level);
+    levels.resize(std::max(levels.size(), level + 1));
+    messages.resize(levels.size());
+    levels[level].push_back(read);
+    messages[level].push_back(std::move(message));
   }
-  if (options_.dry_run) {
-    Tell(kind, read.table, read.row, name, MasterOutcome::What::kCreated);
-    return true;
+  for (std::size_t level = 0; level < levels.size(); ++level) {
+    if (!Post(levels[level], messages[level])) {
+      return;
+    }
   }
-  const std::string what = std::string(Singular(kind)) + " \"" + name + "\" (" + read.table +
-                           " row " + std::to_string(read.row) + ")";
-  ++summary_.requests;
-  modTally::Reply reply;
+}
+
+bool Feed::Post(const std::vector<const Read*>& level, const std::vector<std::string>& messages) {
+  std::vector<sync::Item> items;
+  items.reserve(level.size());
+  for (std::size_t i = 0; i < level.size(); ++i) {
+    const Read& read = *level[i];
+    items.push_back({std::string(Singular(read.kind)) + " \"" + books::NameOf(read.record) +
+                         "\" (" + read.table + " row " + std::to_string(read.row) + ")",
+                     &messages[i], 0});
+  }
+  const auto batch = static_cast<std::size_t>(std::max(options_.batch, 1));
+  sync::PostCounts counts;
+  sync::Poster poster(options_.server, options_.company, counts);
+  bool finished = true;
   try {
-    reply = modTally::Exchange(options_.server, request, options_.server.Import());
+    for (std::size_t first = 0; finished && first < items.size(); first += batch) {
+      const std::vector<sync::Item> part(
+          items.begin() + static_cast<std::ptrdiff_t>(first),
+          items.begin() + static_cast<std::ptrdiff_t>(std::min(items.size(), first + batch)));
+      finished = poster.Post(
+          part, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
+            Decided(level, first + begin, first + end, accepted, reason, items);
+          });
+    }
+    summary_.interrupted = !finished;
   } catch (const Failure& failure) {
     summary_.interrupted = options_.server.Cancelled();
-    summary_.stopped = "the request for the " + what + " failed: " + failure.description();
-    return false;
+    summary_.stopped = failure.description();
+    finished = false;
   }
-  const books::ImportVerdict verdict = books::JudgeImport(reply, books::CountSentObjects(request));
-  if (verdict.outcome != books::ImportOutcome::kNotImportReply) {
-    const bool accepted = verdict.outcome == books::ImportOutcome::kAccepted;
-    Tell(kind, read.table, read.row, name,
+  summary_.requests += counts.requests;
+  return finished;
+}
+
+// Tells what the server said of the masters [begin, end) of `level` and records it in the journal,
+// committed before the next request: a journal that cannot record it stops the feed.
+void Feed::Decided(const std::vector<const Read*>& level, std::size_t begin, std::size_t end,
+                   bool accepted, const std::string& reason, const std::vector<sync::Item>& items) {
+  std::vector<sync::FedJournal::Entry> entries;
+  for (std::size_t i = begin; i < end; ++i) {
+    const Read& read = *level[i];
+    Tell(read.kind, read.table, read.row, books::NameOf(read.record),
          accepted ? MasterOutcome::What::kCreated : MasterOutcome::What::kRejected,
-         accepted ? std::string() : verdict.reason);
+         accepted ? std::string() : reason);
     if (journal_ && !read.digest.empty()) {
-      // Each refusal has its reason: recorded at once, after the masters accepted before it.
-      if (!accepted && !Journal(true, {})) {
-        return false;
-      }
-      journaled_.push_back(EntryOf(read));
-      if (!accepted || journaled_.size() >= kJournaledAtOnce) {
-        return Journal(accepted, verdict.reason);
-      }
+      entries.push_back(EntryOf(read));
     }
-    return true;
   }
-  summary_.stopped = "the request for the " + what + " was answered with " + verdict.reason +
-                     "; nothing after it was sent";
-  return false;
+  if (entries.empty()) {
+    return;
+  }
+  try {
+    journal_->Record(entries, accepted, reason);
+  } catch (const Failure& failure) {
+    const long count = static_cast<long>(end - begin);
+    throw Failure(failure,
+                  "the server " + std::string(accepted ? "accepted" : "rejected") + " " +
+                      items[begin].label +
+                      (count > 1 ? " and the " + std::to_string(count - 1) + " after it" : "") +
+                      ", but the journal could not record it (" + failure.description() +
+                      "); the next run finds in the books what they hold");
+  }
 }
 
 void Feed::Ask(MasterKind kind) {
@@ -255,26 +308,6 @@ std::vector<bool> Feed::Journaled() {
     trusted[i] = options_.trust_journal && journal_->Accepted(EntryOf(read));
   }
   return trusted;
-}
-
-bool Feed::Journal(bool accepted, const std::string& reason) {
-  if (journaled_.empty()) {
-    return true;
-  }
-  const long count = static_cast<long>(journaled_.size());
-  try {
-    journal_->Record(journaled_, accepted, reason);
-  } catch (const Failure& failure) {
-    if (!summary_.stopped) {
-      summary_.stopped = "the server " + std::string(accepted ? "accepted" : "rejected") + " " +
-                         std::to_string(count) + (count == 1 ? " master" : " masters") +
-                         ", but the journal could not record it (" + failure.description() +
-                         "); the next run finds in the books what they hold";
-    }
-    return false;
-  }
-  journaled_.clear();
-  return true;
 }
 
 // Long: the masters' one pass in order (read, want, trust, ask the books, decide, create), its
@@ -316,6 +349,7 @@ MastersSummary Feed::Go() {
   }
   std::vector<books::MasterRecord> records;
   std::vector<const Read*> to_create;
+  std::vector<const Read*> ordered;
   std::vector<sync::FedJournal::Entry> in_books;
   for (std::size_t i = 0; i < read_.size(); ++i) {
     const Read& read = read_[i];
@@ -340,15 +374,9 @@ MastersSummary Feed::Go() {
     journal_->RecordInBooks(in_books);
   }
   for (const std::size_t i : books::DependencyOrder(records)) {
-    if (options_.server.Cancelled()) {
-      summary_.interrupted = true;
-      break;
-    }
-    if (!Create(*to_create[i])) {
-      break;
-    }
+    ordered.push_back(to_create[i]);
   }
-  Journal(true, {});
+  Create(ordered);
   return summary_;
 }
 

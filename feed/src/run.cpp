@@ -119,6 +119,7 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
   MastersOptions masters;
   masters.server = options.server;
   masters.company = options.company;
+  masters.batch = options.batch;
   masters.journal = options.journal;
   masters.kinds.clear();
   std::vector<books::DocumentType> types;

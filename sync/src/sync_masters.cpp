@@ -2,6 +2,7 @@
 #include "sync_masters.h"
 
 #include <lirvo/books/judge.h>
+#include <lirvo/books/masters.h>
 #include <lirvo/export_reply.h>
 #include <lirvo/modTallyIm.h>
 #include <lirvo/text.h>
@@ -54,20 +55,6 @@ HeldMasters ReadHeldMasters(const modTally::Server& server, const std::string& c
   return held;
 }
 
-namespace {
-
-// The TALLYMESSAGE of a master request built by the master builders.
-std::string MessageOf(const std::string& request) {
-  const std::size_t from = request.find("<TALLYMESSAGE");
-  const std::size_t to = request.rfind("</TALLYMESSAGE>");
-  if (from == std::string::npos || to == std::string::npos || to < from) {
-    throw Failure(FailureNumber::kDocument, "a master request holds no TALLYMESSAGE");
-  }
-  return request.substr(from, to + std::string_view("</TALLYMESSAGE>").size() - from);
-}
-
-}  // namespace
-
 std::string MasterMessage(MasterKind kind, const std::string& name, const std::string& detail,
                           const std::string& company) {
   switch (kind) {
@@ -77,13 +64,13 @@ std::string MasterMessage(MasterKind kind, const std::string& name, const std::s
       unit.IsSimpleUnit = "Yes";
       unit.OriginalName = name;
       unit.DecimalPlaces = "2";
-      return MessageOf(modTallyIm::BuildUnit(company, unit, "Create"));
+      return books::MessageOf(modTallyIm::BuildUnit(company, unit, "Create"));
     }
     case MasterKind::kLedger: {
       modTallyIm::LedgerMaster ledger;
       ledger.Name = name;
       ledger.Parent = detail;
-      return MessageOf(modTallyIm::BuildLedger(company, ledger, "Create"));
+      return books::MessageOf(modTallyIm::BuildLedger(company, ledger, "Create"));
     }
     case MasterKind::kItem: {
       modTallyIm::StockItemMaster item;
@@ -92,7 +79,7 @@ std::string MasterMessage(MasterKind kind, const std::string& name, const std::s
       item.CostingMethod = "Avg. Cost";
       item.ValuationMethod = "Avg. Price";
       item.Denominator = "1";
-      return MessageOf(modTallyIm::BuildStockItem(company, item, "Create"));
+      return books::MessageOf(modTallyIm::BuildStockItem(company, item, "Create"));
     }
   }
   return {};

@@ -555,7 +555,9 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
       "CREATE TABLE StockGroups(Name); INSERT INTO StockGroups VALUES ('Lighting');");
   const std::string data = (folder_ / "books.db").string();
   test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
-  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
+  const test::FaultProxy proxy(standin.url(), test::FaultProxy::Kind::kImport,
+                               test::FaultProxy::Mode::kForward);
+  const std::string sync = "LIRVO_TALLY_URL=" + proxy.url() +
                            " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
                            (folder_ / "journal").string();
   // Ledgers alone bring along the source's groups they sit under, however deep.
@@ -579,6 +581,18 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
   for (const char* kind : {"UNIT", "GODOWN", "STOCKGROUP", "STOCKITEM"}) {
     EXPECT_EQ(store.CountMasters(kCompanyName, kind), 1) << kind;
   }
+  // The seven masters created go in three requests, a master never with one it needs: the unit,
+  // godown, outer group and stock group; then the inner group and the stock item; then the ledger.
+  std::vector<std::string> imports;
+  for (const std::string& request : proxy.requests()) {
+    if (const std::string text = test::BodyText(request); text.find("Import Data") != text.npos) {
+      imports.push_back(text);
+    }
+  }
+  ASSERT_EQ(imports.size(), 3U);
+  EXPECT_THAT(imports[1], AllOf(HasSubstr("Retail Customers"), HasSubstr("LED Bulb"),
+                                Not(HasSubstr("NAME=\"Customers\""))));
+  EXPECT_THAT(imports[2], HasSubstr("Anand Hardware"));
   const test::CommandResult rerun = test::RunCommand(sync + " --kinds units,ledgers");
   EXPECT_THAT(rerun.out, AllOf(HasSubstr("units: 1 in the source, 1 already in the books, 0 "
                                          "created"),

@@ -41,6 +41,7 @@ struct MastersOptions {
   // fed too when the source holds it, whatever its kind.
   std::vector<books::MasterRef> also;
   bool dry_run = false;  // read and check everything, send nothing
+  int batch = 200;       // masters per request
   // The sync's journal (none when empty): each master's outcome is recorded in it as the server
   // answers, and those found in the books are noted as accepted. With `trust_journal`, a master it
   // holds as accepted, unchanged, is taken to be in the books: a kind whose every master is so
@@ -68,11 +69,12 @@ struct MastersSummary {
 
 // Reads the master tables of `source` (each checked against the layout; a row of a master fed that
 // does not make one is rejected with the reason), reads which of the masters fed
-// the company holds, and creates the others, one request each, in the order books::
-// DependencyOrder gives. A master whose parent, base unit or additional unit is neither in the
-// books, nor in the source, nor predefined is rejected locally naming it. A reply that is not an
-// import reply, or an exchange that fails, stops the feed: `stopped` says so. Throws
-// modTally::Failure when the source or the books cannot be read.
+// the company holds, and creates the others in batches of `batch`, parents first: a request holds
+// masters none of which needs another of it, and a batch the server refuses is split in halves
+// until each refused master has the server's reason. A master whose parent, base unit or
+// additional unit is neither in the books, nor in the source, nor predefined is rejected locally
+// naming it. A reply that is not an import reply, or an exchange that fails, twice, stops the
+// feed: `stopped` says so. Throws modTally::Failure when the source or the books cannot be read.
 MastersSummary FeedMasters(source::Source& source, const MastersOptions& options);
 
 // The summary for people: one line per kind the source holds ("to create" in a dry run).
