@@ -68,6 +68,8 @@ class Feed {
   template <class ReadBooks>
   bool Take(Read read, Held& held, ReadBooks books);
   std::optional<std::string> MissingMaster(const Document& document);
+  // Why a document cannot name `spelt` as a master of kind `of`, or nothing.
+  std::optional<std::string> Missing(books::MasterKind of, const std::string& spelt);
   // Whether a document dated `date` is to be fed: always without a range, and when the date does
   // not read as one (its checks reject it).
   bool InRange(const std::string& date) const {
@@ -92,7 +94,7 @@ class Feed {
   const DocumentsOptions& options_;
   DocumentsSummary summary_;
   Names held_;
-  Names found_;  // the names, as documents spell them, found in held_
+  Names found_;  // the names, as documents spell them, found in held_ (or predefined)
   std::array<bool, books::kMasterKinds.size()> asked_{};
   std::vector<Read> queued_;                 // at most one batch
   std::unordered_set<std::string> matched_;  // of a range's books' copies, those the source has
@@ -175,24 +177,41 @@ void Feed::Load(Spool& spool, const std::string& vouchers, const std::string& li
   });
 }
 
+// The masters a document names, in the order books::Needs gives them.
 std::optional<std::string> Feed::MissingMaster(const Document& document) {
-  for (const books::MasterRef& need : books::Needs(document)) {
-    const std::size_t kind = IndexOf(need.kind);
+  std::optional<std::string> missing = Missing(books::MasterKind::kLedger, document.party);
+  for (auto line = document.lines.begin(); !missing && line != document.lines.end(); ++line) {
+    for (const auto& [kind, name] : {std::pair{books::MasterKind::kLedger, &line->ledger},
+                                     {books::MasterKind::kUnit, &line->unit},
+                                     {books::MasterKind::kGodown, &line->godown},
+                                     {books::MasterKind::kStockItem, &line->item}}) {
+      if ((missing = Missing(kind, *name))) {
+        break;
+      }
+    }
+  }
+  return missing;
+}
+
+std::optional<std::string> Feed::Missing(books::MasterKind of, const std::string& spelt) {
+  const std::size_t kind = IndexOf(of);
+  // A name found once is found again as it is spelt: documents name the same few ledgers, items
+  // and parties over and over, and most lines name no godown or unit.
+  if (spelt.empty() || found_[kind].contains(spelt)) {
+    return std::nullopt;
+  }
+  const books::MasterRef need{of, std::string(text::Trim(spelt))};
+  if (!need.name.empty() && !books::IsPredefined(need)) {
     if (!asked_[kind]) {
-      held_[kind] = HeldNames(options_.server, options_.company, need.kind);
+      held_[kind] = HeldNames(options_.server, options_.company, of);
       asked_[kind] = true;
     }
-    // A name found once is found again without folding it: documents name the same few
-    // ledgers, items and parties over and over.
-    if (found_[kind].contains(need.name)) {
-      continue;
-    }
     if (!held_[kind].contains(Key(need.name))) {
-      return std::string("it names the ") + Singular(need.kind) + " \"" + need.name +
+      return std::string("it names the ") + Singular(of) + " \"" + need.name +
              "\", which the books do not hold";
     }
-    found_[kind].insert(need.name);
   }
+  found_[kind].insert(spelt);
   return std::nullopt;
 }
 
@@ -301,34 +320,39 @@ bool Feed::Send(std::span<const Read> batch) {
     messages_[i].clear();
     books::AppendMessage(messages_[i], batch[i].document);
     journal_.Add(messages_[i]);
-    items.push_back({"voucher \"" + std::string(text::Trim(batch[i].document.voucher_id)) +
-                         "\" (Vouchers row " + std::to_string(batch[i].row) + ")",
-                     &messages_[i], batch[i].row});
+    items.push_back({{}, &messages_[i], batch[i].row});
   }
+  const auto label = [batch](std::size_t i) {
+    return "voucher \"" + std::string(text::Trim(batch[i].document.voucher_id)) +
+           "\" (Vouchers row " + std::to_string(batch[i].row) + ")";
+  };
   sync::PostCounts counts;
   sync::Poster poster(options_.server, options_.company, counts);
   bool finished = false;
   try {
-    finished = poster.Post(items, [&](std::size_t begin, std::size_t end, bool accepted,
-                                      const std::string& reason) {
-      for (std::size_t i = begin; i < end; ++i) {
-        Tell(batch[i], accepted ? DocumentOutcome::What::kSent : DocumentOutcome::What::kRejected,
-             reason);
-      }
-      try {
-        journal_.Record(batch.front().document.type, batch.subspan(begin, end - begin), begin,
-                        accepted, reason);
-      } catch (const Failure& failure) {
-        throw Failure(
-            failure,
-            "the server " + std::string(accepted ? "accepted" : "rejected") + " " +
-                items[begin].label +
-                (end - begin > 1 ? " and the " + std::to_string(end - begin - 1) + " after it"
-                                 : "") +
-                ", but the journal could not record it (" + failure.description() +
-                "); the next run finds in the books what they hold");
-      }
-    });
+    finished = poster.Post(
+        items,
+        [&](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
+          for (std::size_t i = begin; i < end; ++i) {
+            Tell(batch[i],
+                 accepted ? DocumentOutcome::What::kSent : DocumentOutcome::What::kRejected,
+                 reason);
+          }
+          try {
+            journal_.Record(batch.front().document.type, batch.subspan(begin, end - begin), begin,
+                            accepted, reason);
+          } catch (const Failure& failure) {
+            throw Failure(
+                failure,
+                "the server " + std::string(accepted ? "accepted" : "rejected") + " " +
+                    label(begin) +
+                    (end - begin > 1 ? " and the " + std::to_string(end - begin - 1) + " after it"
+                                     : "") +
+                    ", but the journal could not record it (" + failure.description() +
+                    "); the next run finds in the books what they hold");
+          }
+        },
+        label);
     summary_.interrupted = !finished;
   } catch (const Failure& failure) {
     summary_.interrupted = options_.server.Cancelled();

@@ -19,20 +19,6 @@ namespace {
 
 using modTally::Failure;
 
-// "200 vouchers (rows 1-200)", "voucher \"V7\" (row 7)", "13 masters".
-std::string Described(const std::vector<Item>& items, std::size_t begin, std::size_t end) {
-  if (end - begin == 1) {
-    return items[begin].label;
-  }
-  const bool vouchers = items[begin].row > 0;
-  std::string text = std::to_string(end - begin) + (vouchers ? " vouchers" : " masters");
-  if (vouchers) {
-    text += " (rows " + std::to_string(items[begin].row) + "-" +
-            std::to_string(items[end - 1].row) + ")";
-  }
-  return text;
-}
-
 constexpr std::string_view kNotImport = "the server's reply is not an import response: ";
 
 }  // namespace
@@ -47,8 +33,28 @@ Poster::Poster(const modTally::Server& server, const std::string& company, PostC
   waiting_ = std::move(waiting);
 }
 
-bool Poster::Post(const std::vector<Item>& items, const Decided& decided) {
+bool Poster::Post(const std::vector<Item>& items, const Decided& decided, const Label& label) {
+  label_ = &label;
+  struct Forget {
+    const Label*& label;
+    ~Forget() { label = nullptr; }
+  } forget{label_};
   return Part(items, 0, items.size(), false, decided);
+}
+
+// "200 vouchers (rows 1-200)", "voucher \"V7\" (row 7)", "13 masters".
+std::string Poster::Described(const std::vector<Item>& items, std::size_t begin,
+                              std::size_t end) const {
+  if (end - begin == 1) {
+    return LabelOf(items, begin);
+  }
+  const bool vouchers = items[begin].row > 0;
+  std::string text = std::to_string(end - begin) + (vouchers ? " vouchers" : " masters");
+  if (vouchers) {
+    text += " (rows " + std::to_string(items[begin].row) + "-" +
+            std::to_string(items[end - 1].row) + ")";
+  }
+  return text;
 }
 
 bool Poster::Interrupted() const {
@@ -72,7 +78,7 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
   const long objects = static_cast<long>(end - begin);
   SentObjects sent{objects, 0, {}};
   if (objects == 1) {
-    sent.only = items[begin].label;
+    sent.only = LabelOf(items, begin);
   }
   if (waiting_) {
     limits_.waiting = [this, objects](double seconds) {

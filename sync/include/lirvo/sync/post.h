@@ -23,7 +23,9 @@ class Stopped : public modTally::Failure {
 };
 
 struct Item {
-  std::string label;  // for messages: "voucher \"X\" (row 7)" or "master \"Y\""
+  // For messages: "voucher \"X\" (row 7)" or "master \"Y\""; when empty, the Poster's Label
+  // gives it.
+  std::string label;
   const std::string* message;
   long row = 0;  // the row of a voucher; 0 for a master
 };
@@ -44,6 +46,9 @@ class Poster {
   // Told, a few times a second while a request is in hand, how long it has waited and how many
   // objects it carries.
   using Waiting = std::function<void(std::chrono::duration<double> waited, long objects)>;
+  // The label of item `i`, asked only when a message needs it: a label for every item of a large
+  // run costs more than the few ever shown.
+  using Label = std::function<std::string(std::size_t i)>;
 
   // Posts into `company` at `server` (whose cancel flag is asked before each request and while
   // one is in hand), counting into `counts`.
@@ -53,10 +58,14 @@ class Poster {
   // Posts items [0, size). Returns false when interrupted (also in the middle of a request)
   // before every item was decided. Throws Stopped when a request failed, timed out or was not
   // answered with an import reply, and again when tried once more.
-  bool Post(const std::vector<Item>& items, const Decided& decided);
+  bool Post(const std::vector<Item>& items, const Decided& decided, const Label& label = {});
 
  private:
   bool Interrupted() const;
+  std::string LabelOf(const std::vector<Item>& items, std::size_t i) const {
+    return items[i].label.empty() && label_ != nullptr && *label_ ? (*label_)(i) : items[i].label;
+  }
+  std::string Described(const std::vector<Item>& items, std::size_t begin, std::size_t end) const;
   bool Part(const std::vector<Item>& items, std::size_t begin, std::size_t end, bool split,
             const Decided& decided);
 
@@ -65,6 +74,7 @@ class Poster {
   const std::string head_;
   modTally::ExchangeLimits limits_;
   Waiting waiting_;
+  const Label* label_ = nullptr;  // Post's, while it runs
   std::string body_;
 };
 
