@@ -113,7 +113,10 @@ std::string ElementOf(std::string_view field) {
   return element;
 }
 
-// The FETCH of a kind: its name and every field of its record but OldName.
+// The FETCH of a kind: its name and every field of its record but OldName, by the record's names,
+// which are the server's element names in another case (Name, Parent and BaseUnits are fetched so
+// by the export tools; unconfirmed for the others, and whether a field the server does not know
+// is left out of the reply or refused).
 template <class Record>
 std::string FetchOf() {
   std::string fetch = "Name";
