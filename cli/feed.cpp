@@ -103,14 +103,16 @@ int FeedSourceMasters(source::Source& db, const sync::SyncOptions& sync,
   options.journal = sync.journal;
   options.trust_journal = sync.trust_journal;
   options.each = [&](const feed::MasterOutcome& master) {
-    if (master.what != feed::MasterOutcome::What::kRejected) {
+    using What = feed::MasterOutcome::What;
+    if (master.what != What::kRejected && master.what != What::kHeldOtherwise) {
       return;
     }
     ++rejected;
     const std::string where = master.table + " row " + std::to_string(master.row);
     report.Add(CsvField(master.table + ": " + master.name) + ',' + std::to_string(master.row) +
                    ',' + CsvField(master.reason),
-               "Rejected: " + where + " (\"" + master.name + "\"): " + master.reason);
+               std::string(master.what == What::kRejected ? "Rejected: " : "Held otherwise: ") +
+                   where + " (\"" + master.name + "\"): " + master.reason);
   };
   feed::MastersSummary summary;
   try {

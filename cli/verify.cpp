@@ -170,9 +170,11 @@ void AddVerifyCommand(CLI::App& app, int& status) {
       "Compare the company's books with every row of SalesMst, matched by VoucherID = REMOTEID: "
       "each row matches, is missing, or differs (field, source and books value); sales vouchers "
       "the source does not hold are named too. With --source, also its master tables (each "
-      "master the books lack is named) and its Vouchers of every type (each document missing, "
-      "or every field that differs); --kinds picks them.\nExit status: 0 everything matches, 1 "
-      "could not finish (reason on stderr), 2 usage error, 3 something does not match.");
+      "master the books lack is named, and every field in which they hold one otherwise: its "
+      "parent, a stock item's units, any other the row sets) and its Vouchers of every type (each "
+      "document missing, or every field that differs); --kinds picks them.\nExit status: 0 "
+      "everything matches, 1 could not finish (reason on stderr), 2 usage error, 3 something "
+      "does not match.");
   AddRowsOptions(*verify, values->db, values->source, values->user);
   AddKindsOption(*verify, values->kinds, "verify");
   verify->add_option("--company", values->company,

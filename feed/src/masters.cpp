@@ -1,3 +1,6 @@
+// The masters of a source fed into the books: the tables read, what the books hold (and how) read
+// back, the rest created in the order the server needs them.
+// Long: one class whose steps share the feed's state, in the order they happen (about 400 lines).
 #include "lirvo/feed.h"
 
 #include "held.h"
@@ -69,26 +72,30 @@ class Feed {
   void Decided(const std::vector<const Read*>& level, std::size_t begin, std::size_t end,
                bool accepted, const std::string& reason, const std::vector<sync::Item>& items);
   void Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
-            MasterOutcome::What what, const std::string& reason = {});
+            MasterOutcome::What what, const std::string& reason = {},
+            std::vector<books::FieldDifference> differences = {});
 
   source::Source& source_;
   const MastersOptions& options_;
   MastersSummary summary_;
   std::vector<Read> read_;
-  Names held_;
+  std::array<Held, books::kMasterKinds.size()> held_;
   std::array<bool, books::kMasterKinds.size()> asked_{};
   Names in_source_;
   std::optional<sync::FedJournal> journal_;
 };
 
 void Feed::Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
-                MasterOutcome::What what, const std::string& reason) {
+                MasterOutcome::What what, const std::string& reason,
+                std::vector<books::FieldDifference> differences) {
+  using What = MasterOutcome::What;
   KindCounts& counts = summary_.kinds[IndexOf(kind)];
-  (what == MasterOutcome::What::kCreated   ? counts.created
-   : what == MasterOutcome::What::kInBooks ? counts.in_books
-                                           : counts.rejected) += 1;
+  (what == What::kCreated         ? counts.created
+   : what == What::kInBooks       ? counts.in_books
+   : what == What::kHeldOtherwise ? counts.held_otherwise
+                                  : counts.rejected) += 1;
   if (options_.each) {
-    options_.each({kind, table, row, name, what, reason});
+    options_.each({kind, table, row, name, what, reason, std::move(differences)});
   }
 }
 
@@ -285,7 +292,7 @@ void Feed::Decided(const std::vector<const Read*>& level, std::size_t begin, std
 
 void Feed::Ask(MasterKind kind) {
   if (!asked_[IndexOf(kind)]) {
-    held_[IndexOf(kind)] = HeldNames(options_.server, options_.company, kind);
+    held_[IndexOf(kind)] = HeldMasters(options_.server, options_.company, kind);
     asked_[IndexOf(kind)] = true;
   }
 }
@@ -358,11 +365,18 @@ MastersSummary Feed::Go() {
     if (trusted[i]) {
       ++summary_.kinds[IndexOf(kind)].trusted;
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kInBooks);
-    } else if (held_[IndexOf(kind)].contains(Key(name))) {
-      Tell(kind, read.table, read.row, name, MasterOutcome::What::kInBooks);
-      if (journal_ && !read.digest.empty()) {
+    } else if (const auto held = held_[IndexOf(kind)].find(Key(name));
+               held != held_[IndexOf(kind)].end()) {
+      // Left alone either way; one held otherwise is not journaled as in the books, so that each
+      // run reads it back and says so.
+      std::vector<books::FieldDifference> differences = Differences(read.record, held->second);
+      if (journal_ && !read.digest.empty() && differences.empty()) {
         in_books.push_back(EntryOf(read));
       }
+      const MasterOutcome::What what =
+          differences.empty() ? MasterOutcome::What::kInBooks : MasterOutcome::What::kHeldOtherwise;
+      const std::string described = Described(differences);
+      Tell(kind, read.table, read.row, name, what, described, std::move(differences));
     } else if (const std::optional<std::string> missing = Missing(read.record)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *missing);
     } else {
@@ -390,7 +404,7 @@ RunOutcome MastersSummary::outcome() const {
     return RunOutcome::kStopped;
   }
   for (const KindCounts& counts : kinds) {
-    if (counts.rejected > 0) {
+    if (counts.rejected > 0 || counts.held_otherwise > 0) {
       return RunOutcome::kIncomplete;
     }
   }
@@ -410,7 +424,12 @@ void PrintMastersSummary(std::ostream& out, const MastersSummary& summary, bool 
     out << "Masters from the source, " << books::KindName(kind) << ": " << c.in_source
         << " in the source, " << c.in_books << " already in the books"
         << OnTheJournalsWord(c.trusted) << ", " << c.created
-        << (dry_run ? " to create, " : " created, ") << c.rejected << " rejected\n";
+        << (dry_run ? " to create, " : " created, ") << c.rejected << " rejected";
+    if (c.held_otherwise > 0) {
+      out << ", " << c.held_otherwise
+          << " held otherwise in the books (left alone: see lirvo verify)";
+    }
+    out << '\n';
   }
 }
 

@@ -144,9 +144,10 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
     KindStatus& status = table.Get(books::KindName(master.kind));
     using What = MasterOutcome::What;
     Count(status, master.what == What::kInBooks, master.what == What::kCreated);
-    if (master.what == What::kRejected) {
+    if (master.what == What::kRejected || master.what == What::kHeldOtherwise) {
       table.Reject(&status, master.name,
-                   master.table + " row " + std::to_string(master.row) + ": " + master.reason);
+                   (master.what == What::kHeldOtherwise ? "held otherwise in the books: " : "") +
+                       master.table + " row " + std::to_string(master.row) + ": " + master.reason);
     }
     table.Changed(status);
   };

@@ -1,7 +1,7 @@
 // Checking what landed from a source. The feeds' dry runs read the source and the books exactly
 // as a sync does: what a dry run would create or send is what the books lack, what it would leave
-// alone as held otherwise differs, and what it rejects for the source's own faults is not
-// expected.
+// alone as held otherwise (a master or document whose fields differ) differs, and what it rejects
+// for the source's own faults is not expected.
 #include <ostream>
 
 #include <lirvo/feed.h>
@@ -54,6 +54,12 @@ void Verification::Masters(source::Source& source) {
       case MasterOutcome::What::kRejected:
         ++counts.not_expected;
         Tell({key, master.row, Outcome::kNotExpected, "", master.reason, ""});
+        break;
+      case MasterOutcome::What::kHeldOtherwise:
+        ++counts.different;
+        for (const books::FieldDifference& d : master.differences) {
+          Tell({key, master.row, Outcome::kDifferent, d.field, d.source, d.books});
+        }
         break;
     }
   };
@@ -123,14 +129,11 @@ SourceVerifySummary Verification::Go(source::Source& source) {
   return summary_;
 }
 
-// "3 match" or "3 in the books", then the counts that are not.
-void PrintCounts(std::ostream& out, const VerifyCounts& c, bool documents) {
-  out << c.in_source << " in the source, " << c.match
-      << (documents ? " match, " : " in the books, ") << c.missing << " missing from the books, ";
-  if (documents) {
-    out << c.different << " different, ";
-  }
-  out << c.not_expected << " not expected: failed local checks";
+// "3 match", then the counts that are not.
+void PrintCounts(std::ostream& out, const VerifyCounts& c) {
+  out << c.in_source << " in the source, " << c.match << " match, " << c.missing
+      << " missing from the books, " << c.different << " different, " << c.not_expected
+      << " not expected: failed local checks";
   if (c.not_in_source > 0) {
     out << "; " << c.not_in_source << " in the books but not in the source";
   }
@@ -160,7 +163,7 @@ void PrintSourceVerifySummary(std::ostream& out, const SourceVerifySummary& summ
     const VerifyCounts& c = summary.masters[IndexOf(kind)];
     if (c.in_source > 0) {
       out << "Masters, " << books::KindName(kind) << ": ";
-      PrintCounts(out, c, false);
+      PrintCounts(out, c);
       any = true;
     }
   }
@@ -168,7 +171,7 @@ void PrintSourceVerifySummary(std::ostream& out, const SourceVerifySummary& summ
     const VerifyCounts& c = summary.documents[static_cast<std::size_t>(type)];
     if (c.in_source > 0) {
       out << "Documents, " << books::KindName(type) << ": ";
-      PrintCounts(out, c, true);
+      PrintCounts(out, c);
       any = true;
     }
   }

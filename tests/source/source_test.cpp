@@ -163,7 +163,9 @@ void ExpectSampleMoves(const std::string& lirvo, const std::string& source) {
   const test::CommandResult verified = test::RunCommand(lirvo + "verify " + source);
   EXPECT_EQ(verified.exit_code, 0) << verified.out << verified.err;
   EXPECT_THAT(verified.out,
-              AllOf(HasSubstr("ledgers: 24 in the source, 24 in the books, 0 missing"),
+              AllOf(HasSubstr("ledgers: 24 in the source, 24 match, 0 missing from the books, 0 "
+                              "different"),
+                    HasSubstr("stock-items: 15 in the source, 15 match, 0 missing"),
                     HasSubstr("payments: 24 in the source, 24 match, 0 missing"),
                     HasSubstr("Everything the source expects is in the books.")));
   const test::CommandResult again = test::RunCommand(sync + source);
@@ -540,7 +542,7 @@ TEST_F(PostgresSource, SampleSourceMovesEveryKindWithALogin) {
 
 // Every master kind a source holds goes into the books in the order the server needs, a master
 // whose parent or unit is nowhere is named and not sent, the books' own are left alone, and a
-// re-run creates nothing.
+// re-run creates nothing; one the books hold under another parent is named and left alone.
 TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
   const std::string path = Database(
       "masters.db",
@@ -550,9 +552,11 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
       "'Retail Customers'), ('Orphan', 'No Such Group'), ('cash', 'Cash-in-Hand');"
       "CREATE TABLE LedgerGroups(Name, Parent); INSERT INTO LedgerGroups VALUES ('Retail "
       "Customers', 'Customers'), ('Customers', 'Sundry Debtors');"
-      "CREATE TABLE Units(Name, IsSimpleUnit); INSERT INTO Units VALUES ('Nos', 'Yes');"
+      "CREATE TABLE Units(Name, IsSimpleUnit, DecimalPlaces); INSERT INTO Units VALUES ('Nos', "
+      "'Yes', '2');"
       "CREATE TABLE Godowns(Name); INSERT INTO Godowns VALUES ('Shop');"
-      "CREATE TABLE StockGroups(Name); INSERT INTO StockGroups VALUES ('Lighting');");
+      "CREATE TABLE StockGroups(Name, Parent); INSERT INTO StockGroups VALUES ('Lighting', "
+      "'Primary');");
   const std::string data = (folder_ / "books.db").string();
   test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
   const test::FaultProxy proxy(standin.url(), test::FaultProxy::Kind::kImport,
@@ -598,6 +602,43 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
                                          "created"),
                                HasSubstr("ledgers: 3 in the source, 2 already in the books, 0 "
                                          "created, 1 rejected")));
+  sqlite::Database(data, false)
+      .Execute(
+          "UPDATE masters SET parent = 'Sundry Debtors' WHERE name = 'Anand Hardware';"
+          "UPDATE masters SET parent = 'Sundry Creditors' WHERE name = 'Customers';"
+          "UPDATE masters SET parent = '' WHERE name = 'Lighting';"
+          "UPDATE master_values SET value = ' 2.00' WHERE element = 'DECIMALPLACES'");
+  // With a journal that has not seen them, the one held otherwise is not noted as in the books:
+  // a run that trusts the journal reads it back and names it again.
+  const std::string fresh = "LIRVO_TALLY_URL=" + standin.url() +
+                            " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
+                            (folder_ / "journal-2").string();
+  for (const std::string& run : {fresh, fresh + " --trust-journal"}) {
+    SCOPED_TRACE(run);
+    const test::CommandResult moved = test::RunCommand(run);
+    EXPECT_EQ(moved.exit_code, 3) << moved.out << moved.err;
+    EXPECT_THAT(moved.out,
+                AllOf(HasSubstr("ledgers: 3 in the source, 1 already in the books"),
+                      HasSubstr("0 created, 1 rejected, 1 held otherwise in the books (left "
+                                "alone: see lirvo verify)\n"),
+                      HasSubstr("Held otherwise: Ledgers row 1 (\"Anand Hardware\"): Parent "
+                                "\"Retail Customers\" in the source, \"Sundry Debtors\" in the "
+                                "books")));
+  }
+  // A group under another parent alone makes the run incomplete; a number written otherwise and
+  // "Primary" for no parent are no difference.
+  const test::CommandResult groups =
+      test::RunCommand(sync + " --kinds units,stock-groups,ledger-groups");
+  EXPECT_EQ(groups.exit_code, 3) << groups.out << groups.err;
+  EXPECT_THAT(groups.out,
+              AllOf(HasSubstr("units: 1 in the source, 1 already in the books, 0 created, 0 "
+                              "rejected\n"),
+                    HasSubstr("stock-groups: 1 in the source, 1 already in the books, 0 created, 0 "
+                              "rejected\n"),
+                    HasSubstr("ledger-groups: 2 in the source, 1 already in the books, 0 created, "
+                              "0 rejected, 1 held otherwise")));
+  EXPECT_EQ(test::StandinStore(data).Master(kCompanyName, "LEDGER", "Anand Hardware")->parent,
+            "Sundry Debtors");
 }
 
 // Documents of every type go in after their masters; one whose type or ledger is nowhere is
@@ -713,19 +754,26 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
   EXPECT_THAT(year.out, AllOf(HasSubstr("sales: 10 in the source, 10 match"),
                               Not(HasSubstr("ledgers:")), Not(HasSubstr("receipts:"))));
   // RC-0004 is paid into HDFC Bank with no charges; eight receipts name "Bank Charges"; PY-0002
-  // goes by another VoucherID in the books.
+  // goes by another VoucherID in the books; HDFC Bank sits under another group and LED Bulb 9W
+  // counts in boxes; Deccan Power Systems' group is spelt otherwise, which is no difference.
   sqlite::Database(data, false)
       .Execute(
           "UPDATE voucher_entries SET amount = '-2100' WHERE name = 'HDFC Bank' AND voucher_id = "
           "(SELECT id FROM vouchers WHERE remote_id = 'RC-0004');"
           "DELETE FROM masters WHERE name = 'Bank Charges';"
-          "UPDATE vouchers SET remote_id = 'PY-9999' WHERE remote_id = 'PY-0002'");
+          "UPDATE vouchers SET remote_id = 'PY-9999' WHERE remote_id = 'PY-0002';"
+          "UPDATE masters SET parent = 'Sundry Creditors' WHERE name = 'HDFC Bank';"
+          "UPDATE masters SET parent = ' PUNE customers ' WHERE name = 'Deccan Power Systems';"
+          "UPDATE master_values SET value = 'Box' WHERE element = 'BASEUNITS' AND master_id = "
+          "(SELECT id FROM masters WHERE kind = 'STOCKITEM' AND name = 'LED Bulb 9W')");
   const std::string report = (folder_ / "report.csv").string();
   const test::CommandResult found = test::RunCommand(lirvo + " --report " + report);
   EXPECT_EQ(found.exit_code, 3) << found.out << found.err;
   EXPECT_THAT(found.out,
-              AllOf(HasSubstr("ledgers: 24 in the source, 23 in the books, 1 missing from the "
-                              "books, 0 not expected"),
+              AllOf(HasSubstr("ledgers: 24 in the source, 22 match, 1 missing from the books, 1 "
+                              "different, 0 not expected"),
+                    HasSubstr("stock-items: 15 in the source, 14 match, 0 missing from the books, "
+                              "1 different, 0 not expected"),
                     HasSubstr("receipts: 24 in the source, 15 match, 8 missing from the books, 1 "
                               "different, 0 not expected"),
                     HasSubstr("payments: 24 in the source, 23 match, 1 missing from the books, 0 "
@@ -736,6 +784,9 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
   const std::string csv{std::istreambuf_iterator<char>(file), {}};
   EXPECT_THAT(csv,
               AllOf(HasSubstr("Ledgers: Bank Charges,23,master missing,,,\n"),
+                    HasSubstr("Ledgers: HDFC Bank,20,different,Parent,Bank Accounts,Sundry "
+                              "Creditors\n"),
+                    HasSubstr("StockItems: LED Bulb 9W,5,different,BaseUnits,Nos,Box\n"),
                     HasSubstr("RC-0004,40,different,line 1 amount,2000,2100\n"),
                     HasSubstr("PY-9999,,not in source,,,dated 20160518\n"),
                     HasSubstr("RC-0003,32,missing,,\"it names the ledger \"\"Bank Charges\"\"")));
@@ -865,8 +916,10 @@ TEST_F(SourceFiles, TrustJournalTakesTheJournalsWordForWhatIsUnchanged) {
   asked = proxy.requests().size();
   const test::CommandResult changed = test::RunCommand(sync + " --trust-journal");
   EXPECT_EQ(changed.exit_code, 3) << changed.out << changed.err;
-  EXPECT_THAT(changed.out, AllOf(HasSubstr("ledgers: 7 in the source, 7 already in the books (6 of "
-                                           "them on the journal's word"),
+  // The ledger is read back and found under its old parent: named, left alone.
+  EXPECT_THAT(changed.out, AllOf(HasSubstr("ledgers: 7 in the source, 6 already in the books (6 of "
+                                           "them on the journal's word: the books were not "
+                                           "read), 0 created, 0 rejected, 1 held otherwise"),
                                  HasSubstr("purchases: 1 in the source, 0 already in the books as "
                                            "in the source, 0 sent, 0 rejected, 1 held otherwise")));
   EXPECT_GT(proxy.requests().size(), asked);

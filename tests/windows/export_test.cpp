@@ -295,6 +295,22 @@ TEST_F(ExportRun, ProcessMovesTheTickedKindsOnlyAndTheGridAgreesWithTheBooks) {
   WaitForTheEnd();
   EXPECT_EQ(Rows()[2], "Ledgers|4|4|0|0|0");
   EXPECT_EQ(Rows()[3], "Sales|3|2|1|0|1");
+
+  // A ledger the books hold under another group is left alone and listed, as a document held
+  // otherwise is.
+  sqlite::Database(Store(), false)
+      .Execute("UPDATE masters SET parent = 'Sundry Creditors' WHERE name = 'Anand Hardware'");
+  Process();
+  WaitForTheEnd();
+  EXPECT_EQ(Rows()[2], "Ledgers|4|3|1|0|1");
+  const auto& held = static_cast<const StatusModel*>(Grid()->model())->RejectionsAt(2);
+  ASSERT_EQ(held.size(), 1U);
+  EXPECT_EQ(held.front().first, "Anand Hardware");
+  EXPECT_THAT(held.front().second,
+              HasSubstr("held otherwise in the books: Ledgers row 1: Parent \"Sundry Debtors\" in "
+                        "the source, \"Sundry Creditors\" in the books"));
+  EXPECT_EQ(StandinStore(Store()).Master(kStandinCompany, "LEDGER", "Anand Hardware")->parent,
+            "Sundry Creditors");
 }
 
 // The sample source, every kind ticked, the first company and year: every row goes in, the

@@ -19,15 +19,20 @@
 
 namespace lirvo::feed {
 
-// What became of one master of the source.
+// What became of one master of the source. kHeldOtherwise: the books hold a master of that kind
+// and name whose fields differ from the source's; it is left alone (a sync never alters one).
 struct MasterOutcome {
-  enum class What { kCreated, kInBooks, kRejected };
+  enum class What { kCreated, kInBooks, kRejected, kHeldOtherwise };
   books::MasterKind kind;
   std::string table;  // as the source spells it
   long row = 0;       // in its table, from 1
   std::string name;
   What what = What::kCreated;
-  std::string reason;  // why it was rejected: the local check's words or the server's
+  // Why it was rejected (the local check's words or the server's), or how the books hold it
+  // otherwise.
+  std::string reason;
+  // kHeldOtherwise: every field in which the books' copy differs from the source.
+  std::vector<books::FieldDifference> differences;
 };
 
 struct MastersOptions {
@@ -53,10 +58,11 @@ struct MastersOptions {
 
 struct KindCounts {
   long in_source = 0;
-  long in_books = 0;  // left alone: the books hold a master of that kind and name
+  long in_books = 0;  // left alone: the books hold it by kind and name, as the source has it
   long trusted = 0;   // of in_books, taken from the journal without reading the books
   long created = 0;   // (with dry_run: to create)
   long rejected = 0;
+  long held_otherwise = 0;  // left alone: the books hold it with other values than the source
 };
 
 struct MastersSummary {
@@ -68,13 +74,15 @@ struct MastersSummary {
 };
 
 // Reads the master tables of `source` (each checked against the layout; a row of a master fed that
-// does not make one is rejected with the reason), reads which of the masters fed
-// the company holds, and creates the others in batches of `batch`, parents first: a request holds
-// masters none of which needs another of it, and a batch the server refuses is split in halves
-// until each refused master has the server's reason. A master whose parent, base unit or
-// additional unit is neither in the books, nor in the source, nor predefined is rejected locally
-// naming it. A reply that is not an import reply, or an exchange that fails, twice, stops the
-// feed: `stopped` says so. Throws modTally::Failure when the source or the books cannot be read.
+// does not make one is rejected with the reason), reads which of the masters fed the company
+// holds, with their fields (one request per kind; one whose fields differ from the source's is
+// told as held otherwise and left alone), and creates the others in batches of `batch`, parents
+// first: a request holds masters none of which needs another of it, and a batch the server
+// refuses is split in halves until each refused master has the server's reason. A master whose
+// parent, base unit or additional unit is neither in the books, nor in the source, nor
+// predefined is rejected locally naming it. A reply that is not an import reply, or an exchange
+// that fails, twice, stops the feed: `stopped` says so. Throws modTally::Failure when the source
+// or the books cannot be read.
 MastersSummary FeedMasters(source::Source& source, const MastersOptions& options);
 
 // The summary for people: one line per kind the source holds ("to create" in a dry run).
@@ -180,9 +188,9 @@ struct SourceVerifyOptions {
 // How the masters of one kind, or the documents of one type, stand.
 struct VerifyCounts {
   long in_source = 0;
-  long match = 0;          // in the books (a document: as the source has it)
+  long match = 0;          // in the books as the source has it
   long missing = 0;        // not in the books
-  long different = 0;      // documents: in the books otherwise
+  long different = 0;      // in the books otherwise (a master: by its name, with other fields)
   long not_expected = 0;   // failing the local checks: a sync would never send them
   long not_in_source = 0;  // documents: in the books, dated within the source's, not in it
 };
@@ -199,10 +207,11 @@ struct SourceVerifySummary {
 
 // Compares the books of `options.company` with the source's master tables and documents of the
 // kinds asked for, reading both as a dry run of FeedMasters and FeedDocuments does: a master the
-// books do not hold by its name is missing; a document is read back by type and month and
-// compared field by field (books::Compare), matched by VoucherID = REMOTEID; one naming a master
-// the books lack is missing. Throws modTally::Failure when the source or the books cannot be
-// read.
+// books do not hold by its name is missing, one they hold with other values (its parent, a
+// stock item's units, any other field the source's row sets) is different; a document is read back
+// by type and month and compared field by field (books::Compare), matched by VoucherID = REMOTEID;
+// one naming a master the books lack is missing. Throws modTally::Failure when the source or the
+// books cannot be read.
 SourceVerifySummary VerifySource(source::Source& source, const SourceVerifyOptions& options);
 
 // The summary for people: one line per kind the source holds, then whether all is well.
