@@ -20,12 +20,16 @@
 #include <lirvo/text.h>
 #include <lirvo/verify/sales_fields.h>
 
+namespace lirvo::sync {
+namespace {
+using modTally::Failure;
+namespace FailureNumber = modTally::FailureNumber;
+}  // namespace
+}  // namespace lirvo::sync
+
 namespace lirvo::sync::detail {
 
 namespace {
-
-using modTally::Failure;
-namespace FailureNumber = modTally::FailureNumber;
 
 // The file to open: the journal itself, its folder created first; an empty journal in memory when
 // a read-only journal does not exist.
@@ -387,9 +391,6 @@ void FedJournal::Record(std::span<const Entry> entries, bool accepted, const std
 void FedJournal::RecordInBooks(std::span<const Entry> entries) {
   journal_->RecordFedInBooks(entries);
 }
-
-using modTally::Failure;
-namespace FailureNumber = modTally::FailureNumber;
 
 std::filesystem::path DefaultJournalPath() {
   const char* state = std::getenv("XDG_STATE_HOME");
