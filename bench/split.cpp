@@ -26,7 +26,7 @@ double Since(Clock::time_point start) {
 
 // A stopwatch on each part of the transfer.
 struct Split {
-  std::string url;
+  modTally::Server server;
   double database = 0;
   double building = 0;
   double formatting = 0;
@@ -51,7 +51,7 @@ struct Split {
       modTally::LoadXml(document, request);
       return books::LaidOutXml(document);
     });
-    Time(network, [&] { modTally::Exchange(url, std::string_view(body)); });
+    Time(network, [&] { modTally::Exchange(server, std::string_view(body), server.Import()); });
   }
 };
 
@@ -82,13 +82,12 @@ void TransferStepByStep(Split& split) {
 }  // namespace
 
 TransferSplit MeasureTransferSplit(const std::string& url, int runs) {
-  Split split;
-  split.url = url;
+  Split split{modTally::Server::At(url)};
   double whole = 0;
   for (int i = 0; i < runs; ++i) {
     TransferStepByStep(split);
     const auto start = Clock::now();
-    transfer::DataToTally(url, kCompany, {}, LIRVO_SAMPLE_DATA);
+    transfer::DataToTally(split.server, kCompany, {}, LIRVO_SAMPLE_DATA);
     whole += Since(start);
   }
   const double n = runs > 0 ? runs : 1;

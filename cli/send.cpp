@@ -24,7 +24,7 @@ int Send(const std::string& file) {
     return kExitFailure;
   }
   try {
-    const modTally::Reply reply = books::SendRequest(modTally::DefaultAddress(), request);
+    const modTally::Reply reply = books::SendRequest(modTally::Server::FromEnvironment(), request);
     std::cout << reply.text;
     if (!reply.text.empty() && reply.text.back() != '\n') {
       std::cout << '\n';

@@ -19,20 +19,19 @@ struct TransferOptions {
 };
 
 int Transfer(TransferOptions options) {
-  const std::string url = modTally::DefaultAddress();
-  if (!options.company) {
-    const auto current = modTally::TryGetCurrentCompany();
-    if (!current) {
-      std::cerr << "lirvo: cannot ask the server for its current company: " << current.description
-                << '\n';
-      return kExitFailure;
-    }
-    options.company = *current.value;
-  }
-
   try {
+    const modTally::Server server = modTally::Server::FromEnvironment();
+    if (!options.company) {
+      const auto current = modTally::TryGetCurrentCompany();
+      if (!current) {
+        std::cerr << "lirvo: cannot ask the server for its current company: " << current.description
+                  << '\n';
+        return kExitFailure;
+      }
+      options.company = *current.value;
+    }
     const transfer::TransferResult result = transfer::DataToTally(
-        url, *options.company,
+        server, *options.company,
         [](const std::string& message) { std::cout << message << "........." << std::endl; },
         options.database);
     std::cout << transfer::FinalMessage(result) << std::endl;

@@ -262,10 +262,17 @@ std::string LaidOutXml(const pugi::xml_document& document) {
   return WriteLaidOut(document);
 }
 
-modTally::Reply SendRequest(const std::string& url, const std::string& request) {
-  if (url.empty()) {
+modTally::Reply SendRequest(const modTally::Server& server, const std::string& request) {
+  if (server.url.empty()) {
     throw Failure(FailureNumber::kHttpClient,
                   "cannot send the request: no server address is given");
+  }
+  if (server.Cancelled()) {
+    // The number an exchange cancelled in hand carries: libcurl's CURLE_ABORTED_BY_CALLBACK.
+    constexpr int kAbortedByCallback = 42;
+    throw Failure(modTally::FailureKind::Cancelled, kAbortedByCallback,
+                  "the request for " + modTally::ShownUrl(server.url) +
+                      " was cancelled before it was sent; nothing was sent");
   }
   pugi::xml_document document;
   if (!modTally::LoadXml(document, request)) {
@@ -278,7 +285,7 @@ modTally::Reply SendRequest(const std::string& url, const std::string& request) 
                   "the request is not well-formed XML (" + reason + "); nothing was sent");
   }
   const std::string body = LaidOutXml(document);
-  return modTally::Exchange(url, std::optional<std::string_view>(body));
+  return modTally::Exchange(server, std::optional<std::string_view>(body), server.Import());
 }
 
 modTally::Reply SendRequest(const std::string& request) {
@@ -286,7 +293,7 @@ modTally::Reply SendRequest(const std::string& request) {
     throw Failure(FailureNumber::kHttpClient,
                   "cannot send the request: no server address is set (TallyUrl is empty)");
   }
-  return SendRequest(modTally::TallyUrl, request);
+  return SendRequest(modTally::Server::At(modTally::TallyUrl), request);
 }
 
 std::string SendToTally(const std::string& request) {

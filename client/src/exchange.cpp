@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include <curl/curl.h>
 
@@ -198,7 +199,11 @@ WireEncoding ConfiguredWireEncoding() {
 }
 
 Server Server::FromEnvironment() {
-  return {DefaultAddress(), QueryLimits(), ImportLimits(), ConfiguredWireEncoding(), {}};
+  return At(DefaultAddress());
+}
+
+Server Server::At(std::string url) {
+  return {std::move(url), QueryLimits(), ImportLimits(), ConfiguredWireEncoding(), {}};
 }
 
 ExchangeLimits Server::Query() const {

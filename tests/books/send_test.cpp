@@ -1,5 +1,7 @@
 // Sending: the layout the server receives, requests that never leave, the reply as it came, and
 // how import replies are judged.
+#include <atomic>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -136,8 +138,34 @@ TEST_F(Sending, RequestThatCannotBeSentNeverReachesTheServer) {
   // The address given is the one used, whatever TallyUrl holds; the status comes back.
   modTally::TallyUrl = "http://127.0.0.1:1";
   RawServer other = RawServer::Replying(RawServer::HttpReply(500, "<RESPONSE/>"));
-  EXPECT_EQ(lirvo::books::SendRequest(other.url(), "<A/>").status, 500);
+  EXPECT_EQ(lirvo::books::SendRequest(modTally::Server{other.url()}, "<A/>").status, 500);
   EXPECT_EQ(other.requests().size(), 1u);
+}
+
+// The server value rules the request: its encoding whatever the environment says, and its cancel
+// flag, which abandons a request in hand at once and keeps one not yet sent from leaving.
+TEST_F(Sending, TheServerValueGivesTheEncodingAndTheCancelFlag) {
+  const lirvo::test::ScopedEnv wire("LIRVO_TALLY_ENCODING", "utf-16");
+  modTally::Server server{server_.url()};
+  server.encoding = modTally::WireEncoding::kUtf8;
+  EXPECT_EQ(lirvo::books::SendRequest(server, "<A><B>\u00e9</B></A>").text, kReply);
+  ASSERT_EQ(server_.requests().size(), 1u);
+  EXPECT_EQ(lirvo::test::BodyOf(server_.requests()[0]), "<A>\r\n  <B>\u00e9</B>\r\n</A>");
+
+  std::atomic<bool> received{false};
+  RawServer silent([&](int fd, const std::string&) {
+    received = true;
+    silent.Hold(fd);
+  });
+  server.url = silent.url();
+  server.imports.total_ms = 5'000;  // a request not cancelled in hand would time out instead
+  server.cancelled = [&received] { return received.load(); };
+  for (int attempt = 0; attempt < 2; ++attempt) {  // raised while in hand, then before
+    EXPECT_THAT([&] { lirvo::books::SendRequest(server, "<A/>"); },
+                ::testing::Throws<modTally::Failure>(::testing::Property(
+                    &modTally::Failure::kind, modTally::FailureKind::Cancelled)));
+    EXPECT_EQ(silent.requests().size(), 1u);
+  }
 }
 
 // Each reply judged for a request of `objects` objects (-1: unknown, as IsRejection does).

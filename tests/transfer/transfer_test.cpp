@@ -122,7 +122,7 @@ TEST(Transfer, StopsSayingWhatWasSent) {
     auto server = lirvo::test::RawServer::Replying(
         lirvo::test::RawServer::HttpReply(200, "<RESPONSE><CREATED>1</CREATED></RESPONSE>"));
     try {
-      DataToTally(server.url(), c.company, nullptr, Data(c.file));
+      DataToTally(modTally::Server{server.url()}, c.company, nullptr, Data(c.file));
       ADD_FAILURE() << "the transfer did not stop";
     } catch (const lirvo::transfer::TransferStopped& stopped) {
       const std::size_t posted = server.requests().size();
@@ -140,13 +140,34 @@ TEST(Transfer, StopsSayingWhatWasSent) {
   }
 }
 
+// The server's cancel flag stops the transfer before its next request, saying where.
+TEST(Transfer, TheCancelFlagStopsItBeforeTheNextRequest) {
+  auto server = lirvo::test::RawServer::Replying(
+      lirvo::test::RawServer::HttpReply(200, "<RESPONSE><CREATED>1</CREATED></RESPONSE>"));
+  bool stop = false;  // raised as the sales ledgers begin, after three requests
+  modTally::Server to{server.url()};
+  to.cancelled = [&stop] { return stop; };
+  try {
+    DataToTally(
+        to, kCompany,
+        [&stop](const std::string& message) { stop = stop || message == "Creaing Sales Acounts"; },
+        Data("three-rows.mdb"));
+    ADD_FAILURE() << "the transfer did not stop";
+  } catch (const lirvo::transfer::TransferStopped& stopped) {
+    EXPECT_EQ(stopped.kind(), modTally::FailureKind::Cancelled);
+    EXPECT_EQ(stopped.posted(), 3);
+    EXPECT_THAT(stopped.description(), HasSubstr("at sales ledgers, row 1"));
+  }
+  EXPECT_EQ(server.requests().size(), 3u);
+}
+
 // A server that leaves what it was sent alone (IGNORED) has taken none of it: every request is
 // counted as rejected, each master named as one the server says it already holds.
 TEST(Transfer, IgnoredObjectsAreRejectionsNotSuccess) {
   auto server = lirvo::test::RawServer::Replying(lirvo::test::RawServer::HttpReply(
       200, "<RESPONSE><CREATED>0</CREATED><ALTERED>0</ALTERED><IGNORED>1</IGNORED></RESPONSE>"));
   const TransferResult result =
-      DataToTally(server.url(), kCompany, nullptr, Data("three-rows.mdb"));
+      DataToTally(modTally::Server{server.url()}, kCompany, nullptr, Data("three-rows.mdb"));
   EXPECT_EQ(result.posted, 10);
   EXPECT_EQ(result.rejected, result.posted);
   EXPECT_THAT(FinalMessage(result),

@@ -30,9 +30,9 @@ namespace FailureNumber = modTally::FailureNumber;
 constexpr std::size_t kRejectionTextsKept = 10;
 
 // Posts one request of the transfer and notes what the server did with it.
-void Post(const std::string& url, const std::string& request, const std::string& where,
+void Post(const modTally::Server& server, const std::string& request, const std::string& where,
           TransferResult& result) {
-  const modTally::Reply reply = SendRequest(url, request);
+  const modTally::Reply reply = SendRequest(server, request);
   ++result.posted;
   const ImportVerdict verdict = JudgeImport(reply, CountSentObjects(request));
   if (verdict.outcome != ImportOutcome::kAccepted) {
@@ -131,12 +131,13 @@ TransferStopped::TransferStopped(const Failure& cause, const std::string& where,
       posted_(posted) {}
 
 // Long: the six phases in the order they run, clearer whole.
-TransferResult DataToTally(const std::string& url, const std::string& company, const StatFn& stat,
-                           const std::filesystem::path& database) {
+TransferResult DataToTally(const modTally::Server& server, const std::string& company,
+                           const StatFn& stat, const std::filesystem::path& database) {
   TransferResult result;
   if (company.empty()) {
     Stop(Failure(FailureNumber::kValue, "there is no company to send to (the server at " +
-                                            modTally::ShownUrl(url) + " named no current company)"),
+                                            modTally::ShownUrl(server.url) +
+                                            " named no current company)"),
          "", result);
   }
   std::optional<SalesDatabase> db;
@@ -166,7 +167,7 @@ TransferResult DataToTally(const std::string& url, const std::string& company, c
                                                    " of " + database.string() +
                                                    ", and a master needs a name");
         }
-        Post(url, phase.build(company, *value), where + " (\"" + *value + "\")", result);
+        Post(server, phase.build(company, *value), where + " (\"" + *value + "\")", result);
         values->MoveNext();
       } catch (const Failure& failure) {
         Stop(failure, where, result);
@@ -191,7 +192,7 @@ TransferResult DataToTally(const std::string& url, const std::string& company, c
       if (row.VoucherID) {
         where += " (voucher \"" + *row.VoucherID + "\")";
       }
-      Post(url, BuildSalesVoucher(row, company), where, result);
+      Post(server, BuildSalesVoucher(row, company), where, result);
       rows->MoveNext();
     } catch (const Failure& failure) {
       Stop(failure, where, result);
@@ -202,7 +203,13 @@ TransferResult DataToTally(const std::string& url, const std::string& company, c
 
 TransferResult DataToTally(const std::string& company, const StatFn& stat,
                            const std::filesystem::path& database) {
-  return DataToTally(modTally::TallyUrl, company, stat, database);
+  std::optional<modTally::Server> server;
+  try {
+    server.emplace(modTally::Server::At(modTally::TallyUrl));
+  } catch (const Failure& failure) {
+    Stop(failure, "", {});
+  }
+  return DataToTally(*server, company, stat, database);
 }
 
 std::string StopMessage(const Failure& failure) {

@@ -162,6 +162,9 @@ struct Server {
   // and LIRVO_TALLY_ENCODING (see DefaultAddress, QueryLimits, ImportLimits,
   // ConfiguredWireEncoding). Throws Failure (kSetting) naming a variable whose value is not taken.
   static Server FromEnvironment();
+  // The server at `url` with the limits and request encoding the environment gives, as
+  // FromEnvironment: what the documented functions that post to TallyUrl talk to.
+  static Server At(std::string url);
   // The limits of a query or an import, cancelled with the server's flag.
   ExchangeLimits Query() const;
   ExchangeLimits Import() const;

@@ -55,14 +55,16 @@ class TransferStopped : public modTally::Failure {
   int posted_;
 };
 
-// Runs the six phases against `database` for `company`, posting to `url` and calling `stat`
-// before each heading and row. Throws TransferStopped, naming the phase and row, at the first
-// failure (what was posted before stays posted), and before posting anything when `company` is
-// empty (the server named no current company) or the database cannot be opened.
-TransferResult DataToTally(const std::string& url, const std::string& company, const StatFn& stat,
-                           const std::filesystem::path& database);
+// Runs the six phases against `database` for `company`, posting to `server` (its encoding, its
+// import time limits, its cancel flag: raised, the request in hand is abandoned and the transfer
+// stops there) and calling `stat` before each heading and row. Throws TransferStopped, naming the
+// phase and row, at the first failure (what was posted before stays posted), and before posting
+// anything when `company` is empty (the server named no current company) or the database cannot
+// be opened.
+TransferResult DataToTally(const modTally::Server& server, const std::string& company,
+                           const StatFn& stat, const std::filesystem::path& database);
 
-// DataToTally posting to modTally::TallyUrl.
+// DataToTally posting to modTally::TallyUrl (modTally::Server::At).
 TransferResult DataToTally(const std::string& company, const StatFn& stat,
                            const std::filesystem::path& database = DefaultDatabasePath());
 

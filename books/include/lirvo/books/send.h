@@ -8,12 +8,15 @@
 namespace lirvo::books {
 
 // Loads `request` into a document, lays it out (every element on a line of its own, CR LF, two
-// blanks a level, leaves on one line) and posts it to `url`; returns the reply unchanged. Throws
-// modTally::Failure when `url` is empty, when the request is not well-formed XML (kParse) or nests
-// deeper than LaidOutXml allows (kDepth), nothing being sent then, or when the exchange fails.
-modTally::Reply SendRequest(const std::string& url, const std::string& request);
+// blanks a level, leaves on one line) and posts it to `server` in its request encoding, within its
+// import time limits; returns the reply unchanged. The server's cancel flag is asked before
+// anything is sent and while the exchange is in hand: raised, it abandons the request (a Failure
+// of kind Cancelled). Throws modTally::Failure when the server has no address, when the request
+// is not well-formed XML (kParse) or nests deeper than LaidOutXml allows (kDepth), nothing being
+// sent then, or when the exchange fails.
+modTally::Reply SendRequest(const modTally::Server& server, const std::string& request);
 
-// SendRequest to modTally::TallyUrl.
+// SendRequest to modTally::TallyUrl (modTally::Server::At).
 modTally::Reply SendRequest(const std::string& request);
 
 // As SendRequest to modTally::TallyUrl, giving back only the reply text.
