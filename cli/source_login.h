@@ -11,7 +11,6 @@
 #include <lirvo/books/document.h>
 #include <lirvo/books/masters.h>
 #include <lirvo/source.h>
-#include <lirvo/sync.h>
 
 namespace CLI {
 class App;
@@ -19,8 +18,6 @@ class Option;
 }  // namespace CLI
 
 namespace lirvo::cli {
-
-class ReportFile;
 
 // Adds --source URI (required unless `required` is false; a URI of an unknown form is a usage
 // error naming the three forms) and --user NAME to `command`, storing them in `uri` and `user`.
@@ -44,21 +41,6 @@ std::optional<KindsToMove> KindsOf(const std::vector<std::string>& names);
 // Adds --kinds LIST (KindsOf's names, comma-separated; any other is a usage error) to `command`,
 // whose help says what it does with them (`verb`: "move", "verify").
 void AddKindsOption(CLI::App& command, std::vector<std::string>& kinds, const std::string& verb);
-
-// Feeds the documents of `types` that `db` holds into the sync's company (lirvo::feed), as
-// FeedSourceMasters does the masters.
-int FeedSourceDocuments(source::Source& db, const sync::SyncOptions& sync,
-                        const std::vector<books::DocumentType>& types,
-                        const std::optional<source::DateRange>& range, ReportFile& report,
-                        long& rejected);
-
-// Feeds the masters of `kinds` that `db` holds, and those `also` names, into the sync's company
-// (lirvo::feed) with its server, journal, dry run and trust in the journal, printing one line per
-// kind and every rejection (also into `report`). Returns the exit status of what it did.
-int FeedSourceMasters(source::Source& db, const sync::SyncOptions& sync,
-                      const std::vector<books::MasterKind>& kinds,
-                      const std::vector<books::MasterRef>& also, ReportFile& report,
-                      long& rejected);
 
 // Adds where the rows of SalesMst come from: --db FILE (an Access database) or --source URI with
 // --user NAME, one or the other. RequireRows, called first thing in the command's callback, makes

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <iostream>
 #include <limits>
@@ -10,7 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include <lirvo/feed.h>
+#include <lirvo/feed_run.h>
 #include <lirvo/sales_rows.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sync.h>
@@ -74,129 +75,161 @@ struct SyncValues {
   std::optional<source::DateRange> range;  // from `dates`
 };
 
-// Long: the command's one sequence (source, report, company, masters, documents, sales, summary),
-// each step a few lines that read best in order.
-int RunSync(const SyncValues& values) {
+// What a run works with once the command line is read.
+struct Run {
+  modTally::Server server;
+  std::filesystem::path journal;
+  std::string company;
+  ReportFile report;
+  long rejected = 0;
+  sync::ProgressPrinter progress{std::cerr, isatty(STDERR_FILENO) != 0};
+
+  // Puts what did not get into the books in the report: a master by its table and name, a
+  // document or a sale by its VoucherID.
+  void Reject(const feed::KindRejection& rejection) {
+    ++rejected;
+    const std::string what = rejection.held_otherwise ? "Held otherwise: " : "Rejected: ";
+    const std::string row = std::to_string(rejection.row);
+    if (rejection.kind != nullptr && !rejection.kind->document()) {
+      report.Add(CsvField(rejection.table + ": " + rejection.id) + ',' + row + ',' +
+                     CsvField(rejection.reason),
+                 what + rejection.table + " row " + row + " (\"" + rejection.id +
+                     "\"): " + rejection.reason);
+      return;
+    }
+    const std::string table = rejection.table == source::kSalesTable ? "" : rejection.table + " ";
+    report.Add(
+        CsvField(rejection.id) + ',' + row + ',' + CsvField(rejection.reason),
+        what + table + "row " + row + " (VoucherID \"" + rejection.id + "\"): " + rejection.reason);
+  }
+
+  // What the run came to: the sales' summary (unless they stopped before sending anything: the
+  // reason alone says it, without a summary of zeros), the rejections, why it stopped; the exit
+  // status.
+  int Conclude(const feed::RunSummary& summary) {
+    progress.Finish();
+    if (summary.sales && !(summary.sales->stopped && summary.sales->requests == 0)) {
+      sync::PrintSummary(std::cout, *summary.sales);
+    }
+    const bool reported = report.Finish(std::cout, "Rejected: ", rejected);
+    if (summary.stopped) {
+      std::cerr << "lirvo: " << (summary.failed ? "" : "the sync stopped: ") << *summary.stopped
+                << '\n';
+    }
+    return reported ? ExitStatusOf(summary.outcome()) : kExitFailure;
+  }
+};
+
+// The kinds --kinds names (every kind when it names none), in the order of source::Kinds().
+std::vector<const source::Kind*> KindsNamed(const std::vector<std::string>& names) {
+  std::vector<const source::Kind*> kinds;
+  for (const source::Kind& kind : source::Kinds()) {
+    if (names.empty() || std::any_of(names.begin(), names.end(), [&kind](const std::string& name) {
+          return source::FindKind(name) == &kind;
+        })) {
+      kinds.push_back(&kind);
+    }
+  }
+  return kinds;
+}
+
+// From a source: its masters, then its documents, then its SalesMst, as feed::Run moves them,
+// each part's summary printed as it ends.
+int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& db, Run& run) {
+  feed::RunOptions options;
+  options.server = run.server;
+  options.company = run.company;
+  options.journal = run.journal;
+  options.kinds = KindsNamed(values.kinds);
+  options.range = values.range;
+  options.batch = values.batch;
+  options.dry_run = values.dry_run;
+  options.trust_journal = values.trust_journal;
+  options.overwrite = values.overwrite;
+  options.row_limit = values.limit;
+  options.rejected = [&run](const feed::KindRejection& rejection) { run.Reject(rejection); };
+  options.masters_fed = [&values](const feed::MastersSummary& summary) {
+    feed::PrintMastersSummary(std::cout, summary, values.dry_run);
+  };
+  options.documents_fed = [&values](const feed::DocumentsSummary& summary) {
+    feed::PrintDocumentsSummary(std::cout, summary, values.dry_run);
+  };
+  options.sales_progress = [&run](const sync::SyncProgress& p) { run.progress.Show(p); };
+  return run.Conclude(feed::Run(db, options));
+}
+
+// From an Access file (or its rows in a range of dates): its SalesMst alone, through the sync.
+int SyncTable(const SyncValues& values, std::optional<books::SalesRows> rows, Run& run) {
   sync::SyncOptions options;
+  options.server = run.server;
+  options.company = run.company;
+  options.journal = run.journal;
   options.database = values.db;
+  options.rows = std::move(rows);
   options.batch = values.batch;
   options.dry_run = values.dry_run;
   options.row_limit = values.limit;
   options.trust_journal = values.trust_journal;
   options.overwrite = values.overwrite;
+  options.progress = [&run](const sync::SyncProgress& p) { run.progress.Show(p); };
+  options.rejected = [&run](const sync::SyncRejection& rejection) {
+    run.Reject({source::FindKind("sales"), rejection.voucher_id, rejection.reason,
+                std::string(source::kSalesTable), rejection.row, rejection.differs_in_books});
+  };
+  feed::RunSummary summary;
   try {
-    options.journal =
+    const sync::SyncSummary& synced = summary.sales.emplace(sync::Sync(options));
+    summary.stopped = synced.stopped;
+    summary.interrupted = synced.interrupted;
+  } catch (const modTally::Failure& failure) {
+    summary.stopped = failure.description();
+    summary.failed = true;
+  }
+  return run.Conclude(summary);
+}
+
+// Long: what every sync does before its rows move (the journal, the server, the rows, the report,
+// the company, Ctrl-C, the first line), each step a few lines that read best in order.
+int RunSync(const SyncValues& values) {
+  Run run;
+  std::shared_ptr<source::Source> db;
+  std::optional<books::SalesRows> rows;
+  std::string what = values.db;
+  try {
+    run.journal =
         values.journal.empty() ? sync::DefaultJournalPath() : std::filesystem::path(values.journal);
-    options.server = modTally::Server::FromEnvironment();
+    run.server = modTally::Server::FromEnvironment();
+    if (!values.source.empty()) {
+      db = source::Open(source::ParseUri(values.source), SourceLogin(values.user));
+      what = db->name();
+      const std::optional<std::string> sales = db->FindTable(source::kSalesTable);
+      if (sales && KindsOf(values.kinds).value_or(KindsToMove{}).sales_table) {
+        what += " (" + *sales + ")";
+      }
+    } else if (values.range) {
+      // The dates are applied as the rows come: the Access file is read as a source.
+      rows = source::SalesRowsOf(source::Open({source::Scheme::kAccess, values.db}), values.range);
+      what = rows->name;
+    }
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;
   }
-
-  // From a source: its masters first, then its SalesMst (when the kinds take it in).
-  std::shared_ptr<source::Source> db;
-  const KindsToMove kinds = KindsOf(values.kinds).value_or(KindsToMove{});
-  if (values.source.empty() && values.range) {
-    // The dates are applied as the rows come: the Access file is read as a source.
-    try {
-      options.rows =
-          source::SalesRowsOf(source::Open({source::Scheme::kAccess, values.db}), values.range);
-    } catch (const modTally::Failure& failure) {
-      std::cerr << "lirvo: " << failure.description() << '\n';
-      return kExitFailure;
-    }
-  } else if (!values.source.empty()) {
-    try {
-      db = source::Open(source::ParseUri(values.source), SourceLogin(values.user));
-      if (kinds.sales_table && db->FindTable(source::kSalesTable)) {
-        options.rows = source::SalesRowsOf(db, values.range);
-      }
-    } catch (const modTally::Failure& failure) {
-      std::cerr << "lirvo: " << failure.description() << '\n';
-      return kExitFailure;
-    }
-  }
-  ReportFile report;
-  if (!report.Open(values.report, "VoucherID,row,reason")) {
+  if (!run.report.Open(values.report, "VoucherID,row,reason")) {
     return kExitFailure;
   }
-  const std::optional<std::string> company = CompanyToUse(values.company, options.server);
+  const std::optional<std::string> company = CompanyToUse(values.company, run.server);
   if (!company) {
     return kExitFailure;
   }
-  options.company = *company;
-
+  run.company = *company;
   const InterruptGuard guard;
-  sync::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
-  options.server.cancelled = [] { return interrupt_requested.load(); };
-  options.progress = [&progress](const sync::SyncProgress& p) { progress.Show(p); };
-  options.rejected = [&](const sync::SyncRejection& rejection) {
-    report.Add(CsvField(rejection.voucher_id) + ',' + std::to_string(rejection.row) + ',' +
-                   CsvField(rejection.reason),
-               (rejection.differs_in_books ? "Held otherwise: row " : "Rejected: row ") +
-                   std::to_string(rejection.row) + " (VoucherID \"" + rejection.voucher_id +
-                   "\"): " + rejection.reason);
-  };
-
-  std::cout << (options.dry_run ? "Checking " : "Syncing ")
-            << (options.rows ? options.rows->name
-                : db         ? db->name()
-                             : options.database.string())
-            << " into \"" << options.company << "\" at " << modTally::ShownUrl(options.server.url)
-            << " (journal " << options.journal.string() << ")\n"
+  run.server.cancelled = [] { return interrupt_requested.load(); };
+  std::cout << (values.dry_run ? "Checking " : "Syncing ") << what << " into \"" << run.company
+            << "\" at " << modTally::ShownUrl(run.server.url) << " (journal "
+            << run.journal.string() << ")\n"
             << std::flush;
-  long masters_rejected = 0;
-  int fed = kExitOk;
-  const auto worse = [](int a, int b) { return a == kExitOk ? b : b == kExitOk ? a : a; };
-  // Documents fed without their masters' kinds bring the masters they name along.
-  std::vector<books::MasterRef> also;
-  if (db && !kinds.documents.empty() && kinds.masters.size() < books::kMasterKinds.size()) {
-    try {
-      also = feed::DocumentsNeed(*db, kinds.documents, values.range);
-    } catch (const modTally::Failure& failure) {
-      std::cerr << "lirvo: " << failure.description() << '\n';
-      return kExitFailure;
-    }
-  }
-  if (db && (!kinds.masters.empty() || !also.empty())) {
-    fed = FeedSourceMasters(*db, options, kinds.masters, also, report, masters_rejected);
-  }
-  if (db && !kinds.documents.empty() && (fed == kExitOk || fed == kExitRejected)) {
-    fed = worse(fed, FeedSourceDocuments(*db, options, kinds.documents, values.range, report,
-                                         masters_rejected));
-  }
-  if (fed != kExitOk && fed != kExitRejected) {
-    report.Finish(std::cout, "Rejected: ", masters_rejected);
-    return fed;
-  }
-  if (db && !options.rows) {
-    return report.Finish(std::cout, "Rejected: ", masters_rejected) ? fed : kExitFailure;
-  }
-  sync::SyncSummary summary;
-  try {
-    summary = sync::Sync(options);
-  } catch (const modTally::Failure& failure) {
-    progress.Finish();
-    std::cerr << "lirvo: " << failure.description() << '\n';
-    return kExitFailure;
-  }
-  progress.Finish();
-  if (summary.stopped && summary.requests == 0) {
-    // Nothing was sent: the reason alone says it, without a summary of zeros.
-    std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
-    return ExitStatusOf(summary.outcome());
-  }
-  sync::PrintSummary(std::cout, summary);
-  if (!report.Finish(std::cout, "Rejected: ",
-                     masters_rejected + summary.rejected_locally + summary.rejected_by_server +
-                         summary.differ_in_books)) {
-    return kExitFailure;
-  }
-  if (summary.stopped) {
-    std::cerr << "lirvo: the sync stopped: " << *summary.stopped << '\n';
-  }
-  const int status = ExitStatusOf(summary.outcome());
-  return status == kExitOk ? fed : status;
+  return db ? SyncSource(values, db, run) : SyncTable(values, std::move(rows), run);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <lirvo/feed.h>
 #include <lirvo/sales_rows.h>
 #include <lirvo/source_layout.h>
+#include <lirvo/sync.h>
 #include <lirvo/verify.h>
 
 #include "commands.h"

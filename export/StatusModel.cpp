@@ -50,7 +50,7 @@ void StatusModel::Update(const std::vector<lirvo::feed::KindStatus>& kinds,
   }
   for (const lirvo::feed::KindRejection& rejection : rejected) {
     if (rejection.kind == nullptr) {
-      unkinded_.emplace_back(rejection.id, rejection.reason);
+      unkinded_.emplace_back(rejection.id, rejection.Told());
     }
   }
   for (Row& row : rows_) {
@@ -61,7 +61,7 @@ void StatusModel::Update(const std::vector<lirvo::feed::KindStatus>& kinds,
     }
     for (const lirvo::feed::KindRejection& rejection : rejected) {
       if (rejection.kind == row.status.kind) {
-        row.rejections.emplace_back(rejection.id, rejection.reason);
+        row.rejections.emplace_back(rejection.id, rejection.Told());
       }
     }
   }

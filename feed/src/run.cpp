@@ -59,9 +59,10 @@ class Table {
     Changed(status);
   }
 
-  void Reject(const KindStatus* status, std::string id, std::string reason) {
+  void Reject(const KindStatus* status, KindRejection rejection) {
     if (options_.rejected) {
-      options_.rejected({status ? status->kind : nullptr, std::move(id), std::move(reason)});
+      rejection.kind = status ? status->kind : nullptr;
+      options_.rejected(rejection);
     }
   }
 
@@ -121,6 +122,8 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
   masters.company = options.company;
   masters.batch = options.batch;
   masters.journal = options.journal;
+  masters.dry_run = options.dry_run;
+  masters.trust_journal = options.trust_journal;
   masters.kinds.clear();
   std::vector<books::DocumentType> types;
   for (const KindStatus& status : table.kinds()) {
@@ -145,13 +148,12 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
     using What = MasterOutcome::What;
     Count(status, master.what == What::kInBooks, master.what == What::kCreated);
     if (master.what == What::kRejected || master.what == What::kHeldOtherwise) {
-      table.Reject(&status, master.name,
-                   (master.what == What::kHeldOtherwise ? "held otherwise in the books: " : "") +
-                       master.table + " row " + std::to_string(master.row) + ": " + master.reason);
+      table.Reject(&status, {nullptr, master.name, master.reason, master.table, master.row,
+                             master.what == What::kHeldOtherwise});
     }
     table.Changed(status);
   };
-  const MastersSummary fed = FeedMasters(source, masters);
+  const MastersSummary& fed = summary.masters.emplace(FeedMasters(source, masters));
   for (KindStatus& status : table.kinds()) {
     if (const auto kind = books::KindOfKindName(status.kind->name)) {
       status.in_source = fed.kinds[static_cast<std::size_t>(*kind)].in_source;
@@ -160,6 +162,9 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
   }
   summary.stopped = fed.stopped;
   summary.interrupted = fed.interrupted;
+  if (options.masters_fed) {
+    options.masters_fed(fed);
+  }
 }
 
 void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& table,
@@ -170,6 +175,9 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
   documents.batch = options.batch;
   documents.range = options.range;
   documents.journal = options.journal;
+  documents.dry_run = options.dry_run;
+  documents.trust_journal = options.trust_journal;
+  documents.overwrite = options.overwrite;
   documents.types.clear();
   for (const KindStatus& status : table.kinds()) {
     if (const auto type = books::TypeOfKindName(status.kind->name)) {
@@ -193,15 +201,16 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
       Count(*status, document.what == What::kInBooks, document.what == What::kSent);
     }
     if (document.what == What::kRejected || document.what == What::kHeldOtherwise) {
-      table.Reject(status, document.voucher_id,
-                   (document.what == What::kHeldOtherwise ? "held otherwise in the books: " : "") +
-                       document.reason);
+      table.Reject(status, {nullptr, document.voucher_id, document.reason,
+                            std::string(document.orphan_line ? source::kVoucherLinesTable
+                                                             : source::kVouchersTable),
+                            document.row, document.what == What::kHeldOtherwise});
     }
     if (status != nullptr) {
       table.Changed(*status);
     }
   };
-  const DocumentsSummary fed = FeedDocuments(source, documents);
+  const DocumentsSummary& fed = summary.documents.emplace(FeedDocuments(source, documents));
   for (const books::DocumentType type : documents.types) {
     KindStatus& status = table.Get(books::KindName(type));
     status.in_source = fed.types[static_cast<std::size_t>(type)].in_source;
@@ -211,6 +220,9 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
   }
   summary.stopped = fed.stopped;
   summary.interrupted = fed.interrupted;
+  if (options.documents_fed) {
+    options.documents_fed(fed);
+  }
 }
 
 void SyncTheSales(const std::shared_ptr<source::Source>& source, const RunOptions& options,
@@ -234,7 +246,14 @@ void SyncTheSales(const std::shared_ptr<source::Source>& source, const RunOption
   sync.rows = source::SalesRowsOf(source, options.range);
   sync.journal = options.journal;
   sync.batch = options.batch;
+  sync.dry_run = options.dry_run;
+  sync.trust_journal = options.trust_journal;
+  sync.overwrite = options.overwrite;
+  sync.row_limit = options.row_limit;
   sync.progress = [&](const sync::SyncProgress& progress) {
+    if (options.sales_progress) {
+      options.sales_progress(progress);
+    }
     if (progress.phase == sync::SyncPhase::kReading) {
       status->in_source = before.in_source + progress.total;
     } else if (progress.phase == sync::SyncPhase::kVouchers) {
@@ -248,12 +267,12 @@ void SyncTheSales(const std::shared_ptr<source::Source>& source, const RunOption
       ++refused;
     }
     ++status->rejected;
-    table.Reject(
-        status, rejection.voucher_id,
-        (rejection.differs_in_books ? "held otherwise in the books: " : "") + rejection.reason);
+    table.Reject(status,
+                 {nullptr, rejection.voucher_id, rejection.reason, std::string(source::kSalesTable),
+                  rejection.row, rejection.differs_in_books});
     table.Changed(*status);
   };
-  const sync::SyncSummary synced = sync::Sync(sync);
+  const sync::SyncSummary& synced = summary.sales.emplace(sync::Sync(sync));
   status->in_source = before.in_source + synced.rows;
   status->in_books = before.in_books + synced.unchanged;
   status->accepted = before.accepted + synced.accepted;
@@ -275,12 +294,21 @@ RunOutcome RunSummary::outcome() const {
   if (stopped) {
     return RunOutcome::kStopped;
   }
-  for (const KindStatus& status : kinds) {
-    if (status.rejected > 0) {
-      return RunOutcome::kIncomplete;
-    }
+  const auto incomplete = [](const auto& part) {
+    return part && part->outcome() == RunOutcome::kIncomplete;
+  };
+  if (incomplete(masters) || incomplete(documents) || incomplete(sales) ||
+      std::any_of(kinds.begin(), kinds.end(),
+                  [](const KindStatus& status) { return status.rejected > 0; })) {
+    return RunOutcome::kIncomplete;
   }
   return RunOutcome::kComplete;
+}
+
+std::string KindRejection::Told() const {
+  const std::string where =
+      kind != nullptr && !kind->document() ? table + " row " + std::to_string(row) + ": " : "";
+  return (held_otherwise ? "held otherwise in the books: " : "") + where + reason;
 }
 
 RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& options) {
@@ -292,7 +320,9 @@ RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& 
   std::optional<source::Offer> offer;
   std::optional<Table> table;
   try {
-    offer.emplace(options.offer ? *options.offer : source::Survey(*source));
+    offer.emplace(options.offer      ? *options.offer
+                  : options.progress ? source::Survey(*source)
+                                     : source::Offer{});
     table.emplace(options, *offer);
     table->Tell();
     const auto go_on = [&] {
@@ -312,6 +342,7 @@ RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& 
     }
   } catch (const modTally::Failure& failure) {
     summary.stopped = failure.description();
+    summary.failed = true;
   }
   if (table) {
     summary.kinds = table->kinds();

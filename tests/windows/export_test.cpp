@@ -81,7 +81,8 @@ TEST(StatusGrid, RejectionsOfNoKindGoOnTheTotalsRow) {
   lirvo::feed::KindStatus status;
   status.kind = sales;
   status.rejected = 1;
-  model.Update({status}, {{sales, "S9", "no lines"}, {nullptr, "J1", "\"Journal\" is no type"}});
+  model.Update({status}, {{sales, "S9", "no lines", "Vouchers", 1},
+                          {nullptr, "J1", "\"Journal\" is no type", "Vouchers", 2}});
   EXPECT_EQ(model.index(1, 5).data().toString(), "2");
   ASSERT_EQ(model.RejectionsAt(1).size(), 1U);
   EXPECT_EQ(model.RejectionsAt(1).front().first, "J1");

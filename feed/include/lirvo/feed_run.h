@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <lirvo/exit_status.h>
+#include <lirvo/feed.h>
 #include <lirvo/modTally.h>
 #include <lirvo/source.h>
 #include <lirvo/source_layout.h>
@@ -33,9 +34,17 @@ struct KindStatus {
 
 // One master or document that did not get into the books.
 struct KindRejection {
-  const source::Kind* kind = nullptr;  // nullptr: a Vouchers row whose type names no kind
+  const source::Kind* kind = nullptr;  // nullptr: a row of Vouchers or VoucherLines of no kind
   std::string id;                      // the VoucherID, or the master's name
-  std::string reason;
+  std::string reason;                  // the local check's words or the server's
+  // Where it is: a master's table as the source spells it, or Vouchers, VoucherLines (a line of
+  // no voucher) or SalesMst; its row there, from 1.
+  std::string table;
+  long row = 0;
+  bool held_otherwise = false;  // not sent: the books hold it otherwise (`reason` says how)
+  // The reason as the export dialog lists it: one held otherwise said so, and a master's table
+  // and row before it.
+  std::string Told() const;
 };
 
 struct RunOptions {
@@ -54,20 +63,41 @@ struct RunOptions {
   std::optional<source::DateRange> range;
   std::filesystem::path journal;  // the sync's journal: every kind's outcomes are recorded in it
   int batch = sync::kDefaultBatch;
+  bool dry_run = false;  // read and check everything, send nothing, journal nothing
+  // Take the journal's word, not the books', for what it holds as accepted, unchanged (as
+  // MastersOptions, DocumentsOptions and sync::SyncOptions take it).
+  bool trust_journal = false;
+  bool overwrite = false;  // send the source's version of what the books hold otherwise
+  long row_limit = 0;      // only the first rows of SalesMst (0: all)
   // What Survey found in the source, for the rows in the source before each kind is read
-  // (surveyed here when none is given).
+  // (surveyed here when none is given and `progress` is set; otherwise a kind's rows in the
+  // source are known when its part ends).
   std::optional<source::Offer> offer;
   // Told the whole table, one entry per kind moved in the order of source::Kinds(), whenever a
   // figure changes (often: a caller that shows it should keep the latest and draw it at its pace).
   std::function<void(const std::vector<KindStatus>&)> progress;
   std::function<void(const KindRejection&)> rejected;
+  // For a caller that prints as it goes: each part's summary as the part ends, before the next
+  // starts, and the progress of SalesMst's sync as it reports it.
+  std::function<void(const MastersSummary&)> masters_fed;
+  std::function<void(const DocumentsSummary&)> documents_fed;
+  std::function<void(const sync::SyncProgress&)> sales_progress;
 };
 
 struct RunSummary {
   std::vector<KindStatus> kinds;  // as last told to `progress`: the kinds asked and the masters
                                   // fed for the documents
+  // The summary of each part that ran to its end or its stop.
+  std::optional<MastersSummary> masters;
+  std::optional<DocumentsSummary> documents;
+  std::optional<sync::SyncSummary> sales;
   std::optional<std::string> stopped;  // why the run ended early: nothing after it was sent
-  bool interrupted = false;            // the cancel flag ended it
+  // `stopped` is a failure that ended a part before it could sum up: the source, the books or
+  // the journal could not be read.
+  bool failed = false;
+  bool interrupted = false;  // the cancel flag ended it
+  // Interrupted, stopped, incomplete when a part left anything out of the books (rows of no kind
+  // and masters a sale needed included), else complete.
   RunOutcome outcome() const;
 };
 
