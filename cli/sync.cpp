@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <iostream>
 #include <limits>
@@ -120,19 +119,6 @@ struct Run {
   }
 };
 
-// The kinds --kinds names (every kind when it names none), in the order of source::Kinds().
-std::vector<const source::Kind*> KindsNamed(const std::vector<std::string>& names) {
-  std::vector<const source::Kind*> kinds;
-  for (const source::Kind& kind : source::Kinds()) {
-    if (names.empty() || std::any_of(names.begin(), names.end(), [&kind](const std::string& name) {
-          return source::FindKind(name) == &kind;
-        })) {
-      kinds.push_back(&kind);
-    }
-  }
-  return kinds;
-}
-
 // From a source: its masters, then its documents, then its SalesMst, as feed::Run moves them,
 // each part's summary printed as it ends.
 int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& db, Run& run) {
@@ -140,7 +126,14 @@ int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& 
   options.server = run.server;
   options.company = run.company;
   options.journal = run.journal;
-  options.kinds = KindsNamed(values.kinds);
+  for (const std::string& name : values.kinds) {
+    options.kinds.push_back(source::FindKind(name));
+  }
+  if (options.kinds.empty()) {  // every kind
+    for (const source::Kind& kind : source::Kinds()) {
+      options.kinds.push_back(&kind);
+    }
+  }
   options.range = values.range;
   options.batch = values.batch;
   options.dry_run = values.dry_run;
