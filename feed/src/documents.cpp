@@ -342,14 +342,7 @@ bool Feed::Send(std::span<const Read> batch) {
             journal_.Record(batch.front().document.type, batch.subspan(begin, end - begin), begin,
                             accepted, reason);
           } catch (const Failure& failure) {
-            throw Failure(
-                failure,
-                "the server " + std::string(accepted ? "accepted" : "rejected") + " " +
-                    label(begin) +
-                    (end - begin > 1 ? " and the " + std::to_string(end - begin - 1) + " after it"
-                                     : "") +
-                    ", but the journal could not record it (" + failure.description() +
-                    "); the next run finds in the books what they hold");
+            throw sync::Unrecorded(failure, accepted, sync::AndAfter(label(begin), end - begin));
           }
         },
         label);

@@ -64,6 +64,11 @@ class Feed {
   sync::FedJournal::Entry EntryOf(const Read& read) const {
     return {books::KindName(read.kind), read.key, read.digest};
   }
+  // Masters that need none of each other, and their messages.
+  struct Level {
+    std::vector<const Read*> reads;
+    std::vector<std::string> messages;
+  };
   // Creates the masters of `ordered`, given in the order the server needs them.
   void Create(const std::vector<const Read*>& ordered);
   // Posts `level` (masters none of which needs another of them) in batches; false when the feed
@@ -188,8 +193,7 @@ std::optional<std::string> Feed::Missing(const books::MasterRecord& record) cons
 // whatever order the server takes a request's masters in; the levels go in turn.
 void Feed::Create(const std::vector<const Read*>& ordered) {
   std::array<std::unordered_map<std::string, std::size_t>, books::kMasterKinds.size()> level_of;
-  std::vector<std::vector<const Read*>> levels;
-  std::vector<std::vector<std::string>> messages;
+  std::vector<Level> levels;
   for (const Read* read : ordered) {
     const MasterKind kind = books::KindOf(read->record);
     const std::string& name = books::NameOf(read->record);
@@ -216,12 +220,11 @@ void Feed::Create(const std::vector<const Read*>& ordered) {
     }
     level_of[IndexOf(kind)].emplace(Key(name), level);
     levels.resize(std::max(levels.size(), level + 1));
-    messages.resize(levels.size());
-    levels[level].push_back(read);
-    messages[level].push_back(std::move(message));
+    levels[level].reads.push_back(read);
+    levels[level].messages.push_back(std::move(message));
   }
-  for (std::size_t level = 0; level < levels.size(); ++level) {
-    if (!Post(levels[level], messages[level])) {
+  for (const Level& level : levels) {
+    if (!Post(level.reads, level.messages)) {
       return;
     }
   }
@@ -280,13 +283,7 @@ void Feed::Decided(const std::vector<const Read*>& level, std::size_t begin, std
   try {
     journal_->Record(entries, accepted, reason);
   } catch (const Failure& failure) {
-    const long count = static_cast<long>(end - begin);
-    throw Failure(failure,
-                  "the server " + std::string(accepted ? "accepted" : "rejected") + " " +
-                      items[begin].label +
-                      (count > 1 ? " and the " + std::to_string(count - 1) + " after it" : "") +
-                      ", but the journal could not record it (" + failure.description() +
-                      "); the next run finds in the books what they hold");
+    throw sync::Unrecorded(failure, accepted, sync::AndAfter(items[begin].label, end - begin));
   }
 }
 

@@ -340,6 +340,17 @@ void Journal::RecordFedInBooks(std::span<const FedJournal::Entry> entries) {
 
 namespace lirvo::sync {
 
+modTally::Failure Unrecorded(const modTally::Failure& failure, bool accepted,
+                             const std::string& what) {
+  return {failure, "the server " + std::string(accepted ? "accepted" : "rejected") + " " + what +
+                       ", but the journal could not record it (" + failure.description() +
+                       "); the next run finds in the books what they hold"};
+}
+
+std::string AndAfter(const std::string& first, std::size_t count) {
+  return count > 1 ? first + " and the " + std::to_string(count - 1) + " after it" : first;
+}
+
 std::string Digest(std::string_view text) {
   // Eight bytes at a time, each word mixed in by multiplication and a shift (the mixing of
   // MurmurHash's finaliser): enough to tell a changed voucher from an unchanged one, and fast on

@@ -34,19 +34,14 @@ Poster::Poster(const modTally::Server& server, const std::string& company, PostC
 }
 
 bool Poster::Post(const std::vector<Item>& items, const Decided& decided, const Label& label) {
-  label_ = &label;
-  struct Forget {
-    const Label*& label;
-    ~Forget() { label = nullptr; }
-  } forget{label_};
-  return Part(items, 0, items.size(), false, decided);
+  return Part(items, label, 0, items.size(), false, decided);
 }
 
 // "200 vouchers (rows 1-200)", "voucher \"V7\" (row 7)", "13 masters".
-std::string Poster::Described(const std::vector<Item>& items, std::size_t begin,
-                              std::size_t end) const {
+std::string Poster::Described(const std::vector<Item>& items, std::size_t begin, std::size_t end,
+                              const Label& label) {
   if (end - begin == 1) {
-    return LabelOf(items, begin);
+    return LabelOf(items, begin, label);
   }
   const bool vouchers = items[begin].row > 0;
   std::string text = std::to_string(end - begin) + (vouchers ? " vouchers" : " masters");
@@ -62,8 +57,8 @@ bool Poster::Interrupted() const {
 }
 
 // Long: one request: sent, retried, judged and split, its outcomes recorded together.
-bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t end, bool split,
-                  const Decided& decided) {
+bool Poster::Part(const std::vector<Item>& items, const Label& label, std::size_t begin,
+                  std::size_t end, bool split, const Decided& decided) {
   if (begin == end) {
     return true;
   }
@@ -78,7 +73,7 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
   const long objects = static_cast<long>(end - begin);
   SentObjects sent{objects, 0, {}};
   if (objects == 1) {
-    sent.only = LabelOf(items, begin);
+    sent.only = LabelOf(items, begin, label);
   }
   if (waiting_) {
     limits_.waiting = [this, objects](double seconds) {
@@ -121,7 +116,8 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
         return true;
       }
       const std::size_t middle = begin + (end - begin) / 2;
-      return Part(items, begin, middle, true, decided) && Part(items, middle, end, true, decided);
+      return Part(items, label, begin, middle, true, decided) &&
+             Part(items, label, middle, end, true, decided);
     }
     std::string_view what = verdict.reason;
     if (what.starts_with(kNotImport)) {
@@ -130,7 +126,7 @@ bool Poster::Part(const std::vector<Item>& items, std::size_t begin, std::size_t
     number = modTally::FailureNumber::kHttpStatus;
     trouble = "was answered with something that is not an import reply (" + std::string(what) + ")";
   }
-  throw Stopped(number, "the import of " + Described(items, begin, end) + " at " +
+  throw Stopped(number, "the import of " + Described(items, begin, end, label) + " at " +
                             modTally::ShownUrl(server_.url) + " " + trouble +
                             " (tried twice); nothing after it was sent");
 }

@@ -3,6 +3,7 @@
 // vouchers in batches, every outcome recorded in the journal as soon as the server has answered.
 // One class whose steps share the run's state, in the order they happen (a little over 400 lines).
 #include <lirvo/sync.h>
+#include <lirvo/sync/fed_journal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -379,12 +380,9 @@ bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
           try {
             journal_.Record(part, accepted, why);
           } catch (const Failure& failure) {
-            throw Failure(failure, "the server " + std::string(accepted ? "accepted" : "rejected") +
-                                       " rows " + std::to_string(part.front()->row) + " to " +
-                                       std::to_string(part.back()->row) +
-                                       ", but the journal could not record it (" +
-                                       failure.description() +
-                                       "); the next run finds in the books what they hold");
+            throw Unrecorded(failure, accepted,
+                             "rows " + std::to_string(part.front()->row) + " to " +
+                                 std::to_string(part.back()->row));
           }
           for (const detail::Spooled* voucher : part) {
             if (accepted) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include <lirvo/modTally.h>
+
 namespace lirvo::sync {
 
 namespace detail {
@@ -19,6 +21,14 @@ class Journal;
 // A stable digest of a message's text (16 hexadecimal digits): equal texts, equal digests. The
 // journal keeps it to tell a changed row, master or document from one sent before.
 std::string Digest(std::string_view text);
+
+// What to say when the journal cannot record what the server said of `what` ("rows 1 to 200",
+// a voucher and the ones after it): the verdict stands, and the next run reads the books.
+modTally::Failure Unrecorded(const modTally::Failure& failure, bool accepted,
+                             const std::string& what);
+
+// `first`, and when `count` is more than one, " and the N after it".
+std::string AndAfter(const std::string& first, std::size_t count);
 
 class FedJournal {
  public:

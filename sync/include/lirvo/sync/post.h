@@ -62,19 +62,19 @@ class Poster {
 
  private:
   bool Interrupted() const;
-  std::string LabelOf(const std::vector<Item>& items, std::size_t i) const {
-    return items[i].label.empty() && label_ != nullptr && *label_ ? (*label_)(i) : items[i].label;
+  static std::string LabelOf(const std::vector<Item>& items, std::size_t i, const Label& label) {
+    return items[i].label.empty() && label ? label(i) : items[i].label;
   }
-  std::string Described(const std::vector<Item>& items, std::size_t begin, std::size_t end) const;
-  bool Part(const std::vector<Item>& items, std::size_t begin, std::size_t end, bool split,
-            const Decided& decided);
+  static std::string Described(const std::vector<Item>& items, std::size_t begin, std::size_t end,
+                               const Label& label);
+  bool Part(const std::vector<Item>& items, const Label& label, std::size_t begin, std::size_t end,
+            bool split, const Decided& decided);
 
   const modTally::Server& server_;
   PostCounts& counts_;
   const std::string head_;
   modTally::ExchangeLimits limits_;
   Waiting waiting_;
-  const Label* label_ = nullptr;  // Post's, while it runs
   std::string body_;
 };
 
