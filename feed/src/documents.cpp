@@ -313,14 +313,11 @@ bool Feed::Send(std::span<const Read> batch) {
   // Each document's message in a string of its own, reused from batch to batch: a batch the
   // server refuses is sent again in halves until each refused document is alone.
   messages_.resize(std::max(messages_.size(), batch.size()));
-  std::vector<sync::Item> items;
-  items.reserve(batch.size());
   journal_.Start();
   for (std::size_t i = 0; i < batch.size(); ++i) {
     messages_[i].clear();
     books::AppendMessage(messages_[i], batch[i].document);
     journal_.Add(messages_[i]);
-    items.push_back({{}, &messages_[i], batch[i].row});
   }
   const auto label = [batch](std::size_t i) {
     return "voucher \"" + std::string(text::Trim(batch[i].document.voucher_id)) +
@@ -331,7 +328,7 @@ bool Feed::Send(std::span<const Read> batch) {
   bool finished = false;
   try {
     finished = poster.Post(
-        items,
+        std::span(messages_).first(batch.size()),
         [&](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
           for (std::size_t i = begin; i < end; ++i) {
             Tell(batch[i],
@@ -345,7 +342,7 @@ bool Feed::Send(std::span<const Read> batch) {
             throw sync::Unrecorded(failure, accepted, sync::AndAfter(label(begin), end - begin));
           }
         },
-        label);
+        label, [batch](std::size_t i) { return batch[i].row; });
     summary_.interrupted = !finished;
   } catch (const Failure& failure) {
     summary_.interrupted = options_.server.Cancelled();

@@ -75,7 +75,7 @@ class Feed {
   // has to stop.
   bool Post(const std::vector<const Read*>& level, const std::vector<std::string>& messages);
   void Decided(const std::vector<const Read*>& level, std::size_t begin, std::size_t end,
-               bool accepted, const std::string& reason, const std::vector<sync::Item>& items);
+               bool accepted, const std::string& reason, const std::string& first);
   void Tell(MasterKind kind, const std::string& table, long row, const std::string& name,
             MasterOutcome::What what, const std::string& reason = {},
             std::vector<books::FieldDifference> differences = {});
@@ -231,27 +231,24 @@ void Feed::Create(const std::vector<const Read*>& ordered) {
 }
 
 bool Feed::Post(const std::vector<const Read*>& level, const std::vector<std::string>& messages) {
-  std::vector<sync::Item> items;
-  items.reserve(level.size());
-  for (std::size_t i = 0; i < level.size(); ++i) {
+  const auto label = [&level](std::size_t i) {
     const Read& read = *level[i];
-    items.push_back({std::string(Singular(read.kind)) + " \"" + books::NameOf(read.record) +
-                         "\" (" + read.table + " row " + std::to_string(read.row) + ")",
-                     &messages[i], 0});
-  }
+    return std::string(Singular(read.kind)) + " \"" + books::NameOf(read.record) + "\" (" +
+           read.table + " row " + std::to_string(read.row) + ")";
+  };
   const auto batch = static_cast<std::size_t>(std::max(options_.batch, 1));
   sync::PostCounts counts;
   sync::Poster poster(options_.server, options_.company, counts);
   bool finished = true;
   try {
-    for (std::size_t first = 0; finished && first < items.size(); first += batch) {
-      const std::vector<sync::Item> part(
-          items.begin() + static_cast<std::ptrdiff_t>(first),
-          items.begin() + static_cast<std::ptrdiff_t>(std::min(items.size(), first + batch)));
+    for (std::size_t first = 0; finished && first < messages.size(); first += batch) {
+      const std::size_t size = std::min(messages.size() - first, batch);
       finished = poster.Post(
-          part, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
-            Decided(level, first + begin, first + end, accepted, reason, items);
-          });
+          std::span(messages).subspan(first, size),
+          [&](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
+            Decided(level, first + begin, first + end, accepted, reason, label(first + begin));
+          },
+          [&](std::size_t i) { return label(first + i); });
     }
     summary_.interrupted = !finished;
   } catch (const Failure& failure) {
@@ -264,9 +261,10 @@ bool Feed::Post(const std::vector<const Read*>& level, const std::vector<std::st
 }
 
 // Tells what the server said of the masters [begin, end) of `level` and records it in the journal,
-// committed before the next request: a journal that cannot record it stops the feed.
+// committed before the next request: a journal that cannot record it stops the feed (`first` is
+// the label of the first of them).
 void Feed::Decided(const std::vector<const Read*>& level, std::size_t begin, std::size_t end,
-                   bool accepted, const std::string& reason, const std::vector<sync::Item>& items) {
+                   bool accepted, const std::string& reason, const std::string& first) {
   std::vector<sync::FedJournal::Entry> entries;
   for (std::size_t i = begin; i < end; ++i) {
     const Read& read = *level[i];
@@ -283,7 +281,7 @@ void Feed::Decided(const std::vector<const Read*>& level, std::size_t begin, std
   try {
     journal_->Record(entries, accepted, reason);
   } catch (const Failure& failure) {
-    throw sync::Unrecorded(failure, accepted, sync::AndAfter(items[begin].label, end - begin));
+    throw sync::Unrecorded(failure, accepted, sync::AndAfter(first, end - begin));
   }
 }
 

@@ -18,7 +18,6 @@
 
 #include <lirvo/modTally.h>
 #include <lirvo/text.h>
-#include <lirvo/verify/sales_fields.h>
 
 namespace lirvo::sync {
 namespace {
@@ -168,25 +167,13 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
                   .Step()) {
     db_.Execute("CREATE TEMP TABLE " + fed_table);
   }
-  db_.Execute(
-      "CREATE TEMP TABLE in_books(voucher_id TEXT PRIMARY KEY, digest TEXT NOT NULL);"
-      "CREATE TEMP TABLE spool(seq INTEGER PRIMARY KEY, row INTEGER NOT NULL,"
-      " voucher_id TEXT NOT NULL, digest TEXT NOT NULL, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10,"
-      " f11, f12)");
+  db_.Execute("CREATE TEMP TABLE in_books(voucher_id TEXT PRIMARY KEY, digest TEXT NOT NULL)");
   // The server and the company stay bound for the whole run; each lookup binds the VoucherID.
   find_ = std::make_unique<sqlite::Statement>(
       db_, "SELECT digest, outcome FROM vouchers WHERE server=?1 AND company=?2 AND voucher_id=?3");
   find_->Bind(1, server_).Bind(2, company_);
   in_books_ = std::make_unique<sqlite::Statement>(
       db_, "INSERT OR REPLACE INTO in_books(voucher_id, digest) VALUES(?1, ?2)");
-  spool_ = std::make_unique<sqlite::Statement>(
-      db_,
-      "INSERT INTO spool VALUES(NULL, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14,"
-      " ?15)");
-  spooled_ = std::make_unique<sqlite::Statement>(
-      db_,
-      "SELECT seq, row, voucher_id, digest, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12"
-      " FROM spool WHERE seq > ?1 ORDER BY seq LIMIT ?2");
   find_fed_ = std::make_unique<sqlite::Statement>(
       db_, "SELECT digest, outcome FROM fed WHERE server=?1 AND company=?2 AND kind=?3 AND key=?4");
   find_fed_->Bind(1, server_).Bind(2, company_);
@@ -202,7 +189,7 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
     record_ = std::make_unique<sqlite::Statement>(
         db_,
         "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
-        " VALUES(?1, ?2, ?3, ?4, ?5, ?6, strftime('%Y-%m-%dT%H:%M:%SZ','now'))"
+        " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"
         " ON CONFLICT(server, company, voucher_id) DO UPDATE SET digest=excluded.digest,"
         " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded");
   }
@@ -249,36 +236,35 @@ void Journal::RecordInBooks() {
   transaction.Commit();
 }
 
-void Journal::Spool(long row, const std::string& digest, const books::SalesRow& sales) {
-  spool_->Bind(1, static_cast<std::int64_t>(row)).Bind(2, *sales.VoucherID).Bind(3, digest);
-  verify::BindSalesFields(*spool_, 4, sales);
-  spool_->Run();
+namespace {
+
+// The time a reply is recorded, once for all its vouchers: "2026-12-07T21:45:00Z".
+std::string RecordedNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  char recorded[32] = {};
+  std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&now, &utc));
+  return recorded;
 }
 
-std::vector<Spooled> Journal::SpooledAfter(std::int64_t seq, int limit) {
-  spooled_->Bind(1, seq).Bind(2, static_cast<std::int64_t>(limit));
-  std::vector<Spooled> found;
-  while (spooled_->Step()) {
-    found.push_back({spooled_->Int(0), static_cast<long>(spooled_->Int(1)), spooled_->Text(2),
-                     spooled_->Text(3), verify::SalesFieldsAt(*spooled_, 4)});
-  }
-  spooled_->Reset();
-  return found;
-}
+}  // namespace
 
-void Journal::Record(const std::vector<const Spooled*>& vouchers, bool accepted,
+void Journal::Record(std::span<const verify::SpooledRow> vouchers, bool accepted,
                      const std::string& reason) {
   if (!record_) {
     return;
   }
+  const std::string recorded = RecordedNow();
+  const std::string_view outcome = accepted ? "accepted" : "rejected";
   sqlite::Transaction transaction(db_, "BEGIN IMMEDIATE");
-  for (const Spooled* voucher : vouchers) {
-    record_->Bind(1, server_)
-        .Bind(2, company_)
-        .Bind(3, voucher->voucher_id)
-        .Bind(4, voucher->digest)
-        .Bind(5, accepted ? "accepted" : "rejected")
-        .Bind(6, reason)
+  for (const verify::SpooledRow& voucher : vouchers) {
+    record_->BindUncopied(1, server_)
+        .BindUncopied(2, company_)
+        .BindUncopied(3, *voucher.row.VoucherID)
+        .BindUncopied(4, voucher.digest)
+        .BindUncopied(5, outcome)
+        .BindUncopied(6, reason)
+        .BindUncopied(7, recorded)
         .Run();
   }
   transaction.Commit();

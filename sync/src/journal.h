@@ -1,8 +1,6 @@
 // The sync's journal: an SQLite file that records, per server address, company and VoucherID, the
 // digest of the voucher as it was sent and what the server did with it (and the same per kind and
-// key for the masters and documents fed from a source); and, for one run, a spool of the vouchers
-// to send kept in temporary tables of the same connection (on disk, so memory stays flat whatever
-// the table's size).
+// key for the masters and documents fed from a source).
 #pragma once
 
 #include <cstdint>
@@ -14,20 +12,11 @@
 #include <string_view>
 #include <vector>
 
-#include <lirvo/books/sales.h>
 #include <lirvo/sqlite.h>
 #include <lirvo/sync/fed_journal.h>
+#include <lirvo/verify/spool.h>
 
 namespace lirvo::sync::detail {
-
-// A voucher waiting to be sent.
-struct Spooled {
-  std::int64_t seq = 0;
-  long row = 0;
-  std::string voucher_id;
-  std::string digest;
-  books::SalesRow sales;  // as checked; its message is built again when it is sent
-};
 
 // An exclusive lock on a file beside the journal (`<journal>.lock`, holding the process id), held
 // for the life of the object, so that two syncs never work from one journal at once. The lock goes
@@ -61,22 +50,16 @@ class Journal {
   // What the journal holds for `voucher_id` in this server and company.
   std::optional<Entry> Find(const std::string& voucher_id);
 
-  // The reading pass runs in one transaction of the temporary tables.
+  // The reading pass runs in one transaction of the temporary table of vouchers found in the books.
   void Begin();
   void Commit();
   // Notes that the books hold `voucher_id` as the source has it (`digest`): RecordInBooks then
   // records it as accepted where the journal says otherwise.
   void NoteInBooks(const std::string& voucher_id, const std::string& digest);
   void RecordInBooks();
-  // Spools a voucher to send: its row as checked, not its message, which is many times larger
-  // and is built again, identically, when it is sent.
-  void Spool(long row, const std::string& digest, const books::SalesRow& sales);
-  // Up to `limit` spooled vouchers after `seq`, in the order spooled.
-  std::vector<Spooled> SpooledAfter(std::int64_t seq, int limit);
-
-  // Records the outcome of one reply for `vouchers` in one transaction, committed on return:
-  // accepted, or rejected with `reason`.
-  void Record(const std::vector<const Spooled*>& vouchers, bool accepted,
+  // Records the outcome of one reply for `vouchers` (rows with the digest they were sent with) in
+  // one transaction, committed on return: accepted, or rejected with `reason`.
+  void Record(std::span<const verify::SpooledRow> vouchers, bool accepted,
               const std::string& reason);
 
   // The same for what is fed from a source, by kind and key (see FedJournal).
@@ -95,7 +78,7 @@ class Journal {
   std::string server_;
   std::string company_;
   sqlite::Database db_;
-  std::unique_ptr<sqlite::Statement> find_, in_books_, spool_, spooled_, record_;
+  std::unique_ptr<sqlite::Statement> find_, in_books_, record_;
   std::unique_ptr<sqlite::Statement> find_fed_, record_fed_, fed_in_books_;
   bool read_only_;
 };

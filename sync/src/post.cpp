@@ -33,21 +33,21 @@ Poster::Poster(const modTally::Server& server, const std::string& company, PostC
   waiting_ = std::move(waiting);
 }
 
-bool Poster::Post(const std::vector<Item>& items, const Decided& decided, const Label& label) {
-  return Part(items, label, 0, items.size(), false, decided);
+bool Poster::Post(std::span<const std::string> messages, const Decided& decided, const Label& label,
+                  const Row& row) {
+  return Part({messages, label, row}, 0, messages.size(), false, decided);
 }
 
 // "200 vouchers (rows 1-200)", "voucher \"V7\" (row 7)", "13 masters".
-std::string Poster::Described(const std::vector<Item>& items, std::size_t begin, std::size_t end,
-                              const Label& label) {
+std::string Poster::Described(const Batch& batch, std::size_t begin, std::size_t end) {
   if (end - begin == 1) {
-    return LabelOf(items, begin, label);
+    return batch.label(begin);
   }
-  const bool vouchers = items[begin].row > 0;
+  const bool vouchers = static_cast<bool>(batch.row);
   std::string text = std::to_string(end - begin) + (vouchers ? " vouchers" : " masters");
   if (vouchers) {
-    text += " (rows " + std::to_string(items[begin].row) + "-" +
-            std::to_string(items[end - 1].row) + ")";
+    text += " (rows " + std::to_string(batch.row(begin)) + "-" +
+            std::to_string(batch.row(end - 1)) + ")";
   }
   return text;
 }
@@ -57,8 +57,8 @@ bool Poster::Interrupted() const {
 }
 
 // Long: one request: sent, retried, judged and split, its outcomes recorded together.
-bool Poster::Part(const std::vector<Item>& items, const Label& label, std::size_t begin,
-                  std::size_t end, bool split, const Decided& decided) {
+bool Poster::Part(const Batch& batch, std::size_t begin, std::size_t end, bool split,
+                  const Decided& decided) {
   if (begin == end) {
     return true;
   }
@@ -67,13 +67,13 @@ bool Poster::Part(const std::vector<Item>& items, const Label& label, std::size_
   }
   body_ = head_;
   for (std::size_t i = begin; i < end; ++i) {
-    body_ += *items[i].message;
+    body_ += batch.messages[i];
   }
   body_ += modTally::kImportRequestTail;
   const long objects = static_cast<long>(end - begin);
   SentObjects sent{objects, 0, {}};
   if (objects == 1) {
-    sent.only = LabelOf(items, begin, label);
+    sent.only = batch.label(begin);
   }
   if (waiting_) {
     limits_.waiting = [this, objects](double seconds) {
@@ -116,8 +116,7 @@ bool Poster::Part(const std::vector<Item>& items, const Label& label, std::size_
         return true;
       }
       const std::size_t middle = begin + (end - begin) / 2;
-      return Part(items, label, begin, middle, true, decided) &&
-             Part(items, label, middle, end, true, decided);
+      return Part(batch, begin, middle, true, decided) && Part(batch, middle, end, true, decided);
     }
     std::string_view what = verdict.reason;
     if (what.starts_with(kNotImport)) {
@@ -126,7 +125,7 @@ bool Poster::Part(const std::vector<Item>& items, const Label& label, std::size_
     number = modTally::FailureNumber::kHttpStatus;
     trouble = "was answered with something that is not an import reply (" + std::string(what) + ")";
   }
-  throw Stopped(number, "the import of " + Described(items, begin, end, label) + " at " +
+  throw Stopped(number, "the import of " + Described(batch, begin, end) + " at " +
                             modTally::ShownUrl(server_.url) + " " + trouble +
                             " (tried twice); nothing after it was sent");
 }

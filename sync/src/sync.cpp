@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <future>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -241,7 +242,7 @@ bool SyncRun::Decide(const verify::CheckedRow& checked) {
     ++summary_.unchanged;
     return false;
   }
-  journal_.Spool(checked.number, digest, row);
+  run_.ToSend(checked.number, digest);
   ++to_send_;
   return true;
 }
@@ -320,27 +321,28 @@ bool SyncRun::SendMasters(Poster& poster, const std::vector<Missing>& missing) {
   for (std::size_t first = 0; first < missing.size(); first += batch_size) {
     const std::size_t last = std::min(missing.size(), first + batch_size);
     std::vector<std::string> messages;
-    std::vector<Item> batch;
     messages.reserve(last - first);
     for (std::size_t i = first; i < last; ++i) {
       const verify::Needs::Need& need = *missing[i].need;
       messages.push_back(MasterMessage(missing[i].kind, need.name, need.detail, options_.company));
     }
-    for (std::size_t i = first; i < last; ++i) {
-      batch.push_back({"master \"" + missing[i].need->name + "\"", &messages[i - first]});
-    }
+    const auto label = [&](std::size_t i) {
+      return "master \"" + missing[first + i].need->name + "\"";
+    };
     const bool finished = poster.Post(
-        batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
+        messages,
+        [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
           for (std::size_t i = begin; i < end; ++i) {
             MasterCounts& counts = *missing[first + i].counts;
             (accepted ? counts.created : counts.failed) += 1;
             if (!accepted && summary_.master_failures.size() < 10) {
-              summary_.master_failures.push_back(batch[i].label + ": " + why);
+              summary_.master_failures.push_back(label(i) + ": " + why);
             }
           }
           done += static_cast<long>(end - begin);
           Show(SyncPhase::kMasters, done, total);
-        });
+        },
+        label);
     if (!finished) {
       return false;
     }
@@ -351,50 +353,47 @@ bool SyncRun::SendMasters(Poster& poster, const std::vector<Missing>& missing) {
 bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
   long done = 0;
   Show(SyncPhase::kVouchers, 0, to_send_);
-  std::int64_t after = 0;
+  long after = 0;
   for (;;) {
-    const std::vector<detail::Spooled> spooled = journal_.SpooledAfter(after, options_.batch);
-    if (spooled.empty()) {
+    const std::vector<verify::SpooledRow> batch = run_.ToSendAfter(after, options_.batch);
+    if (batch.empty()) {
       return true;
     }
-    after = spooled.back().seq;
-    // The messages again, as they were when checked (the spool keeps the rows, not the far
-    // larger messages); their strings are reused from batch to batch.
-    messages_.resize(std::max(messages_.size(), spooled.size()));
-    std::vector<Item> batch;
-    batch.reserve(spooled.size());
-    for (std::size_t i = 0; i < spooled.size(); ++i) {
-      const detail::Spooled& voucher = spooled[i];
+    after = batch.back().number;
+    // The messages again, as they were when checked; their strings are reused from batch to
+    // batch.
+    messages_.resize(std::max(messages_.size(), batch.size()));
+    for (std::size_t i = 0; i < batch.size(); ++i) {
       messages_[i].clear();
-      AppendSalesVoucherMessage(messages_[i], voucher.sales, VoucherForm::kInvoice);
-      batch.push_back(
-          {"voucher \"" + voucher.voucher_id + "\" (row " + std::to_string(voucher.row) + ")",
-           &messages_[i], voucher.row});
+      AppendSalesVoucherMessage(messages_[i], batch[i].row, VoucherForm::kInvoice);
     }
+    const auto label = [&batch](std::size_t i) {
+      return "voucher \"" + *batch[i].row.VoucherID + "\" (row " + std::to_string(batch[i].number) +
+             ")";
+    };
     const bool finished = poster.Post(
-        batch, [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
-          std::vector<const detail::Spooled*> part;
-          for (std::size_t i = begin; i < end; ++i) {
-            part.push_back(&spooled[i]);
-          }
+        std::span(messages_).first(batch.size()),
+        [&](std::size_t begin, std::size_t end, bool accepted, const std::string& why) {
+          const auto part = std::span(batch).subspan(begin, end - begin);
           try {
             journal_.Record(part, accepted, why);
           } catch (const Failure& failure) {
             throw Unrecorded(failure, accepted,
-                             "rows " + std::to_string(part.front()->row) + " to " +
-                                 std::to_string(part.back()->row));
+                             "rows " + std::to_string(part.front().number) + " to " +
+                                 std::to_string(part.back().number));
           }
-          for (const detail::Spooled* voucher : part) {
+          for (const verify::SpooledRow& voucher : part) {
             if (accepted) {
               ++summary_.accepted;
             } else {
-              Reject({voucher->voucher_id, voucher->row, why, false});
+              Reject({*voucher.row.VoucherID, voucher.number, why, false});
             }
           }
           done += static_cast<long>(part.size());
           unsent -= static_cast<long>(part.size());
           Show(SyncPhase::kVouchers, done, to_send_);
-        });
+        },
+        label, [&batch](std::size_t i) { return batch[i].number; });
     if (!finished) {
       return false;
     }

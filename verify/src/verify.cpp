@@ -88,9 +88,14 @@ void Run::Load() {
     }
     bool needs = !reason;
     if (scan_.each && !reason) {
-      // Decided at once, without the comparison: only what the duplicates check needs is kept.
-      spool_.AddKey(number, *row.VoucherID);
+      // Decided at once, without the comparison: of a row not to be sent, only what the
+      // duplicates check needs is kept.
       needs = scan_.each(CheckedRow{number, row, false, {}});
+      if (needs) {
+        spool_.AddRow(number, row, reason);
+      } else {
+        spool_.AddKey(number, *row.VoucherID);
+      }
     } else {
       spool_.AddRow(number, row, reason);
     }
@@ -165,6 +170,13 @@ void Run::Masters() {
       }
     }
   }
+}
+
+void Run::ForEachChecked(const std::function<void(const CheckedRow&)>& each) {
+  // What `each` notes in the spool (the rows to send) goes in one transaction.
+  sqlite::Transaction noting = spool_.Begin();
+  spool_.ForEachChecked(each);
+  noting.Commit();
 }
 
 void Run::ForEachRefused(const std::function<void(const Finding&)>& each) {

@@ -203,7 +203,7 @@ void Run::Judge(const Range& range, const BooksVoucher& voucher) {
     Find(0, voucher.remote_id, Outcome::kNotInSource, "voucher", "", description);
     return;
   }
-  const auto& [number, row, rejected] = *spooled;
+  const auto& [number, row, rejected, digest] = *spooled;
   const std::string date = Plain(row.VoucherDate);
   if (rejected) {
     Find(number, voucher.remote_id, Outcome::kNotInSource, "local checks", *rejected, description);

@@ -16,11 +16,11 @@ CREATE TABLE source(row INTEGER PRIMARY KEY, voucher_id TEXT, date TEXT, ref TEX
 CREATE INDEX source_by_id ON source(voucher_id);
 CREATE TABLE findings(seq INTEGER PRIMARY KEY, row INTEGER NOT NULL, voucher_id TEXT NOT NULL,
   outcome INTEGER NOT NULL, field TEXT NOT NULL, source TEXT NOT NULL, books TEXT NOT NULL);
-CREATE INDEX findings_by_id ON findings(voucher_id, outcome);
 CREATE INDEX findings_by_row ON findings(row);
 CREATE TABLE elsewhere(voucher_id TEXT PRIMARY KEY, row INTEGER NOT NULL, date TEXT NOT NULL);
 CREATE TABLE elsewhere_fields(voucher_id TEXT NOT NULL, field TEXT NOT NULL, source TEXT NOT NULL,
   books TEXT NOT NULL);
+CREATE TABLE to_send(row INTEGER PRIMARY KEY, digest TEXT NOT NULL);
 )sql";
 
 // The row read back from columns 1.. of `query` (column 0 is the row number).
@@ -151,7 +151,7 @@ std::optional<SpooledRow> Spool::ById(const std::string& voucher_id) {
   by_id.Bind(1, voucher_id);
   std::optional<SpooledRow> found;
   if (by_id.Step()) {
-    found = SpooledRow{static_cast<long>(by_id.Int(0)), RowOf(by_id), by_id.OptionalText(13)};
+    found = SpooledRow{static_cast<long>(by_id.Int(0)), RowOf(by_id), by_id.OptionalText(13), {}};
   }
   by_id.Reset();
   return found;
@@ -163,11 +163,11 @@ void Spool::AddFinding(long row, const std::string& voucher_id, Outcome outcome,
          "INSERT INTO findings(row, voucher_id, outcome, field, source, books) "
          "VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
       .Bind(1, std::int64_t{row})
-      .Bind(2, voucher_id)
+      .BindUncopied(2, voucher_id)
       .Bind(3, static_cast<std::int64_t>(outcome))
-      .Bind(4, field)
-      .Bind(5, source)
-      .Bind(6, books)
+      .BindUncopied(4, field)
+      .BindUncopied(5, source)
+      .BindUncopied(6, books)
       .Run();
 }
 
@@ -190,7 +190,17 @@ void Spool::AddElsewhereField(const std::string& voucher_id, const FieldDifferen
 }
 
 void Spool::SettleElsewhere() {
+  sqlite::Statement& any = db_.Query("SELECT EXISTS(SELECT 1 FROM elsewhere)");
+  any.Step();
+  const bool none = any.Int(0) == 0;
+  any.Reset();
+  if (none) {
+    return;
+  }
+  // The findings by VoucherID are needed only here, and only when a voucher was found elsewhere:
+  // indexed once, at the end, rather than kept up for every finding of the run.
   db_.Execute(R"sql(
+CREATE INDEX IF NOT EXISTS findings_by_id ON findings(voucher_id, outcome);
 INSERT INTO findings(row, voucher_id, outcome, field, source, books)
   SELECT e.row, e.voucher_id, 1, f.field, f.source, f.books
   FROM elsewhere e JOIN elsewhere_fields f ON f.voucher_id = e.voucher_id
@@ -242,6 +252,27 @@ void Spool::ForEachChecked(const std::function<void(const CheckedRow&)>& each) {
   if (pending) {
     each(checked);
   }
+}
+
+void Spool::ToSend(long number, std::string_view digest) {
+  db_.Query("INSERT INTO to_send(row, digest) VALUES(?1, ?2)")
+      .Bind(1, std::int64_t{number})
+      .BindUncopied(2, digest)
+      .Run();
+}
+
+std::vector<SpooledRow> Spool::ToSendAfter(long after, int limit) {
+  sqlite::Statement& rows = db_.Query(
+      "SELECT t.row, s.voucher_id, s.date, s.ref, s.party, s.sales, s.tax, s.item, s.unit, s.qty,"
+      " s.rate, s.amount, s.taxper, t.digest FROM to_send t JOIN source s ON s.row = t.row"
+      " WHERE t.row > ?1 ORDER BY t.row LIMIT ?2");
+  rows.Bind(1, std::int64_t{after}).Bind(2, std::int64_t{limit});
+  std::vector<SpooledRow> found;
+  while (rows.Step()) {
+    found.push_back({static_cast<long>(rows.Int(0)), RowOf(rows), std::nullopt, rows.Text(13)});
+  }
+  rows.Reset();
+  return found;
 }
 
 long Spool::Count(std::string_view sql, Outcome outcome) {

@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
-#include <vector>
 
 #include <lirvo/modTally.h>
 
@@ -22,23 +22,15 @@ class Stopped : public modTally::Failure {
   using modTally::Failure::Failure;
 };
 
-struct Item {
-  // For messages: "voucher \"X\" (row 7)" or "master \"Y\""; when empty, the Poster's Label
-  // gives it.
-  std::string label;
-  const std::string* message;
-  long row = 0;  // the row of a voucher; 0 for a master
-};
-
 // What a Poster counts as it goes.
 struct PostCounts {
   long requests = 0;
   long split_requests = 0;  // halves of a rejected batch
 };
 
-// Posts items in batches, one request at a time, and splits a batch the server rejects in halves
-// until every rejected item is alone, so each gets the server's own reason. `decided` receives
-// each part as its outcome is known.
+// Posts messages in batches, one request at a time, and splits a batch the server rejects in
+// halves until every rejected message is alone, so each gets the server's own reason. `decided`
+// receives each part as its outcome is known.
 class Poster {
  public:
   using Decided = std::function<void(std::size_t begin, std::size_t end, bool accepted,
@@ -46,29 +38,34 @@ class Poster {
   // Told, a few times a second while a request is in hand, how long it has waited and how many
   // objects it carries.
   using Waiting = std::function<void(std::chrono::duration<double> waited, long objects)>;
-  // The label of item `i`, asked only when a message needs it: a label for every item of a large
-  // run costs more than the few ever shown.
+  // The label of message `i` ("voucher \"X\" (row 7)", "master \"Y\""), asked only when a
+  // message needs it: a label for every item of a large run costs more than the few ever shown.
   using Label = std::function<std::string(std::size_t i)>;
+  // The source row of voucher `i`, for "200 vouchers (rows 1-200)"; none for masters.
+  using Row = std::function<long(std::size_t i)>;
 
   // Posts into `company` at `server` (whose cancel flag is asked before each request and while
   // one is in hand), counting into `counts`.
   Poster(const modTally::Server& server, const std::string& company, PostCounts& counts,
          Waiting waiting = {});
 
-  // Posts items [0, size). Returns false when interrupted (also in the middle of a request)
-  // before every item was decided. Throws Stopped when a request failed, timed out or was not
-  // answered with an import reply, and again when tried once more.
-  bool Post(const std::vector<Item>& items, const Decided& decided, const Label& label = {});
+  // Posts `messages` in one request (halves of it when refused). Returns false when interrupted
+  // (also in the middle of a request) before every message was decided. Throws Stopped when a
+  // request failed, timed out or was not answered with an import reply, and again when tried
+  // once more.
+  bool Post(std::span<const std::string> messages, const Decided& decided, const Label& label,
+            const Row& row = {});
 
  private:
+  struct Batch {
+    std::span<const std::string> messages;
+    const Label& label;
+    const Row& row;
+  };
   bool Interrupted() const;
-  static std::string LabelOf(const std::vector<Item>& items, std::size_t i, const Label& label) {
-    return items[i].label.empty() && label ? label(i) : items[i].label;
-  }
-  static std::string Described(const std::vector<Item>& items, std::size_t begin, std::size_t end,
-                               const Label& label);
-  bool Part(const std::vector<Item>& items, const Label& label, std::size_t begin, std::size_t end,
-            bool split, const Decided& decided);
+  static std::string Described(const Batch& batch, std::size_t begin, std::size_t end);
+  bool Part(const Batch& batch, std::size_t begin, std::size_t end, bool split,
+            const Decided& decided);
 
   const modTally::Server& server_;
   PostCounts& counts_;

@@ -54,8 +54,9 @@ struct Scan {
   std::function<std::optional<std::string>(const books::SalesRow&)> check;
   bool read_masters = true;  // read the books' masters beside the table (the verification)
   // When set, each accepted row is handed here as it is read, and not kept for a comparison
-  // (the sync that takes the journal's word); the masters are noted only of the rows for which
-  // it returns true (those still to be sent: the others' masters are in the books on that word).
+  // (the sync that takes the journal's word); the masters are noted, and the row kept for
+  // sending, only of the rows for which it returns true (those still to be sent: the others'
+  // masters are in the books on that word).
   std::function<bool(const CheckedRow&)> each;
 };
 
@@ -77,8 +78,11 @@ class Run {
   const Needs& ledgers() const { return ledgers_; }
   const Needs& items() const { return items_; }
   void ForEachRefused(const std::function<void(const Finding&)>& each);
-  void ForEachChecked(const std::function<void(const CheckedRow&)>& each) {
-    spool_.ForEachChecked(each);
+  void ForEachChecked(const std::function<void(const CheckedRow&)>& each);
+  // The sync's rows to send, noted as they are decided and read back in row order (see Spool).
+  void ToSend(long number, std::string_view digest) { spool_.ToSend(number, digest); }
+  std::vector<SpooledRow> ToSendAfter(long after, int limit) {
+    return spool_.ToSendAfter(after, limit);
   }
 
  private:

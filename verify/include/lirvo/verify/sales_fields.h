@@ -1,4 +1,4 @@
-// The fields of a sales row in the order the spools keep them as columns.
+// The fields of a sales row in the order the spool keeps them as columns.
 #pragma once
 
 #include <optional>
@@ -16,10 +16,16 @@ inline constexpr std::optional<std::string> SalesRow::*kSalesFields[] = {
     &SalesRow::SalesLedger, &SalesRow::TaxAc,       &SalesRow::ItemName, &SalesRow::Unit,
     &SalesRow::Qty,         &SalesRow::Rate,        &SalesRow::Amount,   &SalesRow::TaxPer};
 
-// Binds the fields of `row` to the parameters from `first` on.
+// Binds the fields of `row` to the parameters from `first` on, uncopied: `row` must outlive the
+// statement's next run.
 inline void BindSalesFields(sqlite::Statement& statement, int first, const SalesRow& row) {
   for (std::optional<std::string> SalesRow::*member : kSalesFields) {
-    statement.Bind(first++, row.*member);
+    const std::optional<std::string>& field = row.*member;
+    if (field) {
+      statement.BindUncopied(first++, *field);
+    } else {
+      statement.Bind(first++, field);
+    }
   }
 }
 

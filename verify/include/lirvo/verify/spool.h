@@ -22,6 +22,7 @@ struct SpooledRow {
   long number = 0;  // the row number in the table
   books::SalesRow row;
   std::optional<std::string> rejected;  // why the local checks refuse it
+  std::string digest;                   // of its message, when the sync is to send it
 };
 
 // An accepted row and what the comparison with the books found for it.
@@ -71,6 +72,12 @@ class Spool {
 
   // The accepted rows in row order with their findings.
   void ForEachChecked(const std::function<void(const CheckedRow&)>& each);
+
+  // The sync's rows to send: each noted with the digest of its message (the message itself is
+  // many times larger than the row, and is built again, identically, when sent), then read back
+  // in row order, up to `limit` after row `after`.
+  void ToSend(long number, std::string_view digest);
+  std::vector<SpooledRow> ToSendAfter(long after, int limit);
 
   long CountFindings(Outcome outcome);
   // Rows with at least one finding of `outcome`.
