@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include <lirvo/books/masters.h>
+#include <lirvo/master_message.h>
 #include <lirvo/text.h>
 
 #include "internal.h"
@@ -151,13 +152,9 @@ const std::string& NameOf(const MasterRecord& record) {
   return std::visit([](const auto& master) -> const std::string& { return master.Name; }, record);
 }
 
-std::string MessageOf(const std::string& request) {
-  const std::size_t from = request.find("<TALLYMESSAGE");
-  const std::size_t to = request.rfind("</TALLYMESSAGE>");
-  if (from == std::string::npos || to == std::string::npos || to < from) {
-    throw Failure(FailureNumber::kDocument, "a master request holds no TALLYMESSAGE");
-  }
-  return request.substr(from, to + std::string_view("</TALLYMESSAGE>").size() - from);
+std::string CreateMessage(const MasterRecord& record) {
+  return std::visit([](const auto& master) { return modTallyIm::MasterMessage(master, "Create"); },
+                    record);
 }
 
 std::string CreateRequest(const std::string& company, const MasterRecord& record) {

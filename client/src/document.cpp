@@ -45,6 +45,13 @@ std::string DocumentXml(const pugi::xml_document& document) {
   return text;
 }
 
+std::string NodeXml(const pugi::xml_node& node) {
+  std::string text;
+  StringWriter writer(text);
+  node.print(writer, "", pugi::format_raw);
+  return text;
+}
+
 std::string NodeText(const pugi::xml_node& node) {
   if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
     return node.value();

@@ -35,10 +35,10 @@ struct Read {
   long row;
   std::string refused;  // why the row makes no master (its record is then empty)
   std::string name;     // the row's Name, for a row that makes no master
-  // With a journal: the name as the server compares it, and the request that creates the master
+  // With a journal: the name as the server compares it, and the message that creates the master
   // with its digest (both "" when it cannot be built).
   std::string key;
-  std::string request;
+  std::string message;
   std::string digest;
 };
 
@@ -199,9 +199,7 @@ void Feed::Create(const std::vector<const Read*>& ordered) {
     const std::string& name = books::NameOf(read->record);
     std::string message;
     try {
-      message = books::MessageOf(read->request.empty()
-                                     ? books::CreateRequest(options_.company, read->record)
-                                     : read->request);
+      message = read->message.empty() ? books::CreateMessage(read->record) : read->message;
     } catch (const Failure& failure) {
       Tell(kind, read->table, read->row, name, MasterOutcome::What::kRejected,
            failure.description());
@@ -302,8 +300,8 @@ std::vector<bool> Feed::Journaled() {
     Read& read = read_[i];
     read.key = Key(books::NameOf(read.record));
     try {
-      read.request = books::CreateRequest(options_.company, read.record);
-      read.digest = sync::Digest(read.request);
+      read.message = books::CreateMessage(read.record);
+      read.digest = sync::Digest(read.message);
     } catch (const Failure&) {
       continue;  // rejected when it is to be created
     }

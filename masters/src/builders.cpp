@@ -5,6 +5,7 @@
 
 #include <lirvo/modTally.h>
 
+#include "lirvo/master_message.h"
 #include "lirvo/modTallyIm.h"
 
 namespace modTallyIm {
@@ -40,30 +41,29 @@ std::string Printable(std::string text) {
   return text;
 }
 
-// The master frame shared by every builder: the envelope, TALLYMESSAGE, the master element with
-// its NAME and ACTION attributes, the rows in order, then the name list.
+// What sets one master apart in the frame: its element, its rows in order, its name list.
 template <class Record>
-std::string BuildMaster(const std::string& company, const Record& record, const std::string& action,
-                        const char* master_element, std::span<const Row<Record>> rows,
-                        NameList name_list) {
-  const std::string& name_attribute = action == "Alter" ? record.OldName : record.Name;
+struct Shape {
+  const char* element;
+  std::span<const Row<Record>> rows;
+  NameList name_list;
+};
 
-  pugi::xml_document document = modTally::CreateImportEnvelope(company);
-  const pugi::xml_node request_data = document.select_node("//REQUESTDATA").node();
-  if (!request_data) {
-    throw modTally::Failure(modTally::FailureNumber::kDocument,
-                            std::string("cannot build the ") + master_element +
-                                " request: the company name \"" + Printable(company) +
-                                "\" did not give an import envelope with a REQUESTDATA element");
-  }
-  const pugi::xml_node message = modTally::AddElement(document, request_data, "TALLYMESSAGE", "");
+// The TALLYMESSAGE holding the master element, with its NAME and ACTION attributes, the rows in
+// order, then the name list, added to `parent`.
+template <class Record>
+pugi::xml_node AddMessage(pugi::xml_document& document, const pugi::xml_node& parent,
+                          const Record& record, const std::string& action,
+                          const Shape<Record>& shape) {
+  const std::string& name_attribute = action == "Alter" ? record.OldName : record.Name;
+  const pugi::xml_node message = modTally::AddElement(document, parent, "TALLYMESSAGE", "");
   modTally::AddAttribute(document, message, "xmlns:UDF", "TallyUDF");
 
-  const pugi::xml_node master = modTally::AddElement(document, message, master_element, "");
+  const pugi::xml_node master = modTally::AddElement(document, message, shape.element, "");
   modTally::AddAttribute(document, master, "NAME", name_attribute);
   modTally::AddAttribute(document, master, "ACTION", action);
 
-  for (const Row<Record>& row : rows) {
+  for (const Row<Record>& row : shape.rows) {
     static const std::string kNoValue;
     const std::string& value = row.field != nullptr ? record.*row.field : kNoValue;
     if (row.written == Written::kAlways) {
@@ -72,11 +72,36 @@ std::string BuildMaster(const std::string& company, const Record& record, const 
       modTally::AddElementIfValue(document, master, row.element, value);
     }
   }
-  if (name_list == NameList::kLast) {
+  if (shape.name_list == NameList::kLast) {
     const pugi::xml_node list = modTally::AddElement(document, master, "NAME.LIST", "");
     modTally::AddElementIfValue(document, list, "NAME", record.Name);
   }
+  return message;
+}
+
+// The frame shared by every builder: the envelope with the message in its REQUESTDATA.
+template <class Record>
+std::string BuildMaster(const std::string& company, const Record& record, const std::string& action,
+                        const Shape<Record>& shape) {
+  pugi::xml_document document = modTally::CreateImportEnvelope(company);
+  const pugi::xml_node request_data = document.select_node("//REQUESTDATA").node();
+  if (!request_data) {
+    throw modTally::Failure(modTally::FailureNumber::kDocument,
+                            std::string("cannot build the ") + shape.element +
+                                " request: the company name \"" + Printable(company) +
+                                "\" did not give an import envelope with a REQUESTDATA element");
+  }
+  AddMessage(document, request_data, record, action, shape);
   return modTally::DocumentXml(document);
+}
+
+// The message alone, as BuildMaster writes it inside its envelope.
+template <class Record>
+std::string BuildMessage(const Record& record, const std::string& action,
+                         const Shape<Record>& shape) {
+  pugi::xml_document document;
+  const pugi::xml_node holder = document.append_child("REQUESTDATA");
+  return modTally::NodeXml(AddMessage(document, holder, record, action, shape));
 }
 
 using U = UnitMaster;
@@ -210,41 +235,78 @@ constexpr auto kStockGroupRows = std::to_array<Row<K>>({
     {"IGNOREGODOWNS", &K::IgnoreGodowns, kIfSet},
 });
 
+// Case-sensitive: "yes" makes a compound unit.
+Shape<U> ShapeOf(const UnitMaster& unit) {
+  return {"UNIT",
+          unit.IsSimpleUnit == "Yes" ? std::span<const Row<U>>(kSimpleUnitRows)
+                                     : std::span<const Row<U>>(kCompoundUnitRows),
+          NameList::kNone};
+}
+Shape<L> ShapeOf(const LedgerMaster&) {
+  return {"LEDGER", kLedgerRows, NameList::kLast};
+}
+Shape<S> ShapeOf(const StockItemMaster&) {
+  return {"STOCKITEM", kStockItemRows, NameList::kLast};
+}
+Shape<D> ShapeOf(const GodownMaster&) {
+  return {"GODOWN", kGodownRows, NameList::kLast};
+}
+Shape<G> ShapeOf(const GroupMaster&) {
+  return {"GROUP", kGroupRows, NameList::kLast};
+}
+Shape<K> ShapeOf(const StockGroupMaster&) {
+  return {"STOCKGROUP", kStockGroupRows, NameList::kLast};
+}
+
 }  // namespace
 
 std::string BuildUnit(const std::string& company, const UnitMaster& unit,
                       const std::string& action) {
-  // Case-sensitive: "yes" makes a compound unit.
-  if (unit.IsSimpleUnit == "Yes") {
-    return BuildMaster<U>(company, unit, action, "UNIT", kSimpleUnitRows, NameList::kNone);
-  }
-  return BuildMaster<U>(company, unit, action, "UNIT", kCompoundUnitRows, NameList::kNone);
+  return BuildMaster(company, unit, action, ShapeOf(unit));
 }
 
 std::string BuildLedger(const std::string& company, const LedgerMaster& ledger,
                         const std::string& action) {
-  return BuildMaster<L>(company, ledger, action, "LEDGER", kLedgerRows, NameList::kLast);
+  return BuildMaster(company, ledger, action, ShapeOf(ledger));
 }
 
 std::string BuildStockItem(const std::string& company, const StockItemMaster& stockItem,
                            const std::string& action) {
-  return BuildMaster<S>(company, stockItem, action, "STOCKITEM", kStockItemRows, NameList::kLast);
+  return BuildMaster(company, stockItem, action, ShapeOf(stockItem));
 }
 
 std::string BuildGodown(const std::string& company, const GodownMaster& godown,
                         const std::string& action) {
-  return BuildMaster<D>(company, godown, action, "GODOWN", kGodownRows, NameList::kLast);
+  return BuildMaster(company, godown, action, ShapeOf(godown));
 }
 
 std::string BuildGroup(const std::string& company, const GroupMaster& group,
                        const std::string& action) {
-  return BuildMaster<G>(company, group, action, "GROUP", kGroupRows, NameList::kLast);
+  return BuildMaster(company, group, action, ShapeOf(group));
 }
 
 std::string BuildStockGroup(const std::string& company, const StockGroupMaster& stockGroup,
                             const std::string& action) {
-  return BuildMaster<K>(company, stockGroup, action, "STOCKGROUP", kStockGroupRows,
-                        NameList::kLast);
+  return BuildMaster(company, stockGroup, action, ShapeOf(stockGroup));
+}
+
+std::string MasterMessage(const UnitMaster& unit, const std::string& action) {
+  return BuildMessage(unit, action, ShapeOf(unit));
+}
+std::string MasterMessage(const LedgerMaster& ledger, const std::string& action) {
+  return BuildMessage(ledger, action, ShapeOf(ledger));
+}
+std::string MasterMessage(const StockItemMaster& stockItem, const std::string& action) {
+  return BuildMessage(stockItem, action, ShapeOf(stockItem));
+}
+std::string MasterMessage(const GodownMaster& godown, const std::string& action) {
+  return BuildMessage(godown, action, ShapeOf(godown));
+}
+std::string MasterMessage(const GroupMaster& group, const std::string& action) {
+  return BuildMessage(group, action, ShapeOf(group));
+}
+std::string MasterMessage(const StockGroupMaster& stockGroup, const std::string& action) {
+  return BuildMessage(stockGroup, action, ShapeOf(stockGroup));
 }
 
 }  // namespace modTallyIm

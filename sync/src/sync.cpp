@@ -324,7 +324,7 @@ bool SyncRun::SendMasters(Poster& poster, const std::vector<Missing>& missing) {
     messages.reserve(last - first);
     for (std::size_t i = first; i < last; ++i) {
       const verify::Needs::Need& need = *missing[i].need;
-      messages.push_back(MasterMessage(missing[i].kind, need.name, need.detail, options_.company));
+      messages.push_back(MasterMessage(missing[i].kind, need.name, need.detail));
     }
     const auto label = [&](std::size_t i) {
       return "master \"" + missing[first + i].need->name + "\"";

@@ -4,6 +4,7 @@
 #include <lirvo/books/judge.h>
 #include <lirvo/books/masters.h>
 #include <lirvo/export_reply.h>
+#include <lirvo/master_message.h>
 #include <lirvo/modTallyIm.h>
 #include <lirvo/text.h>
 
@@ -55,8 +56,7 @@ HeldMasters ReadHeldMasters(const modTally::Server& server, const std::string& c
   return held;
 }
 
-std::string MasterMessage(MasterKind kind, const std::string& name, const std::string& detail,
-                          const std::string& company) {
+std::string MasterMessage(MasterKind kind, const std::string& name, const std::string& detail) {
   switch (kind) {
     case MasterKind::kUnit: {
       modTallyIm::UnitMaster unit;
@@ -64,13 +64,13 @@ std::string MasterMessage(MasterKind kind, const std::string& name, const std::s
       unit.IsSimpleUnit = "Yes";
       unit.OriginalName = name;
       unit.DecimalPlaces = "2";
-      return books::MessageOf(modTallyIm::BuildUnit(company, unit, "Create"));
+      return modTallyIm::MasterMessage(unit, "Create");
     }
     case MasterKind::kLedger: {
       modTallyIm::LedgerMaster ledger;
       ledger.Name = name;
       ledger.Parent = detail;
-      return books::MessageOf(modTallyIm::BuildLedger(company, ledger, "Create"));
+      return modTallyIm::MasterMessage(ledger, "Create");
     }
     case MasterKind::kItem: {
       modTallyIm::StockItemMaster item;
@@ -79,7 +79,7 @@ std::string MasterMessage(MasterKind kind, const std::string& name, const std::s
       item.CostingMethod = "Avg. Cost";
       item.ValuationMethod = "Avg. Price";
       item.Denominator = "1";
-      return books::MessageOf(modTallyIm::BuildStockItem(company, item, "Create"));
+      return modTallyIm::MasterMessage(item, "Create");
     }
   }
   return {};

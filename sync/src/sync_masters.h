@@ -26,9 +26,8 @@ HeldMasters ReadHeldMasters(const modTally::Server& server, const std::string& c
 
 enum class MasterKind { kUnit, kLedger, kItem };
 
-// The TALLYMESSAGE that creates the master `name` of `kind` in `company`; `detail` is a ledger's
-// parent group, a stock item's unit.
-std::string MasterMessage(MasterKind kind, const std::string& name, const std::string& detail,
-                          const std::string& company);
+// The TALLYMESSAGE that creates the master `name` of `kind`; `detail` is a ledger's parent
+// group, a stock item's unit.
+std::string MasterMessage(MasterKind kind, const std::string& name, const std::string& detail);
 
 }  // namespace lirvo::sync::detail

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <lirvo/master_message.h>
 #include <lirvo/modTally.h>
 #include <lirvo/modTallyIm.h>
 
@@ -21,24 +22,25 @@ namespace {
 using ::testing::HasSubstr;
 using Values = std::map<std::string, std::string>;  // field -> value; fields not named are empty
 
-// One kind of master: its names, its fields in record order, and its builder fed by field name.
+// One kind of master: its names, its fields in record order, its builder and its message alone,
+// fed by field name.
 struct Kind {
   std::string cli_name, element;
   std::vector<std::string> fields;
   std::function<std::string(const std::string& company, const Values&, const std::string& action)>
       build;
+  std::function<std::string(const Values&, const std::string& action)> message;
 };
 
 template <class Record>
 Kind MakeKind(std::string cli_name, std::string element,
               std::string (*builder)(const std::string&, const Record&, const std::string&)) {
   const auto fields = modTallyIm::FieldsOf<Record>();
-  Kind kind{std::move(cli_name), std::move(element), {}, {}};
+  Kind kind{std::move(cli_name), std::move(element), {}, {}, {}};
   for (const auto& field : fields) {
     kind.fields.emplace_back(field.name);
   }
-  kind.build = [builder, fields](const std::string& company, const Values& values,
-                                 const std::string& action) {
+  const auto record_of = [fields](const Values& values) {
     Record record;
     for (const auto& [name, value] : values) {
       const auto field =
@@ -48,7 +50,14 @@ Kind MakeKind(std::string cli_name, std::string element,
       }
       record.*field->member = value;
     }
-    return builder(company, record, action);
+    return record;
+  };
+  kind.build = [builder, record_of](const std::string& company, const Values& values,
+                                    const std::string& action) {
+    return builder(company, record_of(values), action);
+  };
+  kind.message = [record_of](const Values& values, const std::string& action) {
+    return modTallyIm::MasterMessage(record_of(values), action);
   };
   return kind;
 }
@@ -63,6 +72,33 @@ const std::vector<Kind>& Kinds() {
       MakeKind("stockgroup", "STOCKGROUP", &modTallyIm::BuildStockGroup),
   };
   return kinds;
+}
+
+// A request of many masters carries each builder's message alone: the same bytes as the builder's
+// REQUESTDATA holds, whatever the values, the action and the unit's shape.
+TEST(MasterMessages, AreTheBuildersRequestDataByteForByte) {
+  for (const Kind& kind : Kinds()) {
+    SCOPED_TRACE(kind.element);
+    Values all;
+    for (const std::string& field : kind.fields) {
+      all[field] = field + " <" + kind.element + "> & \"co\" 'x'";
+    }
+    std::vector<Values> cases = {all, {{"Name", "Nos"}}};
+    if (kind.element == "UNIT") {
+      all["IsSimpleUnit"] = "Yes";
+      cases.push_back(all);
+    }
+    for (const Values& values : cases) {
+      for (const std::string action : {"Create", "Alter", "Delete"}) {
+        const std::string request = kind.build("Acme & <Sons>", values, action);
+        const std::size_t from =
+            request.find("<REQUESTDATA>") + std::string("<REQUESTDATA>").size();
+        const std::size_t to = request.find("</REQUESTDATA>");
+        ASSERT_LT(from, to) << request;
+        EXPECT_EQ(kind.message(values, action), request.substr(from, to - from));
+      }
+    }
+  }
 }
 
 // The child elements of `parent` as "NAME(attribute=value, ...)=text[children]" joined by "; ",

@@ -357,6 +357,14 @@ TEST_F(SyncTest, ARerunTrustsTheBooksNotTheJournal) {
   EXPECT_THAT(overwritten.out, HasSubstr("1 accepted"));
   EXPECT_EQ(amount_of("A2"), original);
 
+  // A row the journal's word leaves to send (its digest differs) goes as the source has it.
+  alter("A2");
+  Execute(journal, "UPDATE vouchers SET digest = 'changed' WHERE voucher_id = 'A2'");
+  const CommandResult resent = sync(" --trust-journal");
+  EXPECT_EQ(resent.exit_code, 0) << resent.out << resent.err;
+  EXPECT_THAT(resent.out, HasSubstr("1 accepted"));
+  EXPECT_EQ(amount_of("A2"), original);
+
   // Changed in the source since accepted: the journal's digest no longer matches the row.
   alter("A3");
   Execute(journal, "UPDATE vouchers SET digest = 'changed' WHERE voucher_id = 'A3'");

@@ -214,6 +214,8 @@ bool LoadXml(pugi::xml_document& document, std::string_view text);
 
 // The document's XML text: no declaration, no layout of its own.
 std::string DocumentXml(const pugi::xml_document& document);
+// One element's XML text, written as DocumentXml writes it within its document.
+std::string NodeXml(const pugi::xml_node& node);
 
 // The text content of a node and all its descendants, joined (the DOM's `text`).
 std::string NodeText(const pugi::xml_node& node);

@@ -61,9 +61,9 @@ const std::string& NameOf(const MasterRecord& record);
 // (modTallyIm). Throws modTally::Failure as they do.
 std::string CreateRequest(const std::string& company, const MasterRecord& record);
 
-// The TALLYMESSAGE of a request built by the master builders: what a request of several masters
-// holds one of. Throws modTally::Failure when it holds none.
-std::string MessageOf(const std::string& request);
+// The TALLYMESSAGE that creates `record`, as CreateRequest's request holds it: what a request of
+// several masters holds one of. Throws modTally::Failure as the builders do.
+std::string CreateMessage(const MasterRecord& record);
 
 // A master by kind and name.
 struct MasterRef {
