@@ -238,8 +238,10 @@ TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
   EXPECT_THAT(synced.out, HasSubstr("20000 match, 0 missing from the books, 0 different, 0 in "
                                     "the books but not in the source"));
 
-  // A voucher deleted, an amount altered by a paisa, a party renamed, a voucher added.
+  // A voucher deleted, an amount altered by a paisa, a party renamed, a voucher added, a voucher
+  // moved to a day of another month (found outside its row's range).
   Execute(store, R"sql(
+    UPDATE vouchers SET date = '20160905' WHERE remote_id = 'LV-0000005';
     DELETE FROM voucher_entries WHERE voucher_id = (SELECT id FROM vouchers WHERE remote_id = 'LV-0000001');
     DELETE FROM vouchers WHERE remote_id = 'LV-0000001';
     UPDATE voucher_entries SET amount = printf('%.2f', amount + 0.01) WHERE kind = 'inventory'
@@ -255,20 +257,21 @@ TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
   const fs::path report = dir.File("report.csv");
   const auto verified = Lirvo(standin.url(), "verify " + db + " --report " + report.string());
   EXPECT_EQ(verified.exit_code, 3) << verified.out << verified.err;
-  EXPECT_THAT(verified.out, HasSubstr("19997 match, 1 missing from the books, 2 different, 1 in "
+  EXPECT_THAT(verified.out, HasSubstr("19996 match, 1 missing from the books, 3 different, 1 in "
                                       "the books but not in the source"));
   EXPECT_EQ(lirvo::test::ReadFile(report),
             "VoucherID,row,status,field,source,books\n"
             "LV-0000001,1,missing,,\"dated 20160904, party Customer 168, amount 122188.36\",\n"
             "LV-0000002,2,different,amount,1715903.37,1715903.38\n"
             "LV-0000003,3,different,party,Customer 178,Renamed Party\n"
+            "LV-0000005,5,different,date,20160204,20160905\n"
             "NOT-IN-SOURCE,,not in source,voucher,,\"dated 20160320, party Customer 1990, amount "
             "-1121480.73\"\n");
 
   // Ten days of it: only what is dated there, with the masters as the whole table decides them.
   const auto days = Lirvo(standin.url(), "verify " + db + " --from 20160901 --to 20160910");
   EXPECT_EQ(days.exit_code, 3) << days.out << days.err;
-  EXPECT_THAT(days.out, HasSubstr("555 match, 1 missing from the books, 1 different, 0 in the "
+  EXPECT_THAT(days.out, HasSubstr("555 match, 1 missing from the books, 2 different, 0 in the "
                                   "books but not in the source"));
   EXPECT_THAT(days.out, HasSubstr("0 missing, 0 with another parent or unit"));
 
