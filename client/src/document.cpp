@@ -1,5 +1,6 @@
 // The import envelope, the element operations and the document helpers over pugixml.
 #include <algorithm>
+#include <array>
 
 #include "lirvo/modTally.h"
 
@@ -107,8 +108,20 @@ std::string_view Reference(char c, bool line_breaks) {
 // Appends `text` with each character that has a reference replaced by it; the runs between go in
 // whole, so a value with nothing to replace is one append.
 void AppendEscaped(std::string& out, std::string_view text, bool line_breaks) {
+  // Which bytes may have a reference: a table, so that the bytes between, nearly all of them,
+  // cost one look each.
+  static constexpr std::array<bool, 256> kMaybe = [] {
+    std::array<bool, 256> maybe{};
+    for (const unsigned char c : {'&', '<', '>', '"', '\'', '\r', '\n', '\t'}) {
+      maybe[c] = true;
+    }
+    return maybe;
+  }();
   std::size_t run = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!kMaybe[static_cast<unsigned char>(text[i])]) {
+      continue;
+    }
     const std::string_view reference = Reference(text[i], line_breaks);
     if (!reference.empty()) {
       out.append(text.substr(run, i - run)).append(reference);

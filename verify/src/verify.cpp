@@ -180,11 +180,7 @@ void Run::ForEachChecked(const std::function<void(const CheckedRow&)>& each) {
 }
 
 void Run::ForEachRefused(const std::function<void(const Finding&)>& each) {
-  spool_.ForEachFinding([&each](const Finding& finding) {
-    if (finding.outcome == Outcome::kNotExpected) {
-      each(finding);
-    }
-  });
+  spool_.ForEachFinding(each, Outcome::kNotExpected);
 }
 
 void Run::Emit() {

@@ -292,10 +292,16 @@ long Spool::CountRows(Outcome outcome) {
   return Count("SELECT count(DISTINCT row) FROM findings WHERE outcome = ?1", outcome);
 }
 
-void Spool::ForEachFinding(const std::function<void(const Finding&)>& each) {
+void Spool::ForEachFinding(const std::function<void(const Finding&)>& each,
+                           std::optional<Outcome> only) {
   sqlite::Statement& all = db_.Query(
       "SELECT row, voucher_id, outcome, field, source, books FROM findings "
-      "ORDER BY row = 0, row, seq");
+      "WHERE ?1 IS NULL OR outcome = ?1 ORDER BY row = 0, row, seq");
+  if (only) {
+    all.Bind(1, static_cast<std::int64_t>(*only));
+  } else {
+    all.Bind(1, std::optional<std::string>());
+  }
   while (all.Step()) {
     each({all.Text(1), static_cast<long>(all.Int(0)), static_cast<Outcome>(all.Int(2)), all.Text(3),
           all.Text(4), all.Text(5)});

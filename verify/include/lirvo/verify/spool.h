@@ -82,8 +82,10 @@ class Spool {
   long CountFindings(Outcome outcome);
   // Rows with at least one finding of `outcome`.
   long CountRows(Outcome outcome);
-  // Every finding in row order, books vouchers the source does not hold last.
-  void ForEachFinding(const std::function<void(const Finding&)>& each);
+  // Every finding in row order, books vouchers the source does not hold last; with `only`, those
+  // of that outcome.
+  void ForEachFinding(const std::function<void(const Finding&)>& each,
+                      std::optional<Outcome> only = std::nullopt);
 
  private:
   long Count(std::string_view sql, Outcome outcome);
