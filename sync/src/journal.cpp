@@ -172,6 +172,12 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
   find_ = std::make_unique<sqlite::Statement>(
       db_, "SELECT digest, outcome FROM vouchers WHERE server=?1 AND company=?2 AND voucher_id=?3");
   find_->Bind(1, server_).Bind(2, company_);
+  // A journal that holds no voucher of this server and company (a first sync) is not asked
+  // about each voucher of the table.
+  sqlite::Statement any(db_,
+                        "SELECT EXISTS(SELECT 1 FROM vouchers WHERE server=?1 AND company=?2)");
+  any.Bind(1, server_).Bind(2, company_);
+  holds_vouchers_ = any.Step() && any.Int(0) != 0;
   in_books_ = std::make_unique<sqlite::Statement>(
       db_, "INSERT OR REPLACE INTO in_books(voucher_id, digest) VALUES(?1, ?2)");
   find_fed_ = std::make_unique<sqlite::Statement>(
@@ -196,6 +202,9 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
 }
 
 std::optional<Journal::Entry> Journal::Find(const std::string& voucher_id) {
+  if (!holds_vouchers_) {
+    return std::nullopt;
+  }
   find_->Bind(3, voucher_id);
   std::optional<Entry> entry;
   if (find_->Step()) {
@@ -234,6 +243,7 @@ void Journal::RecordInBooks() {
       .Run();
   db_.Execute("DELETE FROM temp.in_books");
   transaction.Commit();
+  holds_vouchers_ = true;
 }
 
 namespace {
@@ -268,6 +278,7 @@ void Journal::Record(std::span<const verify::SpooledRow> vouchers, bool accepted
         .Run();
   }
   transaction.Commit();
+  holds_vouchers_ = true;
 }
 
 std::optional<Journal::Entry> Journal::FindFed(std::string_view kind, std::string_view key) {

@@ -81,6 +81,7 @@ class Journal {
   std::unique_ptr<sqlite::Statement> find_, in_books_, record_;
   std::unique_ptr<sqlite::Statement> find_fed_, record_fed_, fed_in_books_;
   bool read_only_;
+  bool holds_vouchers_ = false;  // of this server and company
 };
 
 }  // namespace lirvo::sync::detail
