@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -89,6 +90,35 @@ std::optional<JournalLock> LockUnlessReadOnly(const std::filesystem::path& path,
 bool Exists(const std::filesystem::path& path) {
   std::error_code error;
   return std::filesystem::exists(path, error);
+}
+
+// How many of the fed journal's entries one statement records. Each statement costs SQLite a
+// set-up, a first seek and a tear-down whatever its rows, and the entries of a reply come by the
+// hundred: up to this many go in one statement.
+constexpr std::size_t kFedRowsAtOnce = 32;
+
+// The upsert of up to kFedRowsAtOnce entries of `fed`: ?1 to ?5 the server, company, outcome,
+// reason and time shared by all, then each entry's kind, key and digest. A slot whose kind is NULL
+// holds no entry. Entries are recorded in their order, so that of two with one key the later
+// stands. `in_books` leaves alone the entries the journal already holds as accepted, unchanged.
+std::string FedUpsert(bool in_books) {
+  std::string sql =
+      "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
+      " SELECT ?1, ?2, column1, column2, column3, ?3, ?4, ?5 FROM (VALUES";
+  for (std::size_t i = 0; i < kFedRowsAtOnce; ++i) {
+    const std::size_t slot = 6 + 3 * i;
+    sql += (i == 0 ? "(?" : ", (?") + std::to_string(slot) + ", ?" + std::to_string(slot + 1) +
+           ", ?" + std::to_string(slot + 2) + ")";
+  }
+  // The WHERE also tells SQLite that ON CONFLICT is the upsert's, not a join's.
+  sql +=
+      ") WHERE column1 IS NOT NULL"
+      " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
+      " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
+  if (in_books) {
+    sql += " WHERE fed.outcome <> 'accepted' OR fed.digest <> excluded.digest";
+  }
+  return sql;
 }
 
 }  // namespace
@@ -184,14 +214,8 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
       db_, "SELECT digest, outcome FROM fed WHERE server=?1 AND company=?2 AND kind=?3 AND key=?4");
   find_fed_->Bind(1, server_).Bind(2, company_);
   if (!read_only) {
-    const std::string upsert =
-        "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
-        " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"
-        " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
-        " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
-    record_fed_ = std::make_unique<sqlite::Statement>(db_, upsert);
-    fed_in_books_ = std::make_unique<sqlite::Statement>(
-        db_, upsert + " WHERE fed.outcome <> 'accepted' OR fed.digest <> excluded.digest");
+    record_fed_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(false));
+    fed_in_books_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(true));
     record_ = std::make_unique<sqlite::Statement>(
         db_,
         "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
@@ -293,7 +317,9 @@ std::optional<Journal::Entry> Journal::FindFed(std::string_view kind, std::strin
 
 namespace {
 
-// Runs `statement` for each of `entries` with `outcome` and `reason`, in one transaction.
+// Runs `statement` (FedUpsert's) for `entries` with `outcome` and `reason`, in one transaction,
+// kFedRowsAtOnce entries at each step. The slots of the last step that no entry fills were left
+// NULL by the step before (Run clears the bindings) or were never bound.
 void Upsert(sqlite::Database& db, sqlite::Statement& statement, const std::string& server,
             const std::string& company, std::span<const FedJournal::Entry> entries,
             std::string_view outcome, std::string_view reason) {
@@ -303,16 +329,22 @@ void Upsert(sqlite::Database& db, sqlite::Statement& statement, const std::strin
   char recorded[32] = {};
   std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&now, &utc));
   sqlite::Transaction transaction(db, "BEGIN IMMEDIATE");
-  for (const FedJournal::Entry& entry : entries) {
+  for (std::size_t first = 0; first < entries.size(); first += kFedRowsAtOnce) {
     statement.BindUncopied(1, server)
         .BindUncopied(2, company)
-        .BindUncopied(3, entry.kind)
-        .BindUncopied(4, entry.key)
-        .BindUncopied(5, entry.digest)
-        .BindUncopied(6, outcome)
-        .BindUncopied(7, reason)
-        .BindUncopied(8, recorded)
-        .Run();
+        .BindUncopied(3, outcome)
+        .BindUncopied(4, reason)
+        .BindUncopied(5, recorded);
+    const std::span<const FedJournal::Entry> step =
+        entries.subspan(first, std::min(kFedRowsAtOnce, entries.size() - first));
+    int slot = 6;
+    for (const FedJournal::Entry& entry : step) {
+      statement.BindUncopied(slot, entry.kind)
+          .BindUncopied(slot + 1, entry.key)
+          .BindUncopied(slot + 2, entry.digest);
+      slot += 3;
+    }
+    statement.Run();
   }
   transaction.Commit();
 }
