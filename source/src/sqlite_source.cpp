@@ -51,7 +51,8 @@ class SqliteRows final : public Rows {
     }
     // Each value is written over the last row's, so that a long one reuses its string.
     for (std::size_t i = 0; i < values_.size(); ++i) {
-      if (const std::optional<std::string_view> value = statement_.View(static_cast<int>(i))) {
+      if (const std::optional<std::string_view> value =
+              statement_.View(static_cast<int>(i), digits_)) {
         values_[i] ? values_[i]->assign(*value) : values_[i].emplace(*value);
       } else {
         values_[i].reset();
@@ -62,6 +63,7 @@ class SqliteRows final : public Rows {
 
  private:
   sqlite::Statement statement_;
+  sqlite::Statement::Digits digits_{};
 };
 
 class SqliteSource final : public Source {

@@ -2,7 +2,24 @@
 
 #include <sqlite3.h>
 
+#include <charconv>
+
 namespace lirvo::sqlite {
+
+namespace {
+
+// A value's text (a BLOB's bytes: the database is UTF-8, nothing is converted) where SQLite holds
+// it; nothing for NULL. Read through the value, so that SQLite finds the column once.
+std::optional<std::string_view> TextOf(sqlite3_value* value) {
+  const unsigned char* text = sqlite3_value_text(value);
+  if (text == nullptr) {
+    return std::nullopt;
+  }
+  return std::string_view(reinterpret_cast<const char*>(text),
+                          static_cast<std::size_t>(sqlite3_value_bytes(value)));
+}
+
+}  // namespace
 
 void Statement::Finalize::operator()(sqlite3_stmt* statement) const {
   sqlite3_finalize(statement);
@@ -86,13 +103,17 @@ std::optional<std::string> Statement::OptionalText(int column) const {
 }
 
 std::optional<std::string_view> Statement::View(int column) const {
-  // A BLOB comes as its bytes (the database is UTF-8: nothing is converted).
-  const unsigned char* text = sqlite3_column_text(statement_.get(), column);
-  if (text == nullptr) {
-    return std::nullopt;
+  return TextOf(sqlite3_column_value(statement_.get(), column));
+}
+
+std::optional<std::string_view> Statement::View(int column, Digits& digits) const {
+  sqlite3_value* const value = sqlite3_column_value(statement_.get(), column);
+  if (sqlite3_value_type(value) != SQLITE_INTEGER) {
+    return TextOf(value);
   }
-  return std::string_view(reinterpret_cast<const char*>(text),
-                          static_cast<std::size_t>(sqlite3_column_bytes(statement_.get(), column)));
+  const std::to_chars_result written =
+      std::to_chars(digits.data(), digits.data() + digits.size(), sqlite3_value_int64(value));
+  return std::string_view(digits.data(), static_cast<std::size_t>(written.ptr - digits.data()));
 }
 
 std::int64_t Statement::Int(int column) const {

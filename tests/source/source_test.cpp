@@ -272,6 +272,33 @@ TEST_F(SourceFiles, SqliteDirectAndThroughOdbcReadTheSame) {
   }
 }
 
+// Every value reads as the text SQLite itself gives it: integers at the bounds of 64 bits and
+// either sign, numbers in NUMERIC and REAL columns, text that looks like a number, bytes and NULL.
+TEST_F(SourceFiles, SqliteValuesReadAsSqliteWritesThem) {
+  const std::string path = Database(
+      "numbers.db",
+      "CREATE TABLE Numbers(n NUMERIC, i INTEGER, t TEXT, r REAL, b BLOB);"
+      "INSERT INTO Numbers VALUES(0, -0, '007', 1.0, x'41');"
+      "INSERT INTO Numbers VALUES(9223372036854775807, -9223372036854775808, '-12', -0.5, NULL);"
+      "INSERT INTO Numbers VALUES('413.50', '-42', ' 5', 1e20, x'');"
+      "INSERT INTO Numbers VALUES(1654, 10, '1e3', 3, 7);"
+      "INSERT INTO Numbers VALUES(NULL, 1000000, '', 0.1, 'x');");
+  const std::unique_ptr<Source> db = Open(ParseUri("sqlite:" + path));
+  const std::unique_ptr<Rows> rows = db->Read("Numbers");
+  sqlite::Database check(path, true);
+  sqlite::Statement expected = check.Prepare(
+      "SELECT CAST(n AS TEXT), CAST(i AS TEXT), CAST(t AS TEXT), CAST(r AS TEXT), CAST(b AS TEXT)"
+      " FROM Numbers ORDER BY rowid");
+  while (expected.Step()) {
+    ASSERT_TRUE(rows->Next());
+    for (std::size_t i = 0; i < rows->Values().size(); ++i) {
+      EXPECT_EQ(rows->Values()[i], expected.OptionalText(static_cast<int>(i)))
+          << "row " << rows->RowNumber() << ", column " << i;
+    }
+  }
+  EXPECT_FALSE(rows->Next());
+}
+
 TEST_F(SourceFiles, ColumnsOutsideTheLayoutAreRefusedNamingTableAndColumn) {
   const struct {
     const char* sql;
