@@ -206,69 +206,98 @@ std::size_t FindInvalidUtf8(std::string_view text) {
   return std::string_view::npos;
 }
 
+std::size_t Utf16Size(std::string_view utf8) {
+  std::size_t size = 0;
+  std::size_t at = 0;
+  while (at < utf8.size()) {
+    const std::size_t ascii = at;
+#if defined(__SSE2__)
+    while (at + 16 <= utf8.size() &&
+           _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(utf8.data() + at))) ==
+               0) {
+      at += 16;
+    }
+#endif
+    at = SkipAscii(utf8, at);
+    size += 2 * (at - ascii);
+    if (at < utf8.size()) {
+      size += NextUtf8OrThrow(utf8, at) >= 0x10000 ? 4 : 2;
+    }
+  }
+  return size;
+}
+
 // Long: the sixteen-byte fast path for ASCII beside the one decoding loop it falls back to.
+std::size_t Utf8ToUtf16Into(std::string_view utf8, std::size_t& at, char* out, std::size_t room,
+                            ByteOrder order) {
+  // Each UTF-8 byte gives at most two bytes of UTF-16, and a sequence that starts before `limit`
+  // may run three bytes past it, giving four: two more than its bytes before `limit` allow for.
+  if (room < 4) {
+    return 0;
+  }
+  const std::size_t limit = std::min(utf8.size(), at + (room - 2) / 2);
+  const std::size_t low = order == ByteOrder::kLittle ? 0 : 1;
+  char* next = out;
+  const auto unit = [&](char32_t u) {
+    next[low] = static_cast<char>(u & 0xFF);
+    next[1 - low] = static_cast<char>((u >> 8) & 0xFF);
+    next += 2;
+  };
+  while (at < limit) {
+    // A run of ASCII, sixteen or eight bytes at a time, each byte widened to a unit.
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    while (at + 16 <= limit) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf8.data() + at));
+      if (_mm_movemask_epi8(bytes) != 0) {
+        break;
+      }
+      const bool little = low == 0;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(next),
+                       little ? _mm_unpacklo_epi8(bytes, zero) : _mm_unpacklo_epi8(zero, bytes));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(next + 16),
+                       little ? _mm_unpackhi_epi8(bytes, zero) : _mm_unpackhi_epi8(zero, bytes));
+      next += 32;
+      at += 16;
+    }
+#endif
+    while (at + 8 <= limit) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, utf8.data() + at, 8);
+      if ((word & kHighBits) != 0) {
+        break;
+      }
+      for (std::size_t i = 0; i < 8; ++i) {
+        next[2 * i + low] = utf8[at + i];
+        next[2 * i + 1 - low] = '\0';
+      }
+      next += 16;
+      at += 8;
+    }
+    if (at == limit) {
+      break;
+    }
+    const char32_t c = NextUtf8OrThrow(utf8, at);
+    if (c >= 0x10000) {
+      unit(0xD800 + ((c - 0x10000) >> 10));
+      unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      unit(c);
+    }
+  }
+  return static_cast<std::size_t>(next - out);
+}
+
 std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order) {
   // Converted block by block into a buffer on the stack and appended: the result is reserved at
   // its size for ASCII text but never zero-filled first (requests and exports run to megabytes,
-  // and filling them cost about as much as converting them). Each UTF-8 byte gives at most two
-  // bytes of UTF-16; a sequence that starts at the end of a block may run three bytes past it.
-  constexpr std::size_t kBlock = 4096;
-  char buffer[2 * kBlock + 8];
+  // and filling them cost about as much as converting them).
+  char buffer[8192];
   std::string out;
   out.reserve(utf8.size() * 2);
-  const std::size_t low = order == ByteOrder::kLittle ? 0 : 1;
   std::size_t at = 0;
   while (at < utf8.size()) {
-    const std::size_t limit = std::min(utf8.size(), at + kBlock);
-    char* next = buffer;
-    const auto unit = [&](char32_t u) {
-      next[low] = static_cast<char>(u & 0xFF);
-      next[1 - low] = static_cast<char>((u >> 8) & 0xFF);
-      next += 2;
-    };
-    while (at < limit) {
-      // A run of ASCII, sixteen or eight bytes at a time, each byte widened to a unit.
-#if defined(__SSE2__)
-      const __m128i zero = _mm_setzero_si128();
-      while (at + 16 <= limit) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf8.data() + at));
-        if (_mm_movemask_epi8(bytes) != 0) {
-          break;
-        }
-        const bool little = low == 0;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(next),
-                         little ? _mm_unpacklo_epi8(bytes, zero) : _mm_unpacklo_epi8(zero, bytes));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(next + 16),
-                         little ? _mm_unpackhi_epi8(bytes, zero) : _mm_unpackhi_epi8(zero, bytes));
-        next += 32;
-        at += 16;
-      }
-#endif
-      while (at + 8 <= limit) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, utf8.data() + at, 8);
-        if ((word & kHighBits) != 0) {
-          break;
-        }
-        for (std::size_t i = 0; i < 8; ++i) {
-          next[2 * i + low] = utf8[at + i];
-          next[2 * i + 1 - low] = '\0';
-        }
-        next += 16;
-        at += 8;
-      }
-      if (at == limit) {
-        break;
-      }
-      const char32_t c = NextUtf8OrThrow(utf8, at);
-      if (c >= 0x10000) {
-        unit(0xD800 + ((c - 0x10000) >> 10));
-        unit(0xDC00 + ((c - 0x10000) & 0x3FF));
-      } else {
-        unit(c);
-      }
-    }
-    out.append(buffer, static_cast<std::size_t>(next - buffer));
+    out.append(buffer, Utf8ToUtf16Into(utf8, at, buffer, sizeof buffer, order));
   }
   return out;
 }

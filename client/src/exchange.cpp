@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <system_error>
@@ -110,6 +111,37 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   }
   sink->reply.raw.append(data, bytes);
   return bytes;
+}
+
+// A UTF-16 request being sent: its UTF-8 text (checked) and how much of it has gone.
+struct Upload {
+  std::string_view text;
+  std::size_t at = 0;
+  lirvo::encoding::ByteOrder order;
+};
+
+size_t OnUpload(char* buffer, size_t size, size_t count, void* user) {
+  auto* upload = static_cast<Upload*>(user);
+  if (upload->at == upload->text.size()) {
+    return 0;
+  }
+  try {
+    const size_t written = lirvo::encoding::Utf8ToUtf16Into(upload->text, upload->at, buffer,
+                                                            size * count, upload->order);
+    // Nothing written before the end would read as the end: a buffer too small for a character.
+    return written > 0 ? written : CURL_READFUNC_ABORT;
+  } catch (const lirvo::encoding::Error&) {
+    return CURL_READFUNC_ABORT;  // cannot happen: the text was checked before the exchange
+  }
+}
+
+// libcurl rewinds a request only to send it again from the start.
+int OnUploadSeek(void* user, curl_off_t offset, int origin) {
+  if (origin != SEEK_SET || offset != 0) {
+    return CURL_SEEKFUNC_CANTSEEK;
+  }
+  static_cast<Upload*>(user)->at = 0;
+  return CURL_SEEKFUNC_OK;
 }
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -237,11 +269,14 @@ Reply Exchange(const Server& server, const std::optional<std::string_view>& body
                        std::to_string(at.line) + ", column " + std::to_string(at.column) +
                        " (byte " + std::to_string(bad + 1) + "); nothing was sent");
   };
-  // The conversion to UTF-16 checks the UTF-8 as it goes: one pass over the request.
-  std::string utf16;
+  // A UTF-16 request is converted as libcurl sends it, straight into its upload buffer (a
+  // request runs to megabytes: converting it whole first cost a copy of twice its size, and
+  // libcurl's copy of that); its size, taken first, checks the UTF-8 before anything is sent.
+  Upload upload{text, 0, lirvo::encoding::ByteOrder::kLittle};
+  std::size_t payload_size = text.size();
   if (wire == WireEncoding::kUtf16) {
     try {
-      utf16 = lirvo::encoding::Utf8ToUtf16(text, lirvo::encoding::ByteOrder::kLittle);
+      payload_size = lirvo::encoding::Utf16Size(text);
     } catch (const lirvo::encoding::Error& error) {
       throw not_utf8(error.offset());
     }
@@ -249,7 +284,6 @@ Reply Exchange(const Server& server, const std::optional<std::string_view>& body
              bad != std::string_view::npos) {
     throw not_utf8(bad);
   }
-  const std::string_view payload = wire == WireEncoding::kUtf16 ? std::string_view(utf16) : text;
 
   EnsureCurlGlobal();
   const std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
@@ -284,16 +318,23 @@ Reply Exchange(const Server& server, const std::optional<std::string_view>& body
   SetOption(curl, CURLOPT_CONNECTTIMEOUT_MS, limits.connect_ms);
   SetOption(curl, CURLOPT_TIMEOUT_MS, limits.total_ms);
   SetOption(curl, CURLOPT_POST, 1L);
-  SetOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
-  SetOption(curl, CURLOPT_POSTFIELDS, payload.data() != nullptr ? payload.data() : "");
+  SetOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload_size));
+  if (wire == WireEncoding::kUtf16) {
+    SetOption(curl, CURLOPT_READFUNCTION, &OnUpload);
+    SetOption(curl, CURLOPT_READDATA, &upload);
+    SetOption(curl, CURLOPT_SEEKFUNCTION, &OnUploadSeek);
+    SetOption(curl, CURLOPT_SEEKDATA, &upload);
+  } else {
+    SetOption(curl, CURLOPT_POSTFIELDS, text.data() != nullptr ? text.data() : "");
+  }
   // libcurl copies a large body into its upload buffer and sends it a buffer at a time, waiting
   // for the socket before each: a request of a megabyte went out in some twenty rounds of 64 KiB
   // (its default). A buffer the size of the body, up to libcurl's largest, sends it in one or two.
   constexpr std::size_t kDefaultUpload = 64 * 1024;
   constexpr std::size_t kLargestUpload = 2 * 1024 * 1024;
-  if (payload.size() > kDefaultUpload) {
+  if (payload_size > kDefaultUpload) {
     SetOption(curl, CURLOPT_UPLOAD_BUFFERSIZE,
-              static_cast<long>(std::min(payload.size(), kLargestUpload)));
+              static_cast<long>(std::min(payload_size, kLargestUpload)));
   }
   SetOption(curl, CURLOPT_HTTPHEADER, headers.get());
   SetOption(curl, CURLOPT_WRITEFUNCTION, &OnBody);

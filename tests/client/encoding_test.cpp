@@ -35,6 +35,34 @@ TEST(Encoding, Conversions) {
   }
 }
 
+// Converted a buffer at a time, whatever the buffer's size, a text comes out as converted whole,
+// no buffer overrun and none left empty before the end; its size is known before.
+TEST(Encoding, Utf16APieceAtATime) {
+  const std::string text = "0123456789abcdefghij ₹ \xF0\x9F\x98\x80" + kShree + "ASCII to the end.";
+  const std::string whole = enc::Utf8ToUtf16(text, enc::ByteOrder::kLittle);
+  EXPECT_EQ(enc::Utf16Size(text), whole.size());
+  for (const std::size_t room : {4, 5, 6, 7, 9, 34, 4096}) {
+    std::string pieces;
+    std::size_t at = 0;
+    while (at < text.size()) {
+      std::string buffer(room + 8, '#');
+      const std::size_t written =
+          enc::Utf8ToUtf16Into(text, at, buffer.data(), room, enc::ByteOrder::kLittle);
+      ASSERT_GT(written, 0u) << "room " << room << " at " << at;
+      ASSERT_LE(written, room) << "room " << room;
+      EXPECT_EQ(buffer.substr(room), std::string(8, '#')) << "room " << room;
+      pieces += buffer.substr(0, written);
+    }
+    EXPECT_EQ(pieces, whole) << "room " << room;
+  }
+  std::size_t at = 0;
+  char small[3];
+  EXPECT_EQ(enc::Utf8ToUtf16Into(text, at, small, sizeof small, enc::ByteOrder::kLittle), 0u);
+  for (const std::string_view bad : {"\xC3", "abc\xED\xA0\x80"}) {
+    EXPECT_THROW(enc::Utf16Size(bad), enc::Error) << bad;
+  }
+}
+
 TEST(Encoding, RepliesDecodeToCleanUtf8) {
   const std::string xml = "<E><N>" + kShree + "</N></E>";
   const std::string cut =

@@ -67,6 +67,22 @@ TEST(Exchange, EachQuerySendsItsExactRequest) {
   }
 }
 
+// A request larger than libcurl's largest upload buffer goes in several pieces, converted as they
+// go: every character arrives, those cut across the pieces' ends too.
+TEST(Exchange, ALargeRequestArrivesWhole) {
+  std::string text;
+  for (int i = 0; text.size() < 5'000'000; ++i) {
+    text += "<N>Item " + std::to_string(i) + (i % 3 == 0 ? " ₹ नग" : "") +
+            (i % 7 == 0 ? " \xF0\x9F\x98\x80" : "") + "</N>";
+  }
+  auto server = RawServer::Replying(RawServer::HttpReply(200, ""));
+  modTally::Exchange(server.url(), std::string_view(text));
+  ASSERT_EQ(server.requests().size(), 1u);
+  const std::string body = lirvo::test::BodyOf(server.requests()[0]);
+  EXPECT_EQ(body.size(), Utf16Le(text).size());
+  EXPECT_TRUE(body == Utf16Le(text));  // not EXPECT_EQ: a difference would print megabytes
+}
+
 TEST(Exchange, NonAsciiTextTravelsAsUtf16AndBadTextOrSettingIsRefusedUnsent) {
   auto server = RawServer::Replying(RawServer::HttpReply(200, ""));
   modTally::Exchange(server.url(), std::string_view("<N>₹ नग</N>"));

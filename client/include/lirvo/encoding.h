@@ -40,6 +40,16 @@ inline bool IsValidUtf8(std::string_view text) {
 // UTF-8.
 std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order);
 
+// The size in bytes of `utf8` in UTF-16. Throws Error on invalid UTF-8, as Utf8ToUtf16 does.
+std::size_t Utf16Size(std::string_view utf8);
+
+// Converts the characters of `utf8` from `at` into `out` (room for `room` bytes) as Utf8ToUtf16
+// does, as many whole characters as surely fit (at least one while `room` is 4 or more, none
+// below), advancing `at` past them; returns how many bytes it wrote. For a text sent a buffer at a
+// time without being converted whole first. Throws Error on invalid UTF-8.
+std::size_t Utf8ToUtf16Into(std::string_view utf8, std::size_t& at, char* out, std::size_t room,
+                            ByteOrder order);
+
 // UTF-16 bytes (without a mark) to UTF-8. Throws Error on an odd number of bytes, a pair cut off
 // at the end, or a lone surrogate.
 std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order);
