@@ -1,5 +1,7 @@
 // The local checks of a document: what makes a voucher the server accepts, checked before anything
 // is sent, each failure naming the voucher, the line and the column.
+#include <algorithm>
+
 #include <lirvo/text.h>
 
 #include "internal.h"
@@ -120,24 +122,25 @@ Problem UnknownType(std::string_view voucher_id, std::string_view voucher_type) 
 
 std::optional<std::string> SourceDate(std::string_view text) {
   text = text::Trim(text);
-  std::string digits;
-  if (text.size() == 8 && IsDigits(text)) {
-    digits = text;
+  // Gathered in place, without a string for each part: every document's date is read so, more
+  // than once.
+  char gathered[8];
+  if (text.size() == 8) {
+    std::copy(text.begin(), text.end(), gathered);
   } else if (text.size() >= 10 && text[4] == '-' && text[7] == '-' &&
              (text.size() == 10 || text[10] == ' ' || text[10] == 'T')) {
-    digits = std::string(text.substr(0, 4)) + std::string(text.substr(5, 2)) +
-             std::string(text.substr(8, 2));
-    if (!IsDigits(digits)) {
-      return std::nullopt;
-    }
+    std::copy(text.begin(), text.begin() + 4, gathered);
+    std::copy(text.begin() + 5, text.begin() + 7, gathered + 4);
+    std::copy(text.begin() + 8, text.begin() + 10, gathered + 6);
   } else {
     return std::nullopt;
   }
-  if (!IsCalendarDate(Number(digits.substr(0, 4)), Number(digits.substr(4, 2)),
-                      Number(digits.substr(6, 2)))) {
+  const std::string_view digits(gathered, sizeof gathered);
+  if (!IsDigits(digits) || !IsCalendarDate(Number(digits.substr(0, 4)), Number(digits.substr(4, 2)),
+                                           Number(digits.substr(6, 2)))) {
     return std::nullopt;
   }
-  return digits;
+  return std::string(digits);
 }
 
 DocumentFailure::DocumentFailure(Problem problem)

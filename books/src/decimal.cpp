@@ -1,4 +1,7 @@
 // Exact decimal numbers for amounts, quantities and rates.
+#include <algorithm>
+#include <charconv>
+
 #include <lirvo/text.h>
 
 #include "internal.h"
@@ -70,12 +73,15 @@ std::optional<Decimal> LeadingDecimal(std::string_view text, std::string_view* r
 }
 
 void AppendDecimal(std::string& out, Decimal value) {
+  // Written into a buffer and appended once: this runs for every number of every message.
   std::int64_t micros = value.micros;
+  char text[32];
+  char* end = text;
   if (micros < 0) {
-    out += '-';
+    *end++ = '-';
     micros = -micros;
   }
-  out += std::to_string(micros / 1'000'000);
+  end = std::to_chars(end, text + sizeof text, micros / 1'000'000).ptr;
   std::int64_t fraction = micros % 1'000'000;
   if (fraction != 0) {
     char digits[7] = "000000";
@@ -86,9 +92,10 @@ void AppendDecimal(std::string& out, Decimal value) {
     while (digits[length - 1] == '0') {
       --length;
     }
-    out += '.';
-    out.append(digits, length);
+    *end++ = '.';
+    end = std::copy(digits, digits + length, end);
   }
+  out.append(text, static_cast<std::size_t>(end - text));
 }
 
 std::string DecimalText(Decimal value) {

@@ -262,8 +262,9 @@ TEST(DocumentChecks, EachFaultIsNamedByVoucherLineAndColumn) {
 TEST(DocumentChecks, SourceDates) {
   EXPECT_EQ(lirvo::books::SourceDate("20240229"), "20240229");
   EXPECT_EQ(lirvo::books::SourceDate(" 2025-04-01 00:00:00"), "20250401");
+  EXPECT_EQ(lirvo::books::SourceDate("2025-03-31T23:59"), "20250331");
   for (const char* bad : {"20230229", "20251301", "20250400", "2025-4-01", "2025/04/01", "1-Apr-25",
-                          "202504011", ""}) {
+                          "202504011", "", "2024a229", "2025-0x-01", "2025-04-01x", "20x5-04-01"}) {
     EXPECT_FALSE(lirvo::books::SourceDate(bad)) << bad;
   }
 }
