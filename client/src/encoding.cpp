@@ -1,5 +1,5 @@
 // UTF-8, UTF-16 and Windows-1252 conversions and the reply decoder. The conversions and the
-// decoder share their tables and the UTF-8 stepping, so they stay in one file of about 570 lines.
+// decoder share their tables and the UTF-8 stepping, so they stay in one file of about 610 lines.
 #include "lirvo/encoding.h"
 
 #include <endian.h>
