@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -92,33 +93,79 @@ bool Exists(const std::filesystem::path& path) {
   return std::filesystem::exists(path, error);
 }
 
-// How many of the fed journal's entries one statement records. Each statement costs SQLite a
-// set-up, a first seek and a tear-down whatever its rows, and the entries of a reply come by the
-// hundred: up to this many go in one statement.
-constexpr std::size_t kFedRowsAtOnce = 32;
+// How many of a reply's entries one statement records. Each statement costs SQLite a set-up, a
+// first seek and a tear-down whatever its rows, and the entries of a reply come by the hundred: up
+// to this many go in one statement.
+constexpr std::size_t kRowsAtOnce = 32;
 
-// The upsert of up to kFedRowsAtOnce entries of `fed`: ?1 to ?5 the server, company, outcome,
-// reason and time shared by all, then each entry's kind, key and digest. A slot whose kind is NULL
-// holds no entry. Entries are recorded in their order, so that of two with one key the later
-// stands. `in_books` leaves alone the entries the journal already holds as accepted, unchanged.
+// The VALUES of up to kRowsAtOnce entries of `columns` values each, numbered from ?6 on (?1 to ?5
+// are the server, company, outcome, reason and time shared by all). A slot whose first value is
+// NULL holds no entry: the WHERE skips it, and also tells SQLite that the ON CONFLICT that follows
+// is the upsert's, not a join's.
+std::string Slots(std::size_t columns) {
+  std::string sql = " FROM (VALUES";
+  for (std::size_t i = 0; i < kRowsAtOnce; ++i) {
+    for (std::size_t c = 0; c < columns; ++c) {
+      sql += (c == 0 ? (i == 0 ? "(?" : ", (?") : ", ?") + std::to_string(6 + columns * i + c);
+    }
+    sql += ")";
+  }
+  return sql + ") WHERE column1 IS NOT NULL";
+}
+
+// The upsert of up to kRowsAtOnce entries of `fed`, each its kind, key and digest. Entries are
+// recorded in their order, so that of two with one key the later stands. `in_books` leaves alone
+// the entries the journal already holds as accepted, unchanged.
 std::string FedUpsert(bool in_books) {
   std::string sql =
       "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
-      " SELECT ?1, ?2, column1, column2, column3, ?3, ?4, ?5 FROM (VALUES";
-  for (std::size_t i = 0; i < kFedRowsAtOnce; ++i) {
-    const std::size_t slot = 6 + 3 * i;
-    sql += (i == 0 ? "(?" : ", (?") + std::to_string(slot) + ", ?" + std::to_string(slot + 1) +
-           ", ?" + std::to_string(slot + 2) + ")";
-  }
-  // The WHERE also tells SQLite that ON CONFLICT is the upsert's, not a join's.
-  sql +=
-      ") WHERE column1 IS NOT NULL"
+      " SELECT ?1, ?2, column1, column2, column3, ?3, ?4, ?5" +
+      Slots(3) +
       " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
       " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
   if (in_books) {
     sql += " WHERE fed.outcome <> 'accepted' OR fed.digest <> excluded.digest";
   }
   return sql;
+}
+
+// The same for up to kRowsAtOnce vouchers, each its VoucherID and digest.
+std::string VouchersUpsert() {
+  return "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
+         " SELECT ?1, ?2, column1, column2, ?3, ?4, ?5" +
+         Slots(2) +
+         " ON CONFLICT(server, company, voucher_id) DO UPDATE SET digest=excluded.digest,"
+         " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
+}
+
+// The time a reply is recorded, once for all its entries: "2026-12-07T21:45:00Z".
+std::string RecordedNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  char recorded[32] = {};
+  std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&now, &utc));
+  return recorded;
+}
+
+// Runs `statement` (an upsert of Slots) for `entries`, kRowsAtOnce at each step, with the values
+// shared by all bound at ?1 to ?5 and `bind` binding an entry's own from the slot it is given. The
+// slots of the last step that no entry fills were left NULL by the step before (Run clears the
+// bindings) or were never bound.
+template <class Entry, class Bind>
+void UpsertSteps(sqlite::Statement& statement, std::span<const Entry> entries,
+                 const std::array<std::string_view, 5>& shared, int columns, const Bind& bind) {
+  for (std::size_t first = 0; first < entries.size(); first += kRowsAtOnce) {
+    for (int i = 0; i < 5; ++i) {
+      statement.BindUncopied(i + 1, shared[static_cast<std::size_t>(i)]);
+    }
+    int slot = 6;
+    for (const Entry& entry :
+         entries.subspan(first, std::min(kRowsAtOnce, entries.size() - first))) {
+      bind(slot, entry);
+      slot += columns;
+    }
+    statement.Run();
+  }
 }
 
 }  // namespace
@@ -216,12 +263,7 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
   if (!read_only) {
     record_fed_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(false));
     fed_in_books_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(true));
-    record_ = std::make_unique<sqlite::Statement>(
-        db_,
-        "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
-        " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"
-        " ON CONFLICT(server, company, voucher_id) DO UPDATE SET digest=excluded.digest,"
-        " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded");
+    record_ = std::make_unique<sqlite::Statement>(db_, VouchersUpsert());
   }
 }
 
@@ -270,37 +312,18 @@ void Journal::RecordInBooks() {
   holds_vouchers_ = true;
 }
 
-namespace {
-
-// The time a reply is recorded, once for all its vouchers: "2026-12-07T21:45:00Z".
-std::string RecordedNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  char recorded[32] = {};
-  std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&now, &utc));
-  return recorded;
-}
-
-}  // namespace
-
 void Journal::Record(std::span<const verify::SpooledRow> vouchers, bool accepted,
                      const std::string& reason) {
   if (!record_) {
     return;
   }
   const std::string recorded = RecordedNow();
-  const std::string_view outcome = accepted ? "accepted" : "rejected";
   sqlite::Transaction transaction(db_, "BEGIN IMMEDIATE");
-  for (const verify::SpooledRow& voucher : vouchers) {
-    record_->BindUncopied(1, server_)
-        .BindUncopied(2, company_)
-        .BindUncopied(3, *voucher.row.VoucherID)
-        .BindUncopied(4, voucher.digest)
-        .BindUncopied(5, outcome)
-        .BindUncopied(6, reason)
-        .BindUncopied(7, recorded)
-        .Run();
-  }
+  UpsertSteps(
+      *record_, vouchers, {server_, company_, accepted ? "accepted" : "rejected", reason, recorded},
+      2, [this](int slot, const verify::SpooledRow& voucher) {
+        record_->BindUncopied(slot, *voucher.row.VoucherID).BindUncopied(slot + 1, voucher.digest);
+      });
   transaction.Commit();
   holds_vouchers_ = true;
 }
@@ -323,29 +346,14 @@ namespace {
 void Upsert(sqlite::Database& db, sqlite::Statement& statement, const std::string& server,
             const std::string& company, std::span<const FedJournal::Entry> entries,
             std::string_view outcome, std::string_view reason) {
-  // The time once for the reply rather than once for each of its entries.
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  char recorded[32] = {};
-  std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&now, &utc));
+  const std::string recorded = RecordedNow();
   sqlite::Transaction transaction(db, "BEGIN IMMEDIATE");
-  for (std::size_t first = 0; first < entries.size(); first += kFedRowsAtOnce) {
-    statement.BindUncopied(1, server)
-        .BindUncopied(2, company)
-        .BindUncopied(3, outcome)
-        .BindUncopied(4, reason)
-        .BindUncopied(5, recorded);
-    const std::span<const FedJournal::Entry> step =
-        entries.subspan(first, std::min(kFedRowsAtOnce, entries.size() - first));
-    int slot = 6;
-    for (const FedJournal::Entry& entry : step) {
-      statement.BindUncopied(slot, entry.kind)
-          .BindUncopied(slot + 1, entry.key)
-          .BindUncopied(slot + 2, entry.digest);
-      slot += 3;
-    }
-    statement.Run();
-  }
+  UpsertSteps(statement, entries, {server, company, outcome, reason, recorded}, 3,
+              [&statement](int slot, const FedJournal::Entry& entry) {
+                statement.BindUncopied(slot, entry.kind)
+                    .BindUncopied(slot + 1, entry.key)
+                    .BindUncopied(slot + 2, entry.digest);
+              });
   transaction.Commit();
 }
 

@@ -65,7 +65,14 @@ bool Poster::Part(const Batch& batch, std::size_t begin, std::size_t end, bool s
   if (Interrupted()) {
     return false;
   }
-  body_ = head_;
+  // The request in one allocation, its size known: a batch's messages run to megabytes.
+  std::size_t size = head_.size() + modTally::kImportRequestTail.size();
+  for (std::size_t i = begin; i < end; ++i) {
+    size += batch.messages[i].size();
+  }
+  body_.clear();
+  body_.reserve(size);
+  body_ += head_;
   for (std::size_t i = begin; i < end; ++i) {
     body_ += batch.messages[i];
   }
