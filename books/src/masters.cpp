@@ -157,31 +157,6 @@ std::string CreateMessage(const MasterRecord& record) {
                     record);
 }
 
-std::string CreateRequest(const std::string& company, const MasterRecord& record) {
-  struct Build {
-    const std::string& company;
-    std::string operator()(const modTallyIm::UnitMaster& m) const {
-      return modTallyIm::BuildUnit(company, m, "Create");
-    }
-    std::string operator()(const modTallyIm::GodownMaster& m) const {
-      return modTallyIm::BuildGodown(company, m, "Create");
-    }
-    std::string operator()(const modTallyIm::GroupMaster& m) const {
-      return modTallyIm::BuildGroup(company, m, "Create");
-    }
-    std::string operator()(const modTallyIm::LedgerMaster& m) const {
-      return modTallyIm::BuildLedger(company, m, "Create");
-    }
-    std::string operator()(const modTallyIm::StockGroupMaster& m) const {
-      return modTallyIm::BuildStockGroup(company, m, "Create");
-    }
-    std::string operator()(const modTallyIm::StockItemMaster& m) const {
-      return modTallyIm::BuildStockItem(company, m, "Create");
-    }
-  };
-  return std::visit(Build{company}, record);
-}
-
 bool IsPredefined(const MasterRef& master) {
   switch (master.kind) {
     case MasterKind::kLedgerGroup:

@@ -36,8 +36,8 @@ TEST(SourceMasters, EachTableGoesThroughItsBuilder) {
     ASSERT_TRUE(kind);
     const auto record = lirvo::books::MasterFromRow(*kind, c.row);
     EXPECT_EQ(lirvo::books::KindOf(record), *kind);
-    const std::string request = lirvo::books::CreateRequest("Acme", record);
-    EXPECT_NE(request.find(c.element), std::string::npos) << request;
+    const std::string message = lirvo::books::CreateMessage(record);
+    EXPECT_NE(message.find(c.element), std::string::npos) << message;
   }
   EXPECT_FALSE(lirvo::books::KindOfTable("Vouchers"));
   EXPECT_EQ(lirvo::books::KindOfKindName("stock-items"), MasterKind::kStockItem);

@@ -57,12 +57,8 @@ MasterRecord MasterFromRow(MasterKind kind, const SourceRow& row);
 MasterKind KindOf(const MasterRecord& record);
 const std::string& NameOf(const MasterRecord& record);
 
-// The whole "Import Data" request that creates `record` in `company`, built by the master builders
-// (modTallyIm). Throws modTally::Failure as they do.
-std::string CreateRequest(const std::string& company, const MasterRecord& record);
-
-// The TALLYMESSAGE that creates `record`, as CreateRequest's request holds it: what a request of
-// several masters holds one of. Throws modTally::Failure as the builders do.
+// The TALLYMESSAGE that creates `record`, as the master builders (modTallyIm) write it in their
+// request: what a request of several masters holds one of. Throws modTally::Failure as they do.
 std::string CreateMessage(const MasterRecord& record);
 
 // A master by kind and name.
