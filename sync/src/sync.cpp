@@ -123,6 +123,7 @@ class SyncRun {
   bool Read(std::future<detail::HeldMasters>& preflight);
   // Whether the row is to be sent.
   bool Decide(const verify::CheckedRow& checked);
+  bool ToSend(long number);
   void Send(const std::vector<Missing>& missing);
   // Each returns false when interrupted.
   bool SendMasters(Poster& poster, const std::vector<Missing>& missing);
@@ -209,6 +210,13 @@ bool SyncRun::Read(std::future<detail::HeldMasters>& preflight) {
 bool SyncRun::Decide(const verify::CheckedRow& checked) {
   const SalesRow& row = checked.row;
   const std::string& id = *row.VoucherID;
+  if (summary_.books_checked && checked.missing) {
+    // Sent whatever the journal says, so its message is built once, when sent (the local checks
+    // accepted the row, and a row they accept can be built).
+    const std::optional<detail::Journal::Entry> entry = journal_.Find(id);
+    summary_.missing_in_books += entry && entry->accepted ? 1 : 0;
+    return ToSend(checked.number);
+  }
   message_.clear();
   try {
     AppendSalesVoucherMessage(message_, row, VoucherForm::kInvoice);
@@ -217,7 +225,7 @@ bool SyncRun::Decide(const verify::CheckedRow& checked) {
     return false;
   }
   const std::string digest = Digest(message_);
-  if (summary_.books_checked && !checked.missing && checked.differences.empty()) {
+  if (summary_.books_checked && checked.differences.empty()) {
     // In the books as in the source: the journal learns it where it says otherwise.
     journal_.NoteInBooks(id, digest);
     ++summary_.unchanged;
@@ -225,24 +233,23 @@ bool SyncRun::Decide(const verify::CheckedRow& checked) {
   }
   const std::optional<detail::Journal::Entry> entry = journal_.Find(id);
   const bool accepted_as_is = entry && entry->accepted && entry->digest == digest;
-  bool send = false;
   if (!summary_.books_checked) {
-    send = !accepted_as_is;
-  } else if (checked.missing) {
-    send = true;
-    summary_.missing_in_books += entry && entry->accepted ? 1 : 0;
-  } else if (options_.overwrite || (entry && entry->accepted && !accepted_as_is)) {
+    if (accepted_as_is) {
+      ++summary_.unchanged;
+      return false;
+    }
+    return ToSend(checked.number);
+  }
+  if (options_.overwrite || (entry && entry->accepted && !accepted_as_is)) {
     // Overwritten on request, or changed in the source since the books took it.
-    send = true;
-  } else {
-    Reject({id, checked.number, Differences(checked.differences), false, true});
-    return false;
+    return ToSend(checked.number);
   }
-  if (!send) {
-    ++summary_.unchanged;
-    return false;
-  }
-  run_.ToSend(checked.number, digest);
+  Reject({id, checked.number, Differences(checked.differences), false, true});
+  return false;
+}
+
+bool SyncRun::ToSend(long number) {
+  run_.ToSend(number);
   ++to_send_;
   return true;
 }
@@ -355,17 +362,18 @@ bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
   Show(SyncPhase::kVouchers, 0, to_send_);
   long after = 0;
   for (;;) {
-    const std::vector<verify::SpooledRow> batch = run_.ToSendAfter(after, options_.batch);
+    std::vector<verify::SpooledRow> batch = run_.ToSendAfter(after, options_.batch);
     if (batch.empty()) {
       return true;
     }
     after = batch.back().number;
-    // The messages again, as they were when checked; their strings are reused from batch to
-    // batch.
+    // The messages, each with the digest the journal records; their strings are reused from
+    // batch to batch.
     messages_.resize(std::max(messages_.size(), batch.size()));
     for (std::size_t i = 0; i < batch.size(); ++i) {
       messages_[i].clear();
       AppendSalesVoucherMessage(messages_[i], batch[i].row, VoucherForm::kInvoice);
+      batch[i].digest = Digest(messages_[i]);
     }
     const auto label = [&batch](std::size_t i) {
       return "voucher \"" + *batch[i].row.VoucherID + "\" (row " + std::to_string(batch[i].number) +

@@ -49,6 +49,7 @@ std::string Describe(const BooksVoucher& voucher) {
   return text;
 }
 
+// Spool::AddMissing writes the same text in SQL, for the rows of a range the books lack whole.
 std::string DescribeRow(const SalesRow& row) {
   return "dated " + Plain(row.VoucherDate) + ", party " + Plain(row.PartyName) + ", amount " +
          Plain(row.Amount);
@@ -166,6 +167,14 @@ void Run::CompareReply(const Range& range, const modTally::Reply& reply) {
     }
   }
   sqlite::Transaction comparing = spool_.Begin();
+  if (vouchers.empty()) {
+    // The books hold none of the range (as on a first sync): every row of it is missing, noted
+    // by the spool in one statement.
+    compared_ += spool_.AddMissing(range.from, range.to);
+    comparing.Commit();
+    Show(SyncPhase::kComparing, compared_, to_compare_);
+    return;
+  }
   spool_.ForEachRow(range.from, range.to, [&](long number, const SalesRow& row) {
     const auto found = by_remote_id.find(*row.VoucherID);
     if (found == by_remote_id.end()) {

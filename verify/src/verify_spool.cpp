@@ -1,5 +1,7 @@
 #include <lirvo/verify/spool.h>
 
+#include <algorithm>
+
 #include <lirvo/modTally.h>
 #include <lirvo/verify/sales_fields.h>
 
@@ -20,7 +22,6 @@ CREATE INDEX findings_by_row ON findings(row);
 CREATE TABLE elsewhere(voucher_id TEXT PRIMARY KEY, row INTEGER NOT NULL, date TEXT NOT NULL);
 CREATE TABLE elsewhere_fields(voucher_id TEXT NOT NULL, field TEXT NOT NULL, source TEXT NOT NULL,
   books TEXT NOT NULL);
-CREATE TABLE to_send(row INTEGER PRIMARY KEY, digest TEXT NOT NULL);
 )sql";
 
 // The row read back from columns 1.. of `query` (column 0 is the row number).
@@ -171,6 +172,17 @@ void Spool::AddFinding(long row, const std::string& voucher_id, Outcome outcome,
       .Run();
 }
 
+long Spool::AddMissing(const std::string& from, const std::string& to) {
+  static_assert(static_cast<int>(Outcome::kMissing) == 0);
+  sqlite::Statement& insert = db_.Query(
+      "INSERT INTO findings(row, voucher_id, outcome, field, source, books)"
+      " SELECT row, voucher_id, 0, '', 'dated ' || ifnull(date, '') || ', party ' ||"
+      " ifnull(party, '') || ', amount ' || ifnull(amount, ''), '' FROM source"
+      " WHERE rejected IS NULL AND date BETWEEN ?1 AND ?2");
+  insert.Bind(1, from).Bind(2, to).Run();
+  return static_cast<long>(db_.Changes());
+}
+
 bool Spool::NoteElsewhere(const std::string& voucher_id, long row, const std::string& date) {
   db_.Query("INSERT OR IGNORE INTO elsewhere(voucher_id, row, date) VALUES(?1, ?2, ?3)")
       .Bind(1, voucher_id)
@@ -254,22 +266,42 @@ void Spool::ForEachChecked(const std::function<void(const CheckedRow&)>& each) {
   }
 }
 
-void Spool::ToSend(long number, std::string_view digest) {
-  db_.Query("INSERT INTO to_send(row, digest) VALUES(?1, ?2)")
-      .Bind(1, std::int64_t{number})
-      .BindUncopied(2, digest)
-      .Run();
+void Spool::ToSend(long number) {
+  const auto at = static_cast<std::size_t>(number);
+  if (at >= to_send_.size()) {
+    to_send_.resize(std::max(at + 1, to_send_.size() * 2));
+  }
+  to_send_[at] = true;
 }
 
 std::vector<SpooledRow> Spool::ToSendAfter(long after, int limit) {
-  sqlite::Statement& rows = db_.Query(
-      "SELECT t.row, s.voucher_id, s.date, s.ref, s.party, s.sales, s.tax, s.item, s.unit, s.qty,"
-      " s.rate, s.amount, s.taxper, t.digest FROM to_send t JOIN source s ON s.row = t.row"
-      " WHERE t.row > ?1 ORDER BY t.row LIMIT ?2");
-  rows.Bind(1, std::int64_t{after}).Bind(2, std::int64_t{limit});
   std::vector<SpooledRow> found;
+  std::size_t first = static_cast<std::size_t>(std::max(after, 0L)) + 1;
+  std::size_t last = 0;
+  std::size_t count = 0;
+  for (std::size_t at = first; at < to_send_.size() && count < static_cast<std::size_t>(limit);
+       ++at) {
+    if (to_send_[at]) {
+      first = count == 0 ? at : first;
+      last = at;
+      ++count;
+    }
+  }
+  if (count == 0) {
+    return found;
+  }
+  // The rows of a batch lie between its first and its last: one read in row order, the rows not
+  // to send passed over. Batches follow one another, so the table is read once in all.
+  sqlite::Statement& rows = db_.Query(
+      "SELECT row, voucher_id, date, ref, party, sales, tax, item, unit, qty, rate, amount, taxper"
+      " FROM source WHERE row BETWEEN ?1 AND ?2");
+  rows.Bind(1, static_cast<std::int64_t>(first)).Bind(2, static_cast<std::int64_t>(last));
+  found.reserve(count);
   while (rows.Step()) {
-    found.push_back({static_cast<long>(rows.Int(0)), RowOf(rows), std::nullopt, rows.Text(13)});
+    const auto number = static_cast<std::size_t>(rows.Int(0));
+    if (to_send_[number]) {
+      found.push_back({static_cast<long>(number), RowOf(rows), std::nullopt, {}});
+    }
   }
   rows.Reset();
   return found;

@@ -80,7 +80,7 @@ class Run {
   void ForEachRefused(const std::function<void(const Finding&)>& each);
   void ForEachChecked(const std::function<void(const CheckedRow&)>& each);
   // The sync's rows to send, noted as they are decided and read back in row order (see Spool).
-  void ToSend(long number, std::string_view digest) { spool_.ToSend(number, digest); }
+  void ToSend(long number) { spool_.ToSend(number); }
   std::vector<SpooledRow> ToSendAfter(long after, int limit) {
     return spool_.ToSendAfter(after, limit);
   }

@@ -22,7 +22,7 @@ struct SpooledRow {
   long number = 0;  // the row number in the table
   books::SalesRow row;
   std::optional<std::string> rejected;  // why the local checks refuse it
-  std::string digest;                   // of its message, when the sync is to send it
+  std::string digest;                   // of its message, once the sync has built it
 };
 
 // An accepted row and what the comparison with the books found for it.
@@ -62,6 +62,9 @@ class Spool {
 
   void AddFinding(long row, const std::string& voucher_id, Outcome outcome, std::string_view field,
                   std::string_view source, std::string_view books);
+  // Notes every accepted row dated `from` to `to` as missing in the books, described as
+  // DescribeRow does; how many there were.
+  long AddMissing(const std::string& from, const std::string& to);
   // Notes that the books hold `voucher_id` (of row `row`) dated `date`, outside its row's range;
   // false when it was noted before.
   bool NoteElsewhere(const std::string& voucher_id, long row, const std::string& date);
@@ -73,10 +76,9 @@ class Spool {
   // The accepted rows in row order with their findings.
   void ForEachChecked(const std::function<void(const CheckedRow&)>& each);
 
-  // The sync's rows to send: each noted with the digest of its message (the message itself is
-  // many times larger than the row, and is built again, identically, when sent), then read back
-  // in row order, up to `limit` after row `after`.
-  void ToSend(long number, std::string_view digest);
+  // The sync's rows to send: each noted by its number, then read back in row order, up to `limit`
+  // after row `after` (their messages are built when sent).
+  void ToSend(long number);
   std::vector<SpooledRow> ToSendAfter(long after, int limit);
 
   long CountFindings(Outcome outcome);
@@ -99,6 +101,9 @@ class Spool {
   // and for a few others, so memory stays flat whatever the table's size; a "maybe" is settled by
   // the query.
   std::vector<std::uint64_t> accepted_filter_ = std::vector<std::uint64_t>(std::size_t{1} << 17);
+  // The rows to send, a bit each by row number: an eighth of a byte a row, where a table of them
+  // cost a B-tree insert a row and a join to read back.
+  std::vector<bool> to_send_;
 };
 
 }  // namespace lirvo::verify
