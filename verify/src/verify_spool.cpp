@@ -15,7 +15,6 @@ constexpr const char* kSchema = R"sql(
 CREATE TABLE source(row INTEGER PRIMARY KEY, voucher_id TEXT, date TEXT, ref TEXT, party TEXT,
   sales TEXT, tax TEXT, item TEXT, unit TEXT, qty TEXT, rate TEXT, amount TEXT, taxper TEXT,
   rejected TEXT);
-CREATE INDEX source_by_id ON source(voucher_id);
 CREATE TABLE findings(seq INTEGER PRIMARY KEY, row INTEGER NOT NULL, voucher_id TEXT NOT NULL,
   outcome INTEGER NOT NULL, field TEXT NOT NULL, source TEXT NOT NULL, books TEXT NOT NULL);
 CREATE INDEX findings_by_row ON findings(row);
@@ -96,6 +95,7 @@ std::optional<long> Spool::FirstAccepted(const std::string& voucher_id) {
   if (!MaybeAccepted(voucher_id)) {
     return std::nullopt;
   }
+  IndexIds();
   sqlite::Statement& first =
       db_.Query("SELECT row FROM source WHERE voucher_id = ?1 AND rejected IS NULL LIMIT 1");
   first.Bind(1, voucher_id);
@@ -144,7 +144,15 @@ void Spool::ForEachRow(const std::string& from, const std::string& to,
   rows.Reset();
 }
 
+void Spool::IndexIds() {
+  if (!indexed_by_id_) {
+    db_.Execute("CREATE INDEX source_by_id ON source(voucher_id)");
+    indexed_by_id_ = true;
+  }
+}
+
 std::optional<SpooledRow> Spool::ById(const std::string& voucher_id) {
+  IndexIds();
   sqlite::Statement& by_id = db_.Query(
       "SELECT row, voucher_id, date, ref, party, sales, tax, item, unit, qty, rate, amount, taxper"
       ", rejected FROM source WHERE voucher_id = ?1 ORDER BY "
@@ -173,14 +181,41 @@ void Spool::AddFinding(long row, const std::string& voucher_id, Outcome outcome,
 }
 
 long Spool::AddMissing(const std::string& from, const std::string& to) {
+  sqlite::Statement& count =
+      db_.Query("SELECT count(*) FROM source WHERE rejected IS NULL AND date BETWEEN ?1 AND ?2");
+  count.Bind(1, from).Bind(2, to).Step();
+  const auto rows = static_cast<long>(count.Int(0));
+  count.Reset();
+  // Kept in order of their first day (the walk notes them so, as a rule).
+  const std::pair<std::string, std::string> range(from, to);
+  missing_ranges_.insert(std::upper_bound(missing_ranges_.begin(), missing_ranges_.end(), range),
+                         range);
+  return rows;
+}
+
+bool Spool::InMissingRange(const std::string& date) const {
+  // The ranges do not overlap: the last that starts on or before `date`.
+  const auto after = std::upper_bound(
+      missing_ranges_.begin(), missing_ranges_.end(), date,
+      [](const std::string& day, const std::pair<std::string, std::string>& range) {
+        return day < range.first;
+      });
+  return after != missing_ranges_.begin() && date <= std::prev(after)->second;
+}
+
+void Spool::WriteMissing() {
   static_assert(static_cast<int>(Outcome::kMissing) == 0);
-  sqlite::Statement& insert = db_.Query(
-      "INSERT INTO findings(row, voucher_id, outcome, field, source, books)"
-      " SELECT row, voucher_id, 0, '', 'dated ' || ifnull(date, '') || ', party ' ||"
-      " ifnull(party, '') || ', amount ' || ifnull(amount, ''), '' FROM source"
-      " WHERE rejected IS NULL AND date BETWEEN ?1 AND ?2");
-  insert.Bind(1, from).Bind(2, to).Run();
-  return static_cast<long>(db_.Changes());
+  for (const auto& [from, to] : missing_ranges_) {
+    db_.Query(
+           "INSERT INTO findings(row, voucher_id, outcome, field, source, books)"
+           " SELECT row, voucher_id, 0, '', 'dated ' || ifnull(date, '') || ', party ' ||"
+           " ifnull(party, '') || ', amount ' || ifnull(amount, ''), '' FROM source"
+           " WHERE rejected IS NULL AND date BETWEEN ?1 AND ?2")
+        .Bind(1, from)
+        .Bind(2, to)
+        .Run();
+  }
+  missing_ranges_.clear();
 }
 
 bool Spool::NoteElsewhere(const std::string& voucher_id, long row, const std::string& date) {
@@ -209,6 +244,7 @@ void Spool::SettleElsewhere() {
   if (none) {
     return;
   }
+  WriteMissing();
   // The findings by VoucherID are needed only here, and only when a voucher was found elsewhere:
   // indexed once, at the end, rather than kept up for every finding of the run.
   db_.Execute(R"sql(
@@ -248,7 +284,7 @@ void Spool::ForEachChecked(const std::function<void(const CheckedRow&)>& each) {
       }
       checked.number = number;
       checked.row = RowOf(rows);
-      checked.missing = false;
+      checked.missing = !missing_ranges_.empty() && InMissingRange(*checked.row.VoucherDate);
       checked.differences.clear();
       pending = true;
     }
@@ -317,15 +353,20 @@ long Spool::Count(std::string_view sql, Outcome outcome) {
 }
 
 long Spool::CountFindings(Outcome outcome) {
+  WriteMissing();
   return Count("SELECT count(*) FROM findings WHERE outcome = ?1", outcome);
 }
 
 long Spool::CountRows(Outcome outcome) {
+  WriteMissing();
   return Count("SELECT count(DISTINCT row) FROM findings WHERE outcome = ?1", outcome);
 }
 
 void Spool::ForEachFinding(const std::function<void(const Finding&)>& each,
                            std::optional<Outcome> only) {
+  if (only != Outcome::kNotExpected) {
+    WriteMissing();
+  }
   sqlite::Statement& all = db_.Query(
       "SELECT row, voucher_id, outcome, field, source, books FROM findings "
       "WHERE ?1 IS NULL OR outcome = ?1 ORDER BY row = 0, row, seq");

@@ -63,7 +63,9 @@ class Spool {
   void AddFinding(long row, const std::string& voucher_id, Outcome outcome, std::string_view field,
                   std::string_view source, std::string_view books);
   // Notes every accepted row dated `from` to `to` as missing in the books, described as
-  // DescribeRow does; how many there were.
+  // DescribeRow does; how many there were. The ranges must not overlap. Their findings are
+  // written only when read as findings (counted, handed out or settled): the sync asks only
+  // whether each row is missing, which the ranges tell.
   long AddMissing(const std::string& from, const std::string& to);
   // Notes that the books hold `voucher_id` (of row `row`) dated `date`, outside its row's range;
   // false when it was noted before.
@@ -91,6 +93,12 @@ class Spool {
 
  private:
   long Count(std::string_view sql, Outcome outcome);
+  bool InMissingRange(const std::string& date) const;
+  // Writes the findings of the ranges noted by AddMissing.
+  void WriteMissing();
+  // Indexes the rows by VoucherID when first looked up so: most runs never do, and the index
+  // would cost nearly as much as the row to keep up.
+  void IndexIds();
   // The filter of the accepted VoucherIDs, which spares FirstAccepted its query for an ID seen
   // for the first time, as nearly every one is.
   void NoteAccepted(std::string_view voucher_id);
@@ -104,6 +112,8 @@ class Spool {
   // The rows to send, a bit each by row number: an eighth of a byte a row, where a table of them
   // cost a B-tree insert a row and a join to read back.
   std::vector<bool> to_send_;
+  bool indexed_by_id_ = false;
+  std::vector<std::pair<std::string, std::string>> missing_ranges_;  // not yet written
 };
 
 }  // namespace lirvo::verify
