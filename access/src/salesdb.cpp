@@ -203,23 +203,28 @@ std::vector<std::string> Recordset::FieldNames() const {
   return state_->names;
 }
 
-const FieldValue& Recordset::Field(std::string_view name) const {
+std::size_t Recordset::FieldIndex(std::string_view name) const {
   const State& s = *state_;
-  std::size_t index = s.names.size();
   for (std::size_t i = 0; i < s.names.size(); ++i) {
     if (lirvo::text::EqualsNoCase(s.names[i], name)) {
-      index = i;
-      break;
+      return i;
     }
   }
-  const auto place = [&s] { return "table " + Quoted(s.table) + " of " + s.handle->path.string(); };
-  if (index == s.names.size()) {
-    throw Failure(FailureNumber::kDatabase,
-                  place() + " has no column " + Quoted(name) +
-                      (s.distinct ? " in the result of " + Quoted(s.statement) : std::string()));
-  }
+  throw Failure(FailureNumber::kDatabase,
+                "table " + Quoted(s.table) + " of " + s.handle->path.string() + " has no column " +
+                    Quoted(name) +
+                    (s.distinct ? " in the result of " + Quoted(s.statement) : std::string()));
+}
+
+const FieldValue& Recordset::Field(std::string_view name) const {
+  return Field(FieldIndex(name));
+}
+
+const FieldValue& Recordset::Field(std::size_t index) const {
+  const State& s = *state_;
   if (s.unreadable[index]) {
-    throw Failure(FailureNumber::kValue, "column " + Quoted(s.names[index]) + " of " + place() +
+    throw Failure(FailureNumber::kValue, "column " + Quoted(s.names[index]) + " of table " +
+                                             Quoted(s.table) + " of " + s.handle->path.string() +
                                              " holds " + *s.unreadable[index] +
                                              ", which have no text form");
   }

@@ -108,7 +108,10 @@ bool SalesSource::Next() {
     if (rows_->AtEnd()) {
       return false;
     }
-    row_ = ReadSalesRow(*rows_);
+    if (!columns_) {
+      columns_ = SalesColumnsOf(*rows_);
+    }
+    ReadSalesRow(*rows_, *columns_, row_);
   } catch (const Failure& failure) {
     throw Failure(failure, "cannot read row " + std::to_string(number_ + 1) + " of " + kTable +
                                " in " + path_.string() + ": " + failure.description());

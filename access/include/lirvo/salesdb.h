@@ -89,6 +89,10 @@ class Recordset {
   // when the result has no such column (kDatabase), when there is no current row (kDatabase), or
   // when the column's type has no text form (kValue, e.g. an OLE object).
   const FieldValue& Field(std::string_view name) const;
+  // The same by the column's place, as FieldIndex gives it (for a column read on every row).
+  const FieldValue& Field(std::size_t index) const;
+  // The place of column `name` (case-insensitive); throws as Field does when there is none.
+  std::size_t FieldIndex(std::string_view name) const;
   // The number of the current row in the result, from 1; past the end one more than the rows.
   long RowNumber() const;
   // Moves to the next row. Throws modTally::Failure when already at the end, and (kDatabase)

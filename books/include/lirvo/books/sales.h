@@ -2,6 +2,8 @@
 // another source; its local checks, its figures, and the request it becomes.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -36,6 +38,11 @@ struct SalesRow {
 // The current row of `rows` ("Select * from SalesMst"). Throws modTally::Failure when a column
 // is missing or there is no current row.
 SalesRow ReadSalesRow(const access::Recordset& rows);
+// The same for a row after row: the columns' places looked up once (SalesColumnsOf), the values
+// read into `row`, whose strings keep their room.
+using SalesColumns = std::array<std::size_t, 12>;
+SalesColumns SalesColumnsOf(const access::Recordset& rows);
+void ReadSalesRow(const access::Recordset& rows, const SalesColumns& at, SalesRow& row);
 
 // The number a text starts with: blanks, tabs and line feeds are ignored anywhere, then the
 // longest leading decimal number (sign, digits, one period, exponent) is taken; 0 when there is
@@ -115,6 +122,7 @@ class SalesSource {
  private:
   std::filesystem::path path_;
   std::unique_ptr<access::Recordset> rows_;
+  std::optional<SalesColumns> columns_;  // of rows_, looked up on the first row
   std::optional<SalesRows> other_;
   SalesRow row_;
   long number_ = 0;
