@@ -54,6 +54,17 @@ std::string TrimFraction(std::string text) {
   return text;
 }
 
+// Appends `value` in exactly `digits` decimal digits, zeros first (`value` must fit): a row has
+// several of these, and snprintf cost more than the rest of its cell.
+void AppendDigits(std::string& text, unsigned value, int digits) {
+  char buffer[10];
+  for (int i = digits - 1; i >= 0; --i) {
+    buffer[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  text.append(buffer, static_cast<std::size_t>(digits));
+}
+
 // Currency is a 64-bit integer count of ten-thousandths.
 std::string MoneyText(std::int64_t raw) {
   const bool negative = raw < 0;
@@ -61,17 +72,26 @@ std::string MoneyText(std::int64_t raw) {
       negative ? 0 - static_cast<std::uint64_t>(raw) : static_cast<std::uint64_t>(raw);
   std::string text = negative ? "-" : "";
   text += std::to_string(magnitude / 10000);
-  char fraction[8];
-  std::snprintf(fraction, sizeof fraction, ".%04u", static_cast<unsigned>(magnitude % 10000));
-  return TrimFraction(text + fraction);
+  text += '.';
+  AppendDigits(text, static_cast<unsigned>(magnitude % 10000), 4);
+  return TrimFraction(std::move(text));
 }
 
 std::string DateText(double stored) {
   std::tm parts{};
   mdb_date_to_tm(stored, &parts);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d%02d%02d", parts.tm_year + 1900, parts.tm_mon + 1,
-                parts.tm_mday);
+  const int year = parts.tm_year + 1900;
+  const int month = parts.tm_mon + 1;
+  const int day = parts.tm_mday;
+  if (year < 0 || year > 9999 || month < 0 || month > 99 || day < 0 || day > 99) {
+    char text[32];  // what no calendar date gives: written as it comes
+    std::snprintf(text, sizeof text, "%04d%02d%02d", year, month, day);
+    return text;
+  }
+  std::string text;
+  AppendDigits(text, static_cast<unsigned>(year), 4);
+  AppendDigits(text, static_cast<unsigned>(month), 2);
+  AppendDigits(text, static_cast<unsigned>(day), 2);
   return text;
 }
 
