@@ -163,6 +163,7 @@ class Spool {
   // for EachOrphan, whether spooled or not, and the rows of no type for EachUnknown. False when
   // the rows turned out not to be in the order of their VoucherIDs although the lines are: nothing
   // of them is kept, and the caller calls IndexRuns and gives them again from the first.
+  // Long: one pass over Vouchers, each row matched with its lines and spooled or noted.
   template <class Take>
   bool AddVouchers(source::Rows& rows, bool note_ids, Take take) {
     const auto at = Positions(rows, kVoucherColumns);
