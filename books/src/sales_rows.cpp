@@ -159,22 +159,9 @@ std::optional<std::string> LocalCheck(const SalesRow& row) {
 }
 
 std::optional<std::string> Windows1252Loss(const SalesRow& row) {
-  const std::pair<const std::optional<std::string> SalesRow::*, const char*> sent[] = {
-      {&SalesRow::VoucherID, "VoucherID"},
-      {&SalesRow::VoucherDate, "VoucherDate"},
-      {&SalesRow::RefNo, "RefNo"},
-      {&SalesRow::PartyName, "PartyName"},
-      {&SalesRow::SalesLedger, "SalesLedger"},
-      {&SalesRow::TaxAc, "TaxAc"},
-      {&SalesRow::ItemName, "ItemName"},
-      {&SalesRow::Unit, "Unit"},
-      {&SalesRow::Qty, "Qty"},
-      {&SalesRow::Rate, "Rate"},
-      {&SalesRow::Amount, "Amount"},
-  };
-  for (const auto& [member, column] : sent) {
+  for (const auto& [member, column] : kSalesMstColumns) {
     const std::optional<std::string>& value = row.*member;
-    if (!value) {
+    if (!value || member == &SalesRow::TaxPer) {  // TaxPer is read as a number, never sent
       continue;
     }
     std::size_t at = 0;

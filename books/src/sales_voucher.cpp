@@ -231,37 +231,17 @@ void AppendInvoiceMessage(std::string& v, const SalesRow& row, double tax, doubl
 
 }  // namespace
 
-namespace {
-
-// The columns of SalesMst, each with the field it fills.
-constexpr std::pair<std::optional<std::string> SalesRow::*, const char*> kSalesColumns[] = {
-    {&SalesRow::VoucherID, "VoucherID"},
-    {&SalesRow::VoucherDate, "VoucherDate"},
-    {&SalesRow::RefNo, "RefNo"},
-    {&SalesRow::PartyName, "PartyName"},
-    {&SalesRow::SalesLedger, "SalesLedger"},
-    {&SalesRow::TaxAc, "TaxAc"},
-    {&SalesRow::ItemName, "ItemName"},
-    {&SalesRow::Unit, "Unit"},
-    {&SalesRow::Qty, "Qty"},
-    {&SalesRow::Rate, "Rate"},
-    {&SalesRow::Amount, "Amount"},
-    {&SalesRow::TaxPer, "TaxPer"}};
-static_assert(std::size(kSalesColumns) == std::tuple_size_v<SalesColumns>);
-
-}  // namespace
-
 SalesColumns SalesColumnsOf(const access::Recordset& rows) {
   SalesColumns at{};
   for (std::size_t i = 0; i < at.size(); ++i) {
-    at[i] = rows.FieldIndex(kSalesColumns[i].second);
+    at[i] = rows.FieldIndex(kSalesMstColumns[i].second);
   }
   return at;
 }
 
 void ReadSalesRow(const access::Recordset& rows, const SalesColumns& at, SalesRow& row) {
   for (std::size_t i = 0; i < at.size(); ++i) {
-    row.*kSalesColumns[i].first = rows.Field(at[i]);
+    row.*kSalesMstColumns[i].first = rows.Field(at[i]);
   }
 }
 

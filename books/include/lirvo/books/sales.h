@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <lirvo/modTally.h>
 
@@ -35,12 +36,27 @@ struct SalesRow {
   std::optional<std::string> TaxPer;
 };
 
+// The columns of SalesMst, each with the field it fills, in table order.
+inline constexpr std::pair<std::optional<std::string> SalesRow::*, const char*> kSalesMstColumns[] =
+    {{&SalesRow::VoucherID, "VoucherID"},
+     {&SalesRow::VoucherDate, "VoucherDate"},
+     {&SalesRow::RefNo, "RefNo"},
+     {&SalesRow::PartyName, "PartyName"},
+     {&SalesRow::SalesLedger, "SalesLedger"},
+     {&SalesRow::TaxAc, "TaxAc"},
+     {&SalesRow::ItemName, "ItemName"},
+     {&SalesRow::Unit, "Unit"},
+     {&SalesRow::Qty, "Qty"},
+     {&SalesRow::Rate, "Rate"},
+     {&SalesRow::Amount, "Amount"},
+     {&SalesRow::TaxPer, "TaxPer"}};
+
 // The current row of `rows` ("Select * from SalesMst"). Throws modTally::Failure when a column
 // is missing or there is no current row.
 SalesRow ReadSalesRow(const access::Recordset& rows);
 // The same for a row after row: the columns' places looked up once (SalesColumnsOf), the values
 // read into `row`, whose strings keep their room.
-using SalesColumns = std::array<std::size_t, 12>;
+using SalesColumns = std::array<std::size_t, std::size(kSalesMstColumns)>;
 SalesColumns SalesColumnsOf(const access::Recordset& rows);
 void ReadSalesRow(const access::Recordset& rows, const SalesColumns& at, SalesRow& row);
 
