@@ -292,6 +292,7 @@ TEST(Verify, NamesInAnyScriptMatchAndRangesSplitWhenTheirReplyIsTooLarge) {
       const auto before = Lirvo(
           standin.url(), std::string("verify --db ") + Data(file) + " --report " + report.string());
       EXPECT_EQ(before.exit_code, 3) << before.out << before.err;
+      EXPECT_THAT(before.out, HasSubstr("0 match, 5 missing from the books, 0 different"));
       EXPECT_THAT(lirvo::test::ReadFile(report),
                   HasSubstr("\nUV-003,3,missing,,\"dated 20160403, party Café Müller & Søn, amount "
                             "199.98\",\n"));
