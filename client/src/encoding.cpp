@@ -1,5 +1,5 @@
 // UTF-8, UTF-16 and Windows-1252 conversions and the reply decoder. The conversions and the
-// decoder share their tables and the UTF-8 stepping, so they stay in one file of about 610 lines.
+// decoder share their tables and the UTF-8 stepping, so they stay in one file of about 680 lines.
 #include "lirvo/encoding.h"
 
 #include <endian.h>
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -302,6 +303,51 @@ std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order) {
   return out;
 }
 
+namespace {
+
+// Copies the ASCII units at the start of `bytes` (UTF-16 in `order`) to `out`, a byte each,
+// sixteen or four units at a time, as most of a reply is; returns how many bytes of `bytes` it
+// read. Stops at the first unit that is not ASCII or up to three units before it (or before the
+// end), which the caller reads one at a time.
+std::size_t NarrowAscii(std::string_view bytes, char* out, ByteOrder order) {
+  const std::size_t low = order == ByteOrder::kLittle ? 0 : 1;
+  std::size_t at = 0;
+#if defined(__SSE2__)
+  // Loaded into 16-bit lanes, a big-endian unit has its bytes swapped: its ASCII byte is the high
+  // one, and the bits that must be clear are 80FF rather than FF80.
+  const __m128i not_ascii = _mm_set1_epi16(static_cast<short>(low == 0 ? 0xFF80 : 0x80FF));
+  const __m128i zero = _mm_setzero_si128();
+  for (; at + 32 <= bytes.size(); at += 32) {
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + at));
+    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + at + 16));
+    const __m128i high = _mm_and_si128(_mm_or_si128(first, second), not_ascii);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, zero)) != 0xFFFF) {
+      break;
+    }
+    if (low == 1) {
+      first = _mm_srli_epi16(first, 8);
+      second = _mm_srli_epi16(second, 8);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at / 2), _mm_packus_epi16(first, second));
+  }
+#endif
+  // The word read as a number in the text's order, so that each unit is one group of 16 bits.
+  constexpr std::uint64_t kNotAscii = 0xFF80FF80FF80FF80ULL;
+  for (; at + 8 <= bytes.size(); at += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + at, 8);
+    if (((low == 0 ? le64toh(word) : be64toh(word)) & kNotAscii) != 0) {
+      break;
+    }
+    for (std::size_t k = 0; k < 8; k += 2) {
+      out[(at + k) / 2] = bytes[at + k + low];
+    }
+  }
+  return at;
+}
+
+}  // namespace
+
 // Long: one decoding loop over the code units, its surrogate and error cases together.
 std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order) {
   if (bytes.size() % 2 != 0) {
@@ -341,19 +387,9 @@ std::string Utf16ToUtf8(std::string_view bytes, ByteOrder order) {
       }
     };
     for (; i < limit; i += 2) {
-      // Four ASCII units at a time, as most of a reply is.
-      constexpr std::uint64_t kNotAscii = 0xFF80FF80FF80FF80ULL;
-      while (order == ByteOrder::kLittle && i + 8 <= limit) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, bytes.data() + i, 8);
-        if ((le64toh(word) & kNotAscii) != 0) {
-          break;
-        }
-        for (std::size_t k = 0; k < 8; k += 2) {
-          *next++ = bytes[i + k];
-        }
-        i += 8;
-      }
+      const std::size_t ascii = NarrowAscii(bytes.substr(i, limit - i), next, order);
+      next += ascii / 2;
+      i += ascii;
       if (i >= limit) {
         break;
       }
@@ -483,6 +519,59 @@ Encoding DetectReplyEncoding(std::string_view body, std::string_view content_typ
 
 namespace {
 
+// The bytes DropForbiddenXmlInPlace looks at: control characters, and those that may start or end
+// something it drops (outside a CDATA section "&", ";", "[" and the last bytes of U+FFFE and
+// U+FFFF; inside one only ">"). Runs of the others are kept whole.
+constexpr std::array<bool, 256> LookedAt(bool cdata) {
+  std::array<bool, 256> look{};
+  for (int b = 0; b < 0x20; ++b) {
+    look[static_cast<std::size_t>(b)] = b != '\t' && b != '\n' && b != '\r';
+  }
+  if (cdata) {
+    look[0x3E] = true;  // >
+    return look;
+  }
+  for (const int b : {0x26, 0x3B, 0x5B, 0xBE, 0xBF}) {  // & ; [ and two of U+FFFE/FFFF
+    look[static_cast<std::size_t>(b)] = true;
+  }
+  return look;
+}
+
+constexpr std::array<bool, 256> kLookedAtOutside = LookedAt(false);
+constexpr std::array<bool, 256> kLookedAtInside = LookedAt(true);
+
+// The offset of the first byte from `at` on that LookedAt(cdata) marks, or the size of `text`;
+// sixteen bytes at a time where SSE2 is there to compare them.
+std::size_t NextLookedAt(std::string_view text, std::size_t at, bool cdata) {
+#if defined(__SSE2__)
+  for (; at + 16 <= text.size(); at += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+    const auto is = [&bytes](char c) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)); };
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes);
+    const __m128i blank = _mm_or_si128(is('\t'), _mm_or_si128(is('\n'), is('\r')));
+    __m128i look = _mm_andnot_si128(blank, control);
+    if (cdata) {
+      look = _mm_or_si128(look, is('>'));
+    } else {
+      // 0xBE and 0xBF are the bytes whose value with the lowest bit set is 0xBF.
+      const __m128i last_of_ffff = _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(1)),
+                                                  _mm_set1_epi8(static_cast<char>(0xBF)));
+      look = _mm_or_si128(
+          look, _mm_or_si128(_mm_or_si128(is('&'), is(';')), _mm_or_si128(is('['), last_of_ffff)));
+    }
+    const int found = _mm_movemask_epi8(look);
+    if (found != 0) {
+      return at + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(found)));
+    }
+  }
+#endif
+  const std::array<bool, 256>& look = cdata ? kLookedAtInside : kLookedAtOutside;
+  while (at < text.size() && !look[static_cast<unsigned char>(text[at])]) {
+    ++at;
+  }
+  return at;
+}
+
 // DropForbiddenXml on `text` itself: what is kept is written over what was read, never ahead of
 // it, as nothing written is longer than what was read.
 // Long: one in-place pass whose read and write positions must stay together.
@@ -496,31 +585,9 @@ void DropForbiddenXmlInPlace(std::string& text) {
   // Where the "&"s that may still start a reference sit in what is kept; a ";" that stays ends
   // them all.
   std::vector<std::size_t> ampersands;
-  // Bytes that need a look: control characters, and those that may start or end something above
-  // (outside a CDATA section "&", ";", "[" and the last bytes of U+FFFE and U+FFFF; inside one
-  // only ">"). Runs of the others are kept whole.
-  static constexpr auto kLook = [](bool cdata) {
-    std::array<bool, 256> look{};
-    for (int b = 0; b < 0x20; ++b) {
-      look[static_cast<std::size_t>(b)] = b != '\t' && b != '\n' && b != '\r';
-    }
-    if (cdata) {
-      look[0x3E] = true;  // >
-      return look;
-    }
-    for (const int b : {0x26, 0x3B, 0x5B, 0xBE, 0xBF}) {  // & ; [ and two of U+FFFE/FFFF
-      look[static_cast<std::size_t>(b)] = true;
-    }
-    return look;
-  };
-  static constexpr std::array<bool, 256> kOutside = kLook(false), kInside = kLook(true);
   const std::size_t size = text.size();
   for (std::size_t at = 0; at < size; ++at) {
-    const std::array<bool, 256>& look = in_cdata ? kInside : kOutside;
-    std::size_t end = at;
-    while (end < size && !look[static_cast<unsigned char>(text[end])]) {
-      ++end;
-    }
+    const std::size_t end = NextLookedAt(text, at, in_cdata);
     if (kept != at) {
       std::memmove(text.data() + kept, text.data() + at, end - at);
     }

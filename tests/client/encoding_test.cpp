@@ -5,6 +5,9 @@
 #include <lirvo/encoding.h>
 #include <lirvo/modTally.h>
 
+#include <optional>
+#include <random>
+
 #include "raw_server.h"
 
 namespace {
@@ -60,6 +63,104 @@ TEST(Encoding, Utf16APieceAtATime) {
   EXPECT_EQ(enc::Utf8ToUtf16Into(text, at, small, sizeof small, enc::ByteOrder::kLittle), 0u);
   for (const std::string_view bad : {"\xC3", "abc\xED\xA0\x80"}) {
     EXPECT_THROW(enc::Utf16Size(bad), enc::Error) << bad;
+  }
+}
+
+// The references the fast paths of the decoder are held to, written one unit or byte at a time.
+std::optional<std::string> SlowUtf16ToUtf8(const std::u16string& units) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char32_t c = units[i];
+    const auto low = [](char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
+    if (low(c) || (c >= 0xD800 && c <= 0xDBFF && (i + 1 == units.size() || !low(units[i + 1])))) {
+      return std::nullopt;
+    }
+    c = c >= 0xD800 && c <= 0xDBFF ? 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00) : c;
+    enc::AppendUtf8(out, c);
+  }
+  return out;
+}
+
+bool Forbidden(char32_t c) {
+  return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || (c >= 0xD800 && c <= 0xDFFF) ||
+         c == 0xFFFE || c == 0xFFFF || c > 0x10FFFF;
+}
+
+// The offset and length of the first thing `text` must lose ({npos, 0} when none): a raw control,
+// and outside CDATA sections U+FFFE, U+FFFF or a reference to a forbidden character.
+std::pair<std::size_t, std::size_t> FirstForbidden(std::string_view text) {
+  bool cdata = false;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const std::string_view rest = text.substr(at);
+    if (Forbidden(static_cast<unsigned char>(text[at]))) {
+      return {at, 1};
+    } else if (cdata || rest.starts_with("<![CDATA[")) {
+      cdata = !rest.starts_with("]]>");
+    } else if (rest.starts_with("\xEF\xBF\xBE") || rest.starts_with("\xEF\xBF\xBF")) {
+      return {at, 3};
+    } else if (rest.starts_with("&#")) {
+      const bool hex = rest.size() > 2 && (rest[2] | 0x20) == 'x';
+      const std::size_t digits =
+          rest.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789", hex ? 3 : 2);
+      if (digits != std::string_view::npos && digits > (hex ? 3u : 2u) && rest[digits] == ';') {
+        char32_t value = 0;  // saturated above the Unicode range
+        for (const char d : rest.substr(hex ? 3 : 2, digits - (hex ? 3 : 2))) {
+          const char32_t digit = d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10;
+          value = std::min<char32_t>(value * (hex ? 16 : 10) + digit, 0x110000);
+        }
+        if (Forbidden(value)) {
+          return {at, digits + 1};
+        }
+      }
+    }
+  }
+  return {std::string_view::npos, 0};
+}
+
+std::string SlowDropForbiddenXml(std::string text) {
+  while (true) {
+    const auto [at, size] = FirstForbidden(text);
+    if (size == 0) {
+      return text;
+    }
+    text.erase(at, size);
+  }
+}
+
+// Seeded mixes of ASCII runs and of what the decoder must treat with care, at every length up to
+// 40 units and so at every place in the sixteen-unit blocks of the fast paths, in both orders.
+TEST(Encoding, FastPathsDecodeAsTheOneUnitAtATimeReference) {
+  const std::u16string_view pieces[] = {
+      u"\t",      u"\r\n",     u"\u00E9",     u"\u00BF", u"\u0100", u"\u20B9", u"\u7F80",
+      u"\uFFFE",  u"\uFFFF",   u"\U0001F600", u"\xD800", u"\xDC00", u"\x04",   u"\x1B",
+      {u"\0", 1}, u"&",        u"&#",         u";",      u"#4",     u"&#4;",   u"&#x1F;",
+      u"&#65;",   u"&#xfffe;", u"<![CDATA[",  u"]]>",    u"[",      u">"};
+  std::mt19937 random(20240601);
+  for (int round = 0; round < 4000; ++round) {
+    std::u16string units;
+    const std::size_t length = random() % 41;
+    const unsigned sparseness = 1 + random() % 24;
+    while (units.size() < length) {
+      units += random() % sparseness != 0
+                   ? std::u16string(1, static_cast<char16_t>(u'a' + random() % 26))
+                   : std::u16string(pieces[random() % std::size(pieces)]);
+    }
+    const std::optional<std::string> expected = SlowUtf16ToUtf8(units);
+    for (const auto order : {enc::ByteOrder::kLittle, enc::ByteOrder::kBig}) {
+      std::string bytes;
+      for (const char16_t u : units) {
+        const char pair[2] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+        bytes += order == enc::ByteOrder::kLittle ? std::string{pair[0], pair[1]}
+                                                  : std::string{pair[1], pair[0]};
+      }
+      SCOPED_TRACE(::testing::PrintToString(bytes));
+      if (!expected) {
+        EXPECT_THROW(enc::Utf16ToUtf8(bytes, order), enc::Error);
+        continue;
+      }
+      ASSERT_EQ(enc::Utf16ToUtf8(bytes, order), *expected);
+      ASSERT_EQ(enc::DropForbiddenXml(*expected), SlowDropForbiddenXml(*expected));
+    }
   }
 }
 
