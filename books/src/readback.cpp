@@ -41,46 +41,31 @@ std::string Envelope(const std::string& id, const std::string& statics,
          collection + "</TDLMESSAGE></TDL></DESC></BODY></ENVELOPE>";
 }
 
+// The text of `leaf`, trimmed ("" for a null node). Most leaves hold one run of text, read where it
+// sits rather than gathered into a string first.
+std::string LeafText(const pugi::xml_node& leaf) {
+  const pugi::xml_node only = leaf.first_child();
+  if (only && !only.next_sibling() &&
+      (only.type() == pugi::node_pcdata || only.type() == pugi::node_cdata)) {
+    return std::string(text::Trim(only.value()));
+  }
+  return std::string(text::Trim(modTally::NodeText(leaf)));
+}
+
 // The text of the first child named `name`, trimmed ("" when there is none).
 std::string Leaf(const pugi::xml_node& node, const char* name) {
-  return std::string(text::Trim(modTally::NodeText(node.child(name))));
+  return LeafText(node.child(name));
 }
 
 // The first child named `first`, else the first named `second`.
 std::string LeafEither(const pugi::xml_node& node, const char* first, const char* second) {
   const pugi::xml_node found = node.child(first);
-  return std::string(text::Trim(modTally::NodeText(found ? found : node.child(second))));
+  return LeafText(found ? found : node.child(second));
 }
 
 bool IsNamed(const pugi::xml_node& node, std::string_view a, std::string_view b = {}) {
   const std::string_view name = node.name();
   return name == a || (!b.empty() && name == b);
-}
-
-// The element after `node` in document order below `root` (descending into `node` only when
-// `descend`), keeping `depth` (levels below `root`) up to date; a null node after the last. A walk
-// over a reply goes this way rather than by recursion: a hostile reply may nest deeper than the
-// stack allows.
-pugi::xml_node NextElement(const pugi::xml_node& root, pugi::xml_node node, std::size_t& depth,
-                           bool descend) {
-  if (descend) {
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-      if (child.type() == pugi::node_element) {
-        ++depth;
-        return child;
-      }
-    }
-  }
-  while (node && node != root) {
-    for (pugi::xml_node sibling = node.next_sibling(); sibling; sibling = sibling.next_sibling()) {
-      if (sibling.type() == pugi::node_element) {
-        return sibling;
-      }
-    }
-    node = node.parent();
-    --depth;
-  }
-  return {};
 }
 
 // Loads and judges a reply: the ENVELOPE element, or a Failure naming `what`.
@@ -112,25 +97,47 @@ struct Objects {
 // The elements named `element` that are objects: children of a COLLECTION (BODY/DATA/COLLECTION
 // in collection exports) or of a TALLYMESSAGE (file exports). Elements of the same name elsewhere
 // are not objects: BODY/DESC/CMPINFO counts the company's objects by kind (<VOUCHER>39</VOUCHER>).
-// Throws a Failure naming `what` when the reply nests deeper than kDeepestElement.
-Objects FindObjects(const pugi::xml_node& root, std::string_view element, const std::string& what) {
-  Objects found;
-  std::size_t depth = 0;
-  for (pugi::xml_node node = NextElement(root, root, depth, true); node;
-       node = NextElement(root, node, depth, true)) {
-    if (depth > kDeepestElement) {
+// Throws a Failure naming `what` when the reply nests deeper than kDeepestElement. The walk is
+// pugixml's, which goes in document order without recursion (a hostile reply may nest deeper than
+// the stack allows) and without a call into the library for each step.
+class ObjectFinder : public pugi::xml_tree_walker {
+ public:
+  ObjectFinder(const pugi::xml_node& root, std::string_view element, const std::string& what)
+      : root_(root), element_(element), what_(what) {}
+
+  bool for_each(pugi::xml_node& node) override {
+    if (node.type() != pugi::node_element) {
+      return true;
+    }
+    // The walker counts the root's children as depth 0.
+    if (static_cast<std::size_t>(depth()) + 1 > kDeepestElement) {
       throw Failure(FailureNumber::kDocument,
-                    what + ": the reply nests elements more than " +
+                    what_ + ": the reply nests elements more than " +
                         std::to_string(kDeepestElement) +
                         " levels deep, which no export of the server does");
     }
-    if (IsNamed(node, "COLLECTION", "TALLYMESSAGE") || IsNamed(node, "DATA")) {
-      found.collection = found.collection || !InDescription(node, root);
-    } else if (node.name() == element && IsNamed(node.parent(), "COLLECTION", "TALLYMESSAGE")) {
-      found.nodes.push_back(node);
+    const std::string_view name = node.name();
+    if (name == "COLLECTION" || name == "TALLYMESSAGE" || name == "DATA") {
+      found_.collection = found_.collection || !InDescription(node, root_);
+    } else if (name == element_ && IsNamed(node.parent(), "COLLECTION", "TALLYMESSAGE")) {
+      found_.nodes.push_back(node);
     }
+    return true;
   }
-  return found;
+
+  Objects Found() && { return std::move(found_); }
+
+ private:
+  const pugi::xml_node& root_;
+  std::string_view element_;
+  const std::string& what_;
+  Objects found_;
+};
+
+Objects FindObjects(pugi::xml_node root, std::string_view element, const std::string& what) {
+  ObjectFinder finder(root, element, what);
+  root.traverse(finder);
+  return std::move(finder).Found();
 }
 
 BooksLedgerLine LedgerLine(const pugi::xml_node& node) {

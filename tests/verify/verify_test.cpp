@@ -126,6 +126,8 @@ TEST(ReadVoucherReply, EveryShapeReadsBackAsTheRowItWasSentForAndDifferencesAreF
       {head + "<ALLLEDGERENTRIES.LIST>" + freight + "</ALLLEDGERENTRIES.LIST>" + kServerTail,
        {"ledger entries"}},
       {head + Replaced(kServerTail, "-1350.00", "-1349.00"), {"party amount"}},
+      // A leaf's text in pieces is read whole.
+      {Replaced(kStandinShape, "INV/101", "INV/<![CDATA[101]]>"), {}},
   };
   for (const auto& [shape, fields] : cases) {
     const std::vector<BooksVoucher> vouchers = ReadVoucherReply(Reply(shape), "page");
@@ -169,6 +171,7 @@ TEST(ReadVoucherReply, ABrokenPageIsAFailureNamingIt) {
              "</ENVELOPE>"),
        "no COLLECTION"},
       {Reply(Nested(100'000)), "more than 64 levels deep"},
+      {Reply(Nested(61)), "more than 64 levels deep"},  // ENVELOPE/BODY/DATA/COLLECTION/VOUCHER
   };
   for (const auto& c : cases) {
     try {
@@ -180,6 +183,7 @@ TEST(ReadVoucherReply, ABrokenPageIsAFailureNamingIt) {
     }
   }
   EXPECT_TRUE(ReadVoucherReply(Reply(kEmptyCollection), "page").empty());
+  EXPECT_EQ(ReadVoucherReply(Reply(Nested(60)), "page").size(), 1u);  // 64 levels: the deepest
 }
 
 TEST(CompareVoucher, NamesEachFieldThatDiffers) {
