@@ -102,7 +102,7 @@ struct Objects {
 // the stack allows) and without a call into the library for each step.
 class ObjectFinder : public pugi::xml_tree_walker {
  public:
-  ObjectFinder(const pugi::xml_node& root, std::string_view element, const std::string& what)
+  ObjectFinder(pugi::xml_node root, std::string_view element, const std::string& what)
       : root_(root), element_(element), what_(what) {}
 
   bool for_each(pugi::xml_node& node) override {
@@ -128,7 +128,7 @@ class ObjectFinder : public pugi::xml_tree_walker {
   Objects Found() && { return std::move(found_); }
 
  private:
-  const pugi::xml_node& root_;
+  pugi::xml_node root_;
   std::string_view element_;
   const std::string& what_;
   Objects found_;
