@@ -203,6 +203,15 @@ std::vector<std::string> Recordset::FieldNames() const {
   return state_->names;
 }
 
+namespace {
+
+// `table "SalesMst" of FILE`, for the failures of a recordset.
+std::string Place(std::string_view table, const std::filesystem::path& file) {
+  return "table " + Quoted(table) + " of " + file.string();
+}
+
+}  // namespace
+
 std::size_t Recordset::FieldIndex(std::string_view name) const {
   const State& s = *state_;
   for (std::size_t i = 0; i < s.names.size(); ++i) {
@@ -211,8 +220,7 @@ std::size_t Recordset::FieldIndex(std::string_view name) const {
     }
   }
   throw Failure(FailureNumber::kDatabase,
-                "table " + Quoted(s.table) + " of " + s.handle->path.string() + " has no column " +
-                    Quoted(name) +
+                Place(s.table, s.handle->path) + " has no column " + Quoted(name) +
                     (s.distinct ? " in the result of " + Quoted(s.statement) : std::string()));
 }
 
@@ -223,10 +231,9 @@ const FieldValue& Recordset::Field(std::string_view name) const {
 const FieldValue& Recordset::Field(std::size_t index) const {
   const State& s = *state_;
   if (s.unreadable[index]) {
-    throw Failure(FailureNumber::kValue, "column " + Quoted(s.names[index]) + " of table " +
-                                             Quoted(s.table) + " of " + s.handle->path.string() +
-                                             " holds " + *s.unreadable[index] +
-                                             ", which have no text form");
+    throw Failure(FailureNumber::kValue, "column " + Quoted(s.names[index]) + " of " +
+                                             Place(s.table, s.handle->path) + " holds " +
+                                             *s.unreadable[index] + ", which have no text form");
   }
   if (s.at_end) {
     throw Failure(FailureNumber::kDatabase,

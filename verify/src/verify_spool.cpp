@@ -53,7 +53,7 @@ void Spool::AddRow(long number, const SalesRow& row, const std::optional<std::st
       "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
   insert.Bind(1, std::int64_t{number});
   BindSalesFields(insert, 2, row);
-  insert.Bind(2 + static_cast<int>(std::size(kSalesFields)), rejected);
+  insert.Bind(2 + static_cast<int>(std::size(books::kSalesMstColumns)), rejected);
   insert.Run();
   if (!rejected && row.VoucherID) {
     NoteAccepted(*row.VoucherID);
@@ -284,7 +284,7 @@ void Spool::ForEachChecked(const std::function<void(const CheckedRow&)>& each) {
       }
       checked.number = number;
       checked.row = RowOf(rows);
-      checked.missing = !missing_ranges_.empty() && InMissingRange(*checked.row.VoucherDate);
+      checked.missing = InMissingRange(*checked.row.VoucherDate);
       checked.differences.clear();
       pending = true;
     }
@@ -312,15 +312,14 @@ void Spool::ToSend(long number) {
 
 std::vector<SpooledRow> Spool::ToSendAfter(long after, int limit) {
   std::vector<SpooledRow> found;
-  std::size_t first = static_cast<std::size_t>(std::max(after, 0L)) + 1;
+  std::size_t first = 0;
   std::size_t last = 0;
   std::size_t count = 0;
-  for (std::size_t at = first; at < to_send_.size() && count < static_cast<std::size_t>(limit);
-       ++at) {
+  for (auto at = static_cast<std::size_t>(std::max(after, 0L)) + 1;
+       at < to_send_.size() && count < static_cast<std::size_t>(limit); ++at) {
     if (to_send_[at]) {
-      first = count == 0 ? at : first;
+      first = count++ == 0 ? at : first;
       last = at;
-      ++count;
     }
   }
   if (count == 0) {

@@ -1,4 +1,4 @@
-// The fields of a sales row in the order the spool keeps them as columns.
+// The fields of a sales row bound to and read from the spool's columns, in SalesMst's order.
 #pragma once
 
 #include <optional>
@@ -11,16 +11,11 @@ namespace lirvo::verify {
 
 using books::SalesRow;
 
-inline constexpr std::optional<std::string> SalesRow::*kSalesFields[] = {
-    &SalesRow::VoucherID,   &SalesRow::VoucherDate, &SalesRow::RefNo,    &SalesRow::PartyName,
-    &SalesRow::SalesLedger, &SalesRow::TaxAc,       &SalesRow::ItemName, &SalesRow::Unit,
-    &SalesRow::Qty,         &SalesRow::Rate,        &SalesRow::Amount,   &SalesRow::TaxPer};
-
 // Binds the fields of `row` to the parameters from `first` on, uncopied: `row` must outlive the
 // statement's next run.
 inline void BindSalesFields(sqlite::Statement& statement, int first, const SalesRow& row) {
-  for (std::optional<std::string> SalesRow::*member : kSalesFields) {
-    const std::optional<std::string>& field = row.*member;
+  for (const auto& column : books::kSalesMstColumns) {
+    const std::optional<std::string>& field = row.*column.first;
     if (field) {
       statement.BindUncopied(first++, *field);
     } else {
@@ -32,8 +27,8 @@ inline void BindSalesFields(sqlite::Statement& statement, int first, const Sales
 // The row read back from the columns from `first` on.
 inline SalesRow SalesFieldsAt(const sqlite::Statement& query, int first) {
   SalesRow row;
-  for (std::optional<std::string> SalesRow::*member : kSalesFields) {
-    row.*member = query.OptionalText(first++);
+  for (const auto& column : books::kSalesMstColumns) {
+    row.*column.first = query.OptionalText(first++);
   }
   return row;
 }
