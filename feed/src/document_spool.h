@@ -20,6 +20,8 @@
 #include <lirvo/source_layout.h>
 #include <lirvo/sqlite.h>
 
+#include "line_runs.h"
+
 namespace lirvo::feed {
 
 using books::Document;
@@ -35,27 +37,6 @@ inline std::optional<DocumentType> TypeOf(std::string_view text) {
     return books::TypeOfServerName(kind->voucher_type);
   }
   return std::nullopt;
-}
-
-inline constexpr std::array<const char*, 9> kLineColumns = {
-    "VoucherID", "Line", "Ledger", "Item", "Godown", "Quantity", "Unit", "Rate", "Amount"};
-inline constexpr std::array<const char*, 7> kVoucherColumns = {
-    "VoucherID", "VoucherType", "Date", "Number", "Reference", "Party", "Narration"};
-
-// Where each of `columns` is in `rows`.
-template <std::size_t N>
-std::array<std::optional<std::size_t>, N> Positions(const source::Rows& rows,
-                                                    const std::array<const char*, N>& columns) {
-  std::array<std::optional<std::size_t>, N> at;
-  for (std::size_t i = 0; i < N; ++i) {
-    at[i] = rows.Find(columns[i]);
-  }
-  return at;
-}
-
-inline const std::string& ValueAt(const source::Rows& rows, const std::optional<std::size_t>& at) {
-  static const std::string kNone;
-  return at && rows.Values()[*at] ? *rows.Values()[*at] : kNone;
 }
 
 // A document of the source with its lines, and its row in Vouchers.
@@ -103,8 +84,9 @@ inline std::int64_t LineNumber(std::string_view text) {
 //   its type, day and row, so that a range of days is one sequential read;
 // - when both tables are in the order of their VoucherIDs (as sources are when documents are
 //   numbered as they are dated and lines follow their voucher), each voucher finds its lines by
-//   reading `runs` alongside, in step; otherwise `runs` is indexed by VoucherID and each voucher
-//   looks its lines up.
+//   reading them alongside, in step: from VoucherLines itself when the source reads two tables at
+//   once (AddAlongside: `runs` stays empty), else from `runs`; otherwise `runs` is indexed by
+//   VoucherID and each voucher looks its lines up.
 class Spool {
  public:
   Spool() : db_("", Options()) {
@@ -115,7 +97,7 @@ class Spool {
         "CREATE TABLE vouchers(key INTEGER PRIMARY KEY, voucher_id TEXT, date TEXT, number TEXT,"
         " reference TEXT, party TEXT, narration TEXT, lines BLOB);"
         "CREATE TABLE ids(id TEXT PRIMARY KEY) WITHOUT ROWID;"
-        "CREATE TABLE orphans(seq INTEGER PRIMARY KEY);"
+        "CREATE TABLE orphans(seq INTEGER PRIMARY KEY, voucher_id TEXT, count INTEGER);"
         "CREATE TABLE unknown(row INTEGER PRIMARY KEY, voucher_id TEXT, voucher_type TEXT)");
   }
 
@@ -144,11 +126,7 @@ class Spool {
         id = voucher_id;
         first = rows.RowNumber();
       }
-      const std::int64_t row = rows.RowNumber();
-      packed.append(reinterpret_cast<const char*>(&row), sizeof row);
-      for (std::size_t i = 1; i < kLineColumns.size(); ++i) {
-        Pack(packed, ValueAt(rows, at[i]));
-      }
+      PackLine(packed, rows, at);
       ++count;
     }
     write();
@@ -163,78 +141,27 @@ class Spool {
   // for EachOrphan, whether spooled or not, and the rows of no type for EachUnknown. False when
   // the rows turned out not to be in the order of their VoucherIDs although the lines are: nothing
   // of them is kept, and the caller calls IndexRuns and gives them again from the first.
-  // Long: one pass over Vouchers, each row matched with its lines and spooled or noted.
   template <class Take>
   bool AddVouchers(source::Rows& rows, bool note_ids, Take take) {
-    const auto at = Positions(rows, kVoucherColumns);
-    sqlite::Transaction loading(db_);
-    sqlite::Statement insert =
-        db_.Prepare("INSERT INTO vouchers VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-    sqlite::Statement note = db_.Prepare("INSERT OR IGNORE INTO ids VALUES(?1)");
-    sqlite::Statement unknown = db_.Prepare("INSERT INTO unknown VALUES(?1, ?2, ?3)");
-    sqlite::Statement orphan = db_.Prepare("INSERT INTO orphans VALUES(?1)");
-    sqlite::Statement runs = db_.Prepare(
-        in_step_ ? "SELECT seq, voucher_id, lines FROM runs ORDER BY seq"
-                 : "SELECT seq, voucher_id, lines FROM runs WHERE voucher_id = ?1 ORDER BY seq");
-    bool more = in_step_ && runs.Step();  // in step: `runs` is at the first run not yet taken
-    std::optional<std::string> last_id;
-    std::string lines;
-    while (rows.Next()) {
-      const std::string& id = ValueAt(rows, at[0]);
-      lines.clear();
-      if (in_step_) {
-        if (last_id && !(*last_id < id)) {
-          // Without a journal nothing rolls back: what was spooled of them is deleted.
-          in_step_ = false;
-          runs.Reset();
-          loading.Commit();
-          db_.Execute("DELETE FROM vouchers; DELETE FROM orphans; DELETE FROM unknown");
-          return false;
-        }
-        last_id = id;
-        // Both tables go by VoucherID: a run before this voucher's is no voucher's.
-        while (more && *runs.View(1) < id) {
-          orphan.Bind(1, runs.Int(0)).Run();
-          more = runs.Step();
-        }
-        while (more && *runs.View(1) == id) {
-          lines += *runs.View(2);
-          more = runs.Step();
-        }
-      } else if (note_ids) {
-        note.BindUncopied(1, id).Run();
-      }
-      const std::optional<DocumentType> type = TypeOf(ValueAt(rows, at[1]));
-      if (!take(rows, id, ValueAt(rows, at[1]), ValueAt(rows, at[2]), type)) {
-        if (!type && note_ids) {
-          unknown.Bind(1, rows.RowNumber())
-              .BindUncopied(2, id)
-              .BindUncopied(3, ValueAt(rows, at[1]));
-          unknown.Run();
-        }
-        continue;
-      }
-      if (!in_step_) {
-        runs.Reset();
-        runs.BindUncopied(1, id);
-        while (runs.Step()) {
-          lines += *runs.View(2);
-        }
-      }
-      const std::optional<std::string> day = books::SourceDate(ValueAt(rows, at[2]));
-      insert.Bind(1, Key(*type, day ? DayNumber(*day) : 0, rows.RowNumber()));
-      for (std::size_t i = 0; i < kVoucherColumns.size(); ++i) {
-        if (i != 1) {  // the type is in the key
-          insert.BindUncopied(static_cast<int>(i < 1 ? i : i - 1) + 2, ValueAt(rows, at[i]));
-        }
-      }
-      insert.BindUncopiedBlob(8, lines).Run();
+    if (!in_step_) {
+      return Add<SpooledRuns>(rows, nullptr, note_ids, take);
     }
-    for (; more; more = runs.Step()) {
-      orphan.Bind(1, runs.Int(0)).Run();
+    SpooledRuns runs(db_);
+    return Add(rows, &runs, note_ids, take);
+  }
+
+  // The same with the lines read alongside from VoucherLines (`lines`), for a source that reads
+  // two tables at once: when both tables are in the order of their VoucherIDs, as they are as a
+  // rule, the lines are never spooled apart. False when either turns out not to be: nothing of
+  // them is kept, and the caller spools the lines first (AddLines, then AddVouchers).
+  template <class Take>
+  bool AddAlongside(source::Rows& rows, source::Rows& lines, bool note_ids, Take take) {
+    SourceRuns runs(lines);
+    if (Add(rows, &runs, note_ids, take)) {
+      return true;
     }
-    loading.Commit();
-    return true;
+    in_step_ = true;  // whether the lines are is for AddLines to find out
+    return false;
   }
 
   // Lets each voucher look its lines up by VoucherID, for rows that are not in step with them.
@@ -256,11 +183,10 @@ class Spool {
   // VoucherID no row of Vouchers has (noted by AddVouchers).
   template <class Each>
   void EachOrphan(Each each) {
-    sqlite::Statement query = db_.Prepare(
-        in_step_ ? "SELECT r.seq, r.count, r.voucher_id FROM orphans o JOIN runs r ON r.seq = o.seq"
-                   " ORDER BY o.seq"
-                 : "SELECT seq, count, voucher_id FROM runs WHERE voucher_id NOT IN"
-                   " (SELECT id FROM ids) ORDER BY seq");
+    sqlite::Statement query =
+        db_.Prepare(in_step_ ? "SELECT seq, count, voucher_id FROM orphans ORDER BY seq"
+                             : "SELECT seq, count, voucher_id FROM runs WHERE voucher_id NOT IN"
+                               " (SELECT id FROM ids) ORDER BY seq");
     while (query.Step()) {
       const std::string voucher_id = query.Text(2);
       for (std::int64_t i = 0; i < query.Int(1); ++i) {
@@ -322,6 +248,92 @@ class Spool {
   }
 
  private:
+  // AddVouchers' pass over Vouchers, each row matched with its lines: in step with `runs`, or
+  // without them (in_step_ false) looked up by VoucherID among the spooled runs.
+  // Long: one pass over Vouchers, each row matched with its lines and spooled or noted.
+  template <class Runs, class Take>
+  bool Add(source::Rows& rows, Runs* runs, bool note_ids, Take take) {
+    const auto at = Positions(rows, kVoucherColumns);
+    sqlite::Transaction loading(db_);
+    sqlite::Statement insert =
+        db_.Prepare("INSERT INTO vouchers VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    sqlite::Statement note = db_.Prepare("INSERT OR IGNORE INTO ids VALUES(?1)");
+    sqlite::Statement unknown = db_.Prepare("INSERT INTO unknown VALUES(?1, ?2, ?3)");
+    sqlite::Statement orphan = db_.Prepare("INSERT INTO orphans VALUES(?1, ?2, ?3)");
+    sqlite::Statement lookup =
+        db_.Prepare("SELECT lines FROM runs WHERE voucher_id = ?1 ORDER BY seq");
+    // A run before the voucher it would belong to is no voucher's: both tables go by VoucherID.
+    const auto orphaned = [&] {
+      orphan.Bind(1, runs->first()).BindUncopied(2, runs->id()).Bind(3, runs->count()).Run();
+      return runs->Step();
+    };
+    // Without a journal nothing rolls back: what was spooled of them is deleted.
+    const auto out_of_step = [&] {
+      runs->Stop();
+      loading.Commit();
+      db_.Execute("DELETE FROM vouchers; DELETE FROM orphans; DELETE FROM unknown");
+      return false;
+    };
+    std::optional<std::string> last_id;
+    std::string lines;
+    while (rows.Next()) {
+      const std::string& id = ValueAt(rows, at[0]);
+      lines.clear();
+      if (runs) {
+        if (last_id && !(*last_id < id)) {
+          in_step_ = false;
+          return out_of_step();
+        }
+        last_id = id;
+        while (runs->more() && runs->id() < id) {
+          if (!orphaned()) {
+            return out_of_step();
+          }
+        }
+        while (runs->more() && runs->id() == id) {
+          lines += runs->lines();
+          if (!runs->Step()) {
+            return out_of_step();
+          }
+        }
+      } else if (note_ids) {
+        note.BindUncopied(1, id).Run();
+      }
+      const std::optional<DocumentType> type = TypeOf(ValueAt(rows, at[1]));
+      if (!take(rows, id, ValueAt(rows, at[1]), ValueAt(rows, at[2]), type)) {
+        if (!type && note_ids) {
+          unknown.Bind(1, rows.RowNumber())
+              .BindUncopied(2, id)
+              .BindUncopied(3, ValueAt(rows, at[1]));
+          unknown.Run();
+        }
+        continue;
+      }
+      if (!runs) {
+        lookup.Reset();
+        lookup.BindUncopied(1, id);
+        while (lookup.Step()) {
+          lines += *lookup.View(0);
+        }
+      }
+      const std::optional<std::string> day = books::SourceDate(ValueAt(rows, at[2]));
+      insert.Bind(1, Key(*type, day ? DayNumber(*day) : 0, rows.RowNumber()));
+      for (std::size_t i = 0; i < kVoucherColumns.size(); ++i) {
+        if (i != 1) {  // the type is in the key
+          insert.BindUncopied(static_cast<int>(i < 1 ? i : i - 1) + 2, ValueAt(rows, at[i]));
+        }
+      }
+      insert.BindUncopiedBlob(8, lines).Run();
+    }
+    while (runs && runs->more()) {
+      if (!orphaned()) {
+        return out_of_step();
+      }
+    }
+    loading.Commit();
+    return true;
+  }
+
   // A voucher's key: its type, its day (YYYYMMDD as a number, 0 for none) and its row, so that
   // the keys of a type go by day and row.
   static constexpr std::int64_t kRows = std::int64_t{1} << 32;
@@ -343,12 +355,6 @@ class Spool {
   // The most a run of lines packs before the next line starts another.
   static constexpr std::size_t kRunBytes = 64 * 1024;
 
-  // A value packed as its length (four bytes) and its bytes.
-  static void Pack(std::string& packed, const std::string& value) {
-    const auto size = static_cast<std::uint32_t>(value.size());
-    packed.append(reinterpret_cast<const char*>(&size), sizeof size);
-    packed += value;
-  }
   template <class Number>
   static Number Unpacked(std::string_view& packed) {
     Number number = 0;

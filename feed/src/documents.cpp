@@ -117,7 +117,6 @@ void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string&
 }
 
 void Feed::Load(Spool& spool, const std::string& vouchers, const std::string& lines) {
-  spool.AddLines(*source_.Read(lines));
   const bool every_type = options_.types.size() == books::kDocumentTypes.size();
   std::array<bool, books::kDocumentTypes.size()> fed{};
   for (const DocumentType type : options_.types) {
@@ -136,12 +135,27 @@ void Feed::Load(Spool& spool, const std::string& vouchers, const std::string& li
     ++summary_.types[TypeIndex(*type)].in_source;
     return true;
   };
-  // Read a second time, counted afresh, when Vouchers is not in the order of its lines.
-  while (!spool.AddVouchers(*source_.Read(vouchers), every_type, take)) {
-    spool.IndexRuns();
+  // Read again, counted afresh, when the tables are not in the order of their VoucherIDs.
+  const auto afresh = [this] {
     summary_.unknown_types = 0;
     for (TypeCounts& counts : summary_.types) {
       counts.in_source = 0;
+    }
+  };
+  bool loaded = false;
+  if (source_.ReadsTablesAtOnce()) {
+    const std::unique_ptr<source::Rows> voucher_rows = source_.Read(vouchers);
+    const std::unique_ptr<source::Rows> line_rows = source_.Read(lines);
+    loaded = spool.AddAlongside(*voucher_rows, *line_rows, every_type, take);
+    if (!loaded) {
+      afresh();
+    }
+  }
+  if (!loaded) {
+    spool.AddLines(*source_.Read(lines));
+    while (!spool.AddVouchers(*source_.Read(vouchers), every_type, take)) {
+      spool.IndexRuns();
+      afresh();
     }
   }
   if (!every_type) {

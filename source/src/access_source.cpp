@@ -53,6 +53,8 @@ class AccessSource final : public Source {
       : name_("access:" + path), database_(Guarded([&] { return access::SalesDatabase(path); })) {}
 
   const std::string& name() const override { return name_; }
+  // Each Rows is a recordset of its own, read by a reader of its own.
+  bool ReadsTablesAtOnce() const override { return true; }
 
   std::vector<std::string> Tables() override { return database_.Tables(); }
 

@@ -86,6 +86,8 @@ class SqliteSource final : public Source {
   }
 
   const std::string& name() const override { return name_; }
+  // Each Rows is a statement of its own on the one connection.
+  bool ReadsTablesAtOnce() const override { return true; }
 
   std::vector<std::string> Tables() override {
     return Guarded("cannot read the list of tables of ", [this] {

@@ -952,31 +952,39 @@ TEST_F(SourceFiles, TrustJournalTakesTheJournalsWordForWhatIsUnchanged) {
   EXPECT_GT(proxy.requests().size(), asked);
 }
 
-// Vouchers in the order of their lines (read in step with them), then out of it (read again,
-// each looking its lines up): the same documents with the same lines in the order of their Line
-// numbers, the same voucher without lines, the same lines of no voucher before, between and after
-// the vouchers.
-TEST_F(SourceFiles, DocumentsGoWithTheirLinesWhetherOrNotVouchersAreInTheirOrder) {
+// Vouchers and lines in the order of their VoucherIDs (read in step), vouchers out of it (read
+// again, each looking its lines up), lines out of it (spooled, then looked up): the same documents
+// with the same lines in the order of their Line numbers, the same voucher without lines, the same
+// lines of no voucher before, between and after the vouchers.
+TEST_F(SourceFiles, DocumentsGoWithTheirLinesWhetherOrNotTheTablesAreInTheirOrder) {
   const std::string shop =
       std::string(kShopSql).substr(0, std::string(kShopSql).find("CREATE TABLE Vouchers")) +
-      "CREATE TABLE VoucherLines (VoucherID TEXT, Line INTEGER, Ledger TEXT, Amount NUMERIC);"
+      "CREATE TABLE VoucherLines (VoucherID TEXT, Line INTEGER, Ledger TEXT, Amount NUMERIC);";
+  const std::string in_order =
       "INSERT INTO VoucherLines VALUES ('R0', 1, 'HDFC Bank', 1), ('R1', 2, 'Rent', 30),"
       " ('R1', 1, 'HDFC Bank', 40), ('R3', 1, 'HDFC Bank', 5), ('R4', 1, 'HDFC Bank', 9),"
-      " ('R5', 1, 'HDFC Bank', 7);"
-      "CREATE TABLE Vouchers (VoucherID TEXT, VoucherType TEXT, Date TEXT, Party TEXT);";
-  for (const std::string order : {"R1 R2 R4", "R4 R1 R2"}) {
-    SCOPED_TRACE(order);
-    std::string sql = shop;
+      " ('R5', 1, 'HDFC Bank', 7);";
+  const std::string out_of_order =
+      "INSERT INTO VoucherLines VALUES ('R0', 1, 'HDFC Bank', 1), ('R1', 2, 'Rent', 30),"
+      " ('R4', 1, 'HDFC Bank', 9), ('R3', 1, 'HDFC Bank', 5), ('R1', 1, 'HDFC Bank', 40),"
+      " ('R5', 1, 'HDFC Bank', 7);";
+  for (const auto& [order, lines] : {std::pair{std::string("R1 R2 R4"), in_order},
+                                     {"R4 R1 R2", in_order},
+                                     {"R1 R2 R4", out_of_order}}) {
+    SCOPED_TRACE(order + (lines == in_order ? "" : ", lines out of order"));
+    std::string sql = shop + lines + "CREATE TABLE Vouchers (VoucherID TEXT, VoucherType TEXT, " +
+                      "Date TEXT, Party TEXT);";
     for (std::size_t at = 0; at < order.size(); at += 3) {
       sql += "INSERT INTO Vouchers VALUES ('" + order.substr(at, 2) +
              "', 'Receipt', '2016-04-10', 'Anand Hardware');";
     }
-    const std::string path = Database(order + ".db", sql);
-    const std::string data = (folder_ / (order + " books.db")).string();
+    const std::string name = order + (lines == in_order ? "" : " lines");
+    const std::string path = Database(name + ".db", sql);
+    const std::string data = (folder_ / (name + " books.db")).string();
     test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
     const test::CommandResult run = test::RunCommand(
         "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " sync --source 'sqlite:" + path +
-        "' --journal '" + (folder_ / (order + " journal")).string() + "'");
+        "' --journal '" + (folder_ / (name + " journal")).string() + "'");
     EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
     EXPECT_THAT(run.out, AllOf(HasSubstr("receipts: 3 in the source, 0 already in the books as in "
                                          "the source, 2 sent, 1 rejected"),

@@ -106,6 +106,8 @@ class Source {
   // The rows of `table`, streamed. Throws Error, naming the source and the table (the login's
   // reason when it may not read it).
   virtual std::unique_ptr<Rows> Read(const std::string& table) = 0;
+  // Whether the Rows of two tables can be read at once, each moved on in turn.
+  virtual bool ReadsTablesAtOnce() const { return false; }
 
   // The table or view named `name`, compared without regard to ASCII case, as the source spells
   // it; nothing when it has none.

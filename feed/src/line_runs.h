@@ -1,0 +1,127 @@
+// The lines of VoucherLines as the documents' spool keeps them: each line's values packed into a
+// string, and the lines of one VoucherID gathered into runs that vouchers are matched with in the
+// order of their VoucherIDs.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <lirvo/source.h>
+#include <lirvo/sqlite.h>
+
+namespace lirvo::feed {
+
+inline constexpr std::array<const char*, 9> kLineColumns = {
+    "VoucherID", "Line", "Ledger", "Item", "Godown", "Quantity", "Unit", "Rate", "Amount"};
+inline constexpr std::array<const char*, 7> kVoucherColumns = {
+    "VoucherID", "VoucherType", "Date", "Number", "Reference", "Party", "Narration"};
+
+// Where each of `columns` is in `rows`.
+template <std::size_t N>
+std::array<std::optional<std::size_t>, N> Positions(const source::Rows& rows,
+                                                    const std::array<const char*, N>& columns) {
+  std::array<std::optional<std::size_t>, N> at;
+  for (std::size_t i = 0; i < N; ++i) {
+    at[i] = rows.Find(columns[i]);
+  }
+  return at;
+}
+
+inline const std::string& ValueAt(const source::Rows& rows, const std::optional<std::size_t>& at) {
+  static const std::string kNone;
+  return at && rows.Values()[*at] ? *rows.Values()[*at] : kNone;
+}
+
+// A value packed as its length (four bytes) and its bytes.
+inline void Pack(std::string& packed, const std::string& value) {
+  const auto size = static_cast<std::uint32_t>(value.size());
+  packed.append(reinterpret_cast<const char*>(&size), sizeof size);
+  packed += value;
+}
+// The current line of `rows` (its columns at `at`) packed: its row, then its values but the
+// VoucherID.
+inline void PackLine(std::string& packed, const source::Rows& rows,
+                     const std::array<std::optional<std::size_t>, kLineColumns.size()>& at) {
+  const std::int64_t row = rows.RowNumber();
+  packed.append(reinterpret_cast<const char*>(&row), sizeof row);
+  for (std::size_t i = 1; i < kLineColumns.size(); ++i) {
+    Pack(packed, ValueAt(rows, at[i]));
+  }
+}
+
+// The runs of VoucherLines in the order of their VoucherIDs, as the spool matches vouchers with
+// them in step: each its VoucherID, its first row, how many lines and their packed values. Step
+// is false when the next run turns out to be out of that order.
+//
+// Those spooled into the table `runs` (seq, voucher_id, count, lines).
+class SpooledRuns {
+ public:
+  explicit SpooledRuns(sqlite::Database& db)
+      : query_(db.Prepare("SELECT seq, voucher_id, count, lines FROM runs ORDER BY seq")),
+        more_(query_.Step()) {}
+  bool more() const { return more_; }
+  std::string_view id() const { return query_.View(1).value_or(""); }
+  std::int64_t first() const { return query_.Int(0); }
+  std::int64_t count() const { return query_.Int(2); }
+  std::string_view lines() const { return query_.View(3).value_or(""); }
+  bool Step() {
+    more_ = query_.Step();
+    return true;
+  }
+  void Stop() { query_.Reset(); }
+
+ private:
+  sqlite::Statement query_;
+  bool more_;
+};
+
+// Those read from VoucherLines as Vouchers is read: the consecutive lines of one VoucherID.
+class SourceRuns {
+ public:
+  explicit SourceRuns(source::Rows& rows)
+      : rows_(rows), at_(Positions(rows, kLineColumns)), next_(rows_.Next()) {
+    Step();
+  }
+  bool more() const { return more_; }
+  std::string_view id() const { return id_; }
+  std::int64_t first() const { return first_; }
+  std::int64_t count() const { return count_; }
+  std::string_view lines() const { return packed_; }
+  bool Step() {
+    more_ = next_;
+    if (!more_) {
+      return true;
+    }
+    const std::string& id = ValueAt(rows_, at_[0]);
+    if (count_ > 0 && id < id_) {
+      return false;
+    }
+    id_ = id;
+    first_ = rows_.RowNumber();
+    count_ = 0;
+    packed_.clear();
+    do {
+      PackLine(packed_, rows_, at_);
+      ++count_;
+      next_ = rows_.Next();
+    } while (next_ && ValueAt(rows_, at_[0]) == id_);
+    return true;
+  }
+  void Stop() {}
+
+ private:
+  source::Rows& rows_;
+  std::array<std::optional<std::size_t>, kLineColumns.size()> at_;
+  bool next_;
+  bool more_ = false;
+  std::string id_;
+  std::int64_t first_ = 0;
+  std::int64_t count_ = 0;
+  std::string packed_;
+};
+
+}  // namespace lirvo::feed
