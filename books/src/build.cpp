@@ -71,34 +71,55 @@ Bill PartyBill(const Shape& shape, std::string_view reference, std::string_view 
   return {};
 }
 
+// An element's name known when compiling, its opening and closing tags spelt out once, so that
+// each is one append: a document's message has some sixty elements.
+template <std::size_t N>
+struct Tag {
+  std::array<char, N + 1> open{};         // "<NAME>"
+  std::array<char, N + 2> close{};        // "</NAME>"
+  constexpr Tag(const char (&name)[N]) {  // NOLINT: converts from the literal
+    open[0] = close[0] = '<';
+    close[1] = '/';
+    for (std::size_t i = 0; i + 1 < N; ++i) {
+      open[i + 1] = close[i + 2] = name[i];
+    }
+    open[N] = close[N + 1] = '>';
+  }
+  std::string_view Open() const { return {open.data(), open.size()}; }
+  std::string_view Close() const { return {close.data(), close.size()}; }
+};
+
 class Writer {
  public:
   explicit Writer(std::string& out) : out_(out) {}
 
   void Raw(std::string_view text) { out_ += text; }
   void Text(std::string_view value) { AppendText(out_, value); }
-  void Element(std::string_view name, std::string_view value) {
-    Open(name);
+  template <Tag name>
+  void Element(std::string_view value) {
+    out_ += name.Open();
     AppendText(out_, value);
-    Close(name);
+    out_ += name.Close();
   }
-  void Amount(std::string_view name, Decimal value) {
-    Open(name);
+  template <Tag name>
+  void Amount(Decimal value) {
+    out_ += name.Open();
     detail::AppendDecimal(out_, value);
-    Close(name);
+    out_ += name.Close();
   }
   void Deemed(Side side) {
     Raw(side == Side::kDebit ? "<ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE>"
                              : "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>");
   }
   // " 2 Nos": a quantity and its unit as the server writes them.
-  void Quantity(std::string_view name, Decimal quantity, std::string_view unit) {
-    Open(name);
+  template <Tag name>
+  void Quantity(Decimal quantity, std::string_view unit) {
+    out_ += name.Open();
     out_ += ' ';
     detail::AppendDecimal(out_, quantity);
     out_ += ' ';
     AppendText(out_, unit);
-    Close(name);
+    out_ += name.Close();
   }
   // "600/Nos"
   void Rate(Decimal rate, std::string_view unit) {
@@ -110,36 +131,27 @@ class Writer {
   }
   // "<LEDGERENTRIES.LIST>" and the like: a list entry holding one ledger's amount, and the bill
   // it makes or settles, if any, for the whole amount.
-  void LedgerEntry(std::string_view list, std::string_view ledger, Side side, bool party,
-                   Decimal wire_amount, const Bill& bill = {}) {
-    Open(list);
-    Element("LEDGERNAME", ledger);
+  template <Tag list>
+  void LedgerEntry(std::string_view ledger, Side side, bool party, Decimal wire_amount,
+                   const Bill& bill = {}) {
+    out_ += list.Open();
+    Element<"LEDGERNAME">(ledger);
     Deemed(side);
     Raw(party ? "<ISPARTYLEDGER>Yes</ISPARTYLEDGER>" : "<ISPARTYLEDGER>No</ISPARTYLEDGER>");
-    Amount("AMOUNT", wire_amount);
+    Amount<"AMOUNT">(wire_amount);
     if (!bill.type.empty()) {
       Raw("<BILLALLOCATIONS.LIST>");
       if (!bill.name.empty()) {
-        Element("NAME", bill.name);
+        Element<"NAME">(bill.name);
       }
-      Element("BILLTYPE", bill.type);
-      Amount("AMOUNT", wire_amount);
+      Element<"BILLTYPE">(bill.type);
+      Amount<"AMOUNT">(wire_amount);
       Raw("</BILLALLOCATIONS.LIST>");
     }
-    Close(list);
+    out_ += list.Close();
   }
 
  private:
-  void Open(std::string_view name) {
-    out_ += '<';
-    out_ += name;
-    out_ += '>';
-  }
-  void Close(std::string_view name) {
-    out_ += "</";
-    out_ += name;
-    out_ += '>';
-  }
   std::string& out_;
 };
 
@@ -167,22 +179,22 @@ void AppendItem(Writer& w, const Shape& shape, const PreparedLine& item, std::st
   const std::string_view unit = Trimmed(line.unit);
   const std::string_view godown = Trimmed(line.godown);
   w.Raw("<ALLINVENTORYENTRIES.LIST>");
-  w.Element("STOCKITEMNAME", Trimmed(line.item));
+  w.Element<"STOCKITEMNAME">(Trimmed(line.item));
   w.Deemed(shape.lines);
   if (item.rate) {
     w.Rate(*item.rate, unit);
   }
-  w.Amount("AMOUNT", amount);
-  w.Quantity("ACTUALQTY", *item.quantity, unit);
-  w.Quantity("BILLEDQTY", *item.quantity, unit);
+  w.Amount<"AMOUNT">(amount);
+  w.Quantity<"ACTUALQTY">(*item.quantity, unit);
+  w.Quantity<"BILLEDQTY">(*item.quantity, unit);
   w.Raw("<BATCHALLOCATIONS.LIST>");
-  w.Element("GODOWNNAME", godown.empty() ? detail::kMainLocation : godown);
+  w.Element<"GODOWNNAME">(godown.empty() ? detail::kMainLocation : godown);
   w.Raw("<BATCHNAME>Primary Batch</BATCHNAME>");
   // An order's items carry its number and due date, or the server refuses the order ("Order No.
   // is missing in Item Allocations"). A source gives no due date: an order is due on its own
   // date. Whether the server needs the P attribute its exports show is unconfirmed.
   if (shape.order) {
-    w.Element("ORDERNO", number);
+    w.Element<"ORDERNO">(number);
     w.Raw("<ORDERDUEDATE P=\"");
     w.Raw(ShortDate(date));
     w.Raw("\">");
@@ -194,15 +206,15 @@ void AppendItem(Writer& w, const Shape& shape, const PreparedLine& item, std::st
   // A note's number is its tracking number. Notes and invoices are not tied to an order here;
   // what the server does with an order or tracking number that matches nothing is unconfirmed.
   if (shape.note) {
-    w.Element("TRACKINGNUMBER", number);
+    w.Element<"TRACKINGNUMBER">(number);
   } else {
     w.Raw("<TRACKINGNUMBER/>");
   }
-  w.Amount("AMOUNT", amount);
-  w.Quantity("ACTUALQTY", *item.quantity, unit);
-  w.Quantity("BILLEDQTY", *item.quantity, unit);
+  w.Amount<"AMOUNT">(amount);
+  w.Quantity<"ACTUALQTY">(*item.quantity, unit);
+  w.Quantity<"BILLEDQTY">(*item.quantity, unit);
   w.Raw("</BATCHALLOCATIONS.LIST>");
-  w.LedgerEntry("ACCOUNTINGALLOCATIONS.LIST", Trimmed(line.ledger), shape.lines, false, amount);
+  w.LedgerEntry<"ACCOUNTINGALLOCATIONS.LIST">(Trimmed(line.ledger), shape.lines, false, amount);
   w.Raw("</ALLINVENTORYENTRIES.LIST>");
 }
 
@@ -228,34 +240,34 @@ void AppendVoucher(Writer& w, const Document& document, const detail::Prepared& 
   w.Raw("\" ACTION=\"Create\" OBJVIEW=\"");
   w.Raw(view);
   w.Raw("\">");
-  w.Element("DATE", prepared.date);
-  w.Element("VCHSTATUSDATE", prepared.date);
-  w.Element("NARRATION", document.narration);
-  w.Element("VOUCHERTYPENAME", shape.server_name);
-  w.Element("PARTYLEDGERNAME", party_ledger);
-  w.Element("VOUCHERNUMBER", number);
-  w.Element("REFERENCE", Trimmed(document.reference));
-  w.Element("PERSISTEDVIEW", view);
+  w.Element<"DATE">(prepared.date);
+  w.Element<"VCHSTATUSDATE">(prepared.date);
+  w.Element<"NARRATION">(document.narration);
+  w.Element<"VOUCHERTYPENAME">(shape.server_name);
+  w.Element<"PARTYLEDGERNAME">(party_ledger);
+  w.Element<"VOUCHERNUMBER">(number);
+  w.Element<"REFERENCE">(Trimmed(document.reference));
+  w.Element<"PERSISTEDVIEW">(view);
   if (shape.invoice) {
     w.Raw("<VCHENTRYMODE>Item Invoice</VCHENTRYMODE>");
   }
-  w.Element("EFFECTIVEDATE", prepared.date);
+  w.Element<"EFFECTIVEDATE">(prepared.date);
   w.Raw(shape.invoice ? "<ISINVOICE>Yes</ISINVOICE>" : "<ISINVOICE>No</ISINVOICE>");
   if (invoice_view) {
     for (const PreparedLine& item : prepared.items) {
       AppendItem(w, shape, item, number, prepared.date);
     }
-    w.LedgerEntry("LEDGERENTRIES.LIST", party, party_side, true, party_amount, bill);
+    w.LedgerEntry<"LEDGERENTRIES.LIST">(party, party_side, true, party_amount, bill);
     for (const PreparedLine& ledger : prepared.ledgers) {
-      w.LedgerEntry("LEDGERENTRIES.LIST", Trimmed(ledger.line->ledger), shape.lines, false,
-                    detail::OnSide(ledger.amount, shape.lines));
+      w.LedgerEntry<"LEDGERENTRIES.LIST">(Trimmed(ledger.line->ledger), shape.lines, false,
+                                          detail::OnSide(ledger.amount, shape.lines));
     }
   } else {
-    w.LedgerEntry("ALLLEDGERENTRIES.LIST", party, party_side, false, party_amount, bill);
+    w.LedgerEntry<"ALLLEDGERENTRIES.LIST">(party, party_side, false, party_amount, bill);
     bool first = true;
     for (const PreparedLine& ledger : prepared.ledgers) {
-      w.LedgerEntry("ALLLEDGERENTRIES.LIST", Trimmed(ledger.line->ledger), shape.lines, first,
-                    detail::OnSide(ledger.amount, shape.lines));
+      w.LedgerEntry<"ALLLEDGERENTRIES.LIST">(Trimmed(ledger.line->ledger), shape.lines, first,
+                                             detail::OnSide(ledger.amount, shape.lines));
       first = false;
     }
   }
