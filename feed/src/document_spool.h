@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -198,21 +199,9 @@ class Spool {
   // The days on which documents of `type` are dated, in order, each with how many.
   template <class Each>
   void ForEachDay(DocumentType type, Each each) {
-    sqlite::Statement& query = db_.Query("SELECT key FROM vouchers WHERE key BETWEEN ?1 AND ?2");
-    query.Bind(1, Key(type, 1, 0)).Bind(2, Key(type, kDays - 1, kRows - 1));
-    std::int64_t day = 0;
-    std::int64_t count = 0;
-    while (query.Step()) {
-      const std::int64_t next = (query.Int(0) / kRows) % kDays;
-      if (count > 0 && next != day) {
-        each(DayText(day), count);
-        count = 0;
-      }
-      day = next;
-      ++count;
-    }
-    if (count > 0) {
-      each(DayText(day), count);
+    const std::size_t of = TypeIndex(type);
+    for (auto at = days_.lower_bound({of, 1}); at != days_.end() && at->first.first == of; ++at) {
+      each(DayText(at->first.second), at->second);
     }
   }
 
@@ -272,6 +261,7 @@ class Spool {
       runs->Stop();
       loading.Commit();
       db_.Execute("DELETE FROM vouchers; DELETE FROM orphans; DELETE FROM unknown");
+      days_.clear();
       return false;
     };
     std::optional<std::string> last_id;
@@ -317,7 +307,9 @@ class Spool {
         }
       }
       const std::optional<std::string> day = books::SourceDate(ValueAt(rows, at[2]));
-      insert.Bind(1, Key(*type, day ? DayNumber(*day) : 0, rows.RowNumber()));
+      const std::int64_t day_number = day ? DayNumber(*day) : 0;
+      insert.Bind(1, Key(*type, day_number, rows.RowNumber()));
+      ++days_[{TypeIndex(*type), day_number}];
       for (std::size_t i = 0; i < kVoucherColumns.size(); ++i) {
         if (i != 1) {  // the type is in the key
           insert.BindUncopied(static_cast<int>(i < 1 ? i : i - 1) + 2, ValueAt(rows, at[i]));
@@ -413,6 +405,9 @@ class Spool {
   // Whether the runs are in the order of their VoucherIDs, so that vouchers in that order too are
   // matched with them in step; they are indexed for look-ups once this is false.
   bool in_step_ = true;
+  // How many vouchers of each type are dated each day (0 for none), counted as they are spooled:
+  // a few thousand entries whatever the source's size.
+  std::map<std::pair<std::size_t, std::int64_t>, long> days_;
 };
 
 }  // namespace lirvo::feed
