@@ -347,23 +347,15 @@ class Spool {
   // The most a run of lines packs before the next line starts another.
   static constexpr std::size_t kRunBytes = 64 * 1024;
 
-  template <class Number>
-  static Number Unpacked(std::string_view& packed) {
-    Number number = 0;
-    std::memcpy(&number, packed.data(), sizeof number);
-    packed.remove_prefix(sizeof number);
-    return number;
-  }
-
   // Appends the lines packed in `packed` (each its row and its values), each with its (Line, row).
   static void Unpack(std::string_view packed, std::vector<books::Line>& lines,
                      std::vector<std::pair<std::int64_t, std::int64_t>>& order) {
     while (!packed.empty()) {
-      const auto row = Unpacked<std::int64_t>(packed);
+      const auto row = static_cast<std::int64_t>(UnpackNumber(packed));
       books::Line& line = lines.emplace_back();
       for (std::string* field : {&line.line, &line.ledger, &line.item, &line.godown, &line.quantity,
                                  &line.unit, &line.rate, &line.amount}) {
-        const auto size = Unpacked<std::uint32_t>(packed);
+        const auto size = UnpackNumber(packed);
         field->assign(packed.substr(0, size));
         packed.remove_prefix(size);
       }

@@ -36,18 +36,38 @@ inline const std::string& ValueAt(const source::Rows& rows, const std::optional<
   return at && rows.Values()[*at] ? *rows.Values()[*at] : kNone;
 }
 
-// A value packed as its length (four bytes) and its bytes.
+// A number packed in seven bits a byte, low bits first, the high bit set on all but the last:
+// the rows and lengths of lines are small, and the spool is written and read whole.
+inline void PackNumber(std::string& packed, std::uint64_t number) {
+  while (number >= 0x80) {
+    packed += static_cast<char>((number & 0x7F) | 0x80);
+    number >>= 7;
+  }
+  packed += static_cast<char>(number);
+}
+// The number PackNumber packed at the front of `packed`, taken off it.
+inline std::uint64_t UnpackNumber(std::string_view& packed) {
+  std::uint64_t number = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(packed.front());
+    packed.remove_prefix(1);
+    number |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) {
+      return number;
+    }
+  }
+}
+
+// A value packed as its length and its bytes.
 inline void Pack(std::string& packed, const std::string& value) {
-  const auto size = static_cast<std::uint32_t>(value.size());
-  packed.append(reinterpret_cast<const char*>(&size), sizeof size);
+  PackNumber(packed, value.size());
   packed += value;
 }
 // The current line of `rows` (its columns at `at`) packed: its row, then its values but the
 // VoucherID.
 inline void PackLine(std::string& packed, const source::Rows& rows,
                      const std::array<std::optional<std::size_t>, kLineColumns.size()>& at) {
-  const std::int64_t row = rows.RowNumber();
-  packed.append(reinterpret_cast<const char*>(&row), sizeof row);
+  PackNumber(packed, static_cast<std::uint64_t>(rows.RowNumber()));
   for (std::size_t i = 1; i < kLineColumns.size(); ++i) {
     Pack(packed, ValueAt(rows, at[i]));
   }

@@ -959,15 +959,17 @@ TEST_F(SourceFiles, TrustJournalTakesTheJournalsWordForWhatIsUnchanged) {
 TEST_F(SourceFiles, DocumentsGoWithTheirLinesWhetherOrNotTheTablesAreInTheirOrder) {
   const std::string shop =
       std::string(kShopSql).substr(0, std::string(kShopSql).find("CREATE TABLE Vouchers")) +
-      "CREATE TABLE VoucherLines (VoucherID TEXT, Line INTEGER, Ledger TEXT, Amount NUMERIC);";
+      "CREATE TABLE VoucherLines (VoucherID TEXT, Line INTEGER, Ledger TEXT, Amount TEXT);";
+  // A value longer than a byte can count, kept whole in the spool.
+  const std::string nine = "'" + std::string(130, '0') + "9'";
   const std::string in_order =
       "INSERT INTO VoucherLines VALUES ('R0', 1, 'HDFC Bank', 1), ('R1', 2, 'Rent', 30),"
-      " ('R1', 1, 'HDFC Bank', 40), ('R3', 1, 'HDFC Bank', 5), ('R4', 1, 'HDFC Bank', 9),"
-      " ('R5', 1, 'HDFC Bank', 7);";
+      " ('R1', 1, 'HDFC Bank', 40), ('R3', 1, 'HDFC Bank', 5), ('R4', 1, 'HDFC Bank', " +
+      nine + "), ('R5', 1, 'HDFC Bank', 7);";
   const std::string out_of_order =
       "INSERT INTO VoucherLines VALUES ('R0', 1, 'HDFC Bank', 1), ('R1', 2, 'Rent', 30),"
-      " ('R4', 1, 'HDFC Bank', 9), ('R3', 1, 'HDFC Bank', 5), ('R1', 1, 'HDFC Bank', 40),"
-      " ('R5', 1, 'HDFC Bank', 7);";
+      " ('R4', 1, 'HDFC Bank', " +
+      nine + "), ('R3', 1, 'HDFC Bank', 5), ('R1', 1, 'HDFC Bank', 40), ('R5', 1, 'HDFC Bank', 7);";
   for (const auto& [order, lines] : {std::pair{std::string("R1 R2 R4"), in_order},
                                      {"R4 R1 R2", in_order},
                                      {"R1 R2 R4", out_of_order}}) {
