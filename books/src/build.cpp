@@ -276,11 +276,9 @@ void AppendVoucher(Writer& w, const Document& document, const detail::Prepared& 
 
 }  // namespace
 
-void AppendMessage(std::string& out, const Document& document) {
-  detail::Prepared prepared;
-  if (std::optional<Problem> problem = detail::Prepare(document, prepared)) {
-    throw DocumentFailure(std::move(*problem));
-  }
+namespace {
+
+void AppendPrepared(std::string& out, const Document& document, const detail::Prepared& prepared) {
   const std::size_t start = out.size();
   try {
     Writer w(out);
@@ -289,6 +287,24 @@ void AppendMessage(std::string& out, const Document& document) {
     out.resize(start);
     throw;
   }
+}
+
+}  // namespace
+
+void AppendMessage(std::string& out, const Document& document) {
+  detail::Prepared prepared;
+  if (std::optional<Problem> problem = detail::Prepare(document, prepared)) {
+    throw DocumentFailure(std::move(*problem));
+  }
+  AppendPrepared(out, document, prepared);
+}
+
+void AppendMessage(std::string& out, const Document& document, const CheckedDocument& checked) {
+  if (!checked.prepared_) {
+    AppendMessage(out, document);
+    return;
+  }
+  AppendPrepared(out, document, *checked.prepared_);
 }
 
 std::string Message(const Document& document) {

@@ -276,4 +276,16 @@ std::optional<Problem> Check(const Document& document) {
   return detail::Prepare(document, prepared);
 }
 
+CheckedDocument::CheckedDocument() = default;
+CheckedDocument::~CheckedDocument() = default;
+CheckedDocument::CheckedDocument(CheckedDocument&&) noexcept = default;
+CheckedDocument& CheckedDocument::operator=(CheckedDocument&&) noexcept = default;
+
+std::optional<Problem> Check(const Document& document, CheckedDocument& checked) {
+  auto prepared = std::make_unique<detail::Prepared>();
+  std::optional<Problem> problem = detail::Prepare(document, *prepared);
+  checked.prepared_ = problem ? nullptr : std::move(prepared);
+  return problem;
+}
+
 }  // namespace lirvo::books

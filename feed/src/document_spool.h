@@ -40,10 +40,12 @@ inline std::optional<DocumentType> TypeOf(std::string_view text) {
   return std::nullopt;
 }
 
-// A document of the source with its lines, and its row in Vouchers.
+// A document of the source with its lines, and its row in Vouchers; what its check found, once
+// it passed.
 struct SpooledDocument {
   Document document;
   long row;
+  books::CheckedDocument checked{};
 };
 
 // A line's Line as a number, as SQL's CAST to INTEGER reads it: blanks first skipped, a sign, the

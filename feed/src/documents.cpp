@@ -259,7 +259,7 @@ std::unordered_map<std::string, books::BooksDocument> Feed::Books(DocumentType t
 
 template <class ReadBooks>
 bool Feed::Take(Read read, Held& held, ReadBooks books) {
-  if (const std::optional<books::Problem> problem = books::Check(read.document)) {
+  if (const std::optional<books::Problem> problem = books::Check(read.document, read.checked)) {
     Tell(read, DocumentOutcome::What::kRejected, problem->Text());
     return true;
   }
@@ -330,7 +330,7 @@ bool Feed::Send(std::span<const Read> batch) {
   journal_.Start();
   for (std::size_t i = 0; i < batch.size(); ++i) {
     messages_[i].clear();
-    books::AppendMessage(messages_[i], batch[i].document);
+    books::AppendMessage(messages_[i], batch[i].document, batch[i].checked);
     journal_.Add(messages_[i]);
   }
   const auto label = [batch](std::size_t i) {

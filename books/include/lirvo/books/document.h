@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -101,6 +102,30 @@ Problem UnknownType(std::string_view voucher_id, std::string_view voucher_type);
 // control character that XML cannot carry in a name or text.
 std::optional<Problem> Check(const Document& document);
 
+namespace detail {
+struct Prepared;
+}  // namespace detail
+
+// What Check found of a document that passes it, for AppendMessage to build its message from
+// without checking the document a second time. It refers to the document's lines, which must
+// stay as they are while it is used (moving the document keeps them).
+class CheckedDocument {
+ public:
+  CheckedDocument();
+  ~CheckedDocument();
+  CheckedDocument(CheckedDocument&&) noexcept;
+  CheckedDocument& operator=(CheckedDocument&&) noexcept;
+
+ private:
+  friend std::optional<Problem> Check(const Document& document, CheckedDocument& checked);
+  friend void AppendMessage(std::string& out, const Document& document,
+                            const CheckedDocument& checked);
+  std::unique_ptr<detail::Prepared> prepared_;
+};
+
+// Check's problem, or none and what it found in `checked`.
+std::optional<Problem> Check(const Document& document, CheckedDocument& checked);
+
 // The date of a source as YYYYMMDD: "20250401" and "2025-04-01" (an ISO date, with a time after
 // it or not) when they name a calendar date; none otherwise.
 std::optional<std::string> SourceDate(std::string_view text);
@@ -124,6 +149,8 @@ class DocumentFailure : public modTally::Failure {
 // Values are escaped as XML text. Appends nothing and throws DocumentFailure when the document
 // fails Check, modTally::Failure when an amount cannot be written.
 void AppendMessage(std::string& out, const Document& document);
+// The same for a document that passed Check into `checked`: it is not checked again.
+void AppendMessage(std::string& out, const Document& document, const CheckedDocument& checked);
 
 // The TALLYMESSAGE of AppendMessage as a string of its own.
 std::string Message(const Document& document);
