@@ -145,8 +145,14 @@ void Feed::Load(Spool& spool, const std::string& vouchers, const std::string& li
   bool loaded = false;
   if (source_.ReadsTablesAtOnce()) {
     const std::unique_ptr<source::Rows> voucher_rows = source_.Read(vouchers);
-    const std::unique_ptr<source::Rows> line_rows = source_.Read(lines);
-    loaded = spool.AddAlongside(*voucher_rows, *line_rows, every_type, take);
+    std::unique_ptr<source::Rows> line_rows;
+    try {
+      line_rows = source_.Read(lines);
+    } catch (const source::Error&) {
+      // Refused beside the other (an ODBC driver may keep one statement at a time): read alone
+      // below, where a table that cannot be read at all fails.
+    }
+    loaded = line_rows && spool.AddAlongside(*voucher_rows, *line_rows, every_type, take);
     if (!loaded) {
       afresh();
     }

@@ -306,6 +306,16 @@ std::string Connection::DriverName() const {
   return reinterpret_cast<const char*>(name.data());
 }
 
+unsigned Connection::MaxActiveStatements() const {
+  SQLUSMALLINT most = 0;
+  SQLSMALLINT length = 0;
+  if (!Succeeded(
+          SQLGetInfo(handle_.get(), SQL_MAX_CONCURRENT_ACTIVITIES, &most, sizeof most, &length))) {
+    return 0;
+  }
+  return most;
+}
+
 std::string Connection::Quote(std::string_view identifier) const {
   if (quote_.empty()) {
     return std::string(identifier);

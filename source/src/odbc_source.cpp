@@ -107,6 +107,10 @@ class OdbcSource final : public Source {
     });
   }
 
+  // Unless the driver says it keeps one statement at a time (a driver that does not say may still
+  // refuse a second: the caller falls back to reading one table at a time).
+  bool ReadsTablesAtOnce() const override { return connection_->MaxActiveStatements() != 1; }
+
   std::unique_ptr<Rows> Read(const std::string& table) override {
     return Guarded([&]() -> std::unique_ptr<Rows> {
       auto statement = std::make_unique<odbc::Statement>(*connection_);

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <lirvo/feed.h>
 #include <lirvo/odbc.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sqlite.h>
@@ -1006,6 +1007,70 @@ TEST_F(SourceFiles, DocumentsGoWithTheirLinesWhetherOrNotTheTablesAreInTheirOrde
                            {"R1", "Anand Hardware 70; HDFC Bank -40; Rent -30; "},
                            {"R4", "Anand Hardware 9; HDFC Bank -9; "}}));
   }
+}
+
+// A source whose driver keeps one statement at a time without saying so: a table read while
+// another is still being read is refused.
+class OneTableAtATime final : public Source {
+ public:
+  explicit OneTableAtATime(std::unique_ptr<Source> source) : source_(std::move(source)) {}
+  const std::string& name() const override { return source_->name(); }
+  std::vector<std::string> Tables() override { return source_->Tables(); }
+  std::vector<std::string> Columns(const std::string& table) override {
+    return source_->Columns(table);
+  }
+  std::int64_t RowCount(const std::string& table) override { return source_->RowCount(table); }
+  bool ReadsTablesAtOnce() const override { return true; }
+  std::unique_ptr<Rows> Read(const std::string& table) override {
+    if (reading_ > 0) {
+      throw lirvo::source::Error("cannot read table \"" + table + "\": the connection is busy");
+    }
+    return std::make_unique<Reading>(source_->Read(table), reading_);
+  }
+
+ private:
+  class Reading final : public Rows {
+   public:
+    Reading(std::unique_ptr<Rows> rows, int& reading)
+        : Rows(rows->table(), rows->Columns()), rows_(std::move(rows)), reading_(++reading) {}
+    ~Reading() override { --reading_; }
+    bool Next() override {
+      if (!rows_->Next()) {
+        return false;
+      }
+      values_ = rows_->Values();
+      row_number_ = rows_->RowNumber();
+      return true;
+    }
+
+   private:
+    std::unique_ptr<Rows> rows_;
+    int& reading_;
+  };
+  std::unique_ptr<Source> source_;
+  int reading_ = 0;
+};
+
+// Refused the lines beside the vouchers, the feed reads one table after the other.
+TEST_F(SourceFiles, DocumentsAreFedFromASourceThatReadsOneTableAtATime) {
+  OneTableAtATime source(Open(ParseUri("sqlite:" + Database("shop.db", kShopSql))));
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {});
+  lirvo::feed::DocumentsOptions options;
+  options.server.url = standin.url();
+  options.company = kCompanyName;
+  options.dry_run = true;
+  const lirvo::feed::DocumentsSummary summary = lirvo::feed::FeedDocuments(source, options);
+  long read = 0;
+  long decided = 0;
+  for (const lirvo::feed::TypeCounts& counts : summary.types) {
+    read += counts.in_source;
+    decided += counts.sent + counts.rejected + counts.held_otherwise + counts.in_books;
+  }
+  EXPECT_FALSE(summary.stopped) << *summary.stopped;
+  EXPECT_EQ(read, 6);
+  EXPECT_EQ(decided, 6);
+  EXPECT_EQ(summary.orphan_lines, 1);
+  EXPECT_EQ(summary.unknown_types, 1);
 }
 
 TEST_F(SourceFiles, SourcesCommandExitStatuses) {

@@ -78,6 +78,9 @@ class Connection {
   std::vector<std::string> Tables();
   // The driver's file name as it reports it ("psqlodbcw.so"); empty when it does not say.
   std::string DriverName() const;
+  // How many statements the driver keeps active at once on the connection; 0 when it sets no
+  // limit or does not say.
+  unsigned MaxActiveStatements() const;
   // `identifier` quoted the way the driver quotes identifiers ("Ledgers" becomes "\"Ledgers\"").
   std::string Quote(std::string_view identifier) const;
   // Runs `sql`, which returns no rows. `what` says what is being done, for failures. Throws Error.
