@@ -1,7 +1,7 @@
 // The documents of a source fed into the books: Vouchers with their VoucherLines spooled, walked a
 // type and a range of days at a time, checked, the books' copies of the range read back, and what
 // the books lack sent in batches. One class whose steps share the feed's state, in the order they
-// happen (a little over 400 lines).
+// happen (about 500 lines).
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -60,6 +60,8 @@ class Feed {
   // Reads the source's tables into `spool`, telling the rows of no type as rejected when every
   // type is fed.
   void Load(Spool& spool, const std::string& vouchers, const std::string& lines);
+  // Tells the rows of Vouchers of no type and the lines of no voucher, as rejected.
+  void TellStrays(Spool& spool);
   // Feeds the documents of `type`; false when the feed has to stop.
   bool FeedType(Spool& spool, DocumentType type);
   // One document checked and compared with the books' copies `held` (read by `books` when first
@@ -164,9 +166,12 @@ void Feed::Load(Spool& spool, const std::string& vouchers, const std::string& li
       afresh();
     }
   }
-  if (!every_type) {
-    return;
+  if (every_type) {
+    TellStrays(spool);
   }
+}
+
+void Feed::TellStrays(Spool& spool) {
   if (options_.each) {
     spool.EachUnknown([this](long row, const std::string& id, const std::string& voucher_type) {
       options_.each({std::nullopt,
