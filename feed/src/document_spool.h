@@ -1,13 +1,11 @@
 // The spool of a source's documents that the documents feed walks: Vouchers and VoucherLines
-// copied to a private temporary SQLite file, kept in the order they are walked. One class: loading
-// and walking share the packed layout of a voucher's lines (a little over 400 lines).
+// copied to a private temporary SQLite file, kept in the order they are walked, each voucher's
+// lines packed as line_runs.h packs them.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
-#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -47,31 +45,6 @@ struct SpooledDocument {
   long row;
   books::CheckedDocument checked{};
 };
-
-// A line's Line as a number, as SQL's CAST to INTEGER reads it: blanks first skipped, a sign, the
-// digits up to the first character that is none ("2", " 3", "4.5" and "10x" are 2, 3, 4 and 10),
-// 0 without any, held at the bounds of 64 bits.
-inline std::int64_t LineNumber(std::string_view text) {
-  std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
-  if (at == std::string_view::npos) {
-    return 0;
-  }
-  const bool negative = text[at] == '-';
-  at += text[at] == '-' || text[at] == '+' ? 1 : 0;
-  std::uint64_t magnitude = 0;
-  constexpr std::uint64_t kBound = std::uint64_t{1} << 63;  // -2^63; 2^63 - 1 on the other side
-  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-    magnitude = std::min(magnitude * 10 + static_cast<std::uint64_t>(text[at] - '0'), kBound);
-    if (magnitude == kBound) {
-      break;
-    }
-  }
-  if (negative) {
-    return magnitude == kBound ? std::numeric_limits<std::int64_t>::min()
-                               : -static_cast<std::int64_t>(magnitude);
-  }
-  return static_cast<std::int64_t>(std::min(magnitude, kBound - 1));
-}
 
 // The source's documents spooled to a private temporary file: the rows of VoucherLines, and the
 // rows of Vouchers of the types being fed with their lines, kept in the order of their type, the
@@ -229,7 +202,7 @@ class Spool {
                             {}},
                            static_cast<long>(query.Int(0) % kRows)};
       order.clear();
-      Unpack(query.View(7).value_or(""), read.document.lines, order);
+      UnpackLines(query.View(7).value_or(""), read.document.lines, order);
       InLineOrder(read.document.lines, order);
       if (!each(std::move(read))) {
         return false;
@@ -348,22 +321,6 @@ class Spool {
 
   // The most a run of lines packs before the next line starts another.
   static constexpr std::size_t kRunBytes = 64 * 1024;
-
-  // Appends the lines packed in `packed` (each its row and its values), each with its (Line, row).
-  static void Unpack(std::string_view packed, std::vector<books::Line>& lines,
-                     std::vector<std::pair<std::int64_t, std::int64_t>>& order) {
-    while (!packed.empty()) {
-      const auto row = static_cast<std::int64_t>(UnpackNumber(packed));
-      books::Line& line = lines.emplace_back();
-      for (std::string* field : {&line.line, &line.ledger, &line.item, &line.godown, &line.quantity,
-                                 &line.unit, &line.rate, &line.amount}) {
-        const auto size = UnpackNumber(packed);
-        field->assign(packed.substr(0, size));
-        packed.remove_prefix(size);
-      }
-      order.emplace_back(LineNumber(line.line), row);
-    }
-  }
 
   // Puts `lines` in the order of their Line numbers, then of their rows (`order` gives each
   // line's); the join usually gives them so already.

@@ -1,15 +1,20 @@
 // The lines of VoucherLines as the documents' spool keeps them: each line's values packed into a
-// string, and the lines of one VoucherID gathered into runs that vouchers are matched with in the
-// order of their VoucherIDs.
+// string (and unpacked again), and the lines of one VoucherID gathered into runs that vouchers are
+// matched with in the order of their VoucherIDs.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include <lirvo/books/document.h>
 #include <lirvo/source.h>
 #include <lirvo/sqlite.h>
 
@@ -70,6 +75,47 @@ inline void PackLine(std::string& packed, const source::Rows& rows,
   PackNumber(packed, static_cast<std::uint64_t>(rows.RowNumber()));
   for (std::size_t i = 1; i < kLineColumns.size(); ++i) {
     Pack(packed, ValueAt(rows, at[i]));
+  }
+}
+
+// A line's Line as a number, as SQL's CAST to INTEGER reads it: blanks first skipped, a sign, the
+// digits up to the first character that is none ("2", " 3", "4.5" and "10x" are 2, 3, 4 and 10),
+// 0 without any, held at the bounds of 64 bits.
+inline std::int64_t LineNumber(std::string_view text) {
+  std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
+  if (at == std::string_view::npos) {
+    return 0;
+  }
+  const bool negative = text[at] == '-';
+  at += text[at] == '-' || text[at] == '+' ? 1 : 0;
+  std::uint64_t magnitude = 0;
+  constexpr std::uint64_t kBound = std::uint64_t{1} << 63;  // -2^63; 2^63 - 1 on the other side
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    magnitude = std::min(magnitude * 10 + static_cast<std::uint64_t>(text[at] - '0'), kBound);
+    if (magnitude == kBound) {
+      break;
+    }
+  }
+  if (negative) {
+    return magnitude == kBound ? std::numeric_limits<std::int64_t>::min()
+                               : -static_cast<std::int64_t>(magnitude);
+  }
+  return static_cast<std::int64_t>(std::min(magnitude, kBound - 1));
+}
+
+// Appends the lines PackLine packed one after another in `packed`, each with its (Line, row).
+inline void UnpackLines(std::string_view packed, std::vector<books::Line>& lines,
+                        std::vector<std::pair<std::int64_t, std::int64_t>>& order) {
+  while (!packed.empty()) {
+    const auto row = static_cast<std::int64_t>(UnpackNumber(packed));
+    books::Line& line = lines.emplace_back();
+    for (std::string* field : {&line.line, &line.ledger, &line.item, &line.godown, &line.quantity,
+                               &line.unit, &line.rate, &line.amount}) {
+      const auto size = UnpackNumber(packed);
+      field->assign(packed.substr(0, size));
+      packed.remove_prefix(size);
+    }
+    order.emplace_back(LineNumber(line.line), row);
   }
 }
 
