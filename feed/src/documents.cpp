@@ -53,7 +53,11 @@ std::string DayAfter(const std::string& day) {
 class Feed {
  public:
   Feed(source::Source& source, const DocumentsOptions& options)
-      : source_(source), options_(options), journal_(options) {}
+      : source_(source), options_(options), journal_(options) {
+    for (const books::MasterRef& master : options.to_create) {
+      to_create_[IndexOf(master.kind)].insert(Key(master.name));
+    }
+  }
   DocumentsSummary Go();
 
  private:
@@ -96,7 +100,8 @@ class Feed {
   const DocumentsOptions& options_;
   DocumentsSummary summary_;
   Names held_;
-  Names found_;  // the names, as documents spell them, found in held_ (or predefined)
+  Names found_;      // the names, as documents spell them, found in held_ (or predefined)
+  Names to_create_;  // of options_.to_create
   std::array<bool, books::kMasterKinds.size()> asked_{};
   std::vector<Read> queued_;                 // at most one batch
   std::unordered_set<std::string> matched_;  // of a range's books' copies, those the source has
@@ -231,7 +236,8 @@ std::optional<std::string> Feed::Missing(books::MasterKind of, const std::string
       held_[kind] = HeldNames(options_.server, options_.company, of);
       asked_[kind] = true;
     }
-    if (!held_[kind].contains(Key(need.name))) {
+    if (const std::string key = Key(need.name);
+        !held_[kind].contains(key) && !to_create_[kind].contains(key)) {
       return std::string("it names the ") + Singular(of) + " \"" + need.name +
              "\", which the books do not hold";
     }

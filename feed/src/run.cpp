@@ -115,8 +115,9 @@ void Count(KindStatus& status, bool in_books, bool accepted) {
   ++(accepted ? status.accepted : status.rejected);
 }
 
+// In a dry run, the masters it would create are added to `to_create`.
 void FeedTheMasters(source::Source& source, const RunOptions& options, Table& table,
-                    RunSummary& summary) {
+                    RunSummary& summary, std::vector<books::MasterRef>& to_create) {
   MastersOptions masters;
   masters.server = options.server;
   masters.company = options.company;
@@ -143,9 +144,12 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
   for (const books::MasterKind kind : masters.kinds) {
     table.Start(table.Get(books::KindName(kind)));
   }
-  masters.each = [&table](const MasterOutcome& master) {
+  masters.each = [&table, &options, &to_create](const MasterOutcome& master) {
     KindStatus& status = table.Get(books::KindName(master.kind));
     using What = MasterOutcome::What;
+    if (options.dry_run && master.what == What::kCreated) {
+      to_create.push_back({master.kind, master.name});
+    }
     Count(status, master.what == What::kInBooks, master.what == What::kCreated);
     if (master.what == What::kRejected || master.what == What::kHeldOtherwise) {
       table.Reject(&status, {nullptr, master.name, master.reason, master.table, master.row,
@@ -168,8 +172,9 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
 }
 
 void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& table,
-                      RunSummary& summary) {
+                      RunSummary& summary, std::vector<books::MasterRef> to_create) {
   DocumentsOptions documents;
+  documents.to_create = std::move(to_create);
   documents.server = options.server;
   documents.company = options.company;
   documents.batch = options.batch;
@@ -331,11 +336,12 @@ RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& 
       }
       return !summary.stopped && !summary.interrupted;
     };
+    std::vector<books::MasterRef> to_create;  // in a dry run
     if (go_on()) {
-      FeedTheMasters(*source, options, *table, summary);
+      FeedTheMasters(*source, options, *table, summary, to_create);
     }
     if (go_on()) {
-      FeedTheDocuments(*source, options, *table, summary);
+      FeedTheDocuments(*source, options, *table, summary, std::move(to_create));
     }
     if (go_on()) {
       SyncTheSales(source, options, *table, summary);

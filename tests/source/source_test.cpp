@@ -153,6 +153,12 @@ int Count(const std::string& text, const std::string& part) {
 void ExpectSampleMoves(const std::string& lirvo, const std::string& source) {
   const test::TempDir folder("lirvo-sample-journal");
   const std::string sync = lirvo + "sync --journal " + folder.File("journal").string() + " ";
+  // A dry run takes the masters it would create as there for the documents that name them.
+  const test::CommandResult checked = test::RunCommand(sync + source + " --dry-run");
+  EXPECT_EQ(checked.exit_code, 0) << checked.out << checked.err;
+  EXPECT_THAT(checked.out, HasSubstr("sales: 36 in the source, 0 already in the books as in the "
+                                     "source, 36 to send, 0 rejected"));
+  EXPECT_EQ(Count(checked.out, " 0 rejected, 0 held otherwise\n"), 8) << checked.out;
   const test::CommandResult sent = test::RunCommand(sync + source);
   EXPECT_EQ(sent.exit_code, 0) << sent.out << sent.err;
   EXPECT_THAT(sent.out, AllOf(HasSubstr("stock-items: 15 in the source, 0 already in the books, 15 "

@@ -127,6 +127,9 @@ struct DocumentsOptions {
   // a range of days whose every document is so taken is not read back.
   std::filesystem::path journal;
   bool trust_journal = false;
+  // In a dry run, the masters the same run would create before the documents: a document that
+  // names one is not rejected for want of it.
+  std::vector<books::MasterRef> to_create;
   std::function<void(const DocumentOutcome&)> each;
 };
 
