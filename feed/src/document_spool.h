@@ -72,7 +72,9 @@ class Spool {
         "CREATE TABLE runs(seq INTEGER PRIMARY KEY, voucher_id TEXT, count INTEGER, lines BLOB);"
         "CREATE TABLE vouchers(key INTEGER PRIMARY KEY, voucher_id TEXT, date TEXT, number TEXT,"
         " reference TEXT, party TEXT, narration TEXT, lines BLOB);"
-        "CREATE TABLE ids(id TEXT PRIMARY KEY) WITHOUT ROWID;"
+        "CREATE TABLE ids(id TEXT PRIMARY KEY, row INTEGER) WITHOUT ROWID;"
+        "CREATE TABLE repeated(row INTEGER PRIMARY KEY, voucher_id TEXT, first INTEGER,"
+        " type INTEGER);"
         "CREATE TABLE orphans(seq INTEGER PRIMARY KEY, voucher_id TEXT, count INTEGER);"
         "CREATE TABLE unknown(row INTEGER PRIMARY KEY, voucher_id TEXT, voucher_type TEXT)");
   }
@@ -113,10 +115,12 @@ class Spool {
   }
 
   // Spools the Vouchers rows for which `take(rows, id, voucher type, date, type)` holds; those of
-  // no type are given to it too, with no type. With `note_ids`, every row's VoucherID is noted
-  // for EachOrphan, whether spooled or not, and the rows of no type for EachUnknown. False when
-  // the rows turned out not to be in the order of their VoucherIDs although the lines are: nothing
-  // of them is kept, and the caller calls IndexRuns and gives them again from the first.
+  // no type are given to it too, with no type. A row taken whose VoucherID an earlier row has,
+  // taken or not, is noted for EachRepeated instead. With `note_ids`, every row's VoucherID counts
+  // for EachOrphan, whether spooled or not, and the rows of no type are noted for EachUnknown.
+  // False when the rows turned out not to be in the order of their VoucherIDs although the lines
+  // are: nothing of them is kept, and the caller calls IndexRuns and gives them again from the
+  // first.
   template <class Take>
   bool AddVouchers(source::Rows& rows, bool note_ids, Take take) {
     if (!in_step_) {
@@ -152,6 +156,17 @@ class Spool {
     sqlite::Statement query = db_.Prepare("SELECT row, voucher_id, voucher_type FROM unknown");
     while (query.Step()) {
       each(static_cast<long>(query.Int(0)), query.Text(1), query.Text(2));
+    }
+  }
+
+  // Calls `each(row, voucher_id, first, type)` for every row of Vouchers taken whose VoucherID an
+  // earlier row (`first`) has: a VoucherID names one voucher, and its lines are the first's.
+  template <class Each>
+  void EachRepeated(Each each) {
+    sqlite::Statement query = db_.Prepare("SELECT row, voucher_id, first, type FROM repeated");
+    while (query.Step()) {
+      each(static_cast<long>(query.Int(0)), query.Text(1), static_cast<long>(query.Int(2)),
+           books::kDocumentTypes[static_cast<std::size_t>(query.Int(3))]);
     }
   }
 
@@ -221,7 +236,9 @@ class Spool {
     sqlite::Transaction loading(db_);
     sqlite::Statement insert =
         db_.Prepare("INSERT INTO vouchers VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-    sqlite::Statement note = db_.Prepare("INSERT OR IGNORE INTO ids VALUES(?1)");
+    sqlite::Statement note = db_.Prepare("INSERT OR IGNORE INTO ids VALUES(?1, ?2)");
+    sqlite::Statement noted = db_.Prepare("SELECT row FROM ids WHERE id = ?1");
+    sqlite::Statement repeated = db_.Prepare("INSERT INTO repeated VALUES(?1, ?2, ?3, ?4)");
     sqlite::Statement unknown = db_.Prepare("INSERT INTO unknown VALUES(?1, ?2, ?3)");
     sqlite::Statement orphan = db_.Prepare("INSERT INTO orphans VALUES(?1, ?2, ?3)");
     sqlite::Statement lookup =
@@ -235,19 +252,27 @@ class Spool {
     const auto out_of_step = [&] {
       runs->Stop();
       loading.Commit();
-      db_.Execute("DELETE FROM vouchers; DELETE FROM orphans; DELETE FROM unknown");
+      db_.Execute(
+          "DELETE FROM vouchers; DELETE FROM orphans; DELETE FROM unknown; DELETE FROM repeated");
       days_.clear();
       return false;
     };
     std::optional<std::string> last_id;
+    std::int64_t last_row = 0;  // the first row of last_id
     std::string lines;
     while (rows.Next()) {
       const std::string& id = ValueAt(rows, at[0]);
       lines.clear();
+      std::int64_t first = 0;  // an earlier row of the same VoucherID
       if (runs) {
-        if (last_id && !(*last_id < id)) {
+        if (last_id && id < *last_id) {
           in_step_ = false;
           return out_of_step();
+        }
+        if (last_id && id == *last_id) {
+          first = last_row;
+        } else {
+          last_row = rows.RowNumber();
         }
         last_id = id;
         while (runs->more() && runs->id() < id) {
@@ -261,8 +286,14 @@ class Spool {
             return out_of_step();
           }
         }
-      } else if (note_ids) {
-        note.BindUncopied(1, id).Run();
+      } else {
+        noted.Reset();
+        noted.BindUncopied(1, id);
+        if (noted.Step()) {
+          first = noted.Int(0);
+        } else {
+          note.BindUncopied(1, id).Bind(2, rows.RowNumber()).Run();
+        }
       }
       const std::optional<DocumentType> type = TypeOf(ValueAt(rows, at[1]));
       if (!take(rows, id, ValueAt(rows, at[1]), ValueAt(rows, at[2]), type)) {
@@ -272,6 +303,14 @@ class Spool {
               .BindUncopied(3, ValueAt(rows, at[1]));
           unknown.Run();
         }
+        continue;
+      }
+      if (first > 0) {
+        repeated.Bind(1, rows.RowNumber())
+            .BindUncopied(2, id)
+            .Bind(3, first)
+            .Bind(4, static_cast<std::int64_t>(TypeIndex(*type)))
+            .Run();
         continue;
       }
       if (!runs) {

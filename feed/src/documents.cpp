@@ -174,6 +174,15 @@ void Feed::Load(Spool& spool, const std::string& vouchers, const std::string& li
   if (every_type) {
     TellStrays(spool);
   }
+  spool.EachRepeated([&](long row, const std::string& id, long first, DocumentType type) {
+    Read read;
+    read.document.voucher_id = id;
+    read.document.type = type;
+    read.row = row;
+    Tell(read, DocumentOutcome::What::kRejected,
+         "its VoucherID \"" + id + "\" is also on row " + std::to_string(first) + " of " +
+             vouchers + ", and a VoucherID names one voucher: the row is not sent");
+  });
 }
 
 void Feed::TellStrays(Spool& spool) {
