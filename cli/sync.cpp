@@ -102,25 +102,20 @@ struct Run {
         what + table + "row " + row + " (VoucherID \"" + rejection.id + "\"): " + rejection.reason);
   }
 
-  // What the run came to: the sales' summary (unless they stopped before sending anything: the
-  // reason alone says it, without a summary of zeros), the rejections, why it stopped; the exit
-  // status.
-  int Conclude(const feed::RunSummary& summary) {
+  // What the run came to: the rejections, why it stopped (`failed`: a failure ended it before
+  // it could sum up); the exit status.
+  int Conclude(RunOutcome outcome, const std::optional<std::string>& stopped, bool failed) {
     progress.Finish();
-    if (summary.sales && !(summary.sales->stopped && summary.sales->requests == 0)) {
-      sync::PrintSummary(std::cout, *summary.sales);
-    }
     const bool reported = report.Finish(std::cout, "Rejected: ", rejected);
-    if (summary.stopped) {
-      std::cerr << "lirvo: " << (summary.failed ? "" : "the sync stopped: ") << *summary.stopped
-                << '\n';
+    if (stopped) {
+      std::cerr << "lirvo: " << (failed ? "" : "the sync stopped: ") << *stopped << '\n';
     }
-    return reported ? ExitStatusOf(summary.outcome()) : kExitFailure;
+    return reported ? ExitStatusOf(outcome) : kExitFailure;
   }
 };
 
-// From a source: its masters, then its documents, then its SalesMst, as feed::Run moves them,
-// each part's summary printed as it ends.
+// From a source: its masters, then its documents and its SalesMst's sales, as feed::Run moves
+// them, each part's summary printed as it ends.
 int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& db, Run& run) {
   feed::RunOptions options;
   options.server = run.server;
@@ -147,8 +142,8 @@ int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& 
   options.documents_fed = [&values](const feed::DocumentsSummary& summary) {
     feed::PrintDocumentsSummary(std::cout, summary, values.dry_run);
   };
-  options.sales_progress = [&run](const sync::SyncProgress& p) { run.progress.Show(p); };
-  return run.Conclude(feed::Run(db, options));
+  const feed::RunSummary summary = feed::Run(db, options);
+  return run.Conclude(summary.outcome(), summary.stopped, summary.failed);
 }
 
 // From an Access file (or its rows in a range of dates): its SalesMst alone, through the sync.
@@ -169,16 +164,17 @@ int SyncTable(const SyncValues& values, std::optional<books::SalesRows> rows, Ru
     run.Reject({source::FindKind("sales"), rejection.voucher_id, rejection.reason,
                 std::string(source::kSalesTable), rejection.row, rejection.differs_in_books});
   };
-  feed::RunSummary summary;
   try {
-    const sync::SyncSummary& synced = summary.sales.emplace(sync::Sync(options));
-    summary.stopped = synced.stopped;
-    summary.interrupted = synced.interrupted;
+    const sync::SyncSummary synced = sync::Sync(options);
+    run.progress.Finish();
+    // A run stopped before sending anything says so alone, without a summary of zeros.
+    if (!(synced.stopped && synced.requests == 0)) {
+      sync::PrintSummary(std::cout, synced);
+    }
+    return run.Conclude(synced.outcome(), synced.stopped, false);
   } catch (const modTally::Failure& failure) {
-    summary.stopped = failure.description();
-    summary.failed = true;
+    return run.Conclude(RunOutcome::kStopped, failure.description(), true);
   }
-  return run.Conclude(summary);
 }
 
 // Long: what every sync does before its rows move (the journal, the server, the rows, the report,

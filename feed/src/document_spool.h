@@ -1,6 +1,7 @@
 // The spool of a source's documents that the documents feed walks: Vouchers and VoucherLines
 // copied to a private temporary SQLite file, kept in the order they are walked, each voucher's
-// lines packed as line_runs.h packs them.
+// lines packed as line_runs.h packs them. Long (a little over 400 lines): one class, whose tables
+// and the statements that write and read them are best read side by side.
 #pragma once
 
 #include <algorithm>

@@ -25,6 +25,7 @@
 #include "document_journal.h"
 #include "document_spool.h"
 #include "held.h"
+#include "sales_mst.h"
 
 namespace lirvo::feed {
 
@@ -50,6 +51,14 @@ std::string DayAfter(const std::string& day) {
   return text;
 }
 
+// "SalesMst row 3" or "Vouchers row 3" for the document numbered `row` (`vouchers` the table as
+// the source spells it).
+std::string Where(long row, const std::string& vouchers = std::string(source::kVouchersTable)) {
+  return row > kSalesMstRows
+             ? std::string(source::kSalesTable) + " row " + std::to_string(row - kSalesMstRows)
+             : vouchers + " row " + std::to_string(row);
+}
+
 class Feed {
  public:
   Feed(source::Source& source, const DocumentsOptions& options)
@@ -66,6 +75,8 @@ class Feed {
   void Load(Spool& spool, const std::string& vouchers, const std::string& lines);
   // Tells the rows of Vouchers of no type and the lines of no voucher, as rejected.
   void TellStrays(Spool& spool);
+  // Tells the rows whose VoucherID an earlier row has, as rejected.
+  void TellRepeated(Spool& spool, const std::string& vouchers);
   // Feeds the documents of `type`; false when the feed has to stop.
   bool FeedType(Spool& spool, DocumentType type);
   // One document checked and compared with the books' copies `held` (read by `books` when first
@@ -118,8 +129,10 @@ void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string&
    : what == What::kRejected ? counts.rejected
                              : counts.held_otherwise) += 1;
   if (options_.each) {
-    options_.each({read.document.type, read.document.voucher_id, read.row, what, reason,
-                   lacks_master, std::move(differences), false});
+    const bool sales_mst = read.row > kSalesMstRows;
+    options_.each({read.document.type, read.document.voucher_id,
+                   sales_mst ? read.row - kSalesMstRows : read.row, what, reason, lacks_master,
+                   std::move(differences), false, sales_mst});
   }
 }
 
@@ -174,14 +187,18 @@ void Feed::Load(Spool& spool, const std::string& vouchers, const std::string& li
   if (every_type) {
     TellStrays(spool);
   }
+  TellRepeated(spool, vouchers);
+}
+
+void Feed::TellRepeated(Spool& spool, const std::string& vouchers) {
   spool.EachRepeated([&](long row, const std::string& id, long first, DocumentType type) {
     Read read;
     read.document.voucher_id = id;
     read.document.type = type;
     read.row = row;
     Tell(read, DocumentOutcome::What::kRejected,
-         "its VoucherID \"" + id + "\" is also on row " + std::to_string(first) + " of " +
-             vouchers + ", and a VoucherID names one voucher: the row is not sent");
+         "its VoucherID \"" + id + "\" is also on " + Where(first, vouchers) +
+             ", and a VoucherID names one voucher: the row is not sent");
   });
 }
 
@@ -195,6 +212,7 @@ void Feed::TellStrays(Spool& spool) {
                      books::UnknownType(id, voucher_type).Text(),
                      false,
                      {},
+                     false,
                      false});
     });
   }
@@ -211,7 +229,8 @@ void Feed::TellStrays(Spool& spool) {
            "its VoucherID \"" + voucher_id + "\" is no voucher's in Vouchers: the line is not sent",
            false,
            {},
-           true});
+           true,
+           false});
     }
   });
 }
@@ -360,8 +379,8 @@ bool Feed::Send(std::span<const Read> batch) {
     journal_.Add(messages_[i]);
   }
   const auto label = [batch](std::size_t i) {
-    return "voucher \"" + std::string(text::Trim(batch[i].document.voucher_id)) +
-           "\" (Vouchers row " + std::to_string(batch[i].row) + ")";
+    return "voucher \"" + std::string(text::Trim(batch[i].document.voucher_id)) + "\" (" +
+           Where(batch[i].row) + ")";
   };
   sync::PostCounts counts;
   sync::Poster poster(options_.server, options_.company, counts);
@@ -438,6 +457,7 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
                          "dated " + books.document.date,
                          false,
                          {},
+                         false,
                          false});
         }
       }

@@ -40,6 +40,7 @@ struct Read {
   std::string key;
   std::string message;
   std::string digest;
+  bool implied = false;  // an ImpliedMaster: left alone however the books hold it
 };
 
 class Feed {
@@ -51,6 +52,8 @@ class Feed {
 
  private:
   void ReadTable(MasterKind kind);
+  // Adds the implied masters whose kind and name no table holds.
+  void AddImplied();
   // Which rows of read_ are fed: those of options_.kinds and the masters options_.also names, with
   // whatever of the source they need, however deep.
   std::vector<bool> Wanted() const;
@@ -120,13 +123,28 @@ void Feed::ReadTable(MasterKind kind) {
     }
     const long number = static_cast<long>(rows->RowNumber());
     try {
-      read_.push_back({kind, books::MasterFromRow(kind, row), *table, number, {}, {}, {}, {}, {}});
+      read_.push_back(
+          {kind, books::MasterFromRow(kind, row), *table, number, {}, {}, {}, {}, {}, false});
     } catch (const Failure& failure) {
       std::string name;
       for (const auto& [column, value] : row) {
         name = text::EqualsNoCase(column, "Name") ? value : name;
       }
-      read_.push_back({kind, {}, *table, number, failure.description(), name, {}, {}, {}});
+      read_.push_back({kind, {}, *table, number, failure.description(), name, {}, {}, {}, false});
+    }
+  }
+}
+
+void Feed::AddImplied() {
+  Names in_tables;
+  for (const Read& read : read_) {
+    in_tables[IndexOf(read.kind)].insert(
+        Key(read.refused.empty() ? books::NameOf(read.record) : read.name));
+  }
+  for (const ImpliedMaster& implied : options_.implied) {
+    const MasterKind kind = books::KindOf(implied.record);
+    if (!in_tables[IndexOf(kind)].contains(Key(books::NameOf(implied.record)))) {
+      read_.push_back({kind, implied.record, implied.table, implied.row, {}, {}, {}, {}, {}, true});
     }
   }
 }
@@ -164,6 +182,10 @@ std::vector<bool> Feed::Wanted() const {
   };
   for (const books::MasterRef& ref : options_.also) {
     want_ref(ref);
+  }
+  // An implied master a table holds is fed from the table.
+  for (const ImpliedMaster& implied : options_.implied) {
+    want_ref({books::KindOf(implied.record), books::NameOf(implied.record)});
   }
   while (!open.empty()) {
     const std::size_t i = open.back();
@@ -317,6 +339,7 @@ MastersSummary Feed::Go() {
   for (const MasterKind kind : books::kMasterKinds) {
     ReadTable(kind);
   }
+  AddImplied();
   const std::vector<bool> wanted = Wanted();
   std::vector<Read> fed;
   for (std::size_t i = 0; i < read_.size(); ++i) {
@@ -362,7 +385,10 @@ MastersSummary Feed::Go() {
                held != held_[IndexOf(kind)].end()) {
       // Left alone either way; one held otherwise is not journaled as in the books, so that each
       // run reads it back and says so.
-      std::vector<books::FieldDifference> differences = Differences(read.record, held->second);
+      std::vector<books::FieldDifference> differences;
+      if (!read.implied) {
+        differences = Differences(read.record, held->second);
+      }
       if (journal_ && !read.digest.empty() && differences.empty()) {
         in_books.push_back(EntryOf(read));
       }

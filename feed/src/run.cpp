@@ -3,8 +3,9 @@
 
 #include <lirvo/feed.h>
 #include <lirvo/feed_run.h>
-#include <lirvo/sales_rows.h>
 #include <lirvo/text.h>
+
+#include "sales_mst.h"
 
 namespace lirvo::feed {
 
@@ -81,7 +82,8 @@ class Table {
     KindStatus status;
     status.kind = &kind;
     for (const source::KindRows& rows : offer_.kinds) {
-      // A master kind's own table only: the names SalesMst implies are created by its sales.
+      // A master kind's own table only: the names SalesMst implies count once the masters are
+      // fed (only with its sales).
       if (rows.kind == &kind &&
           (kind.document() || text::EqualsNoCase(rows.table, kind.table) || IsSales(&kind))) {
         status.in_source += static_cast<long>(rows.rows);
@@ -104,6 +106,13 @@ class Table {
   std::vector<KindStatus> kinds_;
   std::vector<std::optional<Clock::time_point>> started_;
 };
+
+// SalesMst as the source spells it, when the sales are asked and the source has it.
+std::optional<std::string> SalesMstFed(source::Source& source, Table& table) {
+  const bool sales = std::any_of(table.kinds().begin(), table.kinds().end(),
+                                 [](const KindStatus& status) { return IsSales(status.kind); });
+  return sales ? source.FindTable(source::kSalesTable) : std::nullopt;
+}
 
 // Counts one outcome: `sent` when it was put to the books, `accepted` when they took it.
 void Count(KindStatus& status, bool in_books, bool accepted) {
@@ -138,7 +147,11 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
   if (!types.empty() && masters.kinds.size() < books::kMasterKinds.size()) {
     masters.also = DocumentsNeed(source, types, options.range);
   }
-  if (masters.kinds.empty() && masters.also.empty()) {
+  // SalesMst's sales bring the masters their rows imply, whatever kinds are asked.
+  if (const std::optional<std::string> sales = SalesMstFed(source, table)) {
+    masters.implied = SalesMstMasters(source, *sales, options.range, options.row_limit);
+  }
+  if (masters.kinds.empty() && masters.also.empty() && masters.implied.empty()) {
     return;
   }
   for (const books::MasterKind kind : masters.kinds) {
@@ -189,15 +202,17 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
       documents.types.push_back(*type);
     }
   }
-  if (documents.types.empty() || !source.FindTable(source::kVouchersTable)) {
+  // SalesMst's rows go after the Vouchers' own, as sales.
+  std::unique_ptr<source::Source> with_sales;
+  if (const std::optional<std::string> sales = SalesMstFed(source, table)) {
+    with_sales = WithSalesMst(source, *sales, options.row_limit);
+  }
+  source::Source& documents_source = with_sales ? *with_sales : source;
+  if (documents.types.empty() || !documents_source.FindTable(source::kVouchersTable)) {
     return;
   }
   for (const books::DocumentType type : documents.types) {
-    KindStatus& status = table.Get(books::KindName(type));
-    table.Start(status);
-    if (IsSales(status.kind)) {
-      status.in_source = 0;  // counted again below: Vouchers now, SalesMst after
-    }
+    table.Start(table.Get(books::KindName(type)));
   }
   documents.each = [&table](const DocumentOutcome& document) {
     KindStatus* status = document.type ? &table.Get(books::KindName(*document.type)) : nullptr;
@@ -208,6 +223,7 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
     if (document.what == What::kRejected || document.what == What::kHeldOtherwise) {
       table.Reject(status, {nullptr, document.voucher_id, document.reason,
                             std::string(document.orphan_line ? source::kVoucherLinesTable
+                                        : document.sales_mst ? source::kSalesTable
                                                              : source::kVouchersTable),
                             document.row, document.what == What::kHeldOtherwise});
     }
@@ -215,79 +231,18 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
       table.Changed(*status);
     }
   };
-  const DocumentsSummary& fed = summary.documents.emplace(FeedDocuments(source, documents));
+  const DocumentsSummary& fed =
+      summary.documents.emplace(FeedDocuments(documents_source, documents));
   for (const books::DocumentType type : documents.types) {
     KindStatus& status = table.Get(books::KindName(type));
     status.in_source = fed.types[static_cast<std::size_t>(type)].in_source;
-    if (!IsSales(status.kind)) {
-      table.Finish(status);
-    }
+    table.Finish(status);
   }
   summary.stopped = fed.stopped;
   summary.interrupted = fed.interrupted;
   if (options.documents_fed) {
     options.documents_fed(fed);
   }
-}
-
-void SyncTheSales(const std::shared_ptr<source::Source>& source, const RunOptions& options,
-                  Table& table, RunSummary& summary) {
-  const auto asked = std::find_if(table.kinds().begin(), table.kinds().end(),
-                                  [](const KindStatus& status) { return IsSales(status.kind); });
-  if (asked == table.kinds().end()) {
-    return;
-  }
-  KindStatus* status = &*asked;
-  if (!source->FindTable(source::kSalesTable)) {
-    table.Finish(*status);
-    return;
-  }
-  table.Start(*status);
-  const KindStatus before = *status;
-  long refused = 0;  // by the server so far, for the live figure of accepted
-  sync::SyncOptions sync;
-  sync.server = options.server;
-  sync.company = options.company;
-  sync.rows = source::SalesRowsOf(source, options.range);
-  sync.journal = options.journal;
-  sync.batch = options.batch;
-  sync.dry_run = options.dry_run;
-  sync.trust_journal = options.trust_journal;
-  sync.overwrite = options.overwrite;
-  sync.row_limit = options.row_limit;
-  sync.progress = [&](const sync::SyncProgress& progress) {
-    if (options.sales_progress) {
-      options.sales_progress(progress);
-    }
-    if (progress.phase == sync::SyncPhase::kReading) {
-      status->in_source = before.in_source + progress.total;
-    } else if (progress.phase == sync::SyncPhase::kVouchers) {
-      status->sent = before.sent + progress.done;
-      status->accepted = before.accepted + progress.done - refused;
-    }
-    table.Changed(*status);
-  };
-  sync.rejected = [&](const sync::SyncRejection& rejection) {
-    if (!rejection.local && !rejection.differs_in_books) {
-      ++refused;
-    }
-    ++status->rejected;
-    table.Reject(status,
-                 {nullptr, rejection.voucher_id, rejection.reason, std::string(source::kSalesTable),
-                  rejection.row, rejection.differs_in_books});
-    table.Changed(*status);
-  };
-  const sync::SyncSummary& synced = summary.sales.emplace(sync::Sync(sync));
-  status->in_source = before.in_source + synced.rows;
-  status->in_books = before.in_books + synced.unchanged;
-  status->accepted = before.accepted + synced.accepted;
-  status->rejected = before.rejected + synced.rejected_locally + synced.rejected_by_server +
-                     synced.differ_in_books;
-  status->sent = before.sent + synced.accepted + synced.rejected_locally +
-                 synced.rejected_by_server + synced.differ_in_books;
-  table.Finish(*status);
-  summary.stopped = synced.stopped;
-  summary.interrupted = synced.interrupted;
 }
 
 }  // namespace
@@ -302,7 +257,7 @@ RunOutcome RunSummary::outcome() const {
   const auto incomplete = [](const auto& part) {
     return part && part->outcome() == RunOutcome::kIncomplete;
   };
-  if (incomplete(masters) || incomplete(documents) || incomplete(sales) ||
+  if (incomplete(masters) || incomplete(documents) ||
       std::any_of(kinds.begin(), kinds.end(),
                   [](const KindStatus& status) { return status.rejected > 0; })) {
     return RunOutcome::kIncomplete;
@@ -342,9 +297,6 @@ RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& 
     }
     if (go_on()) {
       FeedTheDocuments(*source, options, *table, summary, std::move(to_create));
-    }
-    if (go_on()) {
-      SyncTheSales(source, options, *table, summary);
     }
   } catch (const modTally::Failure& failure) {
     summary.stopped = failure.description();

@@ -2,11 +2,14 @@
 // as a sync does: what a dry run would create or send is what the books lack, what it would leave
 // alone as held otherwise (a master or document whose fields differ) differs, and what it rejects
 // for the source's own faults is not expected.
+#include <algorithm>
 #include <ostream>
 
 #include <lirvo/feed.h>
+#include <lirvo/source_layout.h>
 
 #include "held.h"
+#include "sales_mst.h"
 
 namespace lirvo::feed {
 
@@ -22,7 +25,7 @@ class Verification {
   SourceVerifySummary Go(source::Source& source);
 
  private:
-  void Masters(source::Source& source);
+  void Masters(source::Source& source, std::vector<ImpliedMaster> implied);
   void Documents(source::Source& source);
   void Tell(Finding finding) const {
     if (options_.finding) {
@@ -34,8 +37,9 @@ class Verification {
   SourceVerifySummary summary_;
 };
 
-void Verification::Masters(source::Source& source) {
+void Verification::Masters(source::Source& source, std::vector<ImpliedMaster> implied) {
   MastersOptions masters;
+  masters.implied = std::move(implied);
   masters.server = options_.server;
   masters.company = options_.company;
   masters.kinds = options_.kinds;
@@ -120,11 +124,20 @@ void Verification::Documents(source::Source& source) {
 }
 
 SourceVerifySummary Verification::Go(source::Source& source) {
-  if (!options_.kinds.empty()) {
-    Masters(source);
+  // SalesMst's rows are among the sales, and the masters they imply among the masters.
+  std::unique_ptr<source::Source> with_sales;
+  std::vector<ImpliedMaster> implied;
+  const std::optional<std::string> sales = source.FindTable(source::kSalesTable);
+  if (sales && std::find(options_.types.begin(), options_.types.end(),
+                         books::DocumentType::kSales) != options_.types.end()) {
+    implied = SalesMstMasters(source, *sales, options_.range, 0);
+    with_sales = WithSalesMst(source, *sales, 0);
+  }
+  if (!options_.kinds.empty() || !implied.empty()) {
+    Masters(source, std::move(implied));
   }
   if (!options_.types.empty()) {
-    Documents(source);
+    Documents(with_sales ? *with_sales : source);
   }
   return summary_;
 }

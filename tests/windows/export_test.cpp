@@ -263,13 +263,13 @@ TEST_F(ExportRun, ProcessMovesTheTickedKindsOnlyAndTheGridAgreesWithTheBooks) {
   std::sort(vouchers.begin(), vouchers.end());
   EXPECT_EQ(vouchers, (Names{"R1 Receipt", "S1 Sales", "SM1 Sales"}));
   EXPECT_TRUE(messages_.shown.empty());
-  {  // The journal holds what was accepted of every kind, beside SalesMst's sales.
+  {  // The journal holds what was accepted of every kind, SalesMst's sale among the sales.
     sqlite::Database journal((folder_ / "journal.sqlite").string(), true);
     sqlite::Statement& journaled = journal.Query(
         "SELECT group_concat(kind || ' ' || n, ', ') FROM (SELECT kind, count(*) AS n FROM fed "
         "WHERE outcome = 'accepted' GROUP BY kind ORDER BY kind)");
     ASSERT_TRUE(journaled.Step());
-    EXPECT_EQ(journaled.Text(0), "ledgers 4, receipts 1, sales 1, stock-items 1, units 1");
+    EXPECT_EQ(journaled.Text(0), "ledgers 4, receipts 1, sales 2, stock-items 1, units 1");
   }
 
   // The Sales row's rejection, listed and saved.

@@ -35,6 +35,14 @@ struct MasterOutcome {
   std::vector<books::FieldDifference> differences;
 };
 
+// A master that a table of documents implies rather than holds (SalesMst's units, stock items and
+// ledgers): created when the books lack it, and otherwise left alone however they hold it.
+struct ImpliedMaster {
+  books::MasterRecord record;
+  std::string table;  // the table that names it, as the source spells it
+  long row = 0;       // the first row there that names it, from 1
+};
+
 struct MastersOptions {
   modTally::Server server;
   std::string company;
@@ -45,6 +53,9 @@ struct MastersOptions {
   // the source does not hold is passed over. Whatever a master fed needs (a parent, a unit) is
   // fed too when the source holds it, whatever its kind.
   std::vector<books::MasterRef> also;
+  // Fed besides, whatever `kinds` are: those of a kind and name that a table of the source holds
+  // are passed over (the table's row is fed).
+  std::vector<ImpliedMaster> implied;
   bool dry_run = false;  // read and check everything, send nothing
   int batch = 200;       // masters per request
   // The sync's journal (none when empty): each master's outcome is recorded in it as the server
@@ -104,6 +115,7 @@ struct DocumentOutcome {
   std::vector<books::FieldDifference> differences;
   // kRejected: a line of VoucherLines (`row` is its row there) whose VoucherID no voucher has.
   bool orphan_line = false;
+  bool sales_mst = false;  // a row of SalesMst (`row` is its row there), not of Vouchers
 };
 
 struct DocumentsOptions {

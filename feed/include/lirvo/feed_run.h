@@ -1,6 +1,6 @@
 // One run of a source into the books, kind by kind, as the export dialog and `lirvo sync --source`
-// make it: the masters ticked, then the documents, then SalesMst's sales through the journaled
-// sync, with live counts per kind and every rejection told as it is known.
+// make it: the masters ticked, then the documents (SalesMst's sales among them), with live counts
+// per kind and every rejection told as it is known.
 #pragma once
 
 #include <chrono>
@@ -55,8 +55,8 @@ struct RunOptions {
   std::string company;
   // The kinds to move, whichever order they come in (they go in the order of source::Kinds()).
   // Documents without every master kind bring the masters they name along (feed::DocumentsNeed),
-  // each kind in a row of its own, as the sync does; SalesMst's sales create the units, items and
-  // ledgers they need themselves.
+  // each kind in a row of its own; SalesMst's sales bring the units, stock items and ledgers their
+  // rows imply (feed::ImpliedMaster).
   std::vector<const source::Kind*> kinds;
   // Documents dated outside it are left out. Unconfirmed whether the server itself refuses
   // documents outside the company's books period; they are simply not sent.
@@ -65,7 +65,7 @@ struct RunOptions {
   int batch = sync::kDefaultBatch;
   bool dry_run = false;  // read and check everything, send nothing, journal nothing
   // Take the journal's word, not the books', for what it holds as accepted, unchanged (as
-  // MastersOptions, DocumentsOptions and sync::SyncOptions take it).
+  // MastersOptions and DocumentsOptions take it).
   bool trust_journal = false;
   bool overwrite = false;  // send the source's version of what the books hold otherwise
   long row_limit = 0;      // only the first rows of SalesMst (0: all)
@@ -78,10 +78,9 @@ struct RunOptions {
   std::function<void(const std::vector<KindStatus>&)> progress;
   std::function<void(const KindRejection&)> rejected;
   // For a caller that prints as it goes: each part's summary as the part ends, before the next
-  // starts, and the progress of SalesMst's sync as it reports it.
+  // starts.
   std::function<void(const MastersSummary&)> masters_fed;
   std::function<void(const DocumentsSummary&)> documents_fed;
-  std::function<void(const sync::SyncProgress&)> sales_progress;
 };
 
 struct RunSummary {
@@ -90,7 +89,6 @@ struct RunSummary {
   // The summary of each part that ran to its end or its stop.
   std::optional<MastersSummary> masters;
   std::optional<DocumentsSummary> documents;
-  std::optional<sync::SyncSummary> sales;
   std::optional<std::string> stopped;  // why the run ended early: nothing after it was sent
   // `stopped` is a failure that ended a part before it could sum up: the source, the books or
   // the journal could not be read.
@@ -101,9 +99,9 @@ struct RunSummary {
   RunOutcome outcome() const;
 };
 
-// Moves the kinds asked from `source` into `options.company`: the masters with FeedMasters, the
-// documents with FeedDocuments, then, when Sales is asked and the source has SalesMst, its rows
-// through sync::Sync with the journal. A failure on the way (the source or the books cannot
+// Moves the kinds asked from `source` into `options.company`: the masters with FeedMasters, then
+// the documents with FeedDocuments, SalesMst's rows (when Sales is asked and the source has it)
+// after those of Vouchers. A failure on the way (the source or the books cannot
 // be read, the server stops answering) ends the run with the reason in `stopped`; counts up to
 // there stay. Throws modTally::Failure only when the options are unusable (no company).
 RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& options);
