@@ -2,6 +2,7 @@
 // is sent, each failure naming the voucher, the line and the column.
 #include <algorithm>
 
+#include <lirvo/encoding.h>
 #include <lirvo/text.h>
 
 #include "internal.h"
@@ -286,6 +287,57 @@ std::optional<Problem> Check(const Document& document, CheckedDocument& checked)
   std::optional<Problem> problem = detail::Prepare(document, *prepared);
   checked.prepared_ = problem ? nullptr : std::move(prepared);
   return problem;
+}
+
+std::optional<std::string> Windows1252Loss(std::string_view text) {
+  std::size_t at = 0;
+  try {
+    at = encoding::FindOutsideWindows1252(text);
+  } catch (const encoding::Error&) {
+    return "is not valid UTF-8 text, and the server would not keep it as it is";
+  }
+  if (at == std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::size_t end = at + 1;
+  while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+    ++end;
+  }
+  return "holds \"" + std::string(text.substr(at, end - at)) +
+         "\", which the server stores as \"?\" when the request is UTF-8 "
+         "(LIRVO_TALLY_ENCODING=utf-8); unset LIRVO_TALLY_ENCODING to send UTF-16, which "
+         "keeps every character";
+}
+
+std::optional<Problem> Windows1252Loss(const Document& document) {
+  const auto loss = [&document](const Line* line, const char* column,
+                                const std::string& value) -> std::optional<Problem> {
+    if (std::optional<std::string> reason = Windows1252Loss(std::string_view(value))) {
+      return Problem{document.voucher_id, line ? line->line : "", column,
+                     "\"" + value + "\" " + *reason};
+    }
+    return std::nullopt;
+  };
+  for (const auto& [column, value] : {std::pair{"VoucherID", &document.voucher_id},
+                                      {"Number", &document.number},
+                                      {"Reference", &document.reference},
+                                      {"Party", &document.party},
+                                      {"Narration", &document.narration}}) {
+    if (auto problem = loss(nullptr, column, *value)) {
+      return problem;
+    }
+  }
+  for (const Line& line : document.lines) {
+    for (const auto& [column, value] : {std::pair{"Ledger", &line.ledger},
+                                        {"Item", &line.item},
+                                        {"Godown", &line.godown},
+                                        {"Unit", &line.unit}}) {
+      if (auto problem = loss(&line, column, *value)) {
+        return problem;
+      }
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace lirvo::books

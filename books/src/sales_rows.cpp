@@ -2,6 +2,8 @@
 // the digest that tells a changed voucher from one already accepted.
 #include <lirvo/books/sales.h>
 
+#include <lirvo/books/document.h>
+
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -164,22 +166,8 @@ std::optional<std::string> Windows1252Loss(const SalesRow& row) {
     if (!value || member == &SalesRow::TaxPer) {  // TaxPer is read as a number, never sent
       continue;
     }
-    std::size_t at = 0;
-    try {
-      at = encoding::FindOutsideWindows1252(*value);
-    } catch (const encoding::Error&) {
-      return std::string(column) + " \"" + *value +
-             "\" is not valid UTF-8 text, and the server would not keep it as it is";
-    }
-    if (at != std::string_view::npos) {
-      std::size_t end = at + 1;
-      while (end < value->size() && (static_cast<unsigned char>((*value)[end]) & 0xC0) == 0x80) {
-        ++end;
-      }
-      return std::string(column) + " \"" + *value + "\" holds \"" + value->substr(at, end - at) +
-             "\", which the server stores as \"?\" when the request is UTF-8 "
-             "(LIRVO_TALLY_ENCODING=utf-8); unset LIRVO_TALLY_ENCODING to send UTF-16, which "
-             "keeps every character";
+    if (std::optional<std::string> loss = Windows1252Loss(std::string_view(*value))) {
+      return std::string(column) + " \"" + *value + "\" " + *loss;
     }
   }
   return std::nullopt;

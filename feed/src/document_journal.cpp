@@ -44,6 +44,15 @@ bool DocumentJournal::Trusted(const books::Document& document) {
          Open().Accepted({books::KindName(document.type), document.voucher_id, digest});
 }
 
+bool DocumentJournal::ChangedSinceAccepted(const books::Document& document) {
+  if (options_.journal.empty()) {
+    return false;
+  }
+  const std::string digest = DigestOf(document);
+  return !digest.empty() &&
+         Open().AcceptedOtherwise({books::KindName(document.type), document.voucher_id, digest});
+}
+
 void DocumentJournal::NoteInBooks(const books::Document& document) {
   if (!recording_) {
     return;

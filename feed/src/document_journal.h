@@ -25,6 +25,9 @@ class DocumentJournal {
   // Whether the journal is to be trusted and holds `document` (dated YYYYMMDD, as sent) as
   // accepted with the digest of its message as it would be sent now.
   bool Trusted(const books::Document& document);
+  // Whether the journal holds `document` as accepted with another message than it would be sent
+  // now: the source has changed since, so the books' other copy is what was sent before.
+  bool ChangedSinceAccepted(const books::Document& document);
 
   // Notes that the books hold `document` as the source has it; the notes are recorded every few
   // hundred and by RecordNoted.

@@ -308,6 +308,13 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
     Tell(read, DocumentOutcome::What::kRejected, problem->Text());
     return true;
   }
+  // In a UTF-8 request the server keeps only what Windows-1252 holds.
+  if (options_.server.encoding == modTally::WireEncoding::kUtf8) {
+    if (const std::optional<books::Problem> loss = books::Windows1252Loss(read.document)) {
+      Tell(read, DocumentOutcome::What::kRejected, loss->Text());
+      return true;
+    }
+  }
   read.document.date = *books::SourceDate(read.document.date);
   if (journal_.Trusted(read.document)) {
     ++summary_.types[TypeIndex(read.document.type)].trusted;
@@ -332,7 +339,9 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
       Tell(read, DocumentOutcome::What::kInBooks);
       return true;
     }
-    if (!options_.overwrite) {
+    // Held otherwise because the source changed since the journal's copy was accepted: the
+    // source's version goes; otherwise the books may have been corrected, and are left alone.
+    if (!options_.overwrite && !journal_.ChangedSinceAccepted(read.document)) {
       std::string said;
       for (const books::FieldDifference& d : differences) {
         said += (said.empty() ? "" : "; ") + d.field + ": \"" + d.source + "\" in the source, \"" +

@@ -59,6 +59,7 @@ class Feed {
   std::vector<bool> Wanted() const;
   // Why `record` cannot be created for want of a master, or nothing.
   std::optional<std::string> Missing(const books::MasterRecord& record) const;
+  std::optional<std::string> Windows1252Loss(const books::MasterRecord& record) const;
   // Finds each master's key and digest, and with trust_journal whether the journal holds it as
   // accepted, unchanged (one flag per master of read_).
   std::vector<bool> Journaled();
@@ -208,6 +209,22 @@ std::optional<std::string> Feed::Missing(const books::MasterRecord& record) cons
     }
   }
   return std::nullopt;
+}
+
+// In a UTF-8 request the server keeps only what Windows-1252 holds: why `record` would not be
+// kept as sent, or nothing (always nothing under UTF-16).
+std::optional<std::string> Feed::Windows1252Loss(const books::MasterRecord& record) const {
+  if (options_.server.encoding != modTally::WireEncoding::kUtf8) {
+    return std::nullopt;
+  }
+  std::string message;
+  try {
+    message = books::CreateMessage(record);
+  } catch (const Failure&) {
+    return std::nullopt;  // rejected when it is to be created
+  }
+  const std::optional<std::string> loss = books::Windows1252Loss(std::string_view(message));
+  return loss ? std::optional<std::string>("it " + *loss) : std::nullopt;
 }
 
 // Each master's level is one more than the highest of the masters of this run it needs (its
@@ -398,6 +415,8 @@ MastersSummary Feed::Go() {
       Tell(kind, read.table, read.row, name, what, described, std::move(differences));
     } else if (const std::optional<std::string> missing = Missing(read.record)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *missing);
+    } else if (const std::optional<std::string> loss = Windows1252Loss(read.record)) {
+      Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *loss);
     } else {
       records.push_back(read.record);
       to_create.push_back(&read);

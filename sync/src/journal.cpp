@@ -434,6 +434,11 @@ bool FedJournal::Accepted(const Entry& entry) {
   return found && found->accepted && found->digest == entry.digest;
 }
 
+bool FedJournal::AcceptedOtherwise(const Entry& entry) {
+  const std::optional<detail::Journal::Entry> found = journal_->FindFed(entry.kind, entry.key);
+  return found && found->accepted && found->digest != entry.digest;
+}
+
 void FedJournal::Record(std::span<const Entry> entries, bool accepted, const std::string& reason) {
   journal_->RecordFed(entries, accepted, reason);
 }

@@ -102,6 +102,13 @@ Problem UnknownType(std::string_view voucher_id, std::string_view voucher_type);
 // control character that XML cannot carry in a name or text.
 std::optional<Problem> Check(const Document& document);
 
+// Why the server would not keep `document` as sent in a UTF-8 request (it stores "?" for each
+// character outside Windows-1252): the first such value, naming its line and column, or nothing.
+std::optional<Problem> Windows1252Loss(const Document& document);
+// Why the server would not keep `text` as sent in a UTF-8 request ("holds \"C\", which the server
+// stores as \"?\" ..." or "is not valid UTF-8 text, ..."), or nothing.
+std::optional<std::string> Windows1252Loss(std::string_view text);
+
 namespace detail {
 struct Prepared;
 }  // namespace detail

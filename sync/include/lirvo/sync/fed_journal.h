@@ -53,6 +53,9 @@ class FedJournal {
 
   // Whether the journal holds `entry` as accepted with the same digest.
   bool Accepted(const Entry& entry);
+  // Whether the journal holds `entry`'s kind and key as accepted with another digest: what was
+  // sent has changed in the source since.
+  bool AcceptedOtherwise(const Entry& entry);
   // Records what the server said to one reply for `entries`, in one transaction, committed on
   // return: accepted, or rejected with `reason`. Throws modTally::Failure (kFile) when it cannot.
   void Record(std::span<const Entry> entries, bool accepted, const std::string& reason);
