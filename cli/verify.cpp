@@ -115,12 +115,8 @@ int RunVerify(const VerifyValues& values) {
                    finding.source + "\", books \"" + finding.books + "\"");
   };
 
-  std::cout << "Verifying "
-            << (options.rows ? options.rows->name
-                : db         ? db->name()
-                             : options.database.string())
-            << " against \"" << options.company << "\" at "
-            << modTally::ShownUrl(options.server.url) << '\n'
+  std::cout << "Verifying " << (db ? db->name() : options.database.string()) << " against \""
+            << options.company << "\" at " << modTally::ShownUrl(options.server.url) << '\n'
             << std::flush;
   int status = kExitOk;
   if (db) {

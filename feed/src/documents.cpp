@@ -51,12 +51,19 @@ std::string DayAfter(const std::string& day) {
   return text;
 }
 
+// Whether the document numbered `row` is a row of SalesMst, and its row in its own table.
+bool IsSalesMstRow(long row) {
+  return row > kSalesMstRows;
+}
+long TableRow(long row) {
+  return IsSalesMstRow(row) ? row - kSalesMstRows : row;
+}
+
 // "SalesMst row 3" or "Vouchers row 3" for the document numbered `row` (`vouchers` the table as
 // the source spells it).
 std::string Where(long row, const std::string& vouchers = std::string(source::kVouchersTable)) {
-  return row > kSalesMstRows
-             ? std::string(source::kSalesTable) + " row " + std::to_string(row - kSalesMstRows)
-             : vouchers + " row " + std::to_string(row);
+  return (IsSalesMstRow(row) ? std::string(source::kSalesTable) : vouchers) + " row " +
+         std::to_string(TableRow(row));
 }
 
 class Feed {
@@ -129,10 +136,8 @@ void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string&
    : what == What::kRejected ? counts.rejected
                              : counts.held_otherwise) += 1;
   if (options_.each) {
-    const bool sales_mst = read.row > kSalesMstRows;
-    options_.each({read.document.type, read.document.voucher_id,
-                   sales_mst ? read.row - kSalesMstRows : read.row, what, reason, lacks_master,
-                   std::move(differences), false, sales_mst});
+    options_.each({read.document.type, read.document.voucher_id, TableRow(read.row), what, reason,
+                   lacks_master, std::move(differences), false, IsSalesMstRow(read.row)});
   }
 }
 

@@ -59,7 +59,7 @@ class Feed {
   std::vector<bool> Wanted() const;
   // Why `record` cannot be created for want of a master, or nothing.
   std::optional<std::string> Missing(const books::MasterRecord& record) const;
-  std::optional<std::string> Windows1252Loss(const books::MasterRecord& record) const;
+  std::optional<std::string> Windows1252Loss(const Read& read) const;
   // Finds each master's key and digest, and with trust_journal whether the journal holds it as
   // accepted, unchanged (one flag per master of read_).
   std::vector<bool> Journaled();
@@ -211,15 +211,15 @@ std::optional<std::string> Feed::Missing(const books::MasterRecord& record) cons
   return std::nullopt;
 }
 
-// In a UTF-8 request the server keeps only what Windows-1252 holds: why `record` would not be
-// kept as sent, or nothing (always nothing under UTF-16).
-std::optional<std::string> Feed::Windows1252Loss(const books::MasterRecord& record) const {
+// In a UTF-8 request the server keeps only what Windows-1252 holds: why `read`'s master would not
+// be kept as sent, or nothing (always nothing under UTF-16).
+std::optional<std::string> Feed::Windows1252Loss(const Read& read) const {
   if (options_.server.encoding != modTally::WireEncoding::kUtf8) {
     return std::nullopt;
   }
-  std::string message;
+  std::string message = read.message;  // built already when there is a journal
   try {
-    message = books::CreateMessage(record);
+    message = message.empty() ? books::CreateMessage(read.record) : message;
   } catch (const Failure&) {
     return std::nullopt;  // rejected when it is to be created
   }
@@ -415,7 +415,7 @@ MastersSummary Feed::Go() {
       Tell(kind, read.table, read.row, name, what, described, std::move(differences));
     } else if (const std::optional<std::string> missing = Missing(read.record)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *missing);
-    } else if (const std::optional<std::string> loss = Windows1252Loss(read.record)) {
+    } else if (const std::optional<std::string> loss = Windows1252Loss(read)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *loss);
     } else {
       records.push_back(read.record);

@@ -124,9 +124,11 @@ void Count(KindStatus& status, bool in_books, bool accepted) {
   ++(accepted ? status.accepted : status.rejected);
 }
 
-// In a dry run, the masters it would create are added to `to_create`.
-void FeedTheMasters(source::Source& source, const RunOptions& options, Table& table,
-                    RunSummary& summary, std::vector<books::MasterRef>& to_create) {
+// `sales`: SalesMst as the source spells it, when its sales are fed. In a dry run, the masters it
+// would create are added to `to_create`.
+void FeedTheMasters(source::Source& source, const std::optional<std::string>& sales,
+                    const RunOptions& options, Table& table, RunSummary& summary,
+                    std::vector<books::MasterRef>& to_create) {
   MastersOptions masters;
   masters.server = options.server;
   masters.company = options.company;
@@ -148,7 +150,7 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
     masters.also = DocumentsNeed(source, types, options.range);
   }
   // SalesMst's sales bring the masters their rows imply, whatever kinds are asked.
-  if (const std::optional<std::string> sales = SalesMstFed(source, table)) {
+  if (sales) {
     masters.implied = SalesMstMasters(source, *sales, options.range, options.row_limit);
   }
   if (masters.kinds.empty() && masters.also.empty() && masters.implied.empty()) {
@@ -184,8 +186,9 @@ void FeedTheMasters(source::Source& source, const RunOptions& options, Table& ta
   }
 }
 
-void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& table,
-                      RunSummary& summary, std::vector<books::MasterRef> to_create) {
+void FeedTheDocuments(source::Source& source, const std::optional<std::string>& sales,
+                      const RunOptions& options, Table& table, RunSummary& summary,
+                      std::vector<books::MasterRef> to_create) {
   DocumentsOptions documents;
   documents.to_create = std::move(to_create);
   documents.server = options.server;
@@ -204,7 +207,7 @@ void FeedTheDocuments(source::Source& source, const RunOptions& options, Table& 
   }
   // SalesMst's rows go after the Vouchers' own, as sales.
   std::unique_ptr<source::Source> with_sales;
-  if (const std::optional<std::string> sales = SalesMstFed(source, table)) {
+  if (sales) {
     with_sales = WithSalesMst(source, *sales, options.row_limit);
   }
   source::Source& documents_source = with_sales ? *with_sales : source;
@@ -291,12 +294,13 @@ RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& 
       }
       return !summary.stopped && !summary.interrupted;
     };
+    const std::optional<std::string> sales = SalesMstFed(*source, *table);
     std::vector<books::MasterRef> to_create;  // in a dry run
     if (go_on()) {
-      FeedTheMasters(*source, options, *table, summary, to_create);
+      FeedTheMasters(*source, sales, options, *table, summary, to_create);
     }
     if (go_on()) {
-      FeedTheDocuments(*source, options, *table, summary, std::move(to_create));
+      FeedTheDocuments(*source, sales, options, *table, summary, std::move(to_create));
     }
   } catch (const modTally::Failure& failure) {
     summary.stopped = failure.description();
