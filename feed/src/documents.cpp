@@ -495,6 +495,15 @@ DocumentsSummary Feed::Go() {
   source::CheckColumns(source_, source::kVoucherLinesTable);
   Spool spool;
   Load(spool, *vouchers, *lines_table);
+  if (options_.loaded) {
+    std::vector<books::MasterRef> to_create;
+    if (!options_.loaded(summary_, to_create)) {
+      return summary_;
+    }
+    for (const books::MasterRef& master : to_create) {
+      to_create_[IndexOf(master.kind)].insert(Key(master.name));
+    }
+  }
   for (const DocumentType type : books::kDocumentTypes) {
     if (std::find(options_.types.begin(), options_.types.end(), type) != options_.types.end() &&
         !FeedType(spool, type)) {

@@ -124,9 +124,9 @@ void Count(KindStatus& status, bool in_books, bool accepted) {
   ++(accepted ? status.accepted : status.rejected);
 }
 
-// `sales`: SalesMst as the source spells it, when its sales are fed. In a dry run, the masters it
-// would create are added to `to_create`.
-void FeedTheMasters(source::Source& source, const std::optional<std::string>& sales,
+// `implied`: the masters SalesMst's rows imply, when its sales are fed. In a dry run, the masters
+// it would create are added to `to_create`.
+void FeedTheMasters(source::Source& source, std::vector<ImpliedMaster> implied,
                     const RunOptions& options, Table& table, RunSummary& summary,
                     std::vector<books::MasterRef>& to_create) {
   MastersOptions masters;
@@ -150,9 +150,7 @@ void FeedTheMasters(source::Source& source, const std::optional<std::string>& sa
     masters.also = DocumentsNeed(source, types, options.range);
   }
   // SalesMst's sales bring the masters their rows imply, whatever kinds are asked.
-  if (sales) {
-    masters.implied = SalesMstMasters(source, *sales, options.range, options.row_limit);
-  }
+  masters.implied = std::move(implied);
   if (masters.kinds.empty() && masters.also.empty() && masters.implied.empty()) {
     return;
   }
@@ -186,9 +184,11 @@ void FeedTheMasters(source::Source& source, const std::optional<std::string>& sa
   }
 }
 
+// `sales`: SalesMst as the source spells it, when its sales are fed; read once, with the
+// documents, and the masters its rows imply fed before the first document is checked.
 void FeedTheDocuments(source::Source& source, const std::optional<std::string>& sales,
                       const RunOptions& options, Table& table, RunSummary& summary,
-                      std::vector<books::MasterRef> to_create) {
+                      std::vector<books::MasterRef> to_create, const std::function<bool()>& go_on) {
   DocumentsOptions documents;
   documents.to_create = std::move(to_create);
   documents.server = options.server;
@@ -206,9 +206,10 @@ void FeedTheDocuments(source::Source& source, const std::optional<std::string>& 
     }
   }
   // SalesMst's rows go after the Vouchers' own, as sales.
+  std::vector<ImpliedMaster> implied;
   std::unique_ptr<source::Source> with_sales;
   if (sales) {
-    with_sales = WithSalesMst(source, *sales, options.row_limit);
+    with_sales = WithSalesMst(source, *sales, options.row_limit, options.range, implied);
   }
   source::Source& documents_source = with_sales ? *with_sales : source;
   if (documents.types.empty() || !documents_source.FindTable(source::kVouchersTable)) {
@@ -234,6 +235,18 @@ void FeedTheDocuments(source::Source& source, const std::optional<std::string>& 
       table.Changed(*status);
     }
   };
+  documents.loaded = [&](const DocumentsSummary& loaded, std::vector<books::MasterRef>& more) {
+    for (const books::DocumentType type : documents.types) {
+      KindStatus& status = table.Get(books::KindName(type));
+      status.in_source = loaded.types[static_cast<std::size_t>(type)].in_source;
+      table.Changed(status);
+    }
+    if (!sales) {
+      return true;
+    }
+    FeedTheMasters(source, std::move(implied), options, table, summary, more);
+    return go_on();
+  };
   const DocumentsSummary& fed =
       summary.documents.emplace(FeedDocuments(documents_source, documents));
   for (const books::DocumentType type : documents.types) {
@@ -241,8 +254,10 @@ void FeedTheDocuments(source::Source& source, const std::optional<std::string>& 
     status.in_source = fed.types[static_cast<std::size_t>(type)].in_source;
     table.Finish(status);
   }
-  summary.stopped = fed.stopped;
-  summary.interrupted = fed.interrupted;
+  if (fed.stopped) {
+    summary.stopped = fed.stopped;
+  }
+  summary.interrupted = summary.interrupted || fed.interrupted;
   if (options.documents_fed) {
     options.documents_fed(fed);
   }
@@ -296,11 +311,12 @@ RunSummary Run(const std::shared_ptr<source::Source>& source, const RunOptions& 
     };
     const std::optional<std::string> sales = SalesMstFed(*source, *table);
     std::vector<books::MasterRef> to_create;  // in a dry run
-    if (go_on()) {
-      FeedTheMasters(*source, sales, options, *table, summary, to_create);
+    // With SalesMst, the masters go once the documents are read (FeedTheDocuments).
+    if (!sales && go_on()) {
+      FeedTheMasters(*source, {}, options, *table, summary, to_create);
     }
     if (go_on()) {
-      FeedTheDocuments(*source, sales, options, *table, summary, std::move(to_create));
+      FeedTheDocuments(*source, sales, options, *table, summary, std::move(to_create), go_on);
     }
   } catch (const modTally::Failure& failure) {
     summary.stopped = failure.description();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
+#include <limits>
 #include <unordered_set>
 #include <utility>
 
@@ -44,11 +46,6 @@ SalesColumns SalesPositions(const Rows& rows) {
   return at;
 }
 
-const Value& ValueOf(const Rows& rows, const std::optional<std::size_t>& at) {
-  static const Value kNull;
-  return at ? rows.Values()[*at] : kNull;
-}
-
 // The tax of the row: Amount × TaxPer / 100 as a sales voucher's figures have always made it.
 Value Tax(const Value& amount, const Value& tax_percent) {
   books::SalesRow row;
@@ -64,22 +61,208 @@ Value Tax(const Value& amount, const Value& tax_percent) {
   }
 }
 
+// The masters SalesMst's rows dated in `range` imply, each once by kind and name, on the first row
+// that names it, added to `into` as the rows are first read.
+class Gather {
+ public:
+  Gather(std::string table, const std::optional<source::DateRange>& range,
+         std::vector<ImpliedMaster>& into)
+      : table_(std::move(table)), range_(range), into_(into) {}
+
+  void Add(long row, const std::vector<Value>& values, const SalesColumns& at) {
+    const auto value = [&](Column column) -> const Value& {
+      static const Value kNull;
+      return at[column] ? values[*at[column]] : kNull;
+    };
+    if (range_) {
+      const Value& date = value(kVoucherDate);
+      const auto day = date ? source::ParseDate(text::Trim(*date)) : std::nullopt;
+      if (day && !range_->Contains(*day)) {
+        return;
+      }
+    }
+    const Value& unit = value(kUnit);
+    Imply(row, books::MasterKind::kUnit, unit, [] {
+      return books::SourceRow{{"IsSimpleUnit", "Yes"}, {"DecimalPlaces", "2"}};
+    });
+    Imply(row, books::MasterKind::kStockItem, value(kItemName), [&unit] {
+      return books::SourceRow{{"BaseUnits", unit.value_or("")},
+                              {"CostingMethod", "Avg. Cost"},
+                              {"ValuationMethod", "Avg. Price"},
+                              {"Denominator", "1"}};
+    });
+    Imply(row, books::MasterKind::kLedger, value(kPartyName), [] {
+      return books::SourceRow{{"Parent", "Sundry Debtors"}};
+    });
+    Imply(row, books::MasterKind::kLedger, value(kSalesLedger), [] {
+      return books::SourceRow{{"Parent", "Sales Accounts"}};
+    });
+    Imply(row, books::MasterKind::kLedger, value(kTaxAc), [] {
+      return books::SourceRow{{"Parent", "Duties & Taxes"}};
+    });
+  }
+
+ private:
+  // `fields` is called only for a name not met before: most rows name masters met already.
+  template <class Fields>
+  void Imply(long row, books::MasterKind kind, const Value& name, Fields fields) {
+    if (!name || text::Trim(*name).empty() || !named_[IndexOf(kind)].insert(Key(*name)).second) {
+      return;
+    }
+    books::SourceRow row_fields = fields();
+    row_fields.insert(row_fields.begin(), {"Name", *name});
+    try {
+      into_.push_back({books::MasterFromRow(kind, row_fields), table_, row});
+    } catch (const modTally::Failure&) {
+      // A name no master can have: the documents naming it are rejected for want of it.
+    }
+  }
+
+  std::string table_;
+  std::optional<source::DateRange> range_;
+  std::vector<ImpliedMaster>& into_;
+  Names named_;
+};
+
+// SalesMst read once for Vouchers and VoucherLines read alongside (sides 0 and 1): the rows one
+// side has reached and the other not yet are kept here, a few as the two go in step. A side that
+// falls kBehind rows back, or begins once rows are let go, reads the table again on its own.
+class SalesStream {
+ public:
+  struct Row {
+    long number = 0;
+    std::vector<Value> values;
+  };
+  static constexpr std::size_t kBehind = 4096;
+
+  SalesStream(source::Source& source, std::string sales, long limit, Gather& gather)
+      : source_(source), sales_(std::move(sales)), limit_(limit), gather_(gather) {}
+
+  // Whether `side` can still begin here.
+  bool Joinable(int side) const { return !used_[side] && base_ == 0; }
+
+  // Begins `side` at the first row, which is kept for it from now on; the table's columns.
+  const SalesColumns& Join(int side) {
+    used_[side] = reading_[side] = true;
+    Open();
+    return at_;
+  }
+
+  // Row `n` (from 0) for `side` (joined), which no longer needs the rows before it; null past
+  // the last.
+  const Row* At(int side, std::size_t n) {
+    if (!alone_[side] && n < base_) {
+      alone_[side] = source_.Read(sales_);
+      Leave(side);
+    }
+    if (alone_[side]) {
+      return Alone(side, n);
+    }
+    reached_[side] = n;
+    LetGo();
+    while (n >= base_ + rows_.size()) {
+      if (!ReadOne()) {
+        return nullptr;
+      }
+      const int other = 1 - side;
+      if (rows_.size() > kBehind && reading_[other]) {
+        Leave(other);  // its rows are let go: it reads on its own
+      }
+    }
+    return &rows_[n - base_];
+  }
+
+  void Leave(int side) {
+    reading_[side] = false;
+    LetGo();
+  }
+
+ private:
+  void Open() {
+    if (!rows_read_) {
+      rows_read_ = source_.Read(sales_);
+      at_ = SalesPositions(*rows_read_);
+    }
+  }
+
+  bool ReadOne() {
+    Open();
+    if (ended_ || (limit_ > 0 && read_ >= limit_) || !rows_read_->Next()) {
+      ended_ = true;  // a reading is not stepped past its end
+      return false;
+    }
+    ++read_;
+    rows_.push_back({rows_read_->RowNumber(), rows_read_->Values()});
+    gather_.Add(rows_.back().number, rows_.back().values, at_);
+    return true;
+  }
+
+  // Lets go of the rows that every side reading here has passed.
+  void LetGo() {
+    std::size_t keep = std::numeric_limits<std::size_t>::max();
+    for (int side = 0; side < 2; ++side) {
+      if (reading_[side]) {
+        keep = std::min(keep, reached_[side]);
+      }
+    }
+    while (!rows_.empty() && base_ < keep) {
+      rows_.pop_front();
+      ++base_;
+    }
+  }
+
+  // Row `n` of the side's own reading of the table (its rows the shared reading gathered from).
+  const Row* Alone(int side, std::size_t n) {
+    Row& row = alone_row_[side];
+    source::Rows& rows = *alone_[side];
+    while (alone_read_[side] <= n) {
+      if (alone_ended_[side] ||
+          (limit_ > 0 && alone_read_[side] >= static_cast<std::size_t>(limit_)) || !rows.Next()) {
+        alone_ended_[side] = true;
+        return nullptr;
+      }
+      if (++alone_read_[side] > n) {
+        row = {rows.RowNumber(), rows.Values()};
+      }
+    }
+    return &row;
+  }
+
+  source::Source& source_;
+  std::string sales_;
+  long limit_;
+  Gather& gather_;
+  std::unique_ptr<Rows> rows_read_;
+  SalesColumns at_;
+  long read_ = 0;
+  bool ended_ = false;
+  std::deque<Row> rows_;
+  std::size_t base_ = 0;  // the number of the first row kept
+  std::array<bool, 2> used_{}, reading_{}, alone_ended_{};
+  std::array<std::size_t, 2> reached_{};
+  std::array<std::unique_ptr<Rows>, 2> alone_;
+  std::array<std::size_t, 2> alone_read_{};
+  std::array<Row, 2> alone_row_;
+};
+
 // Vouchers or VoucherLines: the source's own rows (if it has the table), then SalesMst's, each row
 // with the columns of the source's table and those of the layout it lacks.
 class WithSales final : public Rows {
  public:
   WithSales(std::string table, std::vector<std::string> columns, std::unique_ptr<Rows> own,
-            std::unique_ptr<Rows> sales, bool lines, long limit)
+            std::shared_ptr<SalesStream> sales, bool lines)
       : Rows(std::move(table), std::move(columns)),
         own_(std::move(own)),
         sales_(std::move(sales)),
-        from_(SalesPositions(*sales_)),
-        lines_(lines),
-        limit_(limit) {
+        from_(sales_->Join(lines ? 1 : 0)),
+        lines_(lines) {
     for (std::size_t i = 0; i < Count(); ++i) {
       to_[i] = Find(lines ? kLineColumns[i] : kVoucherColumns[i]);
     }
   }
+  ~WithSales() override { sales_->Leave(Side()); }
+  WithSales(const WithSales&) = delete;
+  WithSales& operator=(const WithSales&) = delete;
 
   bool Next() override {
     if (own_) {
@@ -93,6 +276,7 @@ class WithSales final : public Rows {
     }
     if (lines_ && tax_line_) {
       tax_line_ = false;
+      sale_ = sales_->At(Side(), next_ - 1);  // where it is kept now
       Fill({Sale(kVoucherId),
             "2",
             Sale(kTaxAc),
@@ -104,10 +288,11 @@ class WithSales final : public Rows {
             Tax(Sale(kAmount), Sale(kTaxPer))});
       return true;
     }
-    if ((limit_ > 0 && sales_->RowNumber() >= limit_) || !sales_->Next()) {
+    sale_ = sales_->At(Side(), next_++);
+    if (sale_ == nullptr) {
       return false;
     }
-    row_number_ = kSalesMstRows + sales_->RowNumber();
+    row_number_ = kSalesMstRows + sale_->number;
     const Value& id = Sale(kVoucherId);
     if (lines_) {
       tax_line_ = true;
@@ -127,7 +312,11 @@ class WithSales final : public Rows {
   }
 
  private:
-  const Value& Sale(Column column) const { return ValueOf(*sales_, from_[column]); }
+  int Side() const { return lines_ ? 1 : 0; }
+  const Value& Sale(Column column) const {
+    static const Value kNull;
+    return from_[column] ? sale_->values[*from_[column]] : kNull;
+  }
   std::size_t Count() const { return lines_ ? kLineColumns.size() : kVoucherColumns.size(); }
 
   // Puts the layout's values (in the order of kLineColumns or kVoucherColumns) in their places.
@@ -139,18 +328,20 @@ class WithSales final : public Rows {
   }
 
   std::unique_ptr<Rows> own_;
-  std::unique_ptr<Rows> sales_;
+  std::shared_ptr<SalesStream> sales_;
   SalesColumns from_;
   std::array<std::optional<std::size_t>, kLineColumns.size()> to_{};
   bool lines_;
-  long limit_;
-  bool tax_line_ = false;  // line 2 of the row read is yet to come
+  std::size_t next_ = 0;                    // the next row of SalesMst
+  const SalesStream::Row* sale_ = nullptr;  // the row read, until the next call of At
+  bool tax_line_ = false;                   // line 2 of the row read is yet to come
 };
 
 class SalesMstAdded final : public source::Source {
  public:
-  SalesMstAdded(source::Source& source, std::string sales, long limit)
-      : source_(source), sales_(std::move(sales)), limit_(limit) {}
+  SalesMstAdded(source::Source& source, std::string sales, long limit,
+                const std::optional<source::DateRange>& range, std::vector<ImpliedMaster>& implied)
+      : source_(source), sales_(std::move(sales)), limit_(limit), gather_(sales_, range, implied) {}
 
   const std::string& name() const override { return source_.name(); }
 
@@ -201,9 +392,14 @@ class SalesMstAdded final : public source::Source {
       return source_.Read(table);
     }
     const std::optional<std::string> own = Own(*lines);
+    // Read alongside the other layout table, the two share one reading of SalesMst.
+    std::shared_ptr<SalesStream> stream = stream_.lock();
+    if (!stream || !stream->Joinable(*lines ? 1 : 0)) {
+      stream = std::make_shared<SalesStream>(source_, sales_, limit_, gather_);
+      stream_ = stream;
+    }
     return std::make_unique<WithSales>(own.value_or(table), Columns(table),
-                                       own ? source_.Read(*own) : nullptr, source_.Read(sales_),
-                                       *lines, limit_);
+                                       own ? source_.Read(*own) : nullptr, stream, *lines);
   }
 
   bool ReadsTablesAtOnce() const override { return source_.ReadsTablesAtOnce(); }
@@ -226,51 +422,16 @@ class SalesMstAdded final : public source::Source {
   source::Source& source_;
   std::string sales_;
   long limit_;
+  Gather gather_;
+  std::weak_ptr<SalesStream> stream_;
 };
 
 }  // namespace
 
-std::unique_ptr<source::Source> WithSalesMst(source::Source& source, std::string sales,
-                                             long limit) {
-  return std::make_unique<SalesMstAdded>(source, std::move(sales), limit);
-}
-
-std::vector<ImpliedMaster> SalesMstMasters(source::Source& source, const std::string& sales,
-                                           const std::optional<source::DateRange>& range,
-                                           long limit) {
-  const std::unique_ptr<Rows> rows =
-      range ? source.ReadDated(sales, "VoucherDate", *range) : source.Read(sales);
-  const SalesColumns at = SalesPositions(*rows);
-  std::vector<ImpliedMaster> implied;
-  Names named;
-  const auto imply = [&](books::MasterKind kind, const Value& name,
-                         books::SourceRow fields) -> void {
-    if (!name || text::Trim(*name).empty() || !named[IndexOf(kind)].insert(Key(*name)).second) {
-      return;
-    }
-    fields.insert(fields.begin(), {"Name", *name});
-    try {
-      implied.push_back(
-          {books::MasterFromRow(kind, fields), sales, static_cast<long>(rows->RowNumber())});
-    } catch (const modTally::Failure&) {
-      // A name no master can have: the documents naming it are rejected for want of it.
-    }
-  };
-  while ((limit == 0 || rows->RowNumber() < limit) && rows->Next()) {
-    const Value& unit = ValueOf(*rows, at[kUnit]);
-    imply(books::MasterKind::kUnit, unit, {{"IsSimpleUnit", "Yes"}, {"DecimalPlaces", "2"}});
-    imply(books::MasterKind::kStockItem, ValueOf(*rows, at[kItemName]),
-          {{"BaseUnits", unit.value_or("")},
-           {"CostingMethod", "Avg. Cost"},
-           {"ValuationMethod", "Avg. Price"},
-           {"Denominator", "1"}});
-    imply(books::MasterKind::kLedger, ValueOf(*rows, at[kPartyName]),
-          {{"Parent", "Sundry Debtors"}});
-    imply(books::MasterKind::kLedger, ValueOf(*rows, at[kSalesLedger]),
-          {{"Parent", "Sales Accounts"}});
-    imply(books::MasterKind::kLedger, ValueOf(*rows, at[kTaxAc]), {{"Parent", "Duties & Taxes"}});
-  }
-  return implied;
+std::unique_ptr<source::Source> WithSalesMst(source::Source& source, std::string sales, long limit,
+                                             const std::optional<source::DateRange>& range,
+                                             std::vector<ImpliedMaster>& implied) {
+  return std::make_unique<SalesMstAdded>(source, std::move(sales), limit, range, implied);
 }
 
 }  // namespace lirvo::feed

@@ -22,16 +22,16 @@ inline constexpr long kSalesMstRows = 1L << 31;
 // numbered with its VoucherID, dated VoucherDate, referenced RefNo, with the party PartyName;
 // line 1 is ItemName under SalesLedger (Qty, Unit, Rate, Amount), line 2 the tax under TaxAc:
 // Amount × TaxPer / 100, none when either is not a number. A column SalesMst lacks reads as NULL.
-// Every other table is the source's. `source` must outlive what is returned.
-std::unique_ptr<source::Source> WithSalesMst(source::Source& source, std::string sales, long limit);
-
-// The masters the rows of SalesMst dated in `range` (the first `limit`; 0: all) imply, each once
-// by kind and name, on the first row that names it: its units (two decimal places), its stock
-// items (in their unit, at average cost and price), its parties under Sundry Debtors, its sales
-// ledgers under Sales Accounts and its tax ledgers under Duties & Taxes. Throws
-// modTally::Failure when the table cannot be read.
-std::vector<ImpliedMaster> SalesMstMasters(source::Source& source, const std::string& sales,
-                                           const std::optional<source::DateRange>& range,
-                                           long limit);
+// Every other table is the source's. Vouchers and VoucherLines read alongside share one reading
+// of SalesMst.
+//
+// As its rows are first read, the masters those dated in `range` imply are added to `implied`,
+// each once by kind and name, on the first row that names it: its units (two decimal places), its
+// stock items (in their unit, at average cost and price), its parties under Sundry Debtors, its
+// sales ledgers under Sales Accounts and its tax ledgers under Duties & Taxes; they are all there
+// once the documents are read. `source` and `implied` must outlive what is returned.
+std::unique_ptr<source::Source> WithSalesMst(source::Source& source, std::string sales, long limit,
+                                             const std::optional<source::DateRange>& range,
+                                             std::vector<ImpliedMaster>& implied);
 
 }  // namespace lirvo::feed

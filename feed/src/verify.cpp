@@ -3,6 +3,7 @@
 // alone as held otherwise (a master or document whose fields differ) differs, and what it rejects
 // for the source's own faults is not expected.
 #include <algorithm>
+#include <functional>
 #include <ostream>
 
 #include <lirvo/feed.h>
@@ -26,7 +27,8 @@ class Verification {
 
  private:
   void Masters(source::Source& source, std::vector<ImpliedMaster> implied);
-  void Documents(source::Source& source);
+  // `before` (if any): called once the documents are read, before the first is compared.
+  void Documents(source::Source& source, const std::function<void()>& before);
   void Tell(Finding finding) const {
     if (options_.finding) {
       options_.finding(finding);
@@ -73,7 +75,7 @@ void Verification::Masters(source::Source& source, std::vector<ImpliedMaster> im
   }
 }
 
-void Verification::Documents(source::Source& source) {
+void Verification::Documents(source::Source& source, const std::function<void()>& before) {
   DocumentsOptions documents;
   documents.server = options_.server;
   documents.company = options_.company;
@@ -117,6 +119,12 @@ void Verification::Documents(source::Source& source) {
         break;
     }
   };
+  documents.loaded = [&before](const DocumentsSummary&, std::vector<books::MasterRef>&) {
+    if (before) {
+      before();
+    }
+    return true;
+  };
   const DocumentsSummary fed = FeedDocuments(source, documents);
   for (std::size_t i = 0; i < fed.types.size(); ++i) {
     summary_.documents[i].in_source = fed.types[i].in_source;
@@ -130,14 +138,19 @@ SourceVerifySummary Verification::Go(source::Source& source) {
   const std::optional<std::string> sales = source.FindTable(source::kSalesTable);
   if (sales && std::find(options_.types.begin(), options_.types.end(),
                          books::DocumentType::kSales) != options_.types.end()) {
-    implied = SalesMstMasters(source, *sales, options_.range, 0);
-    with_sales = WithSalesMst(source, *sales, 0);
+    with_sales = WithSalesMst(source, *sales, 0, options_.range, implied);
   }
-  if (!options_.kinds.empty() || !implied.empty()) {
-    Masters(source, std::move(implied));
+  // SalesMst is read once, with the documents: the masters its rows imply are known then.
+  const std::function<void()> masters = [&] {
+    if (!options_.kinds.empty() || !implied.empty()) {
+      Masters(source, std::move(implied));
+    }
+  };
+  if (!with_sales) {
+    masters();
   }
   if (!options_.types.empty()) {
-    Documents(with_sales ? *with_sales : source);
+    Documents(with_sales ? *with_sales : source, with_sales ? masters : nullptr);
   }
   return summary_;
 }

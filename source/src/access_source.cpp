@@ -36,8 +36,9 @@ class AccessRows final : public Rows {
       if (records_.AtEnd()) {
         return false;
       }
+      // The recordset's fields are the columns, in their order.
       for (std::size_t i = 0; i < columns_.size(); ++i) {
-        values_[i] = records_.Field(columns_[i]);
+        values_[i] = records_.Field(i);
       }
       return true;
     });

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <lirvo/feed.h>
+#include <lirvo/feed_run.h>
 #include <lirvo/odbc.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sqlite.h>
@@ -19,6 +20,7 @@
 #include "lirvo_command.h"
 #include "postgres_cluster.h"
 #include "reader_frames.h"
+#include "sales_mst.h"
 #include "standin_process.h"
 #include "standin_store.h"
 
@@ -1063,6 +1065,99 @@ TEST_F(SourceFiles, SalesMstRowsGoAsSalesAndTheMastersTheyImplyAreLeftAloneInThe
   const test::CommandResult again = test::RunCommand(sync + sales);
   EXPECT_THAT(again.out, HasSubstr("sales: 4 in the source, 3 already in the books as in the "
                                    "source, 0 sent, 1 rejected"));
+}
+
+// A source that counts the readings of each table.
+class CountingReads final : public Source {
+ public:
+  explicit CountingReads(std::unique_ptr<Source> source) : source_(std::move(source)) {}
+  const std::string& name() const override { return source_->name(); }
+  std::vector<std::string> Tables() override { return source_->Tables(); }
+  std::vector<std::string> Columns(const std::string& table) override {
+    return source_->Columns(table);
+  }
+  std::int64_t RowCount(const std::string& table) override { return source_->RowCount(table); }
+  bool ReadsTablesAtOnce() const override { return true; }
+  std::unique_ptr<Rows> Read(const std::string& table) override {
+    ++reads[table];
+    return source_->Read(table);
+  }
+  std::map<std::string, int> reads;
+
+ private:
+  std::unique_ptr<Source> source_;
+};
+
+// SalesMst is read once for its vouchers, their lines and the masters its rows imply, whichever
+// way the two tables are stepped: a side that falls far behind reads the table again on its own.
+TEST_F(SourceFiles, SalesMstIsReadOnceForItsDocumentsAndTheMastersTheyImply) {
+  constexpr int kRows = 6000;  // more than the rows one side may fall behind
+  const std::string sales = Database(
+      "sales.db", std::string(kSalesSql) + "DELETE FROM SalesMst;" +
+                      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                      std::to_string(kRows) +
+                      ") INSERT INTO SalesMst SELECT printf('S-%05d', i), '2016-04-02', 'INV', "
+                      "'Party ' || (i % 7), 'Sales @ 4%', 'Output VAT @ 4%', 'Item ' || (i % 11), "
+                      "'Unit ' || (i % 3), 1, 25, 25, 4 FROM n;");
+  CountingReads source(Open(ParseUri("sqlite:" + sales)));
+  std::vector<lirvo::feed::ImpliedMaster> implied;
+  const auto with = lirvo::feed::WithSalesMst(source, "SalesMst", 0, std::nullopt, implied);
+  const auto id = [](int row) {
+    char text[16];
+    std::snprintf(text, sizeof text, "S-%05d", row);
+    return std::string(text);
+  };
+  const auto expect_line = [&](Rows& lines, int row, const char* line, const char* amount) {
+    ASSERT_TRUE(lines.Next()) << row;
+    EXPECT_EQ(*lines.Values()[*lines.Find("VoucherID")], id(row));
+    EXPECT_EQ(*lines.Values()[*lines.Find("Line")], line);
+    EXPECT_EQ(lines.Values()[*lines.Find("Amount")].value_or("-"), amount);
+  };
+  {  // alongside, in step
+    const auto vouchers = with->Read("Vouchers");
+    const auto lines = with->Read("VoucherLines");
+    for (int row = 1; row <= kRows; ++row) {
+      ASSERT_TRUE(vouchers->Next());
+      EXPECT_EQ(*vouchers->Values()[*vouchers->Find("VoucherID")], id(row));
+      expect_line(*lines, row, "1", "25");
+      expect_line(*lines, row, "2", "1");
+    }
+    EXPECT_FALSE(vouchers->Next());
+    EXPECT_FALSE(lines->Next());
+  }
+  EXPECT_EQ(source.reads["SalesMst"], 1);
+  // 3 units, 11 stock items, 7 parties, a sales ledger and a tax ledger, each once.
+  EXPECT_EQ(implied.size(), 23u);
+  {  // the lines left behind by every voucher
+    const auto vouchers = with->Read("Vouchers");
+    const auto lines = with->Read("VoucherLines");
+    expect_line(*lines, 1, "1", "25");
+    while (vouchers->Next()) {
+    }
+    expect_line(*lines, 1, "2", "1");
+    for (int row = 2; row <= kRows; ++row) {
+      expect_line(*lines, row, "1", "25");
+      expect_line(*lines, row, "2", "1");
+    }
+    EXPECT_FALSE(lines->Next());
+  }
+  EXPECT_EQ(source.reads["SalesMst"], 3);
+  EXPECT_EQ(implied.size(), 23u);
+
+  // A run reads it once too: the masters are known before the first document is checked.
+  const test::StandinProcess standin(LIRVO_STANDIN_PATH, {});
+  const auto counted = std::make_shared<CountingReads>(Open(ParseUri("sqlite:" + sales)));
+  lirvo::feed::RunOptions run;
+  run.server.url = standin.url();
+  run.company = kCompanyName;
+  run.kinds = {lirvo::source::FindKind("sales")};
+  run.dry_run = true;
+  const lirvo::feed::RunSummary summary = lirvo::feed::Run(counted, run);
+  EXPECT_EQ(counted->reads["SalesMst"], 1);
+  ASSERT_TRUE(summary.documents);
+  const auto& fed =
+      summary.documents->types[static_cast<std::size_t>(lirvo::books::DocumentType::kSales)];
+  EXPECT_EQ(fed.sent, kRows);  // none rejected for want of a master
 }
 
 // A source whose driver keeps one statement at a time without saying so: a table read while

@@ -118,6 +118,8 @@ struct DocumentOutcome {
   bool sales_mst = false;  // a row of SalesMst (`row` is its row there), not of Vouchers
 };
 
+struct DocumentsSummary;
+
 struct DocumentsOptions {
   modTally::Server server;
   std::string company;
@@ -143,6 +145,11 @@ struct DocumentsOptions {
   // names one is not rejected for want of it.
   std::vector<books::MasterRef> to_create;
   std::function<void(const DocumentOutcome&)> each;
+  // Called once the source is read, before the first document is checked, with each type's
+  // documents in the source counted: what has to go before the documents but is known only once
+  // they are read (the masters SalesMst's rows imply) goes here. Masters it adds to `to_create`
+  // count as there, as those of the member; false stops the feed.
+  std::function<bool(const DocumentsSummary&, std::vector<books::MasterRef>& to_create)> loaded;
 };
 
 struct TypeCounts {
