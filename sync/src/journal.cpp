@@ -115,32 +115,21 @@ std::string Slots(std::size_t columns) {
   return sql + ") WHERE column1 IS NOT NULL";
 }
 
-// The reason of an entry found in the books.
-constexpr std::string_view kFoundInBooks = "found in the books";
-
-// The columns of `fed` and of `fed_pending`, which holds what is recorded until it is settled.
-constexpr std::string_view kFedColumns =
-    "server TEXT NOT NULL, company TEXT NOT NULL, kind TEXT NOT NULL, key TEXT NOT NULL,"
-    " digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT NULL, recorded TEXT NOT NULL";
-
-// The insertion into `fed_pending` of up to kRowsAtOnce entries, each its kind, key and digest.
-std::string PendingInsert() {
-  return "INSERT INTO fed_pending(server, company, kind, key, digest, outcome, reason, recorded)"
-         " SELECT ?1, ?2, column1, column2, column3, ?3, ?4, ?5" +
-         Slots(3);
+// The upsert of up to kRowsAtOnce entries of `fed`, each its kind, key and digest. Entries are
+// recorded in their order, so that of two with one key the later stands. `in_books` leaves alone
+// the entries the journal already holds as accepted, unchanged.
+std::string FedUpsert(bool in_books) {
+  std::string sql =
+      "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
+      " SELECT ?1, ?2, column1, column2, column3, ?3, ?4, ?5" +
+      Slots(3) +
+      " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
+      " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
+  if (in_books) {
+    sql += " WHERE fed.outcome <> 'accepted' OR fed.digest <> excluded.digest";
+  }
+  return sql;
 }
-
-// `fed_pending` settled into `fed` in the order of the key, so that each page of `fed` is written
-// once however the keys came; of two entries of one key the later stands, and an entry found in
-// the books leaves alone what `fed` holds as accepted, unchanged.
-constexpr const char* kSettle =
-    "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
-    " SELECT server, company, kind, key, digest, outcome, reason, recorded FROM fed_pending"
-    " WHERE true ORDER BY server, company, kind, key, seq"
-    " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
-    " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded"
-    " WHERE NOT (excluded.reason = 'found in the books' AND fed.outcome = 'accepted'"
-    " AND fed.digest = excluded.digest)";
 
 // The same for up to kRowsAtOnce vouchers, each its VoucherID and digest.
 std::string VouchersUpsert() {
@@ -246,12 +235,12 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
   // What is fed from a source has a table of its own, so that a journal written before it keeps
   // working: created when the journal is written, and, in an older journal read without writing,
   // stood in for by an empty one of the connection's own.
-  const std::string fed_table = "fed(" + std::string(kFedColumns) +
-                                ", PRIMARY KEY(server, company, kind, key)) WITHOUT ROWID";
+  const std::string fed_table =
+      "fed(server TEXT NOT NULL, company TEXT NOT NULL, kind TEXT NOT NULL, key TEXT NOT NULL,"
+      " digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT NULL,"
+      " recorded TEXT NOT NULL, PRIMARY KEY(server, company, kind, key)) WITHOUT ROWID";
   if (!read_only || !exists) {
     db_.Execute("CREATE TABLE IF NOT EXISTS " + fed_table);
-    db_.Execute("CREATE TABLE IF NOT EXISTS fed_pending(seq INTEGER PRIMARY KEY, " +
-                std::string(kFedColumns) + ")");
   } else if (!sqlite::Statement(
                   db_, "SELECT 1 FROM main.sqlite_master WHERE type='table' AND name='fed'")
                   .Step()) {
@@ -274,10 +263,8 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
       db_, "SELECT digest, outcome FROM fed WHERE server=?1 AND company=?2 AND kind=?3 AND key=?4");
   find_fed_->Bind(1, server_).Bind(2, company_);
   if (!read_only) {
-    record_fed_ = std::make_unique<sqlite::Statement>(db_, PendingInsert());
-    // What a run that did not end left unsettled.
-    pending_ = sqlite::Statement(db_, "SELECT 1 FROM fed_pending LIMIT 1").Step();
-    Settle();
+    record_fed_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(false));
+    fed_in_books_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(true));
     record_ = std::make_unique<sqlite::Statement>(db_, VouchersUpsert());
   }
 }
@@ -344,9 +331,6 @@ void Journal::Record(std::span<const verify::SpooledRow> vouchers, bool accepted
 }
 
 std::optional<Journal::Entry> Journal::FindFed(std::string_view kind, std::string_view key) {
-  if (const auto found = unsettled_.find(UnsettledKey(kind, key)); found != unsettled_.end()) {
-    return found->second;
-  }
   find_fed_->Bind(3, kind).Bind(4, key);
   std::optional<Entry> entry;
   if (find_fed_->Step()) {
@@ -358,10 +342,10 @@ std::optional<Journal::Entry> Journal::FindFed(std::string_view kind, std::strin
 
 namespace {
 
-// Runs `statement` (PendingInsert's) for `entries` with `outcome` and `reason`, in one
-// transaction, kRowsAtOnce entries at each step. The slots of the last step that no entry fills
-// were left NULL by the step before (Run clears the bindings) or were never bound.
-void Insert(sqlite::Database& db, sqlite::Statement& statement, const std::string& server,
+// Runs `statement` (FedUpsert's) for `entries` with `outcome` and `reason`, in one transaction,
+// kFedRowsAtOnce entries at each step. The slots of the last step that no entry fills were left
+// NULL by the step before (Run clears the bindings) or were never bound.
+void Upsert(sqlite::Database& db, sqlite::Statement& statement, const std::string& server,
             const std::string& company, std::span<const FedJournal::Entry> entries,
             std::string_view outcome, std::string_view reason) {
   const std::string recorded = RecordedNow();
@@ -379,60 +363,15 @@ void Insert(sqlite::Database& db, sqlite::Statement& statement, const std::strin
 
 void Journal::RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
                         const std::string& reason) {
-  if (!record_fed_ || entries.empty()) {
-    return;
+  if (record_fed_ && !entries.empty()) {
+    Upsert(db_, *record_fed_, server_, company_, entries, accepted ? "accepted" : "rejected",
+           reason);
   }
-  Insert(db_, *record_fed_, server_, company_, entries, accepted ? "accepted" : "rejected", reason);
-  pending_ = true;
-  for (const FedJournal::Entry& entry : entries) {
-    unsettled_[UnsettledKey(entry.kind, entry.key)] = {std::string(entry.digest), accepted};
-  }
-  SettleWhenMany();
 }
 
 void Journal::RecordFedInBooks(std::span<const FedJournal::Entry> entries) {
-  if (!record_fed_ || entries.empty()) {
-    return;
-  }
-  Insert(db_, *record_fed_, server_, company_, entries, "accepted", kFoundInBooks);
-  pending_ = true;
-  for (const FedJournal::Entry& entry : entries) {
-    unsettled_[UnsettledKey(entry.kind, entry.key)] = {std::string(entry.digest), true};
-  }
-  SettleWhenMany();
-}
-
-std::string Journal::UnsettledKey(std::string_view kind, std::string_view key) {
-  std::string joined;
-  joined.reserve(kind.size() + 1 + key.size());
-  return joined.append(kind).append(1, '\n').append(key);
-}
-
-void Journal::SettleWhenMany() {
-  if (unsettled_.size() >= kUnsettled) {
-    Settle();
-  }
-}
-
-void Journal::Settle() {
-  if (!pending_) {
-    return;
-  }
-  // Each statement a transaction of its own: settling twice what a run that stopped between the
-  // two left behind changes nothing.
-  db_.Execute(kSettle);
-  db_.Execute("DELETE FROM fed_pending");
-  unsettled_.clear();
-  pending_ = false;
-}
-
-Journal::~Journal() {
-  if (pending_) {
-    try {
-      Settle();
-    } catch (const modTally::Failure&) {
-      // Left in fed_pending: the next run that writes the journal settles it.
-    }
+  if (fed_in_books_ && !entries.empty()) {
+    Upsert(db_, *fed_in_books_, server_, company_, entries, "accepted", "found in the books");
   }
 }
 

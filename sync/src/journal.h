@@ -10,7 +10,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <lirvo/sqlite.h>
@@ -41,7 +40,6 @@ class Journal {
   // modTally::Failure (kFile) naming the file.
   Journal(const std::filesystem::path& path, bool read_only, std::string server,
           std::string company);
-  ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
@@ -64,11 +62,7 @@ class Journal {
   void Record(std::span<const verify::SpooledRow> vouchers, bool accepted,
               const std::string& reason);
 
-  // The same for what is fed from a source, by kind and key (see FedJournal). What is recorded
-  // goes to fed_pending in the order the replies come, each reply committed, and is settled into
-  // fed in the order of the keys every kUnsettled entries and when the journal is closed (or, after
-  // a run that did not end, next opened to write): a reply whose keys are scattered over fed would
-  // otherwise write a page of it for nearly every entry. Until then it is looked up in unsettled_.
+  // The same for what is fed from a source, by kind and key (see FedJournal).
   std::optional<Entry> FindFed(std::string_view kind, std::string_view key);
   void RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
                  const std::string& reason);
@@ -85,14 +79,7 @@ class Journal {
   std::string company_;
   sqlite::Database db_;
   std::unique_ptr<sqlite::Statement> find_, in_books_, record_;
-  static constexpr std::size_t kUnsettled = 16384;
-  static std::string UnsettledKey(std::string_view kind, std::string_view key);
-  void SettleWhenMany();
-  void Settle();
-
-  std::unique_ptr<sqlite::Statement> find_fed_, record_fed_;
-  std::unordered_map<std::string, Entry> unsettled_;  // by UnsettledKey
-  bool pending_ = false;                              // fed_pending holds entries
+  std::unique_ptr<sqlite::Statement> find_fed_, record_fed_, fed_in_books_;
   bool read_only_;
   bool holds_vouchers_ = false;  // of this server and company
 };

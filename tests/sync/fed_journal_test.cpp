@@ -64,39 +64,4 @@ TEST(FedJournal, RecordsEveryEntryOfALargeReplyAndChangesOnlyWhatItHoldsOtherwis
   EXPECT_EQ(fed["N"], "eN accepted found in the books");
 }
 
-// A run killed before it settled what it recorded leaves it pending; the next run that writes the
-// journal settles it before it looks anything up.
-TEST(FedJournal, SettlesWhatARunThatDidNotEndLeftPending) {
-  const lirvo::test::TempDir folder("lirvo-fed-journal");
-  const auto path = folder.File("journal.sqlite");
-  {
-    FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
-    Record(journal, {"K1"}, true);
-  }
-  lirvo::sqlite::Database(path.string(), false)
-      .Execute(
-          "INSERT INTO fed_pending(server, company, kind, key, digest, outcome, reason, recorded)"
-          " SELECT server, company, kind, 'K2', 'dK2', outcome, reason, recorded FROM fed");
-  {
-    FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
-    EXPECT_TRUE(journal.Accepted({"sales", "K2", "dK2"}));
-    EXPECT_TRUE(journal.Accepted({"sales", "K1", "dK1"}));
-  }
-  const auto counts = [&path] {
-    lirvo::sqlite::Database db(path.string(), true);
-    lirvo::sqlite::Statement count = db.Prepare(
-        "SELECT (SELECT count(*) FROM fed) || ' ' || (SELECT count(*) FROM fed_pending)");
-    return count.Step() ? count.Text(0) : std::string();
-  };
-  EXPECT_EQ(counts(), "2 0");
-  // A long run settles as it goes: what it holds unsettled stays a few thousand entries.
-  std::vector<std::string> keys;
-  for (int i = 0; i < 16384; ++i) {
-    keys.push_back("M" + std::to_string(i));
-  }
-  FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
-  Record(journal, keys, true);
-  EXPECT_EQ(counts(), "16386 0");
-}
-
 }  // namespace
