@@ -96,17 +96,28 @@ bool Exists(const std::filesystem::path& path) {
 }
 
 // How many of a reply's entries one statement records. Each statement costs SQLite a set-up, a
-// first seek and a tear-down whatever its rows, and the entries of a reply come by the hundred: up
-// to this many go in one statement.
-constexpr std::size_t kRowsAtOnce = 32;
+// first seek and a tear-down whatever its rows, and the entries of a reply come by the hundred.
+// A reply of up to this many (a batch of the default size and more) goes in one statement of its
+// own, not in a transaction of several: a statement that is not the transaction's only one keeps
+// a copy of every page it changes until it ends, and with keys scattered over the table that copy
+// outgrows memory and is written to a temporary file for each reply.
+constexpr std::size_t kRowsAtOnce = Upserts::kRowsAtOnce;
 
-// The VALUES of up to kRowsAtOnce entries of `columns` values each, numbered from ?6 on (?1 to ?5
+// Begins the transaction of a reply's entries when they take more than one statement.
+void BeginWhenMany(std::optional<sqlite::Transaction>& transaction, sqlite::Database& db,
+                   std::size_t entries) {
+  if (entries > kRowsAtOnce) {
+    transaction.emplace(db, "BEGIN IMMEDIATE");
+  }
+}
+
+// The VALUES of up to `slots` entries of `columns` values each, numbered from ?6 on (?1 to ?5
 // are the server, company, outcome, reason and time shared by all). A slot whose first value is
 // NULL holds no entry: the WHERE skips it, and also tells SQLite that the ON CONFLICT that follows
 // is the upsert's, not a join's.
-std::string Slots(std::size_t columns) {
+std::string Slots(std::size_t slots, std::size_t columns) {
   std::string sql = " FROM (VALUES";
-  for (std::size_t i = 0; i < kRowsAtOnce; ++i) {
+  for (std::size_t i = 0; i < slots; ++i) {
     for (std::size_t c = 0; c < columns; ++c) {
       sql += (c == 0 ? (i == 0 ? "(?" : ", (?") : ", ?") + std::to_string(6 + columns * i + c);
     }
@@ -118,11 +129,11 @@ std::string Slots(std::size_t columns) {
 // The upsert of up to kRowsAtOnce entries of `fed`, each its kind, key and digest. Entries are
 // recorded in their order, so that of two with one key the later stands. `in_books` leaves alone
 // the entries the journal already holds as accepted, unchanged.
-std::string FedUpsert(bool in_books) {
+std::string FedUpsert(bool in_books, std::size_t slots) {
   std::string sql =
       "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
       " SELECT ?1, ?2, column1, column2, column3, ?3, ?4, ?5" +
-      Slots(3) +
+      Slots(slots, 3) +
       " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
       " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
   if (in_books) {
@@ -132,10 +143,10 @@ std::string FedUpsert(bool in_books) {
 }
 
 // The same for up to kRowsAtOnce vouchers, each its VoucherID and digest.
-std::string VouchersUpsert() {
+std::string VouchersUpsert(std::size_t slots) {
   return "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
          " SELECT ?1, ?2, column1, column2, ?3, ?4, ?5" +
-         Slots(2) +
+         Slots(slots, 2) +
          " ON CONFLICT(server, company, voucher_id) DO UPDATE SET digest=excluded.digest,"
          " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
 }
@@ -154,16 +165,17 @@ std::string RecordedNow() {
 // slots of the last step that no entry fills were left NULL by the step before (Run clears the
 // bindings) or were never bound.
 template <class Entry, class Bind>
-void UpsertSteps(sqlite::Statement& statement, std::span<const Entry> entries,
+void UpsertSteps(Upserts& upserts, std::span<const Entry> entries,
                  const std::array<std::string_view, 5>& shared, int columns, const Bind& bind) {
   for (std::size_t first = 0; first < entries.size(); first += kRowsAtOnce) {
+    sqlite::Statement& statement = upserts.For(std::min(kRowsAtOnce, entries.size() - first));
     for (int i = 0; i < 5; ++i) {
       statement.BindUncopied(i + 1, shared[static_cast<std::size_t>(i)]);
     }
     int slot = 6;
     for (const Entry& entry :
          entries.subspan(first, std::min(kRowsAtOnce, entries.size() - first))) {
-      bind(slot, entry);
+      bind(statement, slot, entry);
       slot += columns;
     }
     statement.Run();
@@ -206,6 +218,14 @@ JournalLock::~JournalLock() {
   if (fd_ >= 0) {
     ::close(fd_);  // releases the lock
   }
+}
+
+sqlite::Statement& Upserts::For(std::size_t entries) {
+  const std::size_t at = (std::max<std::size_t>(entries, 1) - 1) / kSlotStep;
+  if (!statements_.at(at)) {
+    statements_[at] = std::make_unique<sqlite::Statement>(db_, sql_((at + 1) * kSlotStep));
+  }
+  return *statements_[at];
 }
 
 Journal::Journal(const std::filesystem::path& path, bool read_only, std::string server,
@@ -263,9 +283,9 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
       db_, "SELECT digest, outcome FROM fed WHERE server=?1 AND company=?2 AND kind=?3 AND key=?4");
   find_fed_->Bind(1, server_).Bind(2, company_);
   if (!read_only) {
-    record_fed_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(false));
-    fed_in_books_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(true));
-    record_ = std::make_unique<sqlite::Statement>(db_, VouchersUpsert());
+    record_fed_.emplace(db_, [](std::size_t slots) { return FedUpsert(false, slots); });
+    fed_in_books_.emplace(db_, [](std::size_t slots) { return FedUpsert(true, slots); });
+    record_.emplace(db_, VouchersUpsert);
   }
 }
 
@@ -320,13 +340,16 @@ void Journal::Record(std::span<const verify::SpooledRow> vouchers, bool accepted
     return;
   }
   const std::string recorded = RecordedNow();
-  sqlite::Transaction transaction(db_, "BEGIN IMMEDIATE");
+  std::optional<sqlite::Transaction> transaction;
+  BeginWhenMany(transaction, db_, vouchers.size());
   UpsertSteps(
       *record_, vouchers, {server_, company_, accepted ? "accepted" : "rejected", reason, recorded},
-      2, [this](int slot, const verify::SpooledRow& voucher) {
-        record_->BindUncopied(slot, *voucher.row.VoucherID).BindUncopied(slot + 1, voucher.digest);
+      2, [](sqlite::Statement& statement, int slot, const verify::SpooledRow& voucher) {
+        statement.BindUncopied(slot, *voucher.row.VoucherID).BindUncopied(slot + 1, voucher.digest);
       });
-  transaction.Commit();
+  if (transaction) {
+    transaction->Commit();
+  }
   holds_vouchers_ = true;
 }
 
@@ -345,18 +368,21 @@ namespace {
 // Runs `statement` (FedUpsert's) for `entries` with `outcome` and `reason`, in one transaction,
 // kFedRowsAtOnce entries at each step. The slots of the last step that no entry fills were left
 // NULL by the step before (Run clears the bindings) or were never bound.
-void Upsert(sqlite::Database& db, sqlite::Statement& statement, const std::string& server,
+void Upsert(sqlite::Database& db, Upserts& upserts, const std::string& server,
             const std::string& company, std::span<const FedJournal::Entry> entries,
             std::string_view outcome, std::string_view reason) {
   const std::string recorded = RecordedNow();
-  sqlite::Transaction transaction(db, "BEGIN IMMEDIATE");
-  UpsertSteps(statement, entries, {server, company, outcome, reason, recorded}, 3,
-              [&statement](int slot, const FedJournal::Entry& entry) {
+  std::optional<sqlite::Transaction> transaction;
+  BeginWhenMany(transaction, db, entries.size());
+  UpsertSteps(upserts, entries, {server, company, outcome, reason, recorded}, 3,
+              [](sqlite::Statement& statement, int slot, const FedJournal::Entry& entry) {
                 statement.BindUncopied(slot, entry.kind)
                     .BindUncopied(slot + 1, entry.key)
                     .BindUncopied(slot + 2, entry.digest);
               });
-  transaction.Commit();
+  if (transaction) {
+    transaction->Commit();
+  }
 }
 
 }  // namespace

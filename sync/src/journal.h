@@ -3,8 +3,10 @@
 // key for the masters and documents fed from a source).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -31,6 +33,27 @@ class JournalLock {
 
  private:
   int fd_ = -1;
+};
+
+// An upsert of many entries at once, as statements that take a multiple of kSlotStep entries up
+// to kRowsAtOnce, each prepared when first needed: a reply's entries go in one statement with few
+// slots left empty.
+class Upserts {
+ public:
+  static constexpr std::size_t kSlotStep = 32;
+  static constexpr std::size_t kRowsAtOnce = 256;
+
+  // `sql(slots)`: the text of the statement taking `slots` entries.
+  Upserts(sqlite::Database& db, std::function<std::string(std::size_t slots)> sql)
+      : db_(db), sql_(std::move(sql)) {}
+
+  // The statement for `entries` entries (at most kRowsAtOnce).
+  sqlite::Statement& For(std::size_t entries);
+
+ private:
+  sqlite::Database& db_;
+  std::function<std::string(std::size_t)> sql_;
+  std::array<std::unique_ptr<sqlite::Statement>, kRowsAtOnce / kSlotStep> statements_;
 };
 
 class Journal {
@@ -78,8 +101,8 @@ class Journal {
   std::string server_;
   std::string company_;
   sqlite::Database db_;
-  std::unique_ptr<sqlite::Statement> find_, in_books_, record_;
-  std::unique_ptr<sqlite::Statement> find_fed_, record_fed_, fed_in_books_;
+  std::unique_ptr<sqlite::Statement> find_, in_books_, find_fed_;
+  std::optional<Upserts> record_, record_fed_, fed_in_books_;
   bool read_only_;
   bool holds_vouchers_ = false;  // of this server and company
 };
