@@ -1143,6 +1143,16 @@ TEST_F(SourceFiles, SalesMstIsReadOnceForItsDocumentsAndTheMastersTheyImply) {
   }
   EXPECT_EQ(source.reads["SalesMst"], 3);
   EXPECT_EQ(implied.size(), 23u);
+  // Only the rows dated in the range imply masters; all are dated in 2016-17.
+  for (const auto& [year, masters] : {std::pair{"2016-17", 23u}, {"2017-18", 0u}}) {
+    std::vector<lirvo::feed::ImpliedMaster> dated;
+    const auto within =
+        lirvo::feed::WithSalesMst(source, "SalesMst", 0, FinancialYearRange(year), dated);
+    const auto vouchers = within->Read("Vouchers");
+    while (vouchers->Next()) {
+    }
+    EXPECT_EQ(dated.size(), masters) << year;
+  }
 
   // A run reads it once too: the masters are known before the first document is checked.
   const test::StandinProcess standin(LIRVO_STANDIN_PATH, {});
