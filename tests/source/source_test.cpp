@@ -1067,10 +1067,11 @@ TEST_F(SourceFiles, SalesMstRowsGoAsSalesAndTheMastersTheyImplyAreLeftAloneInThe
                                    "source, 0 sent, 1 rejected"));
 }
 
-// A source that counts the readings of each table.
-class CountingReads final : public Source {
+// A source that passes everything on to another, reading its tables alongside; the wrappers
+// below change what they need.
+class Forwarding : public Source {
  public:
-  explicit CountingReads(std::unique_ptr<Source> source) : source_(std::move(source)) {}
+  explicit Forwarding(std::unique_ptr<Source> source) : source_(std::move(source)) {}
   const std::string& name() const override { return source_->name(); }
   std::vector<std::string> Tables() override { return source_->Tables(); }
   std::vector<std::string> Columns(const std::string& table) override {
@@ -1078,14 +1079,21 @@ class CountingReads final : public Source {
   }
   std::int64_t RowCount(const std::string& table) override { return source_->RowCount(table); }
   bool ReadsTablesAtOnce() const override { return true; }
-  std::unique_ptr<Rows> Read(const std::string& table) override {
-    ++reads[table];
-    return source_->Read(table);
-  }
-  std::map<std::string, int> reads;
+  std::unique_ptr<Rows> Read(const std::string& table) override { return source_->Read(table); }
 
  private:
   std::unique_ptr<Source> source_;
+};
+
+// A source that counts the readings of each table.
+class CountingReads final : public Forwarding {
+ public:
+  using Forwarding::Forwarding;
+  std::unique_ptr<Rows> Read(const std::string& table) override {
+    ++reads[table];
+    return Forwarding::Read(table);
+  }
+  std::map<std::string, int> reads;
 };
 
 // SalesMst is read once for its vouchers, their lines and the masters its rows imply, whichever
@@ -1172,21 +1180,14 @@ TEST_F(SourceFiles, SalesMstIsReadOnceForItsDocumentsAndTheMastersTheyImply) {
 
 // A source whose driver keeps one statement at a time without saying so: a table read while
 // another is still being read is refused.
-class OneTableAtATime final : public Source {
+class OneTableAtATime final : public Forwarding {
  public:
-  explicit OneTableAtATime(std::unique_ptr<Source> source) : source_(std::move(source)) {}
-  const std::string& name() const override { return source_->name(); }
-  std::vector<std::string> Tables() override { return source_->Tables(); }
-  std::vector<std::string> Columns(const std::string& table) override {
-    return source_->Columns(table);
-  }
-  std::int64_t RowCount(const std::string& table) override { return source_->RowCount(table); }
-  bool ReadsTablesAtOnce() const override { return true; }
+  using Forwarding::Forwarding;
   std::unique_ptr<Rows> Read(const std::string& table) override {
     if (reading_ > 0) {
       throw lirvo::source::Error("cannot read table \"" + table + "\": the connection is busy");
     }
-    return std::make_unique<Reading>(source_->Read(table), reading_);
+    return std::make_unique<Reading>(Forwarding::Read(table), reading_);
   }
 
  private:
@@ -1208,7 +1209,6 @@ class OneTableAtATime final : public Source {
     std::unique_ptr<Rows> rows_;
     int& reading_;
   };
-  std::unique_ptr<Source> source_;
   int reading_ = 0;
 };
 
