@@ -82,6 +82,7 @@ struct Run {
   ReportFile report;
   long rejected = 0;
   sync::ProgressPrinter progress{std::cerr, isatty(STDERR_FILENO) != 0};
+  sync::SyncProgress shown_{sync::SyncPhase::kMasters, 0, 0, {}, 0};  // the last progress shown
 
   // Puts what did not get into the books in the report: a master by its table and name, a
   // document or a sale by its VoucherID.
@@ -100,6 +101,28 @@ struct Run {
     report.Add(
         CsvField(rejection.id) + ',' + row + ',' + CsvField(rejection.reason),
         what + table + "row " + row + " (VoucherID \"" + rejection.id + "\"): " + rejection.reason);
+  }
+
+  // The documents' progress: those decided (left alone, sent or rejected) of those in the source.
+  void Show(const std::vector<feed::KindStatus>& kinds) {
+    sync::SyncProgress shown{sync::SyncPhase::kVouchers, 0, 0, {}, 0};
+    for (const feed::KindStatus& status : kinds) {
+      if (status.kind->document()) {
+        shown.done += status.in_books + status.sent;
+        shown.total += status.in_source;
+      }
+    }
+    if (shown.total > 0) {
+      progress.Show(shown);
+      shown_ = shown;
+    }
+  }
+
+  // A request in hand that has waited `seconds` for its reply.
+  void Waiting(double seconds) {
+    sync::SyncProgress waiting = shown_;
+    waiting.waiting = std::chrono::duration<double>(seconds);
+    progress.Show(waiting);
   }
 
   // What the run came to: the rejections, why it stopped (`failed`: a failure ended it before
@@ -136,13 +159,29 @@ int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& 
   options.overwrite = values.overwrite;
   options.row_limit = values.limit;
   options.rejected = [&run](const feed::KindRejection& rejection) { run.Reject(rejection); };
-  options.masters_fed = [&values](const feed::MastersSummary& summary) {
+  options.masters_fed = [&values, &run](const feed::MastersSummary& summary) {
+    run.progress.Finish();
     feed::PrintMastersSummary(std::cout, summary, values.dry_run);
   };
-  options.documents_fed = [&values](const feed::DocumentsSummary& summary) {
+  options.documents_fed = [&values, &run](const feed::DocumentsSummary& summary) {
+    run.progress.Finish();
     feed::PrintDocumentsSummary(std::cout, summary, values.dry_run);
   };
+  // The progress counts the documents as the feed reads them, without a survey of the source.
+  options.offer = source::Offer{};
+  options.progress = [&run](const std::vector<feed::KindStatus>& kinds) { run.Show(kinds); };
+  options.server.imports.waiting = [&run](double seconds) { run.Waiting(seconds); };
   const feed::RunSummary summary = feed::Run(db, options);
+  run.progress.Finish();
+  if (!values.dry_run) {
+    const long requests = (summary.masters ? summary.masters->requests : 0) +
+                          (summary.documents ? summary.documents->requests : 0);
+    std::cout << "Requests: " << requests
+              << (requests == 1 ? " import request" : " import requests") << " sent\n";
+  }
+  if (summary.interrupted) {
+    std::cout << "Interrupted: what was acknowledged is in the journal; run it again to go on.\n";
+  }
   return run.Conclude(summary.outcome(), summary.stopped, summary.failed);
 }
 

@@ -239,8 +239,9 @@ void FeedTheDocuments(source::Source& source, const std::optional<std::string>& 
     for (const books::DocumentType type : documents.types) {
       KindStatus& status = table.Get(books::KindName(type));
       status.in_source = loaded.types[static_cast<std::size_t>(type)].in_source;
-      table.Changed(status);
+      table.Start(status);
     }
+    table.Tell();  // every type's count at once
     if (!sales) {
       return true;
     }

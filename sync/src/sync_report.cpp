@@ -164,8 +164,10 @@ void ProgressPrinter::ShowWait(const SyncProgress& progress) {
                      : progress.phase == SyncPhase::kVouchers ? " voucher"
                                                               : " object";
   Emit(Line(progress, now) + ", waiting " + std::to_string(std::lround(std::floor(waited))) +
-       " s for the server's reply to " + std::to_string(progress.batch) + noun +
-       (progress.batch == 1 ? "" : "s"));
+       " s for the server's reply" +
+       (progress.batch > 0
+            ? " to " + std::to_string(progress.batch) + noun + (progress.batch == 1 ? "" : "s")
+            : std::string()));
 }
 
 void ProgressPrinter::Emit(std::string line) {

@@ -161,8 +161,12 @@ void ExpectSampleMoves(const std::string& lirvo, const std::string& source) {
   EXPECT_THAT(checked.out, HasSubstr("sales: 36 in the source, 0 already in the books as in the "
                                      "source, 36 to send, 0 rejected"));
   EXPECT_EQ(Count(checked.out, " 0 rejected, 0 held otherwise\n"), 8) << checked.out;
+  EXPECT_THAT(checked.out, Not(HasSubstr("Requests:")));
   const test::CommandResult sent = test::RunCommand(sync + source);
   EXPECT_EQ(sent.exit_code, 0) << sent.out << sent.err;
+  // The documents' progress, to the last, and the requests it took.
+  EXPECT_THAT(sent.err, HasSubstr("sending vouchers: 204 of 204"));
+  EXPECT_THAT(sent.out, HasSubstr("Requests: 11 import requests sent"));
   EXPECT_THAT(sent.out, AllOf(HasSubstr("stock-items: 15 in the source, 0 already in the books, 15 "
                                         "created, 0 rejected"),
                               HasSubstr("sales: 36 in the source, 0 already in the books as in the "
@@ -181,6 +185,7 @@ void ExpectSampleMoves(const std::string& lirvo, const std::string& source) {
   EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
   EXPECT_EQ(Count(again.out, " 0 created, 0 rejected\n"), 6) << again.out;
   EXPECT_EQ(Count(again.out, " 0 sent, 0 rejected, 0 held otherwise\n"), 8) << again.out;
+  EXPECT_THAT(again.out, HasSubstr("Requests: 0 import requests sent"));
 }
 
 class SourceFiles : public ::testing::Test {

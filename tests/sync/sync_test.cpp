@@ -499,7 +499,8 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
     const char* marker;
     int status;
     Parts out, err;
-    int faulted = 0;  // requests answered by the fault, when it must be exactly so many
+    int faulted = 0;      // requests answered by the fault, when it must be exactly so many
+    bool source = false;  // the file read as a source (--source access:) rather than with --db
   } cases[] = {
       {"IGNORED", Mode::kIgnored, "", 3,
        Parts{"0 accepted, 3 rejected (0 by the local checks, 3 by the server)",
@@ -521,6 +522,9 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
        2},
       {"never answered", Mode::kNever, "", 1, Parts{" 0 by the server"},
        Parts{"waiting 1 s for the server's reply to ", "imed out", "(tried twice)"}, 2},
+      {"never answered, from a source", Mode::kNever, "", 1,
+       Parts{"Requests: 2 import requests sent"},
+       Parts{"waiting 1 s for the server's reply", "imed out", "(tried twice)"}, 2, true},
   };
   const std::string kWebPage = RawServer::HttpReply(
       200, "<!DOCTYPE html><html><head><title>Welcome</title></head><body>It works!</body></html>",
@@ -533,8 +537,8 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
     const std::string data = (case_dir / "store.db").string();
     StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
     FaultProxy proxy(standin.url(), FaultProxy::Kind::kImport, c.mode, c.marker, kWebPage);
-    const std::string args =
-        "--db " + Data("three-rows.mdb") + " --journal " + (case_dir / "journal.sqlite").string();
+    const std::string args = (c.source ? "--source access:" : "--db ") + Data("three-rows.mdb") +
+                             " --journal " + (case_dir / "journal.sqlite").string();
     const auto started = Clock::now();
     const CommandResult run = Sync(proxy.url(), args);
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(15));
