@@ -82,7 +82,7 @@ struct Run {
   ReportFile report;
   long rejected = 0;
   sync::ProgressPrinter progress{std::cerr, isatty(STDERR_FILENO) != 0};
-  sync::SyncProgress shown_{sync::SyncPhase::kMasters, 0, 0, {}, 0};  // the last progress shown
+  sync::SyncProgress last_shown{sync::SyncPhase::kMasters, 0, 0, {}, 0};  // the last progress shown
 
   // Puts what did not get into the books in the report: a master by its table and name, a
   // document or a sale by its VoucherID.
@@ -114,13 +114,13 @@ struct Run {
     }
     if (shown.total > 0) {
       progress.Show(shown);
-      shown_ = shown;
+      last_shown = shown;
     }
   }
 
   // A request in hand that has waited `seconds` for its reply.
   void Waiting(double seconds) {
-    sync::SyncProgress waiting = shown_;
+    sync::SyncProgress waiting = last_shown;
     waiting.waiting = std::chrono::duration<double>(seconds);
     progress.Show(waiting);
   }

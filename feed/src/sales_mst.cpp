@@ -49,6 +49,12 @@ SalesColumns SalesPositions(const Rows& rows) {
   return at;
 }
 
+// The value of `column` in a row of SalesMst read with the columns `at` (NULL when it lacks it).
+const Value& SaleValue(const std::vector<Value>& values, const SalesColumns& at, Column column) {
+  static const Value kNull;
+  return at[column] ? values[*at[column]] : kNull;
+}
+
 // The tax of the row: Amount × TaxPer / 100 as a sales voucher's figures have always made it.
 Value Tax(const Value& amount, const Value& tax_percent) {
   books::SalesRow row;
@@ -73,10 +79,7 @@ class Gather {
       : table_(std::move(table)), range_(range), into_(into) {}
 
   void Add(long row, const std::vector<Value>& values, const SalesColumns& at) {
-    const auto value = [&](Column column) -> const Value& {
-      static const Value kNull;
-      return at[column] ? values[*at[column]] : kNull;
-    };
+    const auto value = [&](Column column) -> const Value& { return SaleValue(values, at, column); };
     if (range_) {
       const Value& date = value(kVoucherDate);
       const auto day = date ? source::ParseDate(text::Trim(*date)) : std::nullopt;
@@ -316,10 +319,7 @@ class WithSales final : public Rows {
 
  private:
   int Side() const { return lines_ ? 1 : 0; }
-  const Value& Sale(Column column) const {
-    static const Value kNull;
-    return from_[column] ? sale_->values[*from_[column]] : kNull;
-  }
+  const Value& Sale(Column column) const { return SaleValue(sale_->values, from_, column); }
   std::size_t Count() const { return lines_ ? kLineColumns.size() : kVoucherColumns.size(); }
 
   // Puts the layout's values (in the order of kLineColumns or kVoucherColumns) in their places.

@@ -3,9 +3,8 @@
 // crash of the machine may lose the last replies' records (never corrupt the file), which costs
 // nothing but a look: the books are read back before anything is skipped, and a record lost is a
 // document read back rather than trusted. Flushing the disk at each reply cost about 7 % of a
-// large sync's CPU. The SalesMst vouchers and
-// a source's fed entries share the file, its opening and its statements, hence one file of a
-// little under 500 lines.
+// large sync's CPU. The SalesMst vouchers and a source's fed entries share the file, its opening
+// and its statements, hence one file of a little under 500 lines.
 #include "journal.h"
 
 #include <lirvo/sync.h>
@@ -104,14 +103,6 @@ bool Exists(const std::filesystem::path& path) {
 // outgrows memory and is written to a temporary file for each reply.
 constexpr std::size_t kRowsAtOnce = Upserts::kRowsAtOnce;
 
-// Begins the transaction of a reply's entries when they take more than one statement.
-void BeginWhenMany(std::optional<sqlite::Transaction>& transaction, sqlite::Database& db,
-                   std::size_t entries) {
-  if (entries > kRowsAtOnce) {
-    transaction.emplace(db, "BEGIN IMMEDIATE");
-  }
-}
-
 // The VALUES of up to `slots` entries of `columns` values each, numbered from ?6 on (?1 to ?5
 // are the server, company, outcome, reason and time shared by all). A slot whose first value is
 // NULL holds no entry: the WHERE skips it, and also tells SQLite that the ON CONFLICT that follows
@@ -161,25 +152,34 @@ std::string RecordedNow() {
   return recorded;
 }
 
-// Runs `statement` (an upsert of Slots) for `entries`, kRowsAtOnce at each step, with the values
-// shared by all bound at ?1 to ?5 and `bind` binding an entry's own from the slot it is given. The
-// slots of the last step that no entry fills were left NULL by the step before (Run clears the
-// bindings) or were never bound.
+// Records `entries` through `upserts` (an upsert of Slots), up to kRowsAtOnce at each step, with
+// the values shared by all bound at ?1 to ?5 and `bind(statement, slot, entry)` binding an entry's
+// own from the slot it is given; committed on return, in one transaction when it takes several
+// steps. The slots of a step that no entry fills were left NULL by the statement's last run (Run
+// clears the bindings) or were never bound.
 template <class Entry, class Bind>
 void UpsertSteps(Upserts& upserts, std::span<const Entry> entries,
                  const std::array<std::string_view, 5>& shared, int columns, const Bind& bind) {
+  std::optional<sqlite::Transaction> transaction;
+  if (entries.size() > kRowsAtOnce) {
+    transaction.emplace(upserts.database(), "BEGIN IMMEDIATE");
+  }
   for (std::size_t first = 0; first < entries.size(); first += kRowsAtOnce) {
-    sqlite::Statement& statement = upserts.For(std::min(kRowsAtOnce, entries.size() - first));
+    const std::span<const Entry> step =
+        entries.subspan(first, std::min(kRowsAtOnce, entries.size() - first));
+    sqlite::Statement& statement = upserts.For(step.size());
     for (int i = 0; i < 5; ++i) {
       statement.BindUncopied(i + 1, shared[static_cast<std::size_t>(i)]);
     }
     int slot = 6;
-    for (const Entry& entry :
-         entries.subspan(first, std::min(kRowsAtOnce, entries.size() - first))) {
+    for (const Entry& entry : step) {
       bind(statement, slot, entry);
       slot += columns;
     }
     statement.Run();
+  }
+  if (transaction) {
+    transaction->Commit();
   }
 }
 
@@ -341,16 +341,11 @@ void Journal::Record(std::span<const verify::SpooledRow> vouchers, bool accepted
     return;
   }
   const std::string recorded = RecordedNow();
-  std::optional<sqlite::Transaction> transaction;
-  BeginWhenMany(transaction, db_, vouchers.size());
   UpsertSteps(
       *record_, vouchers, {server_, company_, accepted ? "accepted" : "rejected", reason, recorded},
       2, [](sqlite::Statement& statement, int slot, const verify::SpooledRow& voucher) {
         statement.BindUncopied(slot, *voucher.row.VoucherID).BindUncopied(slot + 1, voucher.digest);
       });
-  if (transaction) {
-    transaction->Commit();
-  }
   holds_vouchers_ = true;
 }
 
@@ -366,24 +361,17 @@ std::optional<Journal::Entry> Journal::FindFed(std::string_view kind, std::strin
 
 namespace {
 
-// Runs `statement` (FedUpsert's) for `entries` with `outcome` and `reason`, in one transaction,
-// kFedRowsAtOnce entries at each step. The slots of the last step that no entry fills were left
-// NULL by the step before (Run clears the bindings) or were never bound.
-void Upsert(sqlite::Database& db, Upserts& upserts, const std::string& server,
-            const std::string& company, std::span<const FedJournal::Entry> entries,
-            std::string_view outcome, std::string_view reason) {
+// Records `entries` through `upserts` (FedUpsert's) with `outcome` and `reason`.
+void Upsert(Upserts& upserts, const std::string& server, const std::string& company,
+            std::span<const FedJournal::Entry> entries, std::string_view outcome,
+            std::string_view reason) {
   const std::string recorded = RecordedNow();
-  std::optional<sqlite::Transaction> transaction;
-  BeginWhenMany(transaction, db, entries.size());
   UpsertSteps(upserts, entries, {server, company, outcome, reason, recorded}, 3,
               [](sqlite::Statement& statement, int slot, const FedJournal::Entry& entry) {
                 statement.BindUncopied(slot, entry.kind)
                     .BindUncopied(slot + 1, entry.key)
                     .BindUncopied(slot + 2, entry.digest);
               });
-  if (transaction) {
-    transaction->Commit();
-  }
 }
 
 }  // namespace
@@ -391,14 +379,13 @@ void Upsert(sqlite::Database& db, Upserts& upserts, const std::string& server,
 void Journal::RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
                         const std::string& reason) {
   if (record_fed_ && !entries.empty()) {
-    Upsert(db_, *record_fed_, server_, company_, entries, accepted ? "accepted" : "rejected",
-           reason);
+    Upsert(*record_fed_, server_, company_, entries, accepted ? "accepted" : "rejected", reason);
   }
 }
 
 void Journal::RecordFedInBooks(std::span<const FedJournal::Entry> entries) {
   if (fed_in_books_ && !entries.empty()) {
-    Upsert(db_, *fed_in_books_, server_, company_, entries, "accepted", "found in the books");
+    Upsert(*fed_in_books_, server_, company_, entries, "accepted", "found in the books");
   }
 }
 

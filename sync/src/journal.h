@@ -49,6 +49,7 @@ class Upserts {
 
   // The statement for `entries` entries (at most kRowsAtOnce).
   sqlite::Statement& For(std::size_t entries);
+  sqlite::Database& database() const { return db_; }
 
  private:
   sqlite::Database& db_;
