@@ -1,6 +1,6 @@
 // The spool of a source's documents that the documents feed walks: Vouchers and VoucherLines
-// copied to a private temporary SQLite file, kept in the order they are walked, each voucher's
-// lines packed as line_runs.h packs them. Long (a little over 400 lines): one class, whose tables
+// copied to private temporary files, kept in the order they are walked, each voucher's lines
+// packed as line_runs.h packs them. Long (a little over 400 lines): one class, whose tables
 // and the statements that write and read them are best read side by side.
 #pragma once
 
@@ -21,6 +21,7 @@
 #include <lirvo/sqlite.h>
 
 #include "line_runs.h"
+#include "sorted_file.h"
 
 namespace lirvo::feed {
 
@@ -57,8 +58,9 @@ struct SpooledDocument {
 // VoucherID, so the spool keeps few rows and looks up as little as it can:
 // - the lines of a voucher that follow one another in VoucherLines (as a rule all of them) are one
 //   row of `runs`, their values packed into one BLOB, under the row of the first;
-// - a voucher is one row of `vouchers`, its lines packed beside it, under an integer key made of
-//   its type, day and row, so that a range of days is one sequential read;
+// - a voucher is one record of a SortedFile, its values and lines packed, under an integer key
+//   made of its type, day and row, so that a range of days is one sequential read, and writing
+//   it costs little more than its bytes (a table of SQLite's spent several times that on each);
 // - when both tables are in the order of their VoucherIDs (as sources are when documents are
 //   numbered as they are dated and lines follow their voucher), each voucher finds its lines by
 //   reading them alongside, in step: from VoucherLines itself when the source reads two tables at
@@ -71,8 +73,6 @@ class Spool {
         "PRAGMA page_size=16384; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
         "PRAGMA temp_store=FILE; PRAGMA cache_size=-8192;"
         "CREATE TABLE runs(seq INTEGER PRIMARY KEY, voucher_id TEXT, count INTEGER, lines BLOB);"
-        "CREATE TABLE vouchers(key INTEGER PRIMARY KEY, voucher_id TEXT, date TEXT, number TEXT,"
-        " reference TEXT, party TEXT, narration TEXT, lines BLOB);"
         "CREATE TABLE ids(id TEXT PRIMARY KEY, row INTEGER) WITHOUT ROWID;"
         "CREATE TABLE repeated(row INTEGER PRIMARY KEY, voucher_id TEXT, first INTEGER,"
         " type INTEGER);"
@@ -201,24 +201,23 @@ class Spool {
   template <class Each>
   bool ForEachDocument(DocumentType type,
                        const std::optional<std::pair<std::string, std::string>>& range, Each each) {
-    sqlite::Statement& query = db_.Query(
-        "SELECT key, voucher_id, date, number, reference, party, narration, lines FROM vouchers"
-        " WHERE key BETWEEN ?1 AND ?2 ORDER BY key");
-    query.Bind(1, Key(type, range ? DayNumber(range->first) : 0, 0))
-        .Bind(2, Key(type, range ? DayNumber(range->second) : 0, kRows - 1));
+    vouchers_.Seek(Key(type, range ? DayNumber(range->first) : 0, 0));
+    const std::int64_t last = Key(type, range ? DayNumber(range->second) : 0, kRows - 1);
     std::vector<std::pair<std::int64_t, std::int64_t>> order;  // each line's (Line, row)
-    while (query.Step()) {
-      SpooledDocument read{{query.Text(1),
+    while (const auto next = vouchers_.Next(last)) {
+      std::string_view packed = next->second;
+      // The values in the order Add packed them (a braced list is evaluated in its order).
+      SpooledDocument read{{std::string(Unpack(packed)),
                             type,
-                            query.Text(2),
-                            query.Text(3),
-                            query.Text(4),
-                            query.Text(5),
-                            query.Text(6),
+                            std::string(Unpack(packed)),
+                            std::string(Unpack(packed)),
+                            std::string(Unpack(packed)),
+                            std::string(Unpack(packed)),
+                            std::string(Unpack(packed)),
                             {}},
-                           static_cast<long>(query.Int(0) % kRows)};
+                           static_cast<long>(next->first % kRows)};
       order.clear();
-      UnpackLines(query.View(7).value_or(""), read.document.lines, order);
+      UnpackLines(packed, read.document.lines, order);
       InLineOrder(read.document.lines, order);
       if (!each(std::move(read))) {
         return false;
@@ -235,8 +234,6 @@ class Spool {
   bool Add(source::Rows& rows, Runs* runs, bool note_ids, Take take) {
     const auto at = Positions(rows, kVoucherColumns);
     sqlite::Transaction loading(db_);
-    sqlite::Statement insert =
-        db_.Prepare("INSERT INTO vouchers VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
     sqlite::Statement note = db_.Prepare("INSERT OR IGNORE INTO ids VALUES(?1, ?2)");
     sqlite::Statement noted = db_.Prepare("SELECT row FROM ids WHERE id = ?1");
     sqlite::Statement repeated = db_.Prepare("INSERT INTO repeated VALUES(?1, ?2, ?3, ?4)");
@@ -253,14 +250,15 @@ class Spool {
     const auto out_of_step = [&] {
       runs->Stop();
       loading.Commit();
-      db_.Execute(
-          "DELETE FROM vouchers; DELETE FROM orphans; DELETE FROM unknown; DELETE FROM repeated");
+      db_.Execute("DELETE FROM orphans; DELETE FROM unknown; DELETE FROM repeated");
+      vouchers_.Clear();
       days_.clear();
       return false;
     };
     std::optional<std::string> last_id;
     std::int64_t last_row = 0;  // the first row of last_id
     std::string lines;
+    std::string record;
     while (rows.Next()) {
       const std::string& id = ValueAt(rows, at[0]);
       lines.clear();
@@ -323,14 +321,15 @@ class Spool {
       }
       const std::optional<std::string> day = books::SourceDate(ValueAt(rows, at[2]));
       const std::int64_t day_number = day ? DayNumber(*day) : 0;
-      insert.Bind(1, Key(*type, day_number, rows.RowNumber()));
       ++days_[{TypeIndex(*type), day_number}];
+      record.clear();
       for (std::size_t i = 0; i < kVoucherColumns.size(); ++i) {
         if (i != 1) {  // the type is in the key
-          insert.BindUncopied(static_cast<int>(i < 1 ? i : i - 1) + 2, ValueAt(rows, at[i]));
+          Pack(record, ValueAt(rows, at[i]));
         }
       }
-      insert.BindUncopiedBlob(8, lines).Run();
+      record += lines;
+      vouchers_.Add(Key(*type, day_number, rows.RowNumber()), record);
     }
     while (runs && runs->more()) {
       if (!orphaned()) {
@@ -393,6 +392,7 @@ class Spool {
   }
 
   sqlite::Database db_;
+  SortedFile vouchers_{"the temporary file of the source's vouchers"};
   // Whether the runs are in the order of their VoucherIDs, so that vouchers in that order too are
   // matched with them in step; they are indexed for look-ups once this is false.
   bool in_step_ = true;

@@ -103,6 +103,14 @@ inline std::int64_t LineNumber(std::string_view text) {
   return static_cast<std::int64_t>(std::min(magnitude, kBound - 1));
 }
 
+// The value Pack packed at the front of `packed`, taken off it.
+inline std::string_view Unpack(std::string_view& packed) {
+  const auto size = static_cast<std::size_t>(UnpackNumber(packed));
+  const std::string_view value = packed.substr(0, size);
+  packed.remove_prefix(value.size());
+  return value;
+}
+
 // Appends the lines PackLine packed one after another in `packed`, each with its (Line, row).
 inline void UnpackLines(std::string_view packed, std::vector<books::Line>& lines,
                         std::vector<std::pair<std::int64_t, std::int64_t>>& order) {
@@ -111,9 +119,7 @@ inline void UnpackLines(std::string_view packed, std::vector<books::Line>& lines
     books::Line& line = lines.emplace_back();
     for (std::string* field : {&line.line, &line.ledger, &line.item, &line.godown, &line.quantity,
                                &line.unit, &line.rate, &line.amount}) {
-      const auto size = UnpackNumber(packed);
-      field->assign(packed.substr(0, size));
-      packed.remove_prefix(size);
+      field->assign(Unpack(packed));
     }
     order.emplace_back(LineNumber(line.line), row);
   }
