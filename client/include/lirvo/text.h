@@ -7,8 +7,22 @@
 
 namespace lirvo::text {
 
-// `text` without leading and trailing blanks, tabs, CR and LF.
-std::string_view Trim(std::string_view text);
+// Whether `c` is a blank, a tab, CR or LF.
+constexpr bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// `text` without leading and trailing blanks, tabs, CR and LF. Inline: it is called on every
+// value of every row.
+constexpr std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && IsBlank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
 
 // `c` in lower case when it is an ASCII capital; any other byte unchanged.
 constexpr char LowerAscii(char c) {
