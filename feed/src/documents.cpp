@@ -37,6 +37,9 @@ using Read = SpooledDocument;
 // How many of the source's documents of a type the books are read back for at once: a reply of
 // about 1.5 MB, and what is held of it, whatever the source's size.
 constexpr long kRangeDocuments = 500;
+// The most such ranges read back at once, when the books held nothing of the last: a reply stays
+// within a few MB should the books after all hold the documents of all of them.
+constexpr std::size_t kMostRanges = 8;
 
 // The day after `day`, both YYYYMMDD.
 std::string DayAfter(const std::string& day) {
@@ -453,13 +456,23 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
       ranges[i].first = DayAfter(ranges[i - 1].second);
     }
   }
-  for (const auto& range : ranges) {
+  // Books that held nothing of a range likely hold nothing of the next either (a first sync): the
+  // next read-back takes twice as many ranges at once, up to kMostRanges, and one again once it
+  // finds anything. A run into a fresh company asks a few dozen times, not once per range.
+  std::size_t at_once = 1;
+  for (std::size_t first = 0; first < ranges.size();) {
+    const std::size_t last = std::min(first + at_once, ranges.size()) - 1;
+    const std::pair<std::string, std::string> range{ranges[first].first, ranges[last].second};
+    first = last + 1;
     Held held;
     if (!spool.ForEachDocument(type, range, [&](Read read) {
           return Take(std::move(read), held,
                       [&] { return Books(type, range.first, range.second); });
         })) {
       return false;
+    }
+    if (held) {
+      at_once = held->empty() ? std::min(at_once * 2, kMostRanges) : 1;
     }
     if (options_.tell_books_only && held && options_.each) {
       for (const auto& [id, books] : *held) {

@@ -836,7 +836,8 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
 
 // More documents than one read-back of the books takes, dated over many days and listed out of
 // order, their lines in reverse order: each goes with its lines in the order of their Line
-// numbers, and a re-run finds every one in the books. A document whose import the server does not
+// numbers, the empty books are read back in fewer requests than ranges, and a re-run finds every
+// one in the books. A document whose import the server does not
 // account for is found by halving its batch (a request for each half that holds it, not one for
 // each document of the batch) and alone is rejected.
 TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll) {
@@ -871,6 +872,14 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
   // A batch of 200 halved down to the one document: 200, 100, 50, 25, 13 or 12, ... 1.
   EXPECT_GE(proxy.faulted(), 8);
   EXPECT_LE(proxy.faulted(), 10);
+  // Three ranges of days, read back as two: the books held nothing of the first, so the other
+  // two went at once.
+  int read_back = 0;
+  for (std::string request : proxy.requests()) {
+    std::erase(request, '\0');  // UTF-16 on the wire: the ASCII of its text stays
+    read_back += request.find("<SVFROMDATE>") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(read_back, 2);
   const std::vector<test::StoredVoucher> stored = test::StandinStore(data).Vouchers(kCompanyName);
   ASSERT_EQ(stored.size(), 1100u);
   std::vector<std::string> ledgers;
