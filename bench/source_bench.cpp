@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 
 #include <cstdio>
 #include <cstdlib>
@@ -279,7 +280,7 @@ Measured SyncSource(const std::string& uri,
 }
 
 // sqlite3 writing every table of the source as CSV into a file.
-Measured DumpCsv(const std::string& source) {
+Measured DumpCsvOnce(const std::string& source) {
   const fs::path out = TemporaryPath("dump.csv");
   std::string sql;
   for (const char* table : kTables) {
@@ -291,6 +292,15 @@ Measured DumpCsv(const std::string& source) {
   std::error_code ignored;
   fs::remove(out, ignored);
   return measured;
+}
+
+// The same three times, the run of the median CPU: the dump takes about a second, so one run's
+// share of a busy machine's noise would weigh on the ratio far more than on the sync's.
+Measured DumpCsv(const std::string& source) {
+  std::array<Measured, 3> runs{DumpCsvOnce(source), DumpCsvOnce(source), DumpCsvOnce(source)};
+  std::sort(runs.begin(), runs.end(),
+            [](const Measured& a, const Measured& b) { return a.cpu_seconds < b.cpu_seconds; });
+  return runs[1];
 }
 
 // Benchmark 12: the source synced from SQLite into a fresh stand-in against sqlite3's CSV dump
