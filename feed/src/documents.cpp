@@ -89,9 +89,12 @@ class Feed {
   void TellRepeated(Spool& spool, const std::string& vouchers);
   // Feeds the documents of `type`; false when the feed has to stop.
   bool FeedType(Spool& spool, DocumentType type);
+  using Held = std::optional<std::unordered_map<std::string, books::BooksDocument>>;
+  // With tell_books_only, tells each document of `held` (a range's books) that the source's
+  // documents of the range did not match; then forgets the matches.
+  void TellOnlyInBooks(DocumentType type, const Held& held);
   // One document checked and compared with the books' copies `held` (read by `books` when first
   // needed), and queued to send when the books lack it; false when the feed has to stop.
-  using Held = std::optional<std::unordered_map<std::string, books::BooksDocument>>;
   template <class ReadBooks>
   bool Take(Read read, Held& held, ReadBooks books);
   std::optional<std::string> MissingMaster(const Document& document);
@@ -474,24 +477,28 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
     if (held) {
       at_once = held->empty() ? std::min(at_once * 2, kMostRanges) : 1;
     }
-    if (options_.tell_books_only && held && options_.each) {
-      for (const auto& [id, books] : *held) {
-        if (!matched_.contains(id)) {
-          options_.each({type,
-                         id,
-                         0,
-                         DocumentOutcome::What::kOnlyInBooks,
-                         "dated " + books.document.date,
-                         false,
-                         {},
-                         false,
-                         false});
-        }
-      }
-    }
-    matched_.clear();
+    TellOnlyInBooks(type, held);
   }
   return Flush();
+}
+
+void Feed::TellOnlyInBooks(DocumentType type, const Held& held) {
+  if (options_.tell_books_only && held && options_.each) {
+    for (const auto& [id, books] : *held) {
+      if (!matched_.contains(id)) {
+        options_.each({type,
+                       id,
+                       0,
+                       DocumentOutcome::What::kOnlyInBooks,
+                       "dated " + books.document.date,
+                       false,
+                       {},
+                       false,
+                       false});
+      }
+    }
+  }
+  matched_.clear();
 }
 
 DocumentsSummary Feed::Go() {
