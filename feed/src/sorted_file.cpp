@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -35,11 +36,14 @@ SortedFile::~SortedFile() {
 }
 
 void SortedFile::Fail(const std::string& what, int error) const {
-  throw modTally::Failure(modTally::FailureKind::File, modTally::FailureNumber::kFile,
-                          "cannot " + what + " " + name_ + ": " + std::strerror(error) +
-                              (error == ENOSPC ? "; free some space there, or set TMPDIR to a "
-                                                 "folder with more"
-                                               : ""),
+  std::string message = "cannot " + what + " " + name_ + (folder_.empty() ? "" : " in " + folder_) +
+                        ": " + std::strerror(error);
+  if (error == ENOSPC) {
+    message += "; free some space there, or set TMPDIR to a folder with more";
+  } else if (what == "create") {
+    message += "; set TMPDIR to a folder that can be written";
+  }
+  throw modTally::Failure(modTally::FailureKind::File, modTally::FailureNumber::kFile, message,
                           {modTally::FailureCause::From::kErrno, error});
 }
 
@@ -77,11 +81,18 @@ void SortedFile::WriteChunk() {
     return;
   }
   if (fd_ < 0) {
-    const std::string folder = std::filesystem::temp_directory_path().string();
-    std::string path = folder + "/lirvo-spool-XXXXXX";
+    // TMPDIR's folder, or /tmp.
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    const char* tmpdir = std::getenv("TMPDIR");
+    folder_ = error && tmpdir ? tmpdir : folder.string();
+    if (error) {
+      Fail("create", error.value());
+    }
+    std::string path = (folder / "lirvo-spool-XXXXXX").string();
     fd_ = ::mkostemp(path.data(), O_CLOEXEC);
     if (fd_ < 0) {
-      Fail("create in " + folder, errno);
+      Fail("create", errno);
     }
     ::unlink(path.c_str());  // the file goes when it is closed, whatever ends the run
   }

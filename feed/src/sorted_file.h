@@ -70,6 +70,7 @@ class SortedFile {
   [[noreturn]] void Fail(const std::string& what, int error) const;
 
   std::string name_;
+  std::string folder_;  // where the file is, for messages
   std::size_t chunk_bytes_;
   int fd_ = -1;
   std::uint64_t size_ = 0;  // of what the file holds

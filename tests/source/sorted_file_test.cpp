@@ -2,18 +2,23 @@
 // their keys, across chunks and blocks, whatever ranges are asked for.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <lirvo/modTally.h>
 
 #include "sorted_file.h"
 
 namespace lirvo::feed {
 namespace {
 
+using ::testing::HasSubstr;
 using Record = std::pair<std::int64_t, std::string>;
 
 // What Next gives from `from` to `to`.
@@ -79,6 +84,24 @@ TEST(SortedFile, GivesRecordsByKeyAcrossChunksForEveryRangeAskedFor) {
   file.Add(5, "five");
   file.Add(2, "two");
   EXPECT_EQ(Read(file, 0, 10), (std::vector<Record>{{2, "two"}, {5, "five"}}));
+}
+
+// A TMPDIR that is no folder: the file cannot be made, and the message says where and what to do.
+TEST(SortedFile, SaysWhereItCouldNotBeMade) {
+  const char* was = std::getenv("TMPDIR");
+  const std::string saved = was ? was : "";
+  ::setenv("TMPDIR", "/nonexistent/lirvo-test", 1);
+  SortedFile file("the test's spool", 16);
+  try {
+    file.Add(1, "more than sixteen bytes of record");
+    ADD_FAILURE() << "no failure";
+  } catch (const modTally::Failure& failure) {
+    EXPECT_EQ(failure.kind(), modTally::FailureKind::File);
+    EXPECT_THAT(failure.what(), HasSubstr("cannot create the test's spool in "
+                                          "/nonexistent/lirvo-test: "));
+    EXPECT_THAT(failure.what(), HasSubstr("set TMPDIR to a folder that can be written"));
+  }
+  was ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
 }  // namespace
