@@ -67,13 +67,33 @@ void SortedFile::Clear() {
   gathered_.clear();
   entries_.clear();
   chunks_.clear();
-  readers_.clear();
-  given_ = nullptr;
-  position_ = std::numeric_limits<std::int64_t>::min();
-  size_ = 0;
+  StartReadingOver();
   if (fd_ >= 0 && ::ftruncate(fd_, 0) != 0) {
     Fail("empty", errno);
   }
+}
+
+void SortedFile::StartReadingOver() {
+  readers_.clear();
+  given_ = nullptr;
+  position_ = std::numeric_limits<std::int64_t>::min();
+}
+
+void SortedFile::Open() {
+  // TMPDIR's folder, or /tmp.
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  const char* tmpdir = std::getenv("TMPDIR");
+  folder_ = error && tmpdir ? tmpdir : folder.string();
+  if (error) {
+    Fail("create", error.value());
+  }
+  std::string path = (folder / "lirvo-spool-XXXXXX").string();
+  fd_ = ::mkostemp(path.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    Fail("create", errno);
+  }
+  ::unlink(path.c_str());  // the file goes when it is closed, whatever ends the run
 }
 
 void SortedFile::WriteChunk() {
@@ -81,27 +101,14 @@ void SortedFile::WriteChunk() {
     return;
   }
   if (fd_ < 0) {
-    // TMPDIR's folder, or /tmp.
-    std::error_code error;
-    const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-    const char* tmpdir = std::getenv("TMPDIR");
-    folder_ = error && tmpdir ? tmpdir : folder.string();
-    if (error) {
-      Fail("create", error.value());
-    }
-    std::string path = (folder / "lirvo-spool-XXXXXX").string();
-    fd_ = ::mkostemp(path.data(), O_CLOEXEC);
-    if (fd_ < 0) {
-      Fail("create", errno);
-    }
-    ::unlink(path.c_str());  // the file goes when it is closed, whatever ends the run
+    Open();
   }
   std::stable_sort(entries_.begin(), entries_.end(),
                    [](const Entry& a, const Entry& b) { return a.key < b.key; });
   Chunk chunk;
   std::string out;
   out.reserve(kBlockBytes * 4);
-  std::uint64_t offset = size_;
+  std::uint64_t offset = chunks_.empty() ? 0 : chunks_.back().end;  // where the file ends
   std::uint64_t block_end = offset;  // a record that begins past it begins a block
   for (const Entry& entry : entries_) {
     if (offset >= block_end) {
@@ -122,13 +129,10 @@ void SortedFile::WriteChunk() {
   }
   Write(out, offset - out.size());
   chunk.end = offset;
-  size_ = offset;
   chunks_.push_back(std::move(chunk));
   gathered_.clear();
   entries_.clear();
-  readers_.clear();  // reading starts over with the new chunk among the others
-  given_ = nullptr;
-  position_ = std::numeric_limits<std::int64_t>::min();
+  StartReadingOver();  // with the new chunk among the others
 }
 
 void SortedFile::Write(const std::string& bytes, std::uint64_t offset) {
@@ -204,18 +208,21 @@ void SortedFile::StartAt(Reader& reader, std::int64_t from) {
   reader.offset = block->offset;
   reader.bytes.clear();
   reader.at = 0;
-  Advance(reader);
-  while (reader.more && reader.key < from) {
+  do {
     Advance(reader);
+  } while (reader.more && reader.key < from);
+}
+
+void SortedFile::MoveOnFromGiven() {
+  if (given_) {
+    Advance(*given_);
+    given_ = nullptr;
   }
 }
 
 void SortedFile::Seek(std::int64_t from) {
   WriteChunk();
-  if (given_) {
-    Advance(*given_);
-    given_ = nullptr;
-  }
+  MoveOnFromGiven();
   if (readers_.empty() || from < position_) {
     readers_.assign(chunks_.size(), Reader{});
     for (std::size_t i = 0; i < chunks_.size(); ++i) {
@@ -240,10 +247,7 @@ std::optional<std::pair<std::int64_t, std::string_view>> SortedFile::Next(std::i
   if (readers_.empty()) {
     Seek(position_);
   }
-  if (given_) {
-    Advance(*given_);
-    given_ = nullptr;
-  }
+  MoveOnFromGiven();
   // The first chunk's record of the smallest key: of equal keys, the one added first.
   Reader* next = nullptr;
   for (Reader& reader : readers_) {

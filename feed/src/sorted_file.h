@@ -62,10 +62,16 @@ class SortedFile {
     std::string_view record;
   };
 
+  // Creates the file, unlinked, in TMPDIR (else /tmp).
+  void Open();
   void WriteChunk();
+  // Forgets what was read: the next reading starts from the file.
+  void StartReadingOver();
   void Write(const std::string& bytes, std::uint64_t offset);
   void StartAt(Reader& reader, std::int64_t from);
   void Advance(Reader& reader);
+  // Moves past the record Next gave last.
+  void MoveOnFromGiven();
   bool Have(Reader& reader, std::size_t count);
   [[noreturn]] void Fail(const std::string& what, int error) const;
 
@@ -73,7 +79,6 @@ class SortedFile {
   std::string folder_;  // where the file is, for messages
   std::size_t chunk_bytes_;
   int fd_ = -1;
-  std::uint64_t size_ = 0;  // of what the file holds
   std::vector<Chunk> chunks_;
   // The records not yet written, one after another, and each one's key, place and size.
   struct Entry {
