@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
