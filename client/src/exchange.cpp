@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -91,6 +92,7 @@ void EnsureCurlGlobal() {
 struct CurlDeleter {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
+using Handle = std::unique_ptr<CURL, CurlDeleter>;
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -230,6 +232,63 @@ WireEncoding ConfiguredWireEncoding() {
                     "\": it takes utf-16 (the default, what the server reads intact) or utf-8");
 }
 
+class HandlePool {
+ public:
+  // An idle handle, or a new one (empty when libcurl cannot make one).
+  Handle Take() {
+    {
+      const std::lock_guard lock(mutex_);
+      if (!idle_.empty()) {
+        Handle handle = std::move(idle_.back());
+        idle_.pop_back();
+        return handle;
+      }
+    }
+    return Handle(curl_easy_init());
+  }
+  // Keeps `handle`, its options cleared, for a later exchange; a few are enough for the exchanges
+  // a server has at once.
+  void Give(Handle handle) {
+    constexpr std::size_t kMostIdle = 4;
+    curl_easy_reset(handle.get());
+    const std::lock_guard lock(mutex_);
+    if (idle_.size() < kMostIdle) {
+      idle_.push_back(std::move(handle));
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Handle> idle_;
+};
+
+std::shared_ptr<HandlePool> NewHandlePool() {
+  return std::make_shared<HandlePool>();
+}
+
+namespace {
+
+// A handle of `pool` (or of its own without one) for one exchange, given back when it ends.
+class Lease {
+ public:
+  explicit Lease(HandlePool* pool)
+      : pool_(pool), handle_(pool ? pool->Take() : Handle(curl_easy_init())) {}
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  ~Lease() {
+    if (pool_ != nullptr && handle_) {
+      pool_->Give(std::move(handle_));
+    }
+  }
+  CURL* get() const { return handle_.get(); }
+
+ private:
+  HandlePool* pool_;
+  Handle handle_;
+};
+
+}  // namespace
+
 Server Server::FromEnvironment() {
   return At(DefaultAddress());
 }
@@ -286,11 +345,11 @@ Reply Exchange(const Server& server, const std::optional<std::string_view>& body
   }
 
   EnsureCurlGlobal();
-  const std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
-  if (!handle) {
+  const Lease handle(server.handles.get());
+  CURL* const curl = handle.get();
+  if (curl == nullptr) {
     throw Failure(FailureNumber::kHttpClient, "cannot create an HTTP request for " + ShownUrl(url));
   }
-  CURL* const curl = handle.get();
 
   // The three fixed headers, in order. "SOAPAction;" sends the header with an empty value;
   // "Expect:" stops libcurl from waiting for a 100-continue before large bodies.
@@ -315,6 +374,8 @@ Reply Exchange(const Server& server, const std::optional<std::string_view>& body
   SetOption(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   SetOption(curl, CURLOPT_PROXY, "");  // the server is local: never go through a proxy
   SetOption(curl, CURLOPT_NOSIGNAL, 1L);
+  // A connection for each request, as the server expects: none is kept for the handle's next.
+  SetOption(curl, CURLOPT_FORBID_REUSE, 1L);
   SetOption(curl, CURLOPT_CONNECTTIMEOUT_MS, limits.connect_ms);
   SetOption(curl, CURLOPT_TIMEOUT_MS, limits.total_ms);
   SetOption(curl, CURLOPT_POST, 1L);
@@ -329,12 +390,14 @@ Reply Exchange(const Server& server, const std::optional<std::string_view>& body
   }
   // libcurl copies a large body into its upload buffer and sends it a buffer at a time, waiting
   // for the socket before each: a request of a megabyte went out in some twenty rounds of 64 KiB
-  // (its default). A buffer the size of the body, up to libcurl's largest, sends it in one or two.
+  // (its default). A buffer the size of the body, up to libcurl's largest, sends it in one or two;
+  // two bytes more, because the conversion into it keeps room for a character's widest form and
+  // would leave the last character of a body that fits exactly to a send of its own.
   constexpr std::size_t kDefaultUpload = 64 * 1024;
   constexpr std::size_t kLargestUpload = 2 * 1024 * 1024;
   if (payload_size > kDefaultUpload) {
     SetOption(curl, CURLOPT_UPLOAD_BUFFERSIZE,
-              static_cast<long>(std::min(payload_size, kLargestUpload)));
+              static_cast<long>(std::min(payload_size + 2, kLargestUpload)));
   }
   SetOption(curl, CURLOPT_HTTPHEADER, headers.get());
   SetOption(curl, CURLOPT_WRITEFUNCTION, &OnBody);

@@ -83,6 +83,31 @@ TEST(Exchange, ALargeRequestArrivesWhole) {
   EXPECT_TRUE(body == Utf16Le(text));  // not EXPECT_EQ: a difference would print megabytes
 }
 
+// The exchanges of one server (and of its copies) share HTTP handles, yet each request goes whole
+// on a connection of its own, also to a peer that would keep the last one open: a large body, a
+// probe without one after it, then a small one as UTF-8.
+TEST(Exchange, AServersExchangesEachGoWholeOnAConnectionOfTheirOwn) {
+  RawServer server([&server](int fd, const std::string&) {
+    if (RawServer::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")) {
+      server.Hold(fd);  // a connection of HTTP/1.1 stays open unless the client closes it
+    }
+  });
+  modTally::Server tally = modTally::Server::At(server.url());
+  const modTally::ExchangeLimits limits{.connect_ms = 2'000, .total_ms = 5'000};
+  const std::string large(100'000, 'x');
+  EXPECT_EQ(modTally::Exchange(tally, std::string_view(large), limits).text, "ok");
+  EXPECT_EQ(modTally::Exchange(tally, std::nullopt, limits).text, "ok");
+  modTally::Server utf8 = tally;
+  utf8.encoding = modTally::WireEncoding::kUtf8;
+  EXPECT_EQ(modTally::Exchange(utf8, std::string_view("<A/>"), limits).text, "ok");
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_TRUE(lirvo::test::BodyOf(requests[0]) == Utf16Le(large));
+  EXPECT_EQ(lirvo::test::BodyOf(requests[1]), "");
+  EXPECT_THAT(requests[1], HasSubstr("Content-Length: 0\r\n"));
+  EXPECT_EQ(lirvo::test::BodyOf(requests[2]), "<A/>");
+}
+
 TEST(Exchange, NonAsciiTextTravelsAsUtf16AndBadTextOrSettingIsRefusedUnsent) {
   auto server = RawServer::Replying(RawServer::HttpReply(200, ""));
   modTally::Exchange(server.url(), std::string_view("<N>₹ नग</N>"));

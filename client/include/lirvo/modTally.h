@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -151,12 +152,20 @@ WireEncoding ConfiguredWireEncoding();
 // request encoding, and a flag that aborts the exchange in hand (and tells a run to stop). Every
 // library call that talks to the server takes one; only the documented functions of the original
 // program's callers read TallyUrl.
+// The HTTP handles a server's exchanges have finished with, kept for its next ones (see Server).
+class HandlePool;
+std::shared_ptr<HandlePool> NewHandlePool();
+
 struct Server {
   std::string url = std::string(kDefaultUrl);
   ExchangeLimits queries{5'000, 10'000};   // the read-only queries (lists, the masters)
   ExchangeLimits imports{5'000, 120'000};  // imports, and exports as long as one (vouchers)
   WireEncoding encoding = WireEncoding::kUtf16;
   std::function<bool()> cancelled{};
+  // Shared by the server's copies: each exchange takes an idle handle, or makes one, and gives it
+  // back when done. A handle made afresh for every request cost more than the request's own work
+  // in the client (libcurl sets up a poller and a socket pair of its own for each).
+  std::shared_ptr<HandlePool> handles = NewHandlePool();
 
   // The server the environment names: LIRVO_TALLY_URL, LIRVO_QUERY_TIMEOUT, LIRVO_IMPORT_TIMEOUT
   // and LIRVO_TALLY_ENCODING (see DefaultAddress, QueryLimits, ImportLimits,
@@ -180,8 +189,8 @@ struct Reply {
 };
 
 // Posts the UTF-8 text `*body` to `url` in the configured wire encoding with the fixed headers
-// (Content-Type as above, "Connection: close", "SOAPAction" empty) on a new HTTP handle and waits
-// for the whole reply. No body when `body` is empty-optional (the probe); an empty text stays
+// (Content-Type as above, "Connection: close", "SOAPAction" empty) on a connection of its own and
+// waits for the whole reply. No body when `body` is empty-optional (the probe); an empty text stays
 // empty. Throws Failure when the text is not valid UTF-8 (nothing is sent), when the exchange
 // itself fails (nothing listening, connection dropped, time-out, reply too large, cancelled by
 // `limits.cancelled`), or when the reply is not valid in the encoding it is marked with; an HTTP
