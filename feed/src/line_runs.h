@@ -114,6 +114,15 @@ inline std::string_view Unpack(std::string_view& packed) {
 // Appends the lines PackLine packed one after another in `packed`, each with its (Line, row).
 inline void UnpackLines(std::string_view packed, std::vector<books::Line>& lines,
                         std::vector<std::pair<std::int64_t, std::int64_t>>& order) {
+  // Counted first, so that the lines take one allocation rather than one for each doubling.
+  std::size_t count = 0;
+  for (std::string_view rest = packed; !rest.empty(); ++count) {
+    UnpackNumber(rest);
+    for (int field = 0; field < 8; ++field) {
+      Unpack(rest);
+    }
+  }
+  lines.reserve(lines.size() + count);
   while (!packed.empty()) {
     const auto row = static_cast<std::int64_t>(UnpackNumber(packed));
     books::Line& line = lines.emplace_back();
