@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <system_error>
 #include <utility>
 
@@ -115,26 +117,42 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
-// A UTF-16 request being sent: its UTF-8 text (checked) and how much of it has gone.
+// A request being sent: its UTF-8 text (checked) in pieces, and how much of it has gone.
 struct Upload {
-  std::string_view text;
-  std::size_t at = 0;
-  lirvo::encoding::ByteOrder order;
+  std::span<const std::string_view> pieces;
+  std::size_t piece = 0;
+  std::size_t at = 0;  // in pieces[piece]
+  WireEncoding wire;
 };
 
 size_t OnUpload(char* buffer, size_t size, size_t count, void* user) {
   auto* upload = static_cast<Upload*>(user);
-  if (upload->at == upload->text.size()) {
-    return 0;
-  }
+  const size_t room = size * count;
+  size_t written = 0;
   try {
-    const size_t written = lirvo::encoding::Utf8ToUtf16Into(upload->text, upload->at, buffer,
-                                                            size * count, upload->order);
-    // Nothing written before the end would read as the end: a buffer too small for a character.
-    return written > 0 ? written : CURL_READFUNC_ABORT;
+    for (; upload->piece < upload->pieces.size(); ++upload->piece, upload->at = 0) {
+      const std::string_view piece = upload->pieces[upload->piece];
+      if (upload->wire == WireEncoding::kUtf8) {
+        const size_t bytes = std::min(room - written, piece.size() - upload->at);
+        if (bytes > 0) {
+          std::memcpy(buffer + written, piece.data() + upload->at, bytes);
+        }
+        written += bytes;
+        upload->at += bytes;
+      } else {
+        written +=
+            lirvo::encoding::Utf8ToUtf16Into(piece, upload->at, buffer + written, room - written,
+                                             lirvo::encoding::ByteOrder::kLittle);
+      }
+      if (upload->at < piece.size()) {
+        break;  // the buffer is full
+      }
+    }
   } catch (const lirvo::encoding::Error&) {
     return CURL_READFUNC_ABORT;  // cannot happen: the text was checked before the exchange
   }
+  // Nothing written before the end would read as the end: a buffer too small for a character.
+  return written > 0 || upload->piece == upload->pieces.size() ? written : CURL_READFUNC_ABORT;
 }
 
 // libcurl rewinds a request only to send it again from the start.
@@ -142,6 +160,7 @@ int OnUploadSeek(void* user, curl_off_t offset, int origin) {
   if (origin != SEEK_SET || offset != 0) {
     return CURL_SEEKFUNC_CANTSEEK;
   }
+  static_cast<Upload*>(user)->piece = 0;
   static_cast<Upload*>(user)->at = 0;
   return CURL_SEEKFUNC_OK;
 }
@@ -314,34 +333,50 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
   return Exchange(Server{url, {}, {}, ConfiguredWireEncoding(), {}}, body, limits);
 }
 
-// Long: one exchange from setting up the handle to judging the reply; its steps share the handle.
 Reply Exchange(const Server& server, const std::optional<std::string_view>& body,
+               const ExchangeLimits& limits) {
+  const std::string_view text = body.value_or(std::string_view());
+  return Exchange(server, std::span<const std::string_view>(&text, 1), limits);
+}
+
+// Long: one exchange from setting up the handle to judging the reply; its steps share the handle.
+Reply Exchange(const Server& server, std::span<const std::string_view> body,
                const ExchangeLimits& limits) {
   const std::string& url = server.url;
   // The wire text is settled before anything is sent: a text that is not UTF-8 never leaves.
   const WireEncoding wire = server.encoding;
-  const std::string_view text = body.value_or(std::string_view());
-  const auto not_utf8 = [&](std::size_t bad) {
+  const auto not_utf8 = [&](std::size_t piece, std::size_t bad) {
+    std::string text;
+    for (const std::string_view earlier : body.first(piece)) {
+      text += earlier;
+      bad += earlier.size();
+    }
+    text += body[piece];
     const auto at = lirvo::encoding::PositionOf(text, bad);
     return Failure(FailureNumber::kEncoding,
                    "the request for " + ShownUrl(url) + " is not UTF-8 text at line " +
                        std::to_string(at.line) + ", column " + std::to_string(at.column) +
                        " (byte " + std::to_string(bad + 1) + "); nothing was sent");
   };
-  // A UTF-16 request is converted as libcurl sends it, straight into its upload buffer (a
-  // request runs to megabytes: converting it whole first cost a copy of twice its size, and
-  // libcurl's copy of that); its size, taken first, checks the UTF-8 before anything is sent.
-  Upload upload{text, 0, lirvo::encoding::ByteOrder::kLittle};
-  std::size_t payload_size = text.size();
-  if (wire == WireEncoding::kUtf16) {
-    try {
-      payload_size = lirvo::encoding::Utf16Size(text);
-    } catch (const lirvo::encoding::Error& error) {
-      throw not_utf8(error.offset());
+  // A UTF-16 request is converted as libcurl sends it, straight into its upload buffer, and the
+  // pieces of a request are read from where they are (a request runs to megabytes: converting
+  // or joining it first cost a copy of it, and libcurl's copy of that); its size, taken first,
+  // checks the UTF-8 before anything is sent.
+  Upload upload{body, 0, 0, wire};
+  std::size_t payload_size = 0;
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    if (wire == WireEncoding::kUtf16) {
+      try {
+        payload_size += lirvo::encoding::Utf16Size(body[i]);
+      } catch (const lirvo::encoding::Error& error) {
+        throw not_utf8(i, error.offset());
+      }
+    } else if (const std::size_t bad = lirvo::encoding::FindInvalidUtf8(body[i]);
+               bad != std::string_view::npos) {
+      throw not_utf8(i, bad);
+    } else {
+      payload_size += body[i].size();
     }
-  } else if (const std::size_t bad = lirvo::encoding::FindInvalidUtf8(text);
-             bad != std::string_view::npos) {
-    throw not_utf8(bad);
   }
 
   EnsureCurlGlobal();
@@ -380,13 +415,15 @@ Reply Exchange(const Server& server, const std::optional<std::string_view>& body
   SetOption(curl, CURLOPT_TIMEOUT_MS, limits.total_ms);
   SetOption(curl, CURLOPT_POST, 1L);
   SetOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload_size));
-  if (wire == WireEncoding::kUtf16) {
+  if (wire == WireEncoding::kUtf16 || body.size() > 1) {
     SetOption(curl, CURLOPT_READFUNCTION, &OnUpload);
     SetOption(curl, CURLOPT_READDATA, &upload);
     SetOption(curl, CURLOPT_SEEKFUNCTION, &OnUploadSeek);
     SetOption(curl, CURLOPT_SEEKDATA, &upload);
   } else {
-    SetOption(curl, CURLOPT_POSTFIELDS, text.data() != nullptr ? text.data() : "");
+    // One piece of UTF-8 goes as it is; a small one in the same send as the headers.
+    SetOption(curl, CURLOPT_POSTFIELDS,
+              !body.empty() && body[0].data() != nullptr ? body[0].data() : "");
   }
   // libcurl copies a large body into its upload buffer and sends it a buffer at a time, waiting
   // for the socket before each: a request of a megabyte went out in some twenty rounds of 64 KiB

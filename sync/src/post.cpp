@@ -65,18 +65,13 @@ bool Poster::Part(const Batch& batch, std::size_t begin, std::size_t end, bool s
   if (Interrupted()) {
     return false;
   }
-  // The request in one allocation, its size known: a batch's messages run to megabytes.
-  std::size_t size = head_.size() + modTally::kImportRequestTail.size();
-  for (std::size_t i = begin; i < end; ++i) {
-    size += batch.messages[i].size();
-  }
+  // The request is sent from its pieces where they are: a batch's messages run to megabytes.
   body_.clear();
-  body_.reserve(size);
-  body_ += head_;
+  body_.push_back(head_);
   for (std::size_t i = begin; i < end; ++i) {
-    body_ += batch.messages[i];
+    body_.push_back(batch.messages[i]);
   }
-  body_ += modTally::kImportRequestTail;
+  body_.push_back(modTally::kImportRequestTail);
   const long objects = static_cast<long>(end - begin);
   SentObjects sent{objects, 0, {}};
   if (objects == 1) {
@@ -103,7 +98,7 @@ bool Poster::Part(const Batch& batch, std::size_t begin, std::size_t end, bool s
     counts_.split_requests += split ? 1 : 0;
     std::optional<modTally::Reply> reply;
     try {
-      reply = modTally::Exchange(server_, std::optional<std::string_view>(body_), limits_);
+      reply = modTally::Exchange(server_, std::span<const std::string_view>(body_), limits_);
     } catch (const Failure& error) {
       if (Interrupted()) {
         return false;

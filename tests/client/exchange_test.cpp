@@ -2,6 +2,9 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <span>
+#include <string_view>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -106,6 +109,32 @@ TEST(Exchange, AServersExchangesEachGoWholeOnAConnectionOfTheirOwn) {
   EXPECT_EQ(lirvo::test::BodyOf(requests[1]), "");
   EXPECT_THAT(requests[1], HasSubstr("Content-Length: 0\r\n"));
   EXPECT_EQ(lirvo::test::BodyOf(requests[2]), "<A/>");
+}
+
+// A body in pieces arrives as their text joined, in either encoding, with empty pieces and one
+// larger than the upload buffer among them; a piece that is not UTF-8 is named by its place in
+// the whole text, and nothing is sent.
+TEST(Exchange, ABodyInPiecesArrivesJoined) {
+  auto server = RawServer::Replying(RawServer::HttpReply(200, ""));
+  const std::string large(3'000'000, 'y');
+  const std::vector<std::string_view> pieces = {"<A>₹", "", "नग\n", large, "", "</A>"};
+  std::string joined;
+  for (const std::string_view piece : pieces) {
+    joined += piece;
+  }
+  modTally::Server tally = modTally::Server::At(server.url());
+  for (const auto encoding : {modTally::WireEncoding::kUtf16, modTally::WireEncoding::kUtf8}) {
+    tally.encoding = encoding;
+    modTally::Exchange(tally, std::span(pieces), tally.Import());
+  }
+  const std::vector<std::string_view> bad = {"<A>\n", "ok\xC3"};
+  EXPECT_THAT([&] { modTally::Exchange(tally, std::span(bad), tally.Import()); },
+              ::testing::Throws<modTally::Failure>(::testing::Property(
+                  &modTally::Failure::description, HasSubstr("line 2, column 3 (byte 7)"))));
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_TRUE(lirvo::test::BodyOf(requests[0]) == Utf16Le(joined));
+  EXPECT_TRUE(lirvo::test::BodyOf(requests[1]) == joined);
 }
 
 TEST(Exchange, NonAsciiTextTravelsAsUtf16AndBadTextOrSettingIsRefusedUnsent) {

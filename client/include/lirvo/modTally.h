@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -199,6 +200,9 @@ Reply Exchange(const std::string& url, const std::optional<std::string_view>& bo
                const ExchangeLimits& limits = ImportLimits());
 // The same exchange with `server`: its address and request encoding (the environment is not read).
 Reply Exchange(const Server& server, const std::optional<std::string_view>& body,
+               const ExchangeLimits& limits);
+// The same with a body in pieces, sent one after another as one text: each piece UTF-8 on its own.
+Reply Exchange(const Server& server, std::span<const std::string_view> body,
                const ExchangeLimits& limits);
 
 // Posts a document: its XML as written by DocumentXml is the body.

@@ -9,6 +9,8 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <lirvo/modTally.h>
 
@@ -72,7 +74,7 @@ class Poster {
   const std::string head_;
   modTally::ExchangeLimits limits_;
   Waiting waiting_;
-  std::string body_;
+  std::vector<std::string_view> body_;  // the request being sent: head, messages, tail
 };
 
 }  // namespace lirvo::sync
