@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -121,6 +122,7 @@ class Statement {
 
  private:
   void DescribeColumns();
+  void BindColumns();
   void ReadValue(std::size_t column);
 
   Connection* connection_;
@@ -129,6 +131,10 @@ class Statement {
   std::vector<std::string> columns_;
   std::vector<Value> row_;
   std::u16string piece_;  // one value's UTF-16 as it comes, reused from value to value
+  // When the driver lets a bound column be read again with SQLGetData: a buffer of kBoundUnits
+  // UTF-16 units for each column, which SQLFetch fills, and the length of each value in bytes.
+  std::vector<char16_t> bound_;
+  std::vector<std::int64_t> bound_lengths_;
 };
 
 }  // namespace lirvo::odbc
