@@ -245,8 +245,8 @@ std::optional<Problem> Prepare(const Document& document, Prepared& prepared) {
     return check.Voucher("VoucherLines", "the voucher has no lines");
   }
   // Each list sized once: this runs for every document of a source.
-  const auto items = static_cast<std::size_t>(std::ranges::count_if(
-      document.lines, [](const Line& line) { return !Empty(line.item); }));
+  const auto items = static_cast<std::size_t>(
+      std::ranges::count_if(document.lines, [](const Line& line) { return !Empty(line.item); }));
   prepared.items.reserve(items);
   prepared.ledgers.reserve(document.lines.size() - items);
   Decimal balance;
