@@ -459,12 +459,8 @@ bool Statement::Fetch() {
     if (length == SQL_NULL_DATA) {
       row_[column].reset();
     } else if (length >= 0 && static_cast<std::size_t>(length) / sizeof(SQLWCHAR) < kBoundUnits) {
-      if (!row_[column]) {
-        row_[column].emplace();
-      }
-      Utf16ToUtf8(std::u16string_view(&bound_[column * kBoundUnits],
-                                      static_cast<std::size_t>(length) / sizeof(SQLWCHAR)),
-                  *row_[column]);
+      SetValue(column, std::u16string_view(&bound_[column * kBoundUnits],
+                                           static_cast<std::size_t>(length) / sizeof(SQLWCHAR)));
     } else {
       ReadValue(column);  // cut short in its buffer, or of a length the driver did not say
     }
@@ -511,10 +507,14 @@ void Statement::ReadValue(std::size_t column) {
     row_[column].reset();
     return;
   }
+  SetValue(column, piece_);
+}
+
+void Statement::SetValue(std::size_t column, std::u16string_view units) {
   if (!row_[column]) {
     row_[column].emplace();
   }
-  Utf16ToUtf8(piece_, *row_[column]);
+  Utf16ToUtf8(units, *row_[column]);
 }
 
 }  // namespace lirvo::odbc

@@ -124,6 +124,8 @@ class Statement {
   void DescribeColumns();
   void BindColumns();
   void ReadValue(std::size_t column);
+  // The current row's value of `column` from its UTF-16 units.
+  void SetValue(std::size_t column, std::u16string_view units);
 
   Connection* connection_;
   detail::Handle handle_;
