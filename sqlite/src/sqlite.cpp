@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <charconv>
+#include <cmath>
 
 namespace lirvo::sqlite {
 
@@ -17,6 +18,43 @@ std::optional<std::string_view> TextOf(sqlite3_value* value) {
   }
   return std::string_view(reinterpret_cast<const char*>(text),
                           static_cast<std::size_t>(sqlite3_value_bytes(value)));
+}
+
+// A REAL written as SQLite writes it (printf's "%!.15g": at most 15 significant digits, no
+// exponent from 1e-4 to below 1e15, ".0" after a whole number), when the shortest decimal that
+// reads back as the same double has at most 15 significant digits and lies in that range: every
+// amount, rate and quantity of a business database. The two texts are then the same, because a
+// decimal of at most 15 significant digits is what its double gives back rounded to 15 digits.
+// Nothing for any other value, which SQLite then writes itself.
+std::optional<std::string_view> RealText(double real, Statement::Digits& digits) {
+  const double magnitude = std::fabs(real);
+  if (!(magnitude >= 1e-4 && magnitude < 1e15)) {  // NaN fails both
+    return std::nullopt;
+  }
+  char* const first = digits.data();
+  const auto [end, error] =
+      std::to_chars(first, first + digits.size() - 2, real, std::chars_format::fixed);
+  if (error != std::errc()) {
+    return std::nullopt;
+  }
+  int significant = 0;
+  bool point = false;
+  for (const char* at = first; at != end; ++at) {
+    if (*at == '.') {
+      point = true;
+    } else if (*at != '-' && (significant > 0 || *at != '0')) {
+      ++significant;
+    }
+  }
+  if (significant > 15) {
+    return std::nullopt;
+  }
+  std::size_t size = static_cast<std::size_t>(end - first);
+  if (!point) {
+    digits[size++] = '.';
+    digits[size++] = '0';
+  }
+  return std::string_view(first, size);
 }
 
 }  // namespace
@@ -108,7 +146,14 @@ std::optional<std::string_view> Statement::View(int column) const {
 
 std::optional<std::string_view> Statement::View(int column, Digits& digits) const {
   sqlite3_value* const value = sqlite3_column_value(statement_.get(), column);
-  if (sqlite3_value_type(value) != SQLITE_INTEGER) {
+  const int type = sqlite3_value_type(value);
+  if (type == SQLITE_FLOAT) {
+    if (const std::optional<std::string_view> text =
+            RealText(sqlite3_value_double(value), digits)) {
+      return text;
+    }
+  }
+  if (type != SQLITE_INTEGER) {
     return TextOf(value);
   }
   const std::to_chars_result written =

@@ -287,7 +287,9 @@ TEST_F(SourceFiles, SqliteDirectAndThroughOdbcReadTheSame) {
 }
 
 // Every value reads as the text SQLite itself gives it: integers at the bounds of 64 bits and
-// either sign, numbers in NUMERIC and REAL columns, text that looks like a number, bytes and NULL.
+// either sign, numbers in NUMERIC and REAL columns, text that looks like a number, bytes and NULL;
+// and thousands of REALs of every kind: amounts of two and three decimals, whole numbers, values
+// of 16 and 17 significant digits, and values on both sides of 1e-4 and of 1e15.
 TEST_F(SourceFiles, SqliteValuesReadAsSqliteWritesThem) {
   const std::string path = Database(
       "numbers.db",
@@ -296,7 +298,14 @@ TEST_F(SourceFiles, SqliteValuesReadAsSqliteWritesThem) {
       "INSERT INTO Numbers VALUES(9223372036854775807, -9223372036854775808, '-12', -0.5, NULL);"
       "INSERT INTO Numbers VALUES('413.50', '-42', ' 5', 1e20, x'');"
       "INSERT INTO Numbers VALUES(1654, 10, '1e3', 3, 7);"
-      "INSERT INTO Numbers VALUES(NULL, 1000000, '', 0.1, 'x');");
+      "INSERT INTO Numbers VALUES(NULL, 1000000, '', 0.1, 'x');"
+      "INSERT INTO Numbers VALUES(-0.0001, 0.0001, '', 99999999999999.9, 999999999999999.0);"
+      "INSERT INTO Numbers VALUES(0.00002, -0.000035, '', 1e15, 123456789012345.0);"
+      "INSERT INTO Numbers(n, r) WITH RECURSIVE k(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM k"
+      " WHERE x < 2000) SELECT x * 7919 % 1000003 / 100.0, -(x * 104729 % 10000019) / 1000.0"
+      " FROM k UNION ALL SELECT x * 1234567.0 / 7.0, x / 30000.0 FROM k"
+      " UNION ALL SELECT 999999999999000.0 + x / 2.0, x * 100000000000.0 + 0.25 FROM k"
+      " UNION ALL SELECT x * 1.0, x * 0.1 + 0.2 FROM k;");
   const std::unique_ptr<Source> db = Open(ParseUri("sqlite:" + path));
   const std::unique_ptr<Rows> rows = db->Read("Numbers");
   sqlite::Database check(path, true);

@@ -57,11 +57,14 @@ class Statement {
   // The column's text (or a BLOB's bytes) where SQLite holds it, valid until the next step or
   // reset; nothing for NULL. Read without a copy, for rows read by the hundred thousand.
   std::optional<std::string_view> View(int column) const;
-  // Room for the digits of any INTEGER: "-9223372036854775808".
-  using Digits = std::array<char, 20>;
+  // Room for the digits of any INTEGER ("-9223372036854775808") and of a REAL of 15 significant
+  // digits ("-0.000123456789012345").
+  using Digits = std::array<char, 32>;
   // As View, but an INTEGER is written into `digits` (the view then points there) as SQLite writes
-  // it: its decimal digits, after a '-' when negative. The same text, without SQLite's conversion
-  // and its allocation, for tables of numbers read by the hundred thousand.
+  // it: its decimal digits, after a '-' when negative; and so is a REAL whose shortest form has
+  // at most 15 significant digits, from 1e-4 to below 1e15 ("1234.5", "3.0"). The same text,
+  // without SQLite's conversion and its allocation, for tables of numbers read by the hundred
+  // thousand.
   std::optional<std::string_view> View(int column, Digits& digits) const;
   std::int64_t Int(int column) const;
   // How many columns each row has.
