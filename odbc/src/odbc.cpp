@@ -116,14 +116,27 @@ std::string AttributeValue(std::string_view value) {
   return braced + "}";
 }
 
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD. Most values of a business database are ASCII
+// from end to end: a leading run of ASCII is copied a unit to a byte into room made once, and
+// only what follows it goes a character at a time.
 void Utf16ToUtf8(std::u16string_view in, std::string& out) {
-  out.clear();
-  out.reserve(in.size());
-  for (std::size_t i = 0; i < in.size(); ++i) {
+  std::size_t ascii = 0;
+  while (ascii < in.size() && in[ascii] < 0x80) {
+    ++ascii;
+  }
+  out.resize(ascii);
+  std::transform(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(ascii), out.begin(),
+                 [](char16_t unit) { return static_cast<char>(unit); });
+  if (ascii == in.size()) {
+    return;
+  }
+  out.reserve(in.size() + (in.size() - ascii) * 2);
+  for (std::size_t i = ascii; i < in.size(); ++i) {
     const char16_t unit = in[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
-        in[i + 1] <= 0xDFFF) {
+    if (unit < 0x80) {
+      out += static_cast<char>(unit);
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
+               in[i + 1] <= 0xDFFF) {
       encoding::AppendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (in[i + 1] - 0xDC00));
       ++i;
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
