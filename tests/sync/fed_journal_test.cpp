@@ -30,38 +30,58 @@ void Record(FedJournal& journal, const std::vector<std::string>& keys, bool acce
            : journal.Record(entries, accepted, accepted ? "" : "refused");
 }
 
+// The same in a new journal and in one whose table was made with the server and company leading
+// its key, as older versions made it; a second company's entries of the same keys stay apart.
 TEST(FedJournal, RecordsEveryEntryOfALargeReplyAndChangesOnlyWhatItHoldsOtherwise) {
-  const lirvo::test::TempDir folder("lirvo-fed-journal");
-  const auto path = folder.File("journal.sqlite");
-  std::vector<std::string> keys;
-  for (int i = 0; i < 300; ++i) {  // more than one statement takes, not a multiple of it
-    keys.push_back("K" + std::to_string(i));
+  for (const bool older : {false, true}) {
+    SCOPED_TRACE(older ? "a journal of the older key order" : "a new journal");
+    const lirvo::test::TempDir folder("lirvo-fed-journal");
+    const auto path = folder.File("journal.sqlite");
+    if (older) {
+      lirvo::sqlite::Database(path.string(), false)
+          .Execute(
+              "CREATE TABLE fed(server TEXT NOT NULL, company TEXT NOT NULL, kind TEXT NOT NULL,"
+              " key TEXT NOT NULL, digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT "
+              "NULL, recorded TEXT NOT NULL, PRIMARY KEY(server, company, kind, key)) WITHOUT "
+              "ROWID");
+    }
+    std::vector<std::string> keys;
+    for (int i = 0; i < 300; ++i) {  // more than one statement takes, not a multiple of it
+      keys.push_back("K" + std::to_string(i));
+    }
+    {
+      FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
+      Record(journal, keys, false);
+      Record(journal, {"K7"}, false, false, "again");  // the later of one key stands
+      Record(journal, {"K1", "K2"}, true);
+      // Found in the books: K2 as the journal holds it, the others otherwise or not at all.
+      Record(journal, {"K2"}, false, true);
+      Record(journal, {"K1", "K3", "N"}, false, true, "e");
+      EXPECT_TRUE(journal.Accepted({"sales", "K2", "dK2"}));
+      EXPECT_FALSE(journal.Accepted({"sales", "K299", "dK299"}));
+    }
+    {
+      FedJournal other(path, false, "http://127.0.0.1:9000", "Other Co");
+      Record(other, {"K1", "K2"}, true, false, "o");
+      EXPECT_TRUE(other.Accepted({"sales", "K1", "oK1"}));
+      EXPECT_FALSE(other.Accepted({"sales", "K3", "eK3"}));
+    }
+    lirvo::sqlite::Database db(path.string(), true);
+    lirvo::sqlite::Statement rows = db.Prepare(
+        "SELECT company || ' ' || key, digest || ' ' || outcome || ' ' || reason FROM fed");
+    std::map<std::string, std::string> fed;
+    while (rows.Step()) {
+      fed[rows.Text(0)] = rows.Text(1);
+    }
+    ASSERT_EQ(fed.size(), 303u);
+    EXPECT_EQ(fed["co K299"], "dK299 rejected refused");
+    EXPECT_EQ(fed["co K7"], "againK7 rejected refused");
+    EXPECT_EQ(fed["co K2"], "dK2 accepted ");                    // left as it was
+    EXPECT_EQ(fed["co K1"], "eK1 accepted found in the books");  // held with another digest
+    EXPECT_EQ(fed["co K3"], "eK3 accepted found in the books");  // held as rejected
+    EXPECT_EQ(fed["co N"], "eN accepted found in the books");
+    EXPECT_EQ(fed["other co K1"], "oK1 accepted ");
   }
-  {
-    FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
-    Record(journal, keys, false);
-    Record(journal, {"K7"}, false, false, "again");  // the later of one key stands
-    Record(journal, {"K1", "K2"}, true);
-    // Found in the books: K2 as the journal holds it, the others otherwise or not at all.
-    Record(journal, {"K2"}, false, true);
-    Record(journal, {"K1", "K3", "N"}, false, true, "e");
-    EXPECT_TRUE(journal.Accepted({"sales", "K2", "dK2"}));
-    EXPECT_FALSE(journal.Accepted({"sales", "K299", "dK299"}));
-  }
-  lirvo::sqlite::Database db(path.string(), true);
-  lirvo::sqlite::Statement rows =
-      db.Prepare("SELECT key, digest || ' ' || outcome || ' ' || reason FROM fed ORDER BY key");
-  std::map<std::string, std::string> fed;
-  while (rows.Step()) {
-    fed[rows.Text(0)] = rows.Text(1);
-  }
-  ASSERT_EQ(fed.size(), 301u);
-  EXPECT_EQ(fed["K299"], "dK299 rejected refused");
-  EXPECT_EQ(fed["K7"], "againK7 rejected refused");
-  EXPECT_EQ(fed["K2"], "dK2 accepted ");                    // left as it was
-  EXPECT_EQ(fed["K1"], "eK1 accepted found in the books");  // held with another digest
-  EXPECT_EQ(fed["K3"], "eK3 accepted found in the books");  // held as rejected
-  EXPECT_EQ(fed["N"], "eN accepted found in the books");
 }
 
 }  // namespace
