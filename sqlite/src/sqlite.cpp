@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 namespace lirvo::sqlite {
 
@@ -20,6 +21,34 @@ std::optional<std::string_view> TextOf(sqlite3_value* value) {
                           static_cast<std::size_t>(sqlite3_value_bytes(value)));
 }
 
+// A REAL that is a whole number of hundredths (an amount in rupees and paise, the commonest REAL
+// of all), of fewer than 15 significant digits, written as RealText writes it without the general
+// conversion: the double nearest to n/100 is the one the decimal n/100 reads back as. Nothing
+// for any other value.
+std::optional<std::string_view> HundredthsText(double real, double magnitude,
+                                               Statement::Digits& digits) {
+  if (magnitude >= 1e12) {
+    return std::nullopt;
+  }
+  const long long hundredths = std::llround(real * 100);
+  if (hundredths == 0 || static_cast<double>(hundredths) / 100 != real) {
+    return std::nullopt;
+  }
+  const unsigned long long whole = static_cast<unsigned long long>(std::llabs(hundredths));
+  char* at = digits.data();
+  if (hundredths < 0) {
+    *at++ = '-';
+  }
+  at = std::to_chars(at, digits.data() + digits.size(), whole / 100).ptr;
+  const auto cents = static_cast<char>(whole % 100);
+  *at++ = '.';
+  *at++ = static_cast<char>('0' + cents / 10);
+  if (cents % 10 != 0) {
+    *at++ = static_cast<char>('0' + cents % 10);
+  }
+  return std::string_view(digits.data(), static_cast<std::size_t>(at - digits.data()));
+}
+
 // A REAL written as SQLite writes it (printf's "%!.15g": at most 15 significant digits, no
 // exponent from 1e-4 to below 1e15, ".0" after a whole number), when the shortest decimal that
 // reads back as the same double has at most 15 significant digits and lies in that range: every
@@ -30,6 +59,9 @@ std::optional<std::string_view> RealText(double real, Statement::Digits& digits)
   const double magnitude = std::fabs(real);
   if (!(magnitude >= 1e-4 && magnitude < 1e15)) {  // NaN fails both
     return std::nullopt;
+  }
+  if (const std::optional<std::string_view> text = HundredthsText(real, magnitude, digits)) {
+    return text;
   }
   char* const first = digits.data();
   const auto [end, error] =
