@@ -2,7 +2,7 @@
 // here, so that values read the same whatever client encoding the driver would choose for narrow
 // text. The connection string's handling, the diagnostics and the three handle wrappers stay
 // together: every wrapper reports through the diagnostics with the password removed (hence a little
-// over 450 lines).
+// over 500 lines).
 #include "lirvo/odbc.h"
 
 #include <sql.h>
