@@ -79,9 +79,10 @@ void DocumentJournal::RecordNoted() {
   noted_.clear();
 }
 
-void DocumentJournal::Add(std::string_view message) {
+void DocumentJournal::Add(std::span<const std::string> messages) {
+  digests_.clear();
   if (recording_) {
-    digests_.push_back(sync::Digest(message));
+    sync::AppendDigests(messages, digests_);
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,10 +35,8 @@ class DocumentJournal {
   void NoteInBooks(const books::Document& document);
   void RecordNoted();
 
-  // The messages of the request being built: Start before the first, Add with the text of each
-  // as appended, in the order of the batch.
-  void Start() { digests_.clear(); }
-  void Add(std::string_view message);
+  // The messages of the request being built, in the order of the batch.
+  void Add(std::span<const std::string> messages);
   // Records what the server said to `part`, whose messages were added in its order from the
   // `first`th on, committed on return.
   template <class Part>

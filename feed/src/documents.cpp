@@ -392,12 +392,11 @@ bool Feed::Send(std::span<const Read> batch) {
   // Each document's message in a string of its own, reused from batch to batch: a batch the
   // server refuses is sent again in halves until each refused document is alone.
   messages_.resize(std::max(messages_.size(), batch.size()));
-  journal_.Start();
   for (std::size_t i = 0; i < batch.size(); ++i) {
     messages_[i].clear();
     books::AppendMessage(messages_[i], batch[i].document, batch[i].checked);
-    journal_.Add(messages_[i]);
   }
+  journal_.Add(std::span<const std::string>(messages_).first(batch.size()));
   const auto label = [batch](std::size_t i) {
     return "voucher \"" + std::string(text::Trim(batch[i].document.voucher_id)) + "\" (" +
            Where(batch[i].row) + ")";

@@ -414,38 +414,6 @@ std::string AndAfter(const std::string& first, std::size_t count) {
   return count > 1 ? first + " and the " + std::to_string(count - 1) + " after it" : first;
 }
 
-std::string Digest(std::string_view text) {
-  // Eight bytes at a time, each word mixed in by multiplication and a shift (the mixing of
-  // MurmurHash's finaliser): enough to tell a changed voucher from an unchanged one, and fast on
-  // every row of a large table.
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-  std::uint64_t hash = 0xCBF29CE484222325ULL ^ (text.size() * kMultiplier);
-  const auto mix = [&hash](std::uint64_t word) {
-    hash ^= word;
-    hash *= kMultiplier;
-    hash ^= hash >> 29;
-  };
-  std::size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, text.data() + i, 8);
-    mix(word);
-  }
-  std::uint64_t tail = 0;
-  std::memcpy(&tail, text.data() + i, text.size() - i);
-  mix(tail);
-  hash ^= hash >> 33;
-  hash *= 0xFF51AFD7ED558CCDULL;
-  hash ^= hash >> 33;
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string digest(16, '0');
-  for (int d = 15; d >= 0; --d) {
-    digest[static_cast<std::size_t>(d)] = kDigits[hash & 0xF];
-    hash >>= 4;
-  }
-  return digest;
-}
-
 FedJournal::FedJournal(const std::filesystem::path& path, bool read_only, const std::string& url,
                        const std::string& company)
     : journal_(

@@ -84,4 +84,31 @@ TEST(FedJournal, RecordsEveryEntryOfALargeReplyAndChangesOnlyWhatItHoldsOtherwis
   }
 }
 
+// Journals keep digests, so their values never change: these were computed when journals were
+// first written. Four texts digested together give what each gives alone, whatever their lengths.
+TEST(FedJournal, DigestsKeepTheirValuesOneAtATimeOrFourTogether) {
+  using lirvo::sync::Digest;
+  EXPECT_EQ(Digest(""), "bdabe564801db1df");
+  EXPECT_EQ(Digest("<VOUCHER>"), "c4f1427a5ff26274");
+  EXPECT_EQ(Digest("abcdefgh"), "e3911f8c69485ed9");
+  EXPECT_EQ(Digest("Sales of 1234.50 to \u0936\u094d\u0930\u0940"), "5d726990e351e180");
+
+  std::vector<std::string> texts;
+  std::string text;
+  for (int i = 0; i < 75; ++i) {  // not a multiple of four: the last texts go alone
+    texts.push_back(text);
+    text += static_cast<char>('a' + i * 7 % 26);
+    if (i % 10 == 9) {
+      texts.push_back(std::string(3000 + static_cast<std::size_t>(i), 'x') + text);
+    }
+  }
+  std::vector<std::string> digests{"kept"};
+  lirvo::sync::AppendDigests(texts, digests);
+  ASSERT_EQ(digests.size(), texts.size() + 1);
+  EXPECT_EQ(digests.front(), "kept");
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(digests[i + 1], Digest(texts[i])) << "text " << i << " of " << texts[i].size();
+  }
+}
+
 }  // namespace
