@@ -138,6 +138,7 @@ class SyncRun {
   long to_send_ = 0;
   std::string message_;
   std::vector<std::string> messages_;  // of the batch being sent
+  std::vector<std::string> digests_;   // of messages_, as they are computed
   SyncProgress last_shown_;            // told again, with the wait, while a request is in hand
   // Set when the table cannot be read: the pre-flight's queries are abandoned, so that the
   // failure is reported at once rather than after their wait.
@@ -373,7 +374,11 @@ bool SyncRun::SendVouchers(Poster& poster, long& unsent) {
     for (std::size_t i = 0; i < batch.size(); ++i) {
       messages_[i].clear();
       AppendSalesVoucherMessage(messages_[i], batch[i].row, VoucherForm::kInvoice);
-      batch[i].digest = Digest(messages_[i]);
+    }
+    digests_.clear();
+    AppendDigests(std::span<const std::string>(messages_).first(batch.size()), digests_);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      batch[i].digest = std::move(digests_[i]);
     }
     const auto label = [&batch](std::size_t i) {
       return "voucher \"" + *batch[i].row.VoucherID + "\" (row " + std::to_string(batch[i].number) +
