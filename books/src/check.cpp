@@ -81,24 +81,6 @@ bool Empty(const std::string& value) {
   return text::Trim(value).empty();
 }
 
-// The first control character in `value` that XML 1.0 cannot carry (all below a blank but tab,
-// CR and LF); 0 when there is none. A message holding one is not XML, and the server would refuse
-// every voucher of the request with it.
-char ForbiddenCharacter(std::string_view value) {
-  for (const char c : value) {
-    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r' && c != '\n') {
-      return c;
-    }
-  }
-  return 0;
-}
-
-std::string ForbiddenReason(char c) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  return std::string("holds the control character 0x") + kHex[(c >> 4) & 0xf] + kHex[c & 0xf] +
-         ", which an XML message cannot carry";
-}
-
 }  // namespace
 
 std::string Problem::Text() const {
@@ -150,6 +132,26 @@ DocumentFailure::DocumentFailure(Problem problem)
 
 namespace detail {
 
+std::optional<std::string> TextProblem(std::string_view value) {
+  bool wide = false;
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && c != '\t' && c != '\r' && c != '\n') {
+      static constexpr char kHex[] = "0123456789abcdef";
+      return std::string("holds the control character 0x") + kHex[byte >> 4] + kHex[byte & 0xf] +
+             ", which an XML message cannot carry";
+    }
+    wide = wide || byte >= 0x80;
+  }
+  if (wide) {
+    if (const std::size_t bad = encoding::FindInvalidUtf8(value); bad != std::string_view::npos) {
+      return "is not UTF-8 text (from its byte " + std::to_string(bad + 1) +
+             "); fix the text, or the encoding the source stores it in";
+    }
+  }
+  return std::nullopt;
+}
+
 namespace {
 
 // Checks one line and reads its numbers into `ready`; the problem when it fails a check.
@@ -158,8 +160,8 @@ std::optional<Problem> PrepareLine(const Checker& check, const Shape& shape, con
   for (const auto& [column, value] :
        {std::pair{"Ledger", &line.ledger}, std::pair{"Item", &line.item},
         std::pair{"Godown", &line.godown}, std::pair{"Unit", &line.unit}}) {
-    if (const char c = ForbiddenCharacter(*value)) {
-      return check.OnLine(line, column, ForbiddenReason(c));
+    if (std::optional<std::string> problem = detail::TextProblem(*value)) {
+      return check.OnLine(line, column, std::move(*problem));
     }
   }
   const bool item = !Empty(line.item);
@@ -226,8 +228,8 @@ std::optional<Problem> Prepare(const Document& document, Prepared& prepared) {
        {std::pair{"VoucherID", &document.voucher_id}, std::pair{"Number", &document.number},
         std::pair{"Reference", &document.reference}, std::pair{"Party", &document.party},
         std::pair{"Narration", &document.narration}}) {
-    if (const char c = ForbiddenCharacter(*value)) {
-      return check.Voucher(column, ForbiddenReason(c));
+    if (std::optional<std::string> problem = detail::TextProblem(*value)) {
+      return check.Voucher(column, std::move(*problem));
     }
   }
   if (Empty(document.voucher_id)) {

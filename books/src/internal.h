@@ -12,6 +12,12 @@
 
 namespace lirvo::books::detail {
 
+// Why `value` cannot stand in a message as it is, or nothing: a control character that XML 1.0
+// cannot carry (all below a blank but tab, CR and LF; NUL too), or bytes that are not UTF-8 text.
+// A request holding either is not sent at all (it would not be XML, or not the text it claims to
+// be), so each is its document's or master's own problem, found before it joins a request.
+std::optional<std::string> TextProblem(std::string_view value);
+
 // ---------------------------------------------------------------------------------------------
 // Numbers. Amounts, quantities and rates are kept as whole millionths, so that the party's amount
 // (the balance of the lines) is exact whatever the number of lines: a sum of doubles would drift

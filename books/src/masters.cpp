@@ -143,6 +143,20 @@ MasterRecord MasterFromRow(MasterKind kind, const SourceRow& row) {
   throw Failure(FailureNumber::kValue, "not a kind of master");
 }
 
+std::optional<std::string> TextProblem(const MasterRecord& record) {
+  return std::visit(
+      [](const auto& master) -> std::optional<std::string> {
+        using Record = std::decay_t<decltype(master)>;
+        for (const modTallyIm::Field<Record>& field : modTallyIm::FieldsOf<Record>()) {
+          if (std::optional<std::string> problem = detail::TextProblem(master.*(field.member))) {
+            return std::string(field.name) + ": " + *problem;
+          }
+        }
+        return std::nullopt;
+      },
+      record);
+}
+
 // The variant's alternatives are in the order of MasterKind.
 MasterKind KindOf(const MasterRecord& record) {
   return static_cast<MasterKind>(record.index());

@@ -413,6 +413,8 @@ MastersSummary Feed::Go() {
           differences.empty() ? MasterOutcome::What::kInBooks : MasterOutcome::What::kHeldOtherwise;
       const std::string described = Described(differences);
       Tell(kind, read.table, read.row, name, what, described, std::move(differences));
+    } else if (const std::optional<std::string> bad = books::TextProblem(read.record)) {
+      Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *bad);
     } else if (const std::optional<std::string> missing = Missing(read.record)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *missing);
     } else if (const std::optional<std::string> loss = Windows1252Loss(read)) {

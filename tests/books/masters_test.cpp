@@ -68,6 +68,22 @@ TEST(SourceMasters, ColumnsTheRecordDoesNotHaveAreRefused) {
   }
 }
 
+TEST(SourceMasters, TextAMessageCannotCarryIsNamedByItsField) {
+  const auto problem = [](MasterKind kind, const SourceRow& row) {
+    return lirvo::books::TextProblem(lirvo::books::MasterFromRow(kind, row)).value_or("none");
+  };
+  EXPECT_EQ(problem(MasterKind::kLedger, {{"Name", "Rao"}, {"Parent", "Sundry Debtors"}}), "none");
+  EXPECT_EQ(problem(MasterKind::kLedger, {{"Name", "Caf\xC3\xA9 \xE0\xA4\x95"}}), "none");
+  EXPECT_EQ(problem(MasterKind::kUnit, {{"Name", std::string("N\0s", 3)}}),
+            "Name: holds the control character 0x00, which an XML message cannot carry");
+  EXPECT_EQ(
+      problem(MasterKind::kLedger, {{"Name", "Rao"}, {"Parent", "Debtors\xFF"}}).substr(0, 48),
+      "Parent: is not UTF-8 text (from its byte 8); fix");
+  EXPECT_EQ(
+      problem(MasterKind::kStockItem, {{"Name", "Lota"}, {"BaseUnits", "N\x1Fs"}}).substr(0, 45),
+      "BaseUnits: holds the control character 0x1f, ");
+}
+
 TEST(SourceMasters, ADocumentNeedsItsNamedMastersButNotThePredefinedOnes) {
   lirvo::books::Document d{"V-1", lirvo::books::DocumentType::kSales, "20250401", "", "", "Rao", "",
                            {}};

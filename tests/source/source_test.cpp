@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -750,6 +751,37 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
   EXPECT_EQ(overwritten.exit_code, 0) << overwritten.out << overwritten.err;
   EXPECT_THAT(overwritten.out, HasSubstr("payments: 1 in the source, 0 already in the books as in "
                                          "the source, 1 sent"));
+}
+
+// A value no message can carry (bytes that are not UTF-8, a control character) rejects its own row,
+// naming table, row and column; the rest of the source goes in.
+TEST_F(SourceFiles, TextNoMessageCanCarryRejectsItsRowAndTheRestGoIn) {
+  const std::string path = Database("documents.db", kShopSql);
+  sqlite::Database(path, false)
+      .Execute(
+          "UPDATE Vouchers SET Party = CAST(x'416EC3' AS TEXT) WHERE VoucherID = 'R1';"
+          "INSERT INTO Ledgers VALUES ('Cash' || char(1), 'Cash-in-Hand');"
+          "UPDATE VoucherLines SET Ledger = 'Rent' || char(0) WHERE VoucherID = 'PY1'");
+  const std::string data = (folder_ / "books.db").string();
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
+  const test::CommandResult run = test::RunCommand(
+      "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " sync --source sqlite:" + path +
+      " --journal " + (folder_ / "journal").string());
+  EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
+  EXPECT_THAT(
+      run.out,
+      AllOf(HasSubstr("ledgers: 8 in the source, 0 already in the books, 7 created, 1 rejected"),
+            HasSubstr("Ledgers row 8 (\"Cash\x01\"): Name: holds the control character 0x01"),
+            HasSubstr("(VoucherID \"R1\"): voucher R1, Party: is not UTF-8 text (from its byte 3)"),
+            HasSubstr("(VoucherID \"PY1\"): voucher PY1, line 1, Ledger: holds the control "
+                      "character 0x00"),
+            HasSubstr("purchases: 1 in the source, 0 already in the books as in the source, 1 "
+                      "sent")));
+  std::set<std::string> ids;
+  for (const test::StoredVoucher& voucher : test::StandinStore(data).Vouchers(kCompanyName)) {
+    ids.insert(voucher.remote_id);
+  }
+  EXPECT_EQ(ids, (std::set<std::string>{"P1", "S1", "SO1"}));
 }
 
 // An Access file holding the layout's tables moves as the SQLite file does (a reader in place of

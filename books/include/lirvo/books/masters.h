@@ -54,6 +54,10 @@ using SourceRow = std::vector<std::pair<std::string, std::string>>;
 // creates masters), and for a row without a Name.
 MasterRecord MasterFromRow(MasterKind kind, const SourceRow& row);
 
+// Why `record` cannot be sent as it is, or nothing: its first field holding a control character
+// that XML cannot carry, or bytes that are not UTF-8 text ("Name: is not UTF-8 text ...").
+std::optional<std::string> TextProblem(const MasterRecord& record);
+
 MasterKind KindOf(const MasterRecord& record);
 const std::string& NameOf(const MasterRecord& record);
 
