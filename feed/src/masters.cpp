@@ -115,6 +115,11 @@ void Feed::ReadTable(MasterKind kind) {
   }
   source::CheckColumns(source_, books::TableName(kind));
   const std::unique_ptr<source::Rows> rows = source_.Read(*table);
+  // The server holds one master of a kind by a name, whatever the case of its letters and the
+  // blanks around it: a later row of a name would alter the first row's master, not make its own.
+  // A later row the same in every field is the same master, taken once; one that differs is
+  // refused, and the first row stands.
+  std::unordered_map<std::string, std::size_t> first_of;  // by Key, the first row's in read_
   while (rows->Next()) {
     books::SourceRow row;
     for (std::size_t i = 0; i < rows->Columns().size(); ++i) {
@@ -124,8 +129,20 @@ void Feed::ReadTable(MasterKind kind) {
     }
     const long number = static_cast<long>(rows->RowNumber());
     try {
-      read_.push_back(
-          {kind, books::MasterFromRow(kind, row), *table, number, {}, {}, {}, {}, {}, false});
+      books::MasterRecord record = books::MasterFromRow(kind, row);
+      const auto [first, added] = first_of.emplace(Key(books::NameOf(record)), read_.size());
+      if (!added) {
+        const Read& earlier = read_[first->second];
+        if (books::CreateMessage(earlier.record) != books::CreateMessage(record)) {
+          throw Failure(modTally::FailureNumber::kValue,
+                        "row " + std::to_string(earlier.row) + " of " + *table +
+                            " names the same " + Singular(kind) +
+                            " otherwise (the server takes names that differ only in the case of "
+                            "their letters for one): the row is not sent");
+        }
+        continue;
+      }
+      read_.push_back({kind, std::move(record), *table, number, {}, {}, {}, {}, {}, false});
     } catch (const Failure& failure) {
       std::string name;
       for (const auto& [column, value] : row) {

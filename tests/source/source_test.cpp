@@ -753,14 +753,16 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
                                          "the source, 1 sent"));
 }
 
-// A value no message can carry (bytes that are not UTF-8, a control character) rejects its own row,
-// naming table, row and column; the rest of the source goes in.
-TEST_F(SourceFiles, TextNoMessageCanCarryRejectsItsRowAndTheRestGoIn) {
+// What the server could not take as the row has it rejects that row alone, naming table, row and
+// column, and the rest of the source goes in: a value no message can carry (bytes that are not
+// UTF-8, a control character), a master named again otherwise (an exact repeat is taken once).
+TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
   const std::string path = Database("documents.db", kShopSql);
   sqlite::Database(path, false)
       .Execute(
           "UPDATE Vouchers SET Party = CAST(x'416EC3' AS TEXT) WHERE VoucherID = 'R1';"
-          "INSERT INTO Ledgers VALUES ('Cash' || char(1), 'Cash-in-Hand');"
+          "INSERT INTO Ledgers VALUES ('Cash' || char(1), 'Cash-in-Hand'), ('HDFC BANK', 'Sundry "
+          "Debtors'), ('Rent', 'Indirect Expenses');"
           "UPDATE VoucherLines SET Ledger = 'Rent' || char(0) WHERE VoucherID = 'PY1'");
   const std::string data = (folder_ / "books.db").string();
   test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
@@ -770,7 +772,9 @@ TEST_F(SourceFiles, TextNoMessageCanCarryRejectsItsRowAndTheRestGoIn) {
   EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
   EXPECT_THAT(
       run.out,
-      AllOf(HasSubstr("ledgers: 8 in the source, 0 already in the books, 7 created, 1 rejected"),
+      AllOf(HasSubstr("ledgers: 9 in the source, 0 already in the books, 7 created, 2 rejected"),
+            HasSubstr("Ledgers row 9 (\"HDFC BANK\"): row 6 of Ledgers names the same ledger "
+                      "otherwise"),
             HasSubstr("Ledgers row 8 (\"Cash\x01\"): Name: holds the control character 0x01"),
             HasSubstr("(VoucherID \"R1\"): voucher R1, Party: is not UTF-8 text (from its byte 3)"),
             HasSubstr("(VoucherID \"PY1\"): voucher PY1, line 1, Ledger: holds the control "
@@ -782,6 +786,8 @@ TEST_F(SourceFiles, TextNoMessageCanCarryRejectsItsRowAndTheRestGoIn) {
     ids.insert(voucher.remote_id);
   }
   EXPECT_EQ(ids, (std::set<std::string>{"P1", "S1", "SO1"}));
+  EXPECT_EQ(test::StandinStore(data).Master(kCompanyName, "LEDGER", "HDFC Bank")->parent,
+            "Bank Accounts");
 }
 
 // An Access file holding the layout's tables moves as the SQLite file does (a reader in place of
