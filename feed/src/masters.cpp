@@ -59,6 +59,9 @@ class Feed {
   std::vector<bool> Wanted() const;
   // Why `record` cannot be created for want of a master, or nothing.
   std::optional<std::string> Missing(const books::MasterRecord& record) const;
+  // Per master of read_, why its parents in the source come back to it, or "": no order of
+  // requests creates a master under itself.
+  std::vector<std::string> Loops() const;
   std::optional<std::string> Windows1252Loss(const Read& read) const;
   // Finds each master's key and digest, and with trust_journal whether the journal holds it as
   // accepted, unchanged (one flag per master of read_).
@@ -215,6 +218,55 @@ std::vector<bool> Feed::Wanted() const {
     }
   }
   return wanted;
+}
+
+std::vector<std::string> Feed::Loops() const {
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::array<std::unordered_map<std::string, std::size_t>, books::kMasterKinds.size()> index;
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    index[IndexOf(read_[i].kind)].emplace(Key(books::NameOf(read_[i].record)), i);
+  }
+  std::vector<std::size_t> parent(read_.size(), kNone);
+  for (std::size_t i = 0; i < read_.size(); ++i) {
+    for (const books::MasterRef& need : books::Needs(read_[i].record)) {
+      const auto& of_kind = index[IndexOf(need.kind)];
+      if (const auto found = of_kind.find(Key(need.name));
+          need.kind == read_[i].kind && found != of_kind.end()) {
+        parent[i] = found->second;
+      }
+    }
+  }
+  // Each chain of parents walked once: a chain that reaches a master already on it has a loop
+  // from there on; the masters before it only lead into the loop (the server names what they
+  // lack).
+  enum class State : char { kNew, kOnPath, kDone };
+  std::vector<State> state(read_.size(), State::kNew);
+  std::vector<std::string> loops(read_.size());
+  for (std::size_t start = 0; start < read_.size(); ++start) {
+    std::vector<std::size_t> path;
+    std::size_t at = start;
+    for (; at != kNone && state[at] == State::kNew; at = parent[at]) {
+      state[at] = State::kOnPath;
+      path.push_back(at);
+    }
+    if (at != kNone && state[at] == State::kOnPath) {
+      const auto loop = std::find(path.begin(), path.end(), at);
+      for (auto member = loop; member != path.end(); ++member) {
+        std::string chain = books::NameOf(read_[*member].record);
+        std::size_t step = *member;
+        do {
+          step = parent[step];
+          chain += ", under " + books::NameOf(read_[step].record);
+        } while (step != *member);
+        loops[*member] = "its parents come back to it (" + chain +
+                         "), and the server creates no master under itself";
+      }
+    }
+    for (const std::size_t walked : path) {
+      state[walked] = State::kDone;
+    }
+  }
+  return loops;
 }
 
 std::optional<std::string> Feed::Missing(const books::MasterRecord& record) const {
@@ -392,6 +444,7 @@ MastersSummary Feed::Go() {
   }
   read_ = std::move(fed);
   const std::vector<bool> trusted = Journaled();
+  const std::vector<std::string> loops = Loops();
   // The books are asked for the kinds of the masters not taken from the journal, and for those of
   // what they need that the source does not hold (which may be of a kind not fed).
   for (std::size_t i = 0; i < read_.size(); ++i) {
@@ -432,6 +485,8 @@ MastersSummary Feed::Go() {
       Tell(kind, read.table, read.row, name, what, described, std::move(differences));
     } else if (const std::optional<std::string> bad = books::TextProblem(read.record)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *bad);
+    } else if (!loops[i].empty()) {
+      Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, loops[i]);
     } else if (const std::optional<std::string> missing = Missing(read.record)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *missing);
     } else if (const std::optional<std::string> loss = Windows1252Loss(read)) {

@@ -755,7 +755,8 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
 
 // What the server could not take as the row has it rejects that row alone, naming table, row and
 // column, and the rest of the source goes in: a value no message can carry (bytes that are not
-// UTF-8, a control character), a master named again otherwise (an exact repeat is taken once).
+// UTF-8, a control character), a master named again otherwise (an exact repeat is taken once),
+// masters under each other.
 TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
   const std::string path = Database("documents.db", kShopSql);
   sqlite::Database(path, false)
@@ -763,6 +764,8 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
           "UPDATE Vouchers SET Party = CAST(x'416EC3' AS TEXT) WHERE VoucherID = 'R1';"
           "INSERT INTO Ledgers VALUES ('Cash' || char(1), 'Cash-in-Hand'), ('HDFC BANK', 'Sundry "
           "Debtors'), ('Rent', 'Indirect Expenses');"
+          "CREATE TABLE LedgerGroups(Name, Parent);"
+          "INSERT INTO LedgerGroups VALUES ('Loop A', 'Loop B'), ('Loop B', 'loop a');"
           "UPDATE VoucherLines SET Ledger = 'Rent' || char(0) WHERE VoucherID = 'PY1'");
   const std::string data = (folder_ / "books.db").string();
   test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
@@ -775,6 +778,10 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
       AllOf(HasSubstr("ledgers: 9 in the source, 0 already in the books, 7 created, 2 rejected"),
             HasSubstr("Ledgers row 9 (\"HDFC BANK\"): row 6 of Ledgers names the same ledger "
                       "otherwise"),
+            HasSubstr("LedgerGroups row 2 (\"Loop B\"): its parents come back to it (Loop B, "
+                      "under Loop A, under Loop B)"),
+            HasSubstr("ledger-groups: 2 in the source, 0 already in the books, 0 created, 2 "
+                      "rejected"),
             HasSubstr("Ledgers row 8 (\"Cash\x01\"): Name: holds the control character 0x01"),
             HasSubstr("(VoucherID \"R1\"): voucher R1, Party: is not UTF-8 text (from its byte 3)"),
             HasSubstr("(VoucherID \"PY1\"): voucher PY1, line 1, Ledger: holds the control "
