@@ -72,16 +72,14 @@ std::optional<Decimal> LeadingDecimal(std::string_view text, std::string_view* r
   return value;
 }
 
-void AppendDecimal(std::string& out, Decimal value) {
-  // Written into a buffer and appended once: this runs for every number of every message.
+char* WriteDecimal(char* at, Decimal value) {
   std::int64_t micros = value.micros;
-  char text[32];
-  char* end = text;
+  char* end = at;
   if (micros < 0) {
     *end++ = '-';
     micros = -micros;
   }
-  end = std::to_chars(end, text + sizeof text, micros / 1'000'000).ptr;
+  end = std::to_chars(end, at + kDecimalChars, micros / 1'000'000).ptr;
   std::int64_t fraction = micros % 1'000'000;
   if (fraction != 0) {
     char digits[7] = "000000";
@@ -95,7 +93,13 @@ void AppendDecimal(std::string& out, Decimal value) {
     *end++ = '.';
     end = std::copy(digits, digits + length, end);
   }
-  out.append(text, static_cast<std::size_t>(end - text));
+  return end;
+}
+
+void AppendDecimal(std::string& out, Decimal value) {
+  // Written into a buffer and appended once.
+  char text[kDecimalChars];
+  out.append(text, static_cast<std::size_t>(WriteDecimal(text, value) - text));
 }
 
 std::string DecimalText(Decimal value) {

@@ -42,6 +42,9 @@ std::optional<Decimal> LeadingDecimal(std::string_view text, std::string_view* r
 
 // The shortest text of `value`: "1200", "-0.5", "0".
 void AppendDecimal(std::string& out, Decimal value);
+// The same written at `at`, which has room for kDecimalChars; returns the end of what it wrote.
+inline constexpr std::size_t kDecimalChars = 32;
+char* WriteDecimal(char* at, Decimal value);
 std::string DecimalText(Decimal value);
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 // The masters of a source fed into the books: the tables read, what the books hold (and how) read
 // back, the rest created in the order the server needs them.
-// Long: one class whose steps share the feed's state, in the order they happen (about 400 lines).
+// Long: one class whose steps share the feed's state, in the order they happen (about 550 lines).
 #include "lirvo/feed.h"
 
 #include "held.h"

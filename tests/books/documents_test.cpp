@@ -305,6 +305,35 @@ TEST(DocumentReadBack, EachTypeComesBackAsSent) {
   }
 }
 
+// A message many times the usual size (a long narration of characters to escape, hundreds of
+// lines) comes back whole, appended after what its string already held.
+TEST(DocumentReadBack, ALongDocumentComesBackWhole) {
+  Document source = Sample(DocumentType::kSales);
+  for (int i = 0; i < 2000; ++i) {
+    source.narration += "a <b> & \"c\"\n";
+  }
+  source.narration += "end";  // read back trimmed, as every value
+  const Line tax = source.lines.back();
+  for (int i = 0; i < 300; ++i) {
+    source.lines.push_back(tax);
+    source.lines.back().line = std::to_string(100 + i);
+    source.lines.back().amount = "0.25";
+  }
+  std::string out = "before";
+  lirvo::books::AppendMessage(out, source);
+  ASSERT_EQ(out.rfind("before<TALLYMESSAGE", 0), 0u);
+  EXPECT_TRUE(out.ends_with("</VOUCHER></TALLYMESSAGE>"));
+  const pugi::xml_document xml = Parsed(out.substr(6));
+  const auto books = lirvo::books::ReadDocument(xml.select_node("//VOUCHER").node());
+  ASSERT_TRUE(books);
+  EXPECT_EQ(Differences(source, *books), "");
+  const std::string& back = books->document.narration;
+  const auto [at, _] =
+      std::mismatch(back.begin(), back.end(), source.narration.begin(), source.narration.end());
+  EXPECT_EQ(at - back.begin(), static_cast<long>(source.narration.size()))
+      << back.size() << " " << back.substr(at - back.begin(), 40);
+}
+
 TEST(DocumentReadBack, DifferencesAreNamedInVerifysWords) {
   const Document source = Sample(DocumentType::kPurchase);
   lirvo::books::BooksDocument books = RoundTrip(source);
