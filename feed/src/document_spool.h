@@ -19,6 +19,7 @@
 #include <lirvo/source.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sqlite.h>
+#include <lirvo/text.h>
 
 #include "line_runs.h"
 #include "sorted_file.h"
@@ -264,7 +265,9 @@ class Spool {
       lines.clear();
       std::int64_t first = 0;  // an earlier row of the same VoucherID
       if (runs) {
-        if (last_id && id < *last_id) {
+        // A VoucherID with blanks around it is the same voucher as the one without: the server
+        // is sent it trimmed. Only the look-up below, by the trimmed VoucherID, tells them apart.
+        if ((last_id && id < *last_id) || text::Trim(id).size() != id.size()) {
           in_step_ = false;
           return out_of_step();
         }
@@ -287,11 +290,11 @@ class Spool {
         }
       } else {
         noted.Reset();
-        noted.BindUncopied(1, id);
+        noted.BindUncopied(1, text::Trim(id));
         if (noted.Step()) {
           first = noted.Int(0);
         } else {
-          note.BindUncopied(1, id).Bind(2, rows.RowNumber()).Run();
+          note.BindUncopied(1, text::Trim(id)).Bind(2, rows.RowNumber()).Run();
         }
       }
       const std::optional<DocumentType> type = TypeOf(ValueAt(rows, at[1]));

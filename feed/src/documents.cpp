@@ -339,7 +339,10 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
   if (!held) {
     held = books();
   }
-  const auto found = held->find(read.document.voucher_id);
+  // The books hold a document under its VoucherID as sent: trimmed.
+  const std::string& id = read.document.voucher_id;
+  const auto found =
+      text::Trim(id).size() == id.size() ? held->find(id) : held->find(std::string(text::Trim(id)));
   if (found != held->end()) {
     if (options_.tell_books_only) {
       matched_.insert(found->first);

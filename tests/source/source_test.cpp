@@ -756,7 +756,8 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
 // What the server could not take as the row has it rejects that row alone, naming table, row and
 // column, and the rest of the source goes in: a value no message can carry (bytes that are not
 // UTF-8, a control character), a master named again otherwise (an exact repeat is taken once),
-// masters under each other.
+// masters under each other, a VoucherID repeated with blanks around it (sent trimmed, it would
+// alter the first).
 TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
   const std::string path = Database("documents.db", kShopSql);
   sqlite::Database(path, false)
@@ -766,12 +767,20 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
           "Debtors'), ('Rent', 'Indirect Expenses');"
           "CREATE TABLE LedgerGroups(Name, Parent);"
           "INSERT INTO LedgerGroups VALUES ('Loop A', 'Loop B'), ('Loop B', 'loop a');"
-          "UPDATE VoucherLines SET Ledger = 'Rent' || char(0) WHERE VoucherID = 'PY1'");
+          "UPDATE VoucherLines SET Ledger = 'Rent' || char(0) WHERE VoucherID = 'PY1';"
+          // the same purchase again under its VoucherID with a blank before it, and an order
+          // whose VoucherID has blanks after it
+          "INSERT INTO Vouchers VALUES (' P1', 'Purchase', '2016-04-06', '', 'Supplier Co');"
+          "INSERT INTO VoucherLines VALUES (' P1', 1, 'Purchases', 'LED Bulb', 20, 'Nos', 12, "
+          "240);"
+          "UPDATE Vouchers SET VoucherID = 'SO1  ' WHERE VoucherID = 'SO1';"
+          "UPDATE VoucherLines SET VoucherID = 'SO1  ' WHERE VoucherID = 'SO1'");
   const std::string data = (folder_ / "books.db").string();
   test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
-  const test::CommandResult run = test::RunCommand(
-      "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " sync --source sqlite:" + path +
-      " --journal " + (folder_ / "journal").string());
+  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
+                           " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
+                           (folder_ / "journal").string();
+  const test::CommandResult run = test::RunCommand(sync);
   EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
   EXPECT_THAT(
       run.out,
@@ -786,8 +795,9 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
             HasSubstr("(VoucherID \"R1\"): voucher R1, Party: is not UTF-8 text (from its byte 3)"),
             HasSubstr("(VoucherID \"PY1\"): voucher PY1, line 1, Ledger: holds the control "
                       "character 0x00"),
-            HasSubstr("purchases: 1 in the source, 0 already in the books as in the source, 1 "
-                      "sent")));
+            HasSubstr("purchases: 2 in the source, 0 already in the books as in the source, 1 "
+                      "sent, 1 rejected"),
+            HasSubstr("(VoucherID \" P1\"): its VoucherID \" P1\" is also on Vouchers row 2")));
   std::set<std::string> ids;
   for (const test::StoredVoucher& voucher : test::StandinStore(data).Vouchers(kCompanyName)) {
     ids.insert(voucher.remote_id);
@@ -795,6 +805,32 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
   EXPECT_EQ(ids, (std::set<std::string>{"P1", "S1", "SO1"}));
   EXPECT_EQ(test::StandinStore(data).Master(kCompanyName, "LEDGER", "HDFC Bank")->parent,
             "Bank Accounts");
+  EXPECT_THAT(
+      test::RunCommand(sync + " --kinds purchases,sales-orders").out,
+      AllOf(HasSubstr("purchases: 2 in the source, 1 already in the books as in the source, "
+                      "0 sent, 1 rejected"),
+            HasSubstr("sales-orders: 1 in the source, 1 already in the books as in the "
+                      "source, 0 sent")));
+  // Both tables in the order of their VoucherIDs, as a voucher's lines are read alongside it.
+  const std::string sorted = Database("sorted.db", kShopSql);
+  sqlite::Database(sorted, false)
+      .Execute(
+          "DELETE FROM Vouchers WHERE VoucherID <> 'S1';"
+          "INSERT INTO Vouchers SELECT 'S1 ', VoucherType, Date, Number, Party FROM Vouchers;"
+          "CREATE TABLE lines AS SELECT * FROM VoucherLines WHERE VoucherID = 'S1' ORDER BY Line;"
+          "DELETE FROM VoucherLines;"
+          "INSERT INTO VoucherLines SELECT * FROM lines;"
+          "INSERT INTO VoucherLines SELECT 'S1 ', Line, Ledger, Item, Quantity, Unit, Rate, 2 * "
+          "Amount FROM lines;"
+          "DROP TABLE lines");
+  EXPECT_THAT(test::RunCommand("LIRVO_TALLY_URL=" + standin.url() +
+                               " " LIRVO_CLI_PATH " sync --kinds sales --source sqlite:" + sorted +
+                               " --journal " + (folder_ / "journal").string())
+                  .out,
+              AllOf(HasSubstr("sales: 2 in the source, 1 already in the books as in the source, 0 "
+                              "sent, 1 rejected"),
+                    HasSubstr("(VoucherID \"S1 \"): its VoucherID \"S1 \" is also on Vouchers "
+                              "row 1")));
 }
 
 // An Access file holding the layout's tables moves as the SQLite file does (a reader in place of
