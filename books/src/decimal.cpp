@@ -96,16 +96,9 @@ char* WriteDecimal(char* at, Decimal value) {
   return end;
 }
 
-void AppendDecimal(std::string& out, Decimal value) {
-  // Written into a buffer and appended once.
-  char text[kDecimalChars];
-  out.append(text, static_cast<std::size_t>(WriteDecimal(text, value) - text));
-}
-
 std::string DecimalText(Decimal value) {
-  std::string text;
-  AppendDecimal(text, value);
-  return text;
+  char text[kDecimalChars];
+  return std::string(text, WriteDecimal(text, value));
 }
 
 }  // namespace lirvo::books::detail

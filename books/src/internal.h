@@ -40,11 +40,11 @@ std::optional<Decimal> ParseDecimal(std::string_view text);
 // is 2 and "Nos"; none when `text` does not start with a number.
 std::optional<Decimal> LeadingDecimal(std::string_view text, std::string_view* rest = nullptr);
 
-// The shortest text of `value`: "1200", "-0.5", "0".
-void AppendDecimal(std::string& out, Decimal value);
-// The same written at `at`, which has room for kDecimalChars; returns the end of what it wrote.
+// The shortest text of `value` ("1200", "-0.5", "0") written at `at`, which has room for
+// kDecimalChars; returns the end of what it wrote.
 inline constexpr std::size_t kDecimalChars = 32;
 char* WriteDecimal(char* at, Decimal value);
+// The same as a string.
 std::string DecimalText(Decimal value);
 
 // ---------------------------------------------------------------------------------------------

@@ -289,12 +289,13 @@ class Spool {
           }
         }
       } else {
+        const std::string_view trimmed = text::Trim(id);
         noted.Reset();
-        noted.BindUncopied(1, text::Trim(id));
+        noted.BindUncopied(1, trimmed);
         if (noted.Step()) {
           first = noted.Int(0);
         } else {
-          note.BindUncopied(1, text::Trim(id)).Bind(2, rows.RowNumber()).Run();
+          note.BindUncopied(1, trimmed).Bind(2, rows.RowNumber()).Run();
         }
       }
       const std::optional<DocumentType> type = TypeOf(ValueAt(rows, at[1]));

@@ -340,9 +340,7 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
     held = books();
   }
   // The books hold a document under its VoucherID as sent: trimmed.
-  const std::string& id = read.document.voucher_id;
-  const auto found =
-      text::Trim(id).size() == id.size() ? held->find(id) : held->find(std::string(text::Trim(id)));
+  const auto found = held->find(std::string(text::Trim(read.document.voucher_id)));
   if (found != held->end()) {
     if (options_.tell_books_only) {
       matched_.insert(found->first);

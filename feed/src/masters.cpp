@@ -229,9 +229,11 @@ std::vector<std::string> Feed::Loops() const {
   std::vector<std::size_t> parent(read_.size(), kNone);
   for (std::size_t i = 0; i < read_.size(); ++i) {
     for (const books::MasterRef& need : books::Needs(read_[i].record)) {
+      if (need.kind != read_[i].kind) {
+        continue;  // a unit, or a stock item's group: the parent is the need of its own kind
+      }
       const auto& of_kind = index[IndexOf(need.kind)];
-      if (const auto found = of_kind.find(Key(need.name));
-          need.kind == read_[i].kind && found != of_kind.end()) {
+      if (const auto found = of_kind.find(Key(need.name)); found != of_kind.end()) {
         parent[i] = found->second;
       }
     }
