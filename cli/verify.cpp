@@ -106,11 +106,16 @@ int RunVerify(const VerifyValues& values) {
     ++findings;
     const std::string row = finding.row > 0 ? std::to_string(finding.row) : std::string();
     const std::string outcome(verify::OutcomeName(finding.outcome));
-    report.Add(CsvField(finding.voucher_id) + ',' + row + ',' + outcome + ',' +
-                   CsvField(finding.field) + ',' + CsvField(finding.source) + ',' +
-                   CsvField(finding.books),
-               outcome + ": " + (row.empty() ? std::string() : "row " + row + " ") +
-                   "(VoucherID \"" + finding.voucher_id + "\")" +
+    // A master as the sync names it: its table and row, then its name.
+    const bool master = !finding.table.empty();
+    const std::string where = master ? finding.table + (row.empty() ? "" : " row " + row) + " (\"" +
+                                           finding.voucher_id + "\")"
+                                     : (row.empty() ? std::string() : "row " + row + " ") +
+                                           "(VoucherID \"" + finding.voucher_id + "\")";
+    report.Add(CsvField(master ? finding.table + ": " + finding.voucher_id : finding.voucher_id) +
+                   ',' + row + ',' + outcome + ',' + CsvField(finding.field) + ',' +
+                   CsvField(finding.source) + ',' + CsvField(finding.books),
+               outcome + ": " + where +
                    (finding.field.empty() ? std::string() : " " + finding.field) + ": source \"" +
                    finding.source + "\", books \"" + finding.books + "\"");
   };

@@ -48,23 +48,23 @@ void Verification::Masters(source::Source& source, std::vector<ImpliedMaster> im
   masters.dry_run = true;
   masters.each = [this](const MasterOutcome& master) {
     VerifyCounts& counts = summary_.masters[IndexOf(master.kind)];
-    const std::string key = master.table + ": " + master.name;
     switch (master.what) {
       case MasterOutcome::What::kInBooks:
         ++counts.match;
         break;
       case MasterOutcome::What::kCreated:  // a dry run's "to create": the books lack it
         ++counts.missing;
-        Tell({key, master.row, Outcome::kMasterMissing, "", "", ""});
+        Tell({master.name, master.row, Outcome::kMasterMissing, "", "", "", master.table});
         break;
       case MasterOutcome::What::kRejected:
         ++counts.not_expected;
-        Tell({key, master.row, Outcome::kNotExpected, "", master.reason, ""});
+        Tell({master.name, master.row, Outcome::kNotExpected, "", master.reason, "", master.table});
         break;
       case MasterOutcome::What::kHeldOtherwise:
         ++counts.different;
         for (const books::FieldDifference& d : master.differences) {
-          Tell({key, master.row, Outcome::kDifferent, d.field, d.source, d.books});
+          Tell({master.name, master.row, Outcome::kDifferent, d.field, d.source, d.books,
+                master.table});
         }
         break;
     }

@@ -75,12 +75,13 @@ std::string_view OutcomeName(Outcome outcome);
 
 // One line of the report. For kDifferent one finding per differing field.
 struct Finding {
-  std::string voucher_id;
+  std::string voucher_id;  // a master's name when `table` is set
   long row = 0;  // row number in the table; 0 for a books voucher the source does not hold
   Outcome outcome = Outcome::kMissing;
   std::string field;
   std::string source;
   std::string books;
+  std::string table = {};  // a master's table (Ledgers, Units, ...); empty for a voucher
 };
 
 struct VerifyOptions {
