@@ -68,7 +68,10 @@ class Checker {
     }
     number = detail::ParseDecimal(value);
     if (!number) {
-      return OnLine(line, column, Quoted(value) + " is not a number");
+      return OnLine(line, column,
+                    Quoted(value) + (detail::TooLarge(value)
+                                         ? " is too large: the largest number is 100000000000"
+                                         : " is not a number"));
     }
     return std::nullopt;
   }

@@ -1,6 +1,7 @@
 // Exact decimal numbers for amounts, quantities and rates.
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include <lirvo/text.h>
 
@@ -60,6 +61,18 @@ std::optional<Decimal> ParseDecimal(std::string_view text) {
   std::size_t end = 0;
   const std::optional<Decimal> value = ReadNumber(text, end);
   return value && end == text.size() ? value : std::nullopt;
+}
+
+bool TooLarge(std::string_view text) {
+  text = text::Trim(text);
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+  }
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error != std::errc() ? error == std::errc::result_out_of_range
+                              : end == text.data() + text.size() && std::isfinite(value) &&
+                                    std::fabs(value) * 1e6 > static_cast<double>(kMaxMicros);
 }
 
 std::optional<Decimal> LeadingDecimal(std::string_view text, std::string_view* rest) {

@@ -35,6 +35,9 @@ inline constexpr std::int64_t kMaxMicros = 100'000'000'000'000'000;
 // it. Digits beyond the sixth decimal are rounded half away from zero. None when the text is not
 // such a number or is beyond kMaxMicros.
 std::optional<Decimal> ParseDecimal(std::string_view text);
+// Whether `text` is a number, written with or without an exponent, beyond kMaxMicros: what
+// ParseDecimal refuses for its size rather than its form.
+bool TooLarge(std::string_view text);
 
 // A number at the start of `text` (blanks first ignored) and what follows it, trimmed: " 2.00 Nos"
 // is 2 and "Nos"; none when `text` does not start with a number.
