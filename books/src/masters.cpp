@@ -1,5 +1,8 @@
 // The masters of a source: a row of a master table turned into its record, the masters a record or
 // a document needs, and the order in which they can be created.
+#include <algorithm>
+#include <cctype>
+#include <iterator>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -46,6 +49,39 @@ constexpr std::string_view kPredefinedGroups[] = {
     "Sundry Creditors",   "Bank OD A/c",     "Secured Loans",     "Unsecured Loans",
 };
 
+// Whether the server reads `field` as a flag, Yes or No: the fields named as questions
+// (IsBillWiseOn, AffectsStock, UseForVat, ...) and a few others.
+bool IsFlag(std::string_view field) {
+  static constexpr std::string_view kStarts[] = {"Is",     "Has",   "Affects", "Allow",
+                                                 "Ignore", "Treat", "UseFor",  "Override",
+                                                 "Show",   "Track", "For"};
+  static constexpr std::string_view kOthers[] = {"Audited", "InterestOnBillWise",
+                                                 "TdsDeducteeIsSpecialRate"};
+  return std::any_of(std::begin(kStarts), std::end(kStarts),
+                     [field](std::string_view start) {
+                       return field.size() > start.size() && field.starts_with(start) &&
+                              std::isupper(static_cast<unsigned char>(field[start.size()]));
+                     }) ||
+         std::find(std::begin(kOthers), std::end(kOthers), field) != std::end(kOthers);
+}
+
+// A flag as the server spells it: true and false as databases write them (1 and 0, true and
+// false, t and f, y and n, yes and no, in any case) are "Yes" and "No"; anything else stays as it
+// is, for TextProblem to refuse.
+std::string FlagText(std::string_view value) {
+  for (const std::string_view yes : {"1", "true", "t", "y", "yes"}) {
+    if (text::EqualsNoCase(value, yes)) {
+      return "Yes";
+    }
+  }
+  for (const std::string_view no : {"0", "false", "f", "n", "no"}) {
+    if (text::EqualsNoCase(value, no)) {
+      return "No";
+    }
+  }
+  return std::string(value);
+}
+
 template <class Record>
 Record Fill(MasterKind kind, const SourceRow& row) {
   Record record;
@@ -75,7 +111,8 @@ Record Fill(MasterKind kind, const SourceRow& row) {
                         ": masters are only created from a source, never renamed; drop the "
                         "column");
     }
-    record.*(field->member) = std::string(text::Trim(value));
+    const std::string_view trimmed = text::Trim(value);
+    record.*(field->member) = IsFlag(field->name) ? FlagText(trimmed) : std::string(trimmed);
   }
   if (record.Name.empty()) {
     throw Failure(FailureNumber::kValue,
@@ -148,8 +185,12 @@ std::optional<std::string> TextProblem(const MasterRecord& record) {
       [](const auto& master) -> std::optional<std::string> {
         using Record = std::decay_t<decltype(master)>;
         for (const modTallyIm::Field<Record>& field : modTallyIm::FieldsOf<Record>()) {
-          if (std::optional<std::string> problem = detail::TextProblem(master.*(field.member))) {
+          const std::string& value = master.*(field.member);
+          if (std::optional<std::string> problem = detail::TextProblem(value)) {
             return std::string(field.name) + ": " + *problem;
+          }
+          if (IsFlag(field.name) && !value.empty() && value != "Yes" && value != "No") {
+            return std::string(field.name) + ": \"" + value + "\" is neither Yes nor No";
           }
         }
         return std::nullopt;

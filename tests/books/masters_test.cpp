@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <lirvo/books/masters.h>
+#include <lirvo/text.h>
 
 namespace {
 
@@ -82,6 +83,30 @@ TEST(SourceMasters, TextAMessageCannotCarryIsNamedByItsField) {
   EXPECT_EQ(
       problem(MasterKind::kStockItem, {{"Name", "Lota"}, {"BaseUnits", "N\x1Fs"}}).substr(0, 45),
       "BaseUnits: holds the control character 0x1f, ");
+}
+
+// A flag as databases write true and false is the server's Yes or No; anything else is refused.
+TEST(SourceMasters, FlagsAreYesOrNo) {
+  const auto ledger = [](const std::string& flag) {
+    return lirvo::books::MasterFromRow(MasterKind::kLedger,
+                                       {{"Name", "Rao"}, {"IsBillWiseOn", flag}, {"Parent", flag}});
+  };
+  for (const char* yes : {"1", "TRUE", " t ", "y", "Yes"}) {
+    const modTallyIm::LedgerMaster record = std::get<modTallyIm::LedgerMaster>(ledger(yes));
+    EXPECT_EQ(record.IsBillWiseOn, "Yes") << yes;
+    EXPECT_EQ(record.Parent, lirvo::text::Trim(yes)) << "not a flag";
+  }
+  for (const char* no : {"0", "false", "F", "n", "NO"}) {
+    EXPECT_EQ(std::get<modTallyIm::LedgerMaster>(ledger(no)).IsBillWiseOn, "No") << no;
+  }
+  EXPECT_EQ(lirvo::books::TextProblem(ledger("")), std::nullopt);
+  EXPECT_EQ(lirvo::books::TextProblem(ledger("maybe")).value_or("none"),
+            "IsBillWiseOn: \"maybe\" is neither Yes nor No");
+  EXPECT_EQ(
+      lirvo::books::TextProblem(
+          lirvo::books::MasterFromRow(MasterKind::kUnit, {{"Name", "Box"}, {"IsSimpleUnit", "2"}}))
+          .value_or("none"),
+      "IsSimpleUnit: \"2\" is neither Yes nor No");
 }
 
 TEST(SourceMasters, ADocumentNeedsItsNamedMastersButNotThePredefinedOnes) {

@@ -49,13 +49,15 @@ using MasterRecord = std::variant<modTallyIm::UnitMaster, modTallyIm::GodownMast
 using SourceRow = std::vector<std::pair<std::string, std::string>>;
 
 // The master a row of the table of `kind` describes: each column fills the record's field of the
-// same name (the case of letters ignored; values trimmed). Throws modTally::Failure (kValue) naming
+// same name (the case of letters ignored; values trimmed; a flag's true or false, as databases
+// write them, as "Yes" or "No"). Throws modTally::Failure (kValue) naming
 // the table and the column for a column the record does not have, for OldName (a source only
 // creates masters), and for a row without a Name.
 MasterRecord MasterFromRow(MasterKind kind, const SourceRow& row);
 
 // Why `record` cannot be sent as it is, or nothing: its first field holding a control character
-// that XML cannot carry, or bytes that are not UTF-8 text ("Name: is not UTF-8 text ...").
+// that XML cannot carry, or bytes that are not UTF-8 text ("Name: is not UTF-8 text ..."), or a
+// flag that is neither Yes nor No.
 std::optional<std::string> TextProblem(const MasterRecord& record);
 
 MasterKind KindOf(const MasterRecord& record);
