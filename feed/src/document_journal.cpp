@@ -79,6 +79,13 @@ void DocumentJournal::RecordNoted() {
   noted_.clear();
 }
 
+void DocumentJournal::Finish() {
+  RecordNoted();
+  if (journal_) {
+    journal_->Commit();
+  }
+}
+
 void DocumentJournal::Add(std::span<const std::string> messages) {
   digests_.clear();
   if (recording_) {

@@ -34,6 +34,8 @@ class DocumentJournal {
   // hundred and by RecordNoted.
   void NoteInBooks(const books::Document& document);
   void RecordNoted();
+  // Records what is noted and commits what is recorded: the end of a feed.
+  void Finish();
 
   // The messages of the request being built, in the order of the batch.
   void Add(std::span<const std::string> messages);

@@ -530,7 +530,11 @@ DocumentsSummary Feed::Go() {
       break;
     }
   }
-  journal_.RecordNoted();
+  try {
+    journal_.Finish();
+  } catch (const Failure& failure) {
+    summary_.stopped = summary_.stopped.value_or(failure.description());
+  }
   return summary_;
 }
 

@@ -505,6 +505,13 @@ MastersSummary Feed::Go() {
     ordered.push_back(to_create[i]);
   }
   Create(ordered);
+  try {
+    if (journal_) {
+      journal_->Commit();
+    }
+  } catch (const Failure& failure) {
+    summary_.stopped = summary_.stopped.value_or(failure.description());
+  }
   return summary_;
 }
 

@@ -248,6 +248,10 @@ void Database::Fail() const {
   Fail({}, db_ != nullptr ? sqlite3_errmsg(db_.get()) : "out of memory");
 }
 
+bool Database::InTransaction() const {
+  return sqlite3_get_autocommit(db_.get()) == 0;
+}
+
 void Database::Execute(std::string_view sql) {
   char* message = nullptr;
   const std::string text(sql);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -61,9 +62,13 @@ class Journal {
  public:
   // Opens (creating the file and its folder) the journal at `path`; with `read_only`, opens an
   // existing journal without writing to it, or an empty one in memory when there is none. Throws
-  // modTally::Failure (kFile) naming the file.
+  // modTally::Failure (kFile) naming the file. `fed`: the journal of a source's feeds, which
+  // keeps its temporary data in memory (see RecordFed); the sales' keeps it in files.
   Journal(const std::filesystem::path& path, bool read_only, std::string server,
-          std::string company);
+          std::string company, bool fed = false);
+  // Commits what is recorded of the fed and not yet committed; a failure then is not reported
+  // (the next run finds in the books what they hold).
+  ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
@@ -91,11 +96,13 @@ class Journal {
   void RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
                  const std::string& reason);
   void RecordFedInBooks(std::span<const FedJournal::Entry> entries);
+  // Commits what is recorded of the fed and not yet committed.
+  void CommitFed();
 
  private:
   // `exists`: whether the file was there before opening.
   Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
-          std::string company);
+          std::string company, bool fed);
 
   std::optional<JournalLock> lock_;
   std::string where_;
@@ -104,6 +111,10 @@ class Journal {
   sqlite::Database db_;
   std::unique_ptr<sqlite::Statement> find_, in_books_, find_fed_;
   std::optional<Upserts> record_, record_fed_, fed_in_books_;
+  // What is fed is recorded in a transaction that is committed every few replies (RecordFed).
+  std::optional<sqlite::Transaction> fed_;
+  int fed_replies_ = 0;
+  std::chrono::steady_clock::time_point fed_since_;
   bool read_only_;
   bool holds_vouchers_ = false;  // of this server and company
 };

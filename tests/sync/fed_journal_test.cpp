@@ -1,5 +1,6 @@
 // The journal of what is fed from a source: a reply's entries recorded many to a statement, in
 // their order, and what is found in the books recorded only where the journal says otherwise.
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -86,6 +87,31 @@ TEST(FedJournal, RecordsEveryEntryOfALargeReplyAndChangesOnlyWhatItHoldsOtherwis
 
 // Journals keep digests, so their values never change: these were computed when journals were
 // first written. Four texts digested together give what each gives alone, whatever their lengths.
+// A reply's record is committed with the next ones': another reader of the file sees none of the
+// first seven replies, all eight once the eighth is recorded, and the ninth once the journal
+// closes. (Replies held a second are committed too: then the count is not checked.)
+TEST(FedJournal, RepliesAreCommittedAFewAtATimeAndTheRestWhenItCloses) {
+  const lirvo::test::TempDir folder("lirvo-fed-journal");
+  const auto path = folder.File("journal.sqlite");
+  const auto committed = [&path] {
+    lirvo::sqlite::Database db(path.string(), true);
+    lirvo::sqlite::Statement count = db.Prepare("SELECT count(*) FROM fed");
+    count.Step();
+    return count.Int(0);
+  };
+  {
+    FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
+    const auto first = std::chrono::steady_clock::now();
+    for (int reply = 1; reply <= 9; ++reply) {
+      Record(journal, {"K" + std::to_string(reply)}, true);
+      if (std::chrono::steady_clock::now() - first < std::chrono::milliseconds(900)) {
+        EXPECT_EQ(committed(), reply < 8 ? 0 : 8) << "after reply " << reply;
+      }
+    }
+  }
+  EXPECT_EQ(committed(), 9);
+}
+
 TEST(FedJournal, DigestsKeepTheirValuesOneAtATimeOrFourTogether) {
   using lirvo::sync::Digest;
   EXPECT_EQ(Digest(""), "bdabe564801db1df");

@@ -104,6 +104,8 @@ class Database {
 
   // Runs statements that return no rows.
   void Execute(std::string_view sql);
+  // Whether a transaction is open (BEGIN without its COMMIT or ROLLBACK yet).
+  bool InTransaction() const;
   // The cached statement for `sql`, reset and with no bindings.
   Statement& Query(std::string_view sql);
   // A statement of the caller's own, finalized when it goes.

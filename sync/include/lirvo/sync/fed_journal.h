@@ -59,9 +59,13 @@ class FedJournal {
   // Whether the journal holds `entry`'s kind and key as accepted with another digest: what was
   // sent has changed in the source since.
   bool AcceptedOtherwise(const Entry& entry);
-  // Records what the server said to one reply for `entries`, in one transaction, committed on
-  // return: accepted, or rejected with `reason`. Throws modTally::Failure (kFile) when it cannot.
+  // Records what the server said to one reply for `entries`: accepted, or rejected with `reason`;
+  // committed with the next few replies' records, at least once a second, and by Commit (or,
+  // without a word when it fails, when the journal closes). Throws modTally::Failure (kFile) when
+  // it cannot.
   void Record(std::span<const Entry> entries, bool accepted, const std::string& reason);
+  // Commits the records Record holds; throws modTally::Failure (kFile) when it cannot.
+  void Commit();
   // Records `entries`, found in the books as the source has them, as accepted where the journal
   // says otherwise, in one transaction.
   void RecordInBooks(std::span<const Entry> entries);
