@@ -22,7 +22,7 @@ using detail::View;
 // client's EscapeXml), and line breaks and tabs (written as character references, so the message
 // stays on one line and the value reads back with them).
 constexpr auto kChanged = [] {
-  std::array<bool, 256> table{};
+  std::array<unsigned char, 256> table{};
   for (const char c : {'&', '<', '>', '"', '\'', '\r', '\n', '\t'}) {
     table[static_cast<unsigned char>(c)] = true;
   }
@@ -87,11 +87,11 @@ class Writer {
   // breaks and tabs as character references (so the message stays on one line and the value
   // reads back with them).
   void Text(std::string_view value) {
-    bool plain = true;
+    unsigned changed = 0;  // without a branch for each byte
     for (const char c : value) {
-      plain = plain && !kChanged[static_cast<unsigned char>(c)];
+      changed |= kChanged[static_cast<unsigned char>(c)];
     }
-    if (plain) {
+    if (changed == 0) {
       Raw(value);
       return;
     }
