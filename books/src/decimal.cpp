@@ -63,16 +63,22 @@ std::optional<Decimal> ParseDecimal(std::string_view text) {
   return value && end == text.size() ? value : std::nullopt;
 }
 
-bool TooLarge(std::string_view text) {
+std::errc ReadDouble(std::string_view text, double& value) {
   text = text::Trim(text);
   if (!text.empty() && text.front() == '+') {
     text.remove_prefix(1);
   }
-  double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error != std::errc() ? error == std::errc::result_out_of_range
-                              : end == text.data() + text.size() && std::isfinite(value) &&
-                                    std::fabs(value) * 1e6 > static_cast<double>(kMaxMicros);
+  return error == std::errc() && end != text.data() + text.size() ? std::errc::invalid_argument
+                                                                  : error;
+}
+
+bool TooLarge(std::string_view text) {
+  double value = 0;
+  const std::errc error = ReadDouble(text, value);
+  return error == std::errc::result_out_of_range ||
+         (error == std::errc() && std::isfinite(value) &&
+          std::fabs(value) * 1e6 > static_cast<double>(kMaxMicros));
 }
 
 std::optional<Decimal> LeadingDecimal(std::string_view text, std::string_view* rest) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include <lirvo/books/document.h>
@@ -38,6 +39,9 @@ std::optional<Decimal> ParseDecimal(std::string_view text);
 // Whether `text` is a number, written with or without an exponent, beyond kMaxMicros: what
 // ParseDecimal refuses for its size rather than its form.
 bool TooLarge(std::string_view text);
+// `text` (blanks around it aside, a "+" before it allowed) read as a double into `value`:
+// std::from_chars's error, or std::errc::invalid_argument when the number stops short of the end.
+std::errc ReadDouble(std::string_view text, double& value);
 
 // A number at the start of `text` (blanks first ignored) and what follows it, trimmed: " 2.00 Nos"
 // is 2 and "Nos"; none when `text` does not start with a number.

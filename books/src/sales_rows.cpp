@@ -4,13 +4,14 @@
 
 #include <lirvo/books/document.h>
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
 
 #include <lirvo/encoding.h>
 #include <lirvo/salesdb.h>
 #include <lirvo/text.h>
+
+#include "internal.h"
 
 namespace lirvo::books {
 
@@ -26,13 +27,8 @@ bool Blank(const std::optional<std::string>& value) {
 
 // Whether the whole of `value` (blanks around it aside) is one decimal number.
 bool IsPlainNumber(std::string_view value) {
-  value = text::Trim(value);
-  if (!value.empty() && value.front() == '+') {
-    value.remove_prefix(1);
-  }
   double number = 0;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
-  return error == std::errc() && end == value.data() + value.size() && std::isfinite(number);
+  return detail::ReadDouble(value, number) == std::errc() && std::isfinite(number);
 }
 
 // Every value of `row` without the blanks at its ends.

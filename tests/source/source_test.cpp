@@ -777,9 +777,12 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
           "UPDATE VoucherLines SET VoucherID = 'SO1  ' WHERE VoucherID = 'SO1'");
   const std::string data = (folder_ / "books.db").string();
   test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
-  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
-                           " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
-                           (folder_ / "journal").string();
+  const auto sync_of = [&](const std::string& source) {
+    return "LIRVO_TALLY_URL=" + standin.url() +
+           " " LIRVO_CLI_PATH " sync --source sqlite:" + source + " --journal " +
+           (folder_ / "journal").string();
+  };
+  const std::string sync = sync_of(path);
   const test::CommandResult run = test::RunCommand(sync);
   EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
   EXPECT_THAT(
@@ -823,10 +826,7 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
           "INSERT INTO VoucherLines SELECT 'S1 ', Line, Ledger, Item, Quantity, Unit, Rate, 2 * "
           "Amount FROM lines;"
           "DROP TABLE lines");
-  EXPECT_THAT(test::RunCommand("LIRVO_TALLY_URL=" + standin.url() +
-                               " " LIRVO_CLI_PATH " sync --kinds sales --source sqlite:" + sorted +
-                               " --journal " + (folder_ / "journal").string())
-                  .out,
+  EXPECT_THAT(test::RunCommand(sync_of(sorted) + " --kinds sales").out,
               AllOf(HasSubstr("sales: 2 in the source, 1 already in the books as in the source, 0 "
                               "sent, 1 rejected"),
                     HasSubstr("(VoucherID \"S1 \"): its VoucherID \"S1 \" is also on Vouchers "
