@@ -81,9 +81,9 @@ TEST(MasterMessages, AreTheBuildersRequestDataByteForByte) {
     SCOPED_TRACE(kind.element);
     Values all;
     for (const std::string& field : kind.fields) {
-      all[field] = field + " <" + kind.element + "> & \"co\" 'x'";
+      all[field] = field + " <" + kind.element + "> & \"co\" 'x'\t\r\n\x01\x1f\xc3\xa9";
     }
-    std::vector<Values> cases = {all, {{"Name", "Nos"}}};
+    std::vector<Values> cases = {all, {{"Name", "Nos"}}, {}};
     if (kind.element == "UNIT") {
       all["IsSimpleUnit"] = "Yes";
       cases.push_back(all);
@@ -302,6 +302,14 @@ TEST(Builders, NulInCompanyOrValueThrows) {
       } catch (const modTally::Failure& failure) {
         EXPECT_EQ(failure.number(), modTally::FailureNumber::kDocument);
         EXPECT_THAT(failure.description(), HasSubstr(c.names));
+      }
+      if (c.company == "Acme") {  // the message alone, written without the document, fails alike
+        try {
+          ADD_FAILURE() << kind.message({{"Name", c.name}}, "Create");
+        } catch (const modTally::Failure& failure) {
+          EXPECT_EQ(failure.description(),
+                    "cannot write attribute \"NAME\": its value holds a NUL character");
+        }
       }
     }
   }
