@@ -189,7 +189,7 @@ std::optional<std::string> TextProblem(const MasterRecord& record) {
           if (std::optional<std::string> problem = detail::TextProblem(value)) {
             return std::string(field.name) + ": " + *problem;
           }
-          if (IsFlag(field.name) && !value.empty() && value != "Yes" && value != "No") {
+          if (!value.empty() && value != "Yes" && value != "No" && IsFlag(field.name)) {
             return std::string(field.name) + ": \"" + value + "\" is neither Yes nor No";
           }
         }
@@ -272,14 +272,14 @@ std::vector<MasterRef> Needs(const Document& document) {
   return needs;
 }
 
-std::vector<std::size_t> DependencyOrder(const std::vector<MasterRecord>& records) {
+std::vector<std::size_t> DependencyOrder(std::span<const MasterRecord* const> records) {
   // Each master by kind and name (folded), the first of a name when a source repeats it.
   std::unordered_map<std::string, std::size_t> index;
   const auto key = [](MasterKind kind, std::string_view name) {
     return std::to_string(static_cast<int>(kind)) + ":" + text::FoldCase(text::Trim(name));
   };
   for (std::size_t i = 0; i < records.size(); ++i) {
-    index.emplace(key(KindOf(records[i]), NameOf(records[i])), i);
+    index.emplace(key(KindOf(*records[i]), NameOf(*records[i])), i);
   }
   std::vector<std::size_t> order;
   order.reserve(records.size());
@@ -287,12 +287,12 @@ std::vector<std::size_t> DependencyOrder(const std::vector<MasterRecord>& record
   std::vector<State> state(records.size(), State::kNew);
   for (const MasterKind kind : kMasterKinds) {
     for (std::size_t first = 0; first < records.size(); ++first) {
-      if (KindOf(records[first]) != kind || state[first] != State::kNew) {
+      if (KindOf(*records[first]) != kind || state[first] != State::kNew) {
         continue;
       }
       // Depth first, without recursion: a chain of parents may be as long as the table.
       std::vector<std::pair<std::size_t, std::vector<MasterRef>>> stack;
-      stack.emplace_back(first, Needs(records[first]));
+      stack.emplace_back(first, Needs(*records[first]));
       state[first] = State::kOpen;
       while (!stack.empty()) {
         auto& [current, needs] = stack.back();
@@ -307,7 +307,7 @@ std::vector<std::size_t> DependencyOrder(const std::vector<MasterRecord>& record
         const auto found = need.kind == kind ? index.find(key(need.kind, need.name)) : index.end();
         if (found != index.end() && state[found->second] == State::kNew) {
           state[found->second] = State::kOpen;
-          stack.emplace_back(found->second, Needs(records[found->second]));
+          stack.emplace_back(found->second, Needs(*records[found->second]));
         }
       }
     }

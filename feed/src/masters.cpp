@@ -6,6 +6,7 @@
 #include "held.h"
 
 #include <algorithm>
+#include <deque>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -90,7 +91,9 @@ class Feed {
   source::Source& source_;
   const MastersOptions& options_;
   MastersSummary summary_;
-  std::vector<Read> read_;
+  // A deque: a record is over a kilobyte, and a source may imply thousands, so they are neither
+  // moved as it grows nor held in one block that is mapped afresh each time.
+  std::deque<Read> read_;
   std::array<Held, books::kMasterKinds.size()> held_;
   std::array<bool, books::kMasterKinds.size()> asked_{};
   Names in_source_;
@@ -429,7 +432,7 @@ MastersSummary Feed::Go() {
   }
   AddImplied();
   const std::vector<bool> wanted = Wanted();
-  std::vector<Read> fed;
+  std::size_t kept = 0;  // the rows fed, moved to the front in their order
   for (std::size_t i = 0; i < read_.size(); ++i) {
     if (!wanted[i]) {
       continue;
@@ -442,9 +445,12 @@ MastersSummary Feed::Go() {
       continue;
     }
     in_source_[IndexOf(kind)].insert(Key(books::NameOf(read.record)));
-    fed.push_back(std::move(read));
+    if (kept != i) {
+      read_[kept] = std::move(read);
+    }
+    ++kept;
   }
-  read_ = std::move(fed);
+  read_.resize(kept);
   const std::vector<bool> trusted = Journaled();
   const std::vector<std::string> loops = Loops();
   // The books are asked for the kinds of the masters not taken from the journal, and for those of
@@ -459,7 +465,7 @@ MastersSummary Feed::Go() {
       }
     }
   }
-  std::vector<books::MasterRecord> records;
+  std::vector<const books::MasterRecord*> records;
   std::vector<const Read*> to_create;
   std::vector<const Read*> ordered;
   std::vector<sync::FedJournal::Entry> in_books;
@@ -494,7 +500,7 @@ MastersSummary Feed::Go() {
     } else if (const std::optional<std::string> loss = Windows1252Loss(read)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *loss);
     } else {
-      records.push_back(read.record);
+      records.push_back(&read.record);
       to_create.push_back(&read);
     }
   }

@@ -126,7 +126,7 @@ void Count(KindStatus& status, bool in_books, bool accepted) {
 
 // `implied`: the masters SalesMst's rows imply, when its sales are fed. In a dry run, the masters
 // it would create are added to `to_create`.
-void FeedTheMasters(source::Source& source, std::vector<ImpliedMaster> implied,
+void FeedTheMasters(source::Source& source, std::deque<ImpliedMaster> implied,
                     const RunOptions& options, Table& table, RunSummary& summary,
                     std::vector<books::MasterRef>& to_create) {
   MastersOptions masters;
@@ -206,7 +206,7 @@ void FeedTheDocuments(source::Source& source, const std::optional<std::string>& 
     }
   }
   // SalesMst's rows go after the Vouchers' own, as sales.
-  std::vector<ImpliedMaster> implied;
+  std::deque<ImpliedMaster> implied;
   std::unique_ptr<source::Source> with_sales;
   if (sales) {
     with_sales = WithSalesMst(source, *sales, options.row_limit, options.range, implied);

@@ -75,7 +75,7 @@ Value Tax(const Value& amount, const Value& tax_percent) {
 class Gather {
  public:
   Gather(std::string table, const std::optional<source::DateRange>& range,
-         std::vector<ImpliedMaster>& into)
+         std::deque<ImpliedMaster>& into)
       : table_(std::move(table)), range_(range), into_(into) {}
 
   void Add(long row, const std::vector<Value>& values, const SalesColumns& at) {
@@ -88,45 +88,49 @@ class Gather {
       }
     }
     const Value& unit = value(kUnit);
-    Imply(row, books::MasterKind::kUnit, unit, [] {
-      return books::SourceRow{{"IsSimpleUnit", "Yes"}, {"DecimalPlaces", "2"}};
+    Imply(row, books::MasterKind::kUnit, unit, [](std::string name) {
+      modTallyIm::UnitMaster master;
+      master.Name = std::move(name);
+      master.IsSimpleUnit = "Yes";
+      master.DecimalPlaces = "2";
+      return master;
     });
-    Imply(row, books::MasterKind::kStockItem, value(kItemName), [&unit] {
-      return books::SourceRow{{"BaseUnits", unit.value_or("")},
-                              {"CostingMethod", "Avg. Cost"},
-                              {"ValuationMethod", "Avg. Price"},
-                              {"Denominator", "1"}};
+    Imply(row, books::MasterKind::kStockItem, value(kItemName), [&unit](std::string name) {
+      modTallyIm::StockItemMaster master;
+      master.Name = std::move(name);
+      master.BaseUnits = text::Trim(unit.value_or(""));
+      master.CostingMethod = "Avg. Cost";
+      master.ValuationMethod = "Avg. Price";
+      master.Denominator = "1";
+      return master;
     });
-    Imply(row, books::MasterKind::kLedger, value(kPartyName), [] {
-      return books::SourceRow{{"Parent", "Sundry Debtors"}};
-    });
-    Imply(row, books::MasterKind::kLedger, value(kSalesLedger), [] {
-      return books::SourceRow{{"Parent", "Sales Accounts"}};
-    });
-    Imply(row, books::MasterKind::kLedger, value(kTaxAc), [] {
-      return books::SourceRow{{"Parent", "Duties & Taxes"}};
-    });
+    for (const auto& [column, parent] :
+         {std::pair{kPartyName, "Sundry Debtors"}, std::pair{kSalesLedger, "Sales Accounts"},
+          std::pair{kTaxAc, "Duties & Taxes"}}) {
+      Imply(row, books::MasterKind::kLedger, value(column), [parent](std::string name) {
+        modTallyIm::LedgerMaster master;
+        master.Name = std::move(name);
+        master.Parent = parent;
+        return master;
+      });
+    }
   }
 
  private:
-  // `fields` is called only for a name not met before: most rows name masters met already.
-  template <class Fields>
-  void Imply(long row, books::MasterKind kind, const Value& name, Fields fields) {
+  // `record` is called, with the name trimmed, only for a name not met before: most rows name
+  // masters met already. The records are built as MasterFromRow builds them from a row of these
+  // fields, without going through one: a source's sales imply thousands.
+  template <class Record>
+  void Imply(long row, books::MasterKind kind, const Value& name, Record record) {
     if (!name || text::Trim(*name).empty() || !named_[IndexOf(kind)].insert(Key(*name)).second) {
       return;
     }
-    books::SourceRow row_fields = fields();
-    row_fields.insert(row_fields.begin(), {"Name", *name});
-    try {
-      into_.push_back({books::MasterFromRow(kind, row_fields), table_, row});
-    } catch (const modTally::Failure&) {
-      // A name no master can have: the documents naming it are rejected for want of it.
-    }
+    into_.push_back({record(std::string(text::Trim(*name))), table_, row});
   }
 
   std::string table_;
   std::optional<source::DateRange> range_;
-  std::vector<ImpliedMaster>& into_;
+  std::deque<ImpliedMaster>& into_;
   Names named_;
 };
 
@@ -343,7 +347,7 @@ class WithSales final : public Rows {
 class SalesMstAdded final : public source::Source {
  public:
   SalesMstAdded(source::Source& source, std::string sales, long limit,
-                const std::optional<source::DateRange>& range, std::vector<ImpliedMaster>& implied)
+                const std::optional<source::DateRange>& range, std::deque<ImpliedMaster>& implied)
       : source_(source), sales_(std::move(sales)), limit_(limit), gather_(sales_, range, implied) {}
 
   const std::string& name() const override { return source_.name(); }
@@ -433,7 +437,7 @@ class SalesMstAdded final : public source::Source {
 
 std::unique_ptr<source::Source> WithSalesMst(source::Source& source, std::string sales, long limit,
                                              const std::optional<source::DateRange>& range,
-                                             std::vector<ImpliedMaster>& implied) {
+                                             std::deque<ImpliedMaster>& implied) {
   return std::make_unique<SalesMstAdded>(source, std::move(sales), limit, range, implied);
 }
 

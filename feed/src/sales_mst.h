@@ -32,6 +32,6 @@ inline constexpr long kSalesMstRows = 1L << 31;
 // once the documents are read. `source` and `implied` must outlive what is returned.
 std::unique_ptr<source::Source> WithSalesMst(source::Source& source, std::string sales, long limit,
                                              const std::optional<source::DateRange>& range,
-                                             std::vector<ImpliedMaster>& implied);
+                                             std::deque<ImpliedMaster>& implied);
 
 }  // namespace lirvo::feed

@@ -26,7 +26,7 @@ class Verification {
   SourceVerifySummary Go(source::Source& source);
 
  private:
-  void Masters(source::Source& source, std::vector<ImpliedMaster> implied);
+  void Masters(source::Source& source, std::deque<ImpliedMaster> implied);
   // `before` (if any): called once the documents are read, before the first is compared.
   void Documents(source::Source& source, const std::function<void()>& before);
   void Tell(Finding finding) const {
@@ -39,7 +39,7 @@ class Verification {
   SourceVerifySummary summary_;
 };
 
-void Verification::Masters(source::Source& source, std::vector<ImpliedMaster> implied) {
+void Verification::Masters(source::Source& source, std::deque<ImpliedMaster> implied) {
   MastersOptions masters;
   masters.implied = std::move(implied);
   masters.server = options_.server;
@@ -134,7 +134,7 @@ void Verification::Documents(source::Source& source, const std::function<void()>
 SourceVerifySummary Verification::Go(source::Source& source) {
   // SalesMst's rows are among the sales, and the masters they imply among the masters.
   std::unique_ptr<source::Source> with_sales;
-  std::vector<ImpliedMaster> implied;
+  std::deque<ImpliedMaster> implied;
   const std::optional<std::string> sales = source.FindTable(source::kSalesTable);
   if (sales && std::find(options_.types.begin(), options_.types.end(),
                          books::DocumentType::kSales) != options_.types.end()) {

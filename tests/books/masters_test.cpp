@@ -138,8 +138,12 @@ TEST(SourceMasters, ParentsAndUnitsComeFirst) {
       row(MasterKind::kUnit, {{"Name", "Nos"}, {"IsSimpleUnit", "Yes"}}),
       row(MasterKind::kLedgerGroup, {{"Name", "Loop"}, {"Parent", "Loop"}}),
   };
+  std::vector<const lirvo::books::MasterRecord*> pointers;
+  for (const lirvo::books::MasterRecord& record : records) {
+    pointers.push_back(&record);
+  }
   std::vector<std::string> order;
-  for (const std::size_t i : lirvo::books::DependencyOrder(records)) {
+  for (const std::size_t i : lirvo::books::DependencyOrder(pointers)) {
     order.push_back(lirvo::books::NameOf(records[i]));
   }
   EXPECT_EQ(order, (std::vector<std::string>{"Nos", "Box", "Agents", "North Agents", "Loop", "Rao",

@@ -1162,6 +1162,22 @@ TEST_F(SourceFiles, SalesMstRowsGoAsSalesAndTheMastersTheyImplyAreLeftAloneInThe
                               "also on SalesMst row 1")));
   const test::StandinStore store(data);
   EXPECT_EQ(store.Master(kCompanyName, "LEDGER", "Bharat Electricals")->parent, "Sundry Creditors");
+  // The masters the rows imply, as the sales need them.
+  const auto master = [&store](const char* kind, const char* name) {
+    const std::optional<test::StoredMaster> stored = store.Master(kCompanyName, kind, name);
+    return stored ? stored->values : decltype(stored->values){};
+  };
+  using Values = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(master("UNIT", "Nos"),
+            (Values{{"NAME", "Nos"}, {"ISSIMPLEUNIT", "Yes"}, {"DECIMALPLACES", "2"}}));
+  EXPECT_EQ(master("STOCKITEM", "LED Bulb 9W"), (Values{{"COSTINGMETHOD", "Avg. Cost"},
+                                                        {"VALUATIONMETHOD", "Avg. Price"},
+                                                        {"BASEUNITS", "Nos"},
+                                                        {"DENOMINATOR", "1"},
+                                                        {"NAME.LIST/NAME", "LED Bulb 9W"}}));
+  EXPECT_EQ(store.Master(kCompanyName, "LEDGER", "Anand Hardware")->parent, "Sundry Debtors");
+  EXPECT_EQ(store.Master(kCompanyName, "LEDGER", "Sales @ 4%")->parent, "Sales Accounts");
+  EXPECT_EQ(store.Master(kCompanyName, "LEDGER", "Output VAT @ 4%")->parent, "Duties & Taxes");
   std::map<std::string, std::string> entries;
   for (const test::StoredVoucher& voucher : store.Vouchers(kCompanyName)) {
     for (const test::StoredEntry& entry : voucher.entries) {
@@ -1217,7 +1233,7 @@ TEST_F(SourceFiles, SalesMstIsReadOnceForItsDocumentsAndTheMastersTheyImply) {
                       "'Party ' || (i % 7), 'Sales @ 4%', 'Output VAT @ 4%', 'Item ' || (i % 11), "
                       "'Unit ' || (i % 3), 1, 25, 25, 4 FROM n;");
   CountingReads source(Open(ParseUri("sqlite:" + sales)));
-  std::vector<lirvo::feed::ImpliedMaster> implied;
+  std::deque<lirvo::feed::ImpliedMaster> implied;
   const auto with = lirvo::feed::WithSalesMst(source, "SalesMst", 0, std::nullopt, implied);
   const auto id = [](int row) {
     char text[16];
@@ -1262,7 +1278,7 @@ TEST_F(SourceFiles, SalesMstIsReadOnceForItsDocumentsAndTheMastersTheyImply) {
   EXPECT_EQ(implied.size(), 23u);
   // Only the rows dated in the range imply masters; all are dated in 2016-17.
   for (const auto& [year, masters] : {std::pair{"2016-17", 23u}, {"2017-18", 0u}}) {
-    std::vector<lirvo::feed::ImpliedMaster> dated;
+    std::deque<lirvo::feed::ImpliedMaster> dated;
     const auto within =
         lirvo::feed::WithSalesMst(source, "SalesMst", 0, FinancialYearRange(year), dated);
     const auto vouchers = within->Read("Vouchers");

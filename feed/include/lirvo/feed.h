@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -54,8 +55,9 @@ struct MastersOptions {
   // fed too when the source holds it, whatever its kind.
   std::vector<books::MasterRef> also;
   // Fed besides, whatever `kinds` are: those of a kind and name that a table of the source holds
-  // are passed over (the table's row is fed).
-  std::vector<ImpliedMaster> implied;
+  // are passed over (the table's row is fed). A deque, so that thousands of records of over a
+  // kilobyte are not moved each time it grows.
+  std::deque<ImpliedMaster> implied;
   bool dry_run = false;  // read and check everything, send nothing
   int batch = 200;       // masters per request
   // The sync's journal (none when empty): each master's outcome is recorded in it as the server

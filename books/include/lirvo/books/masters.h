@@ -5,6 +5,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -90,7 +91,8 @@ std::vector<MasterRef> Needs(const Document& document);
 // The order in which `records` can be created: the indexes of `records`, kinds in the order of
 // kMasterKinds, and within a kind each master after those of its kind it needs (its parent, a
 // compound unit's units); otherwise in the order given. A cycle of parents is broken where it is
-// first met (the server then names what is missing).
-std::vector<std::size_t> DependencyOrder(const std::vector<MasterRecord>& records);
+// first met (the server then names what is missing). The records are pointed to: a source's
+// masters may be thousands, of over a kilobyte each.
+std::vector<std::size_t> DependencyOrder(std::span<const MasterRecord* const> records);
 
 }  // namespace lirvo::books
