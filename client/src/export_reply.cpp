@@ -2,6 +2,8 @@
 // export requests the client builds.
 #include "lirvo/export_reply.h"
 
+#include <algorithm>
+#include <functional>
 #include <initializer_list>
 
 #include "lirvo/text.h"
@@ -44,11 +46,15 @@ pugi::xml_node FirstElement(const pugi::xml_node& root, std::string_view name) {
 }
 
 // FirstElement of a document parsed from `text`, which is searched first: an element named `name`
-// shows in the text as "<name", so a text without it spares the walk over the whole tree.
+// shows in the text as "<name", so a text without it spares the walk over the whole tree. The
+// search skips ahead by the pattern's length: a reply of thousands of vouchers is megabytes, and a
+// search that stops at every '<' took a tenth of a re-run's instructions.
 pugi::xml_node FirstElementOf(std::string_view text, const pugi::xml_node& root,
                               std::string_view name) {
   const std::string opening = "<" + std::string(name);
-  if (text.find(opening) == std::string_view::npos) {
+  if (std::search(text.begin(), text.end(),
+                  std::boyer_moore_horspool_searcher(opening.begin(), opening.end())) ==
+      text.end()) {
     return {};
   }
   return FirstElement(root, name);
