@@ -363,7 +363,41 @@ void Journal::Record(std::span<const verify::SpooledRow> vouchers, bool accepted
   holds_vouchers_ = true;
 }
 
+Journal::FedKind& Journal::FedOfKind(std::string_view kind) {
+  const auto [at, added] = fed_kinds_.try_emplace(std::string(kind));
+  FedKind& known = at->second;
+  if (added) {
+    sqlite::Statement rows(db_,
+                           "SELECT key, digest, outcome FROM fed WHERE kind=?1 AND server=?2 AND "
+                           "company=?3 LIMIT " +
+                               std::to_string(kFedKeptAtMost + 1));
+    rows.Bind(1, kind).Bind(2, server_).Bind(3, company_);
+    while (rows.Step()) {
+      known.by_key.insert_or_assign(rows.Text(0), Entry{rows.Text(1), rows.Text(2) == "accepted"});
+    }
+    known.kept = known.by_key.size() <= kFedKeptAtMost;
+    if (!known.kept) {
+      known.by_key = {};
+    }
+  }
+  return known;
+}
+
+void Journal::Remember(std::span<const FedJournal::Entry> entries, bool accepted) {
+  for (const FedJournal::Entry& entry : entries) {
+    const auto known = fed_kinds_.find(std::string(entry.kind));
+    if (known != fed_kinds_.end() && known->second.kept) {
+      known->second.by_key.insert_or_assign(std::string(entry.key),
+                                            Entry{std::string(entry.digest), accepted});
+    }
+  }
+}
+
 std::optional<Journal::Entry> Journal::FindFed(std::string_view kind, std::string_view key) {
+  if (const FedKind& known = FedOfKind(kind); known.kept) {
+    const auto found = known.by_key.find(std::string(key));
+    return found == known.by_key.end() ? std::nullopt : std::optional<Entry>(found->second);
+  }
   find_fed_->Bind(3, kind).Bind(4, key);
   std::optional<Entry> entry;
   if (find_fed_->Step()) {
@@ -410,6 +444,7 @@ void Journal::RecordFed(std::span<const FedJournal::Entry> entries, bool accepte
     fed_since_ = std::chrono::steady_clock::now();
   }
   Upsert(*record_fed_, server_, company_, entries, accepted ? "accepted" : "rejected", reason);
+  Remember(entries, accepted);
   if (++fed_replies_ >= kFedRepliesAtOnce ||
       std::chrono::steady_clock::now() - fed_since_ >= kFedHeldAtMost) {
     CommitFed();
@@ -419,6 +454,7 @@ void Journal::RecordFed(std::span<const FedJournal::Entry> entries, bool accepte
 void Journal::RecordFedInBooks(std::span<const FedJournal::Entry> entries) {
   if (fed_in_books_ && !entries.empty()) {
     Upsert(*fed_in_books_, server_, company_, entries, "accepted", "found in the books");
+    Remember(entries, true);
   }
 }
 

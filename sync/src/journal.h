@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <lirvo/sqlite.h>
@@ -91,8 +92,13 @@ class Journal {
   void Record(std::span<const verify::SpooledRow> vouchers, bool accepted,
               const std::string& reason);
 
-  // The same for what is fed from a source, by kind and key (see FedJournal).
+  // The same for what is fed from a source, by kind and key (see FedJournal). The first time a
+  // kind is asked about, its rows of this server and company are read whole and kept, as what is
+  // recorded of it changes them: a large source asks about tens of thousands, and a seek for each
+  // took a quarter of a trusted re-run's instructions. A kind of more than kFedKeptAtMost rows
+  // is sought row by row, as memory stays bounded.
   std::optional<Entry> FindFed(std::string_view kind, std::string_view key);
+  static constexpr std::size_t kFedKeptAtMost = 100'000;
   void RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
                  const std::string& reason);
   void RecordFedInBooks(std::span<const FedJournal::Entry> entries);
@@ -100,6 +106,14 @@ class Journal {
   void CommitFed();
 
  private:
+  struct FedKind {
+    bool kept = false;  // whether `by_key` holds every row of the kind (see FindFed)
+    std::unordered_map<std::string, Entry> by_key;
+  };
+  FedKind& FedOfKind(std::string_view kind);
+  // Keeps what was recorded of `entries` (with `accepted`) for the kinds kept.
+  void Remember(std::span<const FedJournal::Entry> entries, bool accepted);
+
   // `exists`: whether the file was there before opening.
   Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
           std::string company, bool fed);
@@ -114,6 +128,7 @@ class Journal {
   // What is fed is recorded in a transaction that is committed every few replies (RecordFed).
   std::optional<sqlite::Transaction> fed_;
   int fed_replies_ = 0;
+  std::unordered_map<std::string, FedKind> fed_kinds_;
   std::chrono::steady_clock::time_point fed_since_;
   bool read_only_;
   bool holds_vouchers_ = false;  // of this server and company

@@ -85,6 +85,24 @@ TEST(FedJournal, RecordsEveryEntryOfALargeReplyAndChangesOnlyWhatItHoldsOtherwis
   }
 }
 
+// The journal's answers follow what is recorded after a kind was first asked about (its rows are
+// then kept in memory): a reply's outcome, what is found in the books, another kind apart.
+TEST(FedJournal, AnswersFollowWhatIsRecordedAfterTheFirstQuestion) {
+  const lirvo::test::TempDir folder("lirvo-fed-journal");
+  FedJournal journal(folder.File("journal.sqlite"), false, "http://127.0.0.1:9000", "Co");
+  Record(journal, {"A", "B"}, true);
+  EXPECT_TRUE(journal.Accepted({"sales", "A", "dA"}));
+  EXPECT_FALSE(journal.Accepted({"sales", "C", "dC"}));
+  Record(journal, {"A"}, false);
+  Record(journal, {"C"}, true);
+  Record(journal, {"B"}, false, true, "e");  // found in the books as the source now has it
+  EXPECT_FALSE(journal.Accepted({"sales", "A", "dA"}));
+  EXPECT_TRUE(journal.Accepted({"sales", "C", "dC"}));
+  EXPECT_TRUE(journal.Accepted({"sales", "B", "eB"}));
+  EXPECT_TRUE(journal.AcceptedOtherwise({"sales", "B", "dB"}));
+  EXPECT_FALSE(journal.Accepted({"receipts", "C", "dC"}));
+}
+
 // Journals keep digests, so their values never change: these were computed when journals were
 // first written. Four texts digested together give what each gives alone, whatever their lengths.
 // A reply's record is committed with the next ones': another reader of the file sees none of the
