@@ -25,39 +25,43 @@ sync::FedJournal& DocumentJournal::Open() {
   return *journal_;
 }
 
-std::string DocumentJournal::DigestOf(const books::Document& document) {
+std::string DocumentJournal::DigestOf(const books::Document& document,
+                                      const books::CheckedDocument& checked) {
   message_.clear();
   try {
-    books::AppendMessage(message_, document);
+    books::AppendMessage(message_, document, checked);
   } catch (const modTally::Failure&) {
     return {};  // rejected when it is sent
   }
   return sync::Digest(message_);
 }
 
-bool DocumentJournal::Trusted(const books::Document& document) {
+bool DocumentJournal::Trusted(const books::Document& document,
+                              const books::CheckedDocument& checked) {
   if (!trusting_) {
     return false;
   }
-  const std::string digest = DigestOf(document);
+  const std::string digest = DigestOf(document, checked);
   return !digest.empty() &&
          Open().Accepted({books::KindName(document.type), document.voucher_id, digest});
 }
 
-bool DocumentJournal::ChangedSinceAccepted(const books::Document& document) {
+bool DocumentJournal::ChangedSinceAccepted(const books::Document& document,
+                                           const books::CheckedDocument& checked) {
   if (options_.journal.empty()) {
     return false;
   }
-  const std::string digest = DigestOf(document);
+  const std::string digest = DigestOf(document, checked);
   return !digest.empty() &&
          Open().AcceptedOtherwise({books::KindName(document.type), document.voucher_id, digest});
 }
 
-void DocumentJournal::NoteInBooks(const books::Document& document) {
+void DocumentJournal::NoteInBooks(const books::Document& document,
+                                  const books::CheckedDocument& checked) {
   if (!recording_) {
     return;
   }
-  std::string digest = DigestOf(document);
+  std::string digest = DigestOf(document, checked);
   if (!digest.empty()) {
     noted_.push_back({document.type, document.voucher_id, std::move(digest)});
   }

@@ -23,16 +23,19 @@ class DocumentJournal {
   // modTally::Failure (kFile) when it cannot be opened or written.
   explicit DocumentJournal(const DocumentsOptions& options);
 
-  // Whether the journal is to be trusted and holds `document` (dated YYYYMMDD, as sent) as
-  // accepted with the digest of its message as it would be sent now.
-  bool Trusted(const books::Document& document);
+  // Each of these takes a document that passed Check into `checked` (dated YYYYMMDD after, as
+  // sent): its message is built from what Check found, as it is when sent.
+
+  // Whether the journal is to be trusted and holds `document` as accepted with the digest of its
+  // message as it would be sent now.
+  bool Trusted(const books::Document& document, const books::CheckedDocument& checked);
   // Whether the journal holds `document` as accepted with another message than it would be sent
   // now: the source has changed since, so the books' other copy is what was sent before.
-  bool ChangedSinceAccepted(const books::Document& document);
+  bool ChangedSinceAccepted(const books::Document& document, const books::CheckedDocument& checked);
 
   // Notes that the books hold `document` as the source has it; the notes are recorded every few
   // hundred and by RecordNoted.
-  void NoteInBooks(const books::Document& document);
+  void NoteInBooks(const books::Document& document, const books::CheckedDocument& checked);
   void RecordNoted();
   // Records what is noted and commits what is recorded: the end of a feed.
   void Finish();
@@ -58,7 +61,7 @@ class DocumentJournal {
 
  private:
   // The digest of `document`'s message, or "" when it cannot be built.
-  std::string DigestOf(const books::Document& document);
+  std::string DigestOf(const books::Document& document, const books::CheckedDocument& checked);
   sync::FedJournal& Open();
 
   const DocumentsOptions& options_;

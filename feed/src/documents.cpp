@@ -327,7 +327,7 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
     }
   }
   read.document.date = *books::SourceDate(read.document.date);
-  if (journal_.Trusted(read.document)) {
+  if (journal_.Trusted(read.document, read.checked)) {
     ++summary_.types[TypeIndex(read.document.type)].trusted;
     Tell(read, DocumentOutcome::What::kInBooks);
     return true;
@@ -347,13 +347,13 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
     }
     std::vector<books::FieldDifference> differences = books::Compare(read.document, found->second);
     if (differences.empty()) {
-      journal_.NoteInBooks(read.document);
+      journal_.NoteInBooks(read.document, read.checked);
       Tell(read, DocumentOutcome::What::kInBooks);
       return true;
     }
     // Held otherwise because the source changed since the journal's copy was accepted: the
     // source's version goes; otherwise the books may have been corrected, and are left alone.
-    if (!options_.overwrite && !journal_.ChangedSinceAccepted(read.document)) {
+    if (!options_.overwrite && !journal_.ChangedSinceAccepted(read.document, read.checked)) {
       std::string said;
       for (const books::FieldDifference& d : differences) {
         said += (said.empty() ? "" : "; ") + d.field + ": \"" + d.source + "\" in the source, \"" +
