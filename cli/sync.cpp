@@ -173,9 +173,10 @@ int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& 
   options.server.imports.waiting = [&run](double seconds) { run.Waiting(seconds); };
   const feed::RunSummary summary = feed::Run(db, options);
   run.progress.Finish();
-  if (!values.dry_run) {
-    const long requests = (summary.masters ? summary.masters->requests : 0) +
-                          (summary.documents ? summary.documents->requests : 0);
+  const long requests = (summary.masters ? summary.masters->requests : 0) +
+                        (summary.documents ? summary.documents->requests : 0);
+  // A run stopped before sending anything says so alone, without a count of none.
+  if (!values.dry_run && !(summary.stopped && requests == 0)) {
     std::cout << "Requests: " << requests
               << (requests == 1 ? " import request" : " import requests") << " sent\n";
   }

@@ -37,6 +37,12 @@ namespace {
 // The file to open: the journal itself, its folder created first; an empty journal in memory when
 // a read-only journal does not exist.
 std::string FileToOpen(const std::filesystem::path& path, bool read_only, bool exists) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    throw Failure(FailureNumber::kFile, "the sync journal " + path.string() +
+                                            " is a folder; give --journal a file's name, such as " +
+                                            (path / "sync-journal.sqlite").string());
+  }
   if (read_only) {
     return exists ? path.string() : ":memory:";
   }

@@ -594,8 +594,9 @@ TEST_F(SyncTest, AnInterruptOrALocalFailureDoesNotWaitForAHangingServer) {
   }
 }
 
-// Runs that cannot work say why, what to do, and send nothing: another run holds the journal, no
-// folder for a journal, a journal that is not one, a database that is not there, a bad address.
+// Runs that cannot work say why, what to do, and send nothing, without a count of none: another
+// run holds the journal, no folder for a journal, a journal that is not one or is a folder, a
+// database that is not there, a bad address.
 TEST_F(SyncTest, ARunThatCannotWorkSaysWhyAndSendsNothing) {
   StandinProcess standin(LIRVO_STANDIN_PATH);
   const fs::path journal = dir_ / "journal.sqlite";
@@ -609,12 +610,18 @@ TEST_F(SyncTest, ARunThatCannotWorkSaysWhyAndSendsNothing) {
   const struct {
     std::string command;
     int exit_code;
-    const char* says;
+    std::string says;
   } cases[] = {
       {"sync" + mine, 1, "is in use by another run (process 4242); wait for it to end"},
       {"env -u HOME -u XDG_STATE_HOME " LIRVO_CLI_PATH " sync" + db, 1, "give --journal FILE"},
       {"sync" + db + " --journal " + (dir_ / "junk.sqlite").string(), 1,
        "away (or give another --journal) and run again: a fresh journal is safe"},
+      {"sync --source access:" + Data("three-rows.mdb") + " --journal " +
+           (dir_ / "junk.sqlite").string(),
+       1, "a fresh journal is safe"},
+      {"sync" + db + " --journal " + dir_.string(), 1,
+       "is a folder; give --journal a file's name, such as " +
+           (dir_ / "sync-journal.sqlite").string()},
       {"sync --db " + (dir_ / "none.mdb").string() + " --journal " + (dir_ / "j2").string(), 1,
        "none.mdb"},
       {"env LIRVO_TALLY_URL=127.0.0.1:abc " LIRVO_CLI_PATH " sync" + db + " --journal " +
@@ -629,7 +636,8 @@ TEST_F(SyncTest, ARunThatCannotWorkSaysWhyAndSendsNothing) {
             : lirvo::test::Lirvo(standin.url(), c.command);
     EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
     EXPECT_THAT(run.err, HasSubstr(c.says));
-    EXPECT_THAT(run.out, ::testing::Not(HasSubstr("Vouchers:")));
+    EXPECT_THAT(run.out, ::testing::AllOf(::testing::Not(HasSubstr("Vouchers:")),
+                                          ::testing::Not(HasSubstr("Requests:"))));
   }
   ::close(held);
   // The lock went with its holder. A password in the address is neither shown nor kept.
