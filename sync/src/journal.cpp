@@ -1,10 +1,11 @@
-// The sync's journal over SQLite: WAL, one transaction per reply (one statement, when the reply's
-// entries fit one), synchronous=NORMAL. A committed outcome survives a crash of the program; a
-// crash of the machine may lose the last replies' records (never corrupt the file), which costs
-// nothing but a look: the books are read back before anything is skipped, and a record lost is a
-// document read back rather than trusted. Flushing the disk at each reply cost about 7 % of a
-// large sync's CPU. The SalesMst vouchers and a source's fed entries share the file, its opening
-// and its statements, hence one file of a little under 500 lines.
+// The sync's journal over SQLite: WAL, synchronous=NORMAL, one transaction per reply for the
+// SalesMst vouchers and one per few replies for a source's fed entries (one statement, when a
+// reply's entries fit one). A committed outcome survives a crash of the program; a crash of the
+// machine may lose the last replies' records (never corrupt the file), which costs nothing but a
+// look: the books are read back before anything is skipped, and a record lost is a document read
+// back rather than trusted. Flushing the disk at each reply cost about 7 % of a large sync's CPU.
+// The SalesMst vouchers and a source's fed entries share the file, its opening and its
+// statements, hence one file of about 550 lines.
 #include "journal.h"
 
 #include <lirvo/sync.h>
