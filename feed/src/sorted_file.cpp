@@ -52,7 +52,7 @@ void SortedFile::Add(std::int64_t key, std::string_view record) {
       gathered_.size() > std::numeric_limits<std::uint32_t>::max() - record.size()) {
     Fail("spool a record this large to", EFBIG);
   }
-  if (gathered_.capacity() == 0) {
+  if (gathered_.capacity() < chunk_bytes_) {  // a chunk's room, once, rather than doublings
     gathered_.reserve(chunk_bytes_ + kBlockBytes);
   }
   entries_.push_back({key, static_cast<std::uint32_t>(gathered_.size()),
