@@ -240,7 +240,8 @@ std::optional<Problem> Prepare(const Document& document, Prepared& prepared) {
   }
   const std::optional<std::string> date = SourceDate(document.date);
   if (!date) {
-    return check.Voucher("Date", Quoted(document.date) + " is not a calendar date (YYYYMMDD)");
+    return check.Voucher(
+        "Date", Quoted(document.date) + " is not a calendar date written YYYY-MM-DD or YYYYMMDD");
   }
   prepared.date = *date;
   if (Empty(document.party)) {

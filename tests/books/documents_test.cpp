@@ -197,7 +197,7 @@ TEST(DocumentChecks, EachFaultIsNamedByVoucherLineAndColumn) {
       {"no id", DocumentType::kSales, [](Document& d) { d.voucher_id = " "; }, "", "VoucherID",
        "no VoucherID"},
       {"30 February", DocumentType::kSales, [](Document& d) { d.date = "20250230"; }, "", "Date",
-       "\"20250230\" is not a calendar date"},
+       "\"20250230\" is not a calendar date written YYYY-MM-DD or YYYYMMDD"},
       {"29 February 2100", DocumentType::kSales, [](Document& d) { d.date = "2100-02-29"; }, "",
        "Date", "not a calendar date"},
       {"no party", DocumentType::kSales, [](Document& d) { d.party = ""; }, "", "Party",
