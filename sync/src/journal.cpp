@@ -459,10 +459,22 @@ void Journal::RecordFed(std::span<const FedJournal::Entry> entries, bool accepte
 }
 
 void Journal::RecordFedInBooks(std::span<const FedJournal::Entry> entries) {
-  if (fed_in_books_ && !entries.empty()) {
-    Upsert(*fed_in_books_, server_, company_, entries, "accepted", "found in the books");
-    Remember(entries, true);
+  if (!fed_in_books_ || entries.empty()) {
+    return;
   }
+  // What the kept rows already hold as accepted with the same digest is left out, as the
+  // upsert's WHERE would leave it: a re-run finds nearly everything so.
+  std::vector<FedJournal::Entry> changed;
+  for (const FedJournal::Entry& entry : entries) {
+    const FedKind& known = FedOfKind(entry.kind);
+    const auto found = known.kept ? known.by_key.find(std::string(entry.key)) : known.by_key.end();
+    if (found == known.by_key.end() || !found->second.accepted ||
+        found->second.digest != entry.digest) {
+      changed.push_back(entry);
+    }
+  }
+  Upsert(*fed_in_books_, server_, company_, changed, "accepted", "found in the books");
+  Remember(changed, true);
 }
 
 void Journal::CommitFed() {
