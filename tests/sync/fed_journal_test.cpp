@@ -103,6 +103,34 @@ TEST(FedJournal, AnswersFollowWhatIsRecordedAfterTheFirstQuestion) {
   EXPECT_FALSE(journal.Accepted({"receipts", "C", "dC"}));
 }
 
+// A kind of more rows than the journal keeps in memory (100,000) is sought row by row, with the
+// same answers, and what is found in the books is recorded only where the journal says otherwise.
+TEST(FedJournal, AKindTooLargeToKeepIsSoughtRowByRow) {
+  const lirvo::test::TempDir folder("lirvo-fed-journal");
+  const auto path = folder.File("journal.sqlite");
+  {
+    FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
+    std::vector<std::string> keys;
+    for (int i = 0; i <= 100'000; ++i) {
+      keys.push_back("K" + std::to_string(i));
+    }
+    Record(journal, keys, true);
+    Record(journal, {"K5"}, false, true);       // as the journal holds it
+    Record(journal, {"K6"}, false, true, "e");  // otherwise
+    EXPECT_TRUE(journal.Accepted({"sales", "K5", "dK5"}));
+    EXPECT_TRUE(journal.Accepted({"sales", "K6", "eK6"}));
+    EXPECT_TRUE(journal.AcceptedOtherwise({"sales", "K7", "eK7"}));
+    EXPECT_FALSE(journal.Accepted({"sales", "K100001", "dK100001"}));
+  }
+  lirvo::sqlite::Database db(path.string(), true);
+  lirvo::sqlite::Statement reasons =
+      db.Prepare("SELECT key || ' ' || reason FROM fed WHERE key IN ('K5', 'K6') ORDER BY key");
+  ASSERT_TRUE(reasons.Step());
+  EXPECT_EQ(reasons.Text(0), "K5 ");
+  ASSERT_TRUE(reasons.Step());
+  EXPECT_EQ(reasons.Text(0), "K6 found in the books");
+}
+
 // Journals keep digests, so their values never change: these were computed when journals were
 // first written. Four texts digested together give what each gives alone, whatever their lengths.
 // A reply's record is committed with the next ones': another reader of the file sees none of the
