@@ -124,7 +124,8 @@ class Journal {
   std::string company_;
   sqlite::Database db_;
   std::unique_ptr<sqlite::Statement> find_, in_books_, find_fed_;
-  std::optional<Upserts> record_, record_fed_, fed_in_books_;
+  std::optional<Upserts> record_;
+  std::unique_ptr<sqlite::Statement> record_fed_, fed_in_books_;
   // What is fed is recorded in a transaction that is committed every few replies (RecordFed).
   std::optional<sqlite::Transaction> fed_;
   int fed_replies_ = 0;
