@@ -56,6 +56,11 @@ bool DocumentJournal::ChangedSinceAccepted(const books::Document& document,
          Open().AcceptedOtherwise({books::KindName(document.type), document.voucher_id, digest});
 }
 
+bool DocumentJournal::AcceptedBefore(const books::Document& document) {
+  return !options_.journal.empty() &&
+         Open().AcceptedBefore(books::KindName(document.type), document.voucher_id);
+}
+
 void DocumentJournal::NoteInBooks(const books::Document& document,
                                   const books::CheckedDocument& checked) {
   if (!recording_) {

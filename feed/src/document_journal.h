@@ -32,6 +32,9 @@ class DocumentJournal {
   // Whether the journal holds `document` as accepted with another message than it would be sent
   // now: the source has changed since, so the books' other copy is what was sent before.
   bool ChangedSinceAccepted(const books::Document& document, const books::CheckedDocument& checked);
+  // Whether the journal holds `document` as accepted in any form: one the books lack was in them,
+  // or the server said so and did not keep it.
+  bool AcceptedBefore(const books::Document& document);
 
   // Notes that the books hold `document` as the source has it; the notes are recorded every few
   // hundred and by RecordNoted.

@@ -365,6 +365,8 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
            false, std::move(differences));
       return true;
     }
+  } else if (journal_.AcceptedBefore(read.document)) {
+    ++summary_.types[TypeIndex(read.document.type)].missing_in_books;
   }
   queued_.push_back(std::move(read));
   return queued_.size() < static_cast<std::size_t>(options_.batch) || Flush();
@@ -567,7 +569,13 @@ void PrintDocumentsSummary(std::ostream& out, const DocumentsSummary& summary, b
     out << "Documents from the source, " << books::KindName(type) << ": " << c.in_source
         << " in the source, " << c.in_books << " already in the books as in the source"
         << OnTheJournalsWord(c.trusted) << ", " << c.sent << (dry_run ? " to send, " : " sent, ")
-        << c.rejected << " rejected, " << c.held_otherwise << " held otherwise\n";
+        << c.rejected << " rejected, " << c.held_otherwise << " held otherwise";
+    if (c.missing_in_books > 0) {
+      out << "; " << c.missing_in_books
+          << " the journal had as accepted were missing from the books: "
+          << (dry_run ? "to send again" : "sent again");
+    }
+    out << '\n';
   }
   if (summary.unknown_types > 0) {
     out << "Documents from the source whose VoucherType names no document type: "

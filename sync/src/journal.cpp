@@ -540,6 +540,11 @@ bool FedJournal::AcceptedOtherwise(const Entry& entry) {
   return found && found->accepted && found->digest != entry.digest;
 }
 
+bool FedJournal::AcceptedBefore(std::string_view kind, std::string_view key) {
+  const std::optional<detail::Journal::Entry> found = journal_->FindFed(kind, key);
+  return found && found->accepted;
+}
+
 void FedJournal::Record(std::span<const Entry> entries, bool accepted, const std::string& reason) {
   journal_->RecordFed(entries, accepted, reason);
 }

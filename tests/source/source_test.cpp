@@ -1052,7 +1052,8 @@ TEST_F(SourceFiles, TrustJournalTakesTheJournalsWordForWhatIsUnchanged) {
           "DELETE FROM voucher_entries WHERE voucher_id = (SELECT id FROM vouchers WHERE "
           "remote_id = 'R1'); DELETE FROM vouchers WHERE remote_id = 'R1'");
   EXPECT_THAT(run(""), HasSubstr("receipts: 1 in the source, 0 already in the books as in the "
-                                 "source, 1 sent"));
+                                 "source, 1 sent, 0 rejected, 0 held otherwise; 1 the journal had "
+                                 "as accepted were missing from the books: sent again\n"));
 
   // Changed in the source: a ledger's parent, a purchase's amount.
   sqlite::Database(path, false)

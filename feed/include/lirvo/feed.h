@@ -161,6 +161,8 @@ struct TypeCounts {
   long sent = 0;      // accepted (with dry_run: to send)
   long rejected = 0;
   long held_otherwise = 0;
+  // Documents the journal held as accepted that the books lack: sent again (with dry_run: to send).
+  long missing_in_books = 0;
 };
 
 struct DocumentsSummary {

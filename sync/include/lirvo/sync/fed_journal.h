@@ -59,6 +59,8 @@ class FedJournal {
   // Whether the journal holds `entry`'s kind and key as accepted with another digest: what was
   // sent has changed in the source since.
   bool AcceptedOtherwise(const Entry& entry);
+  // Whether the journal holds `kind` and `key` as accepted, whatever the digest.
+  bool AcceptedBefore(std::string_view kind, std::string_view key);
   // Records what the server said to one reply for `entries`: accepted, or rejected with `reason`;
   // committed with the next few replies' records, at least once a second, and by Commit (or,
   // without a word when it fails, when the journal closes). Throws modTally::Failure (kFile) when
