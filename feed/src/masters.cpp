@@ -46,14 +46,15 @@ struct Read {
 
 class Feed {
  public:
-  Feed(source::Source& source, const MastersOptions& options)
-      : source_(source), options_(options) {}
+  Feed(source::Source& source, MastersOptions options)
+      : source_(source), options_(std::move(options)) {}
 
   MastersSummary Go();
 
  private:
   void ReadTable(MasterKind kind);
-  // Adds the implied masters whose kind and name no table holds.
+  // Moves the implied masters whose kind and name no table holds into read_, and notes the others
+  // in implied_in_tables_.
   void AddImplied();
   // Which rows of read_ are fed: those of options_.kinds and the masters options_.also names, with
   // whatever of the source they need, however deep.
@@ -89,7 +90,8 @@ class Feed {
             std::vector<books::FieldDifference> differences = {});
 
   source::Source& source_;
-  const MastersOptions& options_;
+  MastersOptions options_;
+  std::vector<books::MasterRef> implied_in_tables_;  // implied masters a table holds
   MastersSummary summary_;
   // A deque: a record is over a kilobyte, and a source may imply thousands, so they are neither
   // moved as it grows nor held in one block that is mapped afresh each time.
@@ -165,10 +167,25 @@ void Feed::AddImplied() {
     in_tables[IndexOf(read.kind)].insert(
         Key(read.refused.empty() ? books::NameOf(read.record) : read.name));
   }
-  for (const ImpliedMaster& implied : options_.implied) {
-    const MasterKind kind = books::KindOf(implied.record);
-    if (!in_tables[IndexOf(kind)].contains(Key(books::NameOf(implied.record)))) {
-      read_.push_back({kind, implied.record, implied.table, implied.row, {}, {}, {}, {}, {}, true});
+  // Each is let go as it is moved: a source's sales imply thousands, each over a kilobyte.
+  for (std::deque<ImpliedMaster>& implied = options_.implied; !implied.empty();
+       implied.pop_front()) {
+    ImpliedMaster& master = implied.front();
+    const MasterKind kind = books::KindOf(master.record);
+    const std::string& name = books::NameOf(master.record);
+    if (in_tables[IndexOf(kind)].contains(Key(name))) {
+      implied_in_tables_.push_back({kind, name});
+    } else {
+      read_.push_back({kind,
+                       std::move(master.record),
+                       std::move(master.table),
+                       master.row,
+                       {},
+                       {},
+                       {},
+                       {},
+                       {},
+                       true});
     }
   }
 }
@@ -207,9 +224,14 @@ std::vector<bool> Feed::Wanted() const {
   for (const books::MasterRef& ref : options_.also) {
     want_ref(ref);
   }
-  // An implied master a table holds is fed from the table.
-  for (const ImpliedMaster& implied : options_.implied) {
-    want_ref({books::KindOf(implied.record), books::NameOf(implied.record)});
+  // An implied master is fed, from the table that holds it if one does.
+  for (const books::MasterRef& ref : implied_in_tables_) {
+    want_ref(ref);
+  }
+  for (const Read& read : read_) {
+    if (read.implied) {
+      want_ref({read.kind, books::NameOf(read.record)});
+    }
   }
   while (!open.empty()) {
     const std::size_t i = open.back();
@@ -538,8 +560,8 @@ RunOutcome MastersSummary::outcome() const {
   return RunOutcome::kComplete;
 }
 
-MastersSummary FeedMasters(source::Source& source, const MastersOptions& options) {
-  return Feed(source, options).Go();
+MastersSummary FeedMasters(source::Source& source, MastersOptions options) {
+  return Feed(source, std::move(options)).Go();
 }
 
 void PrintMastersSummary(std::ostream& out, const MastersSummary& summary, bool dry_run) {

@@ -170,7 +170,7 @@ void FeedTheMasters(source::Source& source, std::deque<ImpliedMaster> implied,
     }
     table.Changed(status);
   };
-  const MastersSummary& fed = summary.masters.emplace(FeedMasters(source, masters));
+  const MastersSummary& fed = summary.masters.emplace(FeedMasters(source, std::move(masters)));
   for (KindStatus& status : table.kinds()) {
     if (const auto kind = books::KindOfKindName(status.kind->name)) {
       status.in_source = fed.kinds[static_cast<std::size_t>(*kind)].in_source;

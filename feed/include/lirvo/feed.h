@@ -95,8 +95,8 @@ struct MastersSummary {
 // parent, base unit or additional unit is neither in the books, nor in the source, nor
 // predefined is rejected locally naming it. A reply that is not an import reply, or an exchange
 // that fails, twice, stops the feed: `stopped` says so. Throws modTally::Failure when the source
-// or the books cannot be read.
-MastersSummary FeedMasters(source::Source& source, const MastersOptions& options);
+// or the books cannot be read. The options are taken by value: `implied` is moved into the feed.
+MastersSummary FeedMasters(source::Source& source, MastersOptions options);
 
 // The summary for people: one line per kind the source holds ("to create" in a dry run).
 void PrintMastersSummary(std::ostream& out, const MastersSummary& summary, bool dry_run);
