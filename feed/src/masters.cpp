@@ -167,17 +167,15 @@ void Feed::AddImplied() {
     in_tables[IndexOf(read.kind)].insert(
         Key(read.refused.empty() ? books::NameOf(read.record) : read.name));
   }
-  // Each is let go as it is moved: a source's sales imply thousands, each over a kilobyte.
+  // Each is let go as it is fed: a source's sales imply thousands.
   for (std::deque<ImpliedMaster>& implied = options_.implied; !implied.empty();
        implied.pop_front()) {
     ImpliedMaster& master = implied.front();
-    const MasterKind kind = books::KindOf(master.record);
-    const std::string& name = books::NameOf(master.record);
-    if (in_tables[IndexOf(kind)].contains(Key(name))) {
-      implied_in_tables_.push_back({kind, name});
+    if (in_tables[IndexOf(master.kind)].contains(Key(master.name))) {
+      implied_in_tables_.push_back({master.kind, std::move(master.name)});
     } else {
-      read_.push_back({kind,
-                       std::move(master.record),
+      read_.push_back({master.kind,
+                       master.Record(),
                        std::move(master.table),
                        master.row,
                        {},

@@ -88,44 +88,23 @@ class Gather {
       }
     }
     const Value& unit = value(kUnit);
-    Imply(row, books::MasterKind::kUnit, unit, [](std::string name) {
-      modTallyIm::UnitMaster master;
-      master.Name = std::move(name);
-      master.IsSimpleUnit = "Yes";
-      master.DecimalPlaces = "2";
-      return master;
-    });
-    Imply(row, books::MasterKind::kStockItem, value(kItemName), [&unit](std::string name) {
-      modTallyIm::StockItemMaster master;
-      master.Name = std::move(name);
-      master.BaseUnits = text::Trim(unit.value_or(""));
-      master.CostingMethod = "Avg. Cost";
-      master.ValuationMethod = "Avg. Price";
-      master.Denominator = "1";
-      return master;
-    });
+    Imply(row, books::MasterKind::kUnit, unit, "");
+    Imply(row, books::MasterKind::kStockItem, value(kItemName), text::Trim(unit.value_or("")));
     for (const auto& [column, parent] :
          {std::pair{kPartyName, "Sundry Debtors"}, std::pair{kSalesLedger, "Sales Accounts"},
           std::pair{kTaxAc, "Duties & Taxes"}}) {
-      Imply(row, books::MasterKind::kLedger, value(column), [parent](std::string name) {
-        modTallyIm::LedgerMaster master;
-        master.Name = std::move(name);
-        master.Parent = parent;
-        return master;
-      });
+      Imply(row, books::MasterKind::kLedger, value(column), parent);
     }
   }
 
  private:
-  // `record` is called, with the name trimmed, only for a name not met before: most rows name
-  // masters met already. The records are built as MasterFromRow builds them from a row of these
-  // fields, without going through one: a source's sales imply thousands.
-  template <class Record>
-  void Imply(long row, books::MasterKind kind, const Value& name, Record record) {
+  // Adds the master `name` names, under `under`, unless it was met before: most rows name masters
+  // met already.
+  void Imply(long row, books::MasterKind kind, const Value& name, std::string_view under) {
     if (!name || text::Trim(*name).empty() || !named_[IndexOf(kind)].insert(Key(*name)).second) {
       return;
     }
-    into_.push_back({record(std::string(text::Trim(*name))), table_, row});
+    into_.push_back({kind, std::string(text::Trim(*name)), std::string(under), table_, row});
   }
 
   std::string table_;
@@ -133,6 +112,38 @@ class Gather {
   std::deque<ImpliedMaster>& into_;
   Names named_;
 };
+
+}  // namespace
+
+// Built as MasterFromRow builds a master from a row of these fields, without going through one.
+books::MasterRecord ImpliedMaster::Record() const {
+  switch (kind) {
+    case books::MasterKind::kStockItem: {
+      modTallyIm::StockItemMaster master;
+      master.Name = name;
+      master.BaseUnits = under;
+      master.CostingMethod = "Avg. Cost";
+      master.ValuationMethod = "Avg. Price";
+      master.Denominator = "1";
+      return master;
+    }
+    case books::MasterKind::kLedger: {
+      modTallyIm::LedgerMaster master;
+      master.Name = name;
+      master.Parent = under;
+      return master;
+    }
+    default: {
+      modTallyIm::UnitMaster master;
+      master.Name = name;
+      master.IsSimpleUnit = "Yes";
+      master.DecimalPlaces = "2";
+      return master;
+    }
+  }
+}
+
+namespace {
 
 // SalesMst read once for Vouchers and VoucherLines read alongside (sides 0 and 1): the rows one
 // side has reached and the other not yet are kept here, a few as the two go in step. A side that

@@ -38,10 +38,17 @@ struct MasterOutcome {
 
 // A master that a table of documents implies rather than holds (SalesMst's units, stock items and
 // ledgers): created when the books lack it, and otherwise left alone however they hold it.
+// Kept as its kind and names alone until it is fed: a source's sales imply thousands, and a
+// record is over a kilobyte.
 struct ImpliedMaster {
-  books::MasterRecord record;
+  books::MasterKind kind = books::MasterKind::kUnit;
+  std::string name;   // trimmed
+  std::string under;  // a ledger's parent group, a stock item's base unit; "" for a unit
   std::string table;  // the table that names it, as the source spells it
   long row = 0;       // the first row there that names it, from 1
+
+  // The master, as MasterFromRow would build it from a row of these fields.
+  books::MasterRecord Record() const;
 };
 
 struct MastersOptions {
