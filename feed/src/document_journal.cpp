@@ -57,8 +57,15 @@ bool DocumentJournal::ChangedSinceAccepted(const books::Document& document,
 }
 
 bool DocumentJournal::AcceptedBefore(const books::Document& document) {
-  return !options_.journal.empty() &&
-         Open().AcceptedBefore(books::KindName(document.type), document.voucher_id);
+  if (options_.journal.empty()) {
+    return false;
+  }
+  const std::string_view kind = books::KindName(document.type);
+  std::optional<bool>& held = held_before_[static_cast<std::size_t>(document.type)];
+  if (!held) {
+    held = Open().HoldsAny(kind);
+  }
+  return *held && Open().AcceptedBefore(kind, document.voucher_id);
 }
 
 void DocumentJournal::NoteInBooks(const books::Document& document,

@@ -3,6 +3,7 @@
 // holds as accepted, unchanged, taken to be in the books without reading them back.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,8 +33,9 @@ class DocumentJournal {
   // Whether the journal holds `document` as accepted with another message than it would be sent
   // now: the source has changed since, so the books' other copy is what was sent before.
   bool ChangedSinceAccepted(const books::Document& document, const books::CheckedDocument& checked);
-  // Whether the journal holds `document` as accepted in any form: one the books lack was in them,
-  // or the server said so and did not keep it.
+  // Whether an earlier run left `document` in the journal as accepted, in any form: one the books
+  // lack was in them, or the server said so and did not keep it. Asked before the feed sends any
+  // of its type.
   bool AcceptedBefore(const books::Document& document);
 
   // Notes that the books hold `document` as the source has it; the notes are recorded every few
@@ -80,6 +82,9 @@ class DocumentJournal {
     std::string digest;
   };
   std::vector<Noted> noted_;
+  // Per document type, once asked: whether the journal held any of it. One that held none is not
+  // asked about each document, nor kept in memory for the asking.
+  std::array<std::optional<bool>, books::kDocumentTypes.size()> held_before_;
 };
 
 }  // namespace lirvo::feed

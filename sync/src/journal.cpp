@@ -412,6 +412,13 @@ std::optional<Journal::Entry> Journal::FindFed(std::string_view kind, std::strin
   return entry;
 }
 
+bool Journal::HoldsFed(std::string_view kind) {
+  sqlite::Statement any(
+      db_, "SELECT EXISTS(SELECT 1 FROM fed WHERE kind=?1 AND server=?2 AND company=?3)");
+  any.Bind(1, kind).Bind(2, server_).Bind(3, company_);
+  return any.Step() && any.Int(0) != 0;
+}
+
 namespace {
 
 // Records `entries` through `upsert` (FedUpsert's) with `outcome` and `reason`, committed on
@@ -543,6 +550,10 @@ bool FedJournal::AcceptedOtherwise(const Entry& entry) {
 bool FedJournal::AcceptedBefore(std::string_view kind, std::string_view key) {
   const std::optional<detail::Journal::Entry> found = journal_->FindFed(kind, key);
   return found && found->accepted;
+}
+
+bool FedJournal::HoldsAny(std::string_view kind) {
+  return journal_->HoldsFed(kind);
 }
 
 void FedJournal::Record(std::span<const Entry> entries, bool accepted, const std::string& reason) {

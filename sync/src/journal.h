@@ -98,6 +98,8 @@ class Journal {
   // took a quarter of a trusted re-run's instructions. A kind of more than kFedKeptAtMost rows
   // is sought row by row, as memory stays bounded.
   std::optional<Entry> FindFed(std::string_view kind, std::string_view key);
+  // Whether the journal holds any row of `kind`, read from the file (not kept).
+  bool HoldsFed(std::string_view kind);
   static constexpr std::size_t kFedKeptAtMost = 100'000;
   void RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
                  const std::string& reason);

@@ -61,6 +61,9 @@ class FedJournal {
   bool AcceptedOtherwise(const Entry& entry);
   // Whether the journal holds `kind` and `key` as accepted, whatever the digest.
   bool AcceptedBefore(std::string_view kind, std::string_view key);
+  // Whether the journal holds anything of `kind`, as the file has it now: asked before a feed
+  // records any, whether an earlier run left any.
+  bool HoldsAny(std::string_view kind);
   // Records what the server said to one reply for `entries`: accepted, or rejected with `reason`;
   // committed with the next few replies' records, at least once a second, and by Commit (or,
   // without a word when it fails, when the journal closes). Throws modTally::Failure (kFile) when
