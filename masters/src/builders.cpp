@@ -50,56 +50,10 @@ struct Shape {
   NameList name_list;
 };
 
-// The TALLYMESSAGE holding the master element, with its NAME and ACTION attributes, the rows in
-// order, then the name list, added to `parent`.
-template <class Record>
-pugi::xml_node AddMessage(pugi::xml_document& document, const pugi::xml_node& parent,
-                          const Record& record, const std::string& action,
-                          const Shape<Record>& shape) {
-  const std::string& name_attribute = action == "Alter" ? record.OldName : record.Name;
-  const pugi::xml_node message = modTally::AddElement(document, parent, "TALLYMESSAGE", "");
-  modTally::AddAttribute(document, message, "xmlns:UDF", "TallyUDF");
-
-  const pugi::xml_node master = modTally::AddElement(document, message, shape.element, "");
-  modTally::AddAttribute(document, master, "NAME", name_attribute);
-  modTally::AddAttribute(document, master, "ACTION", action);
-
-  for (const Row<Record>& row : shape.rows) {
-    static const std::string kNoValue;
-    const std::string& value = row.field != nullptr ? record.*row.field : kNoValue;
-    if (row.written == Written::kAlways) {
-      modTally::AddElement(document, master, row.element, value);
-    } else {
-      modTally::AddElementIfValue(document, master, row.element, value);
-    }
-  }
-  if (shape.name_list == NameList::kLast) {
-    const pugi::xml_node list = modTally::AddElement(document, master, "NAME.LIST", "");
-    modTally::AddElementIfValue(document, list, "NAME", record.Name);
-  }
-  return message;
-}
-
-// The frame shared by every builder: the envelope with the message in its REQUESTDATA.
-template <class Record>
-std::string BuildMaster(const std::string& company, const Record& record, const std::string& action,
-                        const Shape<Record>& shape) {
-  pugi::xml_document document = modTally::CreateImportEnvelope(company);
-  const pugi::xml_node request_data = document.select_node("//REQUESTDATA").node();
-  if (!request_data) {
-    throw modTally::Failure(modTally::FailureNumber::kDocument,
-                            std::string("cannot build the ") + shape.element +
-                                " request: the company name \"" + Printable(company) +
-                                "\" did not give an import envelope with a REQUESTDATA element");
-  }
-  AddMessage(document, request_data, record, action, shape);
-  return modTally::DocumentXml(document);
-}
-
-// Appends `value` as the request document writes it, so that a message alone holds the bytes the
-// builder's request holds: &, < and > as entities in character data; &, < and the double quote in
-// an attribute; control characters as two-digit character references, but for tabs and line
-// breaks in character data, which stay as they are. A NUL fails, as it does in the document.
+// Appends `value` escaped as pugixml escapes what it saves, as the envelope around it is: &, < and
+// > as entities in character data; &, < and the double quote in an attribute; control characters
+// as two-digit character references, but for tabs and line breaks in character data, which stay
+// as they are. A NUL cannot travel in XML and fails.
 void AppendEscaped(std::string& out, std::string_view value, bool attribute, const char* what,
                    const char* name) {
   std::size_t run = 0;
@@ -132,8 +86,9 @@ void AppendEscaped(std::string& out, std::string_view value, bool attribute, con
   out.append(value.substr(run));
 }
 
-// The message alone, as BuildMaster writes it inside its envelope, written straight to text: a
-// source's masters are thousands, and a document for each costs ten times the writing.
+// The TALLYMESSAGE holding the master element, with its NAME and ACTION attributes, the rows in
+// order, then the name list; written straight to text: a source's masters are thousands, and a
+// document for each costs ten times the writing.
 template <class Record>
 std::string BuildMessage(const Record& record, const std::string& action,
                          const Shape<Record>& shape) {
@@ -177,6 +132,26 @@ std::string BuildMessage(const Record& record, const std::string& action,
   }
   out.append("</TALLYMESSAGE>");
   return out;
+}
+
+// The frame shared by every builder: the envelope with the message in its REQUESTDATA.
+template <class Record>
+std::string BuildMaster(const std::string& company, const Record& record, const std::string& action,
+                        const Shape<Record>& shape) {
+  // The envelope's REQUESTDATA is empty and its last element: the company's text before it is
+  // escaped, so cannot hold a tag. An envelope that did not load (a NUL in the company) is empty.
+  std::string request = modTally::DocumentXml(modTally::CreateImportEnvelope(company));
+  constexpr std::string_view kEmpty = "<REQUESTDATA/>";
+  const std::size_t at = request.rfind(kEmpty);
+  if (at == std::string::npos) {
+    throw modTally::Failure(modTally::FailureNumber::kDocument,
+                            std::string("cannot build the ") + shape.element +
+                                " request: the company name \"" + Printable(company) +
+                                "\" did not give an import envelope with a REQUESTDATA element");
+  }
+  request.replace(at, kEmpty.size(),
+                  "<REQUESTDATA>" + BuildMessage(record, action, shape) + "</REQUESTDATA>");
+  return request;
 }
 
 using U = UnitMaster;
