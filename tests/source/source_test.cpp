@@ -1191,6 +1191,12 @@ TEST_F(SourceFiles, SalesMstRowsGoAsSalesAndTheMastersTheyImplyAreLeftAloneInThe
   const test::CommandResult again = test::RunCommand(sync + sales);
   EXPECT_THAT(again.out, HasSubstr("sales: 4 in the source, 3 already in the books as in the "
                                    "source, 0 sent, 1 rejected"));
+  // An implied master the journal holds as accepted in another form is left alone on its word.
+  sqlite::Database((folder_ / "journal").string(), false)
+      .Execute("UPDATE fed SET digest = 'earlier' WHERE kind = 'units'");
+  EXPECT_THAT(test::RunCommand(sync + sales + " --trust-journal").out,
+              HasSubstr("units: 1 in the source, 1 already in the books (1 of them on the "
+                        "journal's word"));
 }
 
 // A source that passes everything on to another, reading its tables alongside; the wrappers

@@ -37,7 +37,8 @@ struct MasterOutcome {
 };
 
 // A master that a table of documents implies rather than holds (SalesMst's units, stock items and
-// ledgers): created when the books lack it, and otherwise left alone however they hold it.
+// ledgers): created when the books lack it, and otherwise left alone however they hold it (with
+// trust_journal, taken to be in the books when the journal holds it as accepted in any form).
 // Kept as its kind and names alone until it is fed: a source's sales imply thousands, and a
 // record is over a kilobyte.
 struct ImpliedMaster {
