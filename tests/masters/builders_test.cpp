@@ -75,7 +75,9 @@ const std::vector<Kind>& Kinds() {
 }
 
 // Markup, quotes, control characters, line breaks and non-ASCII text in every field come back as
-// given when the request is read, in the attribute and in the elements alike.
+// given when the request is read, in the attribute and in the elements alike; and the request is
+// written as pugixml writes what it reads (so as the envelope around the message is), empty
+// masters included.
 TEST(MasterMessages, EveryValueReadsBackAsGiven) {
   const std::string tail = " <x> & \"co\" 'x'\t\r\n\x01\x1f\xc3\xa9";
   for (const Kind& kind : Kinds()) {
@@ -101,6 +103,12 @@ TEST(MasterMessages, EveryValueReadsBackAsGiven) {
         ++values;
       }
       EXPECT_GE(values, 2);
+      for (const Values& given : {all, Values{}}) {
+        const std::string text = kind.build("Acme", given, action);
+        pugi::xml_document read;
+        ASSERT_TRUE(read.load_string(text.c_str(), pugi::parse_default & ~pugi::parse_eol));
+        EXPECT_EQ(modTally::DocumentXml(read), text);
+      }
     }
   }
 }
