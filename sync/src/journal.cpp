@@ -450,11 +450,13 @@ void Upsert(sqlite::Database& db, sqlite::Statement& upsert, const std::string& 
 // A fed reply's record is committed with those of the next few, not alone: a commit writes every
 // page it changed to the write-ahead log, and the pages a reply changes (the last of the table's,
 // the ones above it) are mostly those the next reply changes again (a sync of 50,000 documents
-// wrote a third of the bytes to the log; one of 200,000 took about 6 % less CPU). A record not yet
+// wrote a third of the bytes to the log; one of 200,000 took about 6 % less CPU; a first sync of
+// sales-20k through the source's feed wrote 33.8 MB in 3,694 writes committing every 8 replies,
+// 22.6 MB in 2,045 every 32, and took a third less system time). A record not yet
 // committed when the run ends is committed then; one a crash loses is a hint lost, not a fact: the
 // next run finds in the books what the server took. A second's replies at most are so held, so a
 // slow server's are committed one by one as before.
-constexpr int kFedRepliesAtOnce = 8;
+constexpr int kFedRepliesAtOnce = 32;
 constexpr auto kFedHeldAtMost = std::chrono::seconds(1);
 
 void Journal::RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
