@@ -134,8 +134,8 @@ TEST(FedJournal, AKindTooLargeToKeepIsSoughtRowByRow) {
 // Journals keep digests, so their values never change: these were computed when journals were
 // first written. Four texts digested together give what each gives alone, whatever their lengths.
 // A reply's record is committed with the next ones': another reader of the file sees none of the
-// first seven replies, all eight once the eighth is recorded, and the ninth once the journal
-// closes. (Replies held a second are committed too: then the count is not checked.)
+// first 31 replies, all 32 once the 32nd is recorded, and the 33rd once the journal closes.
+// (Replies held a second are committed too: then the count is not checked.)
 TEST(FedJournal, RepliesAreCommittedAFewAtATimeAndTheRestWhenItCloses) {
   const lirvo::test::TempDir folder("lirvo-fed-journal");
   const auto path = folder.File("journal.sqlite");
@@ -148,14 +148,14 @@ TEST(FedJournal, RepliesAreCommittedAFewAtATimeAndTheRestWhenItCloses) {
   {
     FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
     const auto first = std::chrono::steady_clock::now();
-    for (int reply = 1; reply <= 9; ++reply) {
+    for (int reply = 1; reply <= 33; ++reply) {
       Record(journal, {"K" + std::to_string(reply)}, true);
       if (std::chrono::steady_clock::now() - first < std::chrono::milliseconds(900)) {
-        EXPECT_EQ(committed(), reply < 8 ? 0 : 8) << "after reply " << reply;
+        EXPECT_EQ(committed(), reply < 32 ? 0 : 32) << "after reply " << reply;
       }
     }
   }
-  EXPECT_EQ(committed(), 9);
+  EXPECT_EQ(committed(), 33);
 }
 
 TEST(FedJournal, DigestsKeepTheirValuesOneAtATimeOrFourTogether) {
