@@ -175,8 +175,19 @@ int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& 
   run.progress.Finish();
   const long requests = (summary.masters ? summary.masters->requests : 0) +
                         (summary.documents ? summary.documents->requests : 0);
+  long in_source = 0;
+  for (const feed::KindStatus& status : summary.kinds) {
+    in_source += status.in_source;
+  }
+  const bool nothing = in_source == 0 && !summary.stopped &&
+                       (!summary.documents || (summary.documents->unknown_types == 0 &&
+                                               summary.documents->orphan_lines == 0));
+  if (nothing) {
+    std::cout << "Nothing to move: the source holds nothing of the kinds asked"
+              << (values.range ? " in the days asked" : "") << ".\n";
+  }
   // A run stopped before sending anything says so alone, without a count of none.
-  if (!values.dry_run && !(summary.stopped && requests == 0)) {
+  if (!values.dry_run && !nothing && !(summary.stopped && requests == 0)) {
     std::cout << "Requests: " << requests
               << (requests == 1 ? " import request" : " import requests") << " sent\n";
   }

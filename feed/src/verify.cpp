@@ -211,6 +211,8 @@ void PrintSourceVerifySummary(std::ostream& out, const SourceVerifySummary& summ
   }
   if (any && summary.outcome() == RunOutcome::kComplete) {
     out << "Everything the source expects is in the books.\n";
+  } else if (!any && summary.unknown_types == 0 && summary.orphan_lines == 0) {
+    out << "Nothing to compare: the source holds nothing of the kinds asked.\n";
   }
 }
 

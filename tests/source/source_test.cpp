@@ -887,6 +887,17 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
   EXPECT_EQ(year.exit_code, 0) << year.out << year.err;
   EXPECT_THAT(year.out, AllOf(HasSubstr("sales: 10 in the source, 10 match"),
                               Not(HasSubstr("ledgers:")), Not(HasSubstr("receipts:"))));
+  // A year the source holds nothing of says so, rather than nothing at all.
+  const std::string none = " --kinds sales --year 2030-31";
+  EXPECT_THAT(test::RunCommand(lirvo + none).out,
+              HasSubstr("Nothing to compare: the source holds nothing of the kinds asked.\n"));
+  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
+                           " " LIRVO_CLI_PATH " sync --source sqlite:" + LIRVO_SAMPLE_SOURCE +
+                           " --journal " + (folder_ / "none.sqlite").string() + none;
+  EXPECT_THAT(test::RunCommand(sync).out,
+              AllOf(HasSubstr("Nothing to move: the source holds nothing of the kinds asked in "
+                              "the days asked.\n"),
+                    Not(HasSubstr("Requests:"))));
   // RC-0004 is paid into HDFC Bank with no charges; eight receipts name "Bank Charges"; PY-0002
   // goes by another VoucherID in the books; HDFC Bank sits under another group and LED Bulb 9W
   // counts in boxes; Deccan Power Systems' group is spelt otherwise, which is no difference.
