@@ -47,6 +47,10 @@ void AddKindsOption(CLI::App& command, std::vector<std::string>& kinds, const st
 // giving neither a usage error.
 void AddRowsOptions(CLI::App& command, std::string& db, std::string& uri, std::string& user);
 void RequireRows(const std::string& db, const std::string& uri);
+// What --db FILE reads: the Access file's SalesMst alone, whatever other tables it holds, as the
+// demo's transfer reads it. Throws source::Error when the file cannot be opened or has no
+// SalesMst.
+std::unique_ptr<source::Source> AccessSalesMst(const std::string& file);
 
 // The login for `user`: the password from $LIRVO_SOURCE_PASSWORD when it is set, else read from
 // the terminal without echo when `user` is given and standard input is a terminal, else none.

@@ -98,6 +98,16 @@ void RequireRows(const std::string& db, const std::string& uri) {
   }
 }
 
+std::unique_ptr<source::Source> AccessSalesMst(const std::string& file) {
+  std::unique_ptr<source::Source> access = source::Open({source::Scheme::kAccess, file});
+  std::optional<std::string> table = access->FindTable(source::kSalesTable);
+  if (!table) {
+    throw source::Error(access->name() + " has no table " + std::string(source::kSalesTable) +
+                        ": --db reads the sales from it");
+  }
+  return source::OnlyTable(std::move(access), std::move(*table));
+}
+
 CLI::Option* AddSourceOptions(CLI::App& command, std::string& uri, std::string& user,
                               bool required) {
   CLI::Option* const option =

@@ -11,7 +11,6 @@
 #include <CLI/CLI.hpp>
 
 #include <lirvo/feed_run.h>
-#include <lirvo/sales_rows.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sync.h>
 
@@ -137,8 +136,8 @@ struct Run {
   }
 };
 
-// From a source: its masters, then its documents and its SalesMst's sales, as feed::Run moves
-// them, each part's summary printed as it ends.
+// The masters, then the documents and SalesMst's sales, as feed::Run moves them, each part's
+// summary printed as it ends.
 int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& db, Run& run) {
   feed::RunOptions options;
   options.server = run.server;
@@ -197,43 +196,11 @@ int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& 
   return run.Conclude(summary.outcome(), summary.stopped, summary.failed);
 }
 
-// From an Access file (or its rows in a range of dates): its SalesMst alone, through the sync.
-int SyncTable(const SyncValues& values, std::optional<books::SalesRows> rows, Run& run) {
-  sync::SyncOptions options;
-  options.server = run.server;
-  options.company = run.company;
-  options.journal = run.journal;
-  options.database = values.db;
-  options.rows = std::move(rows);
-  options.batch = values.batch;
-  options.dry_run = values.dry_run;
-  options.row_limit = values.limit;
-  options.trust_journal = values.trust_journal;
-  options.overwrite = values.overwrite;
-  options.progress = [&run](const sync::SyncProgress& p) { run.progress.Show(p); };
-  options.rejected = [&run](const sync::SyncRejection& rejection) {
-    run.Reject({source::FindKind("sales"), rejection.voucher_id, rejection.reason,
-                std::string(source::kSalesTable), rejection.row, rejection.differs_in_books});
-  };
-  try {
-    const sync::SyncSummary synced = sync::Sync(options);
-    run.progress.Finish();
-    // A run stopped before sending anything says so alone, without a summary of zeros.
-    if (!(synced.stopped && synced.requests == 0)) {
-      sync::PrintSummary(std::cout, synced);
-    }
-    return run.Conclude(synced.outcome(), synced.stopped, false);
-  } catch (const modTally::Failure& failure) {
-    return run.Conclude(RunOutcome::kStopped, failure.description(), true);
-  }
-}
-
 // Long: what every sync does before its rows move (the journal, the server, the rows, the report,
 // the company, Ctrl-C, the first line), each step a few lines that read best in order.
 int RunSync(const SyncValues& values) {
   Run run;
   std::shared_ptr<source::Source> db;
-  std::optional<books::SalesRows> rows;
   std::string what = values.db;
   try {
     run.journal =
@@ -246,10 +213,8 @@ int RunSync(const SyncValues& values) {
       if (sales && KindsOf(values.kinds).value_or(KindsToMove{}).sales_table) {
         what += " (" + *sales + ")";
       }
-    } else if (values.range) {
-      // The dates are applied as the rows come: the Access file is read as a source.
-      rows = source::SalesRowsOf(source::Open({source::Scheme::kAccess, values.db}), values.range);
-      what = rows->name;
+    } else {
+      db = AccessSalesMst(values.db);
     }
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
@@ -269,7 +234,7 @@ int RunSync(const SyncValues& values) {
             << "\" at " << modTally::ShownUrl(run.server.url) << " (journal "
             << run.journal.string() << ")\n"
             << std::flush;
-  return db ? SyncSource(values, db, run) : SyncTable(values, std::move(rows), run);
+  return SyncSource(values, db, run);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // verify: compare the books with SalesMst row by row, matched by VoucherID = REMOTEID, and with a
 // source's masters and documents of every kind; see the README's "Checking what landed".
-#include <unistd.h>
-
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -58,51 +56,46 @@ bool HoldsAny(source::Source& db, const KindsToMove& kinds) {
 
 }  // namespace
 
-// Long: the options turned into the run's and its report written, in the order they are used.
+// The options turned into the run's and its report written, in the order they are used.
 int RunVerify(const VerifyValues& values) {
-  verify::VerifyOptions options;
-  options.database = values.db;
-  options.from = values.from;
-  options.to = values.to;
-
   // A source's masters and documents, its SalesMst's sales among them; an Access file's SalesMst.
   std::shared_ptr<source::Source> db;
   const KindsToMove kinds = KindsOf(values.kinds).value_or(KindsToMove{});
-  if (!values.source.empty()) {
-    try {
-      db = source::Open(source::ParseUri(values.source), SourceLogin(values.user));
-      if (!HoldsAny(*db, kinds)) {
-        // Nothing to compare is no proof that the books are right.
-        std::cerr << "lirvo: " << db->name()
-                  << " holds no table of the kinds to verify (Godowns, Units, StockGroups, "
-                     "StockItems, LedgerGroups, Ledgers, Vouchers, SalesMst): nothing to compare\n";
-        return kExitFailure;
-      }
-    } catch (const modTally::Failure& failure) {
-      std::cerr << "lirvo: " << failure.description() << '\n';
+  try {
+    db = values.source.empty()
+             ? AccessSalesMst(values.db)
+             : source::Open(source::ParseUri(values.source), SourceLogin(values.user));
+    if (!HoldsAny(*db, kinds)) {
+      // Nothing to compare is no proof that the books are right.
+      std::cerr << "lirvo: " << db->name() << " holds no table of the kinds to verify ("
+                << (values.source.empty() ? "SalesMst"
+                                          : "Godowns, Units, StockGroups, StockItems, "
+                                            "LedgerGroups, Ledgers, Vouchers, SalesMst")
+                << "): nothing to compare\n";
       return kExitFailure;
     }
+  } catch (const modTally::Failure& failure) {
+    std::cerr << "lirvo: " << failure.description() << '\n';
+    return kExitFailure;
   }
   ReportFile report;
   if (!report.Open(values.report, "VoucherID,row,status,field,source,books")) {
     return kExitFailure;
   }
+  modTally::Server server;
   try {
-    options.server = modTally::Server::FromEnvironment();
+    server = modTally::Server::FromEnvironment();
   } catch (const modTally::Failure& failure) {
     std::cerr << "lirvo: " << failure.description() << '\n';
     return kExitFailure;
   }
-  const std::optional<std::string> company = CompanyToUse(values.company, options.server);
+  const std::optional<std::string> company = CompanyToUse(values.company, server);
   if (!company) {
     return kExitFailure;
   }
-  options.company = *company;
 
-  sync::ProgressPrinter progress(std::cerr, isatty(STDERR_FILENO) != 0);
-  options.progress = [&progress](const verify::SyncProgress& p) { progress.Show(p); };
   long findings = 0;
-  options.finding = [&](const verify::Finding& finding) {
+  const auto tell = [&](const verify::Finding& finding) {
     ++findings;
     const std::string row = finding.row > 0 ? std::to_string(finding.row) : std::string();
     const std::string outcome(verify::OutcomeName(finding.outcome));
@@ -120,33 +113,12 @@ int RunVerify(const VerifyValues& values) {
                    finding.source + "\", books \"" + finding.books + "\"");
   };
 
-  std::cout << "Verifying " << (db ? db->name() : options.database.string()) << " against \""
-            << options.company << "\" at " << modTally::ShownUrl(options.server.url) << '\n'
+  std::cout << "Verifying " << (values.source.empty() ? values.db : db->name()) << " against \""
+            << *company << "\" at " << modTally::ShownUrl(server.url) << '\n'
             << std::flush;
-  int status = kExitOk;
-  if (db) {
-    status = VerifySourceKinds(*db, options.server, options.company, kinds,
-                               RangeOf({values.from, values.to, ""}), options.finding);
-    return report.Finish(std::cout, "", findings) ? status : kExitFailure;
-  }
-  verify::VerifySummary summary;
-  try {
-    summary = verify::Verify(options);
-  } catch (const modTally::Failure& failure) {
-    progress.Finish();
-    std::cerr << "lirvo: " << failure.description() << '\n';
-    return kExitUsage;
-  }
-  progress.Finish();
-  verify::PrintVerifySummary(std::cout, summary);
-  if (!report.Finish(std::cout, "", findings)) {
-    return kExitFailure;
-  }
-  if (summary.stopped) {
-    std::cerr << "lirvo: the verification could not finish: " << *summary.stopped << '\n';
-  }
-  const int sales = ExitStatusOf(summary.outcome());
-  return sales == kExitOk ? status : sales;
+  const int status =
+      VerifySourceKinds(*db, server, *company, kinds, RangeOf({values.from, values.to, ""}), tell);
+  return report.Finish(std::cout, "", findings) ? status : kExitFailure;
 }
 
 int VerifyAfterSync(int sync_status, const VerifyValues& values) {

@@ -156,4 +156,36 @@ std::unique_ptr<Source> Open(const Uri& uri, const Login& login) {
   throw Error("unknown kind of source");
 }
 
+namespace {
+
+// A source whose tables other than one are hidden; everything else is the source's own.
+class OneTable final : public Source {
+ public:
+  OneTable(std::unique_ptr<Source> source, std::string table)
+      : source_(std::move(source)), table_(std::move(table)) {}
+
+  const std::string& name() const override { return source_->name(); }
+  std::vector<std::string> Tables() override {
+    std::vector<std::string> tables = source_->Tables();
+    std::erase_if(tables, [this](const std::string& t) { return !text::EqualsNoCase(t, table_); });
+    return tables;
+  }
+  std::vector<std::string> Columns(const std::string& table) override {
+    return source_->Columns(table);
+  }
+  std::int64_t RowCount(const std::string& table) override { return source_->RowCount(table); }
+  std::unique_ptr<Rows> Read(const std::string& table) override { return source_->Read(table); }
+  bool ReadsTablesAtOnce() const override { return source_->ReadsTablesAtOnce(); }
+
+ private:
+  std::unique_ptr<Source> source_;
+  std::string table_;
+};
+
+}  // namespace
+
+std::unique_ptr<Source> OnlyTable(std::unique_ptr<Source> source, std::string table) {
+  return std::make_unique<OneTable>(std::move(source), std::move(table));
+}
+
 }  // namespace lirvo::source

@@ -124,4 +124,8 @@ class Source {
 // driver's reason and never the password).
 std::unique_ptr<Source> Open(const Uri& uri, const Login& login = {});
 
+// `source` with every table but `table` hidden from Tables() and FindTable: an Access file read
+// as the demo reads it, its SalesMst alone, whatever else the file holds.
+std::unique_ptr<Source> OnlyTable(std::unique_ptr<Source> source, std::string table);
+
 }  // namespace lirvo::source
