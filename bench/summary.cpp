@@ -193,18 +193,6 @@ void PrintSummary(std::ostream& out, const std::map<std::string, Figures>& figur
       out << "  stand-in load failed: " << load->error << '\n';
     }
   }
-  if (const Figures* feed = Find(figures, "X6_SyncSales20kAsSource"); feed != nullptr) {
-    const auto ratio = [feed](const char* name) {
-      const auto found = feed->counters.find(name);
-      return found == feed->counters.end() ? 0.0 : found->second;
-    };
-    std::snprintf(line, sizeof line,
-                  "  lirvo sync --source access: of sales-20k, against 8 and 10's budgets: CPU "
-                  "%.2fx, re-run %.2fx, with --trust-journal %.2fx%s\n",
-                  ratio("cpu_ratio"), ratio("rerun_ratio"), ratio("trusted_ratio"),
-                  feed->error.empty() ? "" : (" failed: " + feed->error).c_str());
-    out << line;
-  }
   if (const Figures* sizes = Find(figures, "X5_SyncBatchSizes"); sizes != nullptr) {
     out << "  lirvo sync of sales-20k by batch size (wall):";
     for (const char* size : {"25", "50", "100", "200", "400"}) {

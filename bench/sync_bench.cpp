@@ -11,6 +11,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <lirvo/feed_run.h>
+#include <lirvo/source.h>
 #include <lirvo/sync.h>
 
 #include "paired.h"
@@ -80,21 +82,16 @@ struct SyncRun {
   double cpu_seconds = 0;  // lirvo's and its reader's, not the server's
 };
 
-// How `lirvo sync` is told to read sales-20k: the table alone, or the file as a source.
-const std::vector<std::string> kTable = {"--db", kSales20k};
-const std::vector<std::string> kAsSource = {"--source", std::string("access:") + kSales20k};
-
-// `lirvo sync` of sales-20k (`rows` says how) into `url` with `journal`, under lirvo-bench-peak.
+// `lirvo sync --db` of sales-20k into `url` with `journal`, under lirvo-bench-peak.
 SyncRun SyncProcess(const std::string& url, const std::string& journal, int batch,
-                    const std::vector<std::string>& more = {},
-                    const std::vector<std::string>& rows = kTable) {
+                    const std::vector<std::string>& more = {}) {
   SpawnOptions options;
   options.environment = {{"LIRVO_TALLY_URL", url}};
   options.capture_output = true;
   options.quiet_errors = true;
   options.deadline = std::chrono::seconds(330);
-  std::vector<std::string> command{LIRVO_PEAK_PATH, "300", LIRVO_CLI_PATH, "sync"};
-  command.insert(command.end(), rows.begin(), rows.end());
+  std::vector<std::string> command{LIRVO_PEAK_PATH, "300",  LIRVO_CLI_PATH,
+                                   "sync",          "--db", kSales20k};
   command.insert(command.end(), {"--journal", journal, "--batch", std::to_string(batch)});
   command.insert(command.end(), more.begin(), more.end());
   const Finished finished = Run(command, options);
@@ -112,23 +109,21 @@ SyncRun SyncProcess(const std::string& url, const std::string& journal, int batc
   return run;
 }
 
-// A fresh stand-in, a fresh journal, the whole table read as `rows` says; mdb-export right after.
-// Then the same sync again, nothing changed, against mdb-export: with the books read back (the
-// default) and with --trust-journal.
-void SyncThreeTimes(benchmark::State& state, const std::vector<std::string>& rows) {
+// Benchmarks 8 and 10: a fresh stand-in, a fresh journal, the whole table; mdb-export right
+// after. Then the same sync again, nothing changed, against mdb-export: with the books read back
+// (the default) and with --trust-journal.
+void B8_SyncSales20k(benchmark::State& state) {
   Guarded(state, [&] {
     for (auto _ : state) {
       Standin server;
       const TemporaryJournal journal;
-      const SyncRun first =
-          SyncProcess(server.url(), journal.path(), sync::kDefaultBatch, {}, rows);
+      const SyncRun first = SyncProcess(server.url(), journal.path(), sync::kDefaultBatch);
       const double export_first = MdbExportSeconds();
       const double export_cpu = MdbExportCpuSeconds();
-      const SyncRun again =
-          SyncProcess(server.url(), journal.path(), sync::kDefaultBatch, {}, rows);
+      const SyncRun again = SyncProcess(server.url(), journal.path(), sync::kDefaultBatch);
       const double export_again = MdbExportSeconds();
       const SyncRun trusted =
-          SyncProcess(server.url(), journal.path(), sync::kDefaultBatch, {"--trust-journal"}, rows);
+          SyncProcess(server.url(), journal.path(), sync::kDefaultBatch, {"--trust-journal"});
       const double export_trusted = MdbExportSeconds();
       state.SetIterationTime(first.wall_seconds);
       state.counters["ours_s"] = first.wall_seconds;
@@ -149,49 +144,36 @@ void SyncThreeTimes(benchmark::State& state, const std::vector<std::string>& row
   });
 }
 
-// Benchmarks 8 and 10: SalesMst alone (--db).
-void B8_SyncSales20k(benchmark::State& state) {
-  SyncThreeTimes(state, kTable);
-}
 BENCHMARK(B8_SyncSales20k)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// The same through the source's feed (--source access:), which is to take --db's place when it
-// meets 8 and 10's budgets too.
-void X6_SyncSales20kAsSource(benchmark::State& state) {
-  SyncThreeTimes(state, kAsSource);
-}
-BENCHMARK(X6_SyncSales20kAsSource)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-
 // Benchmark 9: the first 2,000 rows, in process, in batches of the default size against one row
-// per request, each into a fresh stand-in: the time from the first master sent to the last
-// voucher answered (masters included on both sides; the reading of the table and the pre-flight,
-// the same on both sides, left out).
+// per request, each into a fresh stand-in: the whole run, masters included (the reading of the
+// table, the same on both sides, too).
 void B9_SyncBatchedVsSingle(benchmark::State& state) {
   Guarded(state, [&] {
     for (auto _ : state) {
       const auto run = [](int batch) {
         Standin server;
         const TemporaryJournal journal;
-        sync::SyncOptions options;
+        feed::RunOptions options;
         options.server.url = server.url();
         options.company = "Demo Trading Co";
-        options.database = kSales20k;
         options.journal = journal.path();
         options.batch = batch;
         options.row_limit = 2000;
-        std::optional<std::chrono::steady_clock::time_point> sending;
-        options.progress = [&sending](const sync::SyncProgress& progress) {
-          if (progress.phase != sync::SyncPhase::kReading && !sending) {
-            sending = std::chrono::steady_clock::now();
-          }
-        };
-        const sync::SyncSummary summary = sync::Sync(options);
+        for (const source::Kind& kind : source::Kinds()) {
+          options.kinds.push_back(&kind);
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const feed::RunSummary summary =
+            feed::Run(source::Open({source::Scheme::kAccess, kSales20k}), options);
         const auto end = std::chrono::steady_clock::now();
-        if (summary.outcome() != lirvo::RunOutcome::kComplete || summary.accepted != 2000 ||
-            !sending) {
+        constexpr auto kSales = static_cast<std::size_t>(books::DocumentType::kSales);
+        if (summary.outcome() != lirvo::RunOutcome::kComplete || !summary.documents ||
+            summary.documents->types[kSales].sent != 2000) {
           throw std::runtime_error("the sync of 2,000 rows did not go through");
         }
-        return std::chrono::duration<double>(end - *sending).count();
+        return std::chrono::duration<double>(end - start).count();
       };
       const double batched = run(sync::kDefaultBatch);
       const double single = run(1);

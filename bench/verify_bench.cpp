@@ -7,7 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <lirvo/sync.h>
+#include <lirvo/feed_run.h>
+#include <lirvo/source.h>
 
 #include "processes.h"
 
@@ -27,17 +28,22 @@ void B11_VerifySales20k(benchmark::State& state) {
     Standin server;
     const fs::path journal =
         fs::temp_directory_path() / ("lirvo-bench-verify-" + std::to_string(getpid()) + ".sqlite");
-    sync::SyncOptions sync;
+    feed::RunOptions sync;
     sync.server.url = server.url();
     sync.company = "Demo Trading Co";
-    sync.database = kSales20k;
     sync.journal = journal;
-    const sync::SyncSummary synced = sync::Sync(sync);
+    for (const source::Kind& kind : source::Kinds()) {
+      sync.kinds.push_back(&kind);
+    }
+    const feed::RunSummary synced =
+        feed::Run(source::Open({source::Scheme::kAccess, kSales20k}), sync);
     for (const char* suffix : {"", "-wal", "-shm"}) {
       std::error_code ignored;
       fs::remove(journal.string() + suffix, ignored);
     }
-    if (synced.outcome() != lirvo::RunOutcome::kComplete || synced.accepted != 20000) {
+    constexpr auto kSales = static_cast<std::size_t>(books::DocumentType::kSales);
+    if (synced.outcome() != lirvo::RunOutcome::kComplete || !synced.documents ||
+        synced.documents->types[kSales].sent != 20000) {
       throw std::runtime_error("the sync of sales-20k before verify did not go through");
     }
     for (auto _ : state) {

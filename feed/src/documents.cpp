@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include <lirvo/books/judge.h>
+#include <lirvo/books/readback.h>
 #include <lirvo/books/sales.h>
 #include <lirvo/export_reply.h>
 #include <lirvo/feed.h>

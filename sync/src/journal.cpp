@@ -1,11 +1,8 @@
-// The sync's journal over SQLite: WAL, synchronous=NORMAL, one transaction per reply for the
-// SalesMst vouchers and one per few replies for a source's fed entries (one statement, when a
-// reply's entries fit one). A committed outcome survives a crash of the program; a crash of the
+// The sync's journal over SQLite: WAL, synchronous=NORMAL, one transaction per few replies. A
+// committed outcome survives a crash of the program; a crash of the
 // machine may lose the last replies' records (never corrupt the file), which costs nothing but a
 // look: the books are read back before anything is skipped, and a record lost is a document read
 // back rather than trusted. Flushing the disk at each reply cost about 7 % of a large sync's CPU.
-// The SalesMst vouchers and a source's fed entries share the file, its opening and its
-// statements, hence one file of about 550 lines.
 #include "journal.h"
 
 #include <lirvo/sync.h>
@@ -102,29 +99,6 @@ bool Exists(const std::filesystem::path& path) {
   return std::filesystem::exists(path, error);
 }
 
-// How many of a reply's entries one statement records. Each statement costs SQLite a set-up, a
-// first seek and a tear-down whatever its rows, and the entries of a reply come by the hundred.
-// A reply of up to this many (a batch of the default size and more) goes in one statement of its
-// own, not in a transaction of several: a statement that is not the transaction's only one keeps
-// a copy of every page it changes until it ends, and with keys scattered over the table that copy
-// outgrows memory and is written to a temporary file for each reply.
-constexpr std::size_t kRowsAtOnce = Upserts::kRowsAtOnce;
-
-// The VALUES of up to `slots` entries of `columns` values each, numbered from ?6 on (?1 to ?5
-// are the server, company, outcome, reason and time shared by all). A slot whose first value is
-// NULL holds no entry: the WHERE skips it, and also tells SQLite that the ON CONFLICT that follows
-// is the upsert's, not a join's.
-std::string Slots(std::size_t slots, std::size_t columns) {
-  std::string sql = " FROM (VALUES";
-  for (std::size_t i = 0; i < slots; ++i) {
-    for (std::size_t c = 0; c < columns; ++c) {
-      sql += (c == 0 ? (i == 0 ? "(?" : ", (?") : ", ?") + std::to_string(6 + columns * i + c);
-    }
-    sql += ")";
-  }
-  return sql + ") WHERE column1 IS NOT NULL";
-}
-
 // The upsert of one entry of `fed`: its kind, key and digest at ?6 to ?8. `in_books` leaves alone
 // an entry the journal already holds as accepted, unchanged.
 std::string FedUpsert(bool in_books) {
@@ -139,15 +113,6 @@ std::string FedUpsert(bool in_books) {
   return sql;
 }
 
-// The same for up to kRowsAtOnce vouchers, each its VoucherID and digest.
-std::string VouchersUpsert(std::size_t slots) {
-  return "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
-         " SELECT ?1, ?2, column1, column2, ?3, ?4, ?5" +
-         Slots(slots, 2) +
-         " ON CONFLICT(server, company, voucher_id) DO UPDATE SET digest=excluded.digest,"
-         " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
-}
-
 // The time a reply is recorded, once for all its entries: "2026-12-07T21:45:00Z".
 std::string RecordedNow() {
   const std::time_t now = std::time(nullptr);
@@ -155,37 +120,6 @@ std::string RecordedNow() {
   char recorded[32] = {};
   std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&now, &utc));
   return recorded;
-}
-
-// Records `entries` through `upserts` (an upsert of Slots), up to kRowsAtOnce at each step, with
-// the values shared by all bound at ?1 to ?5 and `bind(statement, slot, entry)` binding an entry's
-// own from the slot it is given; committed on return, in one transaction when it takes several
-// steps. The slots of a step that no entry fills were left NULL by the statement's last run (Run
-// clears the bindings) or were never bound.
-template <class Entry, class Bind>
-void UpsertSteps(Upserts& upserts, std::span<const Entry> entries,
-                 const std::array<std::string_view, 5>& shared, int columns, const Bind& bind) {
-  std::optional<sqlite::Transaction> transaction;
-  if (entries.size() > kRowsAtOnce && !upserts.database().InTransaction()) {
-    transaction.emplace(upserts.database(), "BEGIN IMMEDIATE");
-  }
-  for (std::size_t first = 0; first < entries.size(); first += kRowsAtOnce) {
-    const std::span<const Entry> step =
-        entries.subspan(first, std::min(kRowsAtOnce, entries.size() - first));
-    sqlite::Statement& statement = upserts.For(step.size());
-    for (int i = 0; i < 5; ++i) {
-      statement.BindUncopied(i + 1, shared[static_cast<std::size_t>(i)]);
-    }
-    int slot = 6;
-    for (const Entry& entry : step) {
-      bind(statement, slot, entry);
-      slot += columns;
-    }
-    statement.Run();
-  }
-  if (transaction) {
-    transaction->Commit();
-  }
 }
 
 }  // namespace
@@ -226,20 +160,12 @@ JournalLock::~JournalLock() {
   }
 }
 
-sqlite::Statement& Upserts::For(std::size_t entries) {
-  const std::size_t at = (std::max<std::size_t>(entries, 1) - 1) / kSlotStep;
-  if (!statements_.at(at)) {
-    statements_[at] = std::make_unique<sqlite::Statement>(db_, sql_((at + 1) * kSlotStep));
-  }
-  return *statements_[at];
-}
-
 Journal::Journal(const std::filesystem::path& path, bool read_only, std::string server,
-                 std::string company, bool fed)
-    : Journal(path, read_only, Exists(path), std::move(server), std::move(company), fed) {}
+                 std::string company)
+    : Journal(path, read_only, Exists(path), std::move(server), std::move(company)) {}
 
 Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
-                 std::string company, bool fed)
+                 std::string company)
     : lock_(LockUnlessReadOnly(path, read_only)),
       where_(path.string()),
       server_(std::move(server)),
@@ -254,18 +180,10 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
     db_.Execute("PRAGMA journal_mode=WAL");
     db_.Execute("PRAGMA synchronous=NORMAL");
   }
-  // The sales' table of what the books hold grows with SalesMst, so it goes to a file. A feed's
-  // journal has no such table; its temporary data are the statement journals of the upserts in
-  // a transaction of several replies (each a copy of the pages one upsert changes, freed when it
-  // ends), which in files cost more than the commits they save.
-  db_.Execute(fed ? "PRAGMA temp_store=MEMORY" : "PRAGMA temp_store=FILE");
-  if (!read_only || !exists) {
-    db_.Execute(
-        "CREATE TABLE IF NOT EXISTS vouchers("
-        " server TEXT NOT NULL, company TEXT NOT NULL, voucher_id TEXT NOT NULL,"
-        " digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT NULL,"
-        " recorded TEXT NOT NULL, PRIMARY KEY(server, company, voucher_id))");
-  }
+  // The temporary data are the statement journals of the upserts in a transaction of several
+  // replies (each a copy of the pages one upsert changes, freed when it ends), which in files cost
+  // more than the commits they save.
+  db_.Execute("PRAGMA temp_store=MEMORY");
   // What is fed from a source has a table of its own, so that a journal written before it keeps
   // working: created when the journal is written, and, in an older journal read without writing,
   // stood in for by an empty one of the connection's own. Its rows are ordered by kind and key
@@ -286,86 +204,13 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
                   .Step()) {
     db_.Execute("CREATE TEMP TABLE " + fed_table);
   }
-  db_.Execute("CREATE TEMP TABLE in_books(voucher_id TEXT PRIMARY KEY, digest TEXT NOT NULL)");
-  // The server and the company stay bound for the whole run; each lookup binds the VoucherID.
-  find_ = std::make_unique<sqlite::Statement>(
-      db_, "SELECT digest, outcome FROM vouchers WHERE server=?1 AND company=?2 AND voucher_id=?3");
-  find_->Bind(1, server_).Bind(2, company_);
-  // A journal that holds no voucher of this server and company (a first sync) is not asked
-  // about each voucher of the table.
-  sqlite::Statement any(db_,
-                        "SELECT EXISTS(SELECT 1 FROM vouchers WHERE server=?1 AND company=?2)");
-  any.Bind(1, server_).Bind(2, company_);
-  holds_vouchers_ = any.Step() && any.Int(0) != 0;
-  in_books_ = std::make_unique<sqlite::Statement>(
-      db_, "INSERT OR REPLACE INTO in_books(voucher_id, digest) VALUES(?1, ?2)");
   find_fed_ = std::make_unique<sqlite::Statement>(
       db_, "SELECT digest, outcome FROM fed WHERE server=?1 AND company=?2 AND kind=?3 AND key=?4");
   find_fed_->Bind(1, server_).Bind(2, company_);
   if (!read_only) {
     record_fed_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(false));
     fed_in_books_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(true));
-    record_.emplace(db_, VouchersUpsert);
   }
-}
-
-std::optional<Journal::Entry> Journal::Find(const std::string& voucher_id) {
-  if (!holds_vouchers_) {
-    return std::nullopt;
-  }
-  find_->Bind(3, voucher_id);
-  std::optional<Entry> entry;
-  if (find_->Step()) {
-    entry = Entry{find_->Text(0), find_->Text(1) == "accepted"};
-  }
-  find_->Rewind();
-  return entry;
-}
-
-void Journal::Begin() {
-  db_.Execute("BEGIN");
-}
-
-void Journal::Commit() {
-  db_.Execute("COMMIT");
-}
-
-void Journal::NoteInBooks(const std::string& voucher_id, const std::string& digest) {
-  in_books_->Bind(1, voucher_id).Bind(2, digest).Run();
-}
-
-void Journal::RecordInBooks() {
-  if (read_only_) {
-    return;
-  }
-  sqlite::Transaction transaction(db_, "BEGIN IMMEDIATE");
-  db_.Query(
-         "INSERT INTO vouchers(server, company, voucher_id, digest, outcome, reason, recorded)"
-         " SELECT ?1, ?2, voucher_id, digest, 'accepted', 'found in the books',"
-         " strftime('%Y-%m-%dT%H:%M:%SZ','now') FROM temp.in_books WHERE true"
-         " ON CONFLICT(server, company, voucher_id) DO UPDATE SET digest=excluded.digest,"
-         " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded"
-         " WHERE vouchers.outcome <> 'accepted' OR vouchers.digest <> excluded.digest")
-      .Bind(1, server_)
-      .Bind(2, company_)
-      .Run();
-  db_.Execute("DELETE FROM temp.in_books");
-  transaction.Commit();
-  holds_vouchers_ = true;
-}
-
-void Journal::Record(std::span<const verify::SpooledRow> vouchers, bool accepted,
-                     const std::string& reason) {
-  if (!record_) {
-    return;
-  }
-  const std::string recorded = RecordedNow();
-  UpsertSteps(
-      *record_, vouchers, {server_, company_, accepted ? "accepted" : "rejected", reason, recorded},
-      2, [](sqlite::Statement& statement, int slot, const verify::SpooledRow& voucher) {
-        statement.BindUncopied(slot, *voucher.row.VoucherID).BindUncopied(slot + 1, voucher.digest);
-      });
-  holds_vouchers_ = true;
 }
 
 Journal::FedKind& Journal::FedOfKind(std::string_view kind) {
@@ -534,8 +379,8 @@ std::string AndAfter(const std::string& first, std::size_t count) {
 
 FedJournal::FedJournal(const std::filesystem::path& path, bool read_only, const std::string& url,
                        const std::string& company)
-    : journal_(std::make_unique<detail::Journal>(path, read_only, modTally::ShownUrl(url), company,
-                                                 true)) {}
+    : journal_(
+          std::make_unique<detail::Journal>(path, read_only, modTally::ShownUrl(url), company)) {}
 
 FedJournal::~FedJournal() = default;
 

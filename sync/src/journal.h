@@ -1,6 +1,6 @@
-// The sync's journal: an SQLite file that records, per server address, company and VoucherID, the
-// digest of the voucher as it was sent and what the server did with it (and the same per kind and
-// key for the masters and documents fed from a source).
+// The sync's journal: an SQLite file that records, per server address, company, kind and key, the
+// digest of each master or document as it was sent and what the server did with it. A journal
+// written before the feed also holds a table `vouchers`, which is no longer read.
 #pragma once
 
 #include <array>
@@ -18,7 +18,6 @@
 
 #include <lirvo/sqlite.h>
 #include <lirvo/sync/fed_journal.h>
-#include <lirvo/verify/spool.h>
 
 namespace lirvo::sync::detail {
 
@@ -37,36 +36,13 @@ class JournalLock {
   int fd_ = -1;
 };
 
-// An upsert of many entries at once, as statements that take a multiple of kSlotStep entries up
-// to kRowsAtOnce, each prepared when first needed: a reply's entries go in one statement with few
-// slots left empty.
-class Upserts {
- public:
-  static constexpr std::size_t kSlotStep = 32;
-  static constexpr std::size_t kRowsAtOnce = 256;
-
-  // `sql(slots)`: the text of the statement taking `slots` entries.
-  Upserts(sqlite::Database& db, std::function<std::string(std::size_t slots)> sql)
-      : db_(db), sql_(std::move(sql)) {}
-
-  // The statement for `entries` entries (at most kRowsAtOnce).
-  sqlite::Statement& For(std::size_t entries);
-  sqlite::Database& database() const { return db_; }
-
- private:
-  sqlite::Database& db_;
-  std::function<std::string(std::size_t)> sql_;
-  std::array<std::unique_ptr<sqlite::Statement>, kRowsAtOnce / kSlotStep> statements_;
-};
-
 class Journal {
  public:
   // Opens (creating the file and its folder) the journal at `path`; with `read_only`, opens an
   // existing journal without writing to it, or an empty one in memory when there is none. Throws
-  // modTally::Failure (kFile) naming the file. `fed`: the journal of a source's feeds, which
-  // keeps its temporary data in memory (see RecordFed); the sales' keeps it in files.
+  // modTally::Failure (kFile) naming the file.
   Journal(const std::filesystem::path& path, bool read_only, std::string server,
-          std::string company, bool fed = false);
+          std::string company);
   // Commits what is recorded of the fed and not yet committed; a failure then is not reported
   // (the next run finds in the books what they hold).
   ~Journal();
@@ -77,26 +53,11 @@ class Journal {
     std::string digest;
     bool accepted = false;
   };
-  // What the journal holds for `voucher_id` in this server and company.
-  std::optional<Entry> Find(const std::string& voucher_id);
-
-  // The reading pass runs in one transaction of the temporary table of vouchers found in the books.
-  void Begin();
-  void Commit();
-  // Notes that the books hold `voucher_id` as the source has it (`digest`): RecordInBooks then
-  // records it as accepted where the journal says otherwise.
-  void NoteInBooks(const std::string& voucher_id, const std::string& digest);
-  void RecordInBooks();
-  // Records the outcome of one reply for `vouchers` (rows with the digest they were sent with) in
-  // one transaction, committed on return: accepted, or rejected with `reason`.
-  void Record(std::span<const verify::SpooledRow> vouchers, bool accepted,
-              const std::string& reason);
-
-  // The same for what is fed from a source, by kind and key (see FedJournal). The first time a
-  // kind is asked about, its rows of this server and company are read whole and kept, as what is
-  // recorded of it changes them: a large source asks about tens of thousands, and a seek for each
-  // took a quarter of a trusted re-run's instructions. A kind of more than kFedKeptAtMost rows
-  // is sought row by row, as memory stays bounded.
+  // What the journal holds of what is fed from a source, by kind and key (see FedJournal). The
+  // first time a kind is asked about, its rows of this server and company are read whole and kept,
+  // as what is recorded of it changes them: a large source asks about tens of thousands, and a seek
+  // for each took a quarter of a trusted re-run's instructions. A kind of more than kFedKeptAtMost
+  // rows is sought row by row, as memory stays bounded.
   std::optional<Entry> FindFed(std::string_view kind, std::string_view key);
   // Whether the journal holds any row of `kind`, read from the file (not kept).
   bool HoldsFed(std::string_view kind);
@@ -118,15 +79,14 @@ class Journal {
 
   // `exists`: whether the file was there before opening.
   Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
-          std::string company, bool fed);
+          std::string company);
 
   std::optional<JournalLock> lock_;
   std::string where_;
   std::string server_;
   std::string company_;
   sqlite::Database db_;
-  std::unique_ptr<sqlite::Statement> find_, in_books_, find_fed_;
-  std::optional<Upserts> record_;
+  std::unique_ptr<sqlite::Statement> find_fed_;
   std::unique_ptr<sqlite::Statement> record_fed_, fed_in_books_;
   // What is fed is recorded in a transaction that is committed every few replies (RecordFed).
   std::optional<sqlite::Transaction> fed_;
@@ -134,7 +94,6 @@ class Journal {
   std::unordered_map<std::string, FedKind> fed_kinds_;
   std::chrono::steady_clock::time_point fed_since_;
   bool read_only_;
-  bool holds_vouchers_ = false;  // of this server and company
 };
 
 }  // namespace lirvo::sync::detail

@@ -168,11 +168,6 @@ TEST(SalesVoucher, TheSyncsFormIsAnItemInvoiceNumberedByItsRowWithoutAGuid) {
     for (const auto& [path, value] : expected) {
       EXPECT_EQ(pugi::xpath_query(path).evaluate_string(voucher), value) << path;
     }
-    // What verify reads back from it is the row it was sent for.
-    const auto read = lirvo::books::ReadVoucherReply(
-        {200, "", "<ENVELOPE><BODY><DATA>" + message + "</DATA></BODY></ENVELOPE>"}, "page");
-    ASSERT_EQ(read.size(), 1u);
-    EXPECT_THAT(lirvo::verify::CompareVoucher(row, read[0]), ::testing::IsEmpty());
   }
 }
 

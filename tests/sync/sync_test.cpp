@@ -19,7 +19,6 @@
 #include <gtest/gtest.h>
 
 #include <lirvo/books/judge.h>
-#include <lirvo/books/sales.h>
 #include <lirvo/feed_run.h>
 #include <lirvo/source.h>
 #include <lirvo/sqlite.h>
@@ -112,42 +111,6 @@ std::future<CommandResult> Started(const fs::path& pid_file, const std::string& 
     return lirvo::test::RunCommand("echo $$ >" + pid_file.string() + "; exec env LIRVO_TALLY_URL=" +
                                    url + " " LIRVO_CLI_PATH " " + arguments);
   });
-}
-
-TEST(SyncLocalCheck, RefusesWhatCannotBecomeAVoucherAndTrimsTheBlanksAtTheEnds) {
-  const lirvo::books::SalesRow good{"V1",   "20160401", "R1", "Party", "Sales", "VAT",
-                                    "Item", "Nos",      "2",  "5",     "10",    "4"};
-  EXPECT_EQ(lirvo::books::LocalCheck(good), std::nullopt);
-  using Member = std::optional<std::string> lirvo::books::SalesRow::*;
-  const struct {
-    Member member;
-    std::optional<std::string> value;
-    const char* reason;
-  } cases[] = {
-      {&lirvo::books::SalesRow::PartyName, "  ", "no PartyName"},
-      {&lirvo::books::SalesRow::TaxAc, std::nullopt, "no TaxAc"},
-      {&lirvo::books::SalesRow::VoucherDate, "1/4/2016", "is not a date"},
-      {&lirvo::books::SalesRow::VoucherDate, "20160231", "is not a date"},
-      {&lirvo::books::SalesRow::Amount, "1,000", "is not a number"},
-      {&lirvo::books::SalesRow::Amount, "1e400", "is not a number"},
-      {&lirvo::books::SalesRow::TaxPer, "VAT", "is not a number"},
-      {&lirvo::books::SalesRow::TaxPer, "1e308", "too large"},
-  };
-  for (const auto& c : cases) {
-    lirvo::books::SalesRow row = good;
-    row.*c.member = c.value;
-    EXPECT_THAT(lirvo::books::LocalCheck(row).value_or("accepted"), HasSubstr(c.reason))
-        << c.value.value_or("null");
-  }
-  // Sync and verify take a row the same way: blanks at the ends of every value go, as the server
-  // ignores them in names.
-  const lirvo::books::SalesRow row =
-      lirvo::books::Normalized({" V1", "20160401 ", std::nullopt, "Chandra & Sons ", "Sales", "VAT",
-                                "Item", "Nos", "2", "5", "10", "4"});
-  EXPECT_EQ(row.VoucherID, "V1");
-  EXPECT_EQ(row.VoucherDate, "20160401");
-  EXPECT_EQ(row.RefNo, std::nullopt);
-  EXPECT_EQ(row.PartyName, "Chandra & Sons");
 }
 
 TEST_F(SyncTest, SalesTwentyThousandArriveOnceWithTheirMastersAndARerunSendsNothing) {

@@ -1,6 +1,5 @@
-// lirvo verify: the reply shapes it reads and refuses, what the comparison calls a difference, and
-// end to end against tally-standin: a synced table matches, a store changed behind Lirvo's back is
-// reported row by row, a broken reply page stops it.
+// lirvo verify end to end against tally-standin: a synced table matches, a store changed behind
+// Lirvo's back is reported row by row, a broken reply page stops it.
 
 #include <algorithm>
 #include <chrono>
@@ -10,9 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <lirvo/books/readback.h>
 #include <lirvo/sqlite.h>
-#include <lirvo/verify.h>
 
 #include "fault_proxy.h"
 #include "lirvo_command.h"
@@ -21,52 +18,19 @@
 namespace {
 
 namespace fs = std::filesystem;
-using lirvo::books::BooksVoucher;
-using lirvo::books::ReadVoucherReply;
-using lirvo::books::SalesRow;
 using lirvo::test::Data;
 using lirvo::test::Lirvo;
 using lirvo::test::RawServer;
 using lirvo::test::StandinProcess;
 using lirvo::test::TempDir;
-using lirvo::verify::CompareVoucher;
 using ::testing::HasSubstr;
 
 constexpr const char* kCompany = lirvo::test::kStandinCompany;
 
-// The row the voucher below was sent for: 2 Nos at 600 with 12.5 % tax.
-SalesRow Row() {
-  return SalesRow{"SV-1",
-                  "20160401",
-                  "INV/101",
-                  "Chandra & Sons",
-                  "Sales @ 12.5%",
-                  "Output VAT @ 12.5%",
-                  "Brass Lota",
-                  "Nos",
-                  "2",
-                  "600",
-                  "1200",
-                  "12.5"};
-}
-
 constexpr const char* kEmptyCollection =
     "<ENVELOPE><BODY><DATA><COLLECTION/></DATA></BODY></ENVELOPE>";
 
-// The fields CompareVoucher finds different between `row` and `books`, in its order.
-std::vector<std::string> Differences(const SalesRow& row, const BooksVoucher& books) {
-  std::vector<std::string> fields;
-  for (const auto& difference : CompareVoucher(row, books)) {
-    fields.push_back(difference.field);
-  }
-  return fields;
-}
-
-modTally::Reply Reply(std::string text, long status = 200) {
-  return {status, "", std::move(text)};
-}
-
-// The voucher of Row() in the stand-in's shape, then as other server versions give it.
+// A sales voucher in the stand-in's shape.
 constexpr const char* kStandinShape =
     R"(<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC/><DATA><COLLECTION>
 <VOUCHER REMOTEID="SV-1" VCHTYPE="Sales" ACTION="Create"><DATE TYPE="Date">20160401</DATE>
@@ -78,69 +42,6 @@ constexpr const char* kStandinShape =
 <ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME TYPE="String">Sales @ 12.5%</LEDGERNAME><AMOUNT TYPE="Amount">1200</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST>
 </VOUCHER></COLLECTION></DATA></BODY></ENVELOPE>)";
 
-constexpr const char* kTallyMessageShape =
-    R"(<ENVELOPE><BODY><DATA><TALLYMESSAGE><VOUCHER REMOTEID=" SV-1 " VCHTYPE="Sales">
-<DATE>20160401</DATE><REFERENCE> INV/101 </REFERENCE><PARTYLEDGERNAME>CHANDRA &amp; SONS </PARTYLEDGERNAME>
-<LEDGERENTRIES.LIST><LEDGERNAME>Output VAT @ 12.5%</LEDGERNAME><AMOUNT>150.00</AMOUNT></LEDGERENTRIES.LIST>
-<LEDGERENTRIES.LIST><LEDGERNAME>chandra &amp; sons</LEDGERNAME><ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE><AMOUNT>-1350.00</AMOUNT></LEDGERENTRIES.LIST>
-<INVENTORYENTRIES.LIST><STOCKITEMNAME>brass lota</STOCKITEMNAME><RATE>600.00/Nos</RATE><BILLEDQTY> 2.00 Nos</BILLEDQTY><AMOUNT>1200.00</AMOUNT>
-<ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME>Sales @ 12.5%</LEDGERNAME><AMOUNT>1200.004</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></INVENTORYENTRIES.LIST>
-</VOUCHER><VOUCHER VCHTYPE="Receipt"><DATE>20160401</DATE></VOUCHER></TALLYMESSAGE></DATA></BODY></ENVELOPE>)";
-
-// The voucher of Row() as the server exports an item invoice: BODY/DESC/CMPINFO counting the
-// company's objects (<VOUCHER> among them), the party and tax lines in LEDGERENTRIES.LIST, and the
-// whole view in ALLLEDGERENTRIES.LIST: the party again, the sales ledger with its
-// INVENTORYALLOCATIONS.LIST, the tax.
-constexpr const char* kServerHead =
-    R"(<ENVELOPE><HEADER><VERSION>1</VERSION><STATUS>1</STATUS></HEADER><BODY><DESC><CMPINFO>
-<COMPANY>0</COMPANY><GROUP>0</GROUP><LEDGER>0</LEDGER><UNIT>0</UNIT><VOUCHER>39</VOUCHER></CMPINFO></DESC>
-<DATA><COLLECTION><VOUCHER REMOTEID="SV-1" VCHTYPE="Sales" ACTION="Create" OBJVIEW="Invoice Voucher View">
-<DATE TYPE="Date">20160401</DATE><REFERENCE>INV/101</REFERENCE><PARTYLEDGERNAME>Chandra &amp; Sons</PARTYLEDGERNAME>
-<ALLINVENTORYENTRIES.LIST><STOCKITEMNAME>Brass Lota</STOCKITEMNAME><RATE>600.00/Nos</RATE><AMOUNT>1200.00</AMOUNT><ACTUALQTY> 2 Nos</ACTUALQTY>
-<ACCOUNTINGALLOCATIONS.LIST><LEDGERNAME>Sales @ 12.5%</LEDGERNAME><AMOUNT>1200.00</AMOUNT></ACCOUNTINGALLOCATIONS.LIST></ALLINVENTORYENTRIES.LIST>)";
-constexpr const char* kServerLedgerEntries =
-    R"(<LEDGERENTRIES.LIST><LEDGERNAME>Chandra &amp; Sons</LEDGERNAME><ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE><AMOUNT>-1350.00</AMOUNT></LEDGERENTRIES.LIST>
-<LEDGERENTRIES.LIST><LEDGERNAME>Output VAT @ 12.5%</LEDGERNAME><ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE><AMOUNT>150.00</AMOUNT></LEDGERENTRIES.LIST>)";
-constexpr const char* kServerTail =
-    R"(<ALLLEDGERENTRIES.LIST><LEDGERNAME>Chandra &amp; Sons</LEDGERNAME><ISDEEMEDPOSITIVE>Yes</ISDEEMEDPOSITIVE><AMOUNT>-1350.00</AMOUNT></ALLLEDGERENTRIES.LIST>
-<ALLLEDGERENTRIES.LIST><LEDGERNAME>Sales @ 12.5%</LEDGERNAME><ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE><AMOUNT>1200.00</AMOUNT>
-<INVENTORYALLOCATIONS.LIST><STOCKITEMNAME>Brass Lota</STOCKITEMNAME><AMOUNT>1200.00</AMOUNT></INVENTORYALLOCATIONS.LIST></ALLLEDGERENTRIES.LIST>
-<ALLLEDGERENTRIES.LIST><LEDGERNAME>Output VAT @ 12.5%</LEDGERNAME><ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE><AMOUNT>150.00</AMOUNT></ALLLEDGERENTRIES.LIST>
-</VOUCHER></COLLECTION></DATA></BODY></ENVELOPE>)";
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  return text.replace(text.find(from), from.size(), to);
-}
-
-// Every shape reads back as the row it was sent for; the differences of the server's item invoice
-// are found whether it gives both ledger lists or ALLLEDGERENTRIES.LIST alone.
-TEST(ReadVoucherReply, EveryShapeReadsBackAsTheRowItWasSentForAndDifferencesAreFound) {
-  const std::string head = kServerHead, entries = kServerLedgerEntries;
-  const std::string freight = "<LEDGERNAME>Freight</LEDGERNAME><AMOUNT>10</AMOUNT>";
-  const std::pair<std::string, std::vector<std::string>> cases[] = {
-      {kStandinShape, {}},
-      {kTallyMessageShape, {}},  // the receipt is left out
-      {head + entries + kServerTail, {}},
-      {head + kServerTail, {}},
-      {head + Replaced(entries, "150.00", "151.00") + kServerTail, {"tax amount"}},
-      {head + entries + "<LEDGERENTRIES.LIST>" + freight + "</LEDGERENTRIES.LIST>" + kServerTail,
-       {"ledger entries"}},
-      {head + "<ALLLEDGERENTRIES.LIST>" + freight + "</ALLLEDGERENTRIES.LIST>" + kServerTail,
-       {"ledger entries"}},
-      {head + Replaced(kServerTail, "-1350.00", "-1349.00"), {"party amount"}},
-      // A leaf's text in pieces is read whole.
-      {Replaced(kStandinShape, "INV/101", "INV/<![CDATA[101]]>"), {}},
-  };
-  for (const auto& [shape, fields] : cases) {
-    const std::vector<BooksVoucher> vouchers = ReadVoucherReply(Reply(shape), "page");
-    ASSERT_EQ(vouchers.size(), 1u) << shape;  // CMPINFO's <VOUCHER>39</VOUCHER> is a count
-    EXPECT_EQ(vouchers[0].remote_id, "SV-1");
-    EXPECT_EQ(Differences(Row(), vouchers[0]), fields) << shape;
-  }
-  // Vouchers dated outside the range asked for are not the range's.
-  EXPECT_TRUE(ReadVoucherReply(Reply(kStandinShape), "page", "20160402", "20160430").empty());
-}
-
 // A collection whose one voucher holds `depth` elements nested in one another.
 std::string Nested(int depth) {
   std::string text = "<ENVELOPE><BODY><DATA><COLLECTION><VOUCHER>";
@@ -151,73 +52,6 @@ std::string Nested(int depth) {
     text += "</A>";
   }
   return text + "</VOUCHER></COLLECTION></DATA></BODY></ENVELOPE>";
-}
-
-TEST(ReadVoucherReply, ABrokenPageIsAFailureNamingIt) {
-  const std::string whole = kStandinShape;
-  const struct {
-    modTally::Reply reply;
-    const char* says;
-  } cases[] = {
-      {Reply(whole.substr(0, whole.rfind("</ENVELOPE>"))), "not well-formed"},
-      {Reply("<RESPONSE>Unknown Request, cannot be processed</RESPONSE>"), "Unknown Request"},
-      {Reply("<ENVELOPE><HEADER><STATUS>0</STATUS></HEADER><BODY/></ENVELOPE>"), "STATUS is 0"},
-      {Reply("<ENVELOPE><BODY><DATA><LINEERROR>Could not set 'SVCurrentCompany' to 'X'"
-             "</LINEERROR></DATA></BODY></ENVELOPE>"),
-       "Could not set"},
-      {Reply("<ENVELOPE><HEADER><VERSION>1</VERSION></HEADER></ENVELOPE>"), "no COLLECTION"},
-      {Reply("<ENVELOPE/>"), "an ENVELOPE with nothing in it"},
-      {Reply("<html><body>Bad Gateway</body></html>"), "an HTML page (\"<html><body>Bad Gateway"},
-      {Reply("<RESPONSE>ok</RESPONSE>", 404), "HTTP status 404 (\"<RESPONSE>ok</RESPONSE>\")"},
-      {Reply("<ENVELOPE><BODY><DESC><CMPINFO><VOUCHER>39</VOUCHER></CMPINFO></DESC></BODY>"
-             "</ENVELOPE>"),
-       "no COLLECTION"},
-      {Reply(Nested(100'000)), "more than 64 levels deep"},
-      {Reply(Nested(61)), "more than 64 levels deep"},  // ENVELOPE/BODY/DATA/COLLECTION/VOUCHER
-  };
-  for (const auto& c : cases) {
-    try {
-      ReadVoucherReply(c.reply, "page 20160401 to 20160430");
-      ADD_FAILURE() << "accepted: " << c.reply.text;
-    } catch (const modTally::Failure& failure) {
-      EXPECT_THAT(failure.description(), HasSubstr("page 20160401 to 20160430: "));
-      EXPECT_THAT(failure.description(), HasSubstr(c.says));
-    }
-  }
-  EXPECT_TRUE(ReadVoucherReply(Reply(kEmptyCollection), "page").empty());
-  EXPECT_EQ(ReadVoucherReply(Reply(Nested(60)), "page").size(), 1u);  // 64 levels: the deepest
-}
-
-TEST(CompareVoucher, NamesEachFieldThatDiffers) {
-  const BooksVoucher sent = ReadVoucherReply(Reply(kStandinShape), "page").at(0);
-  const struct {
-    std::function<void(BooksVoucher&)> change;
-    std::vector<std::string> fields;
-  } cases[] = {
-      {[](BooksVoucher& v) { v.date = "20160402"; }, {"date"}},
-      {[](BooksVoucher& v) { v.reference = "inv/101"; }, {"reference"}},
-      {[](BooksVoucher& v) { v.party = "Chandra and Sons"; }, {"party"}},
-      {[](BooksVoucher& v) { v.ledgers[0].amount = "-1350.01"; }, {"party amount"}},
-      {[](BooksVoucher& v) { v.ledgers[0].amount = "-1350.004"; }, {}},
-      {[](BooksVoucher& v) { v.ledgers[1].ledger = "Output VAT @ 4%"; }, {"tax ledger"}},
-      {[](BooksVoucher& v) { v.ledgers[1].amount = ""; }, {"tax amount"}},
-      {[](BooksVoucher& v) { v.ledgers.pop_back(); }, {"tax ledger", "tax amount"}},
-      {[](BooksVoucher& v) { v.inventory[0].item = "Brass Lota 2"; }, {"item"}},
-      {[](BooksVoucher& v) { v.inventory[0].quantity = " 2 Pcs"; }, {"quantity"}},
-      {[](BooksVoucher& v) { v.inventory[0].quantity = "3 Nos"; }, {"quantity"}},
-      {[](BooksVoucher& v) { v.inventory[0].rate = "600.01/Nos"; }, {"rate"}},
-      {[](BooksVoucher& v) { v.inventory[0].amount = "1200.01"; }, {"amount"}},
-      {[](BooksVoucher& v) { v.inventory[0].allocations[0].ledger = "Sales"; }, {"sales ledger"}},
-      {[](BooksVoucher& v) { v.inventory[0].allocations.clear(); },
-       {"sales ledger", "sales amount"}},
-      {[](BooksVoucher& v) { v.inventory.push_back(v.inventory[0]); }, {"inventory lines"}},
-      {[](BooksVoucher& v) { v.ledgers.push_back(v.ledgers[1]); }, {"ledger entries"}},
-  };
-  for (const auto& c : cases) {
-    BooksVoucher books = sent;
-    c.change(books);
-    EXPECT_EQ(Differences(Row(), books), c.fields);
-  }
 }
 
 // ---------------------------------------------------------------------------------------------

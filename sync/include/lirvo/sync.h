@@ -1,8 +1,6 @@
-// The whole sales table into the books: the source rows streamed with their local checks, the
-// masters the vouchers need created once, the vouchers posted in batches whose rejected rows are
-// found by splitting, and a journal that makes a re-run post only what is new, changed or was
-// rejected before. Without any window; the `lirvo sync` command builds on it, reading the books
-// back with the verification's scan (lirvo/verify.h).
+// What every sync shares: the journal's place, the batch sizes, the server's current company and
+// the progress line (lirvo::feed moves the rows; lirvo/sync/fed_journal.h is the journal and
+// lirvo/sync/post.h the posting of batches).
 #pragma once
 
 #include <chrono>
@@ -14,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include <lirvo/books/sales.h>
 #include <lirvo/exit_status.h>
 #include <lirvo/modTally.h>
 #include <lirvo/verify.h>
@@ -44,87 +41,10 @@ std::filesystem::path DefaultJournalPath();
 inline constexpr int kDefaultBatch = 200;
 inline constexpr int kLargestBatch = 500;
 
-// One row that did not get into the books.
-struct SyncRejection {
-  std::string voucher_id;         // empty when the row has none
-  long row = 0;                   // row number in the table
-  std::string reason;             // the local check's reason, the server's own words, or the fields
-                                  // in which the books hold the voucher otherwise
-  bool local = false;             // rejected before sending
-  bool differs_in_books = false;  // not sent: the books hold it otherwise (see `overwrite`)
-};
-
-struct SyncOptions {
-  // The server; its cancel flag is asked before every request, every few rows and several times
-  // a second while a request or a pre-flight query is in hand: true abandons that request and
-  // stops the run. With the UTF-8 request encoding, in which the server keeps only what
-  // Windows-1252 holds, the rows Windows1252Loss names are rejected locally.
-  modTally::Server server;
-  std::string company;  // the company the masters and vouchers go to (not empty)
-  std::filesystem::path database;
-  std::optional<books::SalesRows> rows;  // read instead of `database` when set
-  std::filesystem::path journal;         // the journal file; created with its folder when missing
-  int batch = kDefaultBatch;             // vouchers (and masters) per request, 1..kLargestBatch
-  bool dry_run = false;                  // pre-flight and local checks only; nothing is posted
-  long row_limit = 0;                    // only the first rows of the table (0: all)
-  // The books are read back before anything is sent, so that a row is skipped only when the books
-  // hold it as the source has it. With `trust_journal` they are not read: a row the journal holds
-  // as accepted, unchanged, is taken to be in the books on the user's word.
-  bool trust_journal = false;
-  // Send the source's version of the rows the books hold in another form (by default they are
-  // named and left alone: someone may have corrected them in the books).
-  bool overwrite = false;
-  std::function<void(const SyncProgress&)> progress;
-  // Called for every rejected row as it is known (for the report).
-  std::function<void(const SyncRejection&)> rejected;
-};
-
-struct MasterCounts {
-  long needed = 0;   // distinct masters the vouchers need
-  long present = 0;  // of them, already in the company
-  long created = 0;  // created now (dry run: would be created)
-  long failed = 0;   // the server refused to create them
-};
-
-struct SyncSummary {
-  long rows = 0;  // rows in the table
-  MasterCounts units, ledgers, items;
-  std::vector<std::string> master_failures;  // the first few masters refused, with the reason
-  long accepted = 0;          // vouchers the server accepted in this run (dry run: would send)
-  long rejected_locally = 0;  // rows the local checks refused
-  long rejected_by_server = 0;
-  bool books_checked = false;  // the books were read back (not with trust_journal or a dry run)
-  // Rows not sent because the books hold them as the source has them (with trust_journal: because
-  // the journal holds them as accepted, unchanged).
-  long unchanged = 0;
-  long differ_in_books = 0;   // rows the books hold in another form: named, left alone
-  long missing_in_books = 0;  // rows the journal held as accepted that the books lack: sent again
-  long skipped = 0;           // rows left unsent because the run stopped or was interrupted
-  long requests = 0;          // import requests sent
-  long split_requests = 0;    // of them, sent only to find the rejected rows of a batch
-  std::chrono::duration<double> time{};
-  bool dry_run = false;
-  bool interrupted = false;
-  std::optional<std::string> stopped;  // why the run stopped before the end
-
-  // kComplete: every row is in the books (seen there, or with trust_journal in the journal's
-  // word); kIncomplete: some rows were rejected or differ in the books.
-  RunOutcome outcome() const;
-};
-
-// Runs the sync. Never throws for what happens on the way: a failure that stops the run is in
-// `stopped` (naming the row), with everything acknowledged before it recorded in the journal.
-// Throws modTally::Failure only when the options are unusable (no company, batch out of range)
-// or the journal cannot be opened.
-SyncSummary Sync(const SyncOptions& options);
-
 // The company that is current in the server at `url` ("" when it names none). Throws
 // modTally::Failure when the query fails or the reply is not its answer (an HTTP error, a web
 // page, a LINEERROR: see modTally::ReadExportReply).
 std::string CurrentCompany(const modTally::Server& server);
-
-// The summary for people: masters, vouchers, requests and time, one topic a line.
-void PrintSummary(std::ostream& out, const SyncSummary& summary);
 
 // Shows SyncProgress on a stream: on a terminal one line rewritten with "\r" (phase, done of
 // total, rate, time left), at most ten times a second; elsewhere a plain line at each phase's

@@ -99,68 +99,7 @@ enum class VoucherForm { kDemo, kInvoice };
 void AppendSalesVoucherMessage(std::string& batch, const SalesRow& row,
                                VoucherForm form = VoucherForm::kDemo);
 
-// ---------------------------------------------------------------------------------------------
-// Reading the rows
-
-// Rows of SalesMst's shape read from another kind of source (an SQLite file, an ODBC data
-// source): how many there are, and each in turn, its values as the Access reader gives them
-// (dates YYYYMMDD), nothing after the last. Both throw modTally::Failure naming the source and
-// the row.
-struct SalesRows {
-  std::string name;  // the source, as messages name it
-  std::function<long()> count;
-  std::function<std::optional<SalesRow>()> next;
-};
-
-// The rows of SalesMst in `database`, read in one forward pass ("Select * from SalesMst"), or of
-// other SalesRows, each with its row number (1 for the first row). Memory does not grow with the
-// table.
-class SalesSource {
- public:
-  // Opens the table. Throws modTally::Failure (kDatabase) naming the file when it cannot be read.
-  explicit SalesSource(const std::filesystem::path& database);
-  explicit SalesSource(SalesRows rows);
-  ~SalesSource();
-  SalesSource(SalesSource&&) noexcept;
-  SalesSource& operator=(SalesSource&&) noexcept;
-
-  // The number of rows in the table.
-  long RowCount() const;
-  // Moves to the next row; false after the last. Throws modTally::Failure naming the file and
-  // the row when a row cannot be read.
-  bool Next();
-  // The current row and its number (valid after Next returned true).
-  const SalesRow& row() const { return row_; }
-  // The current row made Normalized in place, and returned.
-  const SalesRow& Normalize();
-  long number() const { return number_; }
-
- private:
-  std::filesystem::path path_;
-  std::unique_ptr<access::Recordset> rows_;
-  std::optional<SalesColumns> columns_;  // of rows_, looked up on the first row
-  std::optional<SalesRows> other_;
-  SalesRow row_;
-  long number_ = 0;
-};
-
-// `row` as the sync and the verification both take it: every value with the blanks at its ends
-// removed, as the server compares names ("Chandra & Sons " is the ledger "Chandra & Sons").
-SalesRow Normalized(SalesRow row);
-
 // Whether `date` is a day of the calendar written YYYYMMDD ("20160231" is not).
 bool IsCalendarDate(std::string_view date);
-
-// Why `row` cannot become a sales voucher, in words for the report ("PartyName is empty"), or no
-// value when it can: a VoucherID, party, sales and tax ledger, item and unit that are not empty,
-// a YYYYMMDD date of the calendar, an Amount and TaxPer that are numbers, and figures the voucher
-// can carry.
-std::optional<std::string> LocalCheck(const SalesRow& row);
-
-// Why the server would not keep `row` as sent in a UTF-8 request, or no value when it would: the
-// first value the voucher carries that holds a character outside Windows-1252 (the server stores
-// '?' for each), naming the column, the value and the character. Values that are not valid UTF-8
-// are named the same way. TaxPer is not checked: only the figures made from it are sent.
-std::optional<std::string> Windows1252Loss(const SalesRow& row);
 
 }  // namespace lirvo::books

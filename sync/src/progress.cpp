@@ -1,4 +1,4 @@
-// What the sync shows people: the progress line on stderr and the summary at the end.
+// What the sync shows people as it goes: the progress line on stderr.
 #include <lirvo/sync.h>
 
 #include <cmath>
@@ -35,58 +35,7 @@ std::string Duration(double seconds) {
   return text;
 }
 
-std::string Masters(const char* what, const MasterCounts& counts, bool dry_run) {
-  std::string line = std::string(what) + " " + std::to_string(counts.needed) + " needed, " +
-                     std::to_string(counts.present) + " already present, " +
-                     std::to_string(counts.created) + (dry_run ? " to create" : " created");
-  if (counts.failed > 0) {
-    line += ", " + std::to_string(counts.failed) + " refused by the server";
-  }
-  return line;
-}
-
 }  // namespace
-
-void PrintSummary(std::ostream& out, const SyncSummary& s) {
-  out << (s.dry_run ? "Dry run: nothing was sent.\n" : "");
-  out << "Rows:     " << s.rows << " in the table\n";
-  out << "Masters:  " << Masters("units", s.units, s.dry_run) << "\n          "
-      << Masters("ledgers", s.ledgers, s.dry_run) << "\n          "
-      << Masters("stock items", s.items, s.dry_run) << '\n';
-  for (const std::string& failure : s.master_failures) {
-    out << "          refused: " << failure << '\n';
-  }
-  const std::string unchanged =
-      std::to_string(s.unchanged) +
-      (s.books_checked ? " already in the books as in the source"
-                       : " unchanged since accepted (the journal's word: the books were not read)");
-  if (s.dry_run) {
-    out << "Vouchers: " << s.accepted << " to send, " << s.rejected_locally
-        << " rejected by the local checks, " << unchanged << '\n';
-  } else {
-    out << "Vouchers: " << s.accepted << " accepted, "
-        << (s.rejected_locally + s.rejected_by_server) << " rejected (" << s.rejected_locally
-        << " by the local checks, " << s.rejected_by_server << " by the server), " << unchanged
-        << ", " << s.skipped << " skipped\n";
-  }
-  if (s.differ_in_books > 0) {
-    out << "          " << s.differ_in_books
-        << " held otherwise in the books: left alone (--overwrite sends the source's version)\n";
-  }
-  if (s.missing_in_books > 0) {
-    out << "          " << s.missing_in_books
-        << " the journal had as accepted were missing from the books: "
-        << (s.dry_run ? "to send again\n" : "sent again\n");
-  }
-  if (!s.dry_run) {
-    out << "Requests: " << s.requests << (s.requests == 1 ? " import request" : " import requests")
-        << " sent (" << s.split_requests << " of them to find the rejected rows of a batch)\n";
-  }
-  out << "Time:     " << Duration(s.time.count()) << '\n';
-  if (s.interrupted) {
-    out << "Interrupted: what was acknowledged is in the journal; run it again to go on.\n";
-  }
-}
 
 ProgressPrinter::ProgressPrinter(std::ostream& out, bool terminal)
     : out_(out), terminal_(terminal) {}
@@ -188,18 +137,6 @@ void ProgressPrinter::Finish() {
     out_ << '\n' << std::flush;
   }
   started_ = false;
-}
-
-RunOutcome SyncSummary::outcome() const {
-  if (interrupted) {
-    return RunOutcome::kInterrupted;
-  }
-  if (stopped) {
-    return RunOutcome::kStopped;
-  }
-  const long failed = rejected_locally + rejected_by_server + differ_in_books + units.failed +
-                      ledgers.failed + items.failed;
-  return failed > 0 ? RunOutcome::kIncomplete : RunOutcome::kComplete;
 }
 
 }  // namespace lirvo::sync
