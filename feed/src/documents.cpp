@@ -144,7 +144,8 @@ void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string&
                              : counts.held_otherwise) += 1;
   if (options_.each) {
     options_.each({read.document.type, read.document.voucher_id, TableRow(read.row), what, reason,
-                   lacks_master, std::move(differences), false, IsSalesMstRow(read.row)});
+                   lacks_master, std::move(differences), false, IsSalesMstRow(read.row),
+                   read.document.date});
   }
 }
 
@@ -497,7 +498,8 @@ void Feed::TellOnlyInBooks(DocumentType type, const Held& held) {
                        false,
                        {},
                        false,
-                       false});
+                       false,
+                       books.document.date});
       }
     }
   }

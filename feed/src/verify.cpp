@@ -4,10 +4,12 @@
 // for the source's own faults is not expected.
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <ostream>
 
 #include <lirvo/feed.h>
 #include <lirvo/source_layout.h>
+#include <lirvo/text.h>
 
 #include "held.h"
 #include "sales_mst.h"
@@ -35,8 +37,17 @@ class Verification {
     }
   }
 
+  // Tells the documents held apart (below), each pair of one VoucherID as one document whose date
+  // differs.
+  void TellApart();
+
   const SourceVerifyOptions& options_;
   SourceVerifySummary summary_;
+  // A document the books lack where its date puts it, and one they hold where the source has
+  // none, are held until the documents end: of one type and VoucherID, they are one document
+  // whose date was changed in the books to a day read back with other documents.
+  using Apart = std::pair<books::DocumentType, std::string>;
+  std::map<Apart, DocumentOutcome> missing_, only_in_books_;
 };
 
 void Verification::Masters(source::Source& source, std::deque<ImpliedMaster> implied) {
@@ -95,13 +106,12 @@ void Verification::Documents(source::Source& source, const std::function<void()>
       case What::kInBooks:
         ++counts.match;
         break;
-      case What::kSent:  // a dry run's "to send": the books lack it
-        ++counts.missing;
-        Tell({document.voucher_id, document.row, Outcome::kMissing, "", "", ""});
+      case What::kSent:  // a dry run's "to send": the books lack it where its date puts it
+        missing_.emplace(Apart{*document.type, std::string(text::Trim(document.voucher_id))},
+                         document);
         break;
       case What::kOnlyInBooks:
-        ++counts.not_in_source;
-        Tell({document.voucher_id, 0, Outcome::kNotInSource, "", "", document.reason});
+        only_in_books_.emplace(Apart{*document.type, document.voucher_id}, document);
         break;
       case What::kHeldOtherwise:
         ++counts.different;
@@ -128,6 +138,27 @@ void Verification::Documents(source::Source& source, const std::function<void()>
   const DocumentsSummary fed = FeedDocuments(source, documents);
   for (std::size_t i = 0; i < fed.types.size(); ++i) {
     summary_.documents[i].in_source = fed.types[i].in_source;
+  }
+  TellApart();
+}
+
+void Verification::TellApart() {
+  for (const auto& [key, document] : missing_) {
+    VerifyCounts& counts = summary_.documents[static_cast<std::size_t>(key.first)];
+    const auto moved = only_in_books_.find(key);
+    if (moved == only_in_books_.end()) {
+      ++counts.missing;
+      Tell({document.voucher_id, document.row, Outcome::kMissing, "", "", ""});
+      continue;
+    }
+    ++counts.different;
+    Tell({document.voucher_id, document.row, Outcome::kDifferent, "date", document.date,
+          moved->second.date});
+    only_in_books_.erase(moved);
+  }
+  for (const auto& [key, document] : only_in_books_) {
+    ++summary_.documents[static_cast<std::size_t>(key.first)].not_in_source;
+    Tell({document.voucher_id, 0, Outcome::kNotInSource, "", "", document.reason});
   }
 }
 

@@ -89,8 +89,10 @@ TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
                                     "missing from the books, 0 different"));
   EXPECT_THAT(synced.out, HasSubstr("Everything the source expects is in the books."));
 
-  // A voucher deleted, an amount altered by a paisa, a party renamed, a voucher added.
+  // A voucher deleted, an amount altered by a paisa, a party renamed, a voucher added, a voucher
+  // moved to a day of another month (read back with other documents than its row's).
   Execute(store, R"sql(
+    UPDATE vouchers SET date = '20160905' WHERE remote_id = 'LV-0000005';
     DELETE FROM voucher_entries WHERE voucher_id = (SELECT id FROM vouchers WHERE remote_id = 'LV-0000001');
     DELETE FROM vouchers WHERE remote_id = 'LV-0000001';
     UPDATE voucher_entries SET amount = printf('%.2f', amount + 0.01) WHERE kind = 'inventory'
@@ -106,21 +108,24 @@ TEST(Verify, WhatASyncLeftMatchesAndChangesBehindItsBackAreNamed) {
   const fs::path report = dir.File("report.csv");
   const auto verified = Lirvo(standin.url(), "verify " + db + " --report " + report.string());
   EXPECT_EQ(verified.exit_code, 3) << verified.out << verified.err;
-  EXPECT_THAT(verified.out, HasSubstr("20000 in the source, 19997 match, 1 missing from the books, "
-                                      "2 different, 0 not expected: failed local checks; 1 in the "
+  EXPECT_THAT(verified.out, HasSubstr("20000 in the source, 19996 match, 1 missing from the books, "
+                                      "3 different, 0 not expected: failed local checks; 1 in the "
                                       "books but not in the source"));
   EXPECT_EQ(SortedLines(lirvo::test::ReadFile(report)),
             (std::vector<std::string>{"LV-0000001,1,missing,,,",
                                       "LV-0000002,2,different,line 1 amount,1715903.37,1715903.38",
                                       "LV-0000003,3,different,party,Customer 178,Renamed Party",
+                                      "LV-0000005,5,different,date,20160204,20160905",
                                       "NOT-IN-SOURCE,,not in source,,,dated 20160320",
                                       "VoucherID,row,status,field,source,books"}));
 
-  // Ten days of it: only what is dated there, and the masters those documents name.
+  // Ten days of it: only what is dated there, and the masters those documents name; the voucher
+  // moved there is not the source's in those days.
   const auto days = Lirvo(standin.url(), "verify " + db + " --from 20160901 --to 20160910");
   EXPECT_EQ(days.exit_code, 3) << days.out << days.err;
   EXPECT_THAT(days.out, HasSubstr("557 in the source, 555 match, 1 missing from the books, 1 "
-                                  "different, 0 not expected"));
+                                  "different, 0 not expected: failed local checks; 1 in the books "
+                                  "but not in the source"));
   EXPECT_THAT(days.out, HasSubstr("Masters, ledgers: 489 in the source, 489 match"));
 
   // A report that cannot be written (a full disk) is a failure that says why.

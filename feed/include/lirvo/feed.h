@@ -126,6 +126,8 @@ struct DocumentOutcome {
   // kRejected: a line of VoucherLines (`row` is its row there) whose VoucherID no voucher has.
   bool orphan_line = false;
   bool sales_mst = false;  // a row of SalesMst (`row` is its row there), not of Vouchers
+  // YYYYMMDD: the source's date of a document that passed its checks; the books' of kOnlyInBooks.
+  std::string date = {};
 };
 
 struct DocumentsSummary;
