@@ -145,90 +145,6 @@ void AppendMessage(std::string& v, const SalesRow& row, double tax, double gross
        "</TALLYMESSAGE>";
 }
 
-// Appends the TALLYMESSAGE holding the voucher of `row` as the server exports an item invoice:
-// the invoice view and entry mode, the VoucherID as the voucher's number (unique in the table, as
-// the server's own numbers are in a company; RefNo may be empty or repeat, and goes as the
-// reference), no GUID and no ALTERID (both are the server's to give), the items before the ledger
-// entries. The element order follows the server's own exports; beyond the views, the entry
-// mode and the lists, which elements an import needs is unconfirmed.
-// Long: the message's elements in the order sent, clearer whole.
-void AppendInvoiceMessage(std::string& v, const SalesRow& row, double tax, double gross) {
-  const auto element = [&v](std::string_view open, const std::optional<std::string>& value,
-                            std::string_view close) { AppendElement(v, open, value, close); };
-  const auto quantity = [&](std::string_view open, std::string_view close) {
-    AppendQuantity(v, row, open, close);
-  };
-
-  v += "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\">";
-  element("<VOUCHER REMOTEID=\"", row.VoucherID,
-          "\" VCHTYPE=\"Sales\" ACTION=\"Create\" OBJVIEW=\"Invoice Voucher View\">");
-  element("<DATE>", row.VoucherDate, "</DATE>");
-  element("<VCHSTATUSDATE>", row.VoucherDate, "</VCHSTATUSDATE>");
-  v += "<NARRATION/>"
-       "<VOUCHERTYPENAME>Sales</VOUCHERTYPENAME>";
-  element("<PARTYLEDGERNAME>", row.PartyName, "</PARTYLEDGERNAME>");
-  element("<VOUCHERNUMBER>", row.VoucherID, "</VOUCHERNUMBER>");
-  element("<REFERENCE>", row.RefNo, "</REFERENCE>");
-  v += "<PERSISTEDVIEW>Invoice Voucher View</PERSISTEDVIEW>"
-       "<VCHENTRYMODE>Item Invoice</VCHENTRYMODE>"
-       "<DIFFACTUALQTY>No</DIFFACTUALQTY>"
-       "<ISOPTIONAL>No</ISOPTIONAL>";
-  element("<EFFECTIVEDATE>", row.VoucherDate, "</EFFECTIVEDATE>");
-  v += "<USEFORGAINLOSS>No</USEFORGAINLOSS>"
-       "<USEFORCOMPOUND>No</USEFORCOMPOUND>"
-       "<ISCANCELLED>No</ISCANCELLED>"
-       "<USETRACKINGNUMBER>No</USETRACKINGNUMBER>"
-       "<ISPOSTDATED>No</ISPOSTDATED>"
-       "<ISINVOICE>Yes</ISINVOICE>"
-       "<ASPAYSLIP>No</ASPAYSLIP>";
-  // The item, credited, with its batch and its sales ledger.
-  v += "<ALLINVENTORYENTRIES.LIST>";
-  element("<STOCKITEMNAME>", row.ItemName, "</STOCKITEMNAME>");
-  v += "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>";
-  AppendRate(v, row);
-  element("<AMOUNT>", row.Amount, "</AMOUNT>");
-  quantity("<ACTUALQTY>", "</ACTUALQTY>");
-  quantity("<BILLEDQTY>", "</BILLEDQTY>");
-  v += "<BATCHALLOCATIONS.LIST>"
-       "<GODOWNNAME>Main Location</GODOWNNAME>"
-       "<BATCHNAME>Primary Batch</BATCHNAME>"
-       "<ORDERNO/>"
-       "<TRACKINGNUMBER/>";
-  element("<AMOUNT>", row.Amount, "</AMOUNT>");
-  quantity("<ACTUALQTY>", "</ACTUALQTY>");
-  quantity("<BILLEDQTY>", "</BILLEDQTY>");
-  v += "</BATCHALLOCATIONS.LIST>"
-       "<ACCOUNTINGALLOCATIONS.LIST>";
-  element("<LEDGERNAME>", row.SalesLedger, "</LEDGERNAME>");
-  v += "<ISDEEMEDPOSITIVE>No</ISDEEMEDPOSITIVE>"
-       "<LEDGERFROMITEM>No</LEDGERFROMITEM>"
-       "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
-       "<ISPARTYLEDGER>No</ISPARTYLEDGER>";
-  element("<AMOUNT>", row.Amount, "</AMOUNT>");
-  v += "</ACCOUNTINGALLOCATIONS.LIST>"
-       "</ALLINVENTORYENTRIES.LIST>";
-  const auto ledger_entry = [&](std::string_view deemed_positive, std::string_view party,
-                                const std::optional<std::string>& ledger, double value) {
-    v += "<LEDGERENTRIES.LIST>";
-    element("<LEDGERNAME>", ledger, "</LEDGERNAME>");
-    v += "<ISDEEMEDPOSITIVE>";
-    v += deemed_positive;
-    v += "</ISDEEMEDPOSITIVE>"
-         "<LEDGERFROMITEM>No</LEDGERFROMITEM>"
-         "<REMOVEZEROENTRIES>No</REMOVEZEROENTRIES>"
-         "<ISPARTYLEDGER>";
-    v += party;
-    v += "</ISPARTYLEDGER>";
-    AppendAmountElement(v, value);
-    v += "</LEDGERENTRIES.LIST>";
-  };
-  // The party debited with the gross amount, negated as a number; the tax credited.
-  ledger_entry("Yes", "Yes", row.PartyName, -gross);
-  ledger_entry("No", "No", row.TaxAc, tax);
-  v += "</VOUCHER>"
-       "</TALLYMESSAGE>";
-}
-
 }  // namespace
 
 SalesColumns SalesColumnsOf(const access::Recordset& rows) {
@@ -268,16 +184,12 @@ std::string BuildSalesVoucher(const SalesRow& row, const std::string& company) {
   return v;
 }
 
-void AppendSalesVoucherMessage(std::string& v, const SalesRow& row, VoucherForm form) {
+void AppendSalesVoucherMessage(std::string& v, const SalesRow& row) {
   const SalesVoucherFigures figures = VoucherFigures(row);
   // Nothing is appended unless the whole message can be written.
   const std::size_t start = v.size();
   try {
-    if (form == VoucherForm::kInvoice) {
-      AppendInvoiceMessage(v, row, figures.tax, figures.gross);
-    } else {
-      AppendMessage(v, row, figures.tax, figures.gross);
-    }
+    AppendMessage(v, row, figures.tax, figures.gross);
   } catch (...) {
     v.resize(start);
     throw;

@@ -141,34 +141,4 @@ TEST(SalesVoucher, NullsAreEmptyExceptTheAmountsWhichFailAsDoOnesTooLarge) {
   }
 }
 
-TEST(SalesVoucher, TheSyncsFormIsAnItemInvoiceNumberedByItsRowWithoutAGuid) {
-  using lirvo::books::VoucherForm;
-  SalesRow second = SampleRow();
-  second.VoucherID = "SV-2016-0002";
-  for (const SalesRow& row : {SampleRow(), second}) {
-    std::string message;
-    lirvo::books::AppendSalesVoucherMessage(message, row, VoucherForm::kInvoice);
-    const auto document = Parsed(message);
-    const pugi::xml_node voucher = document.select_node("//VOUCHER").node();
-    const std::pair<const char*, std::string> expected[] = {
-        {"@REMOTEID", *row.VoucherID},
-        {"@OBJVIEW", "Invoice Voucher View"},
-        {"PERSISTEDVIEW", "Invoice Voucher View"},
-        {"VCHENTRYMODE", "Item Invoice"},
-        {"ISINVOICE", "Yes"},
-        {"VOUCHERNUMBER", *row.VoucherID},
-        {"count(GUID | ALTERID)", "0"},
-        {"LEDGERENTRIES.LIST[1]/ISPARTYLEDGER", "Yes"},
-        {"LEDGERENTRIES.LIST[1]/AMOUNT", "-624"},
-        {"LEDGERENTRIES.LIST[2]/AMOUNT", "24"},
-        {"ALLINVENTORYENTRIES.LIST/ACCOUNTINGALLOCATIONS.LIST/LEDGERNAME", "Sales @ 4%"},
-        // The items come before the ledger entries, as in the server's exports.
-        {"count(ALLINVENTORYENTRIES.LIST/following-sibling::LEDGERENTRIES.LIST)", "2"},
-    };
-    for (const auto& [path, value] : expected) {
-      EXPECT_EQ(pugi::xpath_query(path).evaluate_string(voucher), value) << path;
-    }
-  }
-}
-
 }  // namespace

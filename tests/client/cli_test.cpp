@@ -86,6 +86,8 @@ TEST(Cli, HelpVersionAndUsageErrorsBehaveAlikeInEveryProgramAndCommand) {
       {LIRVO_CLI_PATH, "sync --db x --batch abc", 2, "a whole number from 1 to 500, not \"abc\""},
       {LIRVO_CLI_PATH, "verify --db x --from 20161301", 2, "--from: a date is a day of the"},
       {LIRVO_CLI_PATH, "verify --db x --from 20160501 --to 20160401", 2, "comes after --to"},
+      {LIRVO_CLI_PATH, "sync --db x --year 2016-18", 2, "--year"},
+      {LIRVO_CLI_PATH, "sync --db x --year 2016-17 --to 20160502", 2, "--year"},
 #ifdef LIRVO_DEMO_PATH
       {LIRVO_DEMO_PATH, "--help", 0, "--screenshot FILE"},
       {LIRVO_DEMO_PATH, "--version", 0, kVersion},

@@ -516,43 +516,6 @@ TEST_F(PostgresSource, SyncMovesSalesMstWithALoginAndVerifyAgreesFromSqlite) {
   fs::remove_all(folder);
 }
 
-// The shop's masters and documents through ODBC from a database of their own, with a login: the
-// same outcome as from SQLite, and a re-run sends nothing.
-TEST_F(PostgresSource, SyncFeedsMastersAndDocumentsWithALogin) {
-  const odbc::Environment environment;
-  const odbc::Login admin{test::PostgresCluster::kAdmin, test::PostgresCluster::kAdminPassword};
-  odbc::Connection(environment, cluster_->ConnectionString(), admin)
-      .Execute("CREATE DATABASE shop", "create the shop's database");
-  std::string uri = Uri();
-  uri.replace(uri.find("DATABASE=postgres"), 17, "DATABASE=shop");
-  {
-    odbc::Connection shop(environment, uri.substr(5), admin);
-    const std::string sql =
-        std::string(kShopSql) + "GRANT SELECT ON ALL TABLES IN SCHEMA public TO " + kReader + ";";
-    for (std::size_t start = 0, end = 0; start < sql.size(); start = end + 1) {
-      end = sql.find(';', start);
-      shop.Execute(sql.substr(start, end - start), "load the shop");
-    }
-  }
-  const test::StandinProcess standin(LIRVO_STANDIN_PATH);
-  const test::TempDir journal("lirvo-pg-journal");
-  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
-                           " LIRVO_SOURCE_PASSWORD=" + kPassword +
-                           " " LIRVO_CLI_PATH " sync --source '" + uri + "' --user " + kReader +
-                           " --journal " + journal.File("journal").string() + " </dev/null";
-  const test::CommandResult first = test::RunCommand(sync);
-  EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
-  EXPECT_THAT(first.out, AllOf(HasSubstr("ledgers: 7 in the source, 0 already in the books, 7 "
-                                         "created"),
-                               HasSubstr("receipts: 1 in the source, 0 already in the books as in "
-                                         "the source, 1 sent")));
-  const test::CommandResult again = test::RunCommand(sync);
-  EXPECT_THAT(again.out, AllOf(HasSubstr("ledgers: 7 in the source, 7 already in the books, 0 "
-                                         "created"),
-                               HasSubstr("receipts: 1 in the source, 1 already in the books as in "
-                                         "the source, 0 sent")));
-}
-
 // The sample source copied into a PostgreSQL database of its own (every column text) moves
 // through ODBC with a login as it does from SQLite.
 TEST_F(PostgresSource, SampleSourceMovesEveryKindWithALogin) {

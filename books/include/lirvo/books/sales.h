@@ -87,17 +87,9 @@ SalesVoucherFigures VoucherFigures(const SalesRow& row);
 // modTally::Failure (kValue) when Amount or TaxPer is null or too large.
 std::string BuildSalesVoucher(const SalesRow& row, const std::string& company);
 
-// The forms of the sales voucher message. kDemo is the one BuildSalesVoucher writes, byte for byte
-// as the demo transfer has always sent it. kInvoice is lirvo sync's: the voucher as the server
-// itself exports an item invoice (OBJVIEW and PERSISTEDVIEW "Invoice Voucher View", VCHENTRYMODE
-// "Item Invoice", ISINVOICE Yes), numbered with its VoucherID, with no GUID (the server gives
-// those), the inventory entry before the ledger entries, the same values otherwise.
-enum class VoucherForm { kDemo, kInvoice };
-
-// Appends the TALLYMESSAGE holding the sales voucher of `row` in `form` to `batch`. Throws as
-// BuildSalesVoucher does, leaving `batch` unchanged.
-void AppendSalesVoucherMessage(std::string& batch, const SalesRow& row,
-                               VoucherForm form = VoucherForm::kDemo);
+// Appends the TALLYMESSAGE holding the sales voucher of `row`, as BuildSalesVoucher writes it, to
+// `batch`. Throws as BuildSalesVoucher does, leaving `batch` unchanged.
+void AppendSalesVoucherMessage(std::string& batch, const SalesRow& row);
 
 // Whether `date` is a day of the calendar written YYYYMMDD ("20160231" is not).
 bool IsCalendarDate(std::string_view date);
