@@ -56,7 +56,7 @@ bool HoldsAny(source::Source& db, const KindsToMove& kinds) {
 
 }  // namespace
 
-// The options turned into the run's and its report written, in the order they are used.
+// Long: the options turned into the run's and its report written, in the order they are used.
 int RunVerify(const VerifyValues& values) {
   // A source's masters and documents, its SalesMst's sales among them; an Access file's SalesMst.
   std::shared_ptr<source::Source> db;
