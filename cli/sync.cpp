@@ -80,6 +80,7 @@ struct Run {
   std::string company;
   ReportFile report;
   long rejected = 0;
+  bool dry_run = false;
   sync::ProgressPrinter progress{std::cerr, isatty(STDERR_FILENO) != 0};
   sync::SyncProgress last_shown{sync::SyncPhase::kMasters, 0, 0, {}, 0};  // the last progress shown
 
@@ -102,9 +103,11 @@ struct Run {
         what + table + "row " + row + " (VoucherID \"" + rejection.id + "\"): " + rejection.reason);
   }
 
-  // The documents' progress: those decided (left alone, sent or rejected) of those in the source.
+  // The documents' progress: those decided (left alone, sent or rejected) of those in the source;
+  // a dry run sends nothing, and says it checks them.
   void Show(const std::vector<feed::KindStatus>& kinds) {
-    sync::SyncProgress shown{sync::SyncPhase::kVouchers, 0, 0, {}, 0};
+    sync::SyncProgress shown{
+        dry_run ? sync::SyncPhase::kReading : sync::SyncPhase::kVouchers, 0, 0, {}, 0};
     for (const feed::KindStatus& status : kinds) {
       if (status.kind->document()) {
         shown.done += status.in_books + status.sent;
@@ -200,6 +203,7 @@ int SyncSource(const SyncValues& values, const std::shared_ptr<source::Source>& 
 // the company, Ctrl-C, the first line), each step a few lines that read best in order.
 int RunSync(const SyncValues& values) {
   Run run;
+  run.dry_run = values.dry_run;
   std::shared_ptr<source::Source> db;
   std::string what = values.db;
   try {

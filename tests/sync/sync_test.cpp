@@ -175,7 +175,8 @@ TEST_F(SyncTest, BadRowsAreRefusedLocallyAndReportedAndProgressSuitsTheOutput) {
     EXPECT_EQ(store.CountVouchers(kCompany) + (dry ? store.CountMasters(kCompany) : 0),
               dry ? 0 : 16);
     EXPECT_THAT(run.out,
-                HasSubstr((terminal ? "\r" : "\n") + std::string("sending vouchers: 20 of 20")));
+                HasSubstr((terminal ? "\r" : "\n") +
+                          std::string(dry ? "checking rows" : "sending vouchers") + ": 20 of 20"));
     EXPECT_EQ(run.out.find('\r') != std::string::npos, terminal) << run.out;
   }
 }
