@@ -237,7 +237,7 @@ struct SourceVerifySummary {
   long unknown_types = 0;  // Vouchers rows whose VoucherType names no document type
   long orphan_lines = 0;   // VoucherLines rows whose VoucherID no voucher has
   // kComplete when nothing is missing or different; rows that fail the local checks do not
-  // count, as in verify::Verify.
+  // count: a sync never sends them.
   RunOutcome outcome() const;
 };
 
