@@ -16,10 +16,6 @@ const char* PhaseName(SyncPhase phase) {
       return "creating masters";
     case SyncPhase::kVouchers:
       return "sending vouchers";
-    case SyncPhase::kBooksMasters:
-      return "reading the company's masters";
-    case SyncPhase::kComparing:
-      return "comparing with the books";
   }
   return "";
 }

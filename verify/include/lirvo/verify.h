@@ -11,10 +11,8 @@ namespace lirvo::verify {
 // ---------------------------------------------------------------------------------------------
 // Progress
 
-// The phases shown: the table's rows checked (while the company's masters are read beside), the
-// missing masters created, the vouchers sent; and lirvo verify's: the books' masters read, the
-// table compared with the books range by range.
-enum class SyncPhase { kReading, kMasters, kVouchers, kBooksMasters, kComparing };
+// The phases shown: the rows checked (a dry run), the masters created, the vouchers sent.
+enum class SyncPhase { kReading, kMasters, kVouchers };
 
 // Where the sync stands: `done` of `total` units of the phase (rows read, masters or vouchers
 // sent). While a request is in hand it is told again, a few times a second, with how long the
