@@ -99,9 +99,11 @@ class Gather {
 
  private:
   // Adds the master `name` names, under `under`, unless it was met before: most rows name masters
-  // met already.
+  // met already, nearly always spelt as before, so a spelling met is passed over before the name
+  // is folded into its key.
   void Imply(long row, books::MasterKind kind, const Value& name, std::string_view under) {
-    if (!name || text::Trim(*name).empty() || !named_[IndexOf(kind)].insert(Key(*name)).second) {
+    if (!name || !spelt_[IndexOf(kind)].insert(*name).second || text::Trim(*name).empty() ||
+        !named_[IndexOf(kind)].insert(Key(*name)).second) {
       return;
     }
     into_.push_back({kind, std::string(text::Trim(*name)), std::string(under), table_, row});
@@ -110,7 +112,8 @@ class Gather {
   std::string table_;
   std::optional<source::DateRange> range_;
   std::deque<ImpliedMaster>& into_;
-  Names named_;
+  Names spelt_;  // as the rows spell them
+  Names named_;  // by Key
 };
 
 }  // namespace

@@ -281,11 +281,17 @@ void Upsert(sqlite::Database& db, sqlite::Statement& upsert, const std::string& 
   if (entries.size() > 1 && !db.InTransaction()) {
     transaction.emplace(db, "BEGIN IMMEDIATE");
   }
+  // What all entries share is bound once: a statement keeps its values from one run to the next
+  // until they are cleared.
+  upsert.BindUncopied(1, server).BindUncopied(2, company).BindUncopied(3, outcome);
+  upsert.BindUncopied(4, reason).BindUncopied(5, recorded);
   for (const FedJournal::Entry& entry : entries) {
-    upsert.BindUncopied(1, server).BindUncopied(2, company).BindUncopied(3, outcome);
-    upsert.BindUncopied(4, reason).BindUncopied(5, recorded).BindUncopied(6, entry.kind);
-    upsert.BindUncopied(7, entry.key).BindUncopied(8, entry.digest).Run();
+    upsert.BindUncopied(6, entry.kind).BindUncopied(7, entry.key).BindUncopied(8, entry.digest);
+    while (upsert.Step()) {
+    }
+    upsert.Rewind();
   }
+  upsert.Reset();
   if (transaction) {
     transaction->Commit();
   }
