@@ -102,11 +102,12 @@ void DocumentJournal::Finish() {
   }
 }
 
-void DocumentJournal::Add(std::span<const std::string> messages) {
-  digests_.clear();
+std::vector<std::string> DocumentJournal::Digests(std::span<const std::string> messages) const {
+  std::vector<std::string> digests;
   if (recording_) {
-    sync::AppendDigests(messages, digests_);
+    sync::AppendDigests(messages, digests);
   }
+  return digests;
 }
 
 }  // namespace lirvo::feed

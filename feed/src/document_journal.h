@@ -45,13 +45,13 @@ class DocumentJournal {
   // Records what is noted and commits what is recorded: the end of a feed.
   void Finish();
 
-  // The messages of the request being built, in the order of the batch.
-  void Add(std::span<const std::string> messages);
-  // Records what the server said to `part`, whose messages were added in its order from the
-  // `first`th on, committed on return.
+  // The digests of a request's `messages`, in their order (none when nothing is recorded).
+  std::vector<std::string> Digests(std::span<const std::string> messages) const;
+  // Records what the server said to `part`, whose messages' digests are `digests` (Digests' of
+  // the request) from the `first`th on, committed on return.
   template <class Part>
-  void Record(books::DocumentType type, const Part& part, std::size_t first, bool accepted,
-              const std::string& reason) {
+  void Record(books::DocumentType type, const Part& part, std::span<const std::string> digests,
+              std::size_t first, bool accepted, const std::string& reason) {
     if (!recording_) {
       return;
     }
@@ -59,7 +59,7 @@ class DocumentJournal {
     entries.reserve(std::size(part));
     std::size_t i = first;
     for (const auto& read : part) {
-      entries.push_back({books::KindName(type), read.document.voucher_id, digests_.at(i++)});
+      entries.push_back({books::KindName(type), read.document.voucher_id, digests[i++]});
     }
     Open().Record(entries, accepted, reason);
   }
@@ -73,8 +73,7 @@ class DocumentJournal {
   std::optional<sync::FedJournal> journal_;
   bool recording_ = false;  // a journal that is written: not in a dry run
   bool trusting_ = false;
-  std::string message_;               // scratch for one message
-  std::vector<std::string> digests_;  // of the request being built
+  std::string message_;  // scratch for one message
   // Found in the books, not yet recorded: type, VoucherID and digest.
   struct Noted {
     books::DocumentType type;

@@ -4,11 +4,15 @@
 // happen (about 580 lines).
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <memory>
 #include <ostream>
 #include <span>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -70,6 +74,49 @@ std::string Where(long row, const std::string& vouchers = std::string(source::kV
          std::to_string(TableRow(row));
 }
 
+// "voucher \"V7\" (SalesMst row 7)".
+std::string Label(const Read& read) {
+  return "voucher \"" + std::string(text::Trim(read.document.voucher_id)) + "\" (" +
+         Where(read.row) + ")";
+}
+
+// A batch posted on a thread of its own. The server serves one request at a time, so no other
+// request (the next batch, a read-back, a list of names) is sent before this one is answered;
+// what goes on meanwhile is the feed's own work: the next batch read, checked and built, and the
+// batch before this one told and recorded in the journal.
+struct Posting {
+  struct Decided {
+    std::size_t begin;
+    std::size_t end;
+    bool accepted;
+    std::string reason;
+  };
+  std::vector<Read> batch;
+  std::vector<std::string> messages;
+  std::vector<std::string> digests;  // of the messages, when the journal records them
+  modTally::Server server;           // the feed's, also cancelled when the posting is abandoned
+  std::atomic<bool> abandoned{false};
+  // Written by the thread, read once it is joined.
+  std::vector<Decided> decided;
+  sync::PostCounts counts;
+  bool finished = false;
+  std::exception_ptr error;
+  std::thread thread;
+
+  bool WentThrough() const { return finished && !error; }
+  // A feed that fails meanwhile abandons the request in hand rather than wait for its answer.
+  ~Posting() {
+    if (thread.joinable()) {
+      abandoned = true;
+      thread.join();
+    }
+  }
+};
+
+// Thrown where the feed is about to ask the server something and the batch in hand stopped the
+// run: nothing more is sent or asked.
+struct Halted : std::exception {};
+
 class Feed {
  public:
   Feed(source::Source& source, const DocumentsOptions& options)
@@ -116,8 +163,24 @@ class Feed {
                                                               const std::string& to);
   // Sends what is queued; false when the feed has to stop.
   bool Flush();
-  // False when the feed has to stop.
-  bool Send(std::span<const Read> batch);
+  // Builds the batch's messages and posts them once the batch in hand is answered; false when the
+  // feed has to stop.
+  bool Send(std::vector<Read> batch);
+  // The batch in hand once answered (none when there is none).
+  std::unique_ptr<Posting> Answered();
+  // Tells and records what the server said to `done`; false when the feed has to stop.
+  bool Settle(Posting& done);
+  // Settles the batch in hand, if any; false when the feed has to stop.
+  bool Settle() {
+    const std::unique_ptr<Posting> done = Answered();
+    return !done || Settle(*done);
+  }
+  // Settle, before the feed asks the server anything else; throws Halted when it has to stop.
+  void SettleToAsk() {
+    if (!Settle()) {
+      throw Halted{};
+    }
+  }
   void Tell(const Read& read, DocumentOutcome::What what, const std::string& reason = {},
             bool lacks_master = false, std::vector<books::FieldDifference> differences = {});
 
@@ -130,8 +193,9 @@ class Feed {
   std::array<bool, books::kMasterKinds.size()> asked_{};
   std::vector<Read> queued_;                 // at most one batch
   std::unordered_set<std::string> matched_;  // of a range's books' copies, those the source has
-  std::vector<std::string> messages_;        // of the batch being sent
+  std::vector<std::string> spare_;           // a settled batch's messages, reused
   DocumentJournal journal_;
+  std::unique_ptr<Posting> posting_;  // the batch in hand
 };
 
 void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason,
@@ -274,6 +338,7 @@ std::optional<std::string> Feed::Missing(books::MasterKind of, const std::string
   const books::MasterRef need{of, std::string(text::Trim(spelt))};
   if (!need.name.empty() && !books::IsPredefined(need)) {
     if (!asked_[kind]) {
+      SettleToAsk();
       held_[kind] = HeldNames(options_.server, options_.company, of);
       asked_[kind] = true;
     }
@@ -293,6 +358,7 @@ std::unordered_map<std::string, books::BooksDocument> Feed::Books(DocumentType t
   const std::string what = "cannot read the " + std::string(books::ServerName(type)) +
                            " vouchers of \"" + options_.company + "\" dated " + from + " to " + to +
                            " from " + modTally::ShownUrl(options_.server.url);
+  SettleToAsk();
   modTally::Reply reply;
   try {
     reply = modTally::Exchange(
@@ -382,56 +448,99 @@ bool Feed::Flush() {
     summary_.interrupted = true;
     return false;
   }
-  const bool sent = Send(queued_);
+  std::vector<Read> batch = std::move(queued_);
   queued_.clear();
-  return sent;
+  return Send(std::move(batch));
 }
 
-bool Feed::Send(std::span<const Read> batch) {
+bool Feed::Send(std::vector<Read> batch) {
   if (options_.dry_run) {
     for (const Read& read : batch) {
       Tell(read, DocumentOutcome::What::kSent);
     }
     return true;
   }
+  auto posting = std::make_unique<Posting>();
+  Posting& p = *posting;
   // Each document's message in a string of its own, reused from batch to batch: a batch the
   // server refuses is sent again in halves until each refused document is alone.
-  messages_.resize(std::max(messages_.size(), batch.size()));
+  p.messages = std::move(spare_);
+  p.messages.resize(batch.size());
   for (std::size_t i = 0; i < batch.size(); ++i) {
-    messages_[i].clear();
-    books::AppendMessage(messages_[i], batch[i].document, batch[i].checked);
+    p.messages[i].clear();
+    books::AppendMessage(p.messages[i], batch[i].document, batch[i].checked);
   }
-  journal_.Add(std::span<const std::string>(messages_).first(batch.size()));
-  const auto label = [batch](std::size_t i) {
-    return "voucher \"" + std::string(text::Trim(batch[i].document.voucher_id)) + "\" (" +
-           Where(batch[i].row) + ")";
+  p.digests = journal_.Digests(p.messages);
+  p.batch = std::move(batch);
+  const std::unique_ptr<Posting> done = Answered();
+  if (done && !done->WentThrough()) {
+    Settle(*done);
+    return false;
+  }
+  p.server = options_.server;
+  p.server.cancelled = [&p, user = options_.server.cancelled] {
+    return p.abandoned.load() || (user && user());
   };
-  sync::PostCounts counts;
-  sync::Poster poster(options_.server, options_.company, counts);
-  bool finished = false;
+  p.thread = std::thread([&p, company = options_.company] {
+    try {
+      sync::Poster poster(p.server, company, p.counts);
+      p.finished = poster.Post(
+          p.messages,
+          [&p](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
+            p.decided.push_back({begin, end, accepted, reason});
+          },
+          [&p](std::size_t i) { return Label(p.batch[i]); },
+          [&p](std::size_t i) { return p.batch[i].row; });
+    } catch (...) {
+      p.error = std::current_exception();
+    }
+  });
+  posting_ = std::move(posting);
+  if (done && !Settle(*done)) {
+    posting_.reset();  // the journal failed: what the server makes of this batch is not known
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<Posting> Feed::Answered() {
+  std::unique_ptr<Posting> done = std::move(posting_);
+  if (done) {
+    done->thread.join();
+  }
+  return done;
+}
+
+bool Feed::Settle(Posting& done) {
+  summary_.requests += done.counts.requests;
+  bool finished = done.finished;
   try {
-    finished = poster.Post(
-        std::span(messages_).first(batch.size()),
-        [&](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
-          for (std::size_t i = begin; i < end; ++i) {
-            Tell(batch[i],
-                 accepted ? DocumentOutcome::What::kSent : DocumentOutcome::What::kRejected,
-                 reason);
-          }
-          try {
-            journal_.Record(batch.front().document.type, batch.subspan(begin, end - begin), begin,
-                            accepted, reason);
-          } catch (const Failure& failure) {
-            throw sync::Unrecorded(failure, accepted, sync::AndAfter(label(begin), end - begin));
-          }
-        },
-        label, [batch](std::size_t i) { return batch[i].row; });
+    const std::span<const Read> batch(done.batch);
+    for (const Posting::Decided& part : done.decided) {
+      for (std::size_t i = part.begin; i < part.end; ++i) {
+        Tell(batch[i],
+             part.accepted ? DocumentOutcome::What::kSent : DocumentOutcome::What::kRejected,
+             part.reason);
+      }
+      try {
+        journal_.Record(batch.front().document.type,
+                        batch.subspan(part.begin, part.end - part.begin), done.digests, part.begin,
+                        part.accepted, part.reason);
+      } catch (const Failure& failure) {
+        throw sync::Unrecorded(failure, part.accepted,
+                               sync::AndAfter(Label(batch[part.begin]), part.end - part.begin));
+      }
+    }
+    if (done.error) {
+      std::rethrow_exception(done.error);
+    }
     summary_.interrupted = !finished;
   } catch (const Failure& failure) {
+    finished = false;
     summary_.interrupted = options_.server.Cancelled();
     summary_.stopped = failure.description();
   }
-  summary_.requests += counts.requests;
+  spare_ = std::move(done.messages);
   return finished;
 }
 
@@ -483,7 +592,7 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
     }
     TellOnlyInBooks(type, held);
   }
-  return Flush();
+  return Flush() && Settle();
 }
 
 void Feed::TellOnlyInBooks(DocumentType type, const Held& held) {
@@ -529,12 +638,17 @@ DocumentsSummary Feed::Go() {
       to_create_[IndexOf(master.kind)].insert(Key(master.name));
     }
   }
-  for (const DocumentType type : books::kDocumentTypes) {
-    if (std::find(options_.types.begin(), options_.types.end(), type) != options_.types.end() &&
-        !FeedType(spool, type)) {
-      break;
+  try {
+    for (const DocumentType type : books::kDocumentTypes) {
+      if (std::find(options_.types.begin(), options_.types.end(), type) != options_.types.end() &&
+          !FeedType(spool, type)) {
+        break;
+      }
     }
+  } catch (const Halted&) {
+    // What stopped the feed is in the summary.
   }
+  Settle();  // a batch left in hand when the feed stopped
   try {
     journal_.Finish();
   } catch (const Failure& failure) {

@@ -908,11 +908,14 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
 // numbers, the empty books are read back in fewer requests than ranges, and a re-run finds every
 // one in the books. A document whose import the server does not
 // account for is found by halving its batch (a request for each half that holds it, not one for
-// each document of the batch) and alone is rejected.
+// each document of the batch) and alone is rejected. No request goes beside another, though a
+// batch is in hand while the books are read back or their godowns first asked for (on the last five
+// days).
 TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll) {
   const std::string path = Database(
       "many.db",
       "CREATE TABLE Units(Name); INSERT INTO Units VALUES ('Nos');"
+      "CREATE TABLE Godowns(Name); INSERT INTO Godowns VALUES ('Shop');"
       "CREATE TABLE StockItems(Name, BaseUnits); INSERT INTO StockItems VALUES ('LED Bulb', "
       "'Nos');"
       "CREATE TABLE Ledgers(Name, Parent); INSERT INTO Ledgers VALUES ('Anand Hardware', 'Sundry "
@@ -922,11 +925,14 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1100) INSERT INTO "
       "Vouchers SELECT 'S' || i, 'Sales', date('2016-04-01', '+' || (2 * (i % 20)) || ' days'), "
       "'Anand Hardware' FROM n;"
-      "CREATE TABLE VoucherLines(VoucherID, Line, Ledger, Item, Quantity, Unit, Rate, Amount);"
+      "CREATE TABLE VoucherLines(VoucherID, Line, Ledger, Item, Godown, Quantity, Unit, Rate, "
+      "Amount);"
       "WITH RECURSIVE n(i) AS (SELECT 1100 UNION ALL SELECT i - 1 FROM n WHERE i > 1) INSERT INTO "
-      "VoucherLines SELECT 'S' || i, 3, 'Freight', NULL, NULL, NULL, NULL, 5 FROM n UNION ALL "
-      "SELECT 'S' || i, 2, 'Output VAT', NULL, NULL, NULL, NULL, 2.72 FROM n UNION ALL SELECT "
-      "'S' || i, 1, 'Sales @ 4%', 'LED Bulb', 4, 'Nos', 17, 68 FROM n;");
+      "VoucherLines SELECT 'S' || i, 3, 'Freight', NULL, NULL, NULL, NULL, NULL, 5 FROM n UNION "
+      "ALL SELECT 'S' || i, 2, 'Output VAT', NULL, NULL, NULL, NULL, NULL, 2.72 FROM n UNION ALL "
+      "SELECT 'S' || i, 1, 'Sales @ 4%', 'LED Bulb', iif(i % 20 > 14, 'Shop', NULL), 4, 'Nos', 17, "
+      "68 "
+      "FROM n;");
   const std::string data = (folder_ / "books.db").string();
   test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
   const std::string sync = " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
@@ -949,6 +955,7 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
     read_back += request.find("<SVFROMDATE>") != std::string::npos ? 1 : 0;
   }
   EXPECT_EQ(read_back, 2);
+  EXPECT_EQ(proxy.overlapped(), 0);
   const std::vector<test::StoredVoucher> stored = test::StandinStore(data).Vouchers(kCompanyName);
   ASSERT_EQ(stored.size(), 1100u);
   std::vector<std::string> ledgers;

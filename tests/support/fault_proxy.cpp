@@ -64,12 +64,18 @@ void FaultProxy::Handle(int socket, const std::string& request) {
     ++faulted_;
   }
   switch (mode) {
-    case Mode::kForward:  // the stand-in closes the connection after its reply: read to the end
-      RawServer::SendAll(socket, ReadAll(Connected(target_port_, request)));
+    case Mode::kForward: {  // the stand-in closes the connection after its reply: read to the end
+      const std::string reply = ReadAll(Connected(target_port_, request));
+      overlapped_ += server_.Waiting() ? 1 : 0;
+      RawServer::SendAll(socket, reply);
       return;
-    case Mode::kShortCount:
-      RawServer::SendAll(socket, ShortOfOne(ReadAll(Connected(target_port_, request))));
+    }
+    case Mode::kShortCount: {
+      const std::string reply = ReadAll(Connected(target_port_, request));
+      overlapped_ += server_.Waiting() ? 1 : 0;
+      RawServer::SendAll(socket, ShortOfOne(reply));
       return;
+    }
     case Mode::kIgnored: {
       const std::string objects = std::to_string(Occurrences(text, "<TALLYMESSAGE"));
       RawServer::SendAll(

@@ -41,6 +41,9 @@ class FaultProxy {
   int faulted() const { return faulted_; }
   // Every request received so far, raw.
   std::vector<std::string> requests() const { return server_.requests(); }
+  // How many forwarded requests had another one arrive before they were answered: the server
+  // serves one request at a time, so a client must not send a second beside the first.
+  int overlapped() const { return overlapped_; }
 
  private:
   void Handle(int socket, const std::string& request);
@@ -51,6 +54,7 @@ class FaultProxy {
   const std::string reply_;
   std::atomic<Mode> mode_;
   std::atomic<int> faulted_{0};
+  std::atomic<int> overlapped_{0};
   RawServer server_;  // last: its thread stops before the members it uses go
 };
 

@@ -137,6 +137,11 @@ bool RawServer::SendAll(int fd, std::string_view bytes) {
   return true;
 }
 
+bool RawServer::Waiting() const {
+  pollfd waiting{listener_, POLLIN, 0};
+  return poll(&waiting, 1, 0) > 0;
+}
+
 void RawServer::Hold(int fd) const {
   char byte = 0;
   pollfd waiting{fd, POLLIN, 0};

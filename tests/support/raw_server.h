@@ -41,6 +41,8 @@ class RawServer {
   static bool SendAll(int socket, std::string_view bytes);
   // For a handler that never answers: returns once the client hangs up or the server stops.
   void Hold(int socket) const;
+  // Whether another connection waits to be served (asked by a handler before it answers).
+  bool Waiting() const;
 
  private:
   void Serve();

@@ -107,13 +107,17 @@ std::future<CommandResult> Started(const fs::path& pid_file, const std::string& 
   });
 }
 
+// Through a proxy that tells whether a request was sent while another was in hand: a batch is
+// posted while the next is built, but the books are read back only once it is answered.
 TEST_F(SyncTest, SalesTwentyThousandArriveOnceWithTheirMastersAndARerunSendsNothing) {
   const std::string data = (dir_ / "store.db").string();
   StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
+  const FaultProxy proxy(standin.url(), FaultProxy::Kind::kImport, FaultProxy::Mode::kForward);
   const std::string args = "--db " + Data("sales-20k.mdb") + " --journal " +
                            (dir_ / "journal.sqlite").string() + " --limit " + std::to_string(kRows);
-  const CommandResult first = Sync(standin.url(), args);
+  const CommandResult first = Sync(proxy.url(), args);
   ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
+  EXPECT_EQ(proxy.overlapped(), 0);
 
   const StandinStore store(data);
   const auto vouchers = store.Vouchers(kCompany);
