@@ -329,10 +329,11 @@ TEST_F(SyncTest, ARunStoppedInTheMiddleCompletesWhenRunAgain) {
   }
 }
 
-// Through a proxy that answers every import (or only those holding A3) as a broken or unusual
+// Through a proxy that answers every import (or only those holding A2 or A3) as a broken or unusual
 // server would. A stated shortfall or IGNORED is a rejection found by halving; a reply that is not
 // an import reply, a closed connection or a time-out stops the run after one retry, blaming no
-// row. A re-run once the server behaves puts every row in the books.
+// row, and sends nothing after it (A3, posted a row at a time). A re-run once the server behaves
+// puts every row in the books.
 TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance) {
   using Mode = FaultProxy::Mode;
   const struct {
@@ -342,6 +343,8 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
     int status;
     Parts out, err;
     int faulted = 0;  // requests answered by the fault, when it must be exactly so many
+    const char* more = "";
+    long stored = -1;  // vouchers in the books after the run, when it must be so many
   } cases[] = {
       {"IGNORED", Mode::kIgnored, "", 3,
        Parts{"sales: 3 in the source, 0 already in the books as in the source, 0 sent, 3 rejected",
@@ -362,6 +365,8 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
       {"connection closed", Mode::kClose, "", 1, Parts{"Requests: 2 import requests sent"},
        Parts{"failed: cannot exchange a request with", "(tried twice); nothing after it was sent"},
        2},
+      {"connection closed at A2", Mode::kClose, "REMOTEID=\"A2\"", 1, Parts{},
+       Parts{"the import of voucher \"A2\"", "nothing after it was sent"}, 2, " --batch 1", 1},
       {"never answered", Mode::kNever, "", 1, Parts{"Requests: 2 import requests sent"},
        Parts{"waiting 1 s for the server's reply", "imed out", "(tried twice)"}, 2},
   };
@@ -376,8 +381,8 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
     const std::string data = (case_dir / "store.db").string();
     StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
     FaultProxy proxy(standin.url(), FaultProxy::Kind::kImport, c.mode, c.marker, kWebPage);
-    const std::string args =
-        "--db " + Data("three-rows.mdb") + " --journal " + (case_dir / "journal.sqlite").string();
+    const std::string args = "--db " + Data("three-rows.mdb") + " --journal " +
+                             (case_dir / "journal.sqlite").string() + c.more;
     const auto started = Clock::now();
     const CommandResult run = Sync(proxy.url(), args);
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(15));
@@ -390,6 +395,9 @@ TEST_F(SyncTest, AServerThatDoesNotAccountForEveryObjectIsNeverTakenAsAcceptance
     }
     if (c.faulted > 0) {
       EXPECT_EQ(proxy.faulted(), c.faulted);
+    }
+    if (c.stored >= 0) {
+      EXPECT_EQ(StandinStore(data).CountVouchers(kCompany), c.stored);
     }
 
     proxy.set_mode(Mode::kForward);
