@@ -1,10 +1,9 @@
 // The documents of a source fed into the books: Vouchers with their VoucherLines spooled, walked a
 // type and a range of days at a time, checked, the books' copies of the range read back, and what
 // the books lack sent in batches. One class whose steps share the feed's state, in the order they
-// happen (about 580 lines).
+// happen (about 600 lines).
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -12,14 +11,10 @@
 #include <memory>
 #include <ostream>
 #include <span>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
-#include <lirvo/books/judge.h>
-#include <lirvo/books/readback.h>
 #include <lirvo/books/sales.h>
-#include <lirvo/export_reply.h>
 #include <lirvo/feed.h>
 #include <lirvo/source_layout.h>
 #include <lirvo/sqlite.h>
@@ -30,6 +25,7 @@
 #include "document_journal.h"
 #include "document_spool.h"
 #include "held.h"
+#include "in_hand.h"
 #include "sales_mst.h"
 
 namespace lirvo::feed {
@@ -80,39 +76,6 @@ std::string Label(const Read& read) {
          Where(read.row) + ")";
 }
 
-// A batch posted on a thread of its own. The server serves one request at a time, so no other
-// request (the next batch, a read-back, a list of names) is sent before this one is answered;
-// what goes on meanwhile is the feed's own work: the next batch read, checked and built, and the
-// batch before this one told and recorded in the journal.
-struct Posting {
-  struct Decided {
-    std::size_t begin;
-    std::size_t end;
-    bool accepted;
-    std::string reason;
-  };
-  std::vector<Read> batch;
-  std::vector<std::string> messages;
-  std::vector<std::string> digests;  // of the messages, when the journal records them
-  modTally::Server server;           // the feed's, also cancelled when the posting is abandoned
-  std::atomic<bool> abandoned{false};
-  // Written by the thread, read once it is joined.
-  std::vector<Decided> decided;
-  sync::PostCounts counts;
-  bool finished = false;
-  std::exception_ptr error;
-  std::thread thread;
-
-  bool WentThrough() const { return finished && !error; }
-  // A feed that fails meanwhile abandons the request in hand rather than wait for its answer.
-  ~Posting() {
-    if (thread.joinable()) {
-      abandoned = true;
-      thread.join();
-    }
-  }
-};
-
 // Thrown where the feed is about to ask the server something and the batch in hand stopped the
 // run: nothing more is sent or asked.
 struct Halted : std::exception {};
@@ -137,7 +100,7 @@ class Feed {
   void TellRepeated(Spool& spool, const std::string& vouchers);
   // Feeds the documents of `type`; false when the feed has to stop.
   bool FeedType(Spool& spool, DocumentType type);
-  using Held = std::optional<std::unordered_map<std::string, books::BooksDocument>>;
+  using Held = std::optional<RangeBooks>;
   // With tell_books_only, tells each document of `held` (a range's books) that the source's
   // documents of the range did not match; then forgets the matches.
   void TellOnlyInBooks(DocumentType type, const Held& held);
@@ -157,10 +120,16 @@ class Feed {
     const std::optional<std::chrono::year_month_day> day = source::ParseDate(date);
     return !day || options_.range->Contains(*day);
   }
-  // The books' documents of `type` dated from `from` to `to`, by VoucherID.
-  std::unordered_map<std::string, books::BooksDocument> Books(DocumentType type,
-                                                              const std::string& from,
-                                                              const std::string& to);
+  // The books' documents of `type` dated from `from` to `to`: those read ahead, or read now.
+  RangeBooks Books(DocumentType type, const std::string& from, const std::string& to);
+  // Begins reading ahead the books of `type` from `from` to `to`.
+  void ReadAheadOf(DocumentType type, const std::string& from, const std::string& to);
+  // Waits for the books being read ahead, if any, and keeps them for their range.
+  void AheadRead() {
+    if (ahead_ && ahead_->thread.joinable()) {
+      ahead_->thread.join();
+    }
+  }
   // Sends what is queued; false when the feed has to stop.
   bool Flush();
   // Builds the batch's messages and posts them once the batch in hand is answered; false when the
@@ -177,6 +146,7 @@ class Feed {
   }
   // Settle, before the feed asks the server anything else; throws Halted when it has to stop.
   void SettleToAsk() {
+    AheadRead();
     if (!Settle()) {
       throw Halted{};
     }
@@ -196,6 +166,7 @@ class Feed {
   std::vector<std::string> spare_;           // a settled batch's messages, reused
   DocumentJournal journal_;
   std::unique_ptr<Posting> posting_;  // the batch in hand
+  std::unique_ptr<ReadAhead> ahead_;  // the books of the next range
 };
 
 void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason,
@@ -352,33 +323,23 @@ std::optional<std::string> Feed::Missing(books::MasterKind of, const std::string
   return std::nullopt;
 }
 
-std::unordered_map<std::string, books::BooksDocument> Feed::Books(DocumentType type,
-                                                                  const std::string& from,
-                                                                  const std::string& to) {
-  const std::string what = "cannot read the " + std::string(books::ServerName(type)) +
-                           " vouchers of \"" + options_.company + "\" dated " + from + " to " + to +
-                           " from " + modTally::ShownUrl(options_.server.url);
-  SettleToAsk();
-  modTally::Reply reply;
-  try {
-    reply = modTally::Exchange(
-        options_.server,
-        books::VoucherExportRequest(options_.company, from, to, books::ServerName(type)),
-        options_.server.Import());
-  } catch (const Failure& failure) {
-    throw Failure(failure, what + ": " + failure.description());
-  }
-  pugi::xml_document xml;
-  const pugi::xml_node root = modTally::ReadExportReply(xml, reply, {what, options_.company});
-  std::unordered_map<std::string, books::BooksDocument> held;
-  for (const pugi::xml_node voucher :
-       root.child("BODY").child("DATA").child("COLLECTION").children("VOUCHER")) {
-    if (std::optional<books::BooksDocument> read = books::ReadDocument(voucher)) {
-      std::string id = read->document.voucher_id;
-      held.emplace(std::move(id), std::move(*read));
+RangeBooks Feed::Books(DocumentType type, const std::string& from, const std::string& to) {
+  AheadRead();
+  if (const std::unique_ptr<ReadAhead> ahead = std::move(ahead_);
+      ahead && ahead->type == type && ahead->from == from && ahead->to == to) {
+    if (ahead->error) {
+      std::rethrow_exception(ahead->error);
     }
+    return std::move(ahead->held);
   }
-  return held;
+  SettleToAsk();
+  return ReadBooks(options_.server, options_.company, type, from, to);
+}
+
+void Feed::ReadAheadOf(DocumentType type, const std::string& from, const std::string& to) {
+  SettleToAsk();
+  ahead_ = std::make_unique<ReadAhead>(type, from, to);
+  ahead_->Start(options_.server, options_.company);
 }
 
 template <class ReadBooks>
@@ -472,29 +433,13 @@ bool Feed::Send(std::vector<Read> batch) {
   }
   p.digests = journal_.Digests(p.messages);
   p.batch = std::move(batch);
+  AheadRead();
   const std::unique_ptr<Posting> done = Answered();
   if (done && !done->WentThrough()) {
     Settle(*done);
     return false;
   }
-  p.server = options_.server;
-  p.server.cancelled = [&p, user = options_.server.cancelled] {
-    return p.abandoned.load() || (user && user());
-  };
-  p.thread = std::thread([&p, company = options_.company] {
-    try {
-      sync::Poster poster(p.server, company, p.counts);
-      p.finished = poster.Post(
-          p.messages,
-          [&p](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
-            p.decided.push_back({begin, end, accepted, reason});
-          },
-          [&p](std::size_t i) { return Label(p.batch[i]); },
-          [&p](std::size_t i) { return p.batch[i].row; });
-    } catch (...) {
-      p.error = std::current_exception();
-    }
-  });
+  p.Start(options_.server, options_.company, Label);
   posting_ = std::move(posting);
   if (done && !Settle(*done)) {
     posting_.reset();  // the journal failed: what the server makes of this batch is not known
@@ -582,8 +527,15 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
     first = last + 1;
     Held held;
     if (!spool.ForEachDocument(type, range, [&](Read read) {
-          return Take(std::move(read), held,
-                      [&] { return Books(type, range.first, range.second); });
+          return Take(std::move(read), held, [&] {
+            RangeBooks books = Books(type, range.first, range.second);
+            // Books that hold documents of this range likely hold the next one's too (a re-run,
+            // a verify): they are read while this range's documents are compared.
+            if (!books.empty() && first < ranges.size()) {
+              ReadAheadOf(type, ranges[first].first, ranges[first].second);
+            }
+            return books;
+          });
         })) {
       return false;
     }
@@ -592,6 +544,7 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
     }
     TellOnlyInBooks(type, held);
   }
+  ahead_.reset();  // read ahead for a range none of whose documents needed the books
   return Flush() && Settle();
 }
 

@@ -978,6 +978,11 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
   EXPECT_EQ(verified.exit_code, 3) << verified.out << verified.err;
   EXPECT_THAT(verified.out, HasSubstr("1 missing from the books, 0 different, 0 not expected: "
                                       "failed local checks; 1 in the books but not in the source"));
+  // Sent again a document at a time, while the books of the next range are read ahead.
+  proxy.set_mode(test::FaultProxy::Mode::kForward);
+  EXPECT_THAT(test::RunCommand("LIRVO_TALLY_URL=" + proxy.url() + sync + " --batch 1").out,
+              HasSubstr("1099 already in the books as in the source, 1 sent"));
+  EXPECT_EQ(proxy.overlapped(), 0);
 }
 
 // The journal keeps a source's masters and documents: with --trust-journal an unchanged re-run

@@ -1,0 +1,90 @@
+// What the documents feed has in hand with the server, each on a thread of its own: a batch being
+// posted, or the books of the next range being read. The server serves one request at a time, so
+// the feed waits for either before it sends or asks anything else; what goes on meanwhile is its
+// own work (the next batch read, checked and built, the last one told and journaled, a range's
+// documents compared with the books). A feed that fails meanwhile abandons the request in hand,
+// through the cancel flag of the server value the thread uses, rather than wait for its answer.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <lirvo/books/document.h>
+#include <lirvo/modTally.h>
+#include <lirvo/sync/post.h>
+
+#include "document_spool.h"
+
+namespace lirvo::feed {
+
+// The books' documents of a range, by VoucherID.
+using RangeBooks = std::unordered_map<std::string, books::BooksDocument>;
+
+// The books' documents of `type` in `company` at `server` dated from `from` to `to`. Throws
+// modTally::Failure saying which could not be read, from where, and why.
+RangeBooks ReadBooks(const modTally::Server& server, const std::string& company,
+                     books::DocumentType type, const std::string& from, const std::string& to);
+
+// A batch of documents being posted.
+struct Posting {
+  struct Decided {
+    std::size_t begin;
+    std::size_t end;
+    bool accepted;
+    std::string reason;
+  };
+  std::vector<SpooledDocument> batch;
+  std::vector<std::string> messages;
+  std::vector<std::string> digests;  // of the messages, when the journal records them
+  // Written by the thread, read once it is joined.
+  std::vector<Decided> decided;
+  sync::PostCounts counts;
+  bool finished = false;
+  std::exception_ptr error;
+  std::thread thread;
+
+  Posting() = default;
+  Posting(const Posting&) = delete;
+  Posting& operator=(const Posting&) = delete;
+  ~Posting();
+
+  // Posts the messages into `company` at `server`, each document named by `label` where the
+  // poster needs a name.
+  void Start(const modTally::Server& server, std::string company,
+             std::function<std::string(const SpooledDocument&)> label);
+  bool WentThrough() const { return finished && !error; }
+
+ private:
+  modTally::Server server_;  // the feed's, also cancelled when the posting is abandoned
+  std::atomic<bool> abandoned_{false};
+};
+
+// The books of a range being read.
+struct ReadAhead {
+  books::DocumentType type;
+  std::string from;
+  std::string to;
+  RangeBooks held;  // written by the thread, read once it is joined
+  std::exception_ptr error;
+  std::thread thread;
+
+  ReadAhead(books::DocumentType of, std::string first, std::string last)
+      : type(of), from(std::move(first)), to(std::move(last)) {}
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+  ~ReadAhead();
+
+  void Start(const modTally::Server& server, std::string company);
+
+ private:
+  modTally::Server server_;  // the feed's, also cancelled when the reading is abandoned
+  std::atomic<bool> abandoned_{false};
+};
+
+}  // namespace lirvo::feed
