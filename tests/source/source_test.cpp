@@ -260,33 +260,6 @@ TEST(SourceLayout, ReadsDatesIntoIndianFinancialYears) {
   }
 }
 
-// The same layout read straight from SQLite and through the SQLite ODBC driver: the same offer,
-// the same rows (NULL distinct from empty, long and non-ASCII values whole), the same date range.
-TEST_F(SourceFiles, SqliteDirectAndThroughOdbcReadTheSame) {
-  const std::string path = Database("books.db", LayoutSql());
-  std::vector<std::string> uris{"sqlite:" + path};
-  if (const auto driver = test::OdbcDriver("libsqlite3odbc.so")) {
-    uris.push_back("odbc:DRIVER=" + *driver + ";Database=" + path);
-  } else {
-    ADD_FAILURE() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
-  }
-  for (const std::string& uri : uris) {
-    SCOPED_TRACE(uri);
-    const std::unique_ptr<Source> db = Open(ParseUri(uri));
-    EXPECT_EQ(Text(Survey(*db)), kLayoutOffer);
-    EXPECT_EQ(db->FindTable("LEDGERS"), "Ledgers");
-    const auto ledgers = db->Read("Ledgers");
-    EXPECT_EQ(AllRows(*ledgers), "Cash|Cash-in-Hand|\nAnand Hardware||\nश्री गणेश ट्रेडर्स|<null>|\n");
-    const auto vouchers = db->ReadDated("Vouchers", "date", *FinancialYearRange("2016-17"));
-    ASSERT_TRUE(vouchers->Next());
-    EXPECT_EQ(vouchers->Get("narration"), LongNarration());
-    ASSERT_TRUE(vouchers->Next());
-    EXPECT_EQ(vouchers->Get("VoucherID"), "R1");
-    EXPECT_EQ(vouchers->RowNumber(), 2);
-    EXPECT_FALSE(vouchers->Next());
-  }
-}
-
 // Every value reads as the text SQLite itself gives it: integers at the bounds of 64 bits and
 // either sign, numbers in NUMERIC and REAL columns, text that looks like a number, bytes and NULL;
 // and thousands of REALs of every kind: amounts of two and three decimals, whole numbers, values
@@ -369,17 +342,6 @@ TEST_F(SourceFiles, SourcesThatCannotBeOpenedSayWhichAndWhy) {
                 AllOf(HasSubstr(c.words), Not(HasSubstr("hush"))))
         << c.uri;
   }
-}
-
-TEST(AccessSource, OffersSalesMstAsSalesAndTheMastersItNames) {
-  const std::unique_ptr<Source> db = Open(ParseUri("access:" + test::Data("SampleData.mdb")));
-  EXPECT_EQ(Text(Survey(*db)),
-            "units 5 salesmst\nstock-items 11 salesmst\nledgers 13 salesmst\nsales 12 salesmst\n"
-            "years 2016-17\nunknown 0 \n");
-  const auto rows = db->Read("salesmst");
-  ASSERT_TRUE(rows->Next());
-  EXPECT_EQ(rows->Get("VoucherID"), "SV-2016-0001");
-  EXPECT_EQ(rows->Get("Amount"), "600");
 }
 
 // PostgreSQL through ODBC, one cluster for the suite, read by a login that may read the layout
@@ -483,37 +445,6 @@ TEST_F(PostgresSource, SourcesCommandListsTheOfferAndKeepsThePasswordOut) {
       test::RunCommand("LIRVO_SOURCE_PASSWORD=Wrong-Secret-9 " LIRVO_CLI_PATH " sources " + source);
   EXPECT_EQ(wrong.exit_code, 1);
   EXPECT_THAT(wrong.err, AllOf(HasSubstr("[08001]"), Not(HasSubstr("Wrong-Secret-9"))));
-}
-
-// SalesMst from PostgreSQL through ODBC with a login goes into the books as from any other
-// source: the same rows in an SQLite file verify clean against what it sent, and a re-run sends
-// nothing.
-TEST_F(PostgresSource, SyncMovesSalesMstWithALoginAndVerifyAgreesFromSqlite) {
-  const test::StandinProcess standin(LIRVO_STANDIN_PATH);
-  const fs::path folder = fs::temp_directory_path() / ("lirvo-pg-sync-" + std::to_string(getpid()));
-  fs::create_directories(folder);
-  const std::string sqlite = (folder / "sales.db").string();
-  sqlite::Database(sqlite, false).Execute(kSalesSql);
-  const std::string lirvo = "LIRVO_TALLY_URL=" + standin.url() +
-                            " LIRVO_SOURCE_PASSWORD=" + kPassword + " " LIRVO_CLI_PATH " ";
-  const std::string from_pg = "--source '" + Uri() + "' --user " + kReader + " --journal " +
-                              (folder / "journal").string() + " --kinds sales </dev/null";
-  // The sales kind takes SalesMst and the Vouchers of type Sales, whose one voucher has no lines.
-  const test::CommandResult sent = test::RunCommand(lirvo + "sync " + from_pg);
-  EXPECT_EQ(sent.exit_code, 3) << sent.out << sent.err;
-  EXPECT_THAT(
-      sent.out,
-      AllOf(HasSubstr("sales: 4 in the source, 0 already in the books as in the source, 3 sent, "
-                      "1 rejected"),
-            HasSubstr("(VoucherID \"S1\"): voucher S1, Party: the voucher names no party")));
-  EXPECT_THAT(sent.out + sent.err, Not(HasSubstr(kPassword)));
-  const test::CommandResult verified = test::RunCommand(lirvo + "verify --source sqlite:" + sqlite);
-  EXPECT_EQ(verified.exit_code, 0) << verified.out << verified.err;
-  EXPECT_THAT(verified.out, HasSubstr("3 match"));
-  const test::CommandResult again = test::RunCommand(lirvo + "sync " + from_pg);
-  EXPECT_THAT(again.out, HasSubstr("sales: 4 in the source, 3 already in the books as in the "
-                                   "source, 0 sent, 1 rejected"));
-  fs::remove_all(folder);
 }
 
 // The sample source copied into a PostgreSQL database of its own (every column text) moves

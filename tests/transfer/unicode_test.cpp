@@ -29,49 +29,6 @@ using ::testing::HasSubstr;
 const std::string kShriUtf16Le("\x36\x09\x4D\x09\x30\x09\x40\x09", 8);
 const std::string kShriUtf8 = "\xE0\xA4\xB6\xE0\xA5\x8D\xE0\xA4\xB0\xE0\xA5\x80";
 
-// ASCII text as UTF-16 in either order, with or without a mark.
-std::string Utf16(std::string_view ascii, bool big_endian, bool mark) {
-  std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
-  for (const char c : ascii) {
-    out += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
-  }
-  return out;
-}
-
-// The stand-in reads a request in the encoding its mark, charset or bytes show, and answers
-// UTF-16 in UTF-16LE, anything else in Windows-1252 under charset=utf-8.
-TEST(StandinEncoding, AnswersInTheRequestsEncoding) {
-  lirvo::standin::Service service({"", {kShriUtf8 + " Traders", "Caf\xC3\xA9"}, false});
-  const std::string list =
-      "<ENVELOPE><HEADER><TALLYREQUEST>Export Data</TALLYREQUEST></HEADER><BODY><EXPORTDATA>"
-      "<REQUESTDESC><REPORTNAME>List of Companies</REPORTNAME></REQUESTDESC></EXPORTDATA></BODY>"
-      "</ENVELOPE>";
-  const std::string utf16_reply = "text/xml; charset=utf-16";
-  const std::string names_utf16 = kShriUtf16Le + Utf16(" Traders</COMPANYNAME>", false, false);
-  struct Row {
-    std::string body, content_type, reply_type, reply_holds;
-  } const rows[] = {
-      {Utf16(list, false, false), "text/xml;charset=utf-16", utf16_reply, names_utf16},
-      {Utf16(list, false, true), "text/xml", utf16_reply, names_utf16},
-      {Utf16(list, true, true), "text/xml", utf16_reply, names_utf16},
-      {Utf16(list, true, false), "text/xml; charset=UTF-16BE", utf16_reply, names_utf16},
-      {Utf16(list, false, false), "", utf16_reply, names_utf16},  // known by its zero bytes
-      {list, "text/xml", "text/xml; charset=utf-8",
-       "<COMPANYNAME>???? Traders</COMPANYNAME>\n    <COMPANYNAME>Caf\xE9</COMPANYNAME>"},
-      {"\xEF\xBB\xBF" + list, "text/xml;charset=utf-8", "text/xml; charset=utf-8", "Caf\xE9<"},
-      // A pair cut off: refused in the request's encoding.
-      {Utf16(list, false, false) + "\x3D\xD8", "text/xml;charset=utf-16", utf16_reply,
-       Utf16("Unknown Request", false, false)},
-      {"", "text/xml;charset=utf-16", "text/xml; charset=utf-8", "Server is Running."},
-  };
-  for (const Row& row : rows) {
-    const lirvo::standin::HttpReply reply = service.Post(row.body, row.content_type);
-    EXPECT_EQ(reply.content_type, row.reply_type) << row.content_type;
-    EXPECT_THAT(reply.body, HasSubstr(row.reply_holds)) << row.content_type;
-    EXPECT_EQ(reply.body.substr(0, 1), "<");  // no byte order mark
-  }
-}
-
 struct Name {
   const char* kind;  // a master kind, or "REFERENCE" / "PARTY" of a voucher
   const char* sent;

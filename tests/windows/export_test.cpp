@@ -314,33 +314,6 @@ TEST_F(ExportRun, ProcessMovesTheTickedKindsOnlyAndTheGridAgreesWithTheBooks) {
             "Sundry Creditors");
 }
 
-// The sample source, every kind ticked, the first company and year: every row goes in, the
-// grid's documents are the store's vouchers, and a second Process finds them all in the books.
-TEST_F(ExportRun, TheSampleSourceMovesWholeAndASecondRunSendsNothing) {
-  Serve();
-  Open("sqlite:" LIRVO_SAMPLE_SOURCE);
-  ASSERT_EQ(login_, true);
-  for (int check = 1; check <= 14; ++check) {
-    QCheckBox* box = Check(("Check" + std::to_string(check)).c_str());
-    EXPECT_TRUE(box->isEnabled()) << check;  // it holds every kind
-    box->setChecked(true);
-  }
-  Process();
-  WaitForTheEnd();
-  const int totals = Grid()->model()->rowCount() - 1;
-  ASSERT_EQ(totals, 14);                               // a row for each kind
-  EXPECT_EQ(Rows().back(), "Totals|181|0|181|181|0");  // the year's: nothing rejected
-  long documents = 0;
-  for (int row = 6; row < totals; ++row) {  // the masters' six rows first
-    documents += Figure(row, 4);
-  }
-  EXPECT_EQ(documents, static_cast<long>(StandinStore(Store()).Vouchers(kStandinCompany).size()));
-  Process();
-  WaitForTheEnd();
-  EXPECT_EQ(Rows().back(), "Totals|181|181|0|0|0");  // all in the books, nothing sent
-  EXPECT_TRUE(messages_.shown.empty());
-}
-
 // Stop ends the run after the request in hand: what the grid counts as accepted is what the
 // books hold. Close during a run asks first; "no" leaves it running, "yes" stops and closes.
 TEST_F(ExportRun, StopAndCloseInterruptARunAndTheGridSaysWhatArrived) {
