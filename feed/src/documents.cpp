@@ -411,6 +411,7 @@ bool Feed::Flush() {
   }
   std::vector<Read> batch = std::move(queued_);
   queued_.clear();
+  queued_.reserve(batch.size());  // the next batch, as large
   return Send(std::move(batch));
 }
 
