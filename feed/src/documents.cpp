@@ -1,7 +1,7 @@
 // The documents of a source fed into the books: Vouchers with their VoucherLines spooled, walked a
 // type and a range of days at a time, checked, the books' copies of the range read back, and what
 // the books lack sent in batches. One class whose steps share the feed's state, in the order they
-// happen (about 600 lines).
+// happen (about 660 lines).
 #include <algorithm>
 #include <array>
 #include <chrono>
