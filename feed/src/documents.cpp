@@ -126,8 +126,8 @@ class Feed {
   void ReadAheadOf(DocumentType type, const std::string& from, const std::string& to);
   // Waits for the books being read ahead, if any, and keeps them for their range.
   void AheadRead() {
-    if (ahead_ && ahead_->thread.joinable()) {
-      ahead_->thread.join();
+    if (ahead_) {
+      ahead_->in_hand.Join();
     }
   }
   // Sends what is queued; false when the feed has to stop.
@@ -327,9 +327,7 @@ RangeBooks Feed::Books(DocumentType type, const std::string& from, const std::st
   AheadRead();
   if (const std::unique_ptr<ReadAhead> ahead = std::move(ahead_);
       ahead && ahead->type == type && ahead->from == from && ahead->to == to) {
-    if (ahead->error) {
-      std::rethrow_exception(ahead->error);
-    }
+    ahead->in_hand.Rethrow();
     return std::move(ahead->held);
   }
   SettleToAsk();
@@ -452,7 +450,7 @@ bool Feed::Send(std::vector<Read> batch) {
 std::unique_ptr<Posting> Feed::Answered() {
   std::unique_ptr<Posting> done = std::move(posting_);
   if (done) {
-    done->thread.join();
+    done->in_hand.Join();
   }
   return done;
 }
@@ -477,9 +475,7 @@ bool Feed::Settle(Posting& done) {
                                sync::AndAfter(Label(batch[part.begin]), part.end - part.begin));
       }
     }
-    if (done.error) {
-      std::rethrow_exception(done.error);
-    }
+    done.in_hand.Rethrow();
     summary_.interrupted = !finished;
   } catch (const Failure& failure) {
     finished = false;

@@ -8,26 +8,6 @@
 
 namespace lirvo::feed {
 
-namespace {
-
-// `server` with a cancel flag that `abandoned` also raises.
-modTally::Server Abandonable(const modTally::Server& server, const std::atomic<bool>& abandoned) {
-  modTally::Server copy = server;
-  copy.cancelled = [&abandoned, user = server.cancelled] {
-    return abandoned.load() || (user && user());
-  };
-  return copy;
-}
-
-void Abandon(std::thread& thread, std::atomic<bool>& abandoned) {
-  if (thread.joinable()) {
-    abandoned = true;
-    thread.join();
-  }
-}
-
-}  // namespace
-
 RangeBooks ReadBooks(const modTally::Server& server, const std::string& company,
                      books::DocumentType type, const std::string& from, const std::string& to) {
   const std::string what = "cannot read the " + std::string(books::ServerName(type)) +
@@ -54,41 +34,58 @@ RangeBooks ReadBooks(const modTally::Server& server, const std::string& company,
   return held;
 }
 
-Posting::~Posting() {
-  Abandon(thread, abandoned_);
+InHand::~InHand() {
+  if (thread_.joinable()) {
+    abandoned_ = true;
+    thread_.join();
+  }
 }
 
-void Posting::Start(const modTally::Server& server, std::string company,
-                    std::function<std::string(const SpooledDocument&)> label) {
-  server_ = Abandonable(server, abandoned_);
-  thread = std::thread([this, company = std::move(company), label = std::move(label)] {
+void InHand::Start(const modTally::Server& server,
+                   std::function<void(const modTally::Server&)> work) {
+  server_ = server;
+  server_.cancelled = [this, user = server.cancelled] {
+    return abandoned_.load() || (user && user());
+  };
+  thread_ = std::thread([this, work = std::move(work)] {
     try {
-      sync::Poster poster(server_, company, counts);
-      finished = poster.Post(
-          messages,
-          [this](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
-            decided.push_back({begin, end, accepted, reason});
-          },
-          [this, &label](std::size_t i) { return label(batch[i]); },
-          [this](std::size_t i) { return batch[i].row; });
+      work(server_);
     } catch (...) {
-      error = std::current_exception();
+      error_ = std::current_exception();
     }
   });
 }
 
-ReadAhead::~ReadAhead() {
-  Abandon(thread, abandoned_);
+void InHand::Join() {
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+void InHand::Rethrow() const {
+  if (error_) {
+    std::rethrow_exception(error_);
+  }
+}
+
+void Posting::Start(const modTally::Server& server, std::string company,
+                    std::function<std::string(const SpooledDocument&)> label) {
+  in_hand.Start(server, [this, company = std::move(company),
+                         label = std::move(label)](const modTally::Server& at) {
+    sync::Poster poster(at, company, counts);
+    finished = poster.Post(
+        messages,
+        [this](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
+          decided.push_back({begin, end, accepted, reason});
+        },
+        [this, &label](std::size_t i) { return label(batch[i]); },
+        [this](std::size_t i) { return batch[i].row; });
+  });
 }
 
 void ReadAhead::Start(const modTally::Server& server, std::string company) {
-  server_ = Abandonable(server, abandoned_);
-  thread = std::thread([this, company = std::move(company)] {
-    try {
-      held = ReadBooks(server_, company, type, from, to);
-    } catch (...) {
-      error = std::current_exception();
-    }
+  in_hand.Start(server, [this, company = std::move(company)](const modTally::Server& at) {
+    held = ReadBooks(at, company, type, from, to);
   });
 }
 

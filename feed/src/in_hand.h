@@ -31,6 +31,30 @@ using RangeBooks = std::unordered_map<std::string, books::BooksDocument>;
 RangeBooks ReadBooks(const modTally::Server& server, const std::string& company,
                      books::DocumentType type, const std::string& from, const std::string& to);
 
+// A request on a thread of its own, with the feed's server value, also cancelled when the request
+// is abandoned: by the destructor, should the thread still run.
+class InHand {
+ public:
+  InHand() = default;
+  InHand(const InHand&) = delete;
+  InHand& operator=(const InHand&) = delete;
+  ~InHand();
+
+  // Runs `work` on the thread with that server value; what it throws is kept in `error`.
+  void Start(const modTally::Server& server, std::function<void(const modTally::Server&)> work);
+  // Waits for the thread, if it runs.
+  void Join();
+  // Whether the work threw, and rethrows it, once joined.
+  bool Failed() const { return error_ != nullptr; }
+  void Rethrow() const;
+
+ private:
+  modTally::Server server_;
+  std::atomic<bool> abandoned_{false};
+  std::exception_ptr error_;
+  std::thread thread_;
+};
+
 // A batch of documents being posted.
 struct Posting {
   struct Decided {
@@ -46,23 +70,13 @@ struct Posting {
   std::vector<Decided> decided;
   sync::PostCounts counts;
   bool finished = false;
-  std::exception_ptr error;
-  std::thread thread;
-
-  Posting() = default;
-  Posting(const Posting&) = delete;
-  Posting& operator=(const Posting&) = delete;
-  ~Posting();
+  InHand in_hand;  // last: its thread ends before the members it uses go
 
   // Posts the messages into `company` at `server`, each document named by `label` where the
   // poster needs a name.
   void Start(const modTally::Server& server, std::string company,
              std::function<std::string(const SpooledDocument&)> label);
-  bool WentThrough() const { return finished && !error; }
-
- private:
-  modTally::Server server_;  // the feed's, also cancelled when the posting is abandoned
-  std::atomic<bool> abandoned_{false};
+  bool WentThrough() const { return finished && !in_hand.Failed(); }
 };
 
 // The books of a range being read.
@@ -71,20 +85,9 @@ struct ReadAhead {
   std::string from;
   std::string to;
   RangeBooks held;  // written by the thread, read once it is joined
-  std::exception_ptr error;
-  std::thread thread;
-
-  ReadAhead(books::DocumentType of, std::string first, std::string last)
-      : type(of), from(std::move(first)), to(std::move(last)) {}
-  ReadAhead(const ReadAhead&) = delete;
-  ReadAhead& operator=(const ReadAhead&) = delete;
-  ~ReadAhead();
+  InHand in_hand;   // last: its thread ends before the members it uses go
 
   void Start(const modTally::Server& server, std::string company);
-
- private:
-  modTally::Server server_;  // the feed's, also cancelled when the reading is abandoned
-  std::atomic<bool> abandoned_{false};
 };
 
 }  // namespace lirvo::feed

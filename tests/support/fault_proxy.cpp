@@ -64,16 +64,12 @@ void FaultProxy::Handle(int socket, const std::string& request) {
     ++faulted_;
   }
   switch (mode) {
-    case Mode::kForward: {  // the stand-in closes the connection after its reply: read to the end
+    case Mode::kForward:
+    case Mode::kShortCount: {  // the stand-in closes the connection after its reply: read to the
+                               // end
       const std::string reply = ReadAll(Connected(target_port_, request));
       overlapped_ += server_.Waiting() ? 1 : 0;
-      RawServer::SendAll(socket, reply);
-      return;
-    }
-    case Mode::kShortCount: {
-      const std::string reply = ReadAll(Connected(target_port_, request));
-      overlapped_ += server_.Waiting() ? 1 : 0;
-      RawServer::SendAll(socket, ShortOfOne(reply));
+      RawServer::SendAll(socket, mode == Mode::kShortCount ? ShortOfOne(reply) : reply);
       return;
     }
     case Mode::kIgnored: {
