@@ -1,12 +1,13 @@
 // The masters of a source fed into the books: the tables read, what the books hold (and how) read
 // back, the rest created in the order the server needs them.
-// Long: one class whose steps share the feed's state, in the order they happen (about 550 lines).
+// Long: one class whose steps share the feed's state, in the order they happen (about 630 lines).
 #include "lirvo/feed.h"
 
 #include "held.h"
 
 #include <algorithm>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -29,20 +30,40 @@ namespace {
 using books::MasterKind;
 using modTally::Failure;
 
+// A master of a table's row, or one the documents imply. An implied master's record is built only
+// while it is looked at: a source's sales imply thousands, and a record is over a kilobyte.
 struct Read {
-  MasterKind kind;
-  books::MasterRecord record;  // empty for a row that makes no master
-  std::string table;
-  long row;
-  std::string refused;  // why the row makes no master (its record is then empty)
-  std::string name;     // the row's Name, for a row that makes no master
+  MasterKind kind = MasterKind::kUnit;
+  std::unique_ptr<const books::MasterRecord> record{};  // a row's master; null for the others
+  std::string table{};
+  long row = 0;
+  std::string refused{};  // why the row makes no master (it then has no record)
+  std::string name{};     // the master's name; the row's Name for a row that makes no master
+  std::string under{};    // an implied master's parent group or base unit
+  std::vector<books::MasterRef> needs{};  // books::Needs of the master, found once
   // With a journal: the name as the server compares it, and the message that creates the master
   // with its digest (both "" when it cannot be built).
-  std::string key;
-  std::string message;
-  std::string digest;
+  std::string key{};
+  std::string message{};
+  std::string digest{};
   bool implied = false;  // an ImpliedMaster: left alone however the books hold it
 };
+
+// Calls `use` with the master of `read` (not a refused row): the row's own, or the implied
+// master's, built for the call.
+template <typename Use>
+auto WithRecord(const Read& read, Use use) {
+  if (read.record) {
+    return use(*read.record);
+  }
+  const books::MasterRecord built = ImpliedMaster{read.kind, read.name, read.under, {}, 0}.Record();
+  return use(built);
+}
+
+std::string MessageOf(const Read& read) {
+  return WithRecord(read,
+                    [](const books::MasterRecord& record) { return books::CreateMessage(record); });
+}
 
 class Feed {
  public:
@@ -59,8 +80,8 @@ class Feed {
   // Which rows of read_ are fed: those of options_.kinds and the masters options_.also names, with
   // whatever of the source they need, however deep.
   std::vector<bool> Wanted() const;
-  // Why `record` cannot be created for want of a master, or nothing.
-  std::optional<std::string> Missing(const books::MasterRecord& record) const;
+  // Why the master of `read` cannot be created for want of another, or nothing.
+  std::optional<std::string> Missing(const Read& read) const;
   // Per master of read_, why its parents in the source come back to it, or "": no order of
   // requests creates a master under itself.
   std::vector<std::string> Loops() const;
@@ -93,8 +114,8 @@ class Feed {
   MastersOptions options_;
   std::vector<books::MasterRef> implied_in_tables_;  // implied masters a table holds
   MastersSummary summary_;
-  // A deque: a record is over a kilobyte, and a source may imply thousands, so they are neither
-  // moved as it grows nor held in one block that is mapped afresh each time.
+  // A deque: a source may imply thousands, which are then neither moved as it grows nor held in
+  // one block that is mapped afresh each time.
   std::deque<Read> read_;
   std::array<Held, books::kMasterKinds.size()> held_;
   std::array<bool, books::kMasterKinds.size()> asked_{};
@@ -137,11 +158,12 @@ void Feed::ReadTable(MasterKind kind) {
     }
     const long number = static_cast<long>(rows->RowNumber());
     try {
-      books::MasterRecord record = books::MasterFromRow(kind, row);
-      const auto [first, added] = first_of.emplace(Key(books::NameOf(record)), read_.size());
+      auto record = std::make_unique<const books::MasterRecord>(books::MasterFromRow(kind, row));
+      std::string name = books::NameOf(*record);
+      const auto [first, added] = first_of.emplace(Key(name), read_.size());
       if (!added) {
         const Read& earlier = read_[first->second];
-        if (books::CreateMessage(earlier.record) != books::CreateMessage(record)) {
+        if (books::CreateMessage(*earlier.record) != books::CreateMessage(*record)) {
           throw Failure(modTally::FailureNumber::kValue,
                         "row " + std::to_string(earlier.row) + " of " + *table +
                             " names the same " + Singular(kind) +
@@ -150,13 +172,23 @@ void Feed::ReadTable(MasterKind kind) {
         }
         continue;
       }
-      read_.push_back({kind, std::move(record), *table, number, {}, {}, {}, {}, {}, false});
+      std::vector<books::MasterRef> needs = books::Needs(*record);
+      read_.push_back({.kind = kind,
+                       .record = std::move(record),
+                       .table = *table,
+                       .row = number,
+                       .name = std::move(name),
+                       .needs = std::move(needs)});
     } catch (const Failure& failure) {
       std::string name;
       for (const auto& [column, value] : row) {
         name = text::EqualsNoCase(column, "Name") ? value : name;
       }
-      read_.push_back({kind, {}, *table, number, failure.description(), name, {}, {}, {}, false});
+      read_.push_back({.kind = kind,
+                       .table = *table,
+                       .row = number,
+                       .refused = failure.description(),
+                       .name = name});
     }
   }
 }
@@ -164,8 +196,7 @@ void Feed::ReadTable(MasterKind kind) {
 void Feed::AddImplied() {
   Names in_tables;
   for (const Read& read : read_) {
-    in_tables[IndexOf(read.kind)].insert(
-        Key(read.refused.empty() ? books::NameOf(read.record) : read.name));
+    in_tables[IndexOf(read.kind)].insert(Key(read.name));
   }
   // Each is let go as it is fed: a source's sales imply thousands.
   for (std::deque<ImpliedMaster>& implied = options_.implied; !implied.empty();
@@ -174,16 +205,14 @@ void Feed::AddImplied() {
     if (in_tables[IndexOf(master.kind)].contains(Key(master.name))) {
       implied_in_tables_.push_back({master.kind, std::move(master.name)});
     } else {
-      read_.push_back({master.kind,
-                       master.Record(),
-                       std::move(master.table),
-                       master.row,
-                       {},
-                       {},
-                       {},
-                       {},
-                       {},
-                       true});
+      std::vector<books::MasterRef> needs = books::Needs(master.Record());
+      read_.push_back({.kind = master.kind,
+                       .table = std::move(master.table),
+                       .row = master.row,
+                       .name = std::move(master.name),
+                       .under = std::move(master.under),
+                       .needs = std::move(needs),
+                       .implied = true});
     }
   }
 }
@@ -197,8 +226,7 @@ std::vector<bool> Feed::Wanted() const {
   std::array<std::unordered_map<std::string, std::size_t>, books::kMasterKinds.size()> index;
   for (std::size_t i = 0; i < read_.size(); ++i) {
     const Read& read = read_[i];
-    index[IndexOf(read.kind)].emplace(
-        Key(read.refused.empty() ? books::NameOf(read.record) : read.name), i);
+    index[IndexOf(read.kind)].emplace(Key(read.name), i);
   }
   std::vector<bool> wanted(read_.size(), false);
   std::vector<std::size_t> open;
@@ -228,14 +256,14 @@ std::vector<bool> Feed::Wanted() const {
   }
   for (const Read& read : read_) {
     if (read.implied) {
-      want_ref({read.kind, books::NameOf(read.record)});
+      want_ref({read.kind, read.name});
     }
   }
   while (!open.empty()) {
     const std::size_t i = open.back();
     open.pop_back();
     if (read_[i].refused.empty()) {
-      for (const books::MasterRef& need : books::Needs(read_[i].record)) {
+      for (const books::MasterRef& need : read_[i].needs) {
         want_ref(need);
       }
     }
@@ -247,11 +275,11 @@ std::vector<std::string> Feed::Loops() const {
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::array<std::unordered_map<std::string, std::size_t>, books::kMasterKinds.size()> index;
   for (std::size_t i = 0; i < read_.size(); ++i) {
-    index[IndexOf(read_[i].kind)].emplace(Key(books::NameOf(read_[i].record)), i);
+    index[IndexOf(read_[i].kind)].emplace(Key(read_[i].name), i);
   }
   std::vector<std::size_t> parent(read_.size(), kNone);
   for (std::size_t i = 0; i < read_.size(); ++i) {
-    for (const books::MasterRef& need : books::Needs(read_[i].record)) {
+    for (const books::MasterRef& need : read_[i].needs) {
       if (need.kind != read_[i].kind) {
         continue;  // a unit, or a stock item's group: the parent is the need of its own kind
       }
@@ -277,11 +305,11 @@ std::vector<std::string> Feed::Loops() const {
     if (at != kNone && state[at] == State::kOnPath) {
       const auto loop = std::find(path.begin(), path.end(), at);
       for (auto member = loop; member != path.end(); ++member) {
-        std::string chain = books::NameOf(read_[*member].record);
+        std::string chain = read_[*member].name;
         std::size_t step = *member;
         do {
           step = parent[step];
-          chain += ", under " + books::NameOf(read_[step].record);
+          chain += ", under " + read_[step].name;
         } while (step != *member);
         loops[*member] = "its parents come back to it (" + chain +
                          "), and the server creates no master under itself";
@@ -294,8 +322,8 @@ std::vector<std::string> Feed::Loops() const {
   return loops;
 }
 
-std::optional<std::string> Feed::Missing(const books::MasterRecord& record) const {
-  for (const books::MasterRef& need : books::Needs(record)) {
+std::optional<std::string> Feed::Missing(const Read& read) const {
+  for (const books::MasterRef& need : read.needs) {
     const std::string key = Key(need.name);
     if (!held_[IndexOf(need.kind)].contains(key) && !in_source_[IndexOf(need.kind)].contains(key)) {
       return std::string("it needs the ") + Singular(need.kind) + " \"" + need.name +
@@ -313,7 +341,7 @@ std::optional<std::string> Feed::Windows1252Loss(const Read& read) const {
   }
   std::string message = read.message;  // built already when there is a journal
   try {
-    message = message.empty() ? books::CreateMessage(read.record) : message;
+    message = message.empty() ? MessageOf(read) : message;
   } catch (const Failure&) {
     return std::nullopt;  // rejected when it is to be created
   }
@@ -328,11 +356,11 @@ void Feed::Create(const std::vector<const Read*>& ordered) {
   std::array<std::unordered_map<std::string, std::size_t>, books::kMasterKinds.size()> level_of;
   std::vector<Level> levels;
   for (const Read* read : ordered) {
-    const MasterKind kind = books::KindOf(read->record);
-    const std::string& name = books::NameOf(read->record);
+    const MasterKind kind = read->kind;
+    const std::string& name = read->name;
     std::string message;
     try {
-      message = read->message.empty() ? books::CreateMessage(read->record) : read->message;
+      message = read->message.empty() ? MessageOf(*read) : read->message;
     } catch (const Failure& failure) {
       Tell(kind, read->table, read->row, name, MasterOutcome::What::kRejected,
            failure.description());
@@ -343,7 +371,7 @@ void Feed::Create(const std::vector<const Read*>& ordered) {
       continue;
     }
     std::size_t level = 0;
-    for (const books::MasterRef& need : books::Needs(read->record)) {
+    for (const books::MasterRef& need : read->needs) {
       const auto found = level_of[IndexOf(need.kind)].find(Key(need.name));
       if (found != level_of[IndexOf(need.kind)].end()) {
         level = std::max(level, found->second + 1);
@@ -364,8 +392,8 @@ void Feed::Create(const std::vector<const Read*>& ordered) {
 bool Feed::Post(const std::vector<const Read*>& level, const std::vector<std::string>& messages) {
   const auto label = [&level](std::size_t i) {
     const Read& read = *level[i];
-    return std::string(Singular(read.kind)) + " \"" + books::NameOf(read.record) + "\" (" +
-           read.table + " row " + std::to_string(read.row) + ")";
+    return std::string(Singular(read.kind)) + " \"" + read.name + "\" (" + read.table + " row " +
+           std::to_string(read.row) + ")";
   };
   const auto batch = static_cast<std::size_t>(std::max(options_.batch, 1));
   sync::PostCounts counts;
@@ -399,7 +427,7 @@ void Feed::Decided(const std::vector<const Read*>& level, std::size_t begin, std
   std::vector<sync::FedJournal::Entry> entries;
   for (std::size_t i = begin; i < end; ++i) {
     const Read& read = *level[i];
-    Tell(read.kind, read.table, read.row, books::NameOf(read.record),
+    Tell(read.kind, read.table, read.row, read.name,
          accepted ? MasterOutcome::What::kCreated : MasterOutcome::What::kRejected,
          accepted ? std::string() : reason);
     if (journal_ && !read.digest.empty()) {
@@ -431,7 +459,7 @@ std::vector<bool> Feed::Journaled() {
   journal_.emplace(options_.journal, options_.dry_run, options_.server.url, options_.company);
   for (std::size_t i = 0; i < read_.size(); ++i) {
     Read& read = read_[i];
-    read.key = Key(books::NameOf(read.record));
+    read.key = Key(read.name);
     // An implied master is left alone however the books hold it, so the journal's word that it
     // was accepted in any form is enough, and its message is not built: a source's sales imply
     // thousands.
@@ -441,7 +469,7 @@ std::vector<bool> Feed::Journaled() {
       continue;
     }
     try {
-      read.message = books::CreateMessage(read.record);
+      read.message = MessageOf(read);
       read.digest = sync::Digest(read.message);
     } catch (const Failure&) {
       continue;  // rejected when it is to be created
@@ -472,7 +500,7 @@ MastersSummary Feed::Go() {
       Tell(kind, read.table, read.row, read.name, MasterOutcome::What::kRejected, read.refused);
       continue;
     }
-    in_source_[IndexOf(kind)].insert(Key(books::NameOf(read.record)));
+    in_source_[IndexOf(kind)].insert(Key(read.name));
     if (kept != i) {
       read_[kept] = std::move(read);
     }
@@ -486,21 +514,23 @@ MastersSummary Feed::Go() {
   for (std::size_t i = 0; i < read_.size(); ++i) {
     if (!trusted[i]) {
       Ask(read_[i].kind);
-      for (const books::MasterRef& need : books::Needs(read_[i].record)) {
+      for (const books::MasterRef& need : read_[i].needs) {
         if (!in_source_[IndexOf(need.kind)].contains(Key(need.name))) {
           Ask(need.kind);
         }
       }
     }
   }
-  std::vector<const books::MasterRecord*> records;
-  std::vector<const Read*> to_create;
-  std::vector<const Read*> ordered;
+  std::vector<const books::MasterRecord*> records;  // the rows' masters to create
+  std::vector<const Read*> to_create;               // their reads
+  // The implied masters to create, by kind. They need no master of their own kind, so each goes
+  // ahead of the rows' masters of its kind.
+  std::array<std::vector<const Read*>, books::kMasterKinds.size()> implied;
   std::vector<sync::FedJournal::Entry> in_books;
   for (std::size_t i = 0; i < read_.size(); ++i) {
     const Read& read = read_[i];
-    const MasterKind kind = books::KindOf(read.record);
-    const std::string& name = books::NameOf(read.record);
+    const MasterKind kind = read.kind;
+    const std::string& name = read.name;
     if (trusted[i]) {
       ++summary_.kinds[IndexOf(kind)].trusted;
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kInBooks);
@@ -510,7 +540,7 @@ MastersSummary Feed::Go() {
       // run reads it back and says so.
       std::vector<books::FieldDifference> differences;
       if (!read.implied) {
-        differences = Differences(read.record, held->second);
+        differences = Differences(*read.record, held->second);
       }
       if (journal_ && !read.digest.empty() && differences.empty()) {
         in_books.push_back(EntryOf(read));
@@ -519,24 +549,33 @@ MastersSummary Feed::Go() {
           differences.empty() ? MasterOutcome::What::kInBooks : MasterOutcome::What::kHeldOtherwise;
       const std::string described = Described(differences);
       Tell(kind, read.table, read.row, name, what, described, std::move(differences));
-    } else if (const std::optional<std::string> bad = books::TextProblem(read.record)) {
+    } else if (const std::optional<std::string> bad = WithRecord(read, books::TextProblem)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *bad);
     } else if (!loops[i].empty()) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, loops[i]);
-    } else if (const std::optional<std::string> missing = Missing(read.record)) {
+    } else if (const std::optional<std::string> missing = Missing(read)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *missing);
     } else if (const std::optional<std::string> loss = Windows1252Loss(read)) {
       Tell(kind, read.table, read.row, name, MasterOutcome::What::kRejected, *loss);
+    } else if (read.implied) {
+      implied[IndexOf(kind)].push_back(&read);
     } else {
-      records.push_back(&read.record);
+      records.push_back(read.record.get());
       to_create.push_back(&read);
     }
   }
   if (journal_) {
     journal_->RecordInBooks(in_books);
   }
-  for (const std::size_t i : books::DependencyOrder(records)) {
-    ordered.push_back(to_create[i]);
+  const std::vector<std::size_t> rows_order = books::DependencyOrder(records);
+  std::vector<const Read*> ordered;
+  for (const MasterKind kind : books::kMasterKinds) {
+    ordered.insert(ordered.end(), implied[IndexOf(kind)].begin(), implied[IndexOf(kind)].end());
+    for (const std::size_t i : rows_order) {
+      if (to_create[i]->kind == kind) {
+        ordered.push_back(to_create[i]);
+      }
+    }
   }
   Create(ordered);
   try {

@@ -118,32 +118,34 @@ class Gather {
 
 }  // namespace
 
-// Built as MasterFromRow builds a master from a row of these fields, without going through one.
+// Built as MasterFromRow builds a master from a row of these fields, without going through one;
+// in place, since a source's sales imply thousands.
 books::MasterRecord ImpliedMaster::Record() const {
+  books::MasterRecord record;
   switch (kind) {
     case books::MasterKind::kStockItem: {
-      modTallyIm::StockItemMaster master;
+      auto& master = record.emplace<modTallyIm::StockItemMaster>();
       master.Name = name;
       master.BaseUnits = under;
       master.CostingMethod = "Avg. Cost";
       master.ValuationMethod = "Avg. Price";
       master.Denominator = "1";
-      return master;
+      break;
     }
     case books::MasterKind::kLedger: {
-      modTallyIm::LedgerMaster master;
+      auto& master = record.emplace<modTallyIm::LedgerMaster>();
       master.Name = name;
       master.Parent = under;
-      return master;
+      break;
     }
     default: {
-      modTallyIm::UnitMaster master;
+      auto& master = record.emplace<modTallyIm::UnitMaster>();
       master.Name = name;
       master.IsSimpleUnit = "Yes";
       master.DecimalPlaces = "2";
-      return master;
     }
   }
+  return record;
 }
 
 namespace {

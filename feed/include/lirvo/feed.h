@@ -63,8 +63,8 @@ struct MastersOptions {
   // fed too when the source holds it, whatever its kind.
   std::vector<books::MasterRef> also;
   // Fed besides, whatever `kinds` are: those of a kind and name that a table of the source holds
-  // are passed over (the table's row is fed). A deque, so that thousands of records of over a
-  // kilobyte are not moved each time it grows.
+  // are passed over (the table's row is fed). A deque, so that the thousands a source's sales
+  // imply are not moved each time it grows.
   std::deque<ImpliedMaster> implied;
   bool dry_run = false;  // read and check everything, send nothing
   int batch = 200;       // masters per request
