@@ -1,7 +1,7 @@
 // The documents of a source fed into the books: Vouchers with their VoucherLines spooled, walked a
 // type and a range of days at a time, checked, the books' copies of the range read back, and what
 // the books lack sent in batches. One class whose steps share the feed's state, in the order they
-// happen (about 660 lines).
+// happen (about 710 lines).
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -108,6 +108,12 @@ class Feed {
   // needed), and queued to send when the books lack it; false when the feed has to stop.
   template <class ReadBooks>
   bool Take(Read read, Held& held, ReadBooks books);
+  // Queues `read` to send; false when the feed has to stop.
+  bool Queue(Read read);
+  void TellHeldOtherwise(const Read& read, std::vector<books::FieldDifference> differences);
+  // Of unseen_, tells those the books hold at another date as held otherwise and sends the rest;
+  // false when the feed has to stop.
+  bool SendUnseen();
   std::optional<std::string> MissingMaster(const Document& document);
   // Why a document cannot name `spelt` as a master of kind `of`, or nothing.
   std::optional<std::string> Missing(books::MasterKind of, const std::string& spelt);
@@ -163,7 +169,13 @@ class Feed {
   std::array<bool, books::kMasterKinds.size()> asked_{};
   std::vector<Read> queued_;                 // at most one batch
   std::unordered_set<std::string> matched_;  // of a range's books' copies, those the source has
-  std::vector<std::string> spare_;           // a settled batch's messages, reused
+  // Of the type being fed: the documents the journal has as accepted and the source has not
+  // changed since, which the books lack where their dates put them (a correction in the books
+  // may have moved them); and the date of each of the books' documents that no document of its
+  // range matched, by VoucherID.
+  std::vector<Read> unseen_;
+  std::unordered_map<std::string, std::string> elsewhere_;
+  std::vector<std::string> spare_;  // a settled batch's messages, reused
   DocumentJournal journal_;
   std::unique_ptr<Posting> posting_;  // the batch in hand
   std::unique_ptr<ReadAhead> ahead_;  // the books of the next range
@@ -369,10 +381,13 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
   // The books hold a document under its VoucherID as sent: trimmed.
   const auto found = held->find(std::string(text::Trim(read.document.voucher_id)));
   if (found != held->end()) {
+    std::vector<books::FieldDifference> differences = books::Compare(read.document, found->second);
+    // What a range's documents leave of its books is what none of them matched.
     if (options_.tell_books_only) {
       matched_.insert(found->first);
+    } else {
+      held->erase(found);
     }
-    std::vector<books::FieldDifference> differences = books::Compare(read.document, found->second);
     if (differences.empty()) {
       journal_.NoteInBooks(read.document, read.checked);
       Tell(read, DocumentOutcome::What::kInBooks);
@@ -381,22 +396,53 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
     // Held otherwise because the source changed since the journal's copy was accepted: the
     // source's version goes; otherwise the books may have been corrected, and are left alone.
     if (!options_.overwrite && !journal_.ChangedSinceAccepted(read.document, read.checked)) {
-      std::string said;
-      for (const books::FieldDifference& d : differences) {
-        said += (said.empty() ? "" : "; ") + d.field + ": \"" + d.source + "\" in the source, \"" +
-                d.books + "\" in the books";
-      }
-      Tell(read, DocumentOutcome::What::kHeldOtherwise,
-           "the books hold it otherwise (" + said +
-               "); left alone, --overwrite sends the source's version",
-           false, std::move(differences));
+      TellHeldOtherwise(read, std::move(differences));
       return true;
     }
   } else if (journal_.AcceptedBefore(read.document)) {
+    // Perhaps moved to another day in the books: looked for once the type's books are read.
+    if (!options_.tell_books_only && !options_.overwrite &&
+        !journal_.ChangedSinceAccepted(read.document, read.checked)) {
+      unseen_.push_back(std::move(read));
+      return true;
+    }
     ++summary_.types[TypeIndex(read.document.type)].missing_in_books;
   }
+  return Queue(std::move(read));
+}
+
+bool Feed::Queue(Read read) {
   queued_.push_back(std::move(read));
   return queued_.size() < static_cast<std::size_t>(options_.batch) || Flush();
+}
+
+void Feed::TellHeldOtherwise(const Read& read, std::vector<books::FieldDifference> differences) {
+  std::string said;
+  for (const books::FieldDifference& d : differences) {
+    said += (said.empty() ? "" : "; ") + d.field + ": \"" + d.source + "\" in the source, \"" +
+            d.books + "\" in the books";
+  }
+  Tell(read, DocumentOutcome::What::kHeldOtherwise,
+       "the books hold it otherwise (" + said +
+           "); left alone, --overwrite sends the source's version",
+       false, std::move(differences));
+}
+
+bool Feed::SendUnseen() {
+  std::vector<Read> unseen = std::move(unseen_);
+  unseen_.clear();
+  bool going = true;
+  for (auto read = unseen.begin(); going && read != unseen.end(); ++read) {
+    const auto books = elsewhere_.find(std::string(text::Trim(read->document.voucher_id)));
+    if (books != elsewhere_.end()) {
+      TellHeldOtherwise(*read, {{"date", read->document.date, books->second}});
+    } else {
+      ++summary_.types[TypeIndex(read->document.type)].missing_in_books;
+      going = Queue(std::move(*read));
+    }
+  }
+  elsewhere_.clear();
+  return going;
 }
 
 bool Feed::Flush() {
@@ -507,12 +553,11 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
     ranges.back().second = day;
     count += documents;
   });
-  if (options_.tell_books_only) {
-    // One range follows another without a gap, so that the books' documents dated between two
-    // of the source's days are read back too, for verify to name those the source lacks.
-    for (std::size_t i = 1; i < ranges.size(); ++i) {
-      ranges[i].first = DayAfter(ranges[i - 1].second);
-    }
+  // One range follows another without a gap, so that the books' documents dated between two of
+  // the source's days are read back too: for verify to name those the source lacks, and for a sync
+  // to find those moved to another day.
+  for (std::size_t i = 1; i < ranges.size(); ++i) {
+    ranges[i].first = DayAfter(ranges[i - 1].second);
   }
   // Books that held nothing of a range likely hold nothing of the next either (a first sync): the
   // next read-back takes twice as many ranges at once, up to kMostRanges, and one again once it
@@ -540,9 +585,14 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
       at_once = held->empty() ? std::min(at_once * 2, kMostRanges) : 1;
     }
     TellOnlyInBooks(type, held);
+    if (held && !options_.tell_books_only) {
+      for (const auto& [id, books] : *held) {
+        elsewhere_.emplace(id, books.document.date);
+      }
+    }
   }
   ahead_.reset();  // read ahead for a range none of whose documents needed the books
-  return Flush() && Settle();
+  return SendUnseen() && Flush() && Settle();
 }
 
 void Feed::TellOnlyInBooks(DocumentType type, const Held& held) {

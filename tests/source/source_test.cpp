@@ -901,18 +901,24 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
   EXPECT_THAT(rerun.out, HasSubstr("sales: 1100 in the source, 1100 already in the books as in "
                                    "the source, 0 sent"));
   // A voucher of the books dated on a day of no document, between two ranges read back, that the
-  // source does not hold: verify names it.
+  // source does not hold: verify names it. Another, moved in the books to that day, differs in its
+  // date.
   sqlite::Database(data, false)
-      .Execute("UPDATE vouchers SET remote_id = 'GAP', date = '20160418' WHERE remote_id = 'S1'");
+      .Execute("UPDATE vouchers SET remote_id = 'GAP', date = '20160418' WHERE remote_id = 'S1';"
+               "UPDATE vouchers SET date = '20160418' WHERE remote_id = 'S2'");
   const test::CommandResult verified = test::RunCommand(
       "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " verify --source sqlite:" + path);
   EXPECT_EQ(verified.exit_code, 3) << verified.out << verified.err;
-  EXPECT_THAT(verified.out, HasSubstr("1 missing from the books, 0 different, 0 not expected: "
+  EXPECT_THAT(verified.out, HasSubstr("1 missing from the books, 1 different, 0 not expected: "
                                       "failed local checks; 1 in the books but not in the source"));
-  // Sent again a document at a time, while the books of the next range are read ahead.
+  // Sent again a document at a time, while the books of the next range are read ahead; the one
+  // moved in the books is left alone there, as a correction.
   proxy.set_mode(test::FaultProxy::Mode::kForward);
   EXPECT_THAT(test::RunCommand("LIRVO_TALLY_URL=" + proxy.url() + sync + " --batch 1").out,
-              HasSubstr("1099 already in the books as in the source, 1 sent"));
+              AllOf(HasSubstr("1098 already in the books as in the source, 1 sent, 0 rejected, 1 "
+                              "held otherwise"),
+                    HasSubstr("(VoucherID \"S2\"): the books hold it otherwise (date: \"20160405\" "
+                              "in the source, \"20160418\" in the books)")));
   EXPECT_EQ(proxy.overlapped(), 0);
 }
 
