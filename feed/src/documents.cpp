@@ -101,9 +101,9 @@ class Feed {
   // Feeds the documents of `type`; false when the feed has to stop.
   bool FeedType(Spool& spool, DocumentType type);
   using Held = std::optional<RangeBooks>;
-  // With tell_books_only, tells each document of `held` (a range's books) that the source's
-  // documents of the range did not match; then forgets the matches.
-  void TellOnlyInBooks(DocumentType type, const Held& held);
+  // Each document of `held` (a range's books) that the source's documents of the range did not
+  // match: with tell_books_only told, else kept in elsewhere_; then forgets the matches.
+  void Unmatched(DocumentType type, const RangeBooks& held);
   // One document checked and compared with the books' copies `held` (read by `books` when first
   // needed), and queued to send when the books lack it; false when the feed has to stop.
   template <class ReadBooks>
@@ -382,12 +382,7 @@ bool Feed::Take(Read read, Held& held, ReadBooks books) {
   const auto found = held->find(std::string(text::Trim(read.document.voucher_id)));
   if (found != held->end()) {
     std::vector<books::FieldDifference> differences = books::Compare(read.document, found->second);
-    // What a range's documents leave of its books is what none of them matched.
-    if (options_.tell_books_only) {
-      matched_.insert(found->first);
-    } else {
-      held->erase(found);
-    }
+    matched_.insert(found->first);
     if (differences.empty()) {
       journal_.NoteInBooks(read.document, read.checked);
       Tell(read, DocumentOutcome::What::kInBooks);
@@ -584,32 +579,32 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
     if (held) {
       at_once = held->empty() ? std::min(at_once * 2, kMostRanges) : 1;
     }
-    TellOnlyInBooks(type, held);
-    if (held && !options_.tell_books_only) {
-      for (const auto& [id, books] : *held) {
-        elsewhere_.emplace(id, books.document.date);
-      }
+    if (held) {
+      Unmatched(type, *held);  // matches are noted only in books read
     }
   }
   ahead_.reset();  // read ahead for a range none of whose documents needed the books
   return SendUnseen() && Flush() && Settle();
 }
 
-void Feed::TellOnlyInBooks(DocumentType type, const Held& held) {
-  if (options_.tell_books_only && held && options_.each) {
-    for (const auto& [id, books] : *held) {
-      if (!matched_.contains(id)) {
-        options_.each({type,
-                       id,
-                       0,
-                       DocumentOutcome::What::kOnlyInBooks,
-                       "dated " + books.document.date,
-                       false,
-                       {},
-                       false,
-                       false,
-                       books.document.date});
-      }
+void Feed::Unmatched(DocumentType type, const RangeBooks& held) {
+  for (const auto& [id, books] : held) {
+    if (matched_.contains(id)) {
+      continue;
+    }
+    if (!options_.tell_books_only) {
+      elsewhere_.emplace(id, books.document.date);
+    } else if (options_.each) {
+      options_.each({type,
+                     id,
+                     0,
+                     DocumentOutcome::What::kOnlyInBooks,
+                     "dated " + books.document.date,
+                     false,
+                     {},
+                     false,
+                     false,
+                     books.document.date});
     }
   }
   matched_.clear();
