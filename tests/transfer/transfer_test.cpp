@@ -161,20 +161,6 @@ TEST(Transfer, TheCancelFlagStopsItBeforeTheNextRequest) {
   EXPECT_EQ(server.requests().size(), 3u);
 }
 
-// A server that leaves what it was sent alone (IGNORED) has taken none of it: every request is
-// counted as rejected, each master named as one the server says it already holds.
-TEST(Transfer, IgnoredObjectsAreRejectionsNotSuccess) {
-  auto server = lirvo::test::RawServer::Replying(lirvo::test::RawServer::HttpReply(
-      200, "<RESPONSE><CREATED>0</CREATED><ALTERED>0</ALTERED><IGNORED>1</IGNORED></RESPONSE>"));
-  const TransferResult result =
-      DataToTally(modTally::Server{server.url()}, kCompany, nullptr, Data("three-rows.mdb"));
-  EXPECT_EQ(result.posted, 10);
-  EXPECT_EQ(result.rejected, result.posted);
-  EXPECT_THAT(FinalMessage(result),
-              HasSubstr("units, row 1 (\"Nos\"): the server says it already holds unit \"Nos\" "
-                        "and left it alone"));
-}
-
 // lirvo transfer prints each status line and the final message, and SampleData.mdb arrives whole;
 // its exit status tells done (0), failed (1) and rejected (3) apart; an empty table is said on
 // stderr.
