@@ -917,8 +917,9 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
   // source does not hold: verify names it. Another, moved in the books to that day, differs in its
   // date.
   sqlite::Database(data, false)
-      .Execute("UPDATE vouchers SET remote_id = 'GAP', date = '20160418' WHERE remote_id = 'S1';"
-               "UPDATE vouchers SET date = '20160418' WHERE remote_id = 'S2'");
+      .Execute(
+          "UPDATE vouchers SET remote_id = 'GAP', date = '20160418' WHERE remote_id = 'S1';"
+          "UPDATE vouchers SET date = '20160418' WHERE remote_id = 'S2'");
   const test::CommandResult verified = test::RunCommand(
       "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " verify --source sqlite:" + path);
   EXPECT_EQ(verified.exit_code, 3) << verified.out << verified.err;
