@@ -576,11 +576,9 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
         })) {
       return false;
     }
-    if (held) {
+    if (held) {  // matches are noted only in books read
       at_once = held->empty() ? std::min(at_once * 2, kMostRanges) : 1;
-    }
-    if (held) {
-      Unmatched(type, *held);  // matches are noted only in books read
+      Unmatched(type, *held);
     }
   }
   ahead_.reset();  // read ahead for a range none of whose documents needed the books

@@ -40,7 +40,7 @@ class InHand {
   InHand& operator=(const InHand&) = delete;
   ~InHand();
 
-  // Runs `work` on the thread with that server value; what it throws is kept in `error`.
+  // Runs `work` on the thread with that server value; what it throws is kept for Rethrow.
   void Start(const modTally::Server& server, std::function<void(const modTally::Server&)> work);
   // Waits for the thread, if it runs.
   void Join();
