@@ -41,6 +41,8 @@ constexpr long kRangeDocuments = 500;
 // The most such ranges read back at once, when the books held nothing of the last: a reply stays
 // within a few MB should the books after all hold the documents of all of them.
 constexpr std::size_t kMostRanges = 8;
+// How many ranges' books are read ahead of the one being compared.
+constexpr std::size_t kRangesReadAhead = 2;
 
 // The day after `day`, both YYYYMMDD.
 std::string DayAfter(const std::string& day) {
@@ -128,14 +130,10 @@ class Feed {
   }
   // The books' documents of `type` dated from `from` to `to`: those read ahead, or read now.
   RangeBooks Books(DocumentType type, const std::string& from, const std::string& to);
-  // Begins reading ahead the books of `type` from `from` to `to`.
+  // Begins reading ahead the books of `type` from `from` to `to`, after the ranges begun before.
   void ReadAheadOf(DocumentType type, const std::string& from, const std::string& to);
-  // Waits for the books being read ahead, if any, and keeps them for their range.
-  void AheadRead() {
-    if (ahead_) {
-      ahead_->in_hand.Join();
-    }
-  }
+  // Waits for the books being read ahead, if any, and keeps them for their ranges.
+  void AheadRead() { ahead_.Join(); }
   // Sends what is queued; false when the feed has to stop.
   bool Flush();
   // Builds the batch's messages and posts them once the batch in hand is answered; false when the
@@ -178,7 +176,7 @@ class Feed {
   std::vector<std::string> spare_;  // a settled batch's messages, reused
   DocumentJournal journal_;
   std::unique_ptr<Posting> posting_;  // the batch in hand
-  std::unique_ptr<ReadAhead> ahead_;  // the books of the next range
+  ReadAheads ahead_;                  // the books of the next ranges
 };
 
 void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason,
@@ -336,20 +334,19 @@ std::optional<std::string> Feed::Missing(books::MasterKind of, const std::string
 }
 
 RangeBooks Feed::Books(DocumentType type, const std::string& from, const std::string& to) {
-  AheadRead();
-  if (const std::unique_ptr<ReadAhead> ahead = std::move(ahead_);
-      ahead && ahead->type == type && ahead->from == from && ahead->to == to) {
-    ahead->in_hand.Rethrow();
-    return std::move(ahead->held);
+  if (std::optional<RangeBooks> ahead = ahead_.Take(type, from, to)) {
+    return std::move(*ahead);
   }
   SettleToAsk();
   return ReadBooks(options_.server, options_.company, type, from, to);
 }
 
 void Feed::ReadAheadOf(DocumentType type, const std::string& from, const std::string& to) {
-  SettleToAsk();
-  ahead_ = std::make_unique<ReadAhead>(type, from, to);
-  ahead_->Start(options_.server, options_.company);
+  // The batch in hand is answered first; the ranges being read ahead already take their turns.
+  if (!Settle()) {
+    throw Halted{};
+  }
+  ahead_.Add(options_.server, options_.company, type, from, to);
 }
 
 template <class ReadBooks>
@@ -566,10 +563,12 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
     if (!spool.ForEachDocument(type, range, [&](Read read) {
           return Take(std::move(read), held, [&] {
             RangeBooks books = Books(type, range.first, range.second);
-            // Books that hold documents of this range likely hold the next one's too (a re-run,
-            // a verify): they are read while this range's documents are compared.
-            if (!books.empty() && first < ranges.size()) {
-              ReadAheadOf(type, ranges[first].first, ranges[first].second);
+            // Books that hold documents of this range likely hold the next ones' too (a re-run,
+            // a verify): they are read while this range's documents are compared, the second
+            // range's request sent while the reply of the first is read.
+            const std::size_t ahead = books.empty() ? first : first + kRangesReadAhead;
+            for (std::size_t next = first; next < std::min(ahead, ranges.size()); ++next) {
+              ReadAheadOf(type, ranges[next].first, ranges[next].second);
             }
             return books;
           });
@@ -581,7 +580,7 @@ bool Feed::FeedType(Spool& spool, DocumentType type) {
       Unmatched(type, *held);
     }
   }
-  ahead_.reset();  // read ahead for a range none of whose documents needed the books
+  ahead_.Drop();  // read ahead for ranges none of whose documents needed the books
   return SendUnseen() && Flush() && Settle();
 }
 

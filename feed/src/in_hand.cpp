@@ -1,5 +1,8 @@
 #include "in_hand.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -9,7 +12,8 @@
 namespace lirvo::feed {
 
 RangeBooks ReadBooks(const modTally::Server& server, const std::string& company,
-                     books::DocumentType type, const std::string& from, const std::string& to) {
+                     books::DocumentType type, const std::string& from, const std::string& to,
+                     const std::function<void()>& answered) {
   const std::string what = "cannot read the " + std::string(books::ServerName(type)) +
                            " vouchers of \"" + company + "\" dated " + from + " to " + to +
                            " from " + modTally::ShownUrl(server.url);
@@ -20,6 +24,9 @@ RangeBooks ReadBooks(const modTally::Server& server, const std::string& company,
         server.Import());
   } catch (const modTally::Failure& failure) {
     throw modTally::Failure(failure, what + ": " + failure.description());
+  }
+  if (answered) {
+    answered();
   }
   pugi::xml_document xml;
   const pugi::xml_node root = modTally::ReadExportReply(xml, reply, {what, company});
@@ -83,10 +90,108 @@ void Posting::Start(const modTally::Server& server, std::string company,
   });
 }
 
-void ReadAhead::Start(const modTally::Server& server, std::string company) {
-  in_hand.Start(server, [this, company = std::move(company)](const modTally::Server& at) {
-    held = ReadBooks(at, company, type, from, to);
+namespace {
+
+// Opened once a range's request has been answered, or will not be sent: the next range's request
+// waits for it.
+class Turn {
+ public:
+  void Open() {
+    {
+      const std::lock_guard lock(mutex_);
+      open_ = true;
+    }
+    opened_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    opened_.wait(lock, [this] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+}  // namespace
+
+struct ReadAheads::Reading {
+  books::DocumentType type{};
+  std::string from;
+  std::string to;
+  std::shared_ptr<Turn> after;  // of the range before, if any
+  std::shared_ptr<Turn> answered = std::make_shared<Turn>();
+  RangeBooks held;  // written by the thread, read once it is joined
+  InHand in_hand;   // last: its thread ends before the members it uses go
+};
+
+ReadAheads::ReadAheads() = default;
+
+ReadAheads::~ReadAheads() {
+  Drop();
+}
+
+void ReadAheads::Add(const modTally::Server& server, const std::string& company,
+                     books::DocumentType type, const std::string& from, const std::string& to) {
+  if (std::any_of(reading_.begin(), reading_.end(), [&](const std::unique_ptr<Reading>& r) {
+        return r->type == type && r->from == from && r->to == to;
+      })) {
+    return;
+  }
+  auto reading = std::make_unique<Reading>();
+  Reading& r = *reading;
+  r.type = type;
+  r.from = from;
+  r.to = to;
+  if (!reading_.empty()) {
+    r.after = reading_.back()->answered;
+  }
+  r.in_hand.Start(server, [&r, company](const modTally::Server& at) {
+    // Opened however the reading ends: a range after this one never waits for nothing.
+    struct OpenOnExit {
+      Turn& turn;
+      ~OpenOnExit() { turn.Open(); }
+    } const opens{*r.answered};
+    if (r.after) {
+      r.after->Wait();
+    }
+    r.held = ReadBooks(at, company, r.type, r.from, r.to, [&r] { r.answered->Open(); });
   });
+  reading_.push_back(std::move(reading));
+}
+
+std::optional<RangeBooks> ReadAheads::Take(books::DocumentType type, const std::string& from,
+                                           const std::string& to) {
+  if (reading_.empty()) {
+    return std::nullopt;
+  }
+  const std::unique_ptr<Reading> first = std::move(reading_.front());
+  reading_.pop_front();
+  first->in_hand.Join();
+  if (first->type != type || first->from != from || first->to != to) {
+    Drop();
+    return std::nullopt;
+  }
+  first->in_hand.Rethrow();
+  return std::move(first->held);
+}
+
+void ReadAheads::Join() {
+  for (const std::unique_ptr<Reading>& reading : reading_) {
+    reading->in_hand.Join();
+  }
+}
+
+void ReadAheads::Drop() {
+  // Every range is abandoned before any is waited for: one waiting its turn then ends as soon as
+  // the range before it does, without sending its request.
+  for (auto reading = reading_.rbegin(); reading != reading_.rend(); ++reading) {
+    (*reading)->in_hand.Abandon();
+  }
+  while (!reading_.empty()) {
+    reading_.pop_back();
+  }
 }
 
 }  // namespace lirvo::feed

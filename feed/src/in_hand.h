@@ -1,6 +1,6 @@
 // What the documents feed has in hand with the server, each on a thread of its own: a batch being
-// posted, or the books of the next range being read. The server serves one request at a time, so
-// the feed waits for either before it sends or asks anything else; what goes on meanwhile is its
+// posted, or the books of the next ranges being read. The server serves one request at a time, so
+// the feed waits for these before it sends or asks anything else; what goes on meanwhile is its
 // own work (the next batch read, checked and built, the last one told and journaled, a range's
 // documents compared with the books). A feed that fails meanwhile abandons the request in hand,
 // through the cancel flag of the server value the thread uses, rather than wait for its answer.
@@ -8,8 +8,11 @@
 
 #include <atomic>
 #include <cstddef>
+#include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -28,8 +31,10 @@ using RangeBooks = std::unordered_map<std::string, books::BooksDocument>;
 
 // The books' documents of `type` in `company` at `server` dated from `from` to `to`. Throws
 // modTally::Failure saying which could not be read, from where, and why.
+// `answered`, if given, is called once the server has answered (before the reply is read).
 RangeBooks ReadBooks(const modTally::Server& server, const std::string& company,
-                     books::DocumentType type, const std::string& from, const std::string& to);
+                     books::DocumentType type, const std::string& from, const std::string& to,
+                     const std::function<void()>& answered = {});
 
 // A request on a thread of its own, with the feed's server value, also cancelled when the request
 // is abandoned: by the destructor, should the thread still run.
@@ -44,6 +49,8 @@ class InHand {
   void Start(const modTally::Server& server, std::function<void(const modTally::Server&)> work);
   // Waits for the thread, if it runs.
   void Join();
+  // Cancels the request in hand without waiting for the thread.
+  void Abandon() { abandoned_ = true; }
   // Whether the work threw, and rethrows it, once joined.
   bool Failed() const { return error_ != nullptr; }
   void Rethrow() const;
@@ -79,15 +86,32 @@ struct Posting {
   bool WentThrough() const { return finished && !in_hand.Failed(); }
 };
 
-// The books of a range being read.
-struct ReadAhead {
-  books::DocumentType type;
-  std::string from;
-  std::string to;
-  RangeBooks held;  // written by the thread, read once it is joined
-  InHand in_hand;   // last: its thread ends before the members it uses go
+// The books of the next ranges being read, in the order of their ranges. Each range's request
+// waits for the one before it to be answered, as the server serves one request at a time; a reply
+// is read into documents while the server prepares the next.
+class ReadAheads {
+ public:
+  ReadAheads();
+  ~ReadAheads();
+  ReadAheads(const ReadAheads&) = delete;
+  ReadAheads& operator=(const ReadAheads&) = delete;
 
-  void Start(const modTally::Server& server, std::string company);
+  // Begins reading the books of `type` from `from` to `to`, after the ranges begun before; nothing
+  // when that range is being read already.
+  void Add(const modTally::Server& server, const std::string& company, books::DocumentType type,
+           const std::string& from, const std::string& to);
+  // The books of that range, once read, when it is the first range being read; rethrows what its
+  // reading threw. None otherwise, and then none of the ranges is read ahead any more.
+  std::optional<RangeBooks> Take(books::DocumentType type, const std::string& from,
+                                 const std::string& to);
+  // Waits for every range being read.
+  void Join();
+  // Abandons every range being read, the last first, and forgets them.
+  void Drop();
+
+ private:
+  struct Reading;
+  std::deque<std::unique_ptr<Reading>> reading_;
 };
 
 }  // namespace lirvo::feed
