@@ -141,6 +141,13 @@ std::string AllRows(Rows& rows) {
   return text;
 }
 
+// The standard output of `command`, whose exit status is expected to be `status`.
+std::string Output(const std::string& command, int status) {
+  const test::CommandResult result = test::RunCommand(command);
+  EXPECT_EQ(result.exit_code, status) << command << "\n" << result.out << result.err;
+  return result.out;
+}
+
 // How often `part` occurs in `text`.
 int Count(const std::string& text, const std::string& part) {
   int n = 0;
@@ -157,12 +164,11 @@ void ExpectSampleMoves(const std::string& lirvo, const std::string& source) {
   const test::TempDir folder("lirvo-sample-journal");
   const std::string sync = lirvo + "sync --journal " + folder.File("journal").string() + " ";
   // A dry run takes the masters it would create as there for the documents that name them.
-  const test::CommandResult checked = test::RunCommand(sync + source + " --dry-run");
-  EXPECT_EQ(checked.exit_code, 0) << checked.out << checked.err;
-  EXPECT_THAT(checked.out, HasSubstr("sales: 36 in the source, 0 already in the books as in the "
-                                     "source, 36 to send, 0 rejected"));
-  EXPECT_EQ(Count(checked.out, " 0 rejected, 0 held otherwise\n"), 8) << checked.out;
-  EXPECT_THAT(checked.out, Not(HasSubstr("Requests:")));
+  const std::string checked = Output(sync + source + " --dry-run", 0);
+  EXPECT_THAT(checked, HasSubstr("sales: 36 in the source, 0 already in the books as in the "
+                                 "source, 36 to send, 0 rejected"));
+  EXPECT_EQ(Count(checked, " 0 rejected, 0 held otherwise\n"), 8) << checked;
+  EXPECT_THAT(checked, Not(HasSubstr("Requests:")));
   const test::CommandResult sent = test::RunCommand(sync + source);
   EXPECT_EQ(sent.exit_code, 0) << sent.out << sent.err;
   // The documents' progress, to the last, and the requests it took.
@@ -174,40 +180,35 @@ void ExpectSampleMoves(const std::string& lirvo, const std::string& source) {
                                         "source, 36 sent, 0 rejected"),
                               HasSubstr("receipt-notes: 24 in the source, 0 already in the books "
                                         "as in the source, 24 sent, 0 rejected")));
-  const test::CommandResult verified = test::RunCommand(lirvo + "verify " + source);
-  EXPECT_EQ(verified.exit_code, 0) << verified.out << verified.err;
-  EXPECT_THAT(verified.out,
+  EXPECT_THAT(Output(lirvo + "verify " + source, 0),
               AllOf(HasSubstr("ledgers: 24 in the source, 24 match, 0 missing from the books, 0 "
                               "different"),
                     HasSubstr("stock-items: 15 in the source, 15 match, 0 missing"),
                     HasSubstr("payments: 24 in the source, 24 match, 0 missing"),
                     HasSubstr("Everything the source expects is in the books.")));
-  const test::CommandResult again = test::RunCommand(sync + source);
-  EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
-  EXPECT_EQ(Count(again.out, " 0 created, 0 rejected\n"), 6) << again.out;
-  EXPECT_EQ(Count(again.out, " 0 sent, 0 rejected, 0 held otherwise\n"), 8) << again.out;
-  EXPECT_THAT(again.out, HasSubstr("Requests: 0 import requests sent"));
+  const std::string again = Output(sync + source, 0);
+  EXPECT_EQ(Count(again, " 0 created, 0 rejected\n"), 6) << again;
+  EXPECT_EQ(Count(again, " 0 sent, 0 rejected, 0 held otherwise\n"), 8) << again;
+  EXPECT_THAT(again, HasSubstr("Requests: 0 import requests sent"));
 }
 
 class SourceFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("lirvo-source-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   // An SQLite file made by `sql`.
   std::string Database(const std::string& name, const std::string& sql) {
     const std::string path = (folder_ / name).string();
     sqlite::Database(path, false).Execute(sql);
     return path;
   }
+  // `lirvo sync` against `url` with `journal` in the test's folder; its --source comes next.
+  std::string Sync(const std::string& url, const std::string& journal = "journal") const {
+    return "LIRVO_TALLY_URL=" + url + " " LIRVO_CLI_PATH " sync --journal '" +
+           (folder_ / journal).string() + "' --source ";
+  }
 
-  fs::path folder_;
+  const test::TempDir dir_{"lirvo-source"};
+  const fs::path folder_ = dir_.path();
+  const std::string books_ = (folder_ / "books.db").string();  // the stand-in's store
 };
 
 TEST(SourceUri, TakesTheThreeFormsAndNamesThemForAnythingElse) {
@@ -518,28 +519,24 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
       "CREATE TABLE Godowns(Name); INSERT INTO Godowns VALUES ('Shop');"
       "CREATE TABLE StockGroups(Name, Parent); INSERT INTO StockGroups VALUES ('Lighting', "
       "'Primary');");
-  const std::string data = (folder_ / "books.db").string();
-  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", books_, "--strict"});
   const test::FaultProxy proxy(standin.url(), test::FaultProxy::Kind::kImport,
                                test::FaultProxy::Mode::kForward);
-  const std::string sync = "LIRVO_TALLY_URL=" + proxy.url() +
-                           " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
-                           (folder_ / "journal").string();
+  const std::string sync = Sync(proxy.url()) + "sqlite:" + path;
   // Ledgers alone bring along the source's groups they sit under, however deep.
   EXPECT_THAT(test::RunCommand(sync + " --kinds ledgers --dry-run").out,
               HasSubstr("ledger-groups: 2 in the source, 0 already in the books, 2 to create"));
-  const test::CommandResult first = test::RunCommand(sync);
-  EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
-  EXPECT_THAT(first.out, HasSubstr("ledgers: 3 in the source, 1 already in the books, 1 created, "
-                                   "1 rejected\n"));
-  EXPECT_THAT(first.out, HasSubstr("Rejected: Ledgers row 2 (\"Orphan\"): it needs the ledger "
-                                   "group \"No Such Group\", which is neither in the books, nor "
-                                   "in the source, nor predefined"));
-  EXPECT_THAT(first.out, HasSubstr("Rejected: StockItems row 2 (\"Odd Item\"): it needs the unit "
-                                   "\"Crates\""));
-  EXPECT_THAT(first.out, HasSubstr("Rejected: StockItems row 3 (\"Stray Item\"): it needs the "
-                                   "stock group \"Nowhere\""));
-  const test::StandinStore store(data);
+  const std::string first = Output(sync, 3);
+  EXPECT_THAT(first, HasSubstr("ledgers: 3 in the source, 1 already in the books, 1 created, "
+                               "1 rejected\n"));
+  EXPECT_THAT(first, HasSubstr("Rejected: Ledgers row 2 (\"Orphan\"): it needs the ledger "
+                               "group \"No Such Group\", which is neither in the books, nor "
+                               "in the source, nor predefined"));
+  EXPECT_THAT(first, HasSubstr("Rejected: StockItems row 2 (\"Odd Item\"): it needs the unit "
+                               "\"Crates\""));
+  EXPECT_THAT(first, HasSubstr("Rejected: StockItems row 3 (\"Stray Item\"): it needs the "
+                               "stock group \"Nowhere\""));
+  const test::StandinStore store(books_);
   EXPECT_EQ(store.Master(kCompanyName, "LEDGER", "Anand Hardware")->parent, "Retail Customers");
   EXPECT_EQ(store.Master(kCompanyName, "STOCKITEM", "LED Bulb")->parent, "Lighting");
   EXPECT_EQ(store.CountMasters(kCompanyName, "GROUP"), 2);  // the parent group first
@@ -563,7 +560,7 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
                                          "created"),
                                HasSubstr("ledgers: 3 in the source, 2 already in the books, 0 "
                                          "created, 1 rejected")));
-  sqlite::Database(data, false)
+  sqlite::Database(books_, false)
       .Execute(
           "UPDATE masters SET parent = 'Sundry Debtors' WHERE name = 'Anand Hardware';"
           "UPDATE masters SET parent = 'Sundry Creditors' WHERE name = 'Customers';"
@@ -571,14 +568,10 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
           "UPDATE master_values SET value = ' 2.00' WHERE element = 'DECIMALPLACES'");
   // With a journal that has not seen them, the one held otherwise is not noted as in the books:
   // a run that trusts the journal reads it back and names it again.
-  const std::string fresh = "LIRVO_TALLY_URL=" + standin.url() +
-                            " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
-                            (folder_ / "journal-2").string();
+  const std::string fresh = Sync(standin.url(), "journal-2") + "sqlite:" + path;
   for (const std::string& run : {fresh, fresh + " --trust-journal"}) {
     SCOPED_TRACE(run);
-    const test::CommandResult moved = test::RunCommand(run);
-    EXPECT_EQ(moved.exit_code, 3) << moved.out << moved.err;
-    EXPECT_THAT(moved.out,
+    EXPECT_THAT(Output(run, 3),
                 AllOf(HasSubstr("ledgers: 3 in the source, 1 already in the books"),
                       HasSubstr("0 created, 1 rejected, 1 held otherwise in the books (left "
                                 "alone: see lirvo verify)\n"),
@@ -588,17 +581,15 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
   }
   // A group under another parent alone makes the run incomplete; a number written otherwise and
   // "Primary" for no parent are no difference.
-  const test::CommandResult groups =
-      test::RunCommand(sync + " --kinds units,stock-groups,ledger-groups");
-  EXPECT_EQ(groups.exit_code, 3) << groups.out << groups.err;
-  EXPECT_THAT(groups.out,
+  const std::string groups = Output(sync + " --kinds units,stock-groups,ledger-groups", 3);
+  EXPECT_THAT(groups,
               AllOf(HasSubstr("units: 1 in the source, 1 already in the books, 0 created, 0 "
                               "rejected\n"),
                     HasSubstr("stock-groups: 1 in the source, 1 already in the books, 0 created, 0 "
                               "rejected\n"),
                     HasSubstr("ledger-groups: 2 in the source, 1 already in the books, 0 created, "
                               "0 rejected, 1 held otherwise")));
-  EXPECT_EQ(test::StandinStore(data).Master(kCompanyName, "LEDGER", "Anand Hardware")->parent,
+  EXPECT_EQ(test::StandinStore(books_).Master(kCompanyName, "LEDGER", "Anand Hardware")->parent,
             "Sundry Debtors");
 }
 
@@ -607,34 +598,28 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
 // books is named and left alone unless --overwrite.
 TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
   const std::string path = Database("documents.db", kShopSql);
-  const std::string data = (folder_ / "books.db").string();
-  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
-  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
-                           " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
-                           (folder_ / "journal").string();
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", books_, "--strict"});
+  const std::string sync = Sync(standin.url()) + "sqlite:" + path;
   // Documents dated before --from are not read; those read bring their masters along.
-  const test::CommandResult later =
-      test::RunCommand(sync + " --kinds sales,receipts --from 20160405");
-  EXPECT_EQ(later.exit_code, 0) << later.out << later.err;
-  EXPECT_THAT(later.out, AllOf(HasSubstr("receipts: 1 in the source, 0 already in the books as in "
-                                         "the source, 1 sent"),
-                               Not(HasSubstr("sales:")),
-                               // the masters the receipt names come along
-                               HasSubstr("ledgers: 2 in the source, 0 already in the books, 2 "
-                                         "created")));
-  const test::CommandResult first = test::RunCommand(sync);
-  EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
-  EXPECT_THAT(first.out, AllOf(HasSubstr("sales: 2 in the source, 0 already in the books as in the "
-                                         "source, 1 sent, 1 rejected"),
-                               HasSubstr("payments: 1 in the source, 0 already in the books as in "
-                                         "the source, 1 sent"),
-                               HasSubstr("\"Journal\" is not a voucher type"),
-                               HasSubstr("(VoucherID \"X2\"): it names the ledger \"Unknown "
-                                         "Ledger\", which the books do not hold"),
-                               HasSubstr("Rejected: VoucherLines row 9 (VoucherID \"S-1\"): its "
-                                         "VoucherID \"S-1\" is no voucher's in Vouchers")));
+  EXPECT_THAT(Output(sync + " --kinds sales,receipts --from 20160405", 0),
+              AllOf(HasSubstr("receipts: 1 in the source, 0 already in the books as in "
+                              "the source, 1 sent"),
+                    Not(HasSubstr("sales:")),
+                    // the masters the receipt names come along
+                    HasSubstr("ledgers: 2 in the source, 0 already in the books, 2 "
+                              "created")));
+  EXPECT_THAT(Output(sync, 3),
+              AllOf(HasSubstr("sales: 2 in the source, 0 already in the books as in the "
+                              "source, 1 sent, 1 rejected"),
+                    HasSubstr("payments: 1 in the source, 0 already in the books as in "
+                              "the source, 1 sent"),
+                    HasSubstr("\"Journal\" is not a voucher type"),
+                    HasSubstr("(VoucherID \"X2\"): it names the ledger \"Unknown "
+                              "Ledger\", which the books do not hold"),
+                    HasSubstr("Rejected: VoucherLines row 9 (VoucherID \"S-1\"): its "
+                              "VoucherID \"S-1\" is no voucher's in Vouchers")));
   std::map<std::string, std::string> types;
-  for (const test::StoredVoucher& voucher : test::StandinStore(data).Vouchers(kCompanyName)) {
+  for (const test::StoredVoucher& voucher : test::StandinStore(books_).Vouchers(kCompanyName)) {
     types[voucher.remote_id] = voucher.type;
   }
   EXPECT_EQ(types, (std::map<std::string, std::string>{{"P1", "Purchase"},
@@ -647,17 +632,15 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
                                          "in the source, 0 sent"),
                                HasSubstr("purchases: 1 in the source, 1 already in the books as in "
                                          "the source, 0 sent")));
-  sqlite::Database(data, false)
+  sqlite::Database(books_, false)
       .Execute(
           "UPDATE voucher_entries SET amount = '-600' WHERE voucher_id = (SELECT id FROM "
           "vouchers WHERE remote_id = 'PY1') AND amount = '-500'");
-  const test::CommandResult altered = test::RunCommand(sync + " --kinds payments");
-  EXPECT_EQ(altered.exit_code, 3) << altered.out << altered.err;
-  EXPECT_THAT(altered.out, HasSubstr("Held otherwise: Vouchers row 4 (VoucherID \"PY1\")"));
-  const test::CommandResult overwritten = test::RunCommand(sync + " --kinds payments --overwrite");
-  EXPECT_EQ(overwritten.exit_code, 0) << overwritten.out << overwritten.err;
-  EXPECT_THAT(overwritten.out, HasSubstr("payments: 1 in the source, 0 already in the books as in "
-                                         "the source, 1 sent"));
+  EXPECT_THAT(Output(sync + " --kinds payments", 3),
+              HasSubstr("Held otherwise: Vouchers row 4 (VoucherID \"PY1\")"));
+  EXPECT_THAT(Output(sync + " --kinds payments --overwrite", 0),
+              HasSubstr("payments: 1 in the source, 0 already in the books as in "
+                        "the source, 1 sent"));
 }
 
 // What the server could not take as the row has it rejects that row alone, naming table, row and
@@ -682,18 +665,10 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
           "240);"
           "UPDATE Vouchers SET VoucherID = 'SO1  ' WHERE VoucherID = 'SO1';"
           "UPDATE VoucherLines SET VoucherID = 'SO1  ' WHERE VoucherID = 'SO1'");
-  const std::string data = (folder_ / "books.db").string();
-  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
-  const auto sync_of = [&](const std::string& source) {
-    return "LIRVO_TALLY_URL=" + standin.url() +
-           " " LIRVO_CLI_PATH " sync --source sqlite:" + source + " --journal " +
-           (folder_ / "journal").string();
-  };
-  const std::string sync = sync_of(path);
-  const test::CommandResult run = test::RunCommand(sync);
-  EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", books_, "--strict"});
+  const std::string sync = Sync(standin.url()) + "sqlite:" + path;
   EXPECT_THAT(
-      run.out,
+      Output(sync, 3),
       AllOf(HasSubstr("ledgers: 9 in the source, 0 already in the books, 7 created, 2 rejected"),
             HasSubstr("Ledgers row 9 (\"HDFC BANK\"): row 6 of Ledgers names the same ledger "
                       "otherwise"),
@@ -709,11 +684,11 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
                       "sent, 1 rejected"),
             HasSubstr("(VoucherID \" P1\"): its VoucherID \" P1\" is also on Vouchers row 2")));
   std::set<std::string> ids;
-  for (const test::StoredVoucher& voucher : test::StandinStore(data).Vouchers(kCompanyName)) {
+  for (const test::StoredVoucher& voucher : test::StandinStore(books_).Vouchers(kCompanyName)) {
     ids.insert(voucher.remote_id);
   }
   EXPECT_EQ(ids, (std::set<std::string>{"P1", "S1", "SO1"}));
-  EXPECT_EQ(test::StandinStore(data).Master(kCompanyName, "LEDGER", "HDFC Bank")->parent,
+  EXPECT_EQ(test::StandinStore(books_).Master(kCompanyName, "LEDGER", "HDFC Bank")->parent,
             "Bank Accounts");
   EXPECT_THAT(
       test::RunCommand(sync + " --kinds purchases,sales-orders").out,
@@ -733,7 +708,7 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
           "INSERT INTO VoucherLines SELECT 'S1 ', Line, Ledger, Item, Quantity, Unit, Rate, 2 * "
           "Amount FROM lines;"
           "DROP TABLE lines");
-  EXPECT_THAT(test::RunCommand(sync_of(sorted) + " --kinds sales").out,
+  EXPECT_THAT(test::RunCommand(Sync(standin.url()) + "sqlite:" + sorted + " --kinds sales").out,
               AllOf(HasSubstr("sales: 2 in the source, 1 already in the books as in the source, 0 "
                               "sent, 1 rejected"),
                     HasSubstr("(VoucherID \"S1 \"): its VoucherID \"S1 \" is also on Vouchers "
@@ -744,24 +719,19 @@ TEST_F(SourceFiles, RowsTheServerCouldNotTakeAsTheyAreAreRejectedAlone) {
 // lirvo-mdb-reader serves the SQLite file's tables: no fixture holds them).
 TEST_F(SourceFiles, AnAccessFileWithTheLayoutMovesAsSqliteDoes) {
   const test::SqliteAsAccessReader reader(folder_, Database("documents.db", kShopSql));
-  const std::string data = (folder_ / "books.db").string();
-  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
-  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
-                           " " LIRVO_CLI_PATH " sync --source access:" + test::Data("empty.mdb") +
-                           " --journal " + (folder_ / "journal").string();
-  const test::CommandResult first = test::RunCommand(sync);
-  EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
-  EXPECT_THAT(first.out, AllOf(HasSubstr("ledgers: 7 in the source, 0 already in the books, 7 "
-                                         "created, 0 rejected"),
-                               HasSubstr("sales: 2 in the source, 0 already in the books as in the "
-                                         "source, 1 sent, 1 rejected"),
-                               HasSubstr("payments: 1 in the source, 0 already in the books as in "
-                                         "the source, 1 sent")));
-  EXPECT_EQ(test::StandinStore(data).Vouchers(kCompanyName).size(), 5U);
-  const test::CommandResult rerun = test::RunCommand(sync + " --kinds sales-orders,receipts");
-  EXPECT_EQ(rerun.exit_code, 0) << rerun.out << rerun.err;
-  EXPECT_THAT(rerun.out, HasSubstr("receipts: 1 in the source, 1 already in the books as in the "
-                                   "source, 0 sent"));
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", books_, "--strict"});
+  const std::string sync = Sync(standin.url()) + "access:" + test::Data("empty.mdb");
+  EXPECT_THAT(Output(sync, 3),
+              AllOf(HasSubstr("ledgers: 7 in the source, 0 already in the books, 7 "
+                              "created, 0 rejected"),
+                    HasSubstr("sales: 2 in the source, 0 already in the books as in the "
+                              "source, 1 sent, 1 rejected"),
+                    HasSubstr("payments: 1 in the source, 0 already in the books as in "
+                              "the source, 1 sent")));
+  EXPECT_EQ(test::StandinStore(books_).Vouchers(kCompanyName).size(), 5U);
+  EXPECT_THAT(Output(sync + " --kinds sales-orders,receipts", 0),
+              HasSubstr("receipts: 1 in the source, 1 already in the books as in the "
+                        "source, 0 sent"));
 }
 
 // The sample source moves every kind from SQLite, directly and through the SQLite ODBC driver.
@@ -790,17 +760,15 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
   const test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
   lirvo = "LIRVO_TALLY_URL=" + standin.url() +
           " " LIRVO_CLI_PATH " verify --source sqlite:" + LIRVO_SAMPLE_SOURCE;
-  const test::CommandResult year = test::RunCommand(lirvo + " --kinds sales --year 2017-18");
-  EXPECT_EQ(year.exit_code, 0) << year.out << year.err;
-  EXPECT_THAT(year.out, AllOf(HasSubstr("sales: 10 in the source, 10 match"),
-                              Not(HasSubstr("ledgers:")), Not(HasSubstr("receipts:"))));
+  const std::string year = Output(lirvo + " --kinds sales --year 2017-18", 0);
+  EXPECT_THAT(year, AllOf(HasSubstr("sales: 10 in the source, 10 match"),
+                          Not(HasSubstr("ledgers:")), Not(HasSubstr("receipts:"))));
   // A year the source holds nothing of says so, rather than nothing at all.
   const std::string none = " --kinds sales --year 2030-31";
   EXPECT_THAT(test::RunCommand(lirvo + none).out,
               HasSubstr("Nothing to compare: the source holds nothing of the kinds asked.\n"));
-  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
-                           " " LIRVO_CLI_PATH " sync --source sqlite:" + LIRVO_SAMPLE_SOURCE +
-                           " --journal " + (folder_ / "none.sqlite").string() + none;
+  const std::string sync =
+      Sync(standin.url(), "none.sqlite") + "sqlite:" LIRVO_SAMPLE_SOURCE + none;
   EXPECT_THAT(test::RunCommand(sync).out,
               AllOf(HasSubstr("Nothing to move: the source holds nothing of the kinds asked in "
                               "the days asked.\n"),
@@ -819,9 +787,7 @@ TEST_F(SourceFiles, SampleSourceMovesEveryKindAndVerifyFindsWhatChanged) {
           "UPDATE master_values SET value = 'Box' WHERE element = 'BASEUNITS' AND master_id = "
           "(SELECT id FROM masters WHERE kind = 'STOCKITEM' AND name = 'LED Bulb 9W')");
   const std::string report = (folder_ / "report.csv").string();
-  const test::CommandResult found = test::RunCommand(lirvo + " --report " + report);
-  EXPECT_EQ(found.exit_code, 3) << found.out << found.err;
-  EXPECT_THAT(found.out,
+  EXPECT_THAT(Output(lirvo + " --report " + report, 3),
               AllOf(HasSubstr("ledgers: 24 in the source, 22 match, 1 missing from the books, 1 "
                               "different, 0 not expected"),
                     HasSubstr("stock-items: 15 in the source, 14 match, 0 missing from the books, "
@@ -877,17 +843,13 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
       "SELECT 'S' || i, 1, 'Sales @ 4%', 'LED Bulb', iif(i % 20 > 14, 'Shop', NULL), 4, 'Nos', 17, "
       "68 "
       "FROM n;");
-  const std::string data = (folder_ / "books.db").string();
-  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
-  const std::string sync = " " LIRVO_CLI_PATH " sync --source sqlite:" + path + " --journal " +
-                           (folder_ / "journal").string();
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", books_, "--strict"});
   test::FaultProxy proxy(standin.url(), test::FaultProxy::Kind::kImport,
                          test::FaultProxy::Mode::kShortCount, "REMOTEID=\"S550\"");
-  const test::CommandResult first = test::RunCommand("LIRVO_TALLY_URL=" + proxy.url() + sync);
-  EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
-  EXPECT_THAT(first.out, HasSubstr("sales: 1100 in the source, 0 already in the books as in the "
-                                   "source, 1099 sent, 1 rejected"));
-  EXPECT_THAT(first.out, HasSubstr("(VoucherID \"S550\"): the server's counters account for 0"));
+  const std::string first = Output(Sync(proxy.url()) + "sqlite:" + path, 3);
+  EXPECT_THAT(first, HasSubstr("sales: 1100 in the source, 0 already in the books as in the "
+                               "source, 1099 sent, 1 rejected"));
+  EXPECT_THAT(first, HasSubstr("(VoucherID \"S550\"): the server's counters account for 0"));
   // A batch of 200 halved down to the one document: 200, 100, 50, 25, 13 or 12, ... 1.
   EXPECT_GE(proxy.faulted(), 8);
   EXPECT_LE(proxy.faulted(), 10);
@@ -900,7 +862,7 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
   }
   EXPECT_EQ(read_back, 2);
   EXPECT_EQ(proxy.overlapped(), 0);
-  const std::vector<test::StoredVoucher> stored = test::StandinStore(data).Vouchers(kCompanyName);
+  const std::vector<test::StoredVoucher> stored = test::StandinStore(books_).Vouchers(kCompanyName);
   ASSERT_EQ(stored.size(), 1100u);
   std::vector<std::string> ledgers;
   for (const test::StoredEntry& entry : stored.back().entries) {
@@ -909,26 +871,25 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
     }
   }
   EXPECT_EQ(ledgers, (std::vector<std::string>{"Output VAT", "Freight"}));
-  const test::CommandResult rerun = test::RunCommand("LIRVO_TALLY_URL=" + standin.url() + sync);
-  EXPECT_EQ(rerun.exit_code, 0) << rerun.out << rerun.err;
-  EXPECT_THAT(rerun.out, HasSubstr("sales: 1100 in the source, 1100 already in the books as in "
-                                   "the source, 0 sent"));
+  EXPECT_THAT(Output(Sync(standin.url()) + "sqlite:" + path, 0),
+              HasSubstr("sales: 1100 in the source, 1100 already in the books as in "
+                        "the source, 0 sent"));
   // A voucher of the books dated on a day of no document, between two ranges read back, that the
   // source does not hold: verify names it. Another, moved in the books to that day, differs in its
   // date.
-  sqlite::Database(data, false)
+  sqlite::Database(books_, false)
       .Execute(
           "UPDATE vouchers SET remote_id = 'GAP', date = '20160418' WHERE remote_id = 'S1';"
           "UPDATE vouchers SET date = '20160418' WHERE remote_id = 'S2'");
-  const test::CommandResult verified = test::RunCommand(
-      "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " verify --source sqlite:" + path);
-  EXPECT_EQ(verified.exit_code, 3) << verified.out << verified.err;
-  EXPECT_THAT(verified.out, HasSubstr("1 missing from the books, 1 different, 0 not expected: "
-                                      "failed local checks; 1 in the books but not in the source"));
+  EXPECT_THAT(Output("LIRVO_TALLY_URL=" + standin.url() +
+                         " " LIRVO_CLI_PATH " verify --source sqlite:" + path,
+                     3),
+              HasSubstr("1 missing from the books, 1 different, 0 not expected: "
+                        "failed local checks; 1 in the books but not in the source"));
   // Sent again a document at a time, while the books of the next range are read ahead; the one
   // moved in the books is left alone there, as a correction.
   proxy.set_mode(test::FaultProxy::Mode::kForward);
-  EXPECT_THAT(test::RunCommand("LIRVO_TALLY_URL=" + proxy.url() + sync + " --batch 1").out,
+  EXPECT_THAT(test::RunCommand(Sync(proxy.url()) + "sqlite:" + path + " --batch 1").out,
               AllOf(HasSubstr("1098 already in the books as in the source, 1 sent, 0 rejected, 1 "
                               "held otherwise"),
                     HasSubstr("(VoucherID \"S2\"): the books hold it otherwise (date: \"20160405\" "
@@ -941,13 +902,12 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
 // usual; without it the books are the truth. A journal from before the source's table works.
 TEST_F(SourceFiles, TrustJournalTakesTheJournalsWordForWhatIsUnchanged) {
   const std::string path = Database("documents.db", kShopSql);
-  const std::string data = (folder_ / "books.db").string();
   const std::string journal =
       Database("journal",
                "CREATE TABLE vouchers(server TEXT NOT NULL, company TEXT NOT NULL, voucher_id "
                "TEXT NOT NULL, digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT "
                "NULL, recorded TEXT NOT NULL, PRIMARY KEY(server, company, voucher_id))");
-  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data, "--strict"});
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", books_, "--strict"});
   const test::FaultProxy proxy(standin.url(), test::FaultProxy::Kind::kImport,
                                test::FaultProxy::Mode::kForward);
   // Every kind but the sales, one of which names a ledger nowhere (so is never journaled).
@@ -984,7 +944,7 @@ TEST_F(SourceFiles, TrustJournalTakesTheJournalsWordForWhatIsUnchanged) {
   EXPECT_EQ(proxy.requests().size(), asked);
 
   // Deleted from the books: the journal's word is not taken without the flag.
-  sqlite::Database(data, false)
+  sqlite::Database(books_, false)
       .Execute(
           "DELETE FROM voucher_entries WHERE voucher_id = (SELECT id FROM vouchers WHERE "
           "remote_id = 'R1'); DELETE FROM vouchers WHERE remote_id = 'R1'");
@@ -998,15 +958,14 @@ TEST_F(SourceFiles, TrustJournalTakesTheJournalsWordForWhatIsUnchanged) {
           "UPDATE Ledgers SET Parent = 'Direct Expenses' WHERE Name = 'Rent';"
           "UPDATE VoucherLines SET Amount = 130 WHERE VoucherID = 'P1'");
   asked = proxy.requests().size();
-  const test::CommandResult changed = test::RunCommand(sync + " --trust-journal");
-  EXPECT_EQ(changed.exit_code, 3) << changed.out << changed.err;
+  const std::string changed = Output(sync + " --trust-journal", 3);
   // The ledger is read back and found under its old parent: named, left alone. The purchase the
   // books hold as it was sent goes again: the source changed since.
-  EXPECT_THAT(changed.out, AllOf(HasSubstr("ledgers: 7 in the source, 6 already in the books (6 of "
-                                           "them on the journal's word: the books were not "
-                                           "read), 0 created, 0 rejected, 1 held otherwise"),
-                                 HasSubstr("purchases: 1 in the source, 0 already in the books as "
-                                           "in the source, 1 sent, 0 rejected, 0 held otherwise")));
+  EXPECT_THAT(changed, AllOf(HasSubstr("ledgers: 7 in the source, 6 already in the books (6 of "
+                                       "them on the journal's word: the books were not "
+                                       "read), 0 created, 0 rejected, 1 held otherwise"),
+                             HasSubstr("purchases: 1 in the source, 0 already in the books as "
+                                       "in the source, 1 sent, 0 rejected, 0 held otherwise")));
   EXPECT_GT(proxy.requests().size(), asked);
 }
 
@@ -1043,11 +1002,9 @@ TEST_F(SourceFiles, DocumentsGoWithTheirLinesWhetherOrNotTheTablesAreInTheirOrde
     const std::string path = Database(name + ".db", sql);
     const std::string data = (folder_ / (name + " books.db")).string();
     test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
-    const test::CommandResult run = test::RunCommand(
-        "LIRVO_TALLY_URL=" + standin.url() + " " LIRVO_CLI_PATH " sync --source 'sqlite:" + path +
-        "' --journal '" + (folder_ / (name + " journal")).string() + "'");
-    EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
-    EXPECT_THAT(run.out,
+    const std::string run =
+        Output(Sync(standin.url(), name + " journal") + "'sqlite:" + path + "'", 3);
+    EXPECT_THAT(run,
                 AllOf(HasSubstr("receipts: 4 in the source, 0 already in the books as in the "
                                 "source, 2 sent, 2 rejected"),
                       HasSubstr("(VoucherID \"R2\"): voucher R2, VoucherLines: the voucher has "
@@ -1057,7 +1014,7 @@ TEST_F(SourceFiles, DocumentsGoWithTheirLinesWhetherOrNotTheTablesAreInTheirOrde
                                 std::string(order[0] == 'R' && order[1] == '4' ? "1" : "3"))));
     for (const char* orphan :
          {"row 1 (VoucherID \"R0\")", "row 4 (VoucherID \"R3\")", "row 6 (VoucherID \"R5\")"}) {
-      EXPECT_THAT(run.out, HasSubstr(std::string("Rejected: VoucherLines ") + orphan));
+      EXPECT_THAT(run, HasSubstr(std::string("Rejected: VoucherLines ") + orphan));
     }
     std::map<std::string, std::string> entries;
     for (const test::StoredVoucher& voucher : test::StandinStore(data).Vouchers(kCompanyName)) {
@@ -1075,11 +1032,8 @@ TEST_F(SourceFiles, DocumentsGoWithTheirLinesWhetherOrNotTheTablesAreInTheirOrde
 // they imply are created when the books lack them and left alone however the books hold them; a
 // VoucherID given twice is named with its first row; a re-run sends nothing.
 TEST_F(SourceFiles, SalesMstRowsGoAsSalesAndTheMastersTheyImplyAreLeftAloneInTheBooks) {
-  const std::string data = (folder_ / "books.db").string();
-  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", data});
-  const std::string sync = "LIRVO_TALLY_URL=" + standin.url() +
-                           " " LIRVO_CLI_PATH " sync --kinds sales,ledgers --journal " +
-                           (folder_ / "journal").string() + " --source sqlite:";
+  test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", books_});
+  const std::string sync = Sync(standin.url()) + "sqlite:";
   const test::CommandResult ledger = test::RunCommand(
       sync + Database("ledger.db",
                       "CREATE TABLE Ledgers(Name, Parent); INSERT INTO Ledgers VALUES ('Bharat "
@@ -1090,15 +1044,13 @@ TEST_F(SourceFiles, SalesMstRowsGoAsSalesAndTheMastersTheyImplyAreLeftAloneInThe
                                "INSERT INTO SalesMst VALUES ('S-1', '2016-04-09', 'INV-4', 'Anand "
                                "Hardware', 'Sales @ 4%', 'Output VAT @ 4%', 'LED Bulb 9W', "
                                "'Nos', 1, 17, 17, 4);");
-  const test::CommandResult first = test::RunCommand(sync + sales);
-  EXPECT_EQ(first.exit_code, 3) << first.out << first.err;
-  EXPECT_THAT(first.out,
+  EXPECT_THAT(Output(sync + sales, 3),
               AllOf(HasSubstr("ledgers: 8 in the source, 1 already in the books, 7 created"),
                     HasSubstr("sales: 4 in the source, 0 already in the books as in the source, "
                               "3 sent, 1 rejected"),
                     HasSubstr("Rejected: row 4 (VoucherID \"S-1\"): its VoucherID \"S-1\" is "
                               "also on SalesMst row 1")));
-  const test::StandinStore store(data);
+  const test::StandinStore store(books_);
   EXPECT_EQ(store.Master(kCompanyName, "LEDGER", "Bharat Electricals")->parent, "Sundry Creditors");
   // The masters the rows imply, as the sales need them.
   const auto master = [&store](const char* kind, const char* name) {
