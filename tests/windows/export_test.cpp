@@ -19,7 +19,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <lirvo/odbc.h>
 #include <lirvo/sqlite.h>
@@ -132,18 +131,7 @@ constexpr int kDeadlineMs = 60'000;
 
 class ExportRun : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("lirvo-export-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    delete dialog_.data();
-    standin_.reset();
-    fs::remove_all(folder_);
-  }
+  void TearDown() override { delete dialog_.data(); }  // before the stand-in and the folder go
 
   // Starts the stand-in with two companies, its store in the test's folder.
   void Serve() {
@@ -213,7 +201,8 @@ class ExportRun : public ::testing::Test {
     QCoreApplication::processEvents();
   }
 
-  fs::path folder_;
+  const TempDir dir_{"lirvo-export"};
+  const fs::path folder_ = dir_.path();
   std::optional<StandinProcess> standin_;
   std::optional<ScopedEnv> address_;
   QPointer<dlgExport> dialog_;
