@@ -22,6 +22,7 @@
 #include "postgres_cluster.h"
 #include "reader_frames.h"
 #include "sales_mst.h"
+#include "shop_sql.h"
 #include "standin_process.h"
 #include "standin_store.h"
 
@@ -75,29 +76,19 @@ constexpr const char* kSalesSql =
 
 // A shop's masters and documents of five types, two of them faulty (a type that is none, a
 // ledger nowhere), and a line of no voucher, as SQL that SQLite and PostgreSQL both take.
-constexpr const char* kShopSql =
-    "CREATE TABLE Units (Name TEXT); INSERT INTO Units VALUES ('Nos');"
-    "CREATE TABLE Ledgers (Name TEXT, Parent TEXT); INSERT INTO Ledgers VALUES ('Anand "
-    "Hardware', 'Sundry Debtors'), ('Sales @ 4%', 'Sales Accounts'), ('Output VAT', 'Duties & "
-    "Taxes'), ('Purchases', 'Purchase Accounts'), ('Supplier Co', 'Sundry Creditors'), ('HDFC "
-    "Bank', 'Bank Accounts'), ('Rent', 'Indirect Expenses');"
-    "CREATE TABLE StockItems (Name TEXT, BaseUnits TEXT); INSERT INTO StockItems VALUES ('LED "
-    "Bulb', 'Nos');"
-    "CREATE TABLE Vouchers (VoucherID TEXT, VoucherType TEXT, Date TEXT, Number TEXT, Party "
-    "TEXT);"
-    "INSERT INTO Vouchers VALUES ('S1', 'Sales', '2016-04-02', 'S/1', 'Anand Hardware'), "
-    "('P1', 'purchases', '2016-04-05', '', 'Supplier Co'), ('R1', 'Receipt', '2016-04-10', '', "
-    "'Anand Hardware'), ('PY1', 'Payment', '2016-05-01', '', 'Rent'), ('SO1', 'Sales Order', "
-    "'20160401', 'SO/1', 'Anand Hardware'), ('X1', 'Journal', '2016-04-03', '', 'Rent'), "
-    "('X2', 'Sales', '2016-04-04', '', 'Anand Hardware');"
-    "CREATE TABLE VoucherLines (VoucherID TEXT, Line INTEGER, Ledger TEXT, Item TEXT, Quantity "
-    "NUMERIC, Unit TEXT, Rate NUMERIC, Amount NUMERIC);"
-    "INSERT INTO VoucherLines VALUES ('S1', 2, 'Output VAT', NULL, NULL, NULL, NULL, 2.72), "
-    "('S1', 1, 'Sales @ 4%', 'LED Bulb', 4, 'Nos', 17, 68), ('P1', 1, 'Purchases', 'LED Bulb', "
-    "10, 'Nos', 12, 120), ('R1', 1, 'HDFC Bank', NULL, NULL, NULL, NULL, 70.72), ('PY1', 1, "
-    "'HDFC Bank', NULL, NULL, NULL, NULL, 500), ('SO1', 1, 'Sales @ 4%', 'LED Bulb', 2, 'Nos', "
-    "17, 34), ('X1', 1, 'Rent', NULL, NULL, NULL, NULL, 1), ('X2', 1, 'Unknown Ledger', 'LED "
-    "Bulb', 1, 'Nos', 17, 17), ('S-1', 3, 'Output VAT', NULL, NULL, NULL, NULL, 1);";
+const std::string kShopSql =
+    std::string(test::kShopTables) +
+    "INSERT INTO Vouchers VALUES ('S1', 'Sales', '2016-04-02', 'S/1', 'Anand Hardware'), ('P1', "
+    "'purchases', '2016-04-05', '', 'Supplier Co'), ('R1', 'Receipt', '2016-04-10', '', 'Anand "
+    "Hardware'), ('PY1', 'Payment', '2016-05-01', '', 'Rent'), ('SO1', 'Sales Order', '20160401', "
+    "'SO/1', 'Anand Hardware'), ('X1', 'Journal', '2016-04-03', '', 'Rent'), ('X2', 'Sales', "
+    "'2016-04-04', '', 'Anand Hardware');"
+    "INSERT INTO VoucherLines VALUES ('S1', 2, 'Output VAT', NULL, NULL, NULL, NULL, 2.72), ('S1', "
+    "1, 'Sales @ 4%', 'LED Bulb', 4, 'Nos', 17, 68), ('P1', 1, 'Purchases', 'LED Bulb', 10, 'Nos', "
+    "12, 120), ('R1', 1, 'HDFC Bank', NULL, NULL, NULL, NULL, 70.72), ('PY1', 1, 'HDFC Bank', "
+    "NULL, NULL, NULL, NULL, 500), ('SO1', 1, 'Sales @ 4%', 'LED Bulb', 2, 'Nos', 17, 34), ('X1', "
+    "1, 'Rent', NULL, NULL, NULL, NULL, 1), ('X2', 1, 'Unknown Ledger', 'LED Bulb', 1, 'Nos', 17, "
+    "17), ('S-1', 3, 'Output VAT', NULL, NULL, NULL, NULL, 1);";
 
 constexpr const char* kLayoutOffer =
     "units 1 units\nledgers 3 ledgers\nsales-orders 1 vouchers\nsales 1 vouchers\n"

@@ -28,6 +28,7 @@
 #include "dlgExport.h"
 #include "postgres_cluster.h"
 #include "raw_server.h"
+#include "shop_sql.h"
 #include "standin_process.h"
 #include "standin_store.h"
 #include "window_test.h"
@@ -91,34 +92,25 @@ TEST(StatusGrid, RejectionsOfNoKindGoOnTheTotalsRow) {
 // A shop's masters and documents: sales (one naming a ledger nowhere, one in SalesMst), a
 // purchase, a receipt, a payment, a sales order and a journal (no document kind), all in 2016-17
 // but one sale in 2017-18.
-constexpr const char* kShopSql =
-    "CREATE TABLE Units (Name TEXT); INSERT INTO Units VALUES ('Nos');"
-    "CREATE TABLE Ledgers (Name TEXT, Parent TEXT); INSERT INTO Ledgers VALUES ('Anand "
-    "Hardware', 'Sundry Debtors'), ('Sales @ 4%', 'Sales Accounts'), ('Output VAT', 'Duties & "
-    "Taxes'), ('Purchases', 'Purchase Accounts'), ('Supplier Co', 'Sundry Creditors'), ('HDFC "
-    "Bank', 'Bank Accounts'), ('Rent', 'Indirect Expenses');"
-    "CREATE TABLE StockItems (Name TEXT, BaseUnits TEXT); INSERT INTO StockItems VALUES ('LED "
-    "Bulb', 'Nos');"
-    "CREATE TABLE Vouchers (VoucherID TEXT, VoucherType TEXT, Date TEXT, Number TEXT, Party "
-    "TEXT);"
-    "INSERT INTO Vouchers VALUES ('S1', 'Sales', '2016-04-02', 'S/1', 'Anand Hardware'), "
-    "('P1', 'Purchase', '2016-04-05', '', 'Supplier Co'), ('R1', 'Receipt', '2016-04-10', '', "
-    "'Anand Hardware'), ('PY1', 'Payment', '2016-05-01', '', 'Rent'), ('SO1', 'Sales Order', "
-    "'2016-04-01', 'SO/1', 'Anand Hardware'), ('X1', 'Journal', '2016-04-03', '', 'Rent'), "
-    "('X2', 'Sales', '2016-04-04', '', 'Anand Hardware'), ('S3', 'Sales', '2017-05-01', '', "
-    "'Anand Hardware');"
-    "CREATE TABLE VoucherLines (VoucherID TEXT, Line INTEGER, Ledger TEXT, Item TEXT, Quantity "
-    "NUMERIC, Unit TEXT, Rate NUMERIC, Amount NUMERIC);"
-    "INSERT INTO VoucherLines VALUES ('S1', 2, 'Output VAT', NULL, NULL, NULL, NULL, 2.72), "
-    "('S1', 1, 'Sales @ 4%', 'LED Bulb', 4, 'Nos', 17, 68), ('P1', 1, 'Purchases', 'LED Bulb', "
-    "10, 'Nos', 12, 120), ('R1', 1, 'HDFC Bank', NULL, NULL, NULL, NULL, 70.72), ('PY1', 1, "
-    "'HDFC Bank', NULL, NULL, NULL, NULL, 500), ('SO1', 1, 'Sales @ 4%', 'LED Bulb', 2, 'Nos', "
-    "17, 34), ('X2', 1, 'Unknown Ledger', 'LED Bulb', 1, 'Nos', 17, 17), ('S3', 1, 'Sales @ 4%', "
-    "'LED Bulb', 1, 'Nos', 17, 17);"
+const std::string kShopSql =
+    std::string(kShopTables) +
+    "INSERT INTO Vouchers VALUES ('S1', 'Sales', '2016-04-02', 'S/1', 'Anand Hardware'), ('P1', "
+    "'Purchase', '2016-04-05', '', 'Supplier Co'), ('R1', 'Receipt', '2016-04-10', '', 'Anand "
+    "Hardware'), ('PY1', 'Payment', '2016-05-01', '', 'Rent'), ('SO1', 'Sales Order', "
+    "'2016-04-01', 'SO/1', 'Anand Hardware'), ('X1', 'Journal', '2016-04-03', '', 'Rent'), ('X2', "
+    "'Sales', '2016-04-04', '', 'Anand Hardware'), ('S3', 'Sales', '2017-05-01', '', 'Anand "
+    "Hardware');"
+    "INSERT INTO VoucherLines VALUES ('S1', 2, 'Output VAT', NULL, NULL, NULL, NULL, 2.72), ('S1', "
+    "1, 'Sales @ 4%', 'LED Bulb', 4, 'Nos', 17, 68), ('P1', 1, 'Purchases', 'LED Bulb', 10, 'Nos', "
+    "12, 120), ('R1', 1, 'HDFC Bank', NULL, NULL, NULL, NULL, 70.72), ('PY1', 1, 'HDFC Bank', "
+    "NULL, NULL, NULL, NULL, 500), ('SO1', 1, 'Sales @ 4%', 'LED Bulb', 2, 'Nos', 17, 34), ('X2', "
+    "1, 'Unknown Ledger', 'LED Bulb', 1, 'Nos', 17, 17), ('S3', 1, 'Sales @ 4%', 'LED Bulb', 1, "
+    "'Nos', 17, 17);"
     "CREATE TABLE SalesMst (VoucherID TEXT, VoucherDate TEXT, RefNo TEXT, PartyName TEXT, "
     "SalesLedger TEXT, TaxAc TEXT, ItemName TEXT, Unit TEXT, Qty NUMERIC, Rate NUMERIC, Amount "
-    "NUMERIC, TaxPer NUMERIC); INSERT INTO SalesMst VALUES ('SM1', '2016-04-06', 'INV-9', "
-    "'Anand Hardware', 'Sales @ 4%', 'Output VAT', 'LED Bulb', 'Nos', 2, 17, 34, 4);";
+    "NUMERIC, TaxPer NUMERIC);"
+    "INSERT INTO SalesMst VALUES ('SM1', '2016-04-06', 'INV-9', 'Anand Hardware', 'Sales @ 4%', "
+    "'Output VAT', 'LED Bulb', 'Nos', 2, 17, 34, 4);";
 
 // Enough godowns (one request each) for a run to be stopped in the middle.
 constexpr long kManyGodowns = 20000;  // a hundred requests of the default batch
