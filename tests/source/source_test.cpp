@@ -494,8 +494,8 @@ TEST_F(PostgresSource, SampleSourceMovesEveryKindWithALogin) {
 }
 
 // Every master kind a source holds goes into the books in the order the server needs, a master
-// whose parent or unit is nowhere is named and not sent, the books' own are left alone, and a
-// re-run creates nothing; one the books hold under another parent is named and left alone.
+// whose parent or unit is nowhere is named and not sent, the books' own are left alone; one the
+// books hold under another parent is named and left alone.
 TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
   const std::string path = Database(
       "masters.db",
@@ -546,11 +546,6 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
   EXPECT_THAT(imports[1], AllOf(HasSubstr("Retail Customers"), HasSubstr("LED Bulb"),
                                 Not(HasSubstr("NAME=\"Customers\""))));
   EXPECT_THAT(imports[2], HasSubstr("Anand Hardware"));
-  const test::CommandResult rerun = test::RunCommand(sync + " --kinds units,ledgers");
-  EXPECT_THAT(rerun.out, AllOf(HasSubstr("units: 1 in the source, 1 already in the books, 0 "
-                                         "created"),
-                               HasSubstr("ledgers: 3 in the source, 2 already in the books, 0 "
-                                         "created, 1 rejected")));
   sqlite::Database(books_, false)
       .Execute(
           "UPDATE masters SET parent = 'Sundry Debtors' WHERE name = 'Anand Hardware';"
@@ -585,9 +580,8 @@ TEST_F(SourceFiles, SyncFeedsEveryMasterKindInOrderAndLeavesTheBooksOwnAlone) {
 }
 
 // Documents of every type go in after their masters; one whose type or ledger is nowhere is
-// named and not sent; a re-run reads the books back and sends nothing; a voucher changed in the
-// books is named and left alone unless --overwrite.
-TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
+// named and not sent; a voucher changed in the books is named and left alone unless --overwrite.
+TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndLeavesOneChangedInTheBooksAlone) {
   const std::string path = Database("documents.db", kShopSql);
   test::StandinProcess standin(LIRVO_STANDIN_PATH, {"--data", books_, "--strict"});
   const std::string sync = Sync(standin.url()) + "sqlite:" + path;
@@ -618,11 +612,6 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOfEveryTypeAndARerunSendsNothing) {
                                                        {"R1", "Receipt"},
                                                        {"S1", "Sales"},
                                                        {"SO1", "Sales Order"}}));
-  const test::CommandResult rerun = test::RunCommand(sync);
-  EXPECT_THAT(rerun.out, AllOf(HasSubstr("sales-orders: 1 in the source, 1 already in the books as "
-                                         "in the source, 0 sent"),
-                               HasSubstr("purchases: 1 in the source, 1 already in the books as in "
-                                         "the source, 0 sent")));
   sqlite::Database(books_, false)
       .Execute(
           "UPDATE voucher_entries SET amount = '-600' WHERE voucher_id = (SELECT id FROM "
