@@ -272,19 +272,14 @@ TEST_F(ExportRun, ProcessMovesTheTickedKindsOnlyAndTheGridAgreesWithTheBooks) {
   saved << std::ifstream(csv).rdbuf();
   EXPECT_THAT(saved.str(), AllOf(HasSubstr("id,reason\r\nX2,"), HasSubstr("Unknown Ledger")));
 
-  // A second run finds everything in the books and sends nothing.
-  Process();
-  WaitForTheEnd();
-  EXPECT_EQ(Rows()[2], "Ledgers|4|4|0|0|0");
-  EXPECT_EQ(Rows()[3], "Sales|3|2|1|0|1");
-
-  // A ledger the books hold under another group is left alone and listed, as a document held
-  // otherwise is.
+  // A second run finds the rest in the books and sends nothing; a ledger the books hold under
+  // another group is left alone and listed, as a document held otherwise is.
   sqlite::Database(Store(), false)
       .Execute("UPDATE masters SET parent = 'Sundry Creditors' WHERE name = 'Anand Hardware'");
   Process();
   WaitForTheEnd();
   EXPECT_EQ(Rows()[2], "Ledgers|4|3|1|0|1");
+  EXPECT_EQ(Rows()[3], "Sales|3|2|1|0|1");
   const auto& held = static_cast<const StatusModel*>(Grid()->model())->RejectionsAt(2);
   ASSERT_EQ(held.size(), 1U);
   EXPECT_EQ(held.front().first, "Anand Hardware");
