@@ -1235,6 +1235,24 @@ TEST_F(SourceFiles, DocumentsAreFedFromASourceThatReadsOneTableAtATime) {
   EXPECT_EQ(summary.unknown_types, 1);
 }
 
+// The masters feed on its own: a master the books hold otherwise leaves it incomplete.
+TEST_F(SourceFiles, AMasterHeldOtherwiseLeavesTheMastersFeedIncomplete) {
+  const test::StandinProcess standin(LIRVO_STANDIN_PATH, {});
+  lirvo::feed::MastersOptions options;
+  options.server.url = standin.url();
+  options.company = kCompanyName;
+  const auto feed = [&](const std::string& parent) {
+    const std::unique_ptr<Source> source =
+        Open(ParseUri("sqlite:" + Database(parent + ".db",
+                                           "CREATE TABLE Ledgers(Name, Parent); INSERT INTO "
+                                           "Ledgers VALUES ('Anand Hardware', '" +
+                                               parent + "')")));
+    return lirvo::feed::FeedMasters(*source, options).outcome();
+  };
+  EXPECT_EQ(feed("Sundry Debtors"), lirvo::RunOutcome::kComplete);
+  EXPECT_EQ(feed("Sundry Creditors"), lirvo::RunOutcome::kIncomplete);
+}
+
 TEST_F(SourceFiles, SourcesCommandExitStatuses) {
   const std::string path = Database("books.db", LayoutSql());
   const test::CommandResult good =
