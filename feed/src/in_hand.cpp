@@ -186,12 +186,10 @@ void ReadAheads::Join() {
 void ReadAheads::Drop() {
   // Every range is abandoned before any is waited for: one waiting its turn then ends as soon as
   // the range before it does, without sending its request.
-  for (auto reading = reading_.rbegin(); reading != reading_.rend(); ++reading) {
-    (*reading)->in_hand.Abandon();
+  for (const std::unique_ptr<Reading>& reading : reading_) {
+    reading->in_hand.Abandon();
   }
-  while (!reading_.empty()) {
-    reading_.pop_back();
-  }
+  reading_.clear();
 }
 
 }  // namespace lirvo::feed

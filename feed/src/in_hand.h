@@ -106,7 +106,7 @@ class ReadAheads {
                                  const std::string& to);
   // Waits for every range being read.
   void Join();
-  // Abandons every range being read, the last first, and forgets them.
+  // Abandons every range being read and forgets them.
   void Drop();
 
  private:
