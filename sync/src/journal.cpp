@@ -3,7 +3,7 @@
 // replies' records (never corrupt the file), which costs nothing but a look: the books are read
 // back before anything is skipped, and a record lost is a document read back rather than trusted.
 // Flushing the disk at each reply cost about 7 % of a large sync's CPU. The file's lock, its
-// opening and its statements share one connection, hence one file of a little over 400 lines.
+// opening and its statements share one connection, hence one file of about 500 lines.
 #include "journal.h"
 
 #include <lirvo/sync.h>
@@ -21,6 +21,8 @@
 
 #include <lirvo/modTally.h>
 #include <lirvo/text.h>
+
+#include "reply_entries.h"
 
 namespace lirvo::sync {
 namespace {
@@ -100,19 +102,26 @@ bool Exists(const std::filesystem::path& path) {
   return std::filesystem::exists(path, error);
 }
 
-// The upsert of one entry of `fed`: its kind, key and digest at ?6 to ?8. `in_books` leaves alone
-// an entry the journal already holds as accepted, unchanged.
-std::string FedUpsert(bool in_books) {
-  std::string sql =
-      "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
-      " VALUES(?1, ?2, ?6, ?7, ?8, ?3, ?4, ?5)"
-      " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
-      " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded";
-  if (in_books) {
-    sql += " WHERE fed.outcome <> 'accepted' OR fed.digest <> excluded.digest";
-  }
-  return sql;
-}
+// The table of replies: one row for each reply recorded, its entries as EntriesText, in the order
+// recorded (rowid). Writing a reply so costs one row where an upsert of each entry cost about
+// 10,000 instructions (a fifth of a first sync's CPU). Its index finds a kind's replies.
+constexpr const char* kRepliesTable =
+    "fed_replies(server TEXT NOT NULL, company TEXT NOT NULL, kind TEXT NOT NULL,"
+    " outcome TEXT NOT NULL, reason TEXT NOT NULL, recorded TEXT NOT NULL, entries TEXT NOT NULL)";
+
+// What the journal holds, one row for each server, company, kind and key, to be read with SQL: of
+// the rows of `fed` and the replies' entries, the one recorded last.
+constexpr const char* kEntriesView =
+    "CREATE VIEW IF NOT EXISTS fed_entries AS"
+    " SELECT server, company, kind, key, digest, outcome, reason, recorded FROM ("
+    "  SELECT *, row_number() OVER (PARTITION BY server, company, kind, key"
+    "   ORDER BY reply DESC, entry DESC) AS later FROM ("
+    "   SELECT server, company, kind, key, digest, outcome, reason, recorded, 0 AS reply,"
+    "    0 AS entry FROM fed"
+    "   UNION ALL SELECT r.server, r.company, r.kind, json_extract(e.value, '$[0]'),"
+    "    json_extract(e.value, '$[1]'), r.outcome, r.reason, r.recorded, r.rowid, e.key"
+    "    FROM fed_replies r, json_each(r.entries) e))"
+    " WHERE later = 1";
 
 // The time a reply is recorded, once for all its entries: "2026-12-07T21:45:00Z".
 std::string RecordedNow() {
@@ -181,15 +190,15 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
     db_.Execute("PRAGMA journal_mode=WAL");
     db_.Execute("PRAGMA synchronous=NORMAL");
   }
-  // The temporary data are the statement journals of the upserts in a transaction of several
-  // replies (each a copy of the pages one upsert changes, freed when it ends), which in files cost
-  // more than the commits they save.
+  // The temporary data are the statement journal of a fold (a copy of each page it changes, freed
+  // when it ends), which in a file would cost more than it saves.
   db_.Execute("PRAGMA temp_store=MEMORY");
-  // What is fed from a source has a table of its own, so that a journal written before it keeps
+  // What is fed from a source has tables of its own, so that a journal written before them keeps
   // working: created when the journal is written, and, in an older journal read without writing,
-  // stood in for by an empty one of the connection's own. Its rows are ordered by kind and key
-  // first: the server and the company are the same in nearly every row, and with them first each
-  // comparison of a seek read past both before reaching what tells rows apart (a large sync's
+  // stood in for by empty ones of the connection's own. Replies are recorded in fed_replies;
+  // `fed` holds what older versions wrote and what Fold moves there. Its rows are ordered by kind
+  // and key first: the server and the company are the same in nearly every row, and with them first
+  // each comparison of a seek read past both before reaching what tells rows apart (a large sync's
   // seeks took a tenth of its instructions). The kind stays ahead of the key so that a reply's
   // entries, of one kind, land on few pages: with the key alone first, the kinds' VoucherIDs
   // interleave and each reply's commit wrote twice the pages. Every statement on the table names
@@ -198,46 +207,108 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
       "fed(server TEXT NOT NULL, company TEXT NOT NULL, kind TEXT NOT NULL, key TEXT NOT NULL,"
       " digest TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT NULL,"
       " recorded TEXT NOT NULL, PRIMARY KEY(kind, key, server, company)) WITHOUT ROWID";
-  if (!read_only || !exists) {
-    db_.Execute("CREATE TABLE IF NOT EXISTS " + fed_table);
-  } else if (!sqlite::Statement(
-                  db_, "SELECT 1 FROM main.sqlite_master WHERE type='table' AND name='fed'")
-                  .Step()) {
-    db_.Execute("CREATE TEMP TABLE " + fed_table);
+  const auto has = [this](const char* table) {
+    sqlite::Statement found(db_, "SELECT 1 FROM main.sqlite_master WHERE type='table' AND name=?1");
+    found.Bind(1, table);
+    return found.Step();
+  };
+  for (const std::string& table : {fed_table, std::string(kRepliesTable)}) {
+    const std::string name = table.substr(0, table.find('('));
+    if (!read_only || !exists) {
+      db_.Execute("CREATE TABLE IF NOT EXISTS " + table);
+    } else if (!has(name.c_str())) {
+      db_.Execute("CREATE TEMP TABLE " + table);
+    }
+  }
+  if (!read_only) {
+    db_.Execute(
+        "CREATE INDEX IF NOT EXISTS fed_replies_of_kind ON fed_replies(kind, server, company)");
+    db_.Execute(kEntriesView);
+    add_reply_ = std::make_unique<sqlite::Statement>(
+        db_,
+        "INSERT INTO fed_replies(server, company, kind, outcome, reason, recorded, entries)"
+        " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
   }
   find_fed_ = std::make_unique<sqlite::Statement>(
       db_, "SELECT digest, outcome FROM fed WHERE server=?1 AND company=?2 AND kind=?3 AND key=?4");
   find_fed_->Bind(1, server_).Bind(2, company_);
-  if (!read_only) {
-    record_fed_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(false));
-    fed_in_books_ = std::make_unique<sqlite::Statement>(db_, FedUpsert(true));
-  }
 }
 
 Journal::FedKind& Journal::FedOfKind(std::string_view kind) {
-  const auto [at, added] = fed_kinds_.try_emplace(std::string(kind));
-  FedKind& known = at->second;
-  if (added) {
-    sqlite::Statement rows(db_,
-                           "SELECT key, digest, outcome FROM fed WHERE kind=?1 AND server=?2 AND "
-                           "company=?3 LIMIT " +
-                               std::to_string(kFedKeptAtMost + 1));
-    rows.Bind(1, kind).Bind(2, server_).Bind(3, company_);
-    while (rows.Step()) {
-      known.by_key.insert_or_assign(rows.Text(0), Entry{rows.Text(1), rows.Text(2) == "accepted"});
-    }
-    known.kept = known.by_key.size() <= kFedKeptAtMost;
-    if (!known.kept) {
-      known.by_key = {};
+  if (const auto known = fed_kinds_.find(std::string(kind)); known != fed_kinds_.end()) {
+    return known->second;
+  }
+  // Replies' entries beyond what memory keeps (a large source's, or many runs' of one kind) are
+  // folded into `fed`, sought row by row from then on; a journal read without writing keeps them.
+  FedKind known;
+  if (Load(kind, known) > kFedKeptAtMost && !read_only_) {
+    Fold(kind);
+    known = {};
+    Load(kind, known);
+  }
+  return fed_kinds_.emplace(std::string(kind), std::move(known)).first->second;
+}
+
+std::size_t Journal::Load(std::string_view kind, FedKind& known) {
+  sqlite::Statement rows(db_,
+                         "SELECT key, digest, outcome FROM fed WHERE kind=?1 AND server=?2 AND "
+                         "company=?3 LIMIT " +
+                             std::to_string(kFedKeptAtMost + 1));
+  rows.Bind(1, kind).Bind(2, server_).Bind(3, company_);
+  while (rows.Step()) {
+    known.by_key.insert_or_assign(rows.Text(0), Entry{rows.Text(1), rows.Text(2) == "accepted"});
+  }
+  known.kept = known.by_key.size() <= kFedKeptAtMost;
+  if (!known.kept) {
+    known.by_key = {};
+  }
+  sqlite::Statement replies(db_,
+                            "SELECT outcome = 'accepted', entries FROM fed_replies WHERE kind=?1 "
+                            "AND server=?2 AND company=?3 ORDER BY rowid");
+  replies.Bind(1, kind).Bind(2, server_).Bind(3, company_);
+  std::size_t read = 0;
+  while (replies.Step()) {
+    const bool accepted = replies.Int(0) != 0;
+    const bool whole = ReadEntries(replies.Text(1), [&](std::string&& key, std::string&& digest) {
+      known.by_key.insert_or_assign(std::move(key), Entry{std::move(digest), accepted});
+      ++read;
+    });
+    if (!whole) {
+      throw Failure(FailureNumber::kFile, "the sync journal " + where_ +
+                                              " is damaged (a reply's entries cannot be read)" +
+                                              Advice("malformed", where_));
     }
   }
-  return known;
+  return read;
+}
+
+void Journal::Fold(std::string_view kind) {
+  std::optional<sqlite::Transaction> transaction;
+  if (!db_.InTransaction()) {
+    transaction.emplace(db_, "BEGIN IMMEDIATE");
+  }
+  sqlite::Statement fold(
+      db_,
+      "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
+      " SELECT r.server, r.company, r.kind, json_extract(e.value, '$[0]'),"
+      " json_extract(e.value, '$[1]'), r.outcome, r.reason, r.recorded"
+      " FROM fed_replies r, json_each(r.entries) e"
+      " WHERE r.kind=?1 AND r.server=?2 AND r.company=?3 ORDER BY r.rowid, e.key"
+      " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
+      " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded");
+  fold.Bind(1, kind).Bind(2, server_).Bind(3, company_).Run();
+  sqlite::Statement folded(db_,
+                           "DELETE FROM fed_replies WHERE kind=?1 AND server=?2 AND company=?3");
+  folded.Bind(1, kind).Bind(2, server_).Bind(3, company_).Run();
+  if (transaction) {
+    transaction->Commit();
+  }
 }
 
 void Journal::Remember(std::span<const FedJournal::Entry> entries, bool accepted) {
   for (const FedJournal::Entry& entry : entries) {
     const auto known = fed_kinds_.find(std::string(entry.kind));
-    if (known != fed_kinds_.end() && known->second.kept) {
+    if (known != fed_kinds_.end()) {
       known->second.by_key.insert_or_assign(std::string(entry.key),
                                             Entry{std::string(entry.digest), accepted});
     }
@@ -245,59 +316,46 @@ void Journal::Remember(std::span<const FedJournal::Entry> entries, bool accepted
 }
 
 std::optional<Journal::Entry> Journal::FindFed(std::string_view kind, std::string_view key) {
-  if (const FedKind& known = FedOfKind(kind); known.kept) {
-    const auto found = known.by_key.find(std::string(key));
-    return found == known.by_key.end() ? std::nullopt : std::optional<Entry>(found->second);
+  const FedKind& known = FedOfKind(kind);
+  if (const auto found = known.by_key.find(std::string(key)); found != known.by_key.end()) {
+    return found->second;
   }
-  find_fed_->Bind(3, kind).Bind(4, key);
   std::optional<Entry> entry;
-  if (find_fed_->Step()) {
-    entry = Entry{find_fed_->Text(0), find_fed_->Text(1) == "accepted"};
+  if (!known.kept) {
+    find_fed_->Bind(3, kind).Bind(4, key);
+    if (find_fed_->Step()) {
+      entry = Entry{find_fed_->Text(0), find_fed_->Text(1) == "accepted"};
+    }
+    find_fed_->Rewind();
   }
-  find_fed_->Rewind();
   return entry;
 }
 
 bool Journal::HoldsFed(std::string_view kind) {
   sqlite::Statement any(
-      db_, "SELECT EXISTS(SELECT 1 FROM fed WHERE kind=?1 AND server=?2 AND company=?3)");
+      db_,
+      "SELECT EXISTS(SELECT 1 FROM fed WHERE kind=?1 AND server=?2 AND company=?3) OR"
+      " EXISTS(SELECT 1 FROM fed_replies WHERE kind=?1 AND server=?2 AND company=?3)");
   any.Bind(1, kind).Bind(2, server_).Bind(3, company_);
   return any.Step() && any.Int(0) != 0;
 }
 
-namespace {
-
-// Records `entries` through `upsert` (FedUpsert's) with `outcome` and `reason`, committed on
-// return unless a transaction is open. One entry at a time: the fed table's entries of a kind
-// land between those of other kinds, not at its end, so a statement of many entries changes many
-// pages, and within a transaction SQLite copies each of them aside first, in case that one
-// statement fails alone (for a sync of 20,000 documents, a sixth of the journal's instructions).
-// A statement of one entry needs no such copy.
-void Upsert(sqlite::Database& db, sqlite::Statement& upsert, const std::string& server,
-            const std::string& company, std::span<const FedJournal::Entry> entries,
-            std::string_view outcome, std::string_view reason) {
-  const std::string recorded = RecordedNow();
-  std::optional<sqlite::Transaction> transaction;
-  if (entries.size() > 1 && !db.InTransaction()) {
-    transaction.emplace(db, "BEGIN IMMEDIATE");
-  }
-  // What all entries share is bound once: a statement keeps its values from one run to the next
-  // until they are cleared.
-  upsert.BindUncopied(1, server).BindUncopied(2, company).BindUncopied(3, outcome);
-  upsert.BindUncopied(4, reason).BindUncopied(5, recorded);
-  for (const FedJournal::Entry& entry : entries) {
-    upsert.BindUncopied(6, entry.kind).BindUncopied(7, entry.key).BindUncopied(8, entry.digest);
-    while (upsert.Step()) {
+void Journal::AddReply(std::span<const FedJournal::Entry> entries, std::string_view outcome,
+                       std::string_view reason) {
+  // Entries of one kind each reply; the kinds of a mixed list go in rows of their own.
+  while (!entries.empty()) {
+    std::size_t same = 1;
+    while (same < entries.size() && entries[same].kind == entries.front().kind) {
+      ++same;
     }
-    upsert.Rewind();
-  }
-  upsert.Reset();
-  if (transaction) {
-    transaction->Commit();
+    const std::string text = EntriesText(entries.first(same));
+    const std::string recorded = RecordedNow();
+    add_reply_->BindUncopied(1, server_).BindUncopied(2, company_);
+    add_reply_->BindUncopied(3, entries.front().kind).BindUncopied(4, outcome);
+    add_reply_->BindUncopied(5, reason).BindUncopied(6, recorded).BindUncopied(7, text).Run();
+    entries = entries.subspan(same);
   }
 }
-
-}  // namespace
 
 // A fed reply's record is committed with those of the next few, not alone: a commit writes every
 // page it changed to the write-ahead log, and the pages a reply changes (the last of the table's,
@@ -313,14 +371,14 @@ constexpr auto kFedHeldAtMost = std::chrono::seconds(1);
 
 void Journal::RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
                         const std::string& reason) {
-  if (!record_fed_ || entries.empty()) {
+  if (!add_reply_ || entries.empty()) {
     return;
   }
   if (!fed_) {
     fed_.emplace(db_, "BEGIN IMMEDIATE");
     fed_since_ = std::chrono::steady_clock::now();
   }
-  Upsert(db_, *record_fed_, server_, company_, entries, accepted ? "accepted" : "rejected", reason);
+  AddReply(entries, accepted ? "accepted" : "rejected", reason);
   Remember(entries, accepted);
   if (++fed_replies_ >= kFedRepliesAtOnce ||
       std::chrono::steady_clock::now() - fed_since_ >= kFedHeldAtMost) {
@@ -329,21 +387,26 @@ void Journal::RecordFed(std::span<const FedJournal::Entry> entries, bool accepte
 }
 
 void Journal::RecordFedInBooks(std::span<const FedJournal::Entry> entries) {
-  if (!fed_in_books_ || entries.empty()) {
+  if (!add_reply_ || entries.empty()) {
     return;
   }
-  // What the kept rows already hold as accepted with the same digest is left out, as the
-  // upsert's WHERE would leave it: a re-run finds nearly everything so.
+  // What the journal already holds as accepted with the same digest is left out: a re-run finds
+  // nearly everything so.
   std::vector<FedJournal::Entry> changed;
   for (const FedJournal::Entry& entry : entries) {
-    const FedKind& known = FedOfKind(entry.kind);
-    const auto found = known.kept ? known.by_key.find(std::string(entry.key)) : known.by_key.end();
-    if (found == known.by_key.end() || !found->second.accepted ||
-        found->second.digest != entry.digest) {
+    const std::optional<Entry> found = FindFed(entry.kind, entry.key);
+    if (!found || !found->accepted || found->digest != entry.digest) {
       changed.push_back(entry);
     }
   }
-  Upsert(db_, *fed_in_books_, server_, company_, changed, "accepted", "found in the books");
+  std::optional<sqlite::Transaction> transaction;
+  if (!db_.InTransaction()) {
+    transaction.emplace(db_, "BEGIN IMMEDIATE");
+  }
+  AddReply(changed, "accepted", "found in the books");
+  if (transaction) {
+    transaction->Commit();
+  }
   Remember(changed, true);
 }
 

@@ -54,12 +54,13 @@ class Journal {
     bool accepted = false;
   };
   // What the journal holds of what is fed from a source, by kind and key (see FedJournal). The
-  // first time a kind is asked about, its rows of this server and company are read whole and kept,
-  // as what is recorded of it changes them: a large source asks about tens of thousands, and a seek
-  // for each took a quarter of a trusted re-run's instructions. A kind of more than kFedKeptAtMost
-  // rows is sought row by row, as memory stays bounded.
+  // first time a kind is asked about, its entries of this server and company are read whole and
+  // kept, as what is recorded of it changes them: a large source asks about tens of thousands,
+  // and a seek for each took a quarter of a trusted re-run's instructions. Rows of the table
+  // `fed` (which older versions wrote, and Fold writes) of more than kFedKeptAtMost are sought
+  // row by row instead, as memory stays bounded.
   std::optional<Entry> FindFed(std::string_view kind, std::string_view key);
-  // Whether the journal holds any row of `kind`, read from the file (not kept).
+  // Whether the journal holds any entry of `kind`, read from the file (not kept).
   bool HoldsFed(std::string_view kind);
   static constexpr std::size_t kFedKeptAtMost = 100'000;
   void RecordFed(std::span<const FedJournal::Entry> entries, bool accepted,
@@ -70,12 +71,19 @@ class Journal {
 
  private:
   struct FedKind {
-    bool kept = false;  // whether `by_key` holds every row of the kind (see FindFed)
-    std::unordered_map<std::string, Entry> by_key;
+    bool kept = false;  // whether `by_key` holds every row of `fed` of the kind (see FindFed)
+    std::unordered_map<std::string, Entry> by_key;  // over those rows, every reply's entries
   };
   FedKind& FedOfKind(std::string_view kind);
-  // Keeps what was recorded of `entries` (with `accepted`) for the kinds kept.
+  // Reads what the journal holds of `kind` into `known`; the number of replies' entries read.
+  std::size_t Load(std::string_view kind, FedKind& known);
+  // Moves the replies' entries of `kind` into the table `fed`, the later of one key standing.
+  void Fold(std::string_view kind);
+  // Keeps what was recorded of `entries` (with `accepted`) for the kinds asked about.
   void Remember(std::span<const FedJournal::Entry> entries, bool accepted);
+  // Records one reply's `entries`, with what the server said of them, as one row.
+  void AddReply(std::span<const FedJournal::Entry> entries, std::string_view outcome,
+                std::string_view reason);
 
   // `exists`: whether the file was there before opening.
   Journal(const std::filesystem::path& path, bool read_only, bool exists, std::string server,
@@ -87,7 +95,7 @@ class Journal {
   std::string company_;
   sqlite::Database db_;
   std::unique_ptr<sqlite::Statement> find_fed_;
-  std::unique_ptr<sqlite::Statement> record_fed_, fed_in_books_;
+  std::unique_ptr<sqlite::Statement> add_reply_;
   // What is fed is recorded in a transaction that is committed every few replies (RecordFed).
   std::optional<sqlite::Transaction> fed_;
   int fed_replies_ = 0;

@@ -874,7 +874,9 @@ TEST_F(SourceFiles, SyncFeedsDocumentsOverManyRangesOfDaysAndARerunFindsThemAll)
           "DELETE FROM voucher_entries WHERE voucher_id IN (SELECT id FROM vouchers WHERE "
           "remote_id = 'S3'); DELETE FROM vouchers WHERE remote_id = 'S3'");
   sqlite::Database((folder_ / "journal").string(), false)
-      .Execute("DELETE FROM fed WHERE key = 'S3'");
+      .Execute(
+          "UPDATE fed_replies SET entries = (SELECT json_group_array(json(value)) FROM "
+          "json_each(entries) WHERE value ->> 0 <> 'S3')");
   proxy.set_mode(test::FaultProxy::Mode::kForward);
   EXPECT_THAT(test::RunCommand(Sync(proxy.url()) + "sqlite:" + path + " --batch 1").out,
               AllOf(HasSubstr("1097 already in the books as in the source, 2 sent, 0 rejected, 1 "
@@ -918,9 +920,10 @@ TEST_F(SourceFiles, TrustJournalTakesTheJournalsWordForWhatIsUnchanged) {
   EXPECT_EQ(count("sqlite_master WHERE name = 'fed'"), 0);  // a dry run writes nothing
   run("");
   // Those the journal lacks are noted when found in the books.
-  sqlite::Database(journal, false).Execute("DELETE FROM fed WHERE kind IN ('payments', 'units')");
+  sqlite::Database(journal, false)
+      .Execute("DELETE FROM fed_replies WHERE kind IN ('payments', 'units')");
   run("");
-  EXPECT_EQ(count("fed WHERE outcome = 'accepted'"), 13);
+  EXPECT_EQ(count("fed_entries WHERE outcome = 'accepted'"), 13);
 
   std::size_t asked = proxy.requests().size();
   EXPECT_THAT(run(" --trust-journal"),
@@ -1069,7 +1072,9 @@ TEST_F(SourceFiles, SalesMstRowsGoAsSalesAndTheMastersTheyImplyAreLeftAloneInThe
                                    "source, 0 sent, 1 rejected"));
   // An implied master the journal holds as accepted in another form is left alone on its word.
   sqlite::Database((folder_ / "journal").string(), false)
-      .Execute("UPDATE fed SET digest = 'earlier' WHERE kind = 'units'");
+      .Execute(
+          "UPDATE fed_replies SET entries = (SELECT json_group_array(json_array(value ->> 0, "
+          "'earlier')) FROM json_each(entries)) WHERE kind = 'units'");
   EXPECT_THAT(test::RunCommand(sync + sales + " --trust-journal").out,
               HasSubstr("units: 1 in the source, 1 already in the books (1 of them on the "
                         "journal's word"));

@@ -1,5 +1,6 @@
 // The journal of what is fed from a source: a reply's entries recorded many to a statement, in
 // their order, and what is found in the books recorded only where the journal says otherwise.
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <lirvo/modTally.h>
 #include <lirvo/sqlite.h>
 #include <lirvo/sync/fed_journal.h>
 
@@ -69,7 +71,7 @@ TEST(FedJournal, RecordsEveryEntryOfALargeReplyAndChangesOnlyWhatItHoldsOtherwis
     }
     lirvo::sqlite::Database db(path.string(), true);
     lirvo::sqlite::Statement rows = db.Prepare(
-        "SELECT company || ' ' || key, digest || ' ' || outcome || ' ' || reason FROM fed");
+        "SELECT company || ' ' || key, digest || ' ' || outcome || ' ' || reason FROM fed_entries");
     std::map<std::string, std::string> fed;
     while (rows.Step()) {
       fed[rows.Text(0)] = rows.Text(1);
@@ -103,8 +105,9 @@ TEST(FedJournal, AnswersFollowWhatIsRecordedAfterTheFirstQuestion) {
   EXPECT_FALSE(journal.Accepted({"receipts", "C", "dC"}));
 }
 
-// A kind of more rows than the journal keeps in memory (100,000) is sought row by row, with the
-// same answers, and what is found in the books is recorded only where the journal says otherwise.
+// A kind of more entries than the journal keeps in memory (100,000) is moved into the table `fed`
+// and sought there row by row, with the same answers, and what is found in the books is recorded
+// only where the journal says otherwise.
 TEST(FedJournal, AKindTooLargeToKeepIsSoughtRowByRow) {
   const lirvo::test::TempDir folder("lirvo-fed-journal");
   const auto path = folder.File("journal.sqlite");
@@ -123,12 +126,64 @@ TEST(FedJournal, AKindTooLargeToKeepIsSoughtRowByRow) {
     EXPECT_FALSE(journal.Accepted({"sales", "K100001", "dK100001"}));
   }
   lirvo::sqlite::Database db(path.string(), true);
-  lirvo::sqlite::Statement reasons =
-      db.Prepare("SELECT key || ' ' || reason FROM fed WHERE key IN ('K5', 'K6') ORDER BY key");
+  lirvo::sqlite::Statement reasons = db.Prepare(
+      "SELECT key || ' ' || reason FROM fed_entries WHERE key IN ('K5', 'K6') ORDER BY key");
   ASSERT_TRUE(reasons.Step());
   EXPECT_EQ(reasons.Text(0), "K5 ");
   ASSERT_TRUE(reasons.Step());
   EXPECT_EQ(reasons.Text(0), "K6 found in the books");
+  lirvo::sqlite::Statement folded = db.Prepare("SELECT count(*) FROM fed");
+  ASSERT_TRUE(folded.Step());
+  EXPECT_EQ(folded.Int(0), 100'001);  // moved out of the replies, sought row by row
+}
+
+// Keys are kept whatever their text, and read back as JSON says them: SQLite's own escapes, a
+// character beyond the first 65,536 as a pair. A reply's entries that are not JSON are a damaged
+// journal, named with what to do.
+TEST(FedJournal, KeysOfAnyTextComeBackAsRecordedAndADamagedReplyIsNamed) {
+  const lirvo::test::TempDir folder("lirvo-fed-journal");
+  const auto path = folder.File("journal.sqlite");
+  const std::vector<std::string> keys = {"Say \"hi\"", "back\\slash", "tab\tand\nline",
+                                         std::string("\x01\x1f", 2), "\u00e9 \u6f22\u5b57"};
+  {
+    FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
+    Record(journal, keys, true);
+  }
+  lirvo::sqlite::Database(path.string(), false)
+      .Execute(
+          "INSERT INTO fed_replies VALUES('http://127.0.0.1:9000', 'co', 'sales', 'accepted', '',"
+          " '', '[[\"A\\nB\\/C\",\"d1\"],[\"\\u00e9\\ud83d\\ude00\",\"d2\"]]')");
+  {
+    FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
+    for (const std::string& key : keys) {
+      EXPECT_TRUE(journal.Accepted({"sales", key, "d" + key})) << key;
+    }
+    EXPECT_TRUE(journal.Accepted({"sales", "A\nB/C", "d1"}));
+    EXPECT_TRUE(journal.Accepted({"sales", "\u00e9\U0001F600", "d2"}));
+  }
+  lirvo::sqlite::Database db(path.string(), false);
+  std::vector<std::string> listed;
+  for (lirvo::sqlite::Statement& rows = db.Query("SELECT key FROM fed_entries ORDER BY key");
+       rows.Step();) {
+    listed.push_back(rows.Text(0));
+  }
+  std::vector<std::string> all = keys;
+  all.insert(all.end(), {"A\nB/C", "\u00e9\U0001F600"});
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(listed, all);
+
+  db.Execute(
+      "INSERT INTO fed_replies VALUES('http://127.0.0.1:9000', 'co', 'sales', 'accepted', '', '',"
+      " '[[\"K1\",\"d1\"],[\"K2\"')");
+  FedJournal journal(path, false, "http://127.0.0.1:9000", "Co");
+  try {
+    journal.Accepted({"sales", "K1", "d1"});
+    ADD_FAILURE() << "a damaged reply was read";
+  } catch (const modTally::Failure& failure) {
+    EXPECT_NE(std::string(failure.what()).find(path.string() + " is damaged"), std::string::npos)
+        << failure.what();
+    EXPECT_NE(std::string(failure.what()).find("a fresh journal is safe"), std::string::npos);
+  }
 }
 
 // Journals keep digests, so their values never change: these were computed when journals were
@@ -141,7 +196,7 @@ TEST(FedJournal, RepliesAreCommittedAFewAtATimeAndTheRestWhenItCloses) {
   const auto path = folder.File("journal.sqlite");
   const auto committed = [&path] {
     lirvo::sqlite::Database db(path.string(), true);
-    lirvo::sqlite::Statement count = db.Prepare("SELECT count(*) FROM fed");
+    lirvo::sqlite::Statement count = db.Prepare("SELECT count(*) FROM fed_entries");
     count.Step();
     return count.Int(0);
   };

@@ -70,7 +70,7 @@ CommandResult Sync(const std::string& url, const std::string& args) {
 std::set<std::string> JournalAccepted(const fs::path& journal) {
   const lirvo::sqlite::Database db(journal.string(), true);
   lirvo::sqlite::Statement query =
-      db.Prepare("SELECT key FROM fed WHERE kind = 'sales' AND outcome = 'accepted'");
+      db.Prepare("SELECT key FROM fed_entries WHERE kind = 'sales' AND outcome = 'accepted'");
   std::set<std::string> ids;
   while (query.Step()) {
     ids.insert(query.Text(0));

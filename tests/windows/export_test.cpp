@@ -247,7 +247,8 @@ TEST_F(ExportRun, ProcessMovesTheTickedKindsOnlyAndTheGridAgreesWithTheBooks) {
   {  // The journal holds what was accepted of every kind, SalesMst's sale among the sales.
     sqlite::Database journal((folder_ / "journal.sqlite").string(), true);
     sqlite::Statement& journaled = journal.Query(
-        "SELECT group_concat(kind || ' ' || n, ', ') FROM (SELECT kind, count(*) AS n FROM fed "
+        "SELECT group_concat(kind || ' ' || n, ', ') FROM (SELECT kind, count(*) AS n FROM "
+        "fed_entries "
         "WHERE outcome = 'accepted' GROUP BY kind ORDER BY kind)");
     ASSERT_TRUE(journaled.Step());
     EXPECT_EQ(journaled.Text(0), "ledgers 4, receipts 1, sales 2, stock-items 1, units 1");
