@@ -5,6 +5,8 @@
 #include <lirvo/encoding.h>
 #include <lirvo/modTally.h>
 
+#include <iconv.h>
+
 #include <optional>
 #include <random>
 
@@ -63,6 +65,32 @@ TEST(Encoding, Utf16APieceAtATime) {
   EXPECT_EQ(enc::Utf8ToUtf16Into(text, at, small, sizeof small, enc::ByteOrder::kLittle), 0u);
   for (const std::string_view bad : {"\xC3", "abc\xED\xA0\x80"}) {
     EXPECT_THROW(enc::Utf16Size(bad), enc::Error) << bad;
+  }
+}
+
+// Runs of ASCII of every length around other characters, through the fast paths that take 64,
+// 32, 16 or 8 bytes a step: the result is iconv's, in both orders, and its size is known before.
+TEST(Encoding, Utf16OfAsciiRunsOfEveryLengthIsIconvs) {
+  const auto iconv_of = [](const std::string& utf8, const char* to) {
+    iconv_t cd = iconv_open(to, "UTF-8");
+    std::string in = utf8, out(utf8.size() * 4, '\0');
+    char* from = in.data();
+    char* into = out.data();
+    std::size_t left = in.size(), room = out.size();
+    const std::size_t converted = iconv(cd, &from, &left, &into, &room);
+    iconv_close(cd);
+    EXPECT_NE(converted, static_cast<std::size_t>(-1));
+    out.resize(out.size() - room);
+    return out;
+  };
+  for (std::size_t run = 0; run <= 100; ++run) {
+    const std::string text = std::string(run, static_cast<char>('a' + run % 26)) + "₹" +
+                             std::string(run / 2, 'x') + "\xF0\x9F\x98\x80" +
+                             std::string(130 - run, 'z');
+    const std::string little = iconv_of(text, "UTF-16LE");
+    EXPECT_EQ(enc::Utf8ToUtf16(text, enc::ByteOrder::kLittle), little) << "run " << run;
+    EXPECT_EQ(Be(text), iconv_of(text, "UTF-16BE")) << "run " << run;
+    EXPECT_EQ(enc::Utf16Size(text), little.size()) << "run " << run;
   }
 }
 
