@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <functional>
 
 #include <lirvo/feed.h>
@@ -218,8 +219,14 @@ void FeedTheDocuments(source::Source& source, const std::optional<std::string>& 
   for (const books::DocumentType type : documents.types) {
     table.Start(table.Get(books::KindName(type)));
   }
-  documents.each = [&table](const DocumentOutcome& document) {
-    KindStatus* status = document.type ? &table.Get(books::KindName(*document.type)) : nullptr;
+  // Each type's status found once: a source's documents are told one by one, tens of thousands.
+  std::array<KindStatus*, books::kDocumentTypes.size()> of_type{};
+  documents.each = [&table, &of_type](const DocumentOutcome& document) {
+    KindStatus* status = nullptr;
+    if (document.type) {
+      KindStatus*& found = of_type[static_cast<std::size_t>(*document.type)];
+      status = found ? found : (found = &table.Get(books::KindName(*document.type)));
+    }
     using What = DocumentOutcome::What;
     if (status != nullptr) {
       Count(*status, document.what == What::kInBooks, document.what == What::kSent);

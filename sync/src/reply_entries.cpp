@@ -1,27 +1,40 @@
 #include "reply_entries.h"
 
+#include <algorithm>
+
 #include <lirvo/encoding.h>
 
 namespace lirvo::sync::detail {
 
 namespace {
 
-// JSON's escapes for what it cannot hold as it is; other bytes, UTF-8 or not, go unchanged.
+// JSON's escapes for what it cannot hold as it is; other bytes, UTF-8 or not, go unchanged, a run
+// at a time (keys and digests rarely hold any to escape).
 void AppendString(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
+  const auto plain = [](char c) {
+    return c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20;
+  };
   out += '"';
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t run = static_cast<std::size_t>(
+        std::find_if_not(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), plain) -
+        text.begin());
+    out.append(text, at, run - at);
+    if (run == text.size()) {
+      break;
+    }
+    const auto byte = static_cast<unsigned char>(text[run]);
+    if (byte >= 0x20) {
       out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
+      out += text[run];
+    } else {
       out += "\\u00";
       out += kHex[byte >> 4];
       out += kHex[byte & 0xF];
-    } else {
-      out += c;
     }
+    at = run + 1;
   }
   out += '"';
 }
