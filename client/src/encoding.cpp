@@ -207,6 +207,17 @@ std::size_t FindInvalidUtf8(std::string_view text) {
   return std::string_view::npos;
 }
 
+#if defined(__SSE2__)
+namespace {
+
+// The sixteen bytes of `text` from `at`, which the caller keeps within it.
+__m128i Load16(std::string_view text, std::size_t at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+}
+
+}  // namespace
+#endif
+
 std::size_t Utf16Size(std::string_view utf8) {
   std::size_t size = 0;
   std::size_t at = 0;
@@ -214,15 +225,13 @@ std::size_t Utf16Size(std::string_view utf8) {
     const std::size_t ascii = at;
 #if defined(__SSE2__)
     // Sixty-four bytes a step while they are all ASCII (most of a request), then sixteen.
-    const auto load = [&utf8](std::size_t from) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf8.data() + from));
-    };
     while (at + 64 <= utf8.size() &&
-           _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(load(at), load(at + 16)),
-                                          _mm_or_si128(load(at + 32), load(at + 48)))) == 0) {
+           _mm_movemask_epi8(
+               _mm_or_si128(_mm_or_si128(Load16(utf8, at), Load16(utf8, at + 16)),
+                            _mm_or_si128(Load16(utf8, at + 32), Load16(utf8, at + 48)))) == 0) {
       at += 64;
     }
-    while (at + 16 <= utf8.size() && _mm_movemask_epi8(load(at)) == 0) {
+    while (at + 16 <= utf8.size() && _mm_movemask_epi8(Load16(utf8, at)) == 0) {
       at += 16;
     }
 #endif
@@ -236,6 +245,8 @@ std::size_t Utf16Size(std::string_view utf8) {
 }
 
 #if defined(__SSE2__)
+namespace {
+
 // Widens the ASCII bytes of `utf8` from `at` to UTF-16 units at `next`, thirty-two or sixteen at a
 // time, while they are ASCII and before `limit`; returns where the units end. The byte order is a
 // parameter of the template so that the loop holds no choice of it.
@@ -249,12 +260,9 @@ char* WidenAscii(std::string_view utf8, std::size_t& at, std::size_t limit, char
                      kLittle ? _mm_unpackhi_epi8(bytes, zero) : _mm_unpackhi_epi8(zero, bytes));
     next += 32;
   };
-  const auto load = [&utf8](std::size_t from) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf8.data() + from));
-  };
   for (; at + 32 <= limit; at += 32) {
-    const __m128i first = load(at);
-    const __m128i second = load(at + 16);
+    const __m128i first = Load16(utf8, at);
+    const __m128i second = Load16(utf8, at + 16);
     if (_mm_movemask_epi8(_mm_or_si128(first, second)) != 0) {
       break;
     }
@@ -262,7 +270,7 @@ char* WidenAscii(std::string_view utf8, std::size_t& at, std::size_t limit, char
     store(second);
   }
   for (; at + 16 <= limit; at += 16) {
-    const __m128i bytes = load(at);
+    const __m128i bytes = Load16(utf8, at);
     if (_mm_movemask_epi8(bytes) != 0) {
       break;
     }
@@ -270,6 +278,8 @@ char* WidenAscii(std::string_view utf8, std::size_t& at, std::size_t limit, char
   }
   return next;
 }
+
+}  // namespace
 #endif
 
 std::size_t Utf8ToUtf16Into(std::string_view utf8, std::size_t& at, char* out, std::size_t room,

@@ -123,6 +123,19 @@ constexpr const char* kEntriesView =
     "    FROM fed_replies r, json_each(r.entries) e))"
     " WHERE later = 1";
 
+// Does `work` in a transaction of its own, unless one is open already (whose commit then covers
+// it).
+template <class Work>
+void InTransaction(sqlite::Database& db, Work&& work) {
+  if (db.InTransaction()) {
+    work();
+    return;
+  }
+  sqlite::Transaction transaction(db, "BEGIN IMMEDIATE");
+  work();
+  transaction.Commit();
+}
+
 // The time a reply is recorded, once for all its entries: "2026-12-07T21:45:00Z".
 std::string RecordedNow() {
   const std::time_t now = std::time(nullptr);
@@ -283,26 +296,21 @@ std::size_t Journal::Load(std::string_view kind, FedKind& known) {
 }
 
 void Journal::Fold(std::string_view kind) {
-  std::optional<sqlite::Transaction> transaction;
-  if (!db_.InTransaction()) {
-    transaction.emplace(db_, "BEGIN IMMEDIATE");
-  }
-  sqlite::Statement fold(
-      db_,
-      "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
-      " SELECT r.server, r.company, r.kind, json_extract(e.value, '$[0]'),"
-      " json_extract(e.value, '$[1]'), r.outcome, r.reason, r.recorded"
-      " FROM fed_replies r, json_each(r.entries) e"
-      " WHERE r.kind=?1 AND r.server=?2 AND r.company=?3 ORDER BY r.rowid, e.key"
-      " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
-      " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded");
-  fold.Bind(1, kind).Bind(2, server_).Bind(3, company_).Run();
-  sqlite::Statement folded(db_,
-                           "DELETE FROM fed_replies WHERE kind=?1 AND server=?2 AND company=?3");
-  folded.Bind(1, kind).Bind(2, server_).Bind(3, company_).Run();
-  if (transaction) {
-    transaction->Commit();
-  }
+  InTransaction(db_, [&] {
+    sqlite::Statement fold(
+        db_,
+        "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
+        " SELECT r.server, r.company, r.kind, json_extract(e.value, '$[0]'),"
+        " json_extract(e.value, '$[1]'), r.outcome, r.reason, r.recorded"
+        " FROM fed_replies r, json_each(r.entries) e"
+        " WHERE r.kind=?1 AND r.server=?2 AND r.company=?3 ORDER BY r.rowid, e.key"
+        " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
+        " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded");
+    fold.Bind(1, kind).Bind(2, server_).Bind(3, company_).Run();
+    sqlite::Statement folded(db_,
+                             "DELETE FROM fed_replies WHERE kind=?1 AND server=?2 AND company=?3");
+    folded.Bind(1, kind).Bind(2, server_).Bind(3, company_).Run();
+  });
 }
 
 void Journal::Remember(std::span<const FedJournal::Entry> entries, bool accepted) {
@@ -399,14 +407,10 @@ void Journal::RecordFedInBooks(std::span<const FedJournal::Entry> entries) {
       changed.push_back(entry);
     }
   }
-  std::optional<sqlite::Transaction> transaction;
-  if (!db_.InTransaction()) {
-    transaction.emplace(db_, "BEGIN IMMEDIATE");
+  if (changed.empty()) {
+    return;
   }
-  AddReply(changed, "accepted", "found in the books");
-  if (transaction) {
-    transaction->Commit();
-  }
+  InTransaction(db_, [&] { AddReply(changed, "accepted", "found in the books"); });
   Remember(changed, true);
 }
 
