@@ -31,14 +31,12 @@ class Table {
   }
 
   // The kind's row; a master kind fed only for the documents gets one when first met.
-  KindStatus& Get(std::string_view name) {
-    const source::Kind* kind = source::FindKind(name);
-    for (KindStatus& status : kinds_) {
-      if (status.kind == kind) {
-        return status;
-      }
-    }
-    return Add(*kind);
+  KindStatus& Get(std::string_view name) { return Row(*source::FindKind(name)); }
+  // The row of a document type. Its kind is found by name once (a source's documents are told one
+  // by one, tens of thousands); the row is sought each time, as a row added later may move it.
+  KindStatus& Of(books::DocumentType type) {
+    const source::Kind*& kind = kind_of_type_[static_cast<std::size_t>(type)];
+    return Row(kind ? *kind : *(kind = source::FindKind(books::KindName(type))));
   }
 
   // Marks the start of the kind's part; its time runs from here until Finish.
@@ -77,6 +75,15 @@ class Table {
   std::vector<KindStatus>& kinds() { return kinds_; }
 
  private:
+  KindStatus& Row(const source::Kind& kind) {
+    for (KindStatus& status : kinds_) {
+      if (status.kind == &kind) {
+        return status;
+      }
+    }
+    return Add(kind);
+  }
+
   // A row for `kind`, in the order of source::Kinds() (the kinds are one array, so their
   // addresses are in that order), with the rows the offer gives it.
   KindStatus& Add(const source::Kind& kind) {
@@ -105,6 +112,8 @@ class Table {
   const RunOptions& options_;
   const source::Offer& offer_;
   std::vector<KindStatus> kinds_;
+  std::array<const source::Kind*, books::kDocumentTypes.size()>
+      kind_of_type_{};  // as Of found them
   std::vector<std::optional<Clock::time_point>> started_;
 };
 
@@ -217,16 +226,10 @@ void FeedTheDocuments(source::Source& source, const std::optional<std::string>& 
     return;
   }
   for (const books::DocumentType type : documents.types) {
-    table.Start(table.Get(books::KindName(type)));
+    table.Start(table.Of(type));
   }
-  // Each type's status found once: a source's documents are told one by one, tens of thousands.
-  std::array<KindStatus*, books::kDocumentTypes.size()> of_type{};
-  documents.each = [&table, &of_type](const DocumentOutcome& document) {
-    KindStatus* status = nullptr;
-    if (document.type) {
-      KindStatus*& found = of_type[static_cast<std::size_t>(*document.type)];
-      status = found ? found : (found = &table.Get(books::KindName(*document.type)));
-    }
+  documents.each = [&table](const DocumentOutcome& document) {
+    KindStatus* status = document.type ? &table.Of(*document.type) : nullptr;
     using What = DocumentOutcome::What;
     if (status != nullptr) {
       Count(*status, document.what == What::kInBooks, document.what == What::kSent);
@@ -244,7 +247,7 @@ void FeedTheDocuments(source::Source& source, const std::optional<std::string>& 
   };
   documents.loaded = [&](const DocumentsSummary& loaded, std::vector<books::MasterRef>& more) {
     for (const books::DocumentType type : documents.types) {
-      KindStatus& status = table.Get(books::KindName(type));
+      KindStatus& status = table.Of(type);
       status.in_source = loaded.types[static_cast<std::size_t>(type)].in_source;
       table.Start(status);
     }
@@ -258,7 +261,7 @@ void FeedTheDocuments(source::Source& source, const std::optional<std::string>& 
   const DocumentsSummary& fed =
       summary.documents.emplace(FeedDocuments(documents_source, documents));
   for (const books::DocumentType type : documents.types) {
-    KindStatus& status = table.Get(books::KindName(type));
+    KindStatus& status = table.Of(type);
     status.in_source = fed.types[static_cast<std::size_t>(type)].in_source;
     table.Finish(status);
   }
