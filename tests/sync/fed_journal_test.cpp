@@ -1,4 +1,4 @@
-// The journal of what is fed from a source: a reply's entries recorded many to a statement, in
+// The journal of what is fed from a source: a reply's entries recorded as one row, read back in
 // their order, and what is found in the books recorded only where the journal says otherwise.
 #include <algorithm>
 #include <chrono>
