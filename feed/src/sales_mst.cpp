@@ -16,6 +16,7 @@
 
 #include "held.h"
 #include "line_runs.h"
+#include "spellings.h"
 
 namespace lirvo::feed {
 
@@ -102,7 +103,7 @@ class Gather {
   // met already, nearly always spelt as before, so a spelling met is passed over before the name
   // is folded into its key.
   void Imply(long row, books::MasterKind kind, const Value& name, std::string_view under) {
-    if (!name || !spelt_[IndexOf(kind)].insert(*name).second || text::Trim(*name).empty() ||
+    if (!name || !spelt_[IndexOf(kind)].insert(*name) || text::Trim(*name).empty() ||
         !named_[IndexOf(kind)].insert(Key(*name)).second) {
       return;
     }
@@ -112,8 +113,8 @@ class Gather {
   std::string table_;
   std::optional<source::DateRange> range_;
   std::deque<ImpliedMaster>& into_;
-  Names spelt_;  // as the rows spell them
-  Names named_;  // by Key
+  std::array<Spellings, books::kMasterKinds.size()> spelt_;  // as the rows spell them
+  Names named_;                                              // by Key
 };
 
 }  // namespace
