@@ -1,4 +1,9 @@
 // The sales voucher request: its exact text, the amounts, values that hold markup, and nulls.
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <vector>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -103,6 +108,30 @@ TEST(SalesVoucher, AmountsBalanceAndAreWrittenAsPlainNumbers) {
           "//BATCHALLOCATIONS.LIST/AMOUNT"}) {
       EXPECT_EQ(At(document, path), c.amount) << path;
     }
+  }
+}
+
+// An amount is the value rounded to 15 significant digits, written plainly: as printf's %.15g
+// writes it wherever that is plain, whether the value is a short decimal or any other double.
+TEST(SalesVoucher, AmountsAreTheValueToFifteenDigits) {
+  std::mt19937_64 random(7);
+  std::vector<double> values = {
+      0.1 + 0.2,        1.0 / 3, 2.0 / 3,     1e-4,      0.000123, 999999999999999.0,
+      99999999999999.9, 0.5,     1234567.125, 0.0000015, 100,      1e14};
+  for (int i = 0; i < 20000; ++i) {
+    const auto n = static_cast<double>(random() % 1'000'000'000'000'000);
+    const double power = std::pow(10.0, static_cast<int>(random() % 9));
+    values.push_back(n / power);                          // a decimal of up to 8 places
+    values.push_back(-std::round(n / 1e9) / 100 * 1.04);  // a price with 4 % on it
+    values.push_back(std::ldexp(static_cast<double>(random() >> 11), -static_cast<int>(i % 60)));
+  }
+  for (const double value : values) {
+    if (std::fabs(value) < 1e-4 || std::fabs(value) >= 1e15) {
+      continue;  // %.15g writes these with an exponent
+    }
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%.15g", value);
+    ASSERT_EQ(lirvo::books::FormatAmount(value), expected) << std::hexfloat << value;
   }
 }
 
