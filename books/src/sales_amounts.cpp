@@ -31,34 +31,32 @@ bool AppendShortDecimal(std::string& out, double value) {
   constexpr double kPowers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
   const double magnitude = std::fabs(value);
   for (std::size_t decimals = 0; decimals < std::size(kPowers); ++decimals) {
-    const double scaled = std::round(magnitude * kPowers[decimals]);
-    if (scaled >= 1e15) {
+    const double product = magnitude * kPowers[decimals];
+    if (product >= 1e15) {
       return false;
     }
-    // Both exact, so the division gives the double nearest the decimal.
-    if (scaled == 0 || scaled / kPowers[decimals] != magnitude) {
+    // The nearest whole number (exact below 2^52), and a double as exactly; so is the power, and
+    // the division gives the double nearest the decimal.
+    const auto n = static_cast<std::uint64_t>(product + 0.5);
+    if (n == 0 || static_cast<double>(n) / kPowers[decimals] != magnitude) {
       continue;
     }
     // n's digits, with zeros before them so that one at least comes before the point.
     char buffer[32];
-    char* const end =
-        std::to_chars(buffer + 8, buffer + sizeof buffer, static_cast<std::uint64_t>(scaled)).ptr;
+    char* const end = std::to_chars(buffer + 8, buffer + sizeof buffer, n).ptr;
     char* begin = buffer + 8;
     while (static_cast<std::size_t>(end - begin) <= decimals) {
       *--begin = '0';
     }
+    // n ends in a zero only when decimals is 0: else the decimals before gave the value back.
     const char* const point = end - decimals;
-    const char* last = end;
-    while (last > point && last[-1] == '0') {
-      --last;
-    }
     if (value < 0) {
       out += '-';
     }
     out.append(begin, static_cast<std::size_t>(point - begin));
-    if (last > point) {
+    if (decimals > 0) {
       out += '.';
-      out.append(point, static_cast<std::size_t>(last - point));
+      out.append(point, decimals);
     }
     return true;
   }
