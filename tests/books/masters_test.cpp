@@ -83,6 +83,12 @@ TEST(SourceMasters, TextAMessageCannotCarryIsNamedByItsField) {
   EXPECT_EQ(
       problem(MasterKind::kStockItem, {{"Name", "Lota"}, {"BaseUnits", "N\x1Fs"}}).substr(0, 45),
       "BaseUnits: holds the control character 0x1f, ");
+  // Long values are read eight bytes at a time: what follows the first eight is looked at too.
+  EXPECT_EQ(problem(MasterKind::kLedger, {{"Name", "Sundry\tDebtors of the North\r\n"}}), "none");
+  EXPECT_EQ(problem(MasterKind::kLedger, {{"Name", "Debtors of the North\x07 zone"}}).substr(0, 38),
+            "Name: holds the control character 0x07");
+  EXPECT_EQ(problem(MasterKind::kLedger, {{"Name", "Debtors of the North \xC3"}}).substr(0, 42),
+            "Name: is not UTF-8 text (from its byte 22)");
 }
 
 // A flag as databases write true and false is the server's Yes or No; anything else is refused.
