@@ -27,7 +27,6 @@
 #include "held.h"
 #include "in_hand.h"
 #include "sales_mst.h"
-#include "spellings.h"
 
 namespace lirvo::feed {
 
@@ -163,8 +162,7 @@ class Feed {
   const DocumentsOptions& options_;
   DocumentsSummary summary_;
   Names held_;
-  std::array<Spellings, books::kMasterKinds.size()>
-      found_;        // the names, as documents spell them, found in held_ (or predefined)
+  Spelt found_;      // the names, as documents spell them, found in held_ (or predefined)
   Names to_create_;  // of options_.to_create
   std::array<bool, books::kMasterKinds.size()> asked_{};
   std::vector<Read> queued_;                 // at most one batch

@@ -15,6 +15,8 @@
 #include <lirvo/books/masters.h>
 #include <lirvo/modTally.h>
 
+#include "spellings.h"
+
 namespace lirvo::feed {
 
 // How a message names one master of a kind ("ledger group").
@@ -28,6 +30,8 @@ inline std::size_t IndexOf(books::MasterKind kind) {
 std::string Key(std::string_view name);
 
 using Names = std::array<std::unordered_set<std::string>, books::kMasterKinds.size()>;
+// Of each kind, the names met, as rows spell them.
+using Spelt = std::array<Spellings, books::kMasterKinds.size()>;
 
 // How a summary line says that `trusted` of what is in the books were taken from the journal:
 // "" when none were.

@@ -16,7 +16,6 @@
 
 #include "held.h"
 #include "line_runs.h"
-#include "spellings.h"
 
 namespace lirvo::feed {
 
@@ -113,8 +112,8 @@ class Gather {
   std::string table_;
   std::optional<source::DateRange> range_;
   std::deque<ImpliedMaster>& into_;
-  std::array<Spellings, books::kMasterKinds.size()> spelt_;  // as the rows spell them
-  Names named_;                                              // by Key
+  Spelt spelt_;  // as the rows spell them
+  Names named_;  // by Key
 };
 
 }  // namespace
