@@ -109,19 +109,24 @@ constexpr const char* kRepliesTable =
     "fed_replies(server TEXT NOT NULL, company TEXT NOT NULL, kind TEXT NOT NULL,"
     " outcome TEXT NOT NULL, reason TEXT NOT NULL, recorded TEXT NOT NULL, entries TEXT NOT NULL)";
 
+// Each entry of each reply as a row, as `fed` has them, with the reply's rowid and the entry's
+// place in it (what tells the later of two entries of one key).
+constexpr std::string_view kReplyEntries =
+    "SELECT r.server, r.company, r.kind, json_extract(e.value, '$[0]') AS key,"
+    " json_extract(e.value, '$[1]') AS digest, r.outcome, r.reason, r.recorded,"
+    " r.rowid AS reply, e.key AS entry FROM fed_replies r, json_each(r.entries) e";
+
 // What the journal holds, one row for each server, company, kind and key, to be read with SQL: of
 // the rows of `fed` and the replies' entries, the one recorded last.
-constexpr const char* kEntriesView =
-    "CREATE VIEW IF NOT EXISTS fed_entries AS"
-    " SELECT server, company, kind, key, digest, outcome, reason, recorded FROM ("
-    "  SELECT *, row_number() OVER (PARTITION BY server, company, kind, key"
-    "   ORDER BY reply DESC, entry DESC) AS later FROM ("
-    "   SELECT server, company, kind, key, digest, outcome, reason, recorded, 0 AS reply,"
-    "    0 AS entry FROM fed"
-    "   UNION ALL SELECT r.server, r.company, r.kind, json_extract(e.value, '$[0]'),"
-    "    json_extract(e.value, '$[1]'), r.outcome, r.reason, r.recorded, r.rowid, e.key"
-    "    FROM fed_replies r, json_each(r.entries) e))"
-    " WHERE later = 1";
+std::string EntriesView() {
+  return "CREATE VIEW IF NOT EXISTS fed_entries AS"
+         " SELECT server, company, kind, key, digest, outcome, reason, recorded FROM ("
+         "  SELECT *, row_number() OVER (PARTITION BY server, company, kind, key"
+         "   ORDER BY reply DESC, entry DESC) AS later FROM ("
+         "   SELECT server, company, kind, key, digest, outcome, reason, recorded, 0 AS reply,"
+         "    0 AS entry FROM fed UNION ALL " +
+         std::string(kReplyEntries) + ")) WHERE later = 1";
+}
 
 // Does `work` in a transaction of its own, unless one is open already (whose commit then covers
 // it).
@@ -236,7 +241,7 @@ Journal::Journal(const std::filesystem::path& path, bool read_only, bool exists,
   if (!read_only) {
     db_.Execute(
         "CREATE INDEX IF NOT EXISTS fed_replies_of_kind ON fed_replies(kind, server, company)");
-    db_.Execute(kEntriesView);
+    db_.Execute(EntriesView());
     add_reply_ = std::make_unique<sqlite::Statement>(
         db_,
         "INSERT INTO fed_replies(server, company, kind, outcome, reason, recorded, entries)"
@@ -300,12 +305,11 @@ void Journal::Fold(std::string_view kind) {
     sqlite::Statement fold(
         db_,
         "INSERT INTO fed(server, company, kind, key, digest, outcome, reason, recorded)"
-        " SELECT r.server, r.company, r.kind, json_extract(e.value, '$[0]'),"
-        " json_extract(e.value, '$[1]'), r.outcome, r.reason, r.recorded"
-        " FROM fed_replies r, json_each(r.entries) e"
-        " WHERE r.kind=?1 AND r.server=?2 AND r.company=?3 ORDER BY r.rowid, e.key"
-        " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
-        " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded");
+        " SELECT server, company, kind, key, digest, outcome, reason, recorded FROM (" +
+            std::string(kReplyEntries) +
+            ") WHERE kind=?1 AND server=?2 AND company=?3 ORDER BY reply, entry"
+            " ON CONFLICT(server, company, kind, key) DO UPDATE SET digest=excluded.digest,"
+            " outcome=excluded.outcome, reason=excluded.reason, recorded=excluded.recorded");
     fold.Bind(1, kind).Bind(2, server_).Bind(3, company_).Run();
     sqlite::Statement folded(db_,
                              "DELETE FROM fed_replies WHERE kind=?1 AND server=?2 AND company=?3");
