@@ -12,6 +12,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -37,6 +38,7 @@ namespace FailureNumber = modTally::FailureNumber;
 using lirvo::mdbreader::Cell;
 using lirvo::mdbreader::ColumnInfo;
 using lirvo::mdbreader::SortKey;
+using lirvo::mdbreader::Stored;
 using Clock = std::chrono::steady_clock;
 
 struct MdbCloser {
@@ -207,17 +209,37 @@ class TableReader {
   std::string Where() const { return db_.Where(name_); }
 
   Cell CellOf(const MdbField& field, bool keyed) const {
-    const ColumnInfo& column = columns_[static_cast<std::size_t>(field.colnum)];
-    std::optional<Cell> cell = lirvo::mdbreader::ReadCell(mdb(), column, field, keyed);
+    std::optional<Cell> cell = lirvo::mdbreader::ReadCell(mdb(), ColumnOf(field), field, keyed);
     if (!cell) {
-      throw Stop(FailureNumber::kValue, "the value of column " + Quoted(column.name) + " in row " +
-                                            std::to_string(read_) + " of " + db_.Where(name_) +
-                                            " is damaged");
+      throw DamagedValue(field);
     }
     return std::move(*cell);
   }
 
+  // Appends the field's text to `out`; false for a null.
+  bool AppendValue(const MdbField& field, std::string& out) const {
+    switch (lirvo::mdbreader::AppendValue(out, mdb(), ColumnOf(field), field)) {
+      case Stored::kValue:
+        return true;
+      case Stored::kNull:
+        return false;
+      case Stored::kDamaged:
+        break;
+    }
+    throw DamagedValue(field);
+  }
+
  private:
+  const ColumnInfo& ColumnOf(const MdbField& field) const {
+    return columns_[static_cast<std::size_t>(field.colnum)];
+  }
+
+  Stop DamagedValue(const MdbField& field) const {
+    return Stop(FailureNumber::kValue, "the value of column " + Quoted(ColumnOf(field).name) +
+                                           " in row " + std::to_string(read_) + " of " +
+                                           db_.Where(name_) + " is damaged");
+  }
+
   Stop Damaged() const {
     return Stop{FailureNumber::kDatabase, "cannot read row " + std::to_string(read_) + " of " +
                                               db_.Where(name_) + ": the file is damaged"};
@@ -260,20 +282,23 @@ void SendRows(Output& out, TableReader& table) {
   WriteHeader(out, table.count(), table.columns());
   out.Flush();
   const std::size_t width = table.columns().size();
-  std::vector<std::optional<std::string>> row(width);
+  // Each column's text, kept from row to row so that its room is made once.
+  std::vector<std::string> values(width);
+  std::vector<char> present(width);
   while (table.Next()) {
-    row.assign(width, std::nullopt);
+    std::fill(present.begin(), present.end(), 0);
     for (std::size_t i = 0; i < table.field_count(); ++i) {
       const MdbField& field = table.field(i);
       const auto column = static_cast<std::size_t>(field.colnum);
       if (lirvo::mdbreader::UnreadableTypeName(table.columns()[column].type) == nullptr) {
-        row[column] = table.CellOf(field, false).text;
+        values[column].clear();
+        present[column] = table.AppendValue(field, values[column]) ? 1 : 0;
       }
     }
     std::string& b = out.buffer();
     const std::size_t at = frames::StartFrame(b, frames::kRow);
-    for (const auto& value : row) {
-      value ? frames::AppendField(b, *value) : frames::AppendNull(b);
+    for (std::size_t column = 0; column < width; ++column) {
+      present[column] != 0 ? frames::AppendField(b, values[column]) : frames::AppendNull(b);
     }
     frames::FinishFrame(b, at);
     out.RowDone();

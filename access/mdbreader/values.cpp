@@ -11,6 +11,8 @@
 
 #include <lirvo/text.h>
 
+#include "jet_text.h"
+
 namespace lirvo::mdbreader {
 
 namespace {
@@ -95,6 +97,12 @@ std::string DateText(double stored) {
   return text;
 }
 
+std::int64_t MoneyAt(const unsigned char* bytes) {
+  std::int64_t raw = 0;
+  std::memcpy(&raw, bytes, sizeof raw);
+  return raw;
+}
+
 // A GUID is stored as a 32-bit, two 16-bit (all little-endian) and eight single bytes. libmdb's
 // own form leaves out the dash before the last group; this is the form Access shows.
 std::string GuidText(const unsigned char* b) {
@@ -157,79 +165,114 @@ std::size_t FixedSize(int type) {
 }
 
 // Long: one case per column type libmdb stores, clearer side by side.
-std::optional<Cell> ReadCell(MdbHandle* mdb, const ColumnInfo& column, const MdbField& field,
-                             bool keyed) {
+Stored AppendValue(std::string& out, MdbHandle* mdb, const ColumnInfo& column,
+                   const MdbField& field) {
   if (column.type == MDB_BOOL) {
     // A Yes/No value lives in the row's null mask: a set bit (not null) is Yes.
-    const bool yes = field.is_null == 0;
-    return Cell{yes ? "Yes" : "No", yes ? -1.0 : 0.0};  // Access orders Yes (-1) before No (0)
+    out += field.is_null == 0 ? "Yes" : "No";
+    return Stored::kValue;
   }
   if (field.is_null != 0) {
-    return Cell{std::nullopt, std::monostate()};
+    return Stored::kNull;
   }
   const auto page_size = static_cast<std::size_t>(mdb->fmt->pg_size);
   if (field.start < 0 || field.siz < 0 ||
       static_cast<std::size_t>(field.start) + static_cast<std::size_t>(field.siz) > page_size ||
       static_cast<std::size_t>(field.siz) < FixedSize(column.type)) {
-    return std::nullopt;
+    return Stored::kDamaged;
   }
   unsigned char* const page = mdb->pg_buf;
   switch (column.type) {
     case MDB_TEXT:
-    case MDB_MEMO: {
-      if (field.siz == 0) {
-        return Cell{std::string(), std::string()};
+      if (!IS_JET3(mdb)) {
+        AppendJetText(out, page + field.start, static_cast<std::size_t>(field.siz));
+        break;
       }
-      const GText text(mdb_col_to_string(mdb, page, field.start, column.type, field.siz));
-      std::string value = text ? std::string(text.get()) : std::string();
-      std::string key = keyed ? lirvo::text::FoldCase(value) : std::string();
-      return Cell{std::move(value), std::move(key)};
-    }
-    case MDB_REPID: {
-      std::string value = GuidText(page + field.start);
-      std::string key = keyed ? value : std::string();
-      return Cell{std::move(value), std::move(key)};
-    }
-    case MDB_DATETIME: {
-      const double stored = mdb_get_double(page, field.start);
-      return Cell{DateText(stored), stored};
-    }
-    case MDB_MONEY: {
-      std::int64_t raw = 0;
-      std::memcpy(&raw, page + field.start, sizeof raw);
-      return Cell{MoneyText(raw), raw};
-    }
-    case MDB_DOUBLE: {
-      const double value = mdb_get_double(page, field.start);
-      return Cell{ShortestDecimal(value), value};
-    }
-    case MDB_FLOAT: {
-      const float value = mdb_get_single(page, field.start);
-      return Cell{ShortestDecimal(value), static_cast<double>(value)};
-    }
+      [[fallthrough]];  // an Access 97 text is in the file's code page: libmdb knows it
+    case MDB_MEMO:
+      if (field.siz != 0) {
+        const GText text(mdb_col_to_string(mdb, page, field.start, column.type, field.siz));
+        out += text ? text.get() : "";
+      }
+      break;
+    case MDB_REPID:
+      out += GuidText(page + field.start);
+      break;
+    case MDB_DATETIME:
+      out += DateText(mdb_get_double(page, field.start));
+      break;
+    case MDB_MONEY:
+      out += MoneyText(MoneyAt(page + field.start));
+      break;
+    case MDB_DOUBLE:
+      out += ShortestDecimal(mdb_get_double(page, field.start));
+      break;
+    case MDB_FLOAT:
+      out += ShortestDecimal(mdb_get_single(page, field.start));
+      break;
     case MDB_NUMERIC: {
       const GText text(mdb_numeric_to_string(mdb, field.start, column.scale, column.precision));
-      std::string value = TrimFraction(text ? std::string(text.get()) : std::string("0"));
-      double number = 0;
-      std::from_chars(value.data(), value.data() + value.size(), number);
-      return Cell{std::move(value), number};
+      out += TrimFraction(text ? std::string(text.get()) : std::string("0"));
+      break;
     }
-    case MDB_BYTE: {
-      const int value = mdb_get_byte(page, field.start);
-      return Cell{std::to_string(value), static_cast<double>(value)};
-    }
-    case MDB_INT: {
-      const auto value = static_cast<std::int16_t>(mdb_get_int16(page, field.start));
-      return Cell{std::to_string(value), static_cast<double>(value)};
-    }
-    case MDB_LONGINT: {
-      const auto value = static_cast<std::int32_t>(mdb_get_int32(page, field.start));
-      return Cell{std::to_string(value), static_cast<double>(value)};
-    }
+    case MDB_BYTE:
+      out += std::to_string(mdb_get_byte(page, field.start));
+      break;
+    case MDB_INT:
+      out += std::to_string(static_cast<std::int16_t>(mdb_get_int16(page, field.start)));
+      break;
+    case MDB_LONGINT:
+      out += std::to_string(static_cast<std::int32_t>(mdb_get_int32(page, field.start)));
+      break;
     default:
       // Types without a text form are refused before any row is read.
-      return Cell{std::nullopt, std::monostate()};
+      return Stored::kNull;
   }
+  return Stored::kValue;
+}
+
+std::optional<Cell> ReadCell(MdbHandle* mdb, const ColumnInfo& column, const MdbField& field,
+                             bool keyed) {
+  std::string text;
+  switch (AppendValue(text, mdb, column, field)) {
+    case Stored::kDamaged:
+      return std::nullopt;
+    case Stored::kNull:
+      return Cell{std::nullopt, std::monostate()};
+    case Stored::kValue:
+      break;
+  }
+  const unsigned char* const at = mdb->pg_buf + field.start;
+  SortKey key;
+  switch (column.type) {
+    case MDB_BOOL:
+      key = field.is_null == 0 ? -1.0 : 0.0;  // Access orders Yes (-1) before No (0)
+      break;
+    case MDB_TEXT:
+    case MDB_MEMO:
+      key = keyed ? lirvo::text::FoldCase(text) : std::string();
+      break;
+    case MDB_REPID:
+      key = keyed ? text : std::string();
+      break;
+    case MDB_MONEY:
+      key = MoneyAt(at);
+      break;
+    case MDB_DATETIME:
+    case MDB_DOUBLE:
+      key = mdb_get_double(mdb->pg_buf, field.start);
+      break;
+    case MDB_FLOAT:
+      key = static_cast<double>(mdb_get_single(mdb->pg_buf, field.start));
+      break;
+    default: {
+      // Numeric and the integers: their text is the number, exactly or (Numeric) nearly.
+      double number = 0;
+      std::from_chars(text.data(), text.data() + text.size(), number);
+      key = number;
+    }
+  }
+  return Cell{std::move(text), std::move(key)};
 }
 
 }  // namespace lirvo::mdbreader

@@ -45,9 +45,16 @@ const char* UnreadableTypeName(int type);
 // The number of bytes a value of `type` takes in a row; 0 for variable-length types.
 std::size_t FixedSize(int type);
 
-// The value of one cracked field; its bytes are in mdb->pg_buf. Without `keyed` a text's sort key
-// is left empty. Gives no value when the field's bytes lie outside the page or are too few for
-// its type (a damaged row).
+enum class Stored { kValue, kNull, kDamaged };
+
+// Appends the text form of one cracked field, whose bytes are in mdb->pg_buf, to `out`. Appends
+// nothing for a null, and for a damaged row: the field's bytes lie outside the page or are too
+// few for its type.
+Stored AppendValue(std::string& out, MdbHandle* mdb, const ColumnInfo& column,
+                   const MdbField& field);
+
+// The value of one cracked field, as AppendValue reads it, with its sort key. Without `keyed` a
+// text's sort key is left empty. Gives no value for a damaged row.
 std::optional<Cell> ReadCell(MdbHandle* mdb, const ColumnInfo& column, const MdbField& field,
                              bool keyed);
 
