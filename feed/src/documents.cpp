@@ -175,8 +175,9 @@ class Feed {
   std::unordered_map<std::string, std::string> elsewhere_;
   std::vector<std::string> spare_;  // a settled batch's messages, reused
   DocumentJournal journal_;
+  Threads threads_;                   // of the requests in hand: outlives them
   std::unique_ptr<Posting> posting_;  // the batch in hand
-  ReadAheads ahead_;                  // the books of the next ranges
+  ReadAheads ahead_{threads_};        // the books of the next ranges
 };
 
 void Feed::Tell(const Read& read, DocumentOutcome::What what, const std::string& reason,
@@ -476,7 +477,7 @@ bool Feed::Send(std::vector<Read> batch) {
     Settle(*done);
     return false;
   }
-  p.Start(options_.server, options_.company, Label);
+  p.Start(threads_, options_.server, options_.company, Label);
   posting_ = std::move(posting);
   if (done && !Settle(*done)) {
     posting_.reset();  // the journal failed: what the server makes of this batch is not known

@@ -41,20 +41,95 @@ RangeBooks ReadBooks(const modTally::Server& server, const std::string& company,
   return held;
 }
 
-InHand::~InHand() {
-  if (thread_.joinable()) {
-    abandoned_ = true;
-    thread_.join();
+struct Threads::Worker {
+  std::condition_variable wake;
+  std::function<void()> job;  // the job given, until the worker takes it
+  std::promise<void> done;    // of that job
+  bool stop = false;
+  std::thread thread;
+};
+
+Threads::Threads() = default;
+
+Threads::~Threads() {
+  {
+    const std::lock_guard lock(mutex_);
+    for (const std::unique_ptr<Worker>& worker : workers_) {
+      worker->stop = true;
+      worker->wake.notify_one();
+    }
+  }
+  for (const std::unique_ptr<Worker>& worker : workers_) {
+    worker->thread.join();
   }
 }
 
-void InHand::Start(const modTally::Server& server,
+std::future<void> Threads::Run(std::function<void()> job) {
+  const std::lock_guard lock(mutex_);
+  if (!idle_.empty()) {
+    Worker* const worker = idle_.back();
+    idle_.pop_back();
+    worker->job = std::move(job);
+    worker->done = std::promise<void>();
+    worker->wake.notify_one();
+    return worker->done.get_future();
+  }
+  auto worker = std::make_unique<Worker>();
+  worker->job = std::move(job);
+  std::future<void> done = worker->done.get_future();
+  Worker& started = *worker;
+  workers_.push_back(std::move(worker));
+  try {
+    started.thread = std::thread([this, &started] { Serve(started); });
+  } catch (...) {
+    workers_.pop_back();
+    throw;
+  }
+  return done;
+}
+
+std::size_t Threads::size() {
+  const std::lock_guard lock(mutex_);
+  return workers_.size();
+}
+
+void Threads::Serve(Worker& worker) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    worker.wake.wait(lock, [&worker] { return worker.job || worker.stop; });
+    if (!worker.job) {
+      return;
+    }
+    std::function<void()> job = std::move(worker.job);
+    worker.job = nullptr;
+    lock.unlock();
+    std::exception_ptr error;
+    try {
+      job();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    job = nullptr;  // what it holds goes before its end is told
+    lock.lock();
+    idle_.push_back(&worker);
+    error ? worker.done.set_exception(error) : worker.done.set_value();
+  }
+}
+
+InHand::~InHand() {
+  if (done_.valid()) {
+    abandoned_ = true;
+    done_.wait();
+  }
+}
+
+void InHand::Start(Threads& threads, const modTally::Server& server,
                    std::function<void(const modTally::Server&)> work) {
   server_ = server;
   server_.cancelled = [this, user = server.cancelled] {
     return abandoned_.load() || (user && user());
   };
-  thread_ = std::thread([this, work = std::move(work)] {
+  done_ = threads.Run([this, work = std::move(work)] {
     try {
       work(server_);
     } catch (...) {
@@ -64,8 +139,8 @@ void InHand::Start(const modTally::Server& server,
 }
 
 void InHand::Join() {
-  if (thread_.joinable()) {
-    thread_.join();
+  if (done_.valid()) {
+    done_.wait();
   }
 }
 
@@ -75,19 +150,20 @@ void InHand::Rethrow() const {
   }
 }
 
-void Posting::Start(const modTally::Server& server, std::string company,
+void Posting::Start(Threads& threads, const modTally::Server& server, std::string company,
                     std::function<std::string(const SpooledDocument&)> label) {
-  in_hand.Start(server, [this, company = std::move(company),
-                         label = std::move(label)](const modTally::Server& at) {
-    sync::Poster poster(at, company, counts);
-    finished = poster.Post(
-        messages,
-        [this](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
-          decided.push_back({begin, end, accepted, reason});
-        },
-        [this, &label](std::size_t i) { return label(batch[i]); },
-        [this](std::size_t i) { return batch[i].row; });
-  });
+  in_hand.Start(
+      threads, server,
+      [this, company = std::move(company), label = std::move(label)](const modTally::Server& at) {
+        sync::Poster poster(at, company, counts);
+        finished = poster.Post(
+            messages,
+            [this](std::size_t begin, std::size_t end, bool accepted, const std::string& reason) {
+              decided.push_back({begin, end, accepted, reason});
+            },
+            [this, &label](std::size_t i) { return label(batch[i]); },
+            [this](std::size_t i) { return batch[i].row; });
+      });
 }
 
 namespace {
@@ -126,7 +202,7 @@ struct ReadAheads::Reading {
   InHand in_hand;   // last: its thread ends before the members it uses go
 };
 
-ReadAheads::ReadAheads() = default;
+ReadAheads::ReadAheads(Threads& threads) : threads_(threads) {}
 
 ReadAheads::~ReadAheads() {
   Drop();
@@ -147,7 +223,7 @@ void ReadAheads::Add(const modTally::Server& server, const std::string& company,
   if (!reading_.empty()) {
     r.after = reading_.back()->answered;
   }
-  r.in_hand.Start(server, [&r, company](const modTally::Server& at) {
+  r.in_hand.Start(threads_, server, [&r, company](const modTally::Server& at) {
     // Opened however the reading ends: a range after this one never waits for nothing.
     struct OpenOnExit {
       Turn& turn;

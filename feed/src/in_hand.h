@@ -1,9 +1,10 @@
-// What the documents feed has in hand with the server, each on a thread of its own: a batch being
-// posted, or the books of the next ranges being read. The server serves one request at a time, so
-// the feed waits for these before it sends or asks anything else; what goes on meanwhile is its
-// own work (the next batch read, checked and built, the last one told and journaled, a range's
-// documents compared with the books). A feed that fails meanwhile abandons the request in hand,
-// through the cancel flag of the server value the thread uses, rather than wait for its answer.
+// What the documents feed has in hand with the server, each on a thread beside the feed's: a batch
+// being posted, or the books of the next ranges being read. The server serves one request at a
+// time, so the feed waits for these before it sends or asks anything else; what goes on meanwhile
+// is its own work (the next batch read, checked and built, the last one told and journaled, a
+// range's documents compared with the books). A feed that fails meanwhile abandons the request in
+// hand, through the cancel flag of the server value the thread uses, rather than wait for its
+// answer.
 #pragma once
 
 #include <atomic>
@@ -11,7 +12,9 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -36,8 +39,32 @@ RangeBooks ReadBooks(const modTally::Server& server, const std::string& company,
                      books::DocumentType type, const std::string& from, const std::string& to,
                      const std::function<void()>& answered = {});
 
-// A request on a thread of its own, with the feed's server value, also cancelled when the request
-// is abandoned: by the destructor, should the thread still run.
+// Threads kept for the requests in hand: a sync posts a batch every few milliseconds, and a
+// thread started and ended for each cost more than the request's own work on this side. A job is
+// given an idle thread, or a new one when none is idle. Destroyed after every job has finished.
+class Threads {
+ public:
+  Threads();
+  Threads(const Threads&) = delete;
+  Threads& operator=(const Threads&) = delete;
+  ~Threads();
+
+  // Runs `job`; the future is ready, with what the job threw, once its thread is idle again.
+  std::future<void> Run(std::function<void()> job);
+  // The threads made so far.
+  std::size_t size();
+
+ private:
+  struct Worker;
+  void Serve(Worker& worker);
+
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Worker>> workers_;
+  std::vector<Worker*> idle_;
+};
+
+// A request on a thread of `threads`, with the feed's server value, also cancelled when the
+// request is abandoned: by the destructor, should it still run.
 class InHand {
  public:
   InHand() = default;
@@ -45,11 +72,12 @@ class InHand {
   InHand& operator=(const InHand&) = delete;
   ~InHand();
 
-  // Runs `work` on the thread with that server value; what it throws is kept for Rethrow.
-  void Start(const modTally::Server& server, std::function<void(const modTally::Server&)> work);
-  // Waits for the thread, if it runs.
+  // Runs `work` on a thread with that server value; what it throws is kept for Rethrow.
+  void Start(Threads& threads, const modTally::Server& server,
+             std::function<void(const modTally::Server&)> work);
+  // Waits for the work, if it runs.
   void Join();
-  // Cancels the request in hand without waiting for the thread.
+  // Cancels the request in hand without waiting for the work.
   void Abandon() { abandoned_ = true; }
   // Whether the work threw, and rethrows it, once joined.
   bool Failed() const { return error_ != nullptr; }
@@ -59,7 +87,7 @@ class InHand {
   modTally::Server server_;
   std::atomic<bool> abandoned_{false};
   std::exception_ptr error_;
-  std::thread thread_;
+  std::future<void> done_;
 };
 
 // A batch of documents being posted.
@@ -81,7 +109,7 @@ struct Posting {
 
   // Posts the messages into `company` at `server`, each document named by `label` where the
   // poster needs a name.
-  void Start(const modTally::Server& server, std::string company,
+  void Start(Threads& threads, const modTally::Server& server, std::string company,
              std::function<std::string(const SpooledDocument&)> label);
   bool WentThrough() const { return finished && !in_hand.Failed(); }
 };
@@ -91,7 +119,7 @@ struct Posting {
 // is read into documents while the server prepares the next.
 class ReadAheads {
  public:
-  ReadAheads();
+  explicit ReadAheads(Threads& threads);
   ~ReadAheads();
   ReadAheads(const ReadAheads&) = delete;
   ReadAheads& operator=(const ReadAheads&) = delete;
@@ -111,6 +139,7 @@ class ReadAheads {
 
  private:
   struct Reading;
+  Threads& threads_;
   std::deque<std::unique_ptr<Reading>> reading_;
 };
 
