@@ -1,5 +1,7 @@
 #include "processes.h"
 
+#include "paired.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,8 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -233,16 +233,15 @@ void Standin::Stop() {
 }
 
 double MdbExportSeconds(const std::string& database, const std::string& table) {
-  std::array<double, 3> seconds{};
-  for (double& run : seconds) {
+  std::vector<double> seconds;
+  for (int run = 0; run < 3; ++run) {
     const Finished finished = Run({"/usr/bin/mdb-export", database, table});
     if (!finished.ok()) {
       throw std::runtime_error("mdb-export " + database + " " + table + " failed");
     }
-    run = finished.wall_seconds;
+    seconds.push_back(finished.wall_seconds);
   }
-  std::sort(seconds.begin(), seconds.end());
-  return seconds[1];
+  return MedianOf(std::move(seconds));
 }
 
 }  // namespace lirvo::bench

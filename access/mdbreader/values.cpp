@@ -242,7 +242,6 @@ std::optional<Cell> ReadCell(MdbHandle* mdb, const ColumnInfo& column, const Mdb
     case Stored::kValue:
       break;
   }
-  const unsigned char* const at = mdb->pg_buf + field.start;
   SortKey key;
   switch (column.type) {
     case MDB_BOOL:
@@ -256,7 +255,7 @@ std::optional<Cell> ReadCell(MdbHandle* mdb, const ColumnInfo& column, const Mdb
       key = keyed ? text : std::string();
       break;
     case MDB_MONEY:
-      key = MoneyAt(at);
+      key = MoneyAt(mdb->pg_buf + field.start);
       break;
     case MDB_DATETIME:
     case MDB_DOUBLE:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -129,13 +130,7 @@ void InHand::Start(Threads& threads, const modTally::Server& server,
   server_.cancelled = [this, user = server.cancelled] {
     return abandoned_.load() || (user && user());
   };
-  done_ = threads.Run([this, work = std::move(work)] {
-    try {
-      work(server_);
-    } catch (...) {
-      error_ = std::current_exception();
-    }
-  });
+  done_ = threads.Run([this, work = std::move(work)] { work(server_); }).share();
 }
 
 void InHand::Join() {
@@ -144,9 +139,18 @@ void InHand::Join() {
   }
 }
 
+bool InHand::Failed() const {
+  try {
+    Rethrow();
+    return false;
+  } catch (...) {
+    return true;
+  }
+}
+
 void InHand::Rethrow() const {
-  if (error_) {
-    std::rethrow_exception(error_);
+  if (done_.valid()) {
+    done_.get();
   }
 }
 

@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
-#include <exception>
 #include <functional>
 #include <future>
 #include <memory>
@@ -80,14 +79,13 @@ class InHand {
   // Cancels the request in hand without waiting for the work.
   void Abandon() { abandoned_ = true; }
   // Whether the work threw, and rethrows it, once joined.
-  bool Failed() const { return error_ != nullptr; }
+  bool Failed() const;
   void Rethrow() const;
 
  private:
   modTally::Server server_;
   std::atomic<bool> abandoned_{false};
-  std::exception_ptr error_;
-  std::future<void> done_;
+  std::shared_future<void> done_;  // ready, with what the work threw, once it has ended
 };
 
 // A batch of documents being posted.

@@ -16,19 +16,7 @@ namespace lirvo::feed {
 class Spellings {
  public:
   bool contains(std::string_view name) const {
-    if (slots_.empty()) {
-      return false;
-    }
-    const std::size_t hash = Hash(name);
-    for (std::size_t at = hash & mask();; at = (at + 1) & mask()) {
-      const Slot& slot = slots_[at];
-      if (slot.hash == 0) {
-        return false;
-      }
-      if (slot.hash == hash && slot.name == name) {
-        return true;
-      }
-    }
+    return !slots_.empty() && slots_[SlotOf(name, Hash(name))].hash != 0;
   }
 
   // Adds `name`; false when it was there already.
@@ -37,13 +25,11 @@ class Spellings {
       Grow();
     }
     const std::size_t hash = Hash(name);
-    std::size_t at = hash & mask();
-    for (; slots_[at].hash != 0; at = (at + 1) & mask()) {
-      if (slots_[at].hash == hash && slots_[at].name == name) {
-        return false;
-      }
+    Slot& slot = slots_[SlotOf(name, hash)];
+    if (slot.hash != 0) {
+      return false;
     }
-    slots_[at] = {hash, std::string(name)};
+    slot = {hash, std::string(name)};
     ++size_;
     return true;
   }
@@ -59,16 +45,21 @@ class Spellings {
   static std::size_t Hash(std::string_view name) { return std::hash<std::string_view>{}(name) | 1; }
   std::size_t mask() const { return slots_.size() - 1; }
 
+  // The slot holding `name`, whose hash is `hash`, or else the free slot where it would go.
+  std::size_t SlotOf(std::string_view name, std::size_t hash) const {
+    std::size_t at = hash & mask();
+    while (slots_[at].hash != 0 && (slots_[at].hash != hash || slots_[at].name != name)) {
+      at = (at + 1) & mask();
+    }
+    return at;
+  }
+
   void Grow() {
     std::vector<Slot> old = std::move(slots_);
     slots_ = std::vector<Slot>(old.empty() ? 64 : 2 * old.size());
     for (Slot& slot : old) {
       if (slot.hash != 0) {
-        std::size_t at = slot.hash & mask();
-        while (slots_[at].hash != 0) {
-          at = (at + 1) & mask();
-        }
-        slots_[at] = std::move(slot);
+        slots_[SlotOf(slot.name, slot.hash)] = std::move(slot);
       }
     }
   }
