@@ -78,6 +78,8 @@ HttpServer::HttpServer(Service& service, bool one_at_a_time)
     std::string body;
     bool complete = false;
     if (!too_large) {
+      // Grown once to the announced size rather than copied again as the chunks arrive.
+      body.reserve(error == std::errc() ? announced_length : 0);
       complete = read_body([&](const char* data, std::size_t length) {
         if (body.size() + length > kMaxRequestBytes) {
           too_large = true;

@@ -253,7 +253,8 @@ Applied ApplyMaster(Store& store, bool strict, std::int64_t company, const Kind&
     if (alter && strict) {
       throw Rejection(label + " " + Quoted(target) + " does not exist!");
     }
-    if (store.MasterId(company, kind.element, new_name)) {
+    // `target` was looked for already; a new name other than it must be free too.
+    if (new_name != target && store.MasterId(company, kind.element, new_name)) {
       throw Rejection(label + " " + Quoted(new_name) + " already exists!");
     }
     const MasterRecord master{0, new_name, LeafText(parent_node), sent_values};

@@ -152,9 +152,12 @@ class Store {
   // it describes.
   std::unordered_map<std::string, std::int64_t> master_ids_;
   std::string master_key_;  // reused for each lookup
-  static constexpr std::size_t kEntriesPerInsert = 8;
-  std::array<std::string, kEntriesPerInsert> entry_inserts_;  // the INSERT for 1, 2, ... entries
-  bool item_wrote_ = false;  // the current item has changed the store
+  // Up to kRowsPerInsert lines of a voucher, or values of a master, go in one INSERT: one
+  // statement per voucher or master costs less than one per row.
+  static constexpr std::size_t kRowsPerInsert = 8;
+  std::array<std::string, kRowsPerInsert> entry_inserts_;  // the INSERT for 1, 2, ... lines
+  std::array<std::string, kRowsPerInsert> value_inserts_;  // and for 1, 2, ... values
+  bool item_wrote_ = false;                                // the current item has changed the store
   bool item_undone_after_write_ = false;
 };
 

@@ -587,6 +587,21 @@ TEST_F(ServiceTest, SalesVoucherIsStoredAsSentAndReplacedBySameRemoteId) {
       PostMaster("LEDGER", "Anand Hardware", "Delete", ""),
       "ERRORS=1 | Ledger 'Anand Hardware' is used in 1 voucher entries and cannot be deleted!");
   EXPECT_EQ(StandinStore(path()).CountMasters(kCompany, "LEDGER"), 3);
+
+  // A deleted voucher takes its lines with it, and a deleted master its values: the ledger may
+  // go once the voucher has, and nothing of either is left behind.
+  VoucherValues gone;
+  gone.action = "Delete";
+  EXPECT_THAT(Post(ImportRequest(VoucherXml(gone))), HasSubstr("DELETED=1"));
+  EXPECT_EQ(PostMaster("LEDGER", "Anand Hardware", "Delete", ""), "DELETED=1");
+  EXPECT_EQ(PostMaster("STOCKITEM", "Cable Tie", "Delete", ""), "DELETED=1");
+  lirvo::sqlite::Database db(path(), false);
+  lirvo::sqlite::Statement& left = db.Query(
+      "SELECT (SELECT count(*) FROM voucher_entries) + (SELECT count(*) FROM master_values WHERE "
+      "master_id NOT IN (SELECT id FROM masters))");
+  ASSERT_TRUE(left.Step());
+  EXPECT_EQ(left.Int(0), 0);
+  left.Reset();
 }
 
 TEST_F(ServiceTest, VoucherRejections) {
@@ -728,6 +743,34 @@ TEST_F(ServiceTest, AStoreOfTheEarlierSchemaIsMigrated) {
   // The predefined masters are there again, and a voucher may use them.
   Document receipt{"Receipt", "R-1", "Cash", "-500", "", "", "Anand Hardware"};
   EXPECT_EQ(Post(ImportRequest(DocumentXml(receipt))), "CREATED=1 LASTVCHID");
+}
+
+// A store of version 4 kept a master's values in a table with a row id and indexed voucher lines
+// by master; it is moved to the present layout, keeping its values and its rules.
+TEST_F(ServiceTest, AStoreOfVersion4IsMigrated) {
+  PostVoucherMasters();
+  ASSERT_EQ(Post(ImportRequest(VoucherXml({}))), "CREATED=1 LASTVCHID");
+  const auto before = StandinStore(path()).Master(kCompany, "STOCKITEM", "Cable Tie");
+  ASSERT_TRUE(before && !before->values.empty());
+  service_.reset();
+  {
+    lirvo::sqlite::Database db(path(), false);
+    db.Execute(
+        "CREATE TABLE old_values(master_id INTEGER NOT NULL REFERENCES masters(id) ON DELETE "
+        "CASCADE, position INTEGER NOT NULL, element TEXT NOT NULL, value TEXT NOT NULL, PRIMARY "
+        "KEY(master_id, position)); INSERT INTO old_values SELECT * FROM master_values; "
+        "DROP TABLE master_values; ALTER TABLE old_values RENAME TO master_values; "
+        "CREATE INDEX voucher_entries_by_master ON voucher_entries(master_id); "
+        "PRAGMA user_version = 4");
+  }
+  Open();
+  const auto after = StandinStore(path()).Master(kCompany, "STOCKITEM", "Cable Tie");
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->values, before->values);
+  EXPECT_EQ(
+      PostMaster("STOCKITEM", "Cable Tie", "Delete", ""),
+      "ERRORS=1 | Stock Item 'Cable Tie' is used in 1 voucher entries and cannot be deleted!");
+  EXPECT_EQ(PostMaster("UNIT", "Box", "Create", "Box"), "CREATED=1 LASTMID");
 }
 
 TEST_F(ServiceTest, ImportsGoToTheNamedOpenCompanyOnly) {
