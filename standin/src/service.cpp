@@ -5,7 +5,6 @@
 // worked out here, before anything else, which keeps this file a little over 400 lines.
 #include <lirvo/standin/service.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <mutex>
@@ -171,7 +170,7 @@ struct Service::Impl {
 };
 
 HttpReply Service::Impl::Post(std::string_view body) {
-  if (static_cast<std::size_t>(std::count(body.begin(), body.end(), '<')) > kMaxMarkup) {
+  if (CountOf(body, '<') > kMaxMarkup) {
     return MessageReply(413,
                         "Request too large: more than " + std::to_string(kMaxMarkup) + " elements");
   }

@@ -243,6 +243,7 @@ Applied ApplyVoucher(Store& store, bool strict, std::int64_t company,
     RequireMaster(store, company, LedgerKind(), voucher.party);
   }
 
+  voucher.entries.reserve(8);  // enough for most vouchers' lines without moving them
   LineReader lines(store, company, label, voucher);
   lines.Read(element, type->order);
   if (voucher.entries.empty()) {

@@ -544,18 +544,30 @@ TEST_F(ServiceTest, CollectionExportReadsBackWhatWasStored) {
 }
 
 TEST_F(ServiceTest, AlterKeepsValuesNotSentAndRefusesToTakeAnotherName) {
-  Post(ImportRequest(MasterXml("LEDGER", "Cash & Co", "Create", "Cash & Co",
-                               "<PARENT>Sundry Debtors</PARENT><ISBILLWISEON>Yes</ISBILLWISEON>") +
-                     MasterXml("LEDGER", "Bank", "Create", "Bank")));
+  std::string address = "<ADDRESS.LIST>";
+  for (int line = 1; line <= 9; ++line) {
+    address += "<ADDRESS>Line " + std::to_string(line) + "</ADDRESS>";
+  }
+  address += "</ADDRESS.LIST>";
+  Post(ImportRequest(
+      MasterXml("LEDGER", "Cash & Co", "Create", "Cash & Co",
+                "<PARENT>Sundry Debtors</PARENT><ISBILLWISEON>Yes</ISBILLWISEON>" + address) +
+      MasterXml("LEDGER", "Bank", "Create", "Bank")));
   Post(ImportRequest(
       MasterXml("LEDGER", "Cash & Co", "Alter", "Cash & Co", "<ISBILLWISEON>No</ISBILLWISEON>")));
   const auto master = StandinStore(path()).Master(kCompany, "LEDGER", "cash & co");
   ASSERT_TRUE(master.has_value());
   EXPECT_EQ(master->parent, "Sundry Debtors");
   EXPECT_EQ(master->Value("ISBILLWISEON"), "No");
+  EXPECT_EQ(std::count_if(master->values.begin(), master->values.end(),
+                          [](const auto& value) { return value.first == "ADDRESS.LIST/ADDRESS"; }),
+            9);
 
   EXPECT_EQ(PostMaster("LEDGER", "Bank", "Alter", "CASH & CO"),
             "ERRORS=1 | Ledger 'CASH & CO' already exists!");
+  // Nor does a ledger not held, which an Alter creates, take the name of one that is.
+  EXPECT_EQ(PostMaster("LEDGER", "Nobody", "Alter", "bank"),
+            "ERRORS=1 | Ledger 'bank' already exists!");
   EXPECT_EQ(Stored("LEDGER"), (Names{"Cash & Co", "Bank"}));
 }
 
