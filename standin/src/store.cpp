@@ -93,11 +93,13 @@ std::string ValuesTable(std::string_view name) {
 }
 
 // `sql`, made the first time: the INSERT into `into` ("table(columns)") of `rows` rows of
-// `columns` parameters each.
+// `columns` parameters each. A failed write ends the whole request (see Savepoint), so it is an
+// INSERT OR ROLLBACK: an INSERT of several rows that could fail halfway would otherwise copy
+// every page it changes into a statement journal, to undo itself alone.
 const std::string& RowsInsert(std::string& sql, std::string_view into, int columns,
                               std::size_t rows) {
   if (sql.empty()) {
-    sql.append("INSERT INTO ").append(into).append(" VALUES");
+    sql.append("INSERT OR ROLLBACK INTO ").append(into).append(" VALUES");
     for (std::size_t row = 0; row < rows; ++row) {
       sql.append(row == 0 ? "(" : ",(");
       for (int column = 0; column < columns; ++column) {
