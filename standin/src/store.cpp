@@ -144,32 +144,7 @@ Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, fa
     return;
   }
   if (version >= 1 && version < kSchemaVersion) {
-    // The predefined masters of each company are added when the service opens it.
-    Transaction transaction(*this);
-    if (version == 1) {
-      db_.Execute(kDateIndex);
-    }
-    if (version <= 2) {
-      db_.Execute(kBatchColumns);
-    }
-    if (version <= 3) {
-      db_.Execute(EntriesTable("voucher_entries_clustered"));
-      db_.Execute("INSERT INTO voucher_entries_clustered(voucher_id, position, " +
-                  std::string(kEntryColumns) + ") SELECT voucher_id, position, " +
-                  std::string(kEntryColumns) + " FROM voucher_entries");
-      db_.Execute("DROP TABLE voucher_entries");
-      db_.Execute("ALTER TABLE voucher_entries_clustered RENAME TO voucher_entries");
-    } else {
-      db_.Execute("DROP INDEX voucher_entries_by_master");
-    }
-    db_.Execute(ValuesTable("master_values_clustered"));
-    db_.Execute(
-        "INSERT INTO master_values_clustered(master_id, position, element, value) SELECT "
-        "master_id, position, element, value FROM master_values");
-    db_.Execute("DROP TABLE master_values");
-    db_.Execute("ALTER TABLE master_values_clustered RENAME TO master_values");
-    db_.Execute("PRAGMA user_version = " + std::to_string(kSchemaVersion));
-    transaction.Commit();
+    Upgrade(version);
     return;
   }
   Statement& tables = db_.Query("SELECT count(*) FROM sqlite_schema");
@@ -185,6 +160,37 @@ Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, fa
   db_.Execute(kSchema);
   db_.Execute(ValuesTable("master_values"));
   db_.Execute(EntriesTable("voucher_entries"));
+  db_.Execute("PRAGMA user_version = " + std::to_string(kSchemaVersion));
+  transaction.Commit();
+}
+
+// Brings a store of an earlier version (1 to kSchemaVersion - 1) to the present layout, keeping
+// what it holds.
+void Store::Upgrade(std::int64_t version) {
+  // The predefined masters of each company are added when the service opens it.
+  Transaction transaction(*this);
+  if (version == 1) {
+    db_.Execute(kDateIndex);
+  }
+  if (version <= 2) {
+    db_.Execute(kBatchColumns);
+  }
+  if (version <= 3) {
+    db_.Execute(EntriesTable("voucher_entries_clustered"));
+    db_.Execute("INSERT INTO voucher_entries_clustered(voucher_id, position, " +
+                std::string(kEntryColumns) + ") SELECT voucher_id, position, " +
+                std::string(kEntryColumns) + " FROM voucher_entries");
+    db_.Execute("DROP TABLE voucher_entries");
+    db_.Execute("ALTER TABLE voucher_entries_clustered RENAME TO voucher_entries");
+  } else {
+    db_.Execute("DROP INDEX voucher_entries_by_master");
+  }
+  db_.Execute(ValuesTable("master_values_clustered"));
+  db_.Execute(
+      "INSERT INTO master_values_clustered(master_id, position, element, value) SELECT "
+      "master_id, position, element, value FROM master_values");
+  db_.Execute("DROP TABLE master_values");
+  db_.Execute("ALTER TABLE master_values_clustered RENAME TO master_values");
   db_.Execute("PRAGMA user_version = " + std::to_string(kSchemaVersion));
   transaction.Commit();
 }

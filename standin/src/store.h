@@ -140,6 +140,7 @@ class Store {
                       const std::function<void(const VoucherRecord&)>& visit);
 
  private:
+  void Upgrade(std::int64_t version);
   ElementValues ValuesOf(std::int64_t master_id);
   void WriteValues(std::int64_t master_id, const ElementValues& values);
   void WriteVoucher(Statement& statement, std::int64_t key, const VoucherRecord& voucher);
