@@ -75,33 +75,52 @@ constexpr std::string_view kEntryDefinitions = R"sql((
   due_date TEXT NOT NULL DEFAULT '',
   PRIMARY KEY(voucher_id, position)) WITHOUT ROWID)sql";
 
-std::string EntriesTable(std::string_view name) {
-  return "CREATE TABLE " + std::string(name) + std::string(kEntryDefinitions) + ";";
+// A voucher's line as written: its voucher, its place, then kEntryColumns.
+const std::string& EntryRow() {
+  static const std::string row = "voucher_id, position, " + std::string(kEntryColumns);
+  return row;
 }
 
 // A master's values are kept together under it, in their order (WITHOUT ROWID), as a voucher's
 // lines are: one B-tree to write per value rather than a table and its key's index. Version 5
 // moved them so, and dropped the index of voucher lines by master, which cost every line written
 // a second B-tree for the rare deletion of a master (VoucherUses).
-std::string ValuesTable(std::string_view name) {
-  return "CREATE TABLE " + std::string(name) + R"sql((
+constexpr std::string_view kValueDefinitions = R"sql((
   master_id INTEGER NOT NULL REFERENCES masters(id) ON DELETE CASCADE,
   position INTEGER NOT NULL,
   element TEXT NOT NULL,
   value TEXT NOT NULL,
-  PRIMARY KEY(master_id, position)) WITHOUT ROWID;)sql";
+  PRIMARY KEY(master_id, position)) WITHOUT ROWID)sql";
+
+constexpr std::string_view kValueRow = "master_id, position, element, value";
+
+std::string CreateTable(std::string_view name, std::string_view definitions) {
+  return "CREATE TABLE " + std::string(name) + std::string(definitions) + ";";
 }
 
-// `sql`, made the first time: the INSERT into `into` ("table(columns)") of `rows` rows of
-// `columns` parameters each. A failed write ends the whole request (see Savepoint), so it is an
+// Moves the rows of `table` (its columns `row`) into a new table of `definitions`, which then
+// takes its name: how an earlier store's table gets its present key.
+void Rebuild(Database& db, std::string_view table, std::string_view definitions,
+             std::string_view row) {
+  const std::string old(table);
+  const std::string rebuilt = old + "_rebuilt";
+  const std::string columns(row);
+  db.Execute(CreateTable(rebuilt, definitions));
+  db.Execute("INSERT INTO " + rebuilt + "(" + columns + ") SELECT " + columns + " FROM " + old);
+  db.Execute("DROP TABLE " + old);
+  db.Execute("ALTER TABLE " + rebuilt + " RENAME TO " + old);
+}
+
+// `sql`, made the first time: the INSERT into `table` of `rows` rows of its columns `row`, which
+// are `columns` in number. A failed write ends the whole request (see Savepoint), so it is an
 // INSERT OR ROLLBACK: an INSERT of several rows that could fail halfway would otherwise copy
 // every page it changes into a statement journal, to undo itself alone.
-const std::string& RowsInsert(std::string& sql, std::string_view into, int columns,
-                              std::size_t rows) {
+const std::string& RowsInsert(std::string& sql, std::string_view table, std::string_view row,
+                              int columns, std::size_t rows) {
   if (sql.empty()) {
-    sql.append("INSERT OR ROLLBACK INTO ").append(into).append(" VALUES");
-    for (std::size_t row = 0; row < rows; ++row) {
-      sql.append(row == 0 ? "(" : ",(");
+    sql.append("INSERT OR ROLLBACK INTO ").append(table).append("(").append(row).append(") VALUES");
+    for (std::size_t i = 0; i < rows; ++i) {
+      sql.append(i == 0 ? "(" : ",(");
       for (int column = 0; column < columns; ++column) {
         sql.append(column == 0 ? "?" : ",?");
       }
@@ -158,8 +177,8 @@ Store::Store(const std::string& path) : db_(path.empty() ? ":memory:" : path, fa
   }
   Transaction transaction(*this);
   db_.Execute(kSchema);
-  db_.Execute(ValuesTable("master_values"));
-  db_.Execute(EntriesTable("voucher_entries"));
+  db_.Execute(CreateTable("master_values", kValueDefinitions));
+  db_.Execute(CreateTable("voucher_entries", kEntryDefinitions));
   db_.Execute("PRAGMA user_version = " + std::to_string(kSchemaVersion));
   transaction.Commit();
 }
@@ -176,21 +195,11 @@ void Store::Upgrade(std::int64_t version) {
     db_.Execute(kBatchColumns);
   }
   if (version <= 3) {
-    db_.Execute(EntriesTable("voucher_entries_clustered"));
-    db_.Execute("INSERT INTO voucher_entries_clustered(voucher_id, position, " +
-                std::string(kEntryColumns) + ") SELECT voucher_id, position, " +
-                std::string(kEntryColumns) + " FROM voucher_entries");
-    db_.Execute("DROP TABLE voucher_entries");
-    db_.Execute("ALTER TABLE voucher_entries_clustered RENAME TO voucher_entries");
+    Rebuild(db_, "voucher_entries", kEntryDefinitions, EntryRow());
   } else {
     db_.Execute("DROP INDEX voucher_entries_by_master");
   }
-  db_.Execute(ValuesTable("master_values_clustered"));
-  db_.Execute(
-      "INSERT INTO master_values_clustered(master_id, position, element, value) SELECT "
-      "master_id, position, element, value FROM master_values");
-  db_.Execute("DROP TABLE master_values");
-  db_.Execute("ALTER TABLE master_values_clustered RENAME TO master_values");
+  Rebuild(db_, "master_values", kValueDefinitions, kValueRow);
   db_.Execute("PRAGMA user_version = " + std::to_string(kSchemaVersion));
   transaction.Commit();
 }
@@ -504,54 +513,48 @@ ElementValues Store::ValuesOf(std::int64_t master_id) {
   return values;
 }
 
-void Store::WriteValues(std::int64_t master_id, const ElementValues& values) {
+template <class Row, class BindRow>
+void Store::InsertRows(Inserts& inserts, std::string_view table, std::string_view row,
+                       std::int64_t key, const std::vector<Row>& rows, BindRow bind) {
+  const auto columns = static_cast<int>(std::count(row.begin(), row.end(), ',') + 1);
   std::int64_t position = 1;
-  for (std::size_t first = 0; first < values.size(); first += kRowsPerInsert) {
-    const std::size_t count = std::min(kRowsPerInsert, values.size() - first);
-    Statement& insert = db_.Query(RowsInsert(
-        value_inserts_[count - 1], "master_values(master_id, position, element, value)", 4, count));
+  for (std::size_t first = 0; first < rows.size(); first += kRowsPerInsert) {
+    const std::size_t count = std::min(kRowsPerInsert, rows.size() - first);
+    Statement& insert = db_.Query(RowsInsert(inserts[count - 1], table, row, columns, count));
     int at = 1;
     for (std::size_t i = first; i < first + count; ++i) {
-      insert.Bind(at, master_id)
-          .Bind(at + 1, position++)
-          .BindUncopied(at + 2, values[i].first)
-          .BindUncopied(at + 3, values[i].second);
-      at += 4;
+      insert.Bind(at, key).Bind(at + 1, position++);
+      bind(insert, at + 2, rows[i]);
+      at += columns;
     }
     insert.Step();
-    insert.Reset();  // no binding outlives the values
+    insert.Reset();  // no binding outlives the rows
   }
 }
 
+void Store::WriteValues(std::int64_t master_id, const ElementValues& values) {
+  InsertRows(value_inserts_, "master_values", kValueRow, master_id, values,
+             [](Statement& insert, int at, const auto& value) {
+               insert.BindUncopied(at, value.first).BindUncopied(at + 1, value.second);
+             });
+}
+
 void Store::WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>& entries) {
-  std::int64_t position = 1;
-  for (std::size_t first = 0; first < entries.size(); first += kRowsPerInsert) {
-    const std::size_t count = std::min(kRowsPerInsert, entries.size() - first);
-    Statement& insert = db_.Query(RowsInsert(
-        entry_inserts_[count - 1],
-        "voucher_entries(voucher_id, position, " + std::string(kEntryColumns) + ")", 14, count));
-    int at = 1;
-    for (std::size_t i = first; i < first + count; ++i) {
-      const EntryRecord& entry = entries[i];
-      insert.Bind(at, voucher_id)
-          .Bind(at + 1, position++)
-          .BindUncopied(at + 2, entry.kind)
-          .BindUncopied(at + 3, entry.name)
-          .Bind(at + 4, entry.master_id)
-          .BindUncopied(at + 5, entry.amount)
-          .BindUncopied(at + 6, entry.deemed_positive)
-          .BindUncopied(at + 7, entry.actual_qty)
-          .BindUncopied(at + 8, entry.billed_qty)
-          .BindUncopied(at + 9, entry.rate)
-          .BindUncopied(at + 10, entry.batch_name)
-          .BindUncopied(at + 11, entry.order_no)
-          .BindUncopied(at + 12, entry.tracking_no)
-          .BindUncopied(at + 13, entry.due_date);
-      at += 14;
-    }
-    insert.Step();
-    insert.Reset();  // no binding outlives the entries
-  }
+  InsertRows(entry_inserts_, "voucher_entries", EntryRow(), voucher_id, entries,
+             [](Statement& insert, int at, const EntryRecord& entry) {
+               insert.BindUncopied(at, entry.kind)
+                   .BindUncopied(at + 1, entry.name)
+                   .Bind(at + 2, entry.master_id)
+                   .BindUncopied(at + 3, entry.amount)
+                   .BindUncopied(at + 4, entry.deemed_positive)
+                   .BindUncopied(at + 5, entry.actual_qty)
+                   .BindUncopied(at + 6, entry.billed_qty)
+                   .BindUncopied(at + 7, entry.rate)
+                   .BindUncopied(at + 8, entry.batch_name)
+                   .BindUncopied(at + 9, entry.order_no)
+                   .BindUncopied(at + 10, entry.tracking_no)
+                   .BindUncopied(at + 11, entry.due_date);
+             });
 }
 
 }  // namespace lirvo::standin

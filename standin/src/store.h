@@ -145,6 +145,16 @@ class Store {
   void WriteValues(std::int64_t master_id, const ElementValues& values);
   void WriteVoucher(Statement& statement, std::int64_t key, const VoucherRecord& voucher);
   void WriteEntries(std::int64_t voucher_id, const std::vector<EntryRecord>& entries);
+  // Up to kRowsPerInsert lines of a voucher, or values of a master, go in one INSERT: one
+  // statement per voucher or master costs less than one per row.
+  static constexpr std::size_t kRowsPerInsert = 8;
+  using Inserts = std::array<std::string, kRowsPerInsert>;  // the INSERT for 1, 2, ... rows
+  // Writes `rows` into `table`, whose columns `row` are its key, the position and the row's own,
+  // under `key` and numbered from 1, with the statements kept in `inserts`;
+  // `bind(insert, at, row)` binds a row's own columns from `at` on.
+  template <class Row, class BindRow>
+  void InsertRows(Inserts& inserts, std::string_view table, std::string_view row, std::int64_t key,
+                  const std::vector<Row>& rows, BindRow bind);
 
   Database db_;
   // Master ids found by MasterId during the current transaction, by company, kind and folded
@@ -153,12 +163,9 @@ class Store {
   // it describes.
   std::unordered_map<std::string, std::int64_t> master_ids_;
   std::string master_key_;  // reused for each lookup
-  // Up to kRowsPerInsert lines of a voucher, or values of a master, go in one INSERT: one
-  // statement per voucher or master costs less than one per row.
-  static constexpr std::size_t kRowsPerInsert = 8;
-  std::array<std::string, kRowsPerInsert> entry_inserts_;  // the INSERT for 1, 2, ... lines
-  std::array<std::string, kRowsPerInsert> value_inserts_;  // and for 1, 2, ... values
-  bool item_wrote_ = false;                                // the current item has changed the store
+  Inserts entry_inserts_;
+  Inserts value_inserts_;
+  bool item_wrote_ = false;  // the current item has changed the store
   bool item_undone_after_write_ = false;
 };
 
